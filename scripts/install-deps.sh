@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing SheetDrain needs on Debian 12.
+# Runs apt only for packages that are missing; uses sudo when not root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
+  zlib1g-dev libdeflate-dev
+  fonts-wqy-microhei
+  xvfb xauth
+)
+if [[ "${1:-}" == "--test" ]]; then
+  packages+=(python3 clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

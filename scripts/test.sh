@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds SheetDrain with its tests and runs the whole
+# suite through CTest.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/install-deps.sh" --test
+build="${BUILD_DIR:-$root/build-tests}"
+BUILD_DIR="$build" "$root/scripts/build.sh" -DSHEETDRAIN_TESTS=ON
+cd "$build"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" "$@"
