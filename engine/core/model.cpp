@@ -1,0 +1,117 @@
+#include "core/model.h"
+
+#include <algorithm>
+
+namespace sd {
+
+const char *cellErrorText(uint8_t code)
+{
+    switch (code) {
+    case ErrNull: return "#NULL!";
+    case ErrDiv0: return "#DIV/0!";
+    case ErrValue: return "#VALUE!";
+    case ErrRef: return "#REF!";
+    case ErrName: return "#NAME?";
+    case ErrNum: return "#NUM!";
+    case ErrNA: return "#N/A";
+    case ErrGettingData: return "#GETTING_DATA";
+    }
+    return "#N/A";
+}
+
+void Sheet::finish()
+{
+    if (finished)
+        return;
+    finished = true;
+    auto before = [](const Cell &a, const Cell &b) {
+        return a.row != b.row ? a.row < b.row : a.col < b.col;
+    };
+    if (!std::is_sorted(cells.begin(), cells.end(), before))
+        std::stable_sort(cells.begin(), cells.end(), before);
+    // Keep the last record of a cell that the file lists more than once.
+    size_t out = 0;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (out > 0 && cells[out - 1].row == cells[i].row && cells[out - 1].col == cells[i].col)
+            cells[out - 1] = cells[i];
+        else
+            cells[out++] = cells[i];
+    }
+    cells.resize(out);
+}
+
+CellRange Sheet::usedRange() const
+{
+    CellRange range;
+    if (cells.empty())
+        return range;
+    range.firstRow = range.lastRow = cells.front().row;
+    range.firstCol = range.lastCol = cells.front().col;
+    for (const Cell &c : cells) {
+        range.firstRow = std::min(range.firstRow, c.row);
+        range.lastRow = std::max(range.lastRow, c.row);
+        range.firstCol = std::min(range.firstCol, c.col);
+        range.lastCol = std::max(range.lastCol, c.col);
+    }
+    return range;
+}
+
+const Cell *Sheet::find(uint32_t row, uint32_t col) const
+{
+    auto it = std::lower_bound(cells.begin(), cells.end(), std::make_pair(row, col),
+                               [](const Cell &c, const std::pair<uint32_t, uint32_t> &key) {
+                                   return c.row != key.first ? c.row < key.first
+                                                             : c.col < key.second;
+                               });
+    if (it != cells.end() && it->row == row && it->col == col)
+        return &*it;
+    return nullptr;
+}
+
+const Sheet *Workbook::sheet(int index, Error *error)
+{
+    if (index < 0 || index >= int(sheets.size())) {
+        if (error)
+            *error = Error(ErrorCode::Corrupt, {}, "no sheet " + std::to_string(index));
+        return nullptr;
+    }
+    if (loaded.size() != sheets.size())
+        loaded.resize(sheets.size());
+    if (!loaded[index]) {
+        auto sheet = std::make_unique<Sheet>();
+        if (loader) {
+            Error e = loader->loadSheet(*this, index, *sheet);
+            if (e) {
+                if (error)
+                    *error = e;
+                return nullptr;
+            }
+        }
+        sheet->finish();
+        loaded[index] = std::move(sheet);
+    }
+    return loaded[index].get();
+}
+
+int Workbook::worksheetIndex(int n) const
+{
+    for (int i = 0; i < int(sheets.size()); ++i) {
+        if (sheets[i].kind == SheetKind::Worksheet && n-- == 0)
+            return i;
+    }
+    return -1;
+}
+
+int Workbook::worksheetCount() const
+{
+    return int(std::count_if(sheets.begin(), sheets.end(),
+                             [](const SheetInfo &s) { return s.kind == SheetKind::Worksheet; }));
+}
+
+const Xf &Workbook::xf(uint32_t index) const
+{
+    static const Xf general;
+    return index < xfs.size() ? xfs[index] : general;
+}
+
+} // namespace sd

@@ -1,0 +1,129 @@
+#pragma once
+
+// The workbook model shared by the .xlsx and .xls readers, the displayed-text
+// renderer and the CSV writer. Readers fill it; nothing above the engine sees
+// file-format details.
+
+#include "core/error.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace sd {
+
+// Largest sheet any format allows (the .xlsx grid); readers enforce their own.
+constexpr uint32_t kMaxRows = 1048576;
+constexpr uint32_t kMaxColumns = 16384;
+
+enum class SheetKind : uint8_t { Worksheet, Chart, Dialog, Macro, Module };
+enum class SheetState : uint8_t { Visible, Hidden, VeryHidden };
+
+enum class CellType : uint8_t {
+    Blank,  // recorded with a format only: counts for the used range, shows as empty
+    Number, // number (dates and times are numbers with a date format)
+    Text,   // index into Workbook::strings
+    Bool,   // number is 0 or 1
+    Error,  // number holds the error code (see ErrorCode below)
+};
+
+// Cell error values, numbered as BIFF stores them.
+enum CellError : uint8_t {
+    ErrNull = 0x00,
+    ErrDiv0 = 0x07,
+    ErrValue = 0x0F,
+    ErrRef = 0x17,
+    ErrName = 0x1D,
+    ErrNum = 0x24,
+    ErrNA = 0x2A,
+    ErrGettingData = 0x2B,
+};
+const char *cellErrorText(uint8_t code); // "#DIV/0!" ..., "#N/A" for unknown codes
+
+// One recorded cell. 0-based row and column; xf indexes Workbook::xfs.
+struct Cell
+{
+    uint32_t row = 0;
+    uint32_t col = 0;
+    uint32_t xf = 0;
+    CellType type = CellType::Blank;
+    uint32_t text = 0;   // Text: index into Workbook::strings
+    double number = 0.0; // Number, Bool (0/1), Error (code)
+};
+
+struct CellRange
+{
+    uint32_t firstRow = 0, firstCol = 0, lastRow = 0, lastCol = 0; // inclusive, 0-based
+    uint32_t rows() const { return lastRow - firstRow + 1; }
+    uint32_t columns() const { return lastCol - firstCol + 1; }
+};
+
+struct Sheet
+{
+    std::vector<Cell> cells; // readers append in file order; finish() sorts
+    bool finished = false;
+
+    // Sorts cells row-major and drops earlier duplicates of the same cell
+    // (the later record wins, as in the application).
+    void finish();
+    // Smallest rectangle holding every cell; A1:A1 for a sheet without cells.
+    CellRange usedRange() const;
+    // The cell at (row, col), or nullptr. Needs finish().
+    const Cell *find(uint32_t row, uint32_t col) const;
+};
+
+// One entry of the cell-format table (xlsx cellXfs, BIFF XF records).
+struct Xf
+{
+    uint16_t numFmtId = 0;
+    bool quotePrefix = false;
+};
+
+struct SheetInfo
+{
+    std::string name; // UTF-8
+    SheetKind kind = SheetKind::Worksheet;
+    SheetState state = SheetState::Visible;
+};
+
+class Workbook;
+
+// Implemented by each reader: fills one sheet's cells on demand.
+class SheetLoader
+{
+public:
+    virtual ~SheetLoader() = default;
+    virtual Error loadSheet(Workbook &book, int sheetIndex, Sheet &out) = 0;
+};
+
+class Workbook
+{
+public:
+    // Opens a workbook, choosing the reader from the file's magic bytes.
+    static std::unique_ptr<Workbook> open(const std::string &path, Error *error);
+
+    std::vector<SheetInfo> sheets;               // every sheet, workbook order
+    bool date1904 = false;
+    std::vector<Xf> xfs;                         // empty: every cell uses General
+    std::unordered_map<int, std::string> numFmts; // custom format codes by id (UTF-8)
+    std::vector<std::string> strings;            // text of Text cells (UTF-8)
+    std::string path;
+
+    // Loads sheet `index` (all kinds) on first use; nullptr with *error set
+    // when it cannot be read. The returned sheet is finished.
+    const Sheet *sheet(int index, Error *error = nullptr);
+
+    // Index into `sheets` of the n-th worksheet (0-based n), or -1.
+    int worksheetIndex(int n) const;
+    int worksheetCount() const;
+
+    // Format code that cell formatting uses for an xf index (built-in or custom).
+    const Xf &xf(uint32_t index) const;
+
+    std::unique_ptr<SheetLoader> loader;
+    std::vector<std::unique_ptr<Sheet>> loaded; // parallel to `sheets`
+};
+
+} // namespace sd
