@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QFileInfoList>
+#include <QObject>
+#include <QString>
+
+// Batch parameters: written by the main window before it starts a batch, read
+// by MergeObject::Transform on the worker thread. Paths use native separators.
+extern QString g_SourcePath;
+extern QString g_SavePath;
+extern bool g_OnlyFirstSheet;
+extern bool g_SaveAsUTF8;
+
+// The conversion worker. One instance runs one batch on a thread of its own:
+// it walks the source tree, has the spreadsheet application (reached through
+// the automation seam, AxObject) save each worksheet that is not blank as CSV
+// in a mirror of the tree under the output folder, optionally re-encodes the
+// output as UTF-8 and reports to the window through its signals.
+//
+// A batch stops early, without the completion signal, when the worker's thread
+// is asked to stop (QThread::requestInterruption): it is checked between
+// worksheets and between workbooks.
+class MergeObject : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(MergeObject)
+
+public:
+    MergeObject(const QString &name, QObject *parent);
+    ~MergeObject() override;
+
+    // Every file of the folder tree at `path`: a folder's own files (hidden
+    // ones included, file links left out) sorted by lower-cased name, then the
+    // tree of each sub-folder (hidden ones left out, folder links followed) in
+    // the same order. A folder already being walked is never entered again, so
+    // a link cycle cannot loop.
+    QFileInfoList CollectFiles(const QString &path);
+
+    // The programmatic identifier of the application that the batch selects;
+    // "Excel.Application" unless a test points the worker at its fake.
+    void setApplicationId(const QString &id) { m_applicationId = id; }
+    QString applicationId() const { return m_applicationId; }
+
+signals:
+    // The batch has ended normally.
+    void Signal_SetButtonEnable();
+    // A text for the window's status line: a workbook path, the UTF-8 phase
+    // text, the summary or the failure text.
+    void ShowDisposingFile(QString filePath);
+
+public slots:
+    // Runs one whole batch synchronously on the calling thread.
+    void Transform();
+
+private:
+    QFileInfoList collectFiles(const QString &path, QStringList &descent);
+
+    QString m_name;
+    QString m_applicationId;
+};
