@@ -1,0 +1,204 @@
+#include "core/csvwriter.h"
+#include "core/csvwriter_p.h"
+#include "core/display.h"
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QString>
+#include <QTextCodec>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace sd {
+
+namespace {
+
+// Output is encoded and written in blocks of about this size.
+constexpr size_t kFlushSize = 1 << 20;
+// MIB enum of UTF-8: text passes through unchanged.
+constexpr int kUtf8Mib = 106;
+// Attempts at a fresh temporary name before giving up.
+constexpr int kTempNameAttempts = 100;
+
+CsvWriteFunction g_write = nullptr;
+
+ssize_t writeBytes(int fd, const void *data, size_t size)
+{
+    return g_write ? g_write(fd, data, size) : ::write(fd, data, size);
+}
+
+// A temporary file next to the target, renamed over it by commit().
+class AtomicFile
+{
+public:
+    explicit AtomicFile(const QString &target) : m_target(QFile::encodeName(target)) {}
+    ~AtomicFile() { discard(); }
+
+    Error open()
+    {
+        const QFileInfo info(QFile::decodeName(m_target));
+        const QByteArray dir = QFile::encodeName(info.absolutePath());
+        const QByteArray base = QFile::encodeName(info.fileName());
+        for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+            m_temp = dir + "/." + base + '.'
+                     + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+            // 0666 less the umask, as for any file the user creates.
+            m_fd = ::open(m_temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (m_fd >= 0)
+                return {};
+            if (errno != EEXIST)
+                break;
+        }
+        const int err = errno;
+        m_temp.clear();
+        return Error(ErrorCode::WriteFailed, m_target.toStdString(),
+                     std::string("cannot create a temporary file: ") + std::strerror(err));
+    }
+
+    Error write(const char *data, size_t size)
+    {
+        while (size > 0) {
+            const ssize_t n = writeBytes(m_fd, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                // A write of 0 bytes makes no progress: treat it as a full disk.
+                const int err = n < 0 ? errno : ENOSPC;
+                return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
+            }
+            data += n;
+            size -= size_t(n);
+        }
+        return {};
+    }
+
+    Error commit()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0) {
+            const int err = errno;
+            return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
+        }
+        if (::rename(m_temp.constData(), m_target.constData()) != 0) {
+            const int err = errno;
+            return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
+        }
+        m_temp.clear();
+        return {};
+    }
+
+    void discard()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        if (!m_temp.isEmpty())
+            ::unlink(m_temp.constData());
+        m_temp.clear();
+    }
+
+private:
+    QByteArray m_target;
+    QByteArray m_temp;
+    int m_fd = -1;
+};
+
+bool needsQuotes(const char *p, const char *end)
+{
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (c == ',' || c == '"' || c == '\n' || c == '\r')
+            return true;
+    }
+    return false;
+}
+
+// Quotes the field that starts at `from` in `out`, doubling inner quotes.
+void quoteTail(std::string &out, size_t from)
+{
+    std::string field = out.substr(from);
+    out.resize(from);
+    out += '"';
+    for (char c : field) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+} // namespace
+
+void setCsvWriteFunction(CsvWriteFunction function)
+{
+    g_write = function;
+}
+
+void appendCsvField(std::string_view text, std::string &out)
+{
+    const size_t from = out.size();
+    out.append(text.data(), text.size());
+    if (needsQuotes(out.data() + from, out.data() + out.size()))
+        quoteTail(out, from);
+}
+
+Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec)
+{
+    Error error;
+    const Sheet *sheet = book.sheet(sheetIndex, &error);
+    if (!sheet)
+        return error;
+    if (!codec)
+        codec = QTextCodec::codecForLocale();
+    const bool passThrough = !codec || codec->mibEnum() == kUtf8Mib;
+
+    AtomicFile file(path);
+    if ((error = file.open()))
+        return error;
+
+    std::string buffer;
+    buffer.reserve(kFlushSize + (kFlushSize >> 2));
+    auto flush = [&]() -> Error {
+        Error e;
+        if (passThrough) {
+            e = file.write(buffer.data(), buffer.size());
+        } else {
+            const QByteArray bytes =
+                codec->fromUnicode(QString::fromUtf8(buffer.data(), int(buffer.size())));
+            e = file.write(bytes.constData(), size_t(bytes.size()));
+        }
+        buffer.clear();
+        return e;
+    };
+
+    DisplayFormatter formatter(book);
+    const CellRange range = sheet->usedRange();
+    auto cell = sheet->cells.begin();
+    const auto end = sheet->cells.end();
+    for (uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
+        uint32_t col = range.firstCol; // column of the next field to start
+        for (; cell != end && cell->row == row; ++cell) {
+            for (; col < cell->col; ++col)
+                buffer += ',';
+            const size_t from = buffer.size();
+            formatter.append(*cell, buffer);
+            if (needsQuotes(buffer.data() + from, buffer.data() + buffer.size()))
+                quoteTail(buffer, from);
+        }
+        for (; col < range.lastCol; ++col)
+            buffer += ',';
+        buffer += "\r\n";
+        if (buffer.size() >= kFlushSize && (error = flush()))
+            return error;
+    }
+    if ((error = flush()))
+        return error;
+    return file.commit();
+}
+
+} // namespace sd

@@ -1,0 +1,70 @@
+#include "core/display.h"
+
+namespace sd {
+
+DisplayFormatter::DisplayFormatter(const Workbook &book) : m_book(book)
+{
+    m_general = &formatForCode("General");
+}
+
+DisplayFormatter::~DisplayFormatter() = default;
+
+const NumberFormat &DisplayFormatter::formatForCode(const std::string &code)
+{
+    auto it = m_byCode.find(code);
+    if (it == m_byCode.end())
+        it = m_byCode.emplace(code, std::make_unique<NumberFormat>(code)).first;
+    return *it->second;
+}
+
+const NumberFormat &DisplayFormatter::formatForXf(uint32_t xf)
+{
+    if (xf < m_xfFormats.size() && m_xfFormats[xf])
+        return *m_xfFormats[xf];
+    // Only xf indexes that exist in the table are cached; others show General.
+    if (xf >= m_book.xfs.size())
+        return *m_general;
+    if (m_xfFormats.size() != m_book.xfs.size())
+        m_xfFormats.resize(m_book.xfs.size(), nullptr);
+    const int id = m_book.xfs[xf].numFmtId;
+    const NumberFormat *format = m_general;
+    // A custom code stored under an id wins over the built-in definition,
+    // except for General, which files sometimes restate.
+    auto custom = m_book.numFmts.find(id);
+    if (custom != m_book.numFmts.end() && id != 0)
+        format = &formatForCode(custom->second);
+    else if (const char *builtin = builtinNumberFormat(id))
+        format = &formatForCode(builtin);
+    m_xfFormats[xf] = format;
+    return *format;
+}
+
+void DisplayFormatter::append(const Cell &cell, std::string &out)
+{
+    switch (cell.type) {
+    case CellType::Blank:
+        return;
+    case CellType::Number:
+        formatForXf(cell.xf).appendNumber(cell.number, m_book.date1904, out);
+        return;
+    case CellType::Text:
+        if (cell.text < m_book.strings.size())
+            formatForXf(cell.xf).appendText(m_book.strings[cell.text], out);
+        return;
+    case CellType::Bool:
+        out += cell.number != 0 ? "TRUE" : "FALSE";
+        return;
+    case CellType::Error:
+        out += cellErrorText(uint8_t(cell.number));
+        return;
+    }
+}
+
+std::string DisplayFormatter::text(const Cell &cell)
+{
+    std::string out;
+    append(cell, out);
+    return out;
+}
+
+} // namespace sd

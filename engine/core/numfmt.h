@@ -1,0 +1,54 @@
+#pragma once
+
+// The number-format engine: turns a cell value and a format code into the text
+// the spreadsheet application shows in a column 255 characters wide, in its
+// US-English conventions.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sd {
+
+// Appends `value` as the General format shows it: at most 11 characters
+// (not counting a minus sign), switching to scientific notation with up to
+// six significant digits when the number cannot fit.
+void appendGeneral(double value, std::string &out);
+
+// The code of a built-in number format id, or nullptr for an id that has no
+// built-in definition (ids 0-49 US-English, 27-36 and 50-58 Simplified Chinese).
+const char *builtinNumberFormat(int id);
+
+struct FormatSection;
+
+// One parsed number-format code (up to four sections). Parsing never fails:
+// what the engine cannot read is shown literally, as the application would
+// show a code it half understands.
+class NumberFormat
+{
+public:
+    explicit NumberFormat(std::string_view code);
+    ~NumberFormat();
+    NumberFormat(const NumberFormat &) = delete;
+    NumberFormat &operator=(const NumberFormat &) = delete;
+
+    // Appends a number as displayed; date1904 picks the workbook's date system.
+    void appendNumber(double value, bool date1904, std::string &out) const;
+    // Appends a text value as displayed through the text section (if any).
+    void appendText(std::string_view text, std::string &out) const;
+
+    bool isGeneral() const { return m_general; }
+    // True when the first section shows a date or a time.
+    bool isDate() const;
+    const std::string &code() const { return m_code; }
+
+private:
+    std::string m_code;
+    std::vector<FormatSection> m_sections;
+    int m_textSection = -1; // index of the section that shows text, -1: text as is
+    bool m_general = false; // the whole code is "General" (the common case)
+};
+
+} // namespace sd
