@@ -1,12 +1,82 @@
 #include "mergeobject.h"
 
+#include "axobject.h"
+#include "folderchain.h"
+#include "outputnames.h"
+#include "utf8pass.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 QString g_SourcePath;
 QString g_SavePath;
 bool g_OnlyFirstSheet = false;
 bool g_SaveAsUTF8 = false;
 
+namespace {
+
+const char kApplicationId[] = "Excel.Application";
+// The application's code for "CSV (comma delimited)" in SaveAs.
+constexpr int kCsvFileFormat = 6;
+
+QString utf8PhaseText()
+{
+    return QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...");
+}
+
+QString noApplicationText()
+{
+    return QStringLiteral("本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
+}
+
+QString summaryText(int workbooks, int csvFiles)
+{
+    return QStringLiteral("成功将%1个excel文件转换为%2个csv文件。").arg(workbooks).arg(csvFiles);
+}
+
+bool stopRequested()
+{
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
+// Sorts entries by lower-cased name, code unit by code unit; names that differ
+// only in case keep a fixed order by their exact spelling.
+void sortByLowerName(QFileInfoList &entries)
+{
+    std::vector<std::pair<QString, int>> keys;
+    keys.reserve(size_t(entries.size()));
+    for (int i = 0; i < entries.size(); ++i)
+        keys.emplace_back(entries[i].fileName().toLower(), i);
+    std::sort(keys.begin(), keys.end(), [&entries](const auto &a, const auto &b) {
+        if (a.first != b.first)
+            return a.first < b.first;
+        return entries[a.second].fileName() < entries[b.second].fileName();
+    });
+    QFileInfoList sorted;
+    sorted.reserve(entries.size());
+    for (const auto &key : keys)
+        sorted.append(entries[key.second]);
+    entries.swap(sorted);
+}
+
+} // namespace
+
+struct MergeObject::BatchState
+{
+    AxObject *app = nullptr;
+    QString sourceRoot; // absolute, cleaned
+    QString saveRoot;   // absolute, cleaned
+    int workbookCount = 0;
+    int csvCount = 0;
+};
+
 MergeObject::MergeObject(const QString &name, QObject *parent)
-    : QObject(parent), m_name(name), m_applicationId(QStringLiteral("Excel.Application"))
+    : QObject(parent), m_name(name), m_applicationId(QString::fromLatin1(kApplicationId))
 {
 }
 
@@ -18,12 +88,166 @@ QFileInfoList MergeObject::CollectFiles(const QString &path)
     return collectFiles(path, descent);
 }
 
-QFileInfoList MergeObject::collectFiles(const QString &, QStringList &)
+// `descent` holds the canonical paths of the folders being walked above this
+// one: a link back to any of them would loop, so such a folder is not entered
+// again. A folder reached twice through different links on separate branches
+// is walked each time, like any other folder.
+QFileInfoList MergeObject::collectFiles(const QString &path, QStringList &descent)
 {
-    return {};
+    if (path.isEmpty())
+        return {};
+    const QDir dir(path);
+    const QString canonical = dir.canonicalPath();
+    if (canonical.isEmpty() || descent.contains(canonical))
+        return {};
+
+    QFileInfoList result =
+        dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
+    QFileInfoList folders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    sortByLowerName(result);
+    sortByLowerName(folders);
+
+    descent.append(canonical);
+    for (const QFileInfo &folder : qAsConst(folders))
+        result += collectFiles(folder.absoluteFilePath(), descent);
+    descent.removeLast();
+    return result;
 }
 
 void MergeObject::Transform()
 {
+    BatchState batch;
+    batch.sourceRoot = AbsoluteFolder(g_SourcePath);
+    batch.saveRoot = AbsoluteFolder(g_SavePath);
+    const QFileInfoList files = CollectFiles(batch.sourceRoot);
+
+    AxInitializeThread();
+    batch.app = new AxObject(this);
+
+    for (const QFileInfo &entry : files) {
+        if (stopRequested()) {
+            delete batch.app;
+            return;
+        }
+        if (!IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
+            continue;
+        switch (convertWorkbook(batch, entry)) {
+        case WorkbookEnd::Done:
+            break;
+        case WorkbookEnd::NoApplication:
+            // The application object stays; it goes away with the worker.
+            emit ShowDisposingFile(noApplicationText());
+            batch.app->dynamicCall("Quit(void)");
+            return;
+        case WorkbookEnd::Stopped:
+            delete batch.app;
+            return;
+        }
+    }
+
+    delete batch.app; // and with it every sub-object of the batch
+    batch.app = nullptr;
+    if (stopRequested())
+        return;
+    if (g_SaveAsUTF8) {
+        emit ShowDisposingFile(utf8PhaseText());
+        if (!runUtf8Pass(batch.saveRoot))
+            return;
+    }
+    emit ShowDisposingFile(summaryText(batch.workbookCount, batch.csvCount));
     emit Signal_SetButtonEnable();
+}
+
+MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const QFileInfo &entry)
+{
+    AxObject *app = batch.app;
+    const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
+
+    app->setControl(m_applicationId);
+    app->dynamicCall("SetVisible (bool Visible)", QStringLiteral("false"));
+    app->setProperty("DisplayAlerts", false);
+    AxObject *books = app->querySubObject("WorkBooks");
+    if (!books)
+        return WorkbookEnd::NoApplication;
+
+    ++batch.workbookCount;
+    emit ShowDisposingFile(nativePath);
+
+    bool stopped = false;
+    AxObject *book = books->querySubObject("Open(const QString&)", nativePath);
+    if (book) {
+        AxObject *sheets = book->querySubObject("Sheets");
+        const int count = sheets ? sheets->property("Count").toInt() : 0;
+        const int visit = g_OnlyFirstSheet ? 1 : std::max(count, 0);
+        for (int s = 1; s <= visit; ++s) {
+            if (s > 1 && stopRequested()) {
+                stopped = true;
+                break;
+            }
+            convertSheet(batch, book, s, entry);
+        }
+        book->dynamicCall("Close (Boolean)", false);
+    }
+    app->dynamicCall("Quit(void)");
+    return stopped ? WorkbookEnd::Stopped : WorkbookEnd::Done;
+}
+
+// A worksheet whose automation objects are missing (a chart sheet behind the
+// index, no used range, no active workbook after the copy) is skipped, and so
+// is one whose name cannot become a file name inside the output folder. Only
+// worksheets handed to the application for saving are counted.
+void MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry)
+{
+    AxObject *worksheet = book->querySubObject("WorkSheets(int)", sheet);
+    if (!worksheet)
+        return;
+    AxObject *usedRange = worksheet->querySubObject("UsedRange");
+    if (!usedRange)
+        return;
+    const int row = usedRange->property("Row").toInt();
+    const int column = usedRange->property("Column").toInt();
+    AxObject *rows = usedRange->querySubObject("Rows");
+    AxObject *columns = usedRange->querySubObject("Columns");
+    AxObject *cell = worksheet->querySubObject("Cells(int, int)", row, column);
+    if (!rows || !columns || !cell)
+        return;
+
+    // Blank: a used range of one cell that shows no value.
+    if (rows->property("Count").toInt() == 1 && columns->property("Count").toInt() == 1
+        && cell->dynamicCall("Value()").toString().isEmpty())
+        return;
+
+    worksheet->dynamicCall("Copy()");
+    AxObject *active = batch.app->querySubObject("ActiveWorkBook");
+    if (!active)
+        return;
+
+    const QString folder = OutputFolderFor(batch.sourceRoot, batch.saveRoot, entry.absolutePath());
+    if (folder.isEmpty())
+        return;
+    CreateFolderChain(QFile::encodeName(folder).constData());
+
+    const QString sheetName = g_OnlyFirstSheet ? QString() : worksheet->property("Name").toString();
+    const QString fileName = CsvFileName(WorkbookBaseName(entry.fileName()), g_OnlyFirstSheet, sheetName);
+    if (fileName.isEmpty())
+        return;
+
+    ++batch.csvCount;
+    const QString outputPath =
+        QDir::toNativeSeparators(folder + QLatin1Char('/') + fileName);
+    active->dynamicCall("SaveAs(const QString&, QVariant)", outputPath, kCsvFileFormat);
+}
+
+// False when the batch was asked to stop part-way.
+bool MergeObject::runUtf8Pass(const QString &saveRoot)
+{
+    const QFileInfoList files = CollectFiles(saveRoot);
+    for (const QFileInfo &entry : files) {
+        if (stopRequested())
+            return false;
+        const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
+        if (nativePath.toLower().endsWith(QLatin1String(".csv")))
+            ReencodeCsvAsUtf8(entry.absoluteFilePath());
+    }
+    return true;
 }

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+class AxObject;
+
 // Batch parameters: written by the main window before it starts a batch, read
 // by MergeObject::Transform on the worker thread. Paths use native separators.
 extern QString g_SourcePath;
@@ -53,7 +55,13 @@ public slots:
     void Transform();
 
 private:
+    enum class WorkbookEnd { Done, NoApplication, Stopped };
+    struct BatchState;
+
     QFileInfoList collectFiles(const QString &path, QStringList &descent);
+    WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry);
+    void convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry);
+    bool runUtf8Pass(const QString &saveRoot);
 
     QString m_name;
     QString m_applicationId;

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+
+// The automation seam. AxObject has the shape of ActiveQt's QAxObject: an
+// application is selected by its programmatic identifier, members are called
+// by their signature text, and every sub-object is a child of the object it
+// came from. Behind it stands an AxServer tree that an application provides;
+// "Excel.Application" resolves to the built-in spreadsheet application.
+
+// One node of an application's object model. Members are matched by their
+// exact signature text. Whatever a node cannot answer yields an invalid
+// QVariant, no sub-object or false.
+class AxServer
+{
+public:
+    virtual ~AxServer() = default;
+
+    virtual QVariant call(const char *member, const QVariantList &args);
+    virtual std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args);
+    virtual QVariant property(const char *name);
+    virtual bool setProperty(const char *name, const QVariant &value);
+};
+
+using AxApplicationFactory = std::function<std::unique_ptr<AxServer>()>;
+
+// The applications known by programmatic identifier. The built-in spreadsheet
+// application is registered as "Excel.Application" from the start; tests add
+// their fakes under identifiers of their own. Thread-safe.
+namespace AxRegistry {
+void registerApplication(const QString &progId, AxApplicationFactory factory);
+void unregisterApplication(const QString &progId);
+// A new instance of the application, or nullptr for an unknown identifier.
+std::unique_ptr<AxServer> createApplication(const QString &progId);
+} // namespace AxRegistry
+
+// Prepares the calling thread for automation calls; call once per thread
+// before the first AxObject is used there. Returns false if it was already done.
+bool AxInitializeThread();
+
+class AxObject final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(AxObject)
+
+public:
+    explicit AxObject(QObject *parent = nullptr);
+    ~AxObject() override;
+
+    // Selects the application by programmatic identifier and starts it. Selecting
+    // the identifier that is already selected keeps the running instance.
+    // False (and no application) for an unknown identifier.
+    bool setControl(const QString &progId);
+    QString control() const { return m_control; }
+    bool isNull() const { return !m_server; }
+
+    // Calls a method; the arguments are the leading valid values.
+    QVariant dynamicCall(const char *function, const QVariant &var1 = QVariant(),
+                         const QVariant &var2 = QVariant(), const QVariant &var3 = QVariant(),
+                         const QVariant &var4 = QVariant());
+    // A sub-object as a new child of this object, or nullptr.
+    AxObject *querySubObject(const char *name, const QVariant &var1 = QVariant(),
+                             const QVariant &var2 = QVariant(), const QVariant &var3 = QVariant(),
+                             const QVariant &var4 = QVariant());
+    // Automation properties of the object (they hide QObject's own).
+    QVariant property(const char *name) const;
+    bool setProperty(const char *name, const QVariant &value);
+
+private:
+    AxObject(std::unique_ptr<AxServer> server, QObject *parent);
+
+    QString m_control;
+    std::unique_ptr<AxServer> m_server;
+};

@@ -1,0 +1,414 @@
+#include "builtinapplication.h"
+
+#include "core/csvwriter.h"
+#include "core/display.h"
+#include "core/model.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTextCodec>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The application's code for "CSV (comma delimited)" in SaveAs.
+constexpr int kCsvFileFormat = 6;
+
+bool is(const char *member, const char *text)
+{
+    return std::strcmp(member, text) == 0;
+}
+
+struct OpenBook
+{
+    std::unique_ptr<sd::Workbook> book;
+    std::unique_ptr<sd::DisplayFormatter> formatter; // made on first use
+
+    sd::DisplayFormatter &display()
+    {
+        if (!formatter)
+            formatter = std::make_unique<sd::DisplayFormatter>(*book);
+        return *formatter;
+    }
+};
+
+// The new workbook that "Copy()" makes: a reference to the copied sheet.
+struct SheetCopy
+{
+    std::shared_ptr<OpenBook> source;
+    int sheetIndex = -1;
+};
+
+struct AppState
+{
+    std::vector<std::shared_ptr<OpenBook>> open;
+    std::shared_ptr<SheetCopy> active;
+    bool visible = false;
+    bool displayAlerts = true;
+
+    void close(const std::shared_ptr<OpenBook> &book)
+    {
+        for (auto it = open.begin(); it != open.end(); ++it) {
+            if (*it == book) {
+                open.erase(it);
+                return;
+            }
+        }
+    }
+};
+
+using AppPtr = std::shared_ptr<AppState>;
+using BookRef = std::weak_ptr<OpenBook>;
+
+class CountServer final : public AxServer
+{
+public:
+    explicit CountServer(int count) : m_count(count) {}
+    QVariant property(const char *name) override
+    {
+        return is(name, "Count") ? QVariant(m_count) : QVariant();
+    }
+
+private:
+    int m_count;
+};
+
+class RangeServer final : public AxServer
+{
+public:
+    explicit RangeServer(const sd::CellRange &range) : m_range(range) {}
+    QVariant property(const char *name) override
+    {
+        if (is(name, "Row"))
+            return int(m_range.firstRow + 1);
+        if (is(name, "Column"))
+            return int(m_range.firstCol + 1);
+        if (is(name, "Count"))
+            return qlonglong(m_range.rows()) * qlonglong(m_range.columns());
+        return {};
+    }
+    std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &) override
+    {
+        if (is(member, "Rows"))
+            return std::make_unique<CountServer>(int(m_range.rows()));
+        if (is(member, "Columns"))
+            return std::make_unique<CountServer>(int(m_range.columns()));
+        return nullptr;
+    }
+
+private:
+    sd::CellRange m_range;
+};
+
+class CellServer final : public AxServer
+{
+public:
+    CellServer(BookRef book, int sheetIndex, int row, int col)
+        : m_book(std::move(book)), m_sheetIndex(sheetIndex), m_row(row), m_col(col)
+    {
+    }
+
+    QVariant call(const char *member, const QVariantList &) override
+    {
+        return is(member, "Value()") ? value() : QVariant();
+    }
+    QVariant property(const char *name) override
+    {
+        if (is(name, "Value"))
+            return value();
+        if (is(name, "Text")) {
+            std::shared_ptr<OpenBook> book;
+            const sd::Cell *cell = find(book);
+            return cell ? QString::fromStdString(book->display().text(*cell)) : QString();
+        }
+        return {};
+    }
+
+private:
+    const sd::Cell *find(std::shared_ptr<OpenBook> &book) const
+    {
+        book = m_book.lock();
+        if (!book || m_row < 0 || m_col < 0)
+            return nullptr;
+        const sd::Sheet *sheet = book->book->sheet(m_sheetIndex);
+        return sheet ? sheet->find(uint32_t(m_row), uint32_t(m_col)) : nullptr;
+    }
+
+    // The stored value as the application hands it out; a cell recorded with
+    // a format only holds none.
+    QVariant value() const
+    {
+        std::shared_ptr<OpenBook> book;
+        const sd::Cell *cell = find(book);
+        if (!cell)
+            return {};
+        switch (cell->type) {
+        case sd::CellType::Blank:
+            return {};
+        case sd::CellType::Number:
+            return cell->number;
+        case sd::CellType::Text:
+            return cell->text < book->book->strings.size()
+                       ? QString::fromStdString(book->book->strings[cell->text])
+                       : QString();
+        case sd::CellType::Bool:
+            return cell->number != 0;
+        case sd::CellType::Error:
+            return QString::fromLatin1(sd::cellErrorText(uint8_t(cell->number)));
+        }
+        return {};
+    }
+
+    BookRef m_book;
+    int m_sheetIndex;
+    int m_row;
+    int m_col;
+};
+
+class WorksheetServer final : public AxServer
+{
+public:
+    WorksheetServer(AppPtr app, BookRef book, int sheetIndex)
+        : m_app(std::move(app)), m_book(std::move(book)), m_sheetIndex(sheetIndex)
+    {
+    }
+
+    QVariant call(const char *member, const QVariantList &) override
+    {
+        if (!is(member, "Copy()"))
+            return {};
+        std::shared_ptr<OpenBook> book = m_book.lock();
+        if (!book)
+            return {};
+        auto copy = std::make_shared<SheetCopy>();
+        copy->source = std::move(book);
+        copy->sheetIndex = m_sheetIndex;
+        m_app->active = std::move(copy);
+        return true;
+    }
+
+    std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args) override
+    {
+        std::shared_ptr<OpenBook> book = m_book.lock();
+        if (!book)
+            return nullptr;
+        const sd::Sheet *sheet = book->book->sheet(m_sheetIndex);
+        if (!sheet)
+            return nullptr;
+        if (is(member, "UsedRange"))
+            return std::make_unique<RangeServer>(sheet->usedRange());
+        if (is(member, "Cells(int, int)") && args.size() == 2)
+            return std::make_unique<CellServer>(m_book, m_sheetIndex, args[0].toInt() - 1,
+                                                args[1].toInt() - 1);
+        return nullptr;
+    }
+
+    QVariant property(const char *name) override
+    {
+        std::shared_ptr<OpenBook> book = m_book.lock();
+        if (!book || !is(name, "Name"))
+            return {};
+        return QString::fromStdString(book->book->sheets[size_t(m_sheetIndex)].name);
+    }
+
+private:
+    AppPtr m_app;
+    BookRef m_book;
+    int m_sheetIndex;
+};
+
+class SheetsServer final : public AxServer
+{
+public:
+    explicit SheetsServer(BookRef book) : m_book(std::move(book)) {}
+    QVariant property(const char *name) override
+    {
+        std::shared_ptr<OpenBook> book = m_book.lock();
+        if (!book || !is(name, "Count"))
+            return {};
+        return int(book->book->sheets.size());
+    }
+
+private:
+    BookRef m_book;
+};
+
+class WorkbookServer final : public AxServer
+{
+public:
+    WorkbookServer(AppPtr app, std::weak_ptr<OpenBook> book)
+        : m_app(std::move(app)), m_book(std::move(book))
+    {
+    }
+
+    QVariant call(const char *member, const QVariantList &) override
+    {
+        if (!is(member, "Close (Boolean)"))
+            return {};
+        std::shared_ptr<OpenBook> book = m_book.lock();
+        if (!book)
+            return {};
+        m_app->close(book);
+        return true;
+    }
+
+    std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args) override
+    {
+        std::shared_ptr<OpenBook> book = m_book.lock();
+        if (!book)
+            return nullptr;
+        if (is(member, "Sheets"))
+            return std::make_unique<SheetsServer>(m_book);
+        if (is(member, "WorkSheets(int)") && args.size() == 1) {
+            // Worksheets are counted from 1 and skip chart and other sheets.
+            const int index = book->book->worksheetIndex(args[0].toInt() - 1);
+            if (index < 0 || !book->book->sheet(index))
+                return nullptr;
+            return std::make_unique<WorksheetServer>(m_app, m_book, index);
+        }
+        return nullptr;
+    }
+
+    QVariant property(const char *name) override
+    {
+        std::shared_ptr<OpenBook> book = m_book.lock();
+        if (!book || !is(name, "Name"))
+            return {};
+        return QFileInfo(QFile::decodeName(book->book->path.c_str())).fileName();
+    }
+
+private:
+    AppPtr m_app;
+    BookRef m_book;
+};
+
+class ActiveWorkbookServer final : public AxServer
+{
+public:
+    explicit ActiveWorkbookServer(std::weak_ptr<SheetCopy> copy) : m_copy(std::move(copy)) {}
+
+    QVariant call(const char *member, const QVariantList &args) override
+    {
+        std::shared_ptr<SheetCopy> copy = m_copy.lock();
+        if (!copy)
+            return {};
+        if (is(member, "SaveAs(const QString&, QVariant)")) {
+            if (args.size() != 2 || args[1].toInt() != kCsvFileFormat)
+                return {};
+            const QString path = args[0].toString();
+            if (path.isEmpty())
+                return {};
+            const sd::Error error = sd::writeSheetCsv(*copy->source->book, copy->sheetIndex, path,
+                                                      QTextCodec::codecForLocale());
+            return error ? QVariant() : QVariant(true);
+        }
+        return {};
+    }
+
+    QVariant property(const char *name) override
+    {
+        std::shared_ptr<SheetCopy> copy = m_copy.lock();
+        if (!copy || !is(name, "Name"))
+            return {};
+        return QString::fromStdString(
+            copy->source->book->sheets[size_t(copy->sheetIndex)].name);
+    }
+
+private:
+    std::weak_ptr<SheetCopy> m_copy;
+};
+
+class WorkbooksServer final : public AxServer
+{
+public:
+    explicit WorkbooksServer(AppPtr app) : m_app(std::move(app)) {}
+
+    std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args) override
+    {
+        if (!is(member, "Open(const QString&)") || args.size() != 1)
+            return nullptr;
+        const QString path = args[0].toString();
+        if (path.isEmpty())
+            return nullptr;
+        sd::Error error;
+        std::unique_ptr<sd::Workbook> workbook =
+            sd::Workbook::open(QFile::encodeName(path).toStdString(), &error);
+        if (!workbook)
+            return nullptr;
+        auto book = std::make_shared<OpenBook>();
+        book->book = std::move(workbook);
+        m_app->open.push_back(book);
+        return std::make_unique<WorkbookServer>(m_app, book);
+    }
+
+    QVariant property(const char *name) override
+    {
+        return is(name, "Count") ? QVariant(int(m_app->open.size())) : QVariant();
+    }
+
+private:
+    AppPtr m_app;
+};
+
+class ApplicationServer final : public AxServer
+{
+public:
+    ApplicationServer() : m_app(std::make_shared<AppState>()) {}
+
+    QVariant call(const char *member, const QVariantList &args) override
+    {
+        if (is(member, "SetVisible (bool Visible)") && args.size() == 1) {
+            m_app->visible = args[0].toBool();
+            return true;
+        }
+        if (is(member, "Quit(void)")) {
+            m_app->active.reset();
+            m_app->open.clear();
+            return true;
+        }
+        return {};
+    }
+
+    std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &) override
+    {
+        if (is(member, "WorkBooks"))
+            return std::make_unique<WorkbooksServer>(m_app);
+        if (is(member, "ActiveWorkBook") && m_app->active)
+            return std::make_unique<ActiveWorkbookServer>(m_app->active);
+        return nullptr;
+    }
+
+    QVariant property(const char *name) override
+    {
+        if (is(name, "DisplayAlerts"))
+            return m_app->displayAlerts;
+        if (is(name, "Visible"))
+            return m_app->visible;
+        return {};
+    }
+
+    bool setProperty(const char *name, const QVariant &value) override
+    {
+        if (is(name, "DisplayAlerts")) {
+            m_app->displayAlerts = value.toBool();
+            return true;
+        }
+        if (is(name, "Visible")) {
+            m_app->visible = value.toBool();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    AppPtr m_app;
+};
+
+} // namespace
+
+std::unique_ptr<AxServer> createBuiltinApplication()
+{
+    return std::make_unique<ApplicationServer>();
+}

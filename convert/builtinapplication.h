@@ -1,0 +1,26 @@
+#pragma once
+
+#include "axobject.h"
+
+#include <memory>
+
+// The built-in spreadsheet application that answers to "Excel.Application":
+// the object model of the automation calls the conversion job makes, served
+// over the engine library (workbook reader, displayed text, CSV writer).
+//
+//   application: "SetVisible (bool Visible)", "DisplayAlerts", "WorkBooks",
+//                "ActiveWorkBook", "Quit(void)" (closes every workbook; the
+//                object keeps answering)
+//   workbooks:   "Open(const QString&)" (none for a file it cannot read), "Count"
+//   workbook:    "Sheets" (all kinds), "WorkSheets(int)" (worksheets only,
+//                from 1), "Close (Boolean)", "Name"
+//   worksheet:   "UsedRange", "Cells(int, int)", "Copy()", "Name"
+//   used range:  "Row", "Column", "Rows", "Columns"; rows/columns: "Count"
+//   cell:        "Value()" (number, text, boolean, error text; empty when
+//                the cell holds no value), "Text" (the displayed text)
+//   copy:        "SaveAs(const QString&, QVariant)" with format 6 writes the
+//                sheet as CSV in the locale's encoding, "Name"
+//
+// "Copy()" copies no cell data: the active workbook refers to the source sheet,
+// which stays loaded until the next copy or "Quit(void)".
+std::unique_ptr<AxServer> createBuiltinApplication();

@@ -1,0 +1,172 @@
+// sheetdrain-cli: runs one conversion batch without widgets, the same worker
+// that the window drives, on a worker thread of its own.
+
+#include "mergeobject.h"
+#include "outputnames.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+enum ExitCode {
+    ExitNormalEnd = 0,
+    ExitFailureEnd = 1, // no spreadsheet application could be reached
+    ExitBadArguments = 2,
+    ExitInterrupted = 3, // stopped by SIGINT, SIGTERM or SIGHUP
+};
+
+const char kUsage[] =
+    "Usage: sheetdrain-cli SOURCE OUTPUT [--all-sheets] [--utf8]\n"
+    "\n"
+    "Converts every .xls, .xlsx and .xlsm workbook under the folder SOURCE\n"
+    "(sub-folders included, hidden folders and ~$ lock files left out) to CSV\n"
+    "files in the same folder tree under OUTPUT. Blank worksheets give no file.\n"
+    "\n"
+    "  --all-sheets  write every worksheet as NAME(SHEET).csv; without it only\n"
+    "                the first worksheet is written, as NAME.csv\n"
+    "  --utf8        afterwards re-encode every CSV file under OUTPUT that is not\n"
+    "                valid UTF-8 (read as GBK) as UTF-8\n"
+    "  -h, --help    show this text\n"
+    "\n"
+    "Each workbook is reported on stderr as [k/n] PATH; the closing summary goes\n"
+    "to stdout. Exit status: 0 the batch ended normally, 1 no spreadsheet\n"
+    "application could be reached, 2 bad arguments or a missing folder,\n"
+    "3 stopped by a signal (the CSV file being written is completed or not\n"
+    "written at all).\n";
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+void printLine(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+int badArguments(const QString &message)
+{
+    printLine(stderr, message);
+    std::fputs("Try 'sheetdrain-cli --help'.\n", stderr);
+    return ExitBadArguments;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+
+    QStringList folders;
+    bool allSheets = false;
+    bool utf8 = false;
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    for (const QString &arg : args) {
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            std::fputs(kUsage, stdout);
+            return ExitNormalEnd;
+        }
+        if (arg == QLatin1String("--all-sheets"))
+            allSheets = true;
+        else if (arg == QLatin1String("--utf8"))
+            utf8 = true;
+        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+            return badArguments(QStringLiteral("unknown option: ") + arg);
+        else
+            folders.append(arg);
+    }
+    if (folders.size() != 2)
+        return badArguments(QStringLiteral("expected the folders SOURCE and OUTPUT"));
+    if (!QFileInfo(folders[0]).isDir()) {
+        printLine(stderr, QStringLiteral("提取文件夹不存在!"));
+        return ExitBadArguments;
+    }
+    if (!QFileInfo(folders[1]).isDir()) {
+        printLine(stderr, QStringLiteral("保存文件夹不存在!"));
+        return ExitBadArguments;
+    }
+
+    g_SourcePath = QDir::toNativeSeparators(folders[0]);
+    g_SavePath = QDir::toNativeSeparators(folders[1]);
+    g_OnlyFirstSheet = !allSheets;
+    g_SaveAsUTF8 = utf8;
+
+    // Signals end the batch after the worksheet being saved.
+    QThread thread;
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        for (int signo : {SIGINT, SIGTERM, SIGHUP})
+            sigaction(signo, &action, nullptr);
+    }
+    bool interrupted = false;
+    QSocketNotifier *notifier = nullptr;
+    if (g_signalPipe[0] >= 0) {
+        notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
+            char buffer[16];
+            while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+            }
+            interrupted = true;
+            thread.requestInterruption();
+        });
+    }
+
+    auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
+    int total = 0;
+    for (const QFileInfo &entry : worker->CollectFiles(AbsoluteFolder(g_SourcePath))) {
+        if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
+            ++total;
+    }
+
+    // Workbook reports are absolute paths; the summary, the phase text and the
+    // failure text are not.
+    int done = 0;
+    bool completed = false;
+    QObject::connect(worker, &MergeObject::ShowDisposingFile, &app, [&](const QString &text) {
+        if (text.startsWith(QLatin1Char('/'))) {
+            ++done;
+            printLine(stderr, QStringLiteral("[%1/%2] ").arg(done).arg(total) + text);
+        } else if (text.startsWith(QStringLiteral("成功将"))) {
+            printLine(stdout, text);
+        } else {
+            printLine(stderr, text);
+        }
+    });
+    QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, &app, [&] { completed = true; });
+
+    worker->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+    thread.start();
+    QMetaObject::invokeMethod(worker, "Transform", Qt::QueuedConnection);
+    // Runs on the worker thread after Transform, so its notice reaches the main
+    // thread behind every report of the batch.
+    QMetaObject::invokeMethod(worker, [&app] {
+        QMetaObject::invokeMethod(&app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
+    app.exec();
+
+    thread.quit();
+    thread.wait();
+    if (completed)
+        return ExitNormalEnd;
+    return interrupted ? ExitInterrupted : ExitFailureEnd;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+// The plain naming rules of a batch: which files are workbooks, where a
+// workbook's CSV files go and what they are called. Paths use '/'.
+
+// Whether a file is a workbook to convert: its path, lower-cased, ends with
+// ".xls", ".xlsx" or ".xlsm" and holds no "~$" anywhere (lock files, and
+// everything below a folder whose name holds "~$").
+bool IsWorkbookToConvert(const QString &nativePath);
+
+// The file name up to its first "." ("Q1.report.xlsx" → "Q1"). The leading
+// "." of a hidden file belongs to the name (".Budget.2019.xlsx" → ".Budget").
+QString WorkbookBaseName(const QString &fileName);
+
+// The absolute, cleaned form of a folder path; empty for an empty path.
+QString AbsoluteFolder(const QString &path);
+
+// The output folder of a workbook in `workbookFolder`: `saveRoot` joined with
+// the workbook's folder relative to `sourceRoot` (both absolute and cleaned).
+// Empty when the workbook's folder does not lie inside the source folder.
+QString OutputFolderFor(const QString &sourceRoot, const QString &saveRoot,
+                        const QString &workbookFolder);
+
+// A sheet name made fit for a file name: "/" and NUL become "_". False for a
+// name that could still leave the output folder ("." or "..").
+bool SafeSheetName(const QString &sheetName, QString *safeName);
+
+// Whether a file name fits the file system's limit on one name (in bytes of
+// the local 8-bit encoding).
+bool FitsFileNameLimit(const QString &fileName);
+
+// The name of a worksheet's CSV file: base name + ".csv" in first-sheet mode,
+// otherwise base name + "(" + safe sheet name + ").csv". Empty when the sheet
+// name is refused or the name would be too long.
+QString CsvFileName(const QString &baseName, bool onlyFirstSheet, const QString &sheetName);

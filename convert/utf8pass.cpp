@@ -1,0 +1,84 @@
+#include "utf8pass.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QTextCodec>
+
+bool IsValidUtf8(const char *data, qsizetype size)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(data);
+    const auto *end = p + size;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int extra;
+        unsigned char low = 0x80, high = 0xBF; // range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            if (c == 0xE0)
+                low = 0xA0; // overlong
+            else if (c == 0xED)
+                high = 0x9F; // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            if (c == 0xF0)
+                low = 0x90; // overlong
+            else if (c == 0xF4)
+                high = 0x8F; // above U+10FFFF
+        } else {
+            return false;
+        }
+        if (end - p <= extra)
+            return false;
+        if (p[1] < low || p[1] > high)
+            return false;
+        for (int i = 2; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+        }
+        p += extra + 1;
+    }
+    return true;
+}
+
+Utf8PassResult ReencodeCsvAsUtf8(const QString &path)
+{
+    QByteArray bytes;
+    {
+        QFile in(path);
+        if (!in.open(QIODevice::ReadOnly))
+            return Utf8PassResult::Unreadable;
+        bytes = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            return Utf8PassResult::Unreadable;
+    }
+    // Read in text mode: every CR is dropped, so CR LF arrives as LF.
+    bytes.replace('\r', QByteArray());
+    if (IsValidUtf8(bytes.constData(), bytes.size()))
+        return Utf8PassResult::Unchanged;
+
+    QTextCodec *gbk = QTextCodec::codecForName("GBK");
+    if (!gbk)
+        return Utf8PassResult::NotGbk;
+    QTextCodec::ConverterState state;
+    QString text = gbk->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars != 0 || state.remainingChars != 0 || text.contains(QChar::ReplacementCharacter))
+        return Utf8PassResult::NotGbk;
+
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    const QByteArray utf8 = text.toUtf8();
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return Utf8PassResult::WriteFailed;
+    if (out.write(utf8) != utf8.size()) {
+        out.cancelWriting();
+        out.commit();
+        return Utf8PassResult::WriteFailed;
+    }
+    return out.commit() ? Utf8PassResult::Rewritten : Utf8PassResult::WriteFailed;
+}
