@@ -1,12 +1,415 @@
 #include "xlsx/xlsxreader.h"
 
+#include "xlsx/sheetparser.h"
+#include "xlsx/xlsxlimits.h"
+#include "xlsx/xmlreader.h"
+#include "xlsx/zip.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+
 namespace sd {
+
+namespace {
+
+// Relationship types are matched by their last segment, which is the same
+// in the Transitional (schemas.openxmlformats.org) and Strict
+// (purl.oclc.org) namespaces.
+bool typeIs(std::string_view type, std::string_view last)
+{
+    return type.size() > last.size() && type.substr(type.size() - last.size()) == last
+           && type[type.size() - last.size() - 1] == '/';
+}
+
+std::string attrText(std::string_view raw)
+{
+    std::string out;
+    if (raw.find('&') == std::string_view::npos)
+        out.assign(raw.data(), raw.size());
+    else if (!XmlReader::decode(raw, out))
+        out.assign(raw.data(), raw.size());
+    return out;
+}
+
+uint32_t attrUint(std::string_view raw, uint32_t fallback = 0)
+{
+    uint64_t v = 0;
+    auto res = std::from_chars(raw.data(), raw.data() + raw.size(), v);
+    if (res.ec != std::errc() || raw.empty())
+        return fallback;
+    return uint32_t(std::min<uint64_t>(v, UINT32_MAX));
+}
+
+bool attrBool(std::string_view raw) { return raw == "1" || raw == "true" || raw == "on"; }
+
+std::string dirOf(const std::string &part)
+{
+    const size_t slash = part.rfind('/');
+    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
+}
+
+// Resolves a relationship target against the folder of its source part:
+// "worksheets/sheet1.xml" from xl/ is xl/worksheets/sheet1.xml, an absolute
+// "/xl/styles.xml" is taken from the package root, "." and ".." segments
+// are folded.
+std::string resolveTarget(const std::string &baseDir, std::string target)
+{
+    for (char &c : target) {
+        if (c == '\\')
+            c = '/';
+    }
+    std::string path = (!target.empty() && target[0] == '/') ? target.substr(1) : baseDir + target;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos)
+            slash = path.size();
+        const std::string seg = path.substr(start, slash - start);
+        if (seg == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!seg.empty() && seg != ".") {
+            parts.push_back(seg);
+        }
+        start = slash + 1;
+    }
+    std::string out;
+    for (const std::string &p : parts) {
+        if (!out.empty())
+            out += '/';
+        out += p;
+    }
+    return out;
+}
+
+struct Relationship
+{
+    std::string type;
+    std::string target; // resolved part name
+};
+
+class XlsxPackage final : public SheetLoader
+{
+public:
+    ZipArchive zip;
+    std::vector<std::string> sheetParts; // parallel to Workbook::sheets; "" when missing
+    size_t sharedStrings = 0;
+
+    std::string where(const std::string &part) const { return zip.label() + ", " + part; }
+
+    // Runs fn over the events of a part. Small parts are inflated whole;
+    // large ones stream.
+    Error parsePart(const ZipEntry &entry, const std::function<bool(XmlReader &, XmlReader::Event)> &fn)
+    {
+        std::string whole;
+        std::unique_ptr<ByteSource> source;
+        if (entry.size <= kWholePartLimit) {
+            if (Error e = zip.extract(entry, whole))
+                return e;
+            source = std::make_unique<MemorySource>(whole.data(), whole.size());
+        } else {
+            Error e;
+            source = zip.open(entry, &e);
+            if (!source)
+                return e;
+        }
+        XmlReader xml(*source, where(entry.name));
+        for (;;) {
+            const XmlReader::Event ev = xml.next();
+            if (ev == XmlReader::End)
+                break;
+            if (!fn(xml, ev))
+                break;
+        }
+        return xml.error();
+    }
+
+    Error readRelationships(const std::string &sourcePart, std::map<std::string, Relationship> &rels,
+                            std::vector<Relationship> *ordered = nullptr)
+    {
+        const std::string dir = dirOf(sourcePart);
+        const std::string file = sourcePart.substr(dir.size());
+        const ZipEntry *entry = zip.find(dir + "_rels/" + file + ".rels");
+        if (!entry)
+            return {};
+        return parsePart(*entry, [&](XmlReader &xml, XmlReader::Event ev) {
+            if (ev == XmlReader::StartElement && xml.name() == "Relationship") {
+                if (xml.attribute("TargetMode") == "External")
+                    return true;
+                Relationship rel;
+                rel.type = attrText(xml.attribute("Type"));
+                rel.target = resolveTarget(dir, attrText(xml.attribute("Target")));
+                if (ordered)
+                    ordered->push_back(rel);
+                rels.emplace(attrText(xml.attribute("Id")), std::move(rel));
+            }
+            return true;
+        });
+    }
+
+    Error loadSheet(Workbook &book, int sheetIndex, Sheet &out) override
+    {
+        if (sheetIndex < 0 || size_t(sheetIndex) >= sheetParts.size())
+            return Error(ErrorCode::Corrupt, zip.label(), "no sheet " + std::to_string(sheetIndex));
+        if (book.sheets[size_t(sheetIndex)].kind == SheetKind::Chart)
+            return {}; // a chart sheet has no cells
+        const std::string &part = sheetParts[size_t(sheetIndex)];
+        const ZipEntry *entry = part.empty() ? nullptr : zip.find(part);
+        if (!entry)
+            return Error(ErrorCode::Corrupt, zip.label(),
+                         "part of sheet \"" + book.sheets[size_t(sheetIndex)].name + "\" missing"
+                             + (part.empty() ? std::string() : ": " + part));
+        std::string whole;
+        std::unique_ptr<ByteSource> source;
+        if (entry->size <= kWholePartLimit) {
+            if (Error e = zip.extract(*entry, whole))
+                return e;
+            source = std::make_unique<MemorySource>(whole.data(), whole.size());
+        } else {
+            Error e;
+            source = zip.open(*entry, &e);
+            if (!source)
+                return e;
+        }
+        Error e = parseSheetXml(*source, where(entry->name), book, sharedStrings, out);
+        if (e)
+            out.cells.clear();
+        return e;
+    }
+};
+
+const char *const kMainContentTypes[] = {
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml",
+    "application/vnd.ms-excel.sheet.macroEnabled.main+xml",
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml",
+    "application/vnd.ms-excel.template.macroEnabled.main+xml",
+};
+
+SheetKind kindOf(const std::string &relType, const std::string &contentType)
+{
+    if (typeIs(relType, "worksheet"))
+        return SheetKind::Worksheet;
+    if (typeIs(relType, "chartsheet"))
+        return SheetKind::Chart;
+    if (typeIs(relType, "dialogsheet"))
+        return SheetKind::Dialog;
+    if (typeIs(relType, "xlMacrosheet") || typeIs(relType, "xlIntlMacrosheet"))
+        return SheetKind::Macro;
+    if (contentType.find("chartsheet") != std::string::npos)
+        return SheetKind::Chart;
+    if (contentType.find("dialogsheet") != std::string::npos)
+        return SheetKind::Dialog;
+    if (contentType.find("macrosheet") != std::string::npos)
+        return SheetKind::Macro;
+    return SheetKind::Worksheet;
+}
+
+std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &err)
+{
+    ZipArchive &zip = pkg->zip;
+    auto book = std::make_unique<Workbook>();
+
+    // [Content_Types].xml: only needed to find a workbook part that the
+    // package relationships do not name, and to tell sheet kinds apart when
+    // a relationship type is unusual. Missing is tolerated.
+    std::map<std::string, std::string> overrides; // normalized part name -> content type
+    if (const ZipEntry *ct = zip.find("[Content_Types].xml")) {
+        err = pkg->parsePart(*ct, [&](XmlReader &xml, XmlReader::Event ev) {
+            if (ev == XmlReader::StartElement && xml.name() == "Override")
+                overrides[ZipArchive::normalizedName(attrText(xml.attribute("PartName")))] =
+                    attrText(xml.attribute("ContentType"));
+            return true;
+        });
+        if (err)
+            return nullptr;
+    }
+
+    // The workbook part: the package's officeDocument relationship, else the
+    // part whose content type says so, else the usual names.
+    std::string workbookPart;
+    {
+        std::map<std::string, Relationship> rels;
+        if ((err = pkg->readRelationships("", rels)))
+            return nullptr;
+        for (const auto &r : rels) {
+            if (typeIs(r.second.type, "officeDocument") && zip.find(r.second.target)) {
+                workbookPart = r.second.target;
+                break;
+            }
+        }
+    }
+    if (workbookPart.empty()) {
+        for (const auto &o : overrides) {
+            for (const char *type : kMainContentTypes) {
+                if (o.second == type && zip.find(o.first))
+                    workbookPart = o.first;
+            }
+        }
+    }
+    for (const char *guess : {"xl/workbook.xml", "workbook.xml"}) {
+        if (workbookPart.empty() && zip.find(guess))
+            workbookPart = guess;
+    }
+    if (workbookPart.empty()) {
+        err = Error(ErrorCode::NotAWorkbook, zip.label(), "zip package holds no workbook part");
+        return nullptr;
+    }
+    workbookPart = zip.find(workbookPart)->name;
+
+    std::map<std::string, Relationship> wbRels;
+    std::vector<Relationship> wbRelsOrdered;
+    if ((err = pkg->readRelationships(workbookPart, wbRels, &wbRelsOrdered)))
+        return nullptr;
+
+    // workbook.xml: sheet order, names, visibility, date system.
+    bool rootSeen = false, isWorkbook = false;
+    std::vector<std::string> sheetRelIds;
+    err = pkg->parsePart(*zip.find(workbookPart), [&](XmlReader &xml, XmlReader::Event ev) {
+        if (ev != XmlReader::StartElement)
+            return true;
+        if (!rootSeen) {
+            rootSeen = true;
+            isWorkbook = xml.name() == "workbook";
+            return isWorkbook;
+        }
+        if (xml.name() == "workbookPr") {
+            book->date1904 = attrBool(xml.attribute("date1904"));
+        } else if (xml.name() == "sheet" && xml.depth() == 3) {
+            SheetInfo info;
+            info.name = attrText(xml.attribute("name"));
+            const std::string_view state = xml.attribute("state");
+            info.state = state == "hidden" ? SheetState::Hidden
+                         : state == "veryHidden" ? SheetState::VeryHidden
+                                                 : SheetState::Visible;
+            book->sheets.push_back(std::move(info));
+            sheetRelIds.push_back(attrText(xml.attribute("id")));
+        }
+        return true;
+    });
+    if (err)
+        return nullptr;
+    if (!isWorkbook) {
+        err = Error(ErrorCode::NotAWorkbook, pkg->where(workbookPart), "the main part is not a workbook");
+        return nullptr;
+    }
+    for (size_t i = 0; i < book->sheets.size(); ++i) {
+        auto it = wbRels.find(sheetRelIds[i]);
+        std::string part = it == wbRels.end() ? std::string() : it->second.target;
+        const ZipEntry *entry = part.empty() ? nullptr : zip.find(part);
+        const auto ct = overrides.find(ZipArchive::normalizedName(part));
+        book->sheets[i].kind = kindOf(it == wbRels.end() ? std::string() : it->second.type,
+                                      ct == overrides.end() ? std::string() : ct->second);
+        pkg->sheetParts.push_back(entry ? entry->name : part);
+    }
+
+    // styles.xml: the cellXfs table and custom number formats. Only the
+    // numFmts and cellXfs directly under the style sheet count (dxfs and
+    // cellStyleXfs hold look-alike elements).
+    const Relationship *stylesRel = nullptr, *stringsRel = nullptr;
+    for (const Relationship &r : wbRelsOrdered) {
+        if (!stylesRel && typeIs(r.type, "styles"))
+            stylesRel = &r;
+        if (!stringsRel && typeIs(r.type, "sharedStrings"))
+            stringsRel = &r;
+    }
+    if (const ZipEntry *styles = stylesRel ? zip.find(stylesRel->target) : nullptr) {
+        int section = 0; // 1 inside numFmts, 2 inside cellXfs
+        err = pkg->parsePart(*styles, [&](XmlReader &xml, XmlReader::Event ev) {
+            if (ev == XmlReader::EndElement) {
+                if (xml.depth() == 1)
+                    section = 0;
+                return true;
+            }
+            if (ev != XmlReader::StartElement)
+                return true;
+            const std::string_view name = xml.name();
+            if (xml.depth() == 2) {
+                section = name == "numFmts" ? 1 : name == "cellXfs" ? 2 : 0;
+            } else if (xml.depth() == 3 && section == 1 && name == "numFmt") {
+                const uint32_t id = attrUint(xml.attribute("numFmtId"), UINT32_MAX);
+                if (id <= 0xFFFF)
+                    book->numFmts[int(id)] = attrText(xml.attribute("formatCode"));
+            } else if (xml.depth() == 3 && section == 2 && name == "xf") {
+                Xf xf;
+                xf.numFmtId = uint16_t(std::min<uint32_t>(attrUint(xml.attribute("numFmtId")), 0xFFFF));
+                xf.quotePrefix = attrBool(xml.attribute("quotePrefix"));
+                book->xfs.push_back(xf);
+            }
+            return true;
+        });
+        if (err)
+            return nullptr;
+    }
+
+    // sharedStrings.xml: each <si> is one string, its runs joined, phonetic
+    // (rPh) runs left out.
+    if (const ZipEntry *sst = stringsRel ? zip.find(stringsRel->target) : nullptr) {
+        bool inSi = false, inT = false;
+        int rPh = 0;
+        std::string text;
+        err = pkg->parsePart(*sst, [&](XmlReader &xml, XmlReader::Event ev) {
+            if (ev == XmlReader::Text) {
+                if (inT && rPh == 0)
+                    return xml.appendText(text);
+                return true;
+            }
+            const std::string_view name = xml.name();
+            if (ev == XmlReader::StartElement) {
+                if (name == "si") {
+                    inSi = true;
+                    text.clear();
+                } else if (inSi && name == "rPh") {
+                    ++rPh;
+                } else if (inSi && name == "t") {
+                    inT = true;
+                }
+            } else {
+                if (name == "t") {
+                    inT = false;
+                } else if (name == "rPh") {
+                    if (rPh > 0)
+                        --rPh;
+                } else if (name == "si" && inSi) {
+                    inSi = false;
+                    rPh = 0;
+                    decodeOoxmlEscapes(text);
+                    book->strings.push_back(text);
+                }
+            }
+            return true;
+        });
+        if (err)
+            return nullptr;
+    }
+    pkg->sharedStrings = book->strings.size();
+    book->path = zip.label();
+    book->loaded.resize(book->sheets.size());
+    book->loader = std::move(pkg);
+    return book;
+}
+
+} // namespace
 
 std::unique_ptr<Workbook> openXlsx(const std::string &path, Error *error)
 {
-    if (error)
-        *error = Error(ErrorCode::Unsupported, path, "xlsx reader not built yet");
-    return nullptr;
+    Error dummy;
+    Error &err = error ? *error : dummy;
+    auto pkg = std::make_unique<XlsxPackage>();
+    if ((err = pkg->zip.openFile(path)))
+        return nullptr;
+    return readPackage(std::move(pkg), err);
+}
+
+std::unique_ptr<Workbook> openXlsxBuffer(const void *data, size_t size, Error *error)
+{
+    Error dummy;
+    Error &err = error ? *error : dummy;
+    auto pkg = std::make_unique<XlsxPackage>();
+    if ((err = pkg->zip.openMemory(data, size)))
+        return nullptr;
+    return readPackage(std::move(pkg), err);
 }
 
 } // namespace sd

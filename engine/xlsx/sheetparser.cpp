@@ -1,0 +1,409 @@
+#include "xlsx/sheetparser.h"
+
+#include "xlsx/xmlreader.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace sd {
+
+namespace {
+
+bool parseUint(std::string_view text, uint64_t &value)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    if (text.empty())
+        return false;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+    return res.ec == std::errc() && res.ptr == text.data() + text.size();
+}
+
+bool parseDouble(std::string_view text, double &value)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' || text.front() == '\r'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    if (text.empty())
+        return false;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+    return res.ec == std::errc() && res.ptr == text.data() + text.size() && std::isfinite(value);
+}
+
+// Days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's algorithm).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + int64_t(doe) - 719468;
+}
+
+bool readDigits(std::string_view &s, size_t count, unsigned &value)
+{
+    if (s.size() < count)
+        return false;
+    value = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+        value = value * 10 + unsigned(s[i] - '0');
+    }
+    s.remove_prefix(count);
+    return true;
+}
+
+uint8_t errorCodeFromText(std::string_view text, bool &known)
+{
+    static const struct { const char *text; uint8_t code; } table[] = {
+        {"#NULL!", ErrNull}, {"#DIV/0!", ErrDiv0}, {"#VALUE!", ErrValue}, {"#REF!", ErrRef},
+        {"#NAME?", ErrName}, {"#NUM!", ErrNum},    {"#N/A", ErrNA},       {"#GETTING_DATA", ErrGettingData},
+    };
+    for (const auto &entry : table) {
+        if (text == entry.text) {
+            known = true;
+            return entry.code;
+        }
+    }
+    known = false;
+    return ErrNA;
+}
+
+} // namespace
+
+bool parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool &hasRow)
+{
+    size_t i = 0;
+    uint32_t c = 0;
+    while (i < ref.size() && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
+        c = c * 26 + uint32_t((ref[i] | 0x20) - 'a' + 1);
+        if (c > kMaxColumns)
+            return false;
+        ++i;
+    }
+    if (i == 0)
+        return false;
+    uint32_t r = 0;
+    const size_t digits = i;
+    while (i < ref.size() && ref[i] >= '0' && ref[i] <= '9') {
+        r = r * 10 + uint32_t(ref[i] - '0');
+        if (r > kMaxRows)
+            return false;
+        ++i;
+    }
+    if (i != ref.size())
+        return false;
+    hasRow = i > digits;
+    if (hasRow && r == 0)
+        return false;
+    col = c - 1;
+    row = hasRow ? r - 1 : 0;
+    return true;
+}
+
+bool isoDateToSerial(std::string_view s, bool date1904, double &serial)
+{
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    double days = 0;
+    bool haveDate = false;
+    unsigned y = 0, mo = 0, d = 0;
+    if (s.size() >= 10 && s[4] == '-') {
+        if (!readDigits(s, 4, y) || s.empty() || s[0] != '-')
+            return false;
+        s.remove_prefix(1);
+        if (!readDigits(s, 2, mo) || s.empty() || s[0] != '-')
+            return false;
+        s.remove_prefix(1);
+        if (!readDigits(s, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31)
+            return false;
+        haveDate = true;
+        if (!s.empty() && (s[0] == 'T' || s[0] == 't' || s[0] == ' '))
+            s.remove_prefix(1);
+    }
+    double fraction = 0;
+    if (!s.empty() && s[0] >= '0' && s[0] <= '9') {
+        unsigned h = 0, mi = 0, sec = 0;
+        if (!readDigits(s, 2, h) || s.empty() || s[0] != ':')
+            return false;
+        s.remove_prefix(1);
+        if (!readDigits(s, 2, mi))
+            return false;
+        double frac = 0;
+        if (!s.empty() && s[0] == ':') {
+            s.remove_prefix(1);
+            if (!readDigits(s, 2, sec))
+                return false;
+            if (!s.empty() && s[0] == '.') {
+                s.remove_prefix(1);
+                double scale = 0.1;
+                while (!s.empty() && s[0] >= '0' && s[0] <= '9') {
+                    frac += (s[0] - '0') * scale;
+                    scale /= 10;
+                    s.remove_prefix(1);
+                }
+            }
+        }
+        if (h > 24 || mi > 59 || sec > 60)
+            return false;
+        fraction = (h * 3600.0 + mi * 60.0 + sec + frac) / 86400.0;
+    } else if (!haveDate) {
+        return false;
+    }
+    // A zone suffix is accepted and ignored: cells hold local wall time.
+    if (!s.empty() && (s == "Z" || s == "z" || ((s[0] == '+' || s[0] == '-') && s.size() == 6 && s[3] == ':')))
+        s = {};
+    if (!s.empty())
+        return false;
+    if (haveDate) {
+        const int64_t day = daysFromCivil(y, mo, d);
+        if (date1904) {
+            days = double(day - daysFromCivil(1904, 1, 1));
+        } else {
+            // The 1900 system counts the non-existent 1900-02-29, so dates
+            // before March 1900 are one lower than a plain day count.
+            days = double(day - daysFromCivil(1899, 12, 30));
+            if (day < daysFromCivil(1900, 3, 1))
+                days -= 1;
+        }
+    }
+    serial = days + fraction;
+    return true;
+}
+
+// One pass over the events. Cells are appended in file order; Sheet::finish
+// sorts them and lets a later duplicate win. Only <sheetData> is read; its
+// <c> elements are kept when they have a value or a style other than 0.
+Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
+                    Sheet &out)
+{
+    XmlReader xml(source, where);
+    enum Slot { None, V, InlineT };
+    int sheetDataDepth = -1;
+    bool inCell = false, inIs = false;
+    int rPhDepth = 0;
+    Slot slot = None;
+    int64_t row = -1;
+    int64_t lastCol = -1;
+    Cell cell;
+    char type = 'n';
+    bool haveV = false, haveIs = false, haveF = false;
+    std::string vText, isText;
+    auto cellError = [&](ErrorCode code, const std::string &detail) {
+        return Error(code, where, detail + " (row " + std::to_string(row + 1) + ")");
+    };
+
+    for (;;) {
+        const XmlReader::Event ev = xml.next();
+        if (ev == XmlReader::End)
+            break;
+        if (ev == XmlReader::Text) {
+            if (slot == V) {
+                if (!xml.appendText(vText))
+                    break;
+            } else if (slot == InlineT && rPhDepth == 0) {
+                if (!xml.appendText(isText))
+                    break;
+            }
+            continue;
+        }
+        const std::string_view name = xml.name();
+        if (ev == XmlReader::StartElement) {
+            if (sheetDataDepth < 0) {
+                if (name == "sheetData")
+                    sheetDataDepth = xml.depth();
+                continue;
+            }
+            if (!inCell) {
+                if (name == "row" && xml.depth() == sheetDataDepth + 1) {
+                    const std::string_view r = xml.attribute("r");
+                    uint64_t n = 0;
+                    if (!r.empty()) {
+                        if (!parseUint(r, n) || n == 0)
+                            return Error(ErrorCode::Corrupt, where, "bad row number \"" + std::string(r) + "\"");
+                        if (n > kMaxRows)
+                            return Error(ErrorCode::TooLarge, where,
+                                         "row " + std::to_string(n) + " beyond " + std::to_string(kMaxRows));
+                        row = int64_t(n) - 1;
+                    } else {
+                        ++row;
+                        if (row >= int64_t(kMaxRows))
+                            return cellError(ErrorCode::TooLarge, "more than " + std::to_string(kMaxRows) + " rows");
+                    }
+                    lastCol = -1;
+                } else if (name == "c") {
+                    inCell = true;
+                    if (row < 0)
+                        row = 0; // a cell outside any <row>: first row
+                    cell = Cell();
+                    type = 'n';
+                    haveV = haveIs = haveF = false;
+                    vText.clear();
+                    isText.clear();
+                    uint32_t col = uint32_t(lastCol + 1);
+                    uint32_t cellRow = uint32_t(row);
+                    for (const XmlAttribute &a : xml.attributes()) {
+                        if (a.name == "r") {
+                            bool hasRow = false;
+                            uint32_t refRow = 0;
+                            if (!parseCellRef(a.value, col, refRow, hasRow))
+                                return cellError(ErrorCode::Corrupt, "bad cell reference \"" + std::string(a.value) + "\"");
+                            if (hasRow)
+                                cellRow = refRow;
+                        } else if (a.name == "s") {
+                            uint64_t s = 0;
+                            if (!a.value.empty() && parseUint(a.value, s))
+                                cell.xf = uint32_t(std::min<uint64_t>(s, UINT32_MAX));
+                        } else if (a.name == "t") {
+                            type = a.value.empty() ? 'n' : a.value[0];
+                            if (a.value == "str")
+                                type = 'f';
+                            else if (a.value == "inlineStr")
+                                type = 'i';
+                        }
+                    }
+                    if (col >= kMaxColumns)
+                        return cellError(ErrorCode::TooLarge, "more than " + std::to_string(kMaxColumns) + " columns");
+                    cell.col = col;
+                    cell.row = cellRow;
+                    lastCol = col;
+                }
+                continue;
+            }
+            // Inside <c>.
+            if (name == "v" && !inIs) {
+                slot = V;
+                haveV = true;
+            } else if (name == "f") {
+                haveF = true;
+            } else if (name == "is") {
+                inIs = true;
+                haveIs = true;
+            } else if (inIs && name == "rPh") {
+                ++rPhDepth;
+            } else if (inIs && name == "t") {
+                slot = InlineT;
+            }
+            continue;
+        }
+        // EndElement.
+        if (sheetDataDepth < 0)
+            continue;
+        if (!inCell) {
+            if (name == "sheetData" && xml.depth() < sheetDataDepth)
+                sheetDataDepth = -2; // done; later <sheetData> elements are not cells
+            continue;
+        }
+        if (name == "v" || name == "t") {
+            slot = None;
+        } else if (name == "rPh") {
+            if (rPhDepth > 0)
+                --rPhDepth;
+        } else if (name == "is") {
+            inIs = false;
+        } else if (name == "c") {
+            inCell = false;
+            inIs = false;
+            rPhDepth = 0;
+            slot = None;
+            bool keep = true;
+            switch (type) {
+            case 's': {
+                uint64_t index = 0;
+                if (haveV && parseUint(vText, index) && index < sharedStrings) {
+                    cell.type = CellType::Text;
+                    cell.text = uint32_t(index);
+                } else {
+                    keep = haveV || haveF || cell.xf != 0;
+                }
+                break;
+            }
+            case 'f': // formula string result
+            case 'i': // inline string (some writers put it in <v>)
+                if (haveIs || haveV) {
+                    std::string &text = haveIs ? isText : vText;
+                    if (haveIs)
+                        decodeOoxmlEscapes(text);
+                    cell.type = CellType::Text;
+                    cell.text = uint32_t(book.strings.size());
+                    book.strings.push_back(std::move(text));
+                    text = std::string();
+                } else {
+                    keep = haveF || cell.xf != 0;
+                }
+                break;
+            case 'b':
+                if (haveV) {
+                    cell.type = CellType::Bool;
+                    cell.number = (vText == "1" || vText == "true") ? 1 : 0;
+                } else {
+                    keep = haveF || cell.xf != 0;
+                }
+                break;
+            case 'e':
+                if (haveV) {
+                    bool known = false;
+                    const uint8_t code = errorCodeFromText(vText, known);
+                    if (known) {
+                        cell.type = CellType::Error;
+                        cell.number = code;
+                    } else { // an error value newer than the model's list shows as its text
+                        cell.type = CellType::Text;
+                        cell.text = uint32_t(book.strings.size());
+                        book.strings.push_back(vText);
+                    }
+                } else {
+                    keep = haveF || cell.xf != 0;
+                }
+                break;
+            case 'd':
+                if (haveV && !vText.empty()) {
+                    double serial = 0;
+                    if (isoDateToSerial(vText, book.date1904, serial)) {
+                        cell.type = CellType::Number;
+                        cell.number = serial;
+                    } else {
+                        cell.type = CellType::Text;
+                        cell.text = uint32_t(book.strings.size());
+                        book.strings.push_back(vText);
+                    }
+                } else {
+                    keep = haveF || cell.xf != 0;
+                }
+                break;
+            default: // 'n' and anything unknown
+                if (haveV && !vText.empty()) {
+                    double value = 0;
+                    if (parseDouble(vText, value)) {
+                        cell.type = CellType::Number;
+                        cell.number = value;
+                    } else {
+                        cell.type = CellType::Text;
+                        cell.text = uint32_t(book.strings.size());
+                        book.strings.push_back(vText);
+                    }
+                } else {
+                    keep = haveV || haveF || cell.xf != 0;
+                }
+                break;
+            }
+            if (keep)
+                out.cells.push_back(cell);
+        }
+    }
+    if (xml.error())
+        return xml.error();
+    return {};
+}
+
+} // namespace sd

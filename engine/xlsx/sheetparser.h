@@ -1,0 +1,29 @@
+#pragma once
+
+// The cell layer of the .xlsx reader: turns one worksheet part's XML into
+// the cells of a Sheet. Knows nothing of zip or relationships.
+
+#include "core/model.h"
+#include "xlsx/zip.h"
+
+#include <string_view>
+
+namespace sd {
+
+// Parses a cell reference such as "AB12" into 0-based column and row.
+// hasRow is false for a bare column ("AB"). False when malformed or outside
+// the grid.
+bool parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool &hasRow);
+
+// Converts an ISO 8601 date/time ("2024-03-01", "2024-03-01T12:30:00.5Z",
+// "12:30") into a serial number of the given date system. False when the
+// text is not such a date.
+bool isoDateToSerial(std::string_view text, bool date1904, double &serial);
+
+// Parses the XML of a worksheet (also macro and dialog sheets) from source
+// into out.cells. sharedStrings is the number of shared strings at the front
+// of book.strings; inline and formula strings are appended to book.strings.
+Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
+                    Sheet &out);
+
+} // namespace sd

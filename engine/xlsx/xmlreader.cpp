@@ -1,0 +1,412 @@
+#include "xlsx/xmlreader.h"
+
+#include "xlsx/xlsxlimits.h"
+
+#include <cstring>
+
+namespace sd {
+
+namespace {
+
+constexpr size_t kInitialWindow = 256 * 1024;
+
+inline bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+inline std::string_view localName(std::string_view qname)
+{
+    const size_t colon = qname.rfind(':');
+    return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+}
+
+void appendUtf8(std::string &out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | cp >> 6);
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | cp >> 12);
+        out += char(0x80 | (cp >> 6 & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | cp >> 18);
+        out += char(0x80 | (cp >> 12 & 0x3F));
+        out += char(0x80 | (cp >> 6 & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+XmlReader::XmlReader(ByteSource &source, std::string where)
+    : m_source(source), m_where(std::move(where))
+{
+    m_buffer.resize(kInitialWindow);
+}
+
+void XmlReader::fail(ErrorCode code, const std::string &detail)
+{
+    if (!m_error)
+        m_error = Error(code, m_where, detail + " at byte " + std::to_string(m_consumed + m_begin));
+}
+
+std::string_view XmlReader::attribute(std::string_view localName) const
+{
+    for (const XmlAttribute &a : m_attributes) {
+        if (a.name == localName)
+            return a.value;
+    }
+    return {};
+}
+
+bool XmlReader::refill()
+{
+    if (m_eof)
+        return false;
+    if (m_begin > 0) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_consumed += m_begin;
+        m_end -= m_begin;
+        m_begin = 0;
+    }
+    if (m_end == m_buffer.size()) {
+        if (m_buffer.size() >= kMaxXmlToken) {
+            fail(ErrorCode::TooLarge, "XML token longer than " + std::to_string(kMaxXmlToken) + " bytes");
+            return false;
+        }
+        m_buffer.resize(m_buffer.size() * 2);
+    }
+    size_t got = 0;
+    if (Error e = m_source.read(m_buffer.data() + m_end, m_buffer.size() - m_end, &got)) {
+        m_error = e;
+        return false;
+    }
+    if (got == 0)
+        m_eof = true;
+    m_end += got;
+    return true;
+}
+
+XmlReader::Event XmlReader::next()
+{
+    if (m_error)
+        return End;
+    if (m_pendingEnd) {
+        m_pendingEnd = false;
+        --m_depth;
+        return EndElement;
+    }
+    for (;;) {
+        Event event = End;
+        const Scan scan = scanToken(event);
+        if (scan == Done)
+            return event;
+        if (scan == Failed || !refill()) {
+            if (!m_error)
+                fail(ErrorCode::Corrupt, "unexpected end of XML");
+            return End;
+        }
+    }
+}
+
+// Scans one token at m_begin. Comments and processing instructions are
+// skipped in a loop; NeedMore means the token is cut by the window's end and
+// is rescanned from its start after a refill.
+XmlReader::Scan XmlReader::scanToken(Event &event)
+{
+    for (;;) {
+        const char *buf = m_buffer.data();
+        if (m_begin == m_end) {
+            if (!m_eof)
+                return NeedMore;
+            if (m_depth != 0) {
+                fail(ErrorCode::Corrupt, "XML ends inside an element");
+                return Failed;
+            }
+            event = End;
+            return Done;
+        }
+        if (buf[m_begin] != '<') {
+            const char *lt = static_cast<const char *>(std::memchr(buf + m_begin, '<', m_end - m_begin));
+            if (!lt && !m_eof)
+                return NeedMore;
+            const size_t stop = lt ? size_t(lt - buf) : m_end;
+            m_text = std::string_view(buf + m_begin, stop - m_begin);
+            m_textHasAmp = std::memchr(m_text.data(), '&', m_text.size()) != nullptr;
+            m_begin = stop;
+            event = Text;
+            return Done;
+        }
+        const size_t avail = m_end - m_begin;
+        if (avail < 2)
+            return m_eof ? (fail(ErrorCode::Corrupt, "unexpected end of XML"), Failed) : NeedMore;
+        const char second = buf[m_begin + 1];
+        auto skipPast = [&](const char *terminator, size_t from) -> Scan {
+            const size_t len = std::strlen(terminator);
+            std::string_view window(buf + from, m_end - from);
+            const size_t at = window.find(terminator);
+            if (at == std::string_view::npos) {
+                if (m_eof) {
+                    fail(ErrorCode::Corrupt, "unterminated markup");
+                    return Failed;
+                }
+                return NeedMore;
+            }
+            m_begin = from + at + len;
+            return Done;
+        };
+        if (second == '?') {
+            const Scan s = skipPast("?>", m_begin + 2);
+            if (s != Done)
+                return s;
+            continue;
+        }
+        if (second == '!') {
+            if (avail < 9 && !m_eof)
+                return NeedMore;
+            if (avail >= 4 && std::memcmp(buf + m_begin, "<!--", 4) == 0) {
+                const Scan s = skipPast("-->", m_begin + 4);
+                if (s != Done)
+                    return s;
+                continue;
+            }
+            if (avail >= 9 && std::memcmp(buf + m_begin, "<![CDATA[", 9) == 0) {
+                const size_t from = m_begin + 9;
+                const Scan s = skipPast("]]>", from);
+                if (s != Done)
+                    return s;
+                m_text = std::string_view(buf + from, m_begin - 3 - from);
+                m_textHasAmp = false;
+                event = Text;
+                return Done;
+            }
+            // <!DOCTYPE and any other declaration: entity definitions are
+            // the door to expansion bombs and external reads, and no
+            // spreadsheet part needs them.
+            fail(ErrorCode::Unsupported, "DOCTYPE or markup declaration refused");
+            return Failed;
+        }
+        if (second == '/') {
+            const char *gt = static_cast<const char *>(std::memchr(buf + m_begin, '>', avail));
+            if (!gt)
+                return m_eof ? (fail(ErrorCode::Corrupt, "unterminated end tag"), Failed) : NeedMore;
+            size_t nameEnd = size_t(gt - buf);
+            while (nameEnd > m_begin + 2 && isSpace(buf[nameEnd - 1]))
+                --nameEnd;
+            m_name = localName(std::string_view(buf + m_begin + 2, nameEnd - m_begin - 2));
+            m_begin = size_t(gt - buf) + 1;
+            if (--m_depth < 0) {
+                fail(ErrorCode::Corrupt, "end tag without start tag");
+                return Failed;
+            }
+            event = EndElement;
+            return Done;
+        }
+        return scanTag(m_begin, event);
+    }
+}
+
+XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
+{
+    const char *buf = m_buffer.data();
+    const size_t end = m_end;
+    auto cut = [&]() -> Scan {
+        if (m_eof) {
+            fail(ErrorCode::Corrupt, "unterminated start tag");
+            return Failed;
+        }
+        return NeedMore;
+    };
+    auto malformed = [&]() -> Scan {
+        fail(ErrorCode::Corrupt, "malformed start tag");
+        return Failed;
+    };
+    size_t p = start + 1;
+    while (p < end && !isSpace(buf[p]) && buf[p] != '/' && buf[p] != '>')
+        ++p;
+    if (p >= end)
+        return cut();
+    if (p == start + 1)
+        return malformed();
+    const std::string_view qname(buf + start + 1, p - start - 1);
+    m_attributes.clear();
+    for (;;) {
+        while (p < end && isSpace(buf[p]))
+            ++p;
+        if (p >= end)
+            return cut();
+        if (buf[p] == '>') {
+            ++p;
+            break;
+        }
+        if (buf[p] == '/') {
+            if (p + 1 >= end)
+                return cut();
+            if (buf[p + 1] != '>')
+                return malformed();
+            p += 2;
+            m_pendingEnd = true;
+            break;
+        }
+        const size_t nameStart = p;
+        while (p < end && buf[p] != '=' && !isSpace(buf[p]) && buf[p] != '>' && buf[p] != '/')
+            ++p;
+        if (p >= end)
+            return cut();
+        const std::string_view attrName(buf + nameStart, p - nameStart);
+        while (p < end && isSpace(buf[p]))
+            ++p;
+        if (p >= end)
+            return cut();
+        if (buf[p] != '=' || attrName.empty())
+            return malformed();
+        ++p;
+        while (p < end && isSpace(buf[p]))
+            ++p;
+        if (p >= end)
+            return cut();
+        const char quote = buf[p];
+        if (quote != '"' && quote != '\'')
+            return malformed();
+        const char *close = static_cast<const char *>(std::memchr(buf + p + 1, quote, end - p - 1));
+        if (!close)
+            return cut();
+        const std::string_view value(buf + p + 1, size_t(close - buf) - p - 1);
+        p = size_t(close - buf) + 1;
+        // Namespace declarations are not attributes of the element; their
+        // local part ("r" in xmlns:r) must not shadow a real attribute.
+        if (attrName.substr(0, 5) == "xmlns" && (attrName.size() == 5 || attrName[5] == ':'))
+            continue;
+        m_attributes.push_back({localName(attrName), value});
+    }
+    m_name = localName(qname);
+    m_begin = p;
+    if (++m_depth > kMaxXmlDepth) {
+        fail(ErrorCode::TooLarge, "XML nested deeper than " + std::to_string(kMaxXmlDepth) + " levels");
+        return Failed;
+    }
+    event = StartElement;
+    return Done;
+}
+
+bool XmlReader::appendText(std::string &out)
+{
+    if (!m_textHasAmp) {
+        out.append(m_text.data(), m_text.size());
+        return true;
+    }
+    if (!decode(m_text, out)) {
+        fail(ErrorCode::Corrupt, "malformed entity reference");
+        return false;
+    }
+    return true;
+}
+
+bool XmlReader::decode(std::string_view raw, std::string &out)
+{
+    size_t i = 0;
+    while (i < raw.size()) {
+        const size_t amp = raw.find('&', i);
+        if (amp == std::string_view::npos) {
+            out.append(raw.data() + i, raw.size() - i);
+            break;
+        }
+        out.append(raw.data() + i, amp - i);
+        const size_t semi = raw.find(';', amp);
+        if (semi == std::string_view::npos || semi - amp > 12)
+            return false;
+        const std::string_view ref = raw.substr(amp + 1, semi - amp - 1);
+        if (ref == "lt")
+            out += '<';
+        else if (ref == "gt")
+            out += '>';
+        else if (ref == "amp")
+            out += '&';
+        else if (ref == "quot")
+            out += '"';
+        else if (ref == "apos")
+            out += '\'';
+        else if (ref.size() >= 2 && ref[0] == '#') {
+            uint32_t cp = 0;
+            const bool hex = ref[1] == 'x' || ref[1] == 'X';
+            const size_t first = hex ? 2 : 1;
+            if (first >= ref.size())
+                return false;
+            for (size_t k = first; k < ref.size(); ++k) {
+                const int digit = hex ? hexValue(ref[k]) : (ref[k] >= '0' && ref[k] <= '9' ? ref[k] - '0' : -1);
+                if (digit < 0)
+                    return false;
+                cp = cp * (hex ? 16 : 10) + uint32_t(digit);
+                if (cp > 0x10FFFF)
+                    return false;
+            }
+            if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF))
+                return false;
+            appendUtf8(out, cp);
+        } else {
+            return false;
+        }
+        i = semi + 1;
+    }
+    return true;
+}
+
+void decodeOoxmlEscapes(std::string &text, size_t from)
+{
+    size_t at = text.find("_x", from);
+    if (at == std::string::npos)
+        return;
+    auto escapeAt = [&](size_t i, uint32_t &unit) {
+        if (i + 7 > text.size() || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_')
+            return false;
+        unit = 0;
+        for (size_t k = i + 2; k < i + 6; ++k) {
+            const int h = hexValue(text[k]);
+            if (h < 0)
+                return false;
+            unit = unit << 4 | uint32_t(h);
+        }
+        return true;
+    };
+    std::string out(text, 0, at);
+    size_t i = at;
+    while (i < text.size()) {
+        uint32_t unit = 0;
+        if (text[i] == '_' && escapeAt(i, unit)) {
+            i += 7;
+            if (unit >= 0xD800 && unit <= 0xDBFF) {
+                uint32_t low = 0;
+                if (escapeAt(i, low) && low >= 0xDC00 && low <= 0xDFFF) {
+                    i += 7;
+                    appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                } else {
+                    appendUtf8(out, 0xFFFD);
+                }
+            } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                appendUtf8(out, 0xFFFD);
+            } else {
+                appendUtf8(out, unit);
+            }
+            continue;
+        }
+        const size_t nextEsc = text.find("_x", i + 1);
+        const size_t stop = nextEsc == std::string::npos ? text.size() : nextEsc;
+        out.append(text, i, stop - i);
+        i = stop;
+    }
+    text.swap(out);
+}
+
+} // namespace sd

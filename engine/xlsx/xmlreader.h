@@ -1,0 +1,84 @@
+#pragma once
+
+// A minimal pull tokenizer for the XML of OOXML parts. It reads from a
+// ByteSource through a window that grows only as far as the longest token,
+// so a 150 MB sheet is parsed in a few hundred kilobytes of buffer. Element
+// and attribute names are reported without their namespace prefix (x:c and
+// c are the same), which covers any prefix and both the Transitional and the
+// Strict namespaces. A DOCTYPE is refused (no entity expansion, ever).
+
+#include "core/error.h"
+#include "xlsx/zip.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sd {
+
+struct XmlAttribute
+{
+    std::string_view name;  // local name
+    std::string_view value; // raw: entities not yet decoded
+};
+
+class XmlReader
+{
+public:
+    enum Event { StartElement, EndElement, Text, End };
+
+    // where names the part in error messages.
+    XmlReader(ByteSource &source, std::string where);
+
+    // Advances to the next event. Returns End at the end of the document or
+    // on error (then error() is set). An empty element <a/> gives
+    // StartElement followed by EndElement.
+    Event next();
+
+    // The current element's local name (StartElement / EndElement).
+    std::string_view name() const { return m_name; }
+    // Attributes of the current StartElement.
+    const std::vector<XmlAttribute> &attributes() const { return m_attributes; }
+    std::string_view attribute(std::string_view localName) const;
+    // Raw text of the current Text event; rawHasEntities() tells whether it
+    // needs decoding (CDATA text never does).
+    std::string_view rawText() const { return m_text; }
+    bool rawHasEntities() const { return m_textHasAmp; }
+    // Appends the decoded text of the current Text event to out.
+    bool appendText(std::string &out);
+    int depth() const { return m_depth; }
+    const Error &error() const { return m_error; }
+
+    // Decodes entity and character references of raw text into out.
+    // False on a malformed reference.
+    static bool decode(std::string_view raw, std::string &out);
+
+private:
+    enum Scan { Done, NeedMore, Failed };
+    Scan scanToken(Event &event);
+    Scan scanTag(size_t start, Event &event);
+    bool refill();
+    void fail(ErrorCode code, const std::string &detail);
+
+    ByteSource &m_source;
+    std::string m_where;
+    std::string m_buffer;
+    size_t m_begin = 0; // first unconsumed byte
+    size_t m_end = 0;   // end of valid data
+    bool m_eof = false;
+    bool m_pendingEnd = false;
+    int m_depth = 0;
+    uint64_t m_consumed = 0; // bytes before m_buffer[0], for error offsets
+    std::string_view m_name;
+    std::string m_pendingName;
+    std::vector<XmlAttribute> m_attributes;
+    std::string_view m_text;
+    bool m_textHasAmp = false;
+    Error m_error;
+};
+
+// Decodes the _xHHHH_ escapes of spreadsheet text in place (a character
+// that XML cannot carry, such as _x000D_ for CR; _x005F_ escapes "_").
+void decodeOoxmlEscapes(std::string &text, size_t from = 0);
+
+} // namespace sd
