@@ -3,6 +3,7 @@
 #include "core/model.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace sd {
 
@@ -11,7 +12,14 @@ namespace sd {
 // ErrorCode::Encrypted. nullptr with *error set on failure.
 std::unique_ptr<Workbook> openXls(const std::string &path, Error *error);
 
-// True when the first bytes are a BIFF2-4 BOF record (a bare worksheet stream).
+// The same from bytes in memory (copied as needed; `data` may go away after
+// the call). `name` stands for the file in messages and names the single
+// sheet of a bare BIFF2-4 stream.
+std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const std::string &name,
+                                        Error *error);
+
+// True when the first bytes are a BIFF2-4 BOF record (a bare worksheet stream),
+// or a BIFF5 worksheet BOF written without a compound file.
 bool looksLikeBareBiff(const unsigned char *head, size_t size);
 
 } // namespace sd

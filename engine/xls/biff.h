@@ -1,0 +1,237 @@
+#pragma once
+
+// BIFF record layer: record ids with their names, a record iterator over a
+// workbook stream that never reads past the stream, and a field cursor that
+// knows the bytes left in the current record.
+
+#include "core/error.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace sd {
+namespace biff {
+
+// Record ids (BIFF2-8). Where a record changed its id between versions the
+// suffix names the first version that uses it.
+enum RecordId : uint16_t {
+    kDimensions2 = 0x0000,
+    kBlank2 = 0x0001,
+    kInteger2 = 0x0002,
+    kNumber2 = 0x0003,
+    kLabel2 = 0x0004,
+    kBoolErr2 = 0x0005,
+    kFormula = 0x0006, // BIFF2 and BIFF5-8
+    kString2 = 0x0007,
+    kBof2 = 0x0009,
+    kEof = 0x000A,
+    kFormat2 = 0x001E,
+    kDateMode = 0x0022,
+    kFilePass = 0x002F,
+    kFont = 0x0031,
+    kContinue = 0x003C,
+    kCodePage = 0x0042,
+    kXf2 = 0x0043,
+    kIxfe2 = 0x0044,
+    kWsBool = 0x0081,
+    kBoundSheet = 0x0085,
+    kBundleSheet4 = 0x008F,
+    kRk = 0x027E,
+    kMulRk = 0x00BD,
+    kMulBlank = 0x00BE,
+    kRString = 0x00D6,
+    kXf = 0x00E0,
+    kMergeCells = 0x00E5,
+    kSst = 0x00FC,
+    kLabelSst = 0x00FD,
+    kExtSst = 0x00FF,
+    kDimensions = 0x0200,
+    kBlank = 0x0201,
+    kNumber = 0x0203,
+    kLabel = 0x0204,
+    kBoolErr = 0x0205,
+    kFormula3 = 0x0206,
+    kString = 0x0207,
+    kRow = 0x0208,
+    kBof3 = 0x0209,
+    kArray = 0x0221,
+    kTable = 0x0236,
+    kXf3 = 0x0243,
+    kFormula4 = 0x0406,
+    kBof4 = 0x0409,
+    kFormat = 0x041E,
+    kXf4 = 0x0443,
+    kShrFmla = 0x04BC,
+    kBof = 0x0809,
+};
+
+// BOF substream types (the dt field of BIFF5-8 BOF records).
+enum BofType : uint16_t {
+    kBofGlobals = 0x0005,
+    kBofVbModule = 0x0006,
+    kBofWorksheet = 0x0010,
+    kBofChart = 0x0020,
+    kBofMacroSheet = 0x0040,
+    kBofWorkspace = 0x0100,
+};
+
+// BIFF version numbers of BOF records.
+constexpr uint16_t kBiff8Version = 0x0600;
+
+// Name of a record id ("NUMBER"), or "?" when unknown.
+const char *recordName(uint16_t id);
+
+inline uint16_t le16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t le32(const uint8_t *p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline double leDouble(const uint8_t *p)
+{
+    uint64_t bits = uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32);
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+// Decodes an RK value: a 30-bit integer or the top 30 bits of a double,
+// optionally divided by 100.
+inline double decodeRk(uint32_t rk)
+{
+    double value;
+    if (rk & 2) {
+        value = double(int32_t(rk) >> 2);
+    } else {
+        uint64_t bits = uint64_t(rk & 0xFFFFFFFCu) << 32;
+        std::memcpy(&value, &bits, sizeof value);
+    }
+    return (rk & 1) ? value / 100.0 : value;
+}
+
+struct Record
+{
+    uint16_t id = 0;
+    uint16_t size = 0;
+    size_t offset = 0; // of the record header in the stream
+    const uint8_t *data = nullptr;
+};
+
+// "record 0x0203 (NUMBER) at 0x1a2c"
+std::string recordWhere(uint16_t id, size_t offset);
+inline std::string recordWhere(const Record &r) { return recordWhere(r.id, r.offset); }
+
+// Walks the records of a stream. next() returns false at the end of the
+// stream, and also when a record header announces more bytes than are left
+// (truncated() then tells the two apart).
+class RecordReader
+{
+public:
+    RecordReader(const uint8_t *data, size_t size, size_t pos = 0)
+        : m_data(data), m_size(size), m_pos(pos) {}
+
+    bool next(Record &r)
+    {
+        if (m_pos >= m_size || m_size - m_pos < 4) {
+            m_truncated = m_pos < m_size;
+            return false;
+        }
+        r.offset = m_pos;
+        r.id = le16(m_data + m_pos);
+        r.size = le16(m_data + m_pos + 2);
+        if (m_size - m_pos - 4 < r.size) {
+            m_truncated = true;
+            return false;
+        }
+        r.data = m_data + m_pos + 4;
+        m_pos += 4 + size_t(r.size);
+        return true;
+    }
+    // Id of the next record without consuming it; false at the end.
+    bool peekId(uint16_t &id) const
+    {
+        if (m_pos >= m_size || m_size - m_pos < 4)
+            return false;
+        id = le16(m_data + m_pos);
+        return true;
+    }
+    bool truncated() const { return m_truncated; }
+    size_t position() const { return m_pos; }
+
+private:
+    const uint8_t *m_data;
+    size_t m_size;
+    size_t m_pos;
+    bool m_truncated = false;
+};
+
+// Reads fields across a record and its CONTINUE records (a list of byte
+// segments). Every read checks the bytes left; a failed read leaves ok()
+// false. Character runs re-read the compressed/uncompressed flag at each
+// segment boundary, as BIFF8 does for strings split by CONTINUE.
+class SegmentCursor
+{
+public:
+    struct Segment
+    {
+        const uint8_t *data;
+        size_t size;
+    };
+    SegmentCursor(const Segment *segments, size_t count)
+        : m_segments(segments), m_count(count) {}
+
+    bool ok() const { return m_ok; }
+    bool atEnd()
+    {
+        settle();
+        return m_index >= m_count;
+    }
+    uint8_t u8()
+    {
+        uint8_t v = 0;
+        read(&v, 1);
+        return v;
+    }
+    uint16_t u16()
+    {
+        uint8_t b[2] = {};
+        read(b, 2);
+        return le16(b);
+    }
+    uint32_t u32()
+    {
+        uint8_t b[4] = {};
+        read(b, 4);
+        return le32(b);
+    }
+    void skip(size_t n);
+    // Appends `count` characters as UTF-8. `compressed` is the flag for the
+    // first part; each later segment starts with its own flag byte.
+    void chars(size_t count, bool compressed, std::string &out);
+    // Appends `count` raw bytes (8-bit text in the workbook's code page).
+    void bytes(size_t count, std::string &out);
+
+private:
+    void settle()
+    {
+        while (m_index < m_count && m_pos >= m_segments[m_index].size) {
+            ++m_index;
+            m_pos = 0;
+        }
+    }
+    void read(uint8_t *out, size_t n);
+
+    const Segment *m_segments;
+    size_t m_count;
+    size_t m_index = 0;
+    size_t m_pos = 0;
+    bool m_ok = true;
+};
+
+// Appends one UTF-16 code unit sequence as UTF-8 (lone surrogates become U+FFFD).
+void appendUtf16(const uint8_t *p, size_t units, std::string &out, uint16_t &pendingHigh);
+void appendLatin1(const uint8_t *p, size_t n, std::string &out);
+
+} // namespace biff
+} // namespace sd
