@@ -3,16 +3,24 @@
 # Runs apt only for packages that are missing; uses sudo when not root.
 set -euo pipefail
 
+# Usage: install-deps.sh [--test] [--screenshots]
+#   (none)          build and run: compiler, CMake, Qt 5 widgets, zlib, fonts
+#                   with Chinese glyphs
+#   --test          also what the test suite needs
+#   --screenshots   also a virtual X server and ImageMagick's import, for
+#                   taking screenshots of the window (tools/screenshots.sh)
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
   zlib1g-dev libdeflate-dev
   fonts-wqy-microhei
-  xvfb xauth
 )
-if [[ "${1:-}" == "--test" ]]; then
-  packages+=(python3 clang libclang-rt-14-dev)
-fi
+for arg in "$@"; do
+  case "$arg" in
+    --test) packages+=(python3 clang libclang-rt-14-dev) ;;
+    --screenshots) packages+=(xvfb xauth imagemagick) ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
