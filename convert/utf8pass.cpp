@@ -46,6 +46,26 @@ bool IsValidUtf8(const char *data, qsizetype size)
     return true;
 }
 
+bool IsValidGbk(const char *data, qsizetype size)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(data);
+    const auto *end = p + size;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c <= 0x80) { // ASCII, and 0x80 is the euro sign in code page 936
+            ++p;
+            continue;
+        }
+        if (c == 0xFF || end - p < 2)
+            return false;
+        const unsigned char trail = p[1];
+        if (trail < 0x40 || trail == 0x7F || trail == 0xFF)
+            return false;
+        p += 2;
+    }
+    return true;
+}
+
 Utf8PassResult ReencodeCsvAsUtf8(const QString &path)
 {
     QByteArray bytes;
@@ -62,8 +82,11 @@ Utf8PassResult ReencodeCsvAsUtf8(const QString &path)
     if (IsValidUtf8(bytes.constData(), bytes.size()))
         return Utf8PassResult::Unchanged;
 
+    // Qt's GBK decoder drops a lone lead byte at the end and maps 0xFF to a
+    // private-use character without counting either as invalid, so the byte
+    // structure is checked first.
     QTextCodec *gbk = QTextCodec::codecForName("GBK");
-    if (!gbk)
+    if (!gbk || !IsValidGbk(bytes.constData(), bytes.size()))
         return Utf8PassResult::NotGbk;
     QTextCodec::ConverterState state;
     QString text = gbk->toUnicode(bytes.constData(), bytes.size(), &state);

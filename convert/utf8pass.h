@@ -20,3 +20,8 @@ Utf8PassResult ReencodeCsvAsUtf8(const QString &path);
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // truncated sequences).
 bool IsValidUtf8(const char *data, qsizetype size);
+
+// Whether the bytes follow the structure of code page 936: single bytes up to
+// 0x80, and lead bytes 0x81-0xFE each followed by a trail byte 0x40-0xFE
+// other than 0x7F.
+bool IsValidGbk(const char *data, qsizetype size);

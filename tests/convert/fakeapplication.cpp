@@ -1,0 +1,227 @@
+#include "fakeapplication.h"
+
+#include <QSaveFile>
+#include <QThread>
+
+#include <cstring>
+
+void FakeScript::record(const QString &line)
+{
+    QMutexLocker lock(&mutex);
+    log.append(line);
+}
+
+QStringList FakeScript::calls() const
+{
+    QMutexLocker lock(&mutex);
+    return log;
+}
+
+FakeWorkbook FakeScript::book(const QString &path) const
+{
+    QMutexLocker lock(&mutex);
+    return books.value(path, FakeWorkbook());
+}
+
+namespace {
+
+QString argsText(const QVariantList &args)
+{
+    if (args.isEmpty())
+        return {};
+    QStringList parts;
+    for (const QVariant &arg : args)
+        parts.append(arg.toString());
+    return QLatin1Char('(') + parts.join(QLatin1Char(',')) + QLatin1Char(')');
+}
+
+bool is(const char *member, const char *text)
+{
+    return std::strcmp(member, text) == 0;
+}
+
+// One object of the fake's model; `kind` names it in the log.
+class FakeServer final : public AxServer
+{
+public:
+    enum Kind { App, Books, Book, Sheets, Worksheet, Range, Rows, Columns, Cell, Active };
+
+    struct Context
+    {
+        QString path;     // workbook
+        int sheet = -1;   // index into FakeWorkbook::sheets
+    };
+
+    FakeServer(std::shared_ptr<FakeScript> script, Kind kind, Context context)
+        : m_script(std::move(script)), m_kind(kind), m_context(std::move(context))
+    {
+    }
+
+    QVariant call(const char *member, const QVariantList &args) override
+    {
+        record(QString::fromLatin1(member) + argsText(args));
+        if (m_kind == Cell && is(member, "Value()"))
+            return sheet().value;
+        if (m_kind == Active && is(member, "SaveAs(const QString&, QVariant)") && args.size() == 2)
+            return save(args[0].toString());
+        if (m_kind == Worksheet && is(member, "Copy()")) {
+            QMutexLocker lock(&m_script->mutex);
+            m_script->copyPath = m_context.path;
+            m_script->copySheet = m_context.sheet;
+        }
+        if (m_kind == App && is(member, "Quit(void)")) {
+            QMutexLocker lock(&m_script->mutex);
+            m_script->copySheet = -1;
+        }
+        return {};
+    }
+
+    std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args) override
+    {
+        record(QString::fromLatin1(member) + argsText(args));
+        switch (m_kind) {
+        case App:
+            if (is(member, "WorkBooks")) {
+                QMutexLocker lock(&m_script->mutex);
+                const int n = ++m_script->workbooksQueries;
+                if (m_script->workbooksMissingFrom > 0 && n >= m_script->workbooksMissingFrom)
+                    return nullptr;
+                return make(Books, Context());
+            }
+            if (is(member, "ActiveWorkBook")) {
+                Context copy;
+                {
+                    QMutexLocker lock(&m_script->mutex);
+                    if (m_script->noActiveWorkbook || m_script->copySheet < 0)
+                        return nullptr;
+                    copy = {m_script->copyPath, m_script->copySheet};
+                }
+                return make(Active, copy);
+            }
+            return nullptr;
+        case Books:
+            if (is(member, "Open(const QString&)") && args.size() == 1) {
+                const QString path = args[0].toString();
+                if (!m_script->book(path).opens)
+                    return nullptr;
+                return make(Book, {path, -1});
+            }
+            return nullptr;
+        case Book:
+            if (is(member, "Sheets"))
+                return make(Sheets, m_context);
+            if (is(member, "WorkSheets(int)") && args.size() == 1) {
+                const QList<FakeSheet> sheets = m_script->book(m_context.path).sheets;
+                int n = args[0].toInt();
+                for (int i = 0; i < sheets.size(); ++i) {
+                    if (sheets[i].worksheet && --n == 0)
+                        return make(Worksheet, {m_context.path, i});
+                }
+            }
+            return nullptr;
+        case Worksheet:
+            if (is(member, "UsedRange") && !sheet().noUsedRange)
+                return make(Range, m_context);
+            if (is(member, "Cells(int, int)"))
+                return make(Cell, m_context);
+            return nullptr;
+        case Range:
+            if (is(member, "Rows"))
+                return make(Rows, m_context);
+            if (is(member, "Columns"))
+                return make(Columns, m_context);
+            return nullptr;
+        default:
+            return nullptr;
+        }
+    }
+
+    QVariant property(const char *name) override
+    {
+        record(QString::fromLatin1(name));
+        if (m_kind == Sheets && is(name, "Count"))
+            return int(m_script->book(m_context.path).sheets.size());
+        if (m_kind == Worksheet && is(name, "Name"))
+            return sheet().name;
+        if (m_kind == Range && is(name, "Row"))
+            return sheet().row;
+        if (m_kind == Range && is(name, "Column"))
+            return sheet().column;
+        if (m_kind == Rows && is(name, "Count"))
+            return sheet().rows;
+        if (m_kind == Columns && is(name, "Count"))
+            return sheet().columns;
+        return {};
+    }
+
+    bool setProperty(const char *name, const QVariant &value) override
+    {
+        record(QString::fromLatin1(name) + QLatin1Char('=') + value.toString());
+        return m_kind == App && is(name, "DisplayAlerts");
+    }
+
+private:
+    static const char *kindName(Kind kind)
+    {
+        static const char *const names[] = {"app",   "books", "book", "sheets", "ws",
+                                            "range", "rows",  "cols", "cell",   "active"};
+        return names[kind];
+    }
+
+    void record(const QString &what)
+    {
+        m_script->record(QString::fromLatin1(kindName(m_kind)) + QLatin1Char('.') + what);
+    }
+
+    std::unique_ptr<AxServer> make(Kind kind, Context context)
+    {
+        return std::make_unique<FakeServer>(m_script, kind, std::move(context));
+    }
+
+    FakeSheet sheet() const
+    {
+        const QList<FakeSheet> sheets = m_script->book(m_context.path).sheets;
+        return m_context.sheet >= 0 && m_context.sheet < sheets.size() ? sheets[m_context.sheet]
+                                                                       : FakeSheet();
+    }
+
+    QVariant save(const QString &path)
+    {
+        int n;
+        {
+            QMutexLocker lock(&m_script->mutex);
+            n = ++m_script->saves;
+        }
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return {};
+        const QByteArray text = (m_context.path + QLatin1Char('|') + sheet().name).toUtf8() + "\r\n";
+        if (file.write(text) != text.size()) {
+            file.cancelWriting();
+            file.commit();
+            return {};
+        }
+        const bool ok = file.commit();
+        if (n == m_script->interruptAtSave)
+            QThread::currentThread()->requestInterruption();
+        return ok ? QVariant(true) : QVariant();
+    }
+
+    std::shared_ptr<FakeScript> m_script;
+    Kind m_kind;
+    Context m_context;
+};
+
+} // namespace
+
+void registerFakeApplication(const QString &progId, std::shared_ptr<FakeScript> script)
+{
+    AxRegistry::registerApplication(progId, [script]() -> std::unique_ptr<AxServer> {
+        {
+            QMutexLocker lock(&script->mutex);
+            ++script->starts;
+            script->log.append(QStringLiteral("start"));
+        }
+        return std::make_unique<FakeServer>(script, FakeServer::App, FakeServer::Context());
+    });
+}

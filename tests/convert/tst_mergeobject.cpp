@@ -1,0 +1,594 @@
+// The conversion job driven through the fake application: the automation call
+// sequence, counts, the two ends of a batch, cancellation, the folder walk and
+// the output names.
+
+#include "fakeapplication.h"
+#include "mergeobject.h"
+#include "outputnames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCodec>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+
+namespace {
+
+const QString kFakeId = QStringLiteral("SheetDrain.FakeSpreadsheet");
+const QString kNoApplication =
+    QStringLiteral("本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
+const QString kUtf8Phase = QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...");
+
+QString summary(int workbooks, int csvFiles)
+{
+    return QStringLiteral("成功将%1个excel文件转换为%2个csv文件。").arg(workbooks).arg(csvFiles);
+}
+
+void touch(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every file under `root`, as sorted relative paths.
+QStringList treeOf(const QString &root)
+{
+    QStringList files;
+    QDir base(root);
+    std::function<void(const QString &)> walk = [&](const QString &dir) {
+        for (const QFileInfo &fi : QDir(dir).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden
+                                                           | QDir::NoDotAndDotDot)) {
+            if (fi.isDir() && !fi.isSymLink())
+                walk(fi.absoluteFilePath());
+            else
+                files.append(base.relativeFilePath(fi.absoluteFilePath()));
+        }
+    };
+    walk(root);
+    files.sort();
+    return files;
+}
+
+struct BatchResult
+{
+    QStringList reports;
+    bool completed = false;
+};
+
+} // namespace
+
+class TestMergeObject : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir *m_dir = nullptr;
+    std::shared_ptr<FakeScript> m_script;
+
+    QString in(const QString &rel = {}) const
+    {
+        return rel.isEmpty() ? m_dir->path() + "/in" : m_dir->path() + "/in/" + rel;
+    }
+    QString out(const QString &rel = {}) const
+    {
+        return rel.isEmpty() ? m_dir->path() + "/out" : m_dir->path() + "/out/" + rel;
+    }
+
+    BatchResult run(bool onlyFirstSheet, bool utf8 = false)
+    {
+        g_SourcePath = in();
+        g_SavePath = out();
+        g_OnlyFirstSheet = onlyFirstSheet;
+        g_SaveAsUTF8 = utf8;
+        MergeObject worker(QStringLiteral("tem"), nullptr);
+        worker.setApplicationId(kFakeId);
+        BatchResult result;
+        connect(&worker, &MergeObject::ShowDisposingFile, this,
+                [&](const QString &text) { result.reports.append(text); });
+        connect(&worker, &MergeObject::Signal_SetButtonEnable, this, [&] { result.completed = true; });
+        worker.Transform();
+        return result;
+    }
+
+    // The recorded calls from the first "start" on.
+    QStringList calls() const { return m_script->calls(); }
+
+private slots:
+    void initTestCase()
+    {
+        // File-name lengths are measured in the local encoding.
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    }
+
+    void init()
+    {
+        m_dir = new QTemporaryDir;
+        QVERIFY(m_dir->isValid());
+        QDir().mkpath(in());
+        QDir().mkpath(out());
+        m_script = std::make_shared<FakeScript>();
+        registerFakeApplication(kFakeId, m_script);
+    }
+
+    void cleanup()
+    {
+        AxRegistry::unregisterApplication(kFakeId);
+        delete m_dir;
+        m_dir = nullptr;
+    }
+
+    void callSequence_data()
+    {
+        QTest::addColumn<bool>("onlyFirstSheet");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList head = {
+            "start",
+            "app.SetVisible (bool Visible)(false)",
+            "app.DisplayAlerts=false",
+            "app.WorkBooks",
+            "books.Open(const QString&)(IN/a.xlsx)",
+            "book.Sheets",
+            "sheets.Count",
+        };
+        const QStringList blankSheet = {
+            "book.WorkSheets(int)(1)", "ws.UsedRange", "range.Row", "range.Column",
+            "range.Rows", "range.Columns", "ws.Cells(int, int)(1,1)", "rows.Count",
+            "cols.Count", "cell.Value()",
+        };
+        const QStringList tail = {"book.Close (Boolean)(false)", "app.Quit(void)"};
+
+        QTest::newRow("blank sheet, converted sheet")
+            << false
+            << head + blankSheet
+                   + QStringList{"book.WorkSheets(int)(2)", "ws.UsedRange", "range.Row",
+                                 "range.Column", "range.Rows", "range.Columns",
+                                 "ws.Cells(int, int)(2,3)", "rows.Count", "ws.Copy()",
+                                 "app.ActiveWorkBook", "ws.Name",
+                                 "active.SaveAs(const QString&, QVariant)(OUT/a(Data).csv,6)"}
+                   + tail;
+        QTest::newRow("first-sheet mode, blank first sheet") << true << head + blankSheet + tail;
+    }
+
+    void callSequence()
+    {
+        QFETCH(bool, onlyFirstSheet);
+        QFETCH(QStringList, expected);
+        touch(in("a.xlsx"));
+        FakeSheet blank;
+        blank.value = QString();
+        FakeSheet data;
+        data.name = "Data";
+        data.row = 2;
+        data.column = 3;
+        data.rows = 4;
+        data.columns = 1;
+        m_script->books[in("a.xlsx")].sheets = {blank, data};
+
+        const BatchResult result = run(onlyFirstSheet);
+        expected.replaceInStrings("IN/", in() + "/");
+        expected.replaceInStrings("OUT/", out() + "/");
+        QCOMPARE(calls(), expected);
+        QVERIFY(result.completed);
+        QCOMPARE(result.reports, QStringList({in("a.xlsx"), summary(1, onlyFirstSheet ? 0 : 1)}));
+    }
+
+    // Blank test: only a one-cell used range whose value shows as empty text.
+    void blankSheetTest_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<bool>("converted");
+        QTest::newRow("one empty cell") << 1 << 1 << QVariant() << false;
+        QTest::newRow("one empty text") << 1 << 1 << QVariant(QString()) << false;
+        QTest::newRow("one number 0") << 1 << 1 << QVariant(0.0) << true;
+        QTest::newRow("one FALSE") << 1 << 1 << QVariant(false) << true;
+        QTest::newRow("one text") << 1 << 1 << QVariant("x") << true;
+        QTest::newRow("two rows, empty corner") << 2 << 1 << QVariant() << true;
+        QTest::newRow("two columns, empty corner") << 1 << 2 << QVariant() << true;
+    }
+
+    void blankSheetTest()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, columns);
+        QFETCH(QVariant, value);
+        QFETCH(bool, converted);
+        touch(in("b.xls"));
+        FakeSheet sheet;
+        sheet.rows = rows;
+        sheet.columns = columns;
+        sheet.value = value;
+        m_script->books[in("b.xls")].sheets = {sheet};
+        const BatchResult result = run(true);
+        QCOMPARE(result.reports.last(), summary(1, converted ? 1 : 0));
+        QCOMPARE(QFile::exists(out("b.csv")), converted);
+    }
+
+    void workbookThatDoesNotOpen()
+    {
+        touch(in("bad.xlsx"));
+        touch(in("good.xlsx"));
+        m_script->books[in("bad.xlsx")].opens = false;
+        const BatchResult result = run(false);
+        QVERIFY(result.completed);
+        QCOMPARE(result.reports, QStringList({in("bad.xlsx"), in("good.xlsx"), summary(2, 1)}));
+        const QStringList log = calls();
+        const int open = log.indexOf("books.Open(const QString&)(" + in("bad.xlsx") + ")");
+        QVERIFY(open > 0);
+        QCOMPARE(log.at(open + 1), QStringLiteral("app.Quit(void)"));
+        QCOMPARE(log.count("book.Close (Boolean)(false)"), 1);
+        QCOMPARE(log.count("app.Quit(void)"), 2);
+        QCOMPARE(m_script->starts, 1); // selecting the same application again keeps it
+        QVERIFY(QFile::exists(out("good(Sheet1).csv")));
+    }
+
+    void failureEnd_data()
+    {
+        QTest::addColumn<int>("missingFrom");
+        QTest::addColumn<QStringList>("reports");
+        QTest::newRow("first workbook") << 1 << QStringList{kNoApplication};
+        QTest::newRow("second workbook") << 2 << QStringList{"IN/a.xlsx", kNoApplication};
+    }
+
+    void failureEnd()
+    {
+        QFETCH(int, missingFrom);
+        QFETCH(QStringList, reports);
+        touch(in("a.xlsx"));
+        touch(in("b.xlsx"));
+        m_script->workbooksMissingFrom = missingFrom;
+        const BatchResult result = run(true, true);
+        reports.replaceInStrings("IN/", in() + "/");
+        QCOMPARE(result.reports, reports);
+        QVERIFY(!result.completed);
+        QCOMPARE(calls().last(), QStringLiteral("app.Quit(void)"));
+        QCOMPARE(calls().count("app.WorkBooks"), missingFrom);
+        // What earlier workbooks wrote stays.
+        QCOMPARE(QFile::exists(out("a.csv")), missingFrom > 1);
+        QVERIFY(!QFile::exists(out("b.csv")));
+    }
+
+    void emptyOrMissingSource_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("utf8");
+        QTest::newRow("no workbooks") << "in" << false;
+        QTest::newRow("no workbooks, UTF-8") << "in" << true;
+        QTest::newRow("missing folder") << "nowhere" << false;
+    }
+
+    void emptyOrMissingSource()
+    {
+        QFETCH(QString, source);
+        QFETCH(bool, utf8);
+        touch(in("notes.txt"));
+        touch(in("a.xlsb"));
+        g_SourcePath = m_dir->path() + "/" + source;
+        g_SavePath = out();
+        g_OnlyFirstSheet = false;
+        g_SaveAsUTF8 = utf8;
+        MergeObject worker(QStringLiteral("tem"), nullptr);
+        worker.setApplicationId(kFakeId);
+        QSignalSpy reports(&worker, &MergeObject::ShowDisposingFile);
+        QSignalSpy done(&worker, &MergeObject::Signal_SetButtonEnable);
+        worker.Transform();
+        QStringList texts;
+        for (const auto &args : reports)
+            texts.append(args.at(0).toString());
+        QCOMPARE(texts, utf8 ? QStringList({kUtf8Phase, summary(0, 0)}) : QStringList({summary(0, 0)}));
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(m_script->starts, 0);
+    }
+
+    // Worksheets whose automation objects are missing are skipped and not
+    // counted; the batch goes on.
+    void missingObjectsSkipTheSheet()
+    {
+        touch(in("a.xlsx"));
+        FakeSheet chart;
+        chart.worksheet = false;
+        FakeSheet noRange;
+        noRange.name = "NoRange";
+        noRange.noUsedRange = true;
+        FakeSheet good;
+        good.name = "Good";
+        m_script->books[in("a.xlsx")].sheets = {noRange, chart, good};
+        // Sheets counts 3; WorkSheets(3) finds nothing since only two are worksheets.
+        BatchResult result = run(false);
+        QCOMPARE(result.reports.last(), summary(1, 1));
+        QCOMPARE(treeOf(out()), QStringList({"a(Good).csv"}));
+        QVERIFY(calls().contains("book.WorkSheets(int)(3)"));
+
+        m_script->noActiveWorkbook = true;
+        QFile::remove(out("a(Good).csv"));
+        result = run(false);
+        QVERIFY(result.completed);
+        QCOMPARE(result.reports.last(), summary(1, 0));
+        QVERIFY(treeOf(out()).isEmpty());
+    }
+
+    void hostileSheetNames_data()
+    {
+        QTest::addColumn<QString>("sheetName");
+        QTest::addColumn<QString>("fileName"); // empty: refused
+        QTest::newRow("dot-dot") << ".." << QString();
+        QTest::newRow("dot") << "." << QString();
+        QTest::newRow("slash") << "a/b" << "w(a_b).csv";
+        QTest::newRow("climbing") << "../../etc" << "w(.._.._etc).csv";
+        QTest::newRow("NUL") << QString("a") + QChar(0) + "b" << "w(a_b).csv";
+        QTest::newRow("backslash") << "a\\b" << "w(a\\b).csv";
+        QTest::newRow("250 characters") << QString(250, 'x') << QString();
+        QTest::newRow("248 characters") << QString(248, 'x') << "w(" + QString(248, 'x') + ").csv";
+        QTest::newRow("84 CJK characters") << QString(84, QChar(0x4E2D)) << QString();
+    }
+
+    void hostileSheetNames()
+    {
+        QFETCH(QString, sheetName);
+        QFETCH(QString, fileName);
+        touch(in("w.xlsx"));
+        FakeSheet sheet;
+        sheet.name = sheetName;
+        m_script->books[in("w.xlsx")].sheets = {sheet};
+        const BatchResult result = run(false);
+        QVERIFY(result.completed);
+        QCOMPARE(result.reports.last(), summary(1, fileName.isEmpty() ? 0 : 1));
+        QCOMPARE(treeOf(out()), fileName.isEmpty() ? QStringList() : QStringList{fileName});
+        QCOMPARE(treeOf(m_dir->path()).filter(".csv").size(), fileName.isEmpty() ? 0 : 1);
+    }
+
+    // Output names, and which workbook wins when two map to the same name.
+    void outputNames_data()
+    {
+        QTest::addColumn<QStringList>("workbooks");
+        QTest::addColumn<bool>("onlyFirstSheet");
+        QTest::addColumn<QStringList>("expected"); // file|source workbook
+
+        QTest::newRow("Q1.report first sheet") << QStringList{"Q1.report.xlsx"} << true
+                                               << QStringList{"Q1.csv|Q1.report.xlsx"};
+        QTest::newRow("a.xls then a.xlsx") << QStringList{"a.xls", "a.xlsx"} << false
+                                           << QStringList{"a(Sheet1).csv|a.xlsx"};
+        QTest::newRow("Sales.2019 and Sales.2020")
+            << QStringList{"Sales.2020.xlsx", "Sales.2019.xlsx"} << false
+            << QStringList{"Sales(Sheet1).csv|Sales.2020.xlsx"};
+        QTest::newRow("hidden workbook") << QStringList{".Budget.2019.xlsx"} << true
+                                         << QStringList{".Budget.csv|.Budget.2019.xlsx"};
+        QTest::newRow("nested folders") << QStringList{"2019/q1/Sales.xlsx", "2019/q2/x.txt"}
+                                        << false
+                                        << QStringList{"2019/q1/Sales(Sheet1).csv|2019/q1/Sales.xlsx"};
+    }
+
+    void outputNames()
+    {
+        QFETCH(QStringList, workbooks);
+        QFETCH(bool, onlyFirstSheet);
+        QFETCH(QStringList, expected);
+        for (const QString &wb : workbooks)
+            touch(in(wb));
+        QVERIFY(run(onlyFirstSheet).completed);
+        QStringList got;
+        for (const QString &file : treeOf(out())) {
+            const QString source = QString::fromUtf8(readAll(out(file))).section('|', 0, 0);
+            got.append(file + "|" + QDir(in()).relativeFilePath(source));
+        }
+        QCOMPARE(got, expected);
+    }
+
+    // The output folder is the workbook's folder relative to the source
+    // folder, under the output folder, however the two folders are spelled.
+    void outputFolderMapping_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("save");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "/in" << "/out" << "/in/sub" << "/out/sub";
+        QTest::newRow("source with separator, output without")
+            << "/C/In/" << "/D/Out" << "/C/In/sub" << "/D/Out/sub";
+        QTest::newRow("both with separator") << "/in/" << "/out/" << "/in/a/b" << "/out/a/b";
+        QTest::newRow("top folder") << "/in" << "/out" << "/in" << "/out";
+        QTest::newRow("root source") << "/" << "/out" << "/data/x" << "/out/data/x";
+        QTest::newRow("source text twice in path") << "/in" << "/out" << "/in/x/in" << "/out/x/in";
+        QTest::newRow("differently spelled") << "/a/./in/../in" << "/out" << "/a/in/s" << "/out/s";
+        QTest::newRow("prefix of a sibling") << "/in" << "/out" << "/inside/x" << "";
+        QTest::newRow("outside") << "/in" << "/out" << "/elsewhere" << "";
+    }
+
+    void outputFolderMapping()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, save);
+        QFETCH(QString, folder);
+        QFETCH(QString, expected);
+        QCOMPARE(OutputFolderFor(AbsoluteFolder(source), AbsoluteFolder(save), folder), expected);
+    }
+
+    // A relative source folder with a trailing separator and an output folder
+    // without one still mirror the tree.
+    void relativeFoldersMirrorTheTree()
+    {
+        touch(in("sub/a.xlsx"));
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(m_dir->path());
+        g_SourcePath = "in/";
+        g_SavePath = "./out";
+        g_OnlyFirstSheet = true;
+        g_SaveAsUTF8 = false;
+        MergeObject worker(QStringLiteral("tem"), nullptr);
+        worker.setApplicationId(kFakeId);
+        worker.Transform();
+        QDir::setCurrent(cwd);
+        QCOMPARE(treeOf(m_dir->path()), QStringList({"in/sub/a.xlsx", "out/sub/a.csv"}));
+    }
+
+    void selection_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("selected");
+        QTest::newRow("REPORT.XLSX") << "/d/REPORT.XLSX" << true;
+        QTest::newRow("a.Xls") << "/d/a.Xls" << true;
+        QTest::newRow("b.xlsm") << "/d/b.xlsm" << true;
+        QTest::newRow("a.xlsb") << "/d/a.xlsb" << false;
+        QTest::newRow("a.csv") << "/d/a.csv" << false;
+        QTest::newRow("a.xls.bak") << "/d/a.xls.bak" << false;
+        QTest::newRow("a.xlt") << "/d/a.xlt" << false;
+        QTest::newRow("lock file") << "/d/~$Budget.xlsx" << false;
+        QTest::newRow("below a ~$ folder") << "/d/x~$y/a.xlsx" << false;
+        QTest::newRow("name .xlsx") << "/d/.xlsx" << true;
+    }
+
+    void selection()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, selected);
+        QCOMPARE(IsWorkbookToConvert(path), selected);
+    }
+
+    // Own files first, sorted by lower-cased name, then each sub-folder;
+    // hidden files in, hidden folders and file links out, folder links
+    // followed, a link cycle entered once per descent.
+    void walkOrderAndExclusions()
+    {
+        for (const char *f : {"b.xlsx", "A.xls", ".hidden.xlsx", "sub/z.xls", "Sub2/a.xls",
+                              ".hid/inside.xlsx", "~$lock/x.xlsx", "sub/deep/d.xlsx"})
+            touch(in(f));
+        QVERIFY(QFile::link(in("b.xlsx"), in("filelink.xlsx")));
+        QVERIFY(QFile::link(in("sub/deep"), in("linked")));
+        QVERIFY(QFile::link(in(), in("sub/deep/cycle"))); // back to the top: a cycle
+        MergeObject worker(QStringLiteral("tem"), nullptr);
+        QStringList walked;
+        for (const QFileInfo &fi : worker.CollectFiles(in()))
+            walked.append(QDir(in()).relativeFilePath(fi.absoluteFilePath()));
+        QCOMPARE(walked, QStringList({".hidden.xlsx", "A.xls", "b.xlsx", "linked/d.xlsx",
+                                      "sub/z.xls", "sub/deep/d.xlsx", "Sub2/a.xls",
+                                      "~$lock/x.xlsx"}));
+    }
+
+    void linkCycleThroughTheBatch()
+    {
+        touch(in("a/x.xlsx"));
+        QVERIFY(QFile::link(in(), in("a/up")));
+        QVERIFY(QFile::link(in("a"), in("a/self")));
+        const BatchResult result = run(true);
+        QCOMPARE(result.reports, QStringList({in("a/x.xlsx"), summary(1, 1)}));
+    }
+
+    // Reports reach the window's thread in the order they were sent, with the
+    // completion last, when the worker runs on its own thread.
+    void reportsAcrossThreads()
+    {
+        for (const char *f : {"1.xlsx", "2.xlsx", "3/3.xlsx"})
+            touch(in(f));
+        g_SourcePath = in();
+        g_SavePath = out();
+        g_OnlyFirstSheet = false;
+        g_SaveAsUTF8 = true;
+
+        QThread thread;
+        auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
+        worker->setApplicationId(kFakeId);
+        worker->moveToThread(&thread);
+        QStringList received;
+        bool completed = false;
+        bool onOwnThread = true;
+        connect(worker, &MergeObject::ShowDisposingFile, this, [&](const QString &text) {
+            onOwnThread = onOwnThread && QThread::currentThread() == this->thread();
+            received.append(text);
+        });
+        connect(worker, &MergeObject::Signal_SetButtonEnable, this, [&] {
+            received.append("<done>");
+            completed = true;
+        });
+        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        thread.start();
+        QMetaObject::invokeMethod(worker, "Transform", Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(completed, 10000);
+        thread.quit();
+        thread.wait();
+        QCOMPARE(received, QStringList({in("1.xlsx"), in("2.xlsx"), in("3/3.xlsx"), kUtf8Phase,
+                                        summary(3, 3), "<done>"}));
+        QVERIFY(onOwnThread);
+    }
+
+    // A stop request is honoured after the worksheet being saved: no further
+    // worksheet or workbook, no UTF-8 pass, no summary, no completion.
+    void stopRequestBetweenSheets_data()
+    {
+        QTest::addColumn<int>("interruptAtSave");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<int>("reports");
+        QTest::newRow("first sheet") << 1 << QStringList{"a(S1).csv"} << 1;
+        QTest::newRow("last sheet of first workbook") << 2 << QStringList{"a(S1).csv", "a(S2).csv"} << 1;
+        QTest::newRow("second workbook") << 3 << QStringList{"a(S1).csv", "a(S2).csv", "b(S1).csv"} << 2;
+    }
+
+    void stopRequestBetweenSheets()
+    {
+        QFETCH(int, interruptAtSave);
+        QFETCH(QStringList, files);
+        QFETCH(int, reports);
+        touch(in("a.xlsx"));
+        touch(in("b.xlsx"));
+        FakeSheet s1, s2;
+        s1.name = "S1";
+        s2.name = "S2";
+        m_script->books[in("a.xlsx")].sheets = {s1, s2};
+        m_script->books[in("b.xlsx")].sheets = {s1, s2};
+        m_script->interruptAtSave = interruptAtSave;
+        g_SourcePath = in();
+        g_SavePath = out();
+        g_OnlyFirstSheet = false;
+        g_SaveAsUTF8 = true;
+
+        QThread thread;
+        auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
+        worker->setApplicationId(kFakeId);
+        worker->moveToThread(&thread);
+        QSignalSpy shown(worker, &MergeObject::ShowDisposingFile);
+        QSignalSpy done(worker, &MergeObject::Signal_SetButtonEnable);
+        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        thread.start();
+        std::atomic<bool> returned{false};
+        QMetaObject::invokeMethod(worker, "Transform", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(worker, [&] { returned = true; }, Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(returned, 10000);
+        thread.quit();
+        thread.wait();
+        QCoreApplication::processEvents();
+        QCOMPARE(treeOf(out()), files);
+        QCOMPARE(shown.count(), reports);
+        QCOMPARE(done.count(), 0);
+    }
+
+    // The UTF-8 pass reaches files already in the output folder.
+    void utf8PassCoversTheOutputFolder()
+    {
+        touch(in("a.xlsx"));
+        QDir().mkpath(out("old"));
+        QFile gbk(out("old/earlier.CSV"));
+        QVERIFY(gbk.open(QIODevice::WriteOnly));
+        gbk.write("\xd6\xd0\xce\xc4,1\r\n"); // 中文 in GBK
+        gbk.close();
+        const BatchResult result = run(true, true);
+        QCOMPARE(result.reports, QStringList({in("a.xlsx"), kUtf8Phase, summary(1, 1)}));
+        QCOMPARE(readAll(out("old/earlier.CSV")), QByteArray("\xe4\xb8\xad\xe6\x96\x87,1\r\n"));
+    }
+
+};
+
+QTEST_GUILESS_MAIN(TestMergeObject)
+#include "tst_mergeobject.moc"
