@@ -31,6 +31,7 @@ const char *recordName(uint16_t id)
     case 0x0018: return "NAME";
     case 0x0019: return "WINDOWPROTECT";
     case 0x001D: return "SELECTION";
+    case kNote: return "NOTE";
     case kFormat2: return "FORMAT(2)";
     case kDateMode: return "DATEMODE";
     case 0x0023: return "EXTERNNAME";

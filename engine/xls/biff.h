@@ -28,6 +28,7 @@ enum RecordId : uint16_t {
     kBof2 = 0x0009,
     kEof = 0x000A,
     kFormat2 = 0x001E,
+    kNote = 0x001C,
     kDateMode = 0x0022,
     kFilePass = 0x002F,
     kFont = 0x0031,

@@ -75,6 +75,7 @@ struct BiffInfo
     uint32_t maxColumns = kBiffMaxColumns;
     uint32_t sstCount = 0;    // strings 0..sstCount-1 of the book are the SST
     uint32_t emptyString = 0; // index of "" in the book's strings
+    size_t globalsEnd = 0;    // offset just past the globals' EOF
 };
 
 void appendText8(const BiffInfo &info, const uint8_t *p, size_t n, std::string &out)
@@ -144,9 +145,30 @@ private:
     uint32_t biff2Xf(const uint8_t *attr) const { return attr[1] & 0x3F; }
     Error formulaResult(const Record &r, const uint8_t *result, uint32_t row, uint32_t col, uint32_t xf);
 
+    // Merged areas and cell comments widen the used range without holding a
+    // value (comments_stress_test.xls, xlrd issue20.xls): their corners become
+    // blank cells placed ahead of the real ones, so that a real cell at the
+    // same place wins when the sheet is finished.
+    void addExtent(uint32_t row, uint32_t col)
+    {
+        if (row < m_info.maxRows && col < m_info.maxColumns) {
+            Cell c;
+            c.row = row;
+            c.col = col;
+            m_extents.push_back(c);
+        }
+    }
+    void finishExtents()
+    {
+        if (!m_extents.empty())
+            m_sheet.cells.insert(m_sheet.cells.begin(), m_extents.begin(), m_extents.end());
+        m_extents.clear();
+    }
+
     const BiffInfo &m_info;
     Workbook &m_book;
     Sheet &m_sheet;
+    std::vector<Cell> m_extents;
     size_t m_pendingString = std::numeric_limits<size_t>::max(); // cell awaiting a STRING record
 };
 
@@ -178,7 +200,13 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos)
 {
     RecordReader rr(data, size, pos);
     Record r;
-    if (!rr.next(r) || !isBof(r.id))
+    if (pos >= size || !rr.peekId(r.id))
+        return Error(ErrorCode::Corrupt, offsetWhere(pos), "sheet offset is outside the workbook stream");
+    // Some writers leave out a sheet's BOF (Test_git_issue624.xls): the sheet
+    // then starts right at its offset, which must lie past the globals.
+    if (isBof(r.id))
+        rr.next(r);
+    else if (pos < m_info.globalsEnd)
         return Error(ErrorCode::Corrupt, recordWhere(r.id, pos), "sheet does not start with a BOF record");
     // Cell records take at least 10 bytes; reserving from the bytes left in
     // the stream (not from any count in the file) saves most regrowth.
@@ -197,8 +225,10 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos)
             continue;
         }
         if (r.id == kEof) {
-            if (--depth == 0)
+            if (--depth == 0) {
+                finishExtents();
                 return {};
+            }
             continue;
         }
         if (depth > 1)
@@ -365,6 +395,19 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos)
             ok = d[8] ? add(row, col, biff2Xf(d + 4), CellType::Error, d[7])
                       : add(row, col, biff2Xf(d + 4), CellType::Bool, d[7] ? 1.0 : 0.0);
             break;
+        case kMergeCells: {
+            const size_t count = n >= 2 ? std::min<size_t>(le16(d), (n - 2) / 8) : 0;
+            for (size_t i = 0; i < count; ++i) {
+                const uint8_t *p = d + 2 + 8 * i;
+                addExtent(le16(p), le16(p + 4));
+                addExtent(le16(p + 2), le16(p + 6));
+            }
+            break;
+        }
+        case kNote:
+            if (n >= 4)
+                addExtent(row, col);
+            break;
         default:
             break;
         }
@@ -374,6 +417,7 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos)
     if (rr.truncated())
         return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
                      "record runs past the end of the stream");
+    finishExtents();
     return {}; // the stream ends without the sheet's EOF; keep what was read
 }
 
@@ -585,6 +629,7 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
         if (r.id == kEof && !m_info.bare)
             break;
     }
+    m_info.globalsEnd = rr.position();
     if (rr.truncated() && !m_info.bare)
         return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
                      "workbook globals run past the end of the stream");
