@@ -25,7 +25,8 @@ int CountChar(const char *text, char ch);
 // Index of the n-th occurrence of ch in text, counting from 1; -1 when n < 1 or text has fewer.
 int FindNthChar(const char *text, char ch, int n);
 
-// Index of the last of the non-overlapping matches of pattern found scanning forward ("aa" in "aaa" is at 0); -1 if none.
+// Index of the last of the non-overlapping matches found scanning forward ("aa" in "aaa" is at
+// 0, not 1); -1 if none.
 int FindLast(const char *text, const char *pattern);
 
 // Copies source[start, end) into dest (end clamped to the length, empty when end <= start);

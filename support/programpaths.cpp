@@ -16,7 +16,8 @@ int SetProgramPaths(const char *argv0)
     if (length >= PathBufferSize)
         return -1;
     const char *lastSlash = std::strrchr(argv0, '/');
-    const std::size_t directoryLength = lastSlash ? static_cast<std::size_t>(lastSlash - argv0) + 1 : 0;
+    const std::size_t directoryLength
+        = lastSlash ? static_cast<std::size_t>(lastSlash - argv0) + 1 : 0;
     const std::size_t nameLength = sizeof SettingsFileName - 1;
     if (directoryLength + nameLength >= PathBufferSize)
         return -1;
