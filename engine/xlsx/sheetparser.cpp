@@ -79,34 +79,36 @@ uint8_t errorCodeFromText(std::string_view text, bool &known)
 
 } // namespace
 
-bool parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool &hasRow)
+RefStatus parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool &hasRow)
 {
     size_t i = 0;
     uint32_t c = 0;
+    bool outside = false;
     while (i < ref.size() && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
-        c = c * 26 + uint32_t((ref[i] | 0x20) - 'a' + 1);
-        if (c > kMaxColumns)
-            return false;
+        if (c <= kMaxColumns)
+            c = c * 26 + uint32_t((ref[i] | 0x20) - 'a' + 1);
         ++i;
     }
     if (i == 0)
-        return false;
+        return RefStatus::Malformed;
+    outside = c > kMaxColumns;
     uint32_t r = 0;
-    const size_t digits = i;
+    const size_t letters = i;
     while (i < ref.size() && ref[i] >= '0' && ref[i] <= '9') {
-        r = r * 10 + uint32_t(ref[i] - '0');
-        if (r > kMaxRows)
-            return false;
+        if (r <= kMaxRows)
+            r = r * 10 + uint32_t(ref[i] - '0');
         ++i;
     }
     if (i != ref.size())
-        return false;
-    hasRow = i > digits;
+        return RefStatus::Malformed;
+    hasRow = i > letters;
     if (hasRow && r == 0)
-        return false;
+        return RefStatus::Malformed;
+    if (outside || r > kMaxRows)
+        return RefStatus::OutsideGrid;
     col = c - 1;
     row = hasRow ? r - 1 : 0;
-    return true;
+    return RefStatus::Ok;
 }
 
 bool isoDateToSerial(std::string_view s, bool date1904, double &serial)
@@ -256,10 +258,19 @@ Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book
                         if (a.name == "r") {
                             bool hasRow = false;
                             uint32_t refRow = 0;
-                            if (!parseCellRef(a.value, col, refRow, hasRow))
-                                return cellError(ErrorCode::Corrupt, "bad cell reference \"" + std::string(a.value) + "\"");
-                            if (hasRow)
-                                cellRow = refRow;
+                            // A reference that is not A1-style ("0", seen in
+                            // Fillreport.xlsx) is ignored: the cell takes the
+                            // next position, as if it had no r at all.
+                            uint32_t refCol = 0;
+                            const RefStatus status = parseCellRef(a.value, refCol, refRow, hasRow);
+                            if (status == RefStatus::OutsideGrid)
+                                return cellError(ErrorCode::TooLarge, "cell " + std::string(a.value) + " outside the "
+                                                     + std::to_string(kMaxRows) + " x " + std::to_string(kMaxColumns) + " grid");
+                            if (status == RefStatus::Ok) {
+                                col = refCol;
+                                if (hasRow)
+                                    cellRow = refRow;
+                            }
                         } else if (a.name == "s") {
                             uint64_t s = 0;
                             if (!a.value.empty() && parseUint(a.value, s))

@@ -10,10 +10,11 @@
 
 namespace sd {
 
+enum class RefStatus { Ok, Malformed, OutsideGrid };
+
 // Parses a cell reference such as "AB12" into 0-based column and row.
-// hasRow is false for a bare column ("AB"). False when malformed or outside
-// the grid.
-bool parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool &hasRow);
+// hasRow is false for a bare column ("AB").
+RefStatus parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool &hasRow);
 
 // Converts an ISO 8601 date/time ("2024-03-01", "2024-03-01T12:30:00.5Z",
 // "12:30") into a serial number of the given date system. False when the

@@ -155,12 +155,15 @@ public:
             return Error(ErrorCode::Corrupt, zip.label(), "no sheet " + std::to_string(sheetIndex));
         if (book.sheets[size_t(sheetIndex)].kind == SheetKind::Chart)
             return {}; // a chart sheet has no cells
+        // A sheet without a relationship (r:id="", seen in a macro
+        // workbook's very hidden sheet) has no part: it is empty.
         const std::string &part = sheetParts[size_t(sheetIndex)];
-        const ZipEntry *entry = part.empty() ? nullptr : zip.find(part);
+        if (part.empty())
+            return {};
+        const ZipEntry *entry = zip.find(part);
         if (!entry)
             return Error(ErrorCode::Corrupt, zip.label(),
-                         "part of sheet \"" + book.sheets[size_t(sheetIndex)].name + "\" missing"
-                             + (part.empty() ? std::string() : ": " + part));
+                         "part of sheet \"" + book.sheets[size_t(sheetIndex)].name + "\" missing: " + part);
         std::string whole;
         std::unique_ptr<ByteSource> source;
         if (entry->size <= kWholePartLimit) {
@@ -172,6 +175,7 @@ public:
             source = zip.open(*entry, &e);
             if (!source)
                 return e;
+            source = std::make_unique<ReadAheadSource>(std::move(source));
         }
         Error e = parseSheetXml(*source, where(entry->name), book, sharedStrings, out);
         if (e)

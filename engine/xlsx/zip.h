@@ -38,6 +38,21 @@ private:
     size_t m_pos = 0;
 };
 
+// Runs another ByteSource on a worker thread, a few blocks ahead of the
+// reader, so that inflating a large part overlaps with parsing it. Memory is
+// bounded by the block size times the queue depth.
+class ReadAheadSource final : public ByteSource
+{
+public:
+    explicit ReadAheadSource(std::unique_ptr<ByteSource> inner);
+    ~ReadAheadSource() override;
+    Error read(char *dst, size_t cap, size_t *got) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
 struct ZipEntry
 {
     std::string name;          // as stored (backslashes turned into slashes)
