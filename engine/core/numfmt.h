@@ -45,9 +45,12 @@ public:
     const std::string &code() const { return m_code; }
 
 private:
+    int sectionFor(double value) const; // index of the section showing value, -1: none
+
     std::string m_code;
     std::vector<FormatSection> m_sections;
     int m_textSection = -1; // index of the section that shows text, -1: text as is
+    int m_numericSections = 0; // leading sections that show numbers
     bool m_general = false; // the whole code is "General" (the common case)
 };
 
