@@ -25,6 +25,7 @@ struct OpenBook
 {
     std::unique_ptr<sd::Workbook> book;
     std::unique_ptr<sd::DisplayFormatter> formatter; // made on first use
+    bool closed = false; // a copy made from it may still refer to its sheet
 
     sd::DisplayFormatter &display()
     {
@@ -50,6 +51,7 @@ struct AppState
 
     void close(const std::shared_ptr<OpenBook> &book)
     {
+        book->closed = true;
         for (auto it = open.begin(); it != open.end(); ++it) {
             if (*it == book) {
                 open.erase(it);
@@ -61,6 +63,13 @@ struct AppState
 
 using AppPtr = std::shared_ptr<AppState>;
 using BookRef = std::weak_ptr<OpenBook>;
+
+// The workbook behind a reference while it is open.
+std::shared_ptr<OpenBook> lockOpen(const BookRef &ref)
+{
+    std::shared_ptr<OpenBook> book = ref.lock();
+    return book && !book->closed ? book : nullptr;
+}
 
 class CountServer final : public AxServer
 {
@@ -129,7 +138,7 @@ public:
 private:
     const sd::Cell *find(std::shared_ptr<OpenBook> &book) const
     {
-        book = m_book.lock();
+        book = lockOpen(m_book);
         if (!book || m_row < 0 || m_col < 0)
             return nullptr;
         const sd::Sheet *sheet = book->book->sheet(m_sheetIndex);
@@ -179,7 +188,7 @@ public:
     {
         if (!is(member, "Copy()"))
             return {};
-        std::shared_ptr<OpenBook> book = m_book.lock();
+        std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book)
             return {};
         auto copy = std::make_shared<SheetCopy>();
@@ -191,7 +200,7 @@ public:
 
     std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args) override
     {
-        std::shared_ptr<OpenBook> book = m_book.lock();
+        std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book)
             return nullptr;
         const sd::Sheet *sheet = book->book->sheet(m_sheetIndex);
@@ -207,7 +216,7 @@ public:
 
     QVariant property(const char *name) override
     {
-        std::shared_ptr<OpenBook> book = m_book.lock();
+        std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book || !is(name, "Name"))
             return {};
         return QString::fromStdString(book->book->sheets[size_t(m_sheetIndex)].name);
@@ -225,7 +234,7 @@ public:
     explicit SheetsServer(BookRef book) : m_book(std::move(book)) {}
     QVariant property(const char *name) override
     {
-        std::shared_ptr<OpenBook> book = m_book.lock();
+        std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book || !is(name, "Count"))
             return {};
         return int(book->book->sheets.size());
@@ -247,7 +256,7 @@ public:
     {
         if (!is(member, "Close (Boolean)"))
             return {};
-        std::shared_ptr<OpenBook> book = m_book.lock();
+        std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book)
             return {};
         m_app->close(book);
@@ -256,7 +265,7 @@ public:
 
     std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args) override
     {
-        std::shared_ptr<OpenBook> book = m_book.lock();
+        std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book)
             return nullptr;
         if (is(member, "Sheets"))
@@ -273,7 +282,7 @@ public:
 
     QVariant property(const char *name) override
     {
-        std::shared_ptr<OpenBook> book = m_book.lock();
+        std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book || !is(name, "Name"))
             return {};
         return QFileInfo(QFile::decodeName(book->book->path.c_str())).fileName();
@@ -365,6 +374,8 @@ public:
         }
         if (is(member, "Quit(void)")) {
             m_app->active.reset();
+            for (const auto &book : m_app->open)
+                book->closed = true;
             m_app->open.clear();
             return true;
         }

@@ -29,6 +29,12 @@ int CreateFolderChain(const char *path)
         work[length + 1] = '\0';
     }
 
+    // Every sheet of a folder asks for the same chain: when the whole path is
+    // a folder already, every level exists and there is nothing to create.
+    struct stat info;
+    if (stat(work, &info) == 0 && S_ISDIR(info.st_mode))
+        return 0;
+
     char level[PathBufferSize];
     const int separators = CountChar(work, '/');
     for (int k = 1; k <= separators; ++k) {
