@@ -1,0 +1,75 @@
+#!/bin/bash
+# Times SheetDrain's .xlsx path on the generated benchmark workbooks and
+# prints a table: wall time (median of RUNS), peak memory, and the floors.
+#   bench/run_xlsx.sh [WB_DIR] [BUILD_DIR]
+# WB_DIR holds big.xlsx, wide.xlsx and many/ (made by
+# ../shared/bench/make_workbooks.py; default /work/peers/wb). BUILD_DIR is a
+# Release build of this tree (configured here if missing).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+src=$(dirname "$here")
+wb=${1:-/work/peers/wb}
+build=${2:-$src/../build-bench}
+runs=${RUNS:-5}
+work=$(mktemp -d /tmp/sheetdrain-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSHEETDRAIN_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target sd_engine sdconv -j2 >/dev/null
+cli="$build/convert/sheetdrain-cli"
+cmake --build "$build" --target sheetdrain-cli -j2 >/dev/null 2>&1 || cli=""
+[ -x "$cli" ] || cli=""
+libdeflate=$(grep -q 'SD_LIBDEFLATE:FILEPATH=/' "$build/CMakeCache.txt" && echo -ldeflate || true)
+g++ -O2 -std=c++17 -I"$src/engine" -fPIC $(pkg-config --cflags Qt5Core) "$here/xlsxbench.cpp" \
+  "$build/engine/libsd_engine.a" $(pkg-config --libs Qt5Core) -lz -ldeflate -lpthread -o "$work/xlsxbench"
+
+# median wall seconds and max peak RSS (MB) of RUNS runs of a command
+measure() {
+  local times=() peak=0
+  for _ in $(seq "$runs"); do
+    rm -rf "$work/out"; mkdir -p "$work/out"
+    /usr/bin/time -f '%e %M' -o "$work/t" "$@" >/dev/null 2>&1 || true
+    read -r t m < "$work/t"
+    times+=("$t"); [ "$m" -gt "$peak" ] && peak=$m
+  done
+  local med
+  med=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
+  printf '%8s s %7d MB' "$med" $((peak / 1024))
+}
+
+row() { # label, command...
+  local label=$1; shift
+  printf '%-44s %s\n' "$label" "$(measure "$@")"
+}
+
+mkdir -p "$work/src_big" "$work/src_wide"
+cp "$wb/big.xlsx" "$work/src_big/"; cp "$wb/wide.xlsx" "$work/src_wide/"
+mapfile -t many < <(find "$wb/many" -name '*.xlsx' | sort)
+
+echo "SheetDrain .xlsx benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, median of $runs"
+echo "converter: ${cli:-sdconv (sheetdrain-cli not built)}"
+printf '%-44s %10s %10s\n' "case" "wall" "peak"
+for name in big wide; do
+  f="$wb/$name.xlsx"
+  if [ -n "$cli" ]; then
+    row "$name.xlsx: sheetdrain-cli --all-sheets" "$cli" "$work/src_$name" "$work/out" --all-sheets
+  fi
+  row "$name.xlsx: sdconv (all sheets)" "$build/engine/tools/sdconv" --quiet "$f" "$work/out"
+  row "$name.xlsx: read only (open + load sheets)" "$work/xlsxbench" read "$f"
+  row "$name.xlsx: inflate only, zlib streamed" "$work/xlsxbench" inflate "$f"
+  row "$name.xlsx: inflate only, libdeflate whole" "$work/xlsxbench" libdeflate "$f"
+  row "$name.xlsx: inflate only, unzip -p" sh -c "unzip -p '$f' >/dev/null"
+done
+n=${#many[@]}
+if [ -n "$cli" ]; then
+  line=$(measure "$cli" "$wb/many" "$work/out" --all-sheets)
+  printf '%-44s %s\n' "many/ ($n files): sheetdrain-cli --all-sheets" "$line"
+  secs=${line%% s*}
+  printf '%-44s %8.2f ms\n' "  per workbook" "$(echo "$secs * 1000 / $n" | bc -l)"
+fi
+line=$(measure "$work/xlsxbench" read "${many[@]}")
+printf '%-44s %s\n' "many/ ($n files): read only, one process" "$line"
+secs=${line%% s*}
+printf '%-44s %8.2f ms\n' "  per workbook" "$(echo "$secs * 1000 / $n" | bc -l)"
