@@ -208,9 +208,9 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos)
         rr.next(r);
     else if (pos < m_info.globalsEnd)
         return Error(ErrorCode::Corrupt, recordWhere(r.id, pos), "sheet does not start with a BOF record");
-    // Cell records take at least 10 bytes; reserving from the bytes left in
+    // A cell record takes at least 10 bytes; reserving from the bytes left in
     // the stream (not from any count in the file) saves most regrowth.
-    const size_t estimate = (size - pos) / 16;
+    const size_t estimate = (size - pos) / 10;
     m_sheet.cells.reserve(std::min<size_t>(estimate, size_t(1) << 22));
 
     const bool biff8 = m_info.version == 8;
@@ -814,11 +814,20 @@ std::unique_ptr<Workbook> openXls(const std::string &path, Error *error)
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
         return fail(error, Error(ErrorCode::CannotOpen, path, file.errorString().toStdString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(error, Error(ErrorCode::CannotOpen, path, file.errorString().toStdString()));
-    auto book = openXlsMemory(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()),
-                              path, error);
+    // Mapping the file saves a copy of it; only the workbook stream is kept.
+    const qint64 size = file.size();
+    const uchar *mapped = size > 0 ? file.map(0, size) : nullptr;
+    QByteArray bytes;
+    if (!mapped) {
+        bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return fail(error, Error(ErrorCode::CannotOpen, path, file.errorString().toStdString()));
+    }
+    const uint8_t *data = mapped ? mapped : reinterpret_cast<const uint8_t *>(bytes.constData());
+    const size_t length = mapped ? size_t(size) : size_t(bytes.size());
+    auto book = openXlsMemory(data, length, path, error);
+    if (mapped)
+        file.unmap(const_cast<uchar *>(mapped));
     if (book)
         book->path = path;
     return book;
