@@ -28,12 +28,17 @@ const NumberFormat &DisplayFormatter::formatForXf(uint32_t xf)
         m_xfFormats.resize(m_book.xfs.size(), nullptr);
     const int id = m_book.xfs[xf].numFmtId;
     const NumberFormat *format = m_general;
-    // A custom code stored under an id wins over the built-in definition,
-    // except for General, which files sometimes restate.
+    // Built-in ids show their own definition even when the file restates
+    // them: files record these codes in the writer's locale ("# ##0,00" in a
+    // Russian file), and the application shows its own.
+    // The currency and accounting ids (5-8, 41-44) are the exception: their
+    // codes carry the file's currency, and the application shows the file's.
+    const bool currency = (id >= 5 && id <= 8) || (id >= 41 && id <= 44);
     auto custom = m_book.numFmts.find(id);
-    if (custom != m_book.numFmts.end() && id != 0)
+    const char *builtin = builtinNumberFormat(id);
+    if (custom != m_book.numFmts.end() && (currency || !builtin))
         format = &formatForCode(custom->second);
-    else if (const char *builtin = builtinNumberFormat(id))
+    else if (builtin)
         format = &formatForCode(builtin);
     m_xfFormats[xf] = format;
     return *format;

@@ -1247,14 +1247,21 @@ void NumberFormat::appendNumber(double value, bool date1904, std::string &out) c
         return;
     }
     const FormatSection &sec = m_sections[size_t(index)];
+    // The second section, and a first section chosen by its condition, show
+    // the magnitude: the sign is theirs to write. A section without digit
+    // placeholders shows no sign either.
+    const bool magnitudeOnly = index == 1 || (index == 0 && sec.hasCondition);
     if (sec.kind == SectionKind::Date) {
-        renderDate(sec, value, date1904, out);
+        // Elapsed times may be negative; dates and times of day may not.
+        if (value < 0 && sec.elapsed && !magnitudeOnly) {
+            out += '-';
+            renderDate(sec, -value, date1904, out);
+        } else {
+            renderDate(sec, value, date1904, out);
+        }
         return;
     }
-    // The second section shows the magnitude: its sign is its own to write.
-    // A section without digit placeholders shows no sign either, and General
-    // writes its own.
-    const bool showSign = value < 0 && index != 1 && sec.hasPlaceholders;
+    const bool showSign = value < 0 && !magnitudeOnly && (sec.hasPlaceholders || sec.general);
     double v = std::fabs(value);
     for (int k = 0; k < sec.percent; ++k)
         v *= 100;
@@ -1262,14 +1269,12 @@ void NumberFormat::appendNumber(double value, bool date1904, std::string &out) c
         v /= 1000;
     if (showSign)
         out += '-';
-    if (sec.general && value < 0)
-        v = -v;
     if (sec.kind == SectionKind::Text) {
         for (const Token &t : sec.tokens) {
             if (t.kind == Tok::Literal)
                 out += t.text;
             else if (t.kind == Tok::Text)
-                appendGeneral(value, out);
+                appendGeneral(v, out);
         }
     } else if (sec.fraction) {
         renderFraction(sec, v, out);

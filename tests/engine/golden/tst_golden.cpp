@@ -1,0 +1,354 @@
+// Converts every corpus workbook that has CSV files saved by the spreadsheet
+// application and compares each sheet with them, as the CSV dialect says:
+// expected files are Windows-1252 (two are UTF-8), one final CR LF is
+// dropped, an expected '_' stands for any character Windows-1252 cannot
+// hold, and a 0-byte file is a blank sheet.
+//
+// Prints a report per format (and writes it to golden_report.txt next to
+// the test binary). Fails only for sheets that do not match and are not in
+// data/known_mismatches.txt; SHEETDRAIN_GOLDEN_UPDATE=1 rewrites that list.
+
+#include "core/csvwriter.h"
+#include "core/model.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+namespace {
+
+// Expected files that Excel saved as UTF-8 rather than Windows-1252.
+const char *const kUtf8Expected[] = {
+    "xlrd/expected/excel2011/xlrd_formula_test_sjmachin.xls.0.csv",
+    "xlrd/expected/excel2011/xlrd_profiles.xls.4.csv",
+};
+
+struct Expected
+{
+    QString csvPath;      // relative to corpus/
+    QString workbookPath; // relative to corpus/
+    int sheetIndex = 0;
+};
+
+struct Outcome
+{
+    QString csvPath;
+    QString format; // "xls" or "xlsx"
+    bool matched = false;
+    QString detail; // first differing line, or the error
+};
+
+QString corpusDir()
+{
+    return QStringLiteral(SHEETDRAIN_SHARED_DIR "/corpus");
+}
+
+QString formatOf(const QString &workbook)
+{
+    const QString suffix = QFileInfo(workbook).suffix().toLower();
+    return suffix == "xlsx" || suffix == "xlsm" ? QStringLiteral("xlsx+xlsm")
+                                                : QStringLiteral("xls");
+}
+
+// The expected-output table of MANIFEST.md: CSV path -> workbook.
+QVector<Expected> readManifest(const QString &manifest)
+{
+    QVector<Expected> out;
+    QFile file(manifest);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    static const QRegularExpression csvName(QStringLiteral("\\.(\\d+)\\.csv$"));
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine());
+        if (!line.startsWith(QLatin1String("| `")))
+            continue;
+        const QStringList cols = line.split(QLatin1Char('|'));
+        if (cols.size() < 6)
+            continue;
+        QString path = cols[1].trimmed().remove(QLatin1Char('`'));
+        QString workbook = cols[5].trimmed().remove(QLatin1Char('`'));
+        if (!path.contains(QLatin1String("/expected/excel2011/"))
+            && !path.contains(QLatin1String("/expected/excel2016/")))
+            continue;
+        const auto m = csvName.match(path);
+        if (!m.hasMatch())
+            continue;
+        out.push_back({path, workbook, m.captured(1).toInt()});
+    }
+    return out;
+}
+
+bool windows1252Holds(uint ch, QTextCodec *cp1252)
+{
+    if (ch < 0x80)
+        return true;
+    if (ch > 0xFFFF)
+        return false;
+    QTextCodec::ConverterState state(QTextCodec::ConvertInvalidToNull);
+    const QByteArray b = cp1252->fromUnicode(QString(QChar(ch)).constData(), 1, &state);
+    return state.invalidChars == 0 && !b.isEmpty() && b[0] != '\0';
+}
+
+QString dropFinalCrLf(QString s)
+{
+    if (s.endsWith(QLatin1String("\r\n")))
+        s.chop(2);
+    return s;
+}
+
+QString visible(const QString &line)
+{
+    QString s = line;
+    s.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    s.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    if (s.size() > 160)
+        s = s.left(160) + QStringLiteral("...");
+    return s;
+}
+
+// Compares as the dialect says; on a difference, describes the first line
+// that differs.
+bool sameCsv(const QString &expected, const QString &ours, QTextCodec *cp1252, QString *detail)
+{
+    const QVector<uint> e = expected.toUcs4();
+    const QVector<uint> o = ours.toUcs4();
+    int i = 0;
+    const int n = std::min(e.size(), o.size());
+    for (; i < n; ++i) {
+        if (e[i] == o[i])
+            continue;
+        if (e[i] == '_' && !windows1252Holds(o[i], cp1252))
+            continue;
+        break;
+    }
+    if (i == e.size() && i == o.size())
+        return true;
+    // Locate the line of the first difference (in code points).
+    int line = 1;
+    int lineStart = 0;
+    for (int k = 0; k < i && k < e.size(); ++k) {
+        if (e[k] == '\n') {
+            ++line;
+            lineStart = k + 1;
+        }
+    }
+    auto lineOf = [&](const QVector<uint> &text) {
+        int end = lineStart;
+        while (end < text.size() && text[end] != '\n')
+            ++end;
+        if (lineStart > text.size())
+            return QString();
+        return QString::fromUcs4(text.constData() + lineStart, end - lineStart);
+    };
+    *detail = QStringLiteral("line %1: expected [%2] got [%3]")
+                  .arg(line)
+                  .arg(visible(lineOf(e)), visible(lineOf(o)));
+    if (i >= e.size())
+        *detail += QStringLiteral(" (ours is longer)");
+    else if (i >= o.size())
+        *detail += QStringLiteral(" (ours is shorter)");
+    return false;
+}
+
+} // namespace
+
+class TestGolden : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void corpus();
+};
+
+void TestGolden::corpus()
+{
+    const QString corpus = corpusDir();
+    const QVector<Expected> expected = readManifest(corpus + "/MANIFEST.md");
+    if (expected.isEmpty())
+        QSKIP("corpus not available (SHEETDRAIN_SHARED_DIR)");
+    QTextCodec *cp1252 = QTextCodec::codecForName("Windows-1252");
+    QTextCodec *utf8 = QTextCodec::codecForName("UTF-8");
+    QVERIFY(cp1252 && utf8);
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+
+    QMap<QString, QVector<Expected>> byWorkbook;
+    for (const Expected &e : expected)
+        byWorkbook[e.workbookPath].push_back(e);
+
+    QVector<Outcome> outcomes;
+    QStringList refused; // encrypted workbooks, refused as they should be
+    int namesCompared = 0, namesMatched = 0;
+    QStringList nameMismatches;
+    int written = 0;
+    for (auto it = byWorkbook.cbegin(); it != byWorkbook.cend(); ++it) {
+        const QString workbook = it.key();
+        sd::Error error;
+        auto book = sd::Workbook::open(QFile::encodeName(corpus + '/' + workbook).toStdString(),
+                                       &error);
+        if (!book && error.code == sd::ErrorCode::Encrypted) {
+            refused << workbook;
+            continue;
+        }
+        // Sheet names, where the application listed them.
+        if (book) {
+            QSet<QString> seen;
+            for (const Expected &e : it.value()) {
+                const QString names = corpus + '/' + QFileInfo(e.csvPath).path() + '/'
+                                      + QFileInfo(e.csvPath).completeBaseName().section('.', 0, -2)
+                                      + ".sheetnames";
+                if (seen.contains(names) || !QFile::exists(names))
+                    continue;
+                seen.insert(names);
+                QFile f(names);
+                if (!f.open(QIODevice::ReadOnly))
+                    continue;
+                QStringList want = QString::fromUtf8(f.readAll()).split('\n');
+                while (!want.isEmpty() && want.last().isEmpty())
+                    want.removeLast();
+                QStringList got;
+                for (const sd::SheetInfo &s : book->sheets)
+                    got << QString::fromStdString(s.name);
+                ++namesCompared;
+                if (want == got)
+                    ++namesMatched;
+                else
+                    nameMismatches << QStringLiteral("%1: expected [%2] got [%3]")
+                                          .arg(names.mid(corpus.size() + 1), want.join('|'),
+                                               got.join('|'));
+            }
+        }
+        for (const Expected &e : it.value()) {
+            Outcome o;
+            o.csvPath = e.csvPath;
+            o.format = formatOf(workbook);
+            if (!book) {
+                o.detail = QStringLiteral("cannot open: %1").arg(QString::fromStdString(error.description()));
+                outcomes << o;
+                continue;
+            }
+            if (e.sheetIndex >= int(book->sheets.size())) {
+                o.detail = QStringLiteral("no sheet %1 (workbook has %2)")
+                               .arg(e.sheetIndex)
+                               .arg(book->sheets.size());
+                outcomes << o;
+                continue;
+            }
+            const QString target = out.filePath(QString::number(written++) + ".csv");
+            const sd::Error we = sd::writeSheetCsv(*book, e.sheetIndex, target, utf8);
+            if (we) {
+                o.detail = QStringLiteral("cannot write: %1").arg(QString::fromStdString(we.description()));
+                outcomes << o;
+                continue;
+            }
+            QFile mine(target), theirs(corpus + '/' + e.csvPath);
+            if (!mine.open(QIODevice::ReadOnly) || !theirs.open(QIODevice::ReadOnly)) {
+                o.detail = QStringLiteral("cannot read back");
+                outcomes << o;
+                continue;
+            }
+            const QByteArray expectedBytes = theirs.readAll();
+            bool isUtf8 = false;
+            for (const char *u : kUtf8Expected)
+                isUtf8 = isUtf8 || e.csvPath == QLatin1String(u);
+            const QString want = dropFinalCrLf(isUtf8 ? QString::fromUtf8(expectedBytes)
+                                                      : cp1252->toUnicode(expectedBytes));
+            const QString got = dropFinalCrLf(QString::fromUtf8(mine.readAll()));
+            o.matched = sameCsv(want, got, cp1252, &o.detail);
+            outcomes << o;
+        }
+    }
+
+    // Known mismatches: "<expected csv path>\t<reason>" per line.
+    const QString knownPath = QStringLiteral(SHEETDRAIN_TEST_DATA "/known_mismatches.txt");
+    QMap<QString, QString> known;
+    {
+        QFile f(knownPath);
+        if (f.open(QIODevice::ReadOnly)) {
+            while (!f.atEnd()) {
+                const QString line = QString::fromUtf8(f.readLine()).trimmed();
+                if (line.isEmpty() || line.startsWith('#'))
+                    continue;
+                known.insert(line.section('\t', 0, 0), line.section('\t', 1));
+            }
+        }
+    }
+
+    QStringList report;
+    QStringList regressions, fixed;
+    QMap<QString, int> compared, matched;
+    for (const Outcome &o : outcomes) {
+        ++compared[o.format];
+        if (o.matched) {
+            ++matched[o.format];
+            if (known.contains(o.csvPath))
+                fixed << o.csvPath;
+        } else if (!known.contains(o.csvPath)) {
+            regressions << o.csvPath + ": " + o.detail;
+        }
+    }
+    report << QStringLiteral("Golden comparison with the application's CSV files");
+    for (const QString &format : compared.keys())
+        report << QStringLiteral("%1: %2 sheets compared, %3 matched exactly (%4%)")
+                      .arg(format)
+                      .arg(compared[format])
+                      .arg(matched[format])
+                      .arg(100.0 * matched[format] / compared[format], 0, 'f', 1);
+    report << QStringLiteral("sheet names: %1 lists compared, %2 matched").arg(namesCompared).arg(namesMatched);
+    report << QStringLiteral("encrypted workbooks refused (nothing written): %1").arg(refused.size());
+    report << QString();
+    for (const QString &format : compared.keys()) {
+        report << QStringLiteral("Mismatches (%1):").arg(format);
+        for (const Outcome &o : outcomes) {
+            if (o.format == format && !o.matched)
+                report << QStringLiteral("  %1: %2%3").arg(o.csvPath, o.detail,
+                                                          known.contains(o.csvPath) ? QString() : QStringLiteral("  [NEW]"));
+        }
+    }
+    if (!nameMismatches.isEmpty()) {
+        report << QStringLiteral("Sheet-name mismatches:");
+        for (const QString &m : nameMismatches)
+            report << "  " + m;
+    }
+    if (!fixed.isEmpty()) {
+        report << QStringLiteral("Listed as known mismatches but now matching (remove from the list):");
+        for (const QString &f : fixed)
+            report << "  " + f;
+    }
+    for (const QString &line : report)
+        qInfo("%s", qPrintable(line));
+    QFile reportFile(QCoreApplication::applicationDirPath() + "/golden_report.txt");
+    if (reportFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        reportFile.write(report.join('\n').toUtf8() + '\n');
+
+    if (qEnvironmentVariableIntValue("SHEETDRAIN_GOLDEN_UPDATE") == 1) {
+        QStringList lines;
+        lines << "# Sheets whose CSV does not (yet) match the application's file, one per line:"
+              << "# <expected csv path, relative to corpus/><TAB><reason>. Rewritten by running"
+              << "# the golden test with SHEETDRAIN_GOLDEN_UPDATE=1; edit the reasons by hand.";
+        for (const Outcome &o : outcomes) {
+            if (o.matched)
+                continue;
+            const QString reason = known.value(o.csvPath);
+            lines << o.csvPath + '\t' + (reason.isEmpty() ? o.detail : reason);
+        }
+        QFile f(knownPath);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(lines.join('\n').toUtf8() + '\n');
+        qInfo("rewrote %s", qPrintable(knownPath));
+        return;
+    }
+    QVERIFY2(regressions.isEmpty(),
+             qPrintable(QStringLiteral("%1 sheets no longer match (not in data/known_mismatches.txt):\n")
+                            .arg(regressions.size())
+                        + regressions.mid(0, 40).join('\n')));
+}
+
+QTEST_GUILESS_MAIN(TestGolden)
+#include "tst_golden.moc"
