@@ -1,22 +1,44 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
+
+#include <functional>
+
+class MergeObject;
+class QLineEdit;
+class QThread;
 
 namespace Ui {
 class MainWindow;
 }
 
-/// The program's only window: the form of mainwindow.ui, placed on the primary
-/// screen, with the tray icon as its child.
+/// The program's only window and the controller of a conversion batch: the
+/// form of mainwindow.ui filled from the settings file, the two folder
+/// pickers, and the start button that runs one MergeObject on a thread of its
+/// own. The tray icon is its child.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
     Q_DISABLE_COPY(MainWindow)
 
 public:
+    /// Asks the user for a folder; returns it, or an empty text when cancelled.
+    using DirectoryQuestion
+        = std::function<QString(QWidget *parent, const QString &caption,
+                                const QString &startDirectory, QFileDialog::Options options)>;
+
     explicit MainWindow(QWidget *parent = nullptr);
+    /// Stops a batch that is still running (after the worksheet it is saving)
+    /// and waits for its thread before the window goes.
     ~MainWindow() override;
+
+    /// Replaces the folder dialog of the pickers (tests answer it themselves).
+    void setDirectoryQuestion(DirectoryQuestion question);
+    /// The programmatic identifier that new workers select; empty keeps the
+    /// worker's own default. Tests point it at a fake application.
+    void setApplicationId(const QString &id) { m_applicationId = id; }
 
 signals:
     /// Starts the current worker's batch (connected to MergeObject::Transform).
@@ -36,9 +58,18 @@ private slots:
     void on_Signal_SetButtonEnable();
 
 private:
+    void applySettings();
+    void pickFolder(QLineEdit *field, const char *key);
+    void endBatch();
+
     Ui::MainWindow *m_ui;
     int m_screenWidth = 0;
     int m_screenHeight = 0;
     int m_normalHeight = 0;
     int m_normalWidth = 0;
+    QThread *m_thread = nullptr;
+    MergeObject *m_worker = nullptr;
+
+    DirectoryQuestion m_directoryQuestion;
+    QString m_applicationId;
 };
