@@ -132,6 +132,22 @@ void quoteTail(std::string &out, size_t from)
     out += '"';
 }
 
+// Encodes text; a character the codec cannot hold becomes one '?', also
+// when it lies outside the Basic Multilingual Plane (two UTF-16 units).
+QByteArray encode(QTextCodec *codec, QString text)
+{
+    for (int i = 0; i + 1 < text.size(); ++i) {
+        if (!text.at(i).isHighSurrogate() || !text.at(i + 1).isLowSurrogate())
+            continue;
+        if (codec->canEncode(text.mid(i, 2))) {
+            ++i;
+            continue;
+        }
+        text.replace(i, 2, QLatin1Char('?'));
+    }
+    return codec->fromUnicode(text);
+}
+
 } // namespace
 
 void setCsvWriteFunction(CsvWriteFunction function)
@@ -168,8 +184,8 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
         if (passThrough) {
             e = file.write(buffer.data(), buffer.size());
         } else {
-            const QByteArray bytes =
-                codec->fromUnicode(QString::fromUtf8(buffer.data(), int(buffer.size())));
+            const QByteArray bytes = encode(
+                codec, QString::fromUtf8(buffer.data(), int(buffer.size())));
             e = file.write(bytes.constData(), size_t(bytes.size()));
         }
         buffer.clear();

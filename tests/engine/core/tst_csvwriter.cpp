@@ -1,0 +1,343 @@
+// The CSV writer and the cell renderer behind it: framing (range, padding,
+// quoting, line ends), encoding, and the temporary file that is renamed into
+// place only when every write succeeded.
+
+#include "core/csvwriter.h"
+#include "core/csvwriter_p.h"
+#include "core/display.h"
+#include "core/model.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A cell written as "<ref>=<kind>:<value>" with kinds n (number), s (text),
+// b (bool), e (error code), blank; xf after '@'.
+struct CellSpec
+{
+    uint32_t row, col;
+    sd::CellType type;
+    double number;
+    std::string text;
+    uint32_t xf;
+};
+
+CellSpec num(uint32_t r, uint32_t c, double v, uint32_t xf = 0)
+{
+    return {r, c, sd::CellType::Number, v, {}, xf};
+}
+CellSpec str(uint32_t r, uint32_t c, std::string t, uint32_t xf = 0)
+{
+    return {r, c, sd::CellType::Text, 0, std::move(t), xf};
+}
+CellSpec blank(uint32_t r, uint32_t c)
+{
+    return {r, c, sd::CellType::Blank, 0, {}, 1};
+}
+
+std::unique_ptr<sd::Workbook> makeBook(const std::vector<CellSpec> &cells)
+{
+    auto book = std::make_unique<sd::Workbook>();
+    book->sheets.push_back({"Sheet1", sd::SheetKind::Worksheet, sd::SheetState::Visible});
+    book->xfs = {sd::Xf{0, false}, sd::Xf{0, false}, sd::Xf{2, false}, sd::Xf{164, false},
+                 sd::Xf{0, true}, sd::Xf{14, false}};
+    book->numFmts[164] = "0.0;;;\"<\"@\">\"";
+    auto sheet = std::make_unique<sd::Sheet>();
+    for (const CellSpec &s : cells) {
+        sd::Cell c;
+        c.row = s.row;
+        c.col = s.col;
+        c.type = s.type;
+        c.number = s.number;
+        c.xf = s.xf;
+        if (s.type == sd::CellType::Text) {
+            c.text = uint32_t(book->strings.size());
+            book->strings.push_back(s.text);
+        }
+        sheet->cells.push_back(c);
+    }
+    sheet->finish();
+    book->loaded.resize(1);
+    book->loaded[0] = std::move(sheet);
+    return book;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList entries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+// Write functions injected into the writer.
+ssize_t shortWrites(int fd, const void *data, size_t size)
+{
+    return ::write(fd, data, std::min<size_t>(size, 7));
+}
+
+int g_budget = 0;
+ssize_t diskFullAfterBudget(int fd, const void *data, size_t size)
+{
+    if (g_budget <= 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    const size_t n = std::min<size_t>(size, size_t(g_budget));
+    g_budget -= int(n);
+    return ::write(fd, data, n);
+}
+
+ssize_t writesNothing(int, const void *, size_t)
+{
+    return 0;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::vector<CellSpec>)
+
+class TestCsvWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void field_data();
+    void field();
+    void sheet_data();
+    void sheet();
+    void encoding_data();
+    void encoding();
+    void cellText_data();
+    void cellText();
+    void failedWriteKeepsOldFile_data();
+    void failedWriteKeepsOldFile();
+    void readOnlyFolder();
+    void shortWritesComplete();
+    void targetIsAFolder();
+};
+
+void TestCsvWriter::field_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "abc" << "abc";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("spaces do not quote") << " $1.00 " << " $1.00 ";
+    QTest::newRow("comma") << "1,234" << "\"1,234\"";
+    QTest::newRow("quote doubled") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
+    QTest::newRow("LF") << "a\nb" << "\"a\nb\"";
+    QTest::newRow("CR") << "a\rb" << "\"a\rb\"";
+    QTest::newRow("semicolon plain") << "a;b" << "a;b";
+    QTest::newRow("leading quote") << "\"" << "\"\"\"\"";
+}
+
+void TestCsvWriter::field()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    std::string out = "x,";
+    sd::appendCsvField(text.toStdString(), out);
+    QCOMPARE(QString::fromStdString(out), "x," + expected);
+}
+
+void TestCsvWriter::sheet_data()
+{
+    QTest::addColumn<std::vector<CellSpec>>("cells");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("empty sheet") << std::vector<CellSpec>{} << QByteArray("\r\n");
+    QTest::newRow("one cell") << std::vector<CellSpec>{num(0, 0, 1)} << QByteArray("1\r\n");
+    QTest::newRow("starts at the used range")
+        << std::vector<CellSpec>{str(2, 1, "a"), num(3, 2, 2)} << QByteArray("a,\r\n,2\r\n");
+    QTest::newRow("rows padded to the last column")
+        << std::vector<CellSpec>{num(0, 0, 1), num(1, 3, 4)} << QByteArray("1,,,\r\n,,,4\r\n");
+    QTest::newRow("empty row inside the range")
+        << std::vector<CellSpec>{num(0, 0, 1), num(2, 1, 2)} << QByteArray("1,\r\n,\r\n,2\r\n");
+    QTest::newRow("formatted blanks extend the range")
+        << std::vector<CellSpec>{blank(0, 0), num(0, 1, 5), blank(2, 2)}
+        << QByteArray(",5,\r\n,,\r\n,,\r\n");
+    QTest::newRow("line break kept inside quotes")
+        << std::vector<CellSpec>{str(0, 0, "a\nb"), num(0, 1, 1)} << QByteArray("\"a\nb\",1\r\n");
+    QTest::newRow("displayed text is quoted")
+        << std::vector<CellSpec>{num(0, 0, 1234567, 1), num(0, 1, 1234.5, 2)}
+        << QByteArray("1234567,1234.50\r\n");
+    QTest::newRow("later duplicate wins")
+        << std::vector<CellSpec>{num(0, 0, 1), num(0, 0, 2)} << QByteArray("2\r\n");
+}
+
+void TestCsvWriter::sheet()
+{
+    QFETCH(std::vector<CellSpec>, cells);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto book = makeBook(cells);
+    const QString path = dir.filePath("out.csv");
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(readAll(path), expected);
+    QCOMPARE(entries(dir.path()), QStringList{"out.csv"});
+}
+
+void TestCsvWriter::encoding_data()
+{
+    QTest::addColumn<QByteArray>("codec");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("UTF-8 no BOM") << QByteArray("UTF-8") << QString::fromUtf8("é中") << QByteArray("\xC3\xA9\xE4\xB8\xAD\r\n");
+    QTest::newRow("Latin-1") << QByteArray("ISO-8859-1") << QString::fromUtf8("café") << QByteArray("caf\xE9\r\n");
+    QTest::newRow("Latin-1 unencodable") << QByteArray("ISO-8859-1") << QString::fromUtf8("€5 中") << QByteArray("?5 ?\r\n");
+    QTest::newRow("GBK") << QByteArray("GBK") << QString::fromUtf8("中文") << QByteArray("\xD6\xD0\xCE\xC4\r\n");
+    QTest::newRow("GBK unencodable") << QByteArray("GBK") << QString::fromUtf8("a\xD7\x90" "b") << QByteArray("a?b\r\n");
+    QTest::newRow("astral is one ?") << QByteArray("ISO-8859-1") << QString::fromUtf8("\xF0\x9F\x8D\xA3") << QByteArray("?\r\n");
+}
+
+void TestCsvWriter::encoding()
+{
+    QFETCH(QByteArray, codec);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, expected);
+    QTextCodec *c = QTextCodec::codecForName(codec);
+    if (!c)
+        QSKIP("codec not available");
+    QTemporaryDir dir;
+    auto book = makeBook({str(0, 0, text.toStdString())});
+    const QString path = dir.filePath("out.csv");
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, c);
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(readAll(path), expected);
+}
+
+// What the renderer shows for each kind of cell.
+void TestCsvWriter::cellText_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<double>("number");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("xf");
+    QTest::addColumn<QString>("expected");
+    const int n = int(sd::CellType::Number), s = int(sd::CellType::Text),
+              b = int(sd::CellType::Bool), e = int(sd::CellType::Error);
+    QTest::newRow("General") << n << 0.1 + 0.2 << "" << 0 << "0.3";
+    QTest::newRow("built-in 2") << n << 3.14159 << "" << 2 << "3.14";
+    QTest::newRow("built-in 14") << n << 45000.0 << "" << 5 << "3/15/2023";
+    QTest::newRow("custom text section") << s << 0.0 << "abc" << 3 << "<abc>";
+    QTest::newRow("custom zero section empty") << n << 0.0 << "" << 3 << "";
+    QTest::newRow("quote prefix not written") << s << 0.0 << "=1+1" << 4 << "=1+1";
+    QTest::newRow("xf out of range") << n << 2.5 << "" << 99 << "2.5";
+    QTest::newRow("TRUE") << b << 1.0 << "" << 2 << "TRUE";
+    QTest::newRow("FALSE") << b << 0.0 << "" << 0 << "FALSE";
+    QTest::newRow("#DIV/0!") << e << double(sd::ErrDiv0) << "" << 0 << "#DIV/0!";
+    QTest::newRow("#N/A") << e << double(sd::ErrNA) << "" << 2 << "#N/A";
+    QTest::newRow("#GETTING_DATA") << e << double(sd::ErrGettingData) << "" << 0 << "#GETTING_DATA";
+    QTest::newRow("blank") << int(sd::CellType::Blank) << 0.0 << "" << 2 << "";
+}
+
+void TestCsvWriter::cellText()
+{
+    QFETCH(int, type);
+    QFETCH(double, number);
+    QFETCH(QString, text);
+    QFETCH(int, xf);
+    QFETCH(QString, expected);
+    CellSpec spec{0, 0, sd::CellType(type), number, text.toStdString(), uint32_t(xf)};
+    auto book = makeBook({spec});
+    sd::DisplayFormatter formatter(*book);
+    QCOMPARE(QString::fromStdString(formatter.text(book->sheet(0)->cells[0])), expected);
+}
+
+void TestCsvWriter::failedWriteKeepsOldFile_data()
+{
+    QTest::addColumn<int>("budget");
+    QTest::addColumn<bool>("zeroWrite");
+    QTest::newRow("disk full at once") << 0 << false;
+    QTest::newRow("disk full midway") << 100000 << false;
+    QTest::newRow("write makes no progress") << 0 << true;
+}
+
+void TestCsvWriter::failedWriteKeepsOldFile()
+{
+    QFETCH(int, budget);
+    QFETCH(bool, zeroWrite);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.csv");
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old contents\r\n");
+    }
+    std::vector<CellSpec> cells;
+    for (uint32_t r = 0; r < 50000; ++r)
+        cells.push_back(str(r, 0, "some text that fills the file"));
+    auto book = makeBook(cells);
+    g_budget = budget;
+    sd::setCsvWriteFunction(zeroWrite ? writesNothing : diskFullAfterBudget);
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+    sd::setCsvWriteFunction(nullptr);
+    QVERIFY(e);
+    QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
+    QVERIFY2(e.where.find("out.csv") != std::string::npos, e.where.c_str());
+    QCOMPARE(readAll(path), QByteArray("old contents\r\n"));
+    QCOMPARE(entries(dir.path()), QStringList{"out.csv"});
+}
+
+void TestCsvWriter::readOnlyFolder()
+{
+    if (::geteuid() == 0)
+        QSKIP("running as root: folder permissions are not enforced");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.csv");
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old\r\n");
+    }
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0555) == 0);
+    auto book = makeBook({num(0, 0, 1)});
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
+    QCOMPARE(readAll(path), QByteArray("old\r\n"));
+    QCOMPARE(entries(dir.path()), QStringList{"out.csv"});
+}
+
+// Partial writes that do make progress still produce the whole file.
+void TestCsvWriter::shortWritesComplete()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.csv");
+    auto book = makeBook({str(0, 0, "hello, world"), num(1, 1, 42)});
+    sd::setCsvWriteFunction(shortWrites);
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+    sd::setCsvWriteFunction(nullptr);
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(readAll(path), QByteArray("\"hello, world\",\r\n,42\r\n"));
+}
+
+// The rename into place fails: the error names the target and no temporary
+// file is left behind.
+void TestCsvWriter::targetIsAFolder()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("out.csv"));
+    auto book = makeBook({num(0, 0, 1)});
+    const sd::Error e = sd::writeSheetCsv(*book, 0, dir.filePath("out.csv"),
+                                          QTextCodec::codecForName("UTF-8"));
+    QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
+    QVERIFY(entries(dir.path()).isEmpty());
+    QVERIFY(QFileInfo(dir.filePath("out.csv")).isDir());
+}
+
+QTEST_GUILESS_MAIN(TestCsvWriter)
+#include "tst_csvwriter.moc"
