@@ -36,7 +36,6 @@ constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
 // Special sector numbers.
 constexpr uint32_t kMaxRegularSector = 0xFFFFFFFA;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 
 uint16_t le16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t le32(const uint8_t *p)
