@@ -7,8 +7,8 @@ set -euo pipefail
 #   (none)          build and run: compiler, CMake, Qt 5 widgets, zlib, fonts
 #                   with Chinese glyphs
 #   --test          also what the test suite needs
-#   --screenshots   also a virtual X server and ImageMagick's import, for
-#                   taking screenshots of the window (tools/screenshots.sh)
+#   --screenshots   also a virtual X server, a window manager, xdotool and
+#                   ImageMagick's import (tools/screenshots.sh)
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
@@ -18,7 +18,7 @@ packages=(
 for arg in "$@"; do
   case "$arg" in
     --test) packages+=(python3 clang libclang-rt-14-dev) ;;
-    --screenshots) packages+=(xvfb xauth imagemagick) ;;
+    --screenshots) packages+=(xvfb xauth imagemagick xdotool openbox) ;;
   esac
 done
 
