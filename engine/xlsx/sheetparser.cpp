@@ -79,6 +79,19 @@ uint8_t errorCodeFromText(std::string_view text, bool &known)
 
 } // namespace
 
+void addAreaCorners(std::string_view ref, std::vector<Cell> &out)
+{
+    const size_t colon = ref.find(':');
+    const std::string_view parts[2] = {ref.substr(0, colon),
+                                       colon == std::string_view::npos ? ref : ref.substr(colon + 1)};
+    for (const std::string_view part : parts) {
+        Cell cell;
+        bool hasRow = false;
+        if (parseCellRef(part, cell.col, cell.row, hasRow) == RefStatus::Ok && hasRow)
+            out.push_back(cell);
+    }
+}
+
 RefStatus parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool &hasRow)
 {
     size_t i = 0;
@@ -201,6 +214,7 @@ Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book
     char type = 'n';
     bool haveV = false, haveIs = false, haveF = false;
     std::string vText, isText;
+    std::vector<Cell> corners; // of merged areas
     auto cellError = [&](ErrorCode code, const std::string &detail) {
         return Error(code, where, detail + " (row " + std::to_string(row + 1) + ")");
     };
@@ -222,8 +236,10 @@ Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book
         const std::string_view name = xml.name();
         if (ev == XmlReader::StartElement) {
             if (sheetDataDepth < 0) {
-                if (name == "sheetData")
+                if (name == "sheetData" && sheetDataDepth == -1)
                     sheetDataDepth = xml.depth();
+                else if (name == "mergeCell")
+                    addAreaCorners(xml.attribute("ref"), corners);
                 continue;
             }
             if (!inCell) {
@@ -343,8 +359,7 @@ Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book
             case 'i': // inline string (some writers put it in <v>)
                 if (haveIs || haveV) {
                     std::string &text = haveIs ? isText : vText;
-                    if (haveIs)
-                        decodeOoxmlEscapes(text);
+                    decodeOoxmlEscapes(text);
                     cell.type = CellType::Text;
                     cell.text = uint32_t(book.strings.size());
                     book.strings.push_back(std::move(text));
@@ -414,6 +429,8 @@ Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book
     }
     if (xml.error())
         return xml.error();
+    if (!corners.empty()) // in front, so that a real cell at a corner wins
+        out.cells.insert(out.cells.begin(), corners.begin(), corners.end());
     return {};
 }
 

@@ -164,6 +164,23 @@ public:
         if (!entry)
             return Error(ErrorCode::Corrupt, zip.label(),
                          "part of sheet \"" + book.sheets[size_t(sheetIndex)].name + "\" missing: " + part);
+        // Commented cells belong to the used range even when empty; they go
+        // first so that the sheet's own record of a cell wins.
+        std::map<std::string, Relationship> rels;
+        if (Error e = readRelationships(entry->name, rels))
+            return e;
+        for (const auto &r : rels) {
+            const ZipEntry *comments = typeIs(r.second.type, "comments") ? zip.find(r.second.target) : nullptr;
+            if (!comments)
+                continue;
+            Error e = parsePart(*comments, [&](XmlReader &xml, XmlReader::Event ev) {
+                if (ev == XmlReader::StartElement && xml.name() == "comment")
+                    addAreaCorners(xml.attribute("ref"), out.cells);
+                return true;
+            });
+            if (e)
+                return e;
+        }
         std::string whole;
         std::unique_ptr<ByteSource> source;
         if (entry->size <= kWholePartLimit) {

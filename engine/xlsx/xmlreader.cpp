@@ -145,6 +145,7 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
             const size_t stop = lt ? size_t(lt - buf) : m_end;
             m_text = std::string_view(buf + m_begin, stop - m_begin);
             m_textHasAmp = std::memchr(m_text.data(), '&', m_text.size()) != nullptr;
+            m_textHasCr = std::memchr(m_text.data(), '\r', m_text.size()) != nullptr;
             m_begin = stop;
             event = Text;
             return Done;
@@ -189,6 +190,7 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
                     return s;
                 m_text = std::string_view(buf + from, m_begin - 3 - from);
                 m_textHasAmp = false;
+                m_textHasCr = std::memchr(m_text.data(), '\r', m_text.size()) != nullptr;
                 event = Text;
                 return Done;
             }
@@ -303,11 +305,23 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
 
 bool XmlReader::appendText(std::string &out)
 {
+    std::string_view text = m_text;
+    std::string normalized;
+    if (m_textHasCr) {
+        normalized.reserve(text.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '\r')
+                normalized += text[i];
+            else if (i + 1 >= text.size() || text[i + 1] != '\n')
+                normalized += '\n';
+        }
+        text = normalized;
+    }
     if (!m_textHasAmp) {
-        out.append(m_text.data(), m_text.size());
+        out.append(text.data(), text.size());
         return true;
     }
-    if (!decode(m_text, out)) {
+    if (!decode(text, out)) {
         fail(ErrorCode::Corrupt, "malformed entity reference");
         return false;
     }

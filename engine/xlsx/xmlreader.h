@@ -44,7 +44,9 @@ public:
     // needs decoding (CDATA text never does).
     std::string_view rawText() const { return m_text; }
     bool rawHasEntities() const { return m_textHasAmp; }
-    // Appends the decoded text of the current Text event to out.
+    // Appends the decoded text of the current Text event to out, with line
+    // ends normalised as XML requires (CR LF and lone CR become LF; a CR
+    // written as &#13; or _x000D_ survives).
     bool appendText(std::string &out);
     int depth() const { return m_depth; }
     const Error &error() const { return m_error; }
@@ -74,6 +76,7 @@ private:
     std::vector<XmlAttribute> m_attributes;
     std::string_view m_text;
     bool m_textHasAmp = false;
+    bool m_textHasCr = false;
     Error m_error;
 };
 

@@ -113,6 +113,7 @@ private slots:
     void dates();
     void sharedStringsAndStyles();
     void workbookStructure();
+    void commentsWidenTheRange();
     void date1904AppliesToIsoCells();
     void missingOptionalParts();
     void notAWorkbook();
@@ -155,6 +156,9 @@ void TestXlsxSheet::cells_data()
     row("inline string in v", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><v>v</v></c></row>", "A1=s:v");
     row("escapes in inline strings", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a_x000D_b_x005F_x0041_</t></is></c></row>",
         "A1=s:a\rb_x0041_");
+    row("line ends normalised", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\r\nb\rc&#13;d_x000D_</t></is></c></row>",
+        "A1=s:a\nb\nc\rd\r");
+    row("escapes in formula strings", "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>x</f><v>a_x000D_b</v></c></row>", "A1=s:a\rb");
     row("unknown error text", "<row r=\"1\"><c r=\"A1\" t=\"e\"><v>#SPILL!</v></c></row>", "A1=s:#SPILL!");
     row("later duplicate wins", "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"A1\"><v>2</v></c></row>", "A1=n:2");
     row("out of order rows", "<row r=\"5\"><c r=\"A5\"><v>5</v></c></row><row r=\"2\"><c r=\"B2\"><v>2</v></c></row>",
@@ -164,6 +168,11 @@ void TestXlsxSheet::cells_data()
         "A1=_ B1=_@1");
     row("single-quoted attributes", "<row r='1'><c r='B1' t='b'><v>0</v></c></row>", "B1=b:0");
     row("non-numeric number keeps its text", "<row r=\"1\"><c r=\"A1\"><v>abc</v></c></row>", "A1=s:abc");
+    QTest::newRow("merged area widens the range")
+        << std::string("<worksheet><sheetData><row r=\"2\"><c r=\"B2\"><v>1</v></c><c r=\"D5\" s=\"1\"><v>2</v></c>"
+                       "</row></sheetData><mergeCells><mergeCell ref=\"B2:D5\"/><mergeCell ref=\"F9\"/>"
+                       "<mergeCell ref=\"bogus\"/></mergeCells></worksheet>")
+        << std::string("B2=n:1 D5=n:2@1 F9=_");
     // The same sheet with a namespace prefix on every element.
     QTest::newRow("x: prefix")
         << std::string("<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
@@ -334,6 +343,27 @@ void TestXlsxSheet::workbookStructure()
         QVERIFY2(book->sheet(i, &e), e.description().c_str());
     QCOMPARE(QString::fromStdString(dump(*book, *book->sheet(0))), QString("B2=n:7"));
     QCOMPARE(QString::fromStdString(dump(*book, *book->sheet(3))), QString("A1=n:1"));
+}
+
+void TestXlsxSheet::commentsWidenTheRange()
+{
+    // comments_stress_test.xlsx: a sheet with no cells and comments at A1
+    // and N34 is saved as 34 rows of 14 empty fields.
+    const std::string sheet = sdtest::sheetXml("<row r=\"2\"><c r=\"B2\"><v>1</v></c></row>");
+    std::vector<sdtest::ZipItem> extra = {
+        {"xl/worksheets/_rels/sheet1.xml.rels",
+         "<Relationships><Relationship Id=\"c\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+         "relationships/comments\" Target=\"../comments1.xml\"/></Relationships>"},
+        {"xl/comments1.xml", "<comments><authors><author>a</author></authors><commentList>"
+                             "<comment ref=\"B2\" authorId=\"0\"><text><t>x</t></text></comment>"
+                             "<comment ref=\"N34\" authorId=\"0\"><text><t>y</t></text></comment>"
+                             "</commentList></comments>"}};
+    Error e;
+    auto book = openBytes(sdtest::minimalXlsx({sheet}, {}, {}, {}, extra), e);
+    QVERIFY2(book, e.description().c_str());
+    const Sheet *s = book->sheet(0, &e);
+    QVERIFY2(s, e.description().c_str());
+    QCOMPARE(QString::fromStdString(dump(*book, *s)), QString("B2=n:1 N34=_"));
 }
 
 void TestXlsxSheet::date1904AppliesToIsoCells()
