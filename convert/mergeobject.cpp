@@ -226,15 +226,14 @@ void MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet, con
     if (!active)
         return;
 
+    // The name is settled before the folder is made, so a refused sheet name
+    // leaves no empty folder behind.
     const QString folder = OutputFolderFor(batch.sourceRoot, batch.saveRoot, entry.absolutePath());
-    if (folder.isEmpty())
-        return;
-    CreateFolderChain(QFile::encodeName(folder).constData());
-
     const QString sheetName = g_OnlyFirstSheet ? QString() : worksheet->property("Name").toString();
     const QString fileName = CsvFileName(WorkbookBaseName(entry.fileName()), g_OnlyFirstSheet, sheetName);
-    if (fileName.isEmpty())
+    if (folder.isEmpty() || fileName.isEmpty())
         return;
+    CreateFolderChain(QFile::encodeName(folder).constData());
 
     ++batch.csvCount;
     const QString outputPath =

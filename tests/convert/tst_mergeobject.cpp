@@ -7,6 +7,7 @@
 #include "outputnames.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -340,14 +341,15 @@ private slots:
     {
         QFETCH(QString, sheetName);
         QFETCH(QString, fileName);
-        touch(in("w.xlsx"));
+        touch(in("sub/w.xlsx"));
         FakeSheet sheet;
         sheet.name = sheetName;
-        m_script->books[in("w.xlsx")].sheets = {sheet};
+        m_script->books[in("sub/w.xlsx")].sheets = {sheet};
         const BatchResult result = run(false);
         QVERIFY(result.completed);
         QCOMPARE(result.reports.last(), summary(1, fileName.isEmpty() ? 0 : 1));
-        QCOMPARE(treeOf(out()), fileName.isEmpty() ? QStringList() : QStringList{fileName});
+        QCOMPARE(treeOf(out()), fileName.isEmpty() ? QStringList() : QStringList{"sub/" + fileName});
+        QCOMPARE(QFileInfo::exists(out("sub")), !fileName.isEmpty()); // no empty folder left
         QCOMPARE(treeOf(m_dir->path()).filter(".csv").size(), fileName.isEmpty() ? 0 : 1);
     }
 
@@ -386,6 +388,13 @@ private slots:
             got.append(file + "|" + QDir(in()).relativeFilePath(source));
         }
         QCOMPARE(got, expected);
+        // Folders without converted workbooks are not created.
+        QDirIterator folders(out(), QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (folders.hasNext()) {
+            const QString folder = folders.next();
+            QVERIFY2(QDirIterator(folder, QDir::Files, QDirIterator::Subdirectories).hasNext(),
+                     qPrintable(folder));
+        }
     }
 
     // The output folder is the workbook's folder relative to the source
