@@ -37,12 +37,24 @@ void appendExponent(int exp, std::string &out)
 
 bool Digits::fromDouble(double v)
 {
-    // Callers pass a finite, positive value.
+    // Callers pass a finite, positive value. The shortest representation
+    // that reads back as v is, when it has at most 15 digits, also v rounded
+    // to 15 digits (v lies within half an ulp of it, far inside half a unit
+    // of the 15th digit), and it is much cheaper to find.
     char buf[40];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific,
-                           kSignificant - 1);
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
     if (r.ec != std::errc())
         return false;
+    {
+        int n = 0;
+        for (const char *p = buf; p < r.ptr && *p != 'e'; ++p)
+            n += *p >= '0' && *p <= '9';
+        if (n > kSignificant)
+            r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific,
+                              kSignificant - 1);
+        if (r.ec != std::errc())
+            return false;
+    }
     // d.dddddddddddddde[+-]xx
     const char *p = buf;
     count = 0;

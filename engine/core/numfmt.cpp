@@ -678,6 +678,14 @@ struct IntegerFill
     }
 };
 
+// Fast rounding of small values: up to kFastPlaces decimals, results below
+// kFastLimit, unless within kFastMargin of a tie.
+constexpr int kFastPlaces = 9;
+constexpr double kFastLimit = 1e9;
+constexpr double kFastMargin = 1e-5;
+constexpr double kPowersOfTen[kFastPlaces + 1] = {1e0, 1e1, 1e2, 1e3, 1e4,
+                                                  1e5, 1e6, 1e7, 1e8, 1e9};
+
 // The integer and decimal digits of |v| rounded to `decimals` places.
 struct FixedDigits
 {
@@ -692,8 +700,31 @@ struct FixedDigits
         decLength = places;
         for (int k = 0; k < places; ++k)
             decimals[k] = '0';
+        if (v <= 0)
+            return;
+        if (places <= kFastPlaces && v < kFastLimit / kPowersOfTen[places]) {
+            // Small values whose rounding is clear-cut: v differs from its
+            // 15-digit form by far less than kFastMargin of the last place.
+            const double x = v * kPowersOfTen[places];
+            const double floor = std::floor(x);
+            const double frac = x - floor;
+            if (std::fabs(frac - 0.5) > kFastMargin) {
+                uint64_t r = uint64_t(floor) + (frac > 0.5 ? 1 : 0);
+                for (int k = places - 1; k >= 0; --k) {
+                    decimals[k] = char('0' + r % 10);
+                    r /= 10;
+                }
+                if (r > 0) {
+                    char buf[24];
+                    auto end = std::to_chars(buf, buf + sizeof buf, r).ptr;
+                    intLength = int(end - buf);
+                    std::memcpy(integer, buf, size_t(intLength));
+                }
+                return;
+            }
+        }
         Digits d;
-        if (v <= 0 || !d.fromDouble(v))
+        if (!d.fromDouble(v))
             return;
         d.roundTo(d.exp + 1 + places);
         if (d.count == 0)

@@ -4,6 +4,7 @@
 // any other mismatch fails.
 
 #include "core/numfmt.h"
+#include "core/numfmt_p.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -87,6 +88,7 @@ private slots:
     void general_data();
     void general();
     void generalRoundTrip();
+    void fixedRounding();
     void builtins_data();
     void builtins();
     void custom_data();
@@ -195,6 +197,48 @@ void TestNumberFormat::generalRoundTrip()
         QVERIFY2(std::fabs(back - v) <= tolerance * (1 + 1e-9) + std::fabs(v) * 1e-14,
                  qPrintable(QString::fromStdString(out) + " for " + numberText(v)));
     }
+}
+
+// Fixed decimals round the 15 significant digits the application keeps, half
+// away from zero (1.005 shows as 1.01), whatever shortcut the engine takes.
+void TestNumberFormat::fixedRounding()
+{
+    QRandomGenerator rng(7);
+    const char *codes[] = {"0", "0.0", "0.00", "0.000", "0.0000", "0.000000000"};
+    for (int places = 0; places < 6; ++places) {
+        const int decimals = places == 5 ? 9 : places;
+        sd::NumberFormat format(codes[places]);
+        for (int i = 0; i < 100000; ++i) {
+            double v;
+            if (i % 2) {
+                // Near a tie: k + 0.5 units of the last place.
+                const double unit = std::pow(10.0, -decimals);
+                v = (double(rng.bounded(1000000)) + 0.5) * unit;
+            } else {
+                v = rng.generateDouble() * std::pow(10.0, int(rng.bounded(12)) - 3);
+            }
+            std::string got;
+            format.appendNumber(v, false, got);
+            sd::Digits d;
+            std::string want;
+            if (v > 0 && d.fromDouble(v)) {
+                d.roundTo(d.exp + 1 + decimals);
+                d.appendFixed(decimals, want);
+            }
+            if (want.empty() || d.count == 0) {
+                want = "0";
+                if (decimals > 0)
+                    want += "." + std::string(size_t(decimals), '0');
+            }
+            QVERIFY2(got == want, qPrintable(QString("%1 with %2: got %3, want %4")
+                                                 .arg(numberText(v), codes[places])
+                                                 .arg(QString::fromStdString(got),
+                                                      QString::fromStdString(want))));
+        }
+    }
+    std::string out;
+    sd::NumberFormat("0.00").appendNumber(1.005, false, out);
+    QCOMPARE(QString::fromStdString(out), QString("1.01"));
 }
 
 void TestNumberFormat::builtins_data()
