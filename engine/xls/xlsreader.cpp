@@ -110,7 +110,9 @@ public:
     SheetParser(const BiffInfo &info, Workbook &book, Sheet &sheet)
         : m_info(info), m_book(book), m_sheet(sheet) {}
 
-    Error parse(const uint8_t *data, size_t size, size_t pos);
+    // Parses the substream at `pos`; `extent` (bytes up to the next sheet)
+    // only sizes the cell buffer.
+    Error parse(const uint8_t *data, size_t size, size_t pos, size_t extent);
 
 private:
     bool add(uint32_t row, uint32_t col, uint32_t xf, CellType type, double number = 0.0,
@@ -196,7 +198,7 @@ Error SheetParser::formulaResult(const Record &r, const uint8_t *res, uint32_t r
     return ok ? Error() : outside(r, row, col);
 }
 
-Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos)
+Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t extent)
 {
     RecordReader rr(data, size, pos);
     Record r;
@@ -208,9 +210,9 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos)
         rr.next(r);
     else if (pos < m_info.globalsEnd)
         return Error(ErrorCode::Corrupt, recordWhere(r.id, pos), "sheet does not start with a BOF record");
-    // A cell record takes at least 10 bytes; reserving from the bytes left in
-    // the stream (not from any count in the file) saves most regrowth.
-    const size_t estimate = (size - pos) / 10;
+    // A cell record takes at least 10 bytes; reserving from the sheet's bytes
+    // (not from any count in the file) saves most regrowth.
+    const size_t estimate = std::min(extent, size - pos) / 10;
     m_sheet.cells.reserve(std::min<size_t>(estimate, size_t(1) << 22));
 
     const bool biff8 = m_info.version == 8;
@@ -436,8 +438,15 @@ public:
         const SheetKind kind = book.sheets[size_t(index)].kind;
         if (kind == SheetKind::Chart || kind == SheetKind::Module)
             return {}; // no cells
+        // The sheet's bytes end where the next sheet starts.
+        const size_t pos = offsets[size_t(index)];
+        size_t end = stream.size();
+        for (size_t other : offsets) {
+            if (other > pos && other < end)
+                end = other;
+        }
         SheetParser parser(info, book, out);
-        Error e = parser.parse(stream.data(), stream.size(), offsets[size_t(index)]);
+        Error e = parser.parse(stream.data(), stream.size(), pos, end - pos);
         if (e)
             e.detail = "sheet \"" + book.sheets[size_t(index)].name + "\": " + e.detail;
         return e;
