@@ -28,6 +28,7 @@ constexpr uint32_t kBiffMaxColumns = 256;
 constexpr int kFirstCustomFormatId = 164;
 // BIFF2 cells carry their own 6-bit format index; one synthetic XF per index.
 constexpr uint32_t kBiff2FormatSlots = 64;
+constexpr uint8_t kBiff2IxfeMarker = 63;
 
 // XF flag: a leading apostrophe was typed (Lotus 1-2-3 prefix).
 constexpr uint16_t kXfQuotePrefix = 0x0008;
@@ -142,9 +143,16 @@ private:
         m_book.strings.push_back(std::move(s));
         return uint32_t(m_book.strings.size() - 1);
     }
-    // BIFF2 cells: the XF index of the 3-byte cell attribute, which maps to
-    // one synthetic XF per format index.
-    uint32_t biff2Xf(const uint8_t *attr) const { return attr[1] & 0x3F; }
+    // BIFF2 cells carry their format index in the 3-byte cell attribute; the
+    // book has one synthetic XF per format index. An XF index of 63 means
+    // that the preceding IXFE record names the XF, whose own format then
+    // applies (Test_git_issue_368_ixfe.xls); those XFs follow the 64 slots.
+    uint32_t biff2Xf(const uint8_t *attr) const
+    {
+        if ((attr[0] & 0x3F) == kBiff2IxfeMarker)
+            return kBiff2FormatSlots + m_ixfe;
+        return attr[1] & 0x3F;
+    }
     Error formulaResult(const Record &r, const uint8_t *result, uint32_t row, uint32_t col, uint32_t xf);
 
     // Merged areas and cell comments widen the used range without holding a
@@ -171,6 +179,7 @@ private:
     Workbook &m_book;
     Sheet &m_sheet;
     std::vector<Cell> m_extents;
+    uint16_t m_ixfe = 0; // BIFF2: XF index of the next cell whose attribute says 63
     size_t m_pendingString = std::numeric_limits<size_t>::max(); // cell awaiting a STRING record
 };
 
@@ -396,6 +405,10 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
                 return tooShort(r);
             ok = d[8] ? add(row, col, biff2Xf(d + 4), CellType::Error, d[7])
                       : add(row, col, biff2Xf(d + 4), CellType::Bool, d[7] ? 1.0 : 0.0);
+            break;
+        case kIxfe2:
+            if (n >= 2)
+                m_ixfe = le16(d);
             break;
         case kMergeCells: {
             const size_t count = n >= 2 ? std::min<size_t>(le16(d), (n - 2) / 8) : 0;
@@ -671,6 +684,8 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
             // BIFF2 cells name their format directly (see SheetParser::biff2Xf).
             for (uint32_t i = 0; i < kBiff2FormatSlots; ++i)
                 m_book.xfs.push_back({uint16_t(idAt(i)), false});
+            for (const RawXf &x : m_xfs)
+                m_book.xfs.push_back({uint16_t(idAt(x.format)), false});
         } else {
             for (const RawXf &x : m_xfs)
                 m_book.xfs.push_back({uint16_t(idAt(x.format)), x.quotePrefix});

@@ -392,22 +392,26 @@ void TestXlsReader::bareBiff2()
     s += rec(0x001E, u8(4) + "0.00");
     s += rec(0x001E, u8(6) + "m/d/yy");
     s += rec(0x001E, u8(5) + "0.0%!");
+    s += rec(0x0043, u8(0) + u8(0) + u8(1) + u8(0)); // XF 0: format 1
     auto attr = [](int format) { return u8(0) + u8(format) + u8(0); };
     s += rec(0x0004, u16(0) + u16(0) + attr(0) + u8(4) + "caf\xe9");
     s += rec(0x0003, u16(1) + u16(0) + attr(1) + f64(2.5));
     s += rec(0x0002, u16(2) + u16(0) + attr(2) + u16(40000));
     s += rec(0x0005, u16(3) + u16(1) + attr(3) + u8(0x17) + u8(1));
     s += rec(0x0001, u16(4) + u16(2) + attr(0));
+    // XF index 63: the IXFE record before the cell names the XF.
+    s += rec(0x0044, u16(0)) + rec(0x0003, u16(5) + u16(0) + u8(63) + u8(0) + u8(0) + f64(1.5));
     s += eof();
     sd::Error error;
     auto book = openBytes(s, &error);
     QVERIFY2(book, error.description().c_str());
     QCOMPARE(int(book->sheets.size()), 1);
     QCOMPARE(QString::fromStdString(book->sheets[0].name), QStringLiteral("test"));
-    QCOMPARE(describeSheet(*book, 0), QString::fromUtf8("A1=s:café A2=n:2.5 A3=n:40000 B4=e:#REF! C5=b"));
+    QCOMPARE(describeSheet(*book, 0), QString::fromUtf8("A1=s:café A2=n:2.5 A3=n:40000 B4=e:#REF! C5=b A6=n:1.5"));
     const sd::Sheet *sheet = book->sheet(0);
     QCOMPARE(int(book->xf(sheet->cells[1].xf).numFmtId), 2);  // "0.00" is the built-in format
     QCOMPARE(int(book->xf(sheet->cells[2].xf).numFmtId), 14); // Excel 4's spelling of the short date
+    QCOMPARE(int(book->xf(sheet->cells[5].xf).numFmtId), 2); // through IXFE and XF 0
     const int custom = book->xf(sheet->cells[3].xf).numFmtId;
     QCOMPARE(QString::fromStdString(book->numFmts.at(custom)), QStringLiteral("0.0%!"));
 }
