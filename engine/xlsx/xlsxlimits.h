@@ -27,6 +27,9 @@ constexpr int kMaxXmlDepth = 256;
 // Largest single XML token (a tag with its attributes, or one text run)
 // that the streaming tokenizer buffers.
 constexpr size_t kMaxXmlToken = size_t(64) << 20;
+// Bytes of sheet XML per cell assumed when reserving room for a sheet's
+// cells (real sheets take 25-40; the benchmark sheet 38).
+constexpr uint64_t kXmlBytesPerCellEstimate = 24;
 // Largest number of entries in a zip directory.
 constexpr size_t kMaxZipEntries = 65536;
 

@@ -194,6 +194,10 @@ public:
                 return e;
             source = std::make_unique<ReadAheadSource>(std::move(source));
         }
+        // Room for the cells a part of this size usually holds (a cell takes
+        // 25-40 bytes of XML), so the vector is not copied while it grows.
+        // The size is already capped, and untouched capacity costs no memory.
+        out.cells.reserve(out.cells.size() + size_t(entry->size / kXmlBytesPerCellEstimate));
         Error e = parseSheetXml(*source, where(entry->name), book, sharedStrings, out);
         if (e)
             out.cells.clear();

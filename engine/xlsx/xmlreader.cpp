@@ -10,7 +10,23 @@ namespace {
 
 constexpr size_t kInitialWindow = 256 * 1024;
 
-inline bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+// Character classes for the tag scanner, one table lookup per byte.
+enum : uint8_t { kSpace = 1, kNameStop = 2 };
+struct CharClasses
+{
+    uint8_t table[256] = {};
+    constexpr CharClasses()
+    {
+        for (unsigned char c : {' ', '\t', '\n', '\r'})
+            table[c] = kSpace | kNameStop;
+        for (unsigned char c : {'/', '>', '='})
+            table[c] = kNameStop;
+    }
+};
+constexpr CharClasses kClasses;
+
+inline bool isSpace(char c) { return kClasses.table[uint8_t(c)] & kSpace; }
+inline bool isNameStop(char c) { return kClasses.table[uint8_t(c)] & kNameStop; }
 
 inline std::string_view localName(std::string_view qname)
 {
@@ -54,6 +70,7 @@ XmlReader::XmlReader(ByteSource &source, std::string where)
     : m_source(source), m_where(std::move(where))
 {
     m_buffer.resize(kInitialWindow);
+    m_attributes.reserve(16);
 }
 
 void XmlReader::fail(ErrorCode code, const std::string &detail)
@@ -139,13 +156,23 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
             return Done;
         }
         if (buf[m_begin] != '<') {
-            const char *lt = static_cast<const char *>(std::memchr(buf + m_begin, '<', m_end - m_begin));
-            if (!lt && !m_eof)
+            // Cell values are short: one pass that also notes '&' and CR
+            // beats three memchr calls.
+            size_t stop = m_begin;
+            bool amp = false, cr = false;
+            while (stop < m_end) {
+                const char c = buf[stop];
+                if (c == '<')
+                    break;
+                amp |= c == '&';
+                cr |= c == '\r';
+                ++stop;
+            }
+            if (stop == m_end && !m_eof)
                 return NeedMore;
-            const size_t stop = lt ? size_t(lt - buf) : m_end;
             m_text = std::string_view(buf + m_begin, stop - m_begin);
-            m_textHasAmp = std::memchr(m_text.data(), '&', m_text.size()) != nullptr;
-            m_textHasCr = std::memchr(m_text.data(), '\r', m_text.size()) != nullptr;
+            m_textHasAmp = amp;
+            m_textHasCr = cr;
             m_begin = stop;
             event = Text;
             return Done;
@@ -201,8 +228,11 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
             return Failed;
         }
         if (second == '/') {
-            const char *gt = static_cast<const char *>(std::memchr(buf + m_begin, '>', avail));
-            if (!gt)
+            const char *gt = buf + m_begin + 2;
+            const char *const stop = buf + m_end;
+            while (gt < stop && *gt != '>')
+                ++gt;
+            if (gt == stop)
                 return m_eof ? (fail(ErrorCode::Corrupt, "unterminated end tag"), Failed) : NeedMore;
             size_t nameEnd = size_t(gt - buf);
             while (nameEnd > m_begin + 2 && isSpace(buf[nameEnd - 1]))
@@ -236,7 +266,7 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
         return Failed;
     };
     size_t p = start + 1;
-    while (p < end && !isSpace(buf[p]) && buf[p] != '/' && buf[p] != '>')
+    while (p < end && !isNameStop(buf[p]))
         ++p;
     if (p >= end)
         return cut();
@@ -263,7 +293,7 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
             break;
         }
         const size_t nameStart = p;
-        while (p < end && buf[p] != '=' && !isSpace(buf[p]) && buf[p] != '>' && buf[p] != '/')
+        while (p < end && !isNameStop(buf[p]))
             ++p;
         if (p >= end)
             return cut();
@@ -282,11 +312,14 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
         const char quote = buf[p];
         if (quote != '"' && quote != '\'')
             return malformed();
-        const char *close = static_cast<const char *>(std::memchr(buf + p + 1, quote, end - p - 1));
-        if (!close)
+        // Attribute values are short ("A1", "3"): a plain loop beats memchr.
+        size_t close = p + 1;
+        while (close < end && buf[close] != quote)
+            ++close;
+        if (close >= end)
             return cut();
-        const std::string_view value(buf + p + 1, size_t(close - buf) - p - 1);
-        p = size_t(close - buf) + 1;
+        const std::string_view value(buf + p + 1, close - p - 1);
+        p = close + 1;
         // Namespace declarations are not attributes of the element; their
         // local part ("r" in xmlns:r) must not shadow a real attribute.
         if (attrName.substr(0, 5) == "xmlns" && (attrName.size() == 5 || attrName[5] == ':'))
