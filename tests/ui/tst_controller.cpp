@@ -579,6 +579,11 @@ void tst_Controller::leavingMidBatch()
 
     QElapsedTimer timer;
     timer.start();
+    // Should the quit request be lost, end the loop with a code that fails.
+    QTimer safety;
+    safety.setSingleShot(true);
+    connect(&safety, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    safety.start(20000);
     if (how == QLatin1String("close")) {
         m_window->close();
     } else if (how == QLatin1String("tray")) {
