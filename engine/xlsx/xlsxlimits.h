@@ -30,6 +30,9 @@ constexpr size_t kMaxXmlToken = size_t(64) << 20;
 // Bytes of sheet XML per cell assumed when reserving room for a sheet's
 // cells (real sheets take 25-40; the benchmark sheet 38).
 constexpr uint64_t kXmlBytesPerCellEstimate = 24;
+// Most shared strings a workbook may hold (each costs a string object even
+// when empty; real workbooks stay far below).
+constexpr size_t kMaxSharedStrings = size_t(16) << 20;
 // Largest number of entries in a zip directory.
 constexpr size_t kMaxZipEntries = 65536;
 

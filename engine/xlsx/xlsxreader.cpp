@@ -84,6 +84,23 @@ std::string resolveTarget(const std::string &baseDir, std::string target)
     return out;
 }
 
+std::string percentDecoded(const std::string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        auto hex = [](char c) {
+            return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        };
+        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
+            out += char(hex(s[i + 1]) * 16 + hex(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
 struct Relationship
 {
     std::string type;
@@ -141,6 +158,13 @@ public:
                 Relationship rel;
                 rel.type = attrText(xml.attribute("Type"));
                 rel.target = resolveTarget(dir, attrText(xml.attribute("Target")));
+                // Targets are URIs: "my%20sheet.xml" may name the zip entry
+                // "my sheet.xml".
+                if (!zip.find(rel.target) && rel.target.find('%') != std::string::npos) {
+                    const std::string decoded = percentDecoded(rel.target);
+                    if (zip.find(decoded))
+                        rel.target = decoded;
+                }
                 if (ordered)
                     ordered->push_back(rel);
                 rels.emplace(attrText(xml.attribute("Id")), std::move(rel));
@@ -373,6 +397,7 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
     if (const ZipEntry *sst = stringsRel ? zip.find(stringsRel->target) : nullptr) {
         bool inSi = false, inT = false;
         int rPh = 0;
+        Error stringsError;
         std::string text;
         err = pkg->parsePart(*sst, [&](XmlReader &xml, XmlReader::Event ev) {
             if (ev == XmlReader::Text) {
@@ -400,11 +425,18 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
                     inSi = false;
                     rPh = 0;
                     decodeOoxmlEscapes(text);
+                    if (book->strings.size() >= kMaxSharedStrings) {
+                        stringsError = Error(ErrorCode::TooLarge, pkg->where(sst->name),
+                                    "more than " + std::to_string(kMaxSharedStrings) + " shared strings");
+                        return false;
+                    }
                     book->strings.push_back(text);
                 }
             }
             return true;
         });
+        if (!err)
+            err = stringsError;
         if (err)
             return nullptr;
     }

@@ -302,7 +302,7 @@ void TestXlsxSheet::sharedStringsAndStyles()
 
 void TestXlsxSheet::workbookStructure()
 {
-    // Strict namespaces, absolute and ../ targets, all sheet kinds, states,
+    // Strict namespaces, absolute, ../ and percent-encoded targets, all sheet kinds, states,
     // entity-encoded names, a workbook part outside xl/.
     const std::string strictRel = "http://purl.oclc.org/ooxml/officeDocument/relationships/";
     std::vector<sdtest::ZipItem> items = {
@@ -310,7 +310,7 @@ void TestXlsxSheet::workbookStructure()
                         "Target=\"/book/main.xml\"/></Relationships>"},
         {"book/_rels/main.xml.rels",
          "<Relationships>"
-         "<Relationship Id=\"a\" Type=\"" + strictRel + "worksheet\" Target=\"../parts/one.xml\"/>"
+         "<Relationship Id=\"a\" Type=\"" + strictRel + "worksheet\" Target=\"../parts/one%20x.xml\"/>"
          "<Relationship Id=\"b\" Type=\"" + strictRel + "chartsheet\" Target=\"/parts/chart.xml\"/>"
          "<Relationship Id=\"c\" Type=\"" + strictRel + "dialogsheet\" Target=\"./dlg.xml\"/>"
          "<Relationship Id=\"d\" Type=\"http://schemas.microsoft.com/office/2006/relationships/xlMacrosheet\" "
@@ -323,7 +323,7 @@ void TestXlsxSheet::workbookStructure()
                           "<w:sheet name=\"Chart\" sheetId=\"2\" r:id=\"b\" state=\"hidden\"/>"
                           "<w:sheet name=\"Dlg\" sheetId=\"3\" r:id=\"c\" state=\"veryHidden\"/>"
                           "<w:sheet name=\"Mac\" sheetId=\"4\" r:id=\"d\"/></w:sheets></w:workbook>"},
-        {"parts/one.xml", sdtest::sheetXml("<row r=\"2\"><c r=\"B2\"><v>7</v></c></row>")},
+        {"parts/one x.xml", sdtest::sheetXml("<row r=\"2\"><c r=\"B2\"><v>7</v></c></row>")},
         {"parts/chart.xml", "<chartsheet/>"},
         {"book/dlg.xml", "<dialogsheet/>"},
         {"book/macro.xml", sdtest::sheetXml("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")},
