@@ -42,8 +42,31 @@ STREAM = (46, 150, 90, 255)
 STREAM_LIGHT = (120, 205, 150, 255)
 
 
+def draw_icon_16():
+    """The 16-pixel image, drawn pixel by pixel: reduced from a larger
+    drawing, the grid and the text lines would blur into grey."""
+    img = Image.new("RGBA", (16, 16), (0, 0, 0, 0))
+    d = ImageDraw.Draw(img)
+    # text page, lower right, with a folded corner
+    d.polygon([(6, 5), (12, 5), (15, 8), (15, 15), (6, 15)], fill=PAGE_WHITE, outline=PAGE_EDGE)
+    d.polygon([(12, 5), (12, 8), (15, 8)], fill=PAGE_FOLD, outline=PAGE_EDGE)
+    for y, x_end in ((10, 13), (12, 12), (14, 13)):
+        d.line([(8, y), (x_end, y)], fill=TEXT_LINE)
+        d.point((10, y), fill=COMMA)
+    # spreadsheet page, upper left, over the corner of the text page
+    d.rectangle([0, 0, 8, 8], fill=CELL_WHITE, outline=SHEET_GREEN_DARK)
+    d.rectangle([1, 1, 7, 2], fill=SHEET_HEADER)
+    d.line([(4, 1), (4, 7)], fill=SHEET_GREEN)
+    d.line([(1, 5), (7, 5)], fill=SHEET_GREEN)
+    # a cell dropping from the sheet into the page
+    d.rectangle([8, 8, 9, 9], fill=STREAM)
+    return img
+
+
 def draw_icon(size):
     """Returns an RGBA image of the icon at `size` pixels."""
+    if size <= 16:
+        return draw_icon_16()
     s = size * SUPERSAMPLE
     img = Image.new("RGBA", (s, s), (0, 0, 0, 0))
     d = ImageDraw.Draw(img)
@@ -136,7 +159,8 @@ def draw_icon(size):
                 y = inner[1] + r * rh + rh * 0.5
                 ld.line([(x * u, y * u), ((x + cw * 0.5) * u, y * u)], fill=GRID_LINE,
                         width=max(1, round(0.5 * u)))
-    layer = layer.rotate(-18, resample=Image.BICUBIC, center=(9.5 * u, 9.5 * u))
+    if not medium:
+        layer = layer.rotate(-18, resample=Image.BICUBIC, center=(9.5 * u, 9.5 * u))
     img = Image.alpha_composite(img, layer)
 
     return img.resize((size, size), Image.LANCZOS)
