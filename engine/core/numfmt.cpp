@@ -33,6 +33,10 @@ const char *const kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
 constexpr char kChineseAmPm[] = "\xE4\xB8\x8A\xE5\x8D\x88/\xE4\xB8\x8B\xE5\x8D\x88";
 constexpr char kChineseAm[] = "\xE4\xB8\x8A\xE5\x8D\x88";
 constexpr char kChinesePm[] = "\xE4\xB8\x8B\xE5\x8D\x88";
+// The US-English system long date and long time, which [$-F800] and
+// [$-F400] stand for whatever else their section says.
+constexpr char kSystemLongDate[] = "dddd, mmmm d, yyyy";
+constexpr char kSystemLongTime[] = "h:mm:ss AM/PM";
 
 enum class Tok : uint8_t {
     Literal,   // text
@@ -142,10 +146,20 @@ struct FormatSection
     bool mixedFraction = false; // a whole-number part before the fraction
     bool general = false;
 
+    bool invalid = false; // a code the application refuses; shown as General
+    const char *systemFormat = nullptr; // [$-F800] and kin: the system's own format
+
     // Date sections.
     int subSecondDigits = 0;
     bool twelveHour = false;
     bool elapsed = false;
+    bool elapsedOnly = false; // the only date/time token is one elapsed count
+
+    // The condition holds for negative numbers only.
+    bool negativeCondition() const
+    {
+        return (condOp == '<' && condValue <= 0) || (condOp == 'l' && condValue < 0);
+    }
 
     bool conditionHolds(double v) const
     {
@@ -201,6 +215,14 @@ size_t parseBracket(std::string_view s, size_t i, FormatSection &section)
         return i;
     std::string_view body = s.substr(i + 1, close - i - 1);
     auto &tokens = section.tokens;
+    if (startsWithNoCase(body, 0, "$-f800") || startsWithNoCase(body, 0, "$-x-sysdate")) {
+        section.systemFormat = kSystemLongDate;
+        return close + 1;
+    }
+    if (startsWithNoCase(body, 0, "$-f400") || startsWithNoCase(body, 0, "$-x-systime")) {
+        section.systemFormat = kSystemLongTime;
+        return close + 1;
+    }
     if (!body.empty() && body[0] == '$') {
         // [$symbol-locale]: the symbol is shown, the locale id is not.
         std::string_view symbol = body.substr(1);
@@ -437,14 +459,25 @@ void analyzeDate(FormatSection &sec)
         }
         if (t.kind == Tok::AmPm)
             sec.twelveHour = true;
-        if (t.kind == Tok::Elapsed)
+        if (t.kind == Tok::Elapsed) {
+            // An elapsed unit must lead: "hh[m]" is refused.
+            for (size_t k = 0; k < i; ++k) {
+                if (tk[k].kind == Tok::Hour || tk[k].kind == Tok::Second
+                    || (tk[k].kind == Tok::Month && tk[k].n <= 2))
+                    sec.invalid = true;
+            }
             sec.elapsed = true;
+        }
         literalize(t);
         if (t.kind == Tok::General || t.kind == Tok::Text) {
             t.text = t.kind == Tok::General ? "General" : "@";
             t.kind = Tok::Literal;
         }
     }
+    int dateTokens = 0;
+    for (const Token &t : tk)
+        dateTokens += isDateToken(t.kind) ? 1 : 0;
+    sec.elapsedOnly = sec.elapsed && dateTokens == 1;
     // "m" and "mm" are minutes right after an hour or right before a second.
     for (size_t i = 0; i < tk.size(); ++i) {
         Token &t = tk[i];
@@ -611,6 +644,10 @@ void analyzeNumber(FormatSection &sec)
 
 void analyze(FormatSection &sec)
 {
+    if (sec.systemFormat) {
+        FormatSection system = std::move(tokenize(sec.systemFormat).front());
+        sec.tokens = std::move(system.tokens);
+    }
     bool date = false;
     for (const Token &t : sec.tokens) {
         if (isDateToken(t.kind))
@@ -1215,8 +1252,14 @@ NumberFormat::NumberFormat(std::string_view code) : m_code(code)
     // A fifth section and beyond mean nothing.
     if (m_sections.size() > 4)
         m_sections.resize(4);
-    for (FormatSection &section : m_sections)
+    for (FormatSection &section : m_sections) {
         analyze(section);
+        if (section.invalid) {
+            m_sections.clear();
+            m_general = true;
+            return;
+        }
+    }
     const int count = int(m_sections.size());
     if (count == 4)
         m_textSection = 3;
@@ -1278,13 +1321,15 @@ void NumberFormat::appendNumber(double value, bool date1904, std::string &out) c
         return;
     }
     const FormatSection &sec = m_sections[size_t(index)];
-    // The second section, and a first section chosen by its condition, show
-    // the magnitude: the sign is theirs to write. A section without digit
+    // The second section shows the magnitude: the sign is its own to write.
+    // So does a section whose condition holds for negative numbers only
+    // ("[<=-25]"; "[<=9999999]" keeps the sign). A section without digit
     // placeholders shows no sign either.
-    const bool magnitudeOnly = index == 1 || (index == 0 && sec.hasCondition);
+    const bool magnitudeOnly = sec.hasCondition ? sec.negativeCondition() : index == 1;
     if (sec.kind == SectionKind::Date) {
-        // Elapsed times may be negative; dates and times of day may not.
-        if (value < 0 && sec.elapsed && !magnitudeOnly) {
+        // A lone elapsed count ([h], [mm], [s]) may be negative; anything
+        // with a clock or calendar part ([h]:mm:ss too) may not.
+        if (value < 0 && sec.elapsedOnly && !magnitudeOnly) {
             out += '-';
             renderDate(sec, -value, date1904, out);
         } else {
