@@ -4,61 +4,57 @@
 #include <QString>
 #include <QTextCodec>
 
+#include <unordered_map>
+
 namespace sd {
 
 namespace {
 
-QTextCodec *firstCodec(std::initializer_list<const char *> names)
+// Code pages and the names Qt knows them by. Names Qt lacks are left out on
+// purpose: asking for one makes Qt print a warning on every lookup.
+struct CodePageName
 {
-    for (const char *name : names) {
-        if (QTextCodec *codec = QTextCodec::codecForName(name))
-            return codec;
-    }
-    return nullptr;
-}
+    uint16_t codePage;
+    const char *name;
+};
+const CodePageName kCodePageNames[] = {
+    {367, "US-ASCII"},          {437, "IBM437"},           {775, "IBM775"},
+    {850, "IBM850"},            {852, "IBM852"},           {855, "IBM855"},
+    {857, "IBM857"},            {858, "IBM00858"},         {860, "IBM860"},
+    {861, "IBM861"},            {862, "IBM862"},           {863, "IBM863"},
+    {864, "IBM864"},            {865, "IBM865"},           {866, "IBM866"},
+    {869, "IBM869"},            {874, "windows-874"},      {932, "windows-31j"},
+    {936, "GBK"},               {949, "windows-949"},      {950, "Big5"},
+    {1250, "windows-1250"}, {1251, "windows-1251"},
+    {1252, "windows-1252"},     {1253, "windows-1253"},    {1254, "windows-1254"},
+    {1255, "windows-1255"},     {1256, "windows-1256"},    {1257, "windows-1257"},
+    {1258, "windows-1258"},     {kCodePageMacRoman, "macintosh"}, {10001, "Shift_JIS"},
+    {10006, "x-mac-greek"},     {10007, "x-mac-cyrillic"}, {10029, "x-mac-centraleurroman"},
+    {10081, "x-mac-turkish"},   {kCodePageBiffMacRoman, "macintosh"},
+    {kCodePageBiffWindows1252, "windows-1252"},
+};
 
 } // namespace
 
 QTextCodec *codecForCodePage(uint16_t codePage)
 {
-    switch (codePage) {
-    case 367: return firstCodec({"US-ASCII", "windows-1252"});
-    case 932: return firstCodec({"windows-31j", "Shift_JIS"});
-    case 936: return firstCodec({"GBK", "GB18030"});
-    case 949: return firstCodec({"windows-949", "cp949", "EUC-KR"});
-    case 950: return firstCodec({"Big5", "Big5-HKSCS"});
-    case 1361: return firstCodec({"johab", "x-johab"});
-    case kCodePageUtf16: return firstCodec({"UTF-16LE"});
-    case kCodePageMacRoman:
-    case kCodePageBiffMacRoman: return firstCodec({"macintosh", "Apple Roman"});
-    case 10001: return firstCodec({"x-mac-japanese", "Shift_JIS"});
-    case 10004: return firstCodec({"x-mac-arabic"});
-    case 10005: return firstCodec({"x-mac-hebrew"});
-    case 10006: return firstCodec({"x-mac-greek"});
-    case 10007: return firstCodec({"x-mac-cyrillic"});
-    case 10029: return firstCodec({"x-mac-centraleurroman"});
-    case 10079: return firstCodec({"x-mac-icelandic"});
-    case 10081: return firstCodec({"x-mac-turkish"});
-    case kCodePageBiffWindows1252: return firstCodec({"windows-1252"});
-    case 874: return firstCodec({"windows-874", "TIS-620"});
-    default: break;
-    }
-    if (codePage >= 1250 && codePage <= 1258) {
-        const std::string name = "windows-" + std::to_string(codePage);
-        return QTextCodec::codecForName(name.c_str());
-    }
-    if (codePage >= 437 && codePage <= 869) {
-        const std::string ibm = "IBM" + std::to_string(codePage);
-        const std::string cp = "cp" + std::to_string(codePage);
-        return firstCodec({ibm.c_str(), cp.c_str()});
-    }
-    return nullptr;
+    // Looked up once; the table is read-only afterwards, so any thread may use it.
+    static const std::unordered_map<uint16_t, QTextCodec *> codecs = [] {
+        std::unordered_map<uint16_t, QTextCodec *> map;
+        for (const CodePageName &entry : kCodePageNames) {
+            if (QTextCodec *codec = QTextCodec::codecForName(entry.name))
+                map.emplace(entry.codePage, codec);
+        }
+        return map;
+    }();
+    const auto it = codecs.find(codePage);
+    return it == codecs.end() ? nullptr : it->second;
 }
 
 void appendCodePageText(QTextCodec *codec, const char *data, size_t size, std::string &out)
 {
-    // ASCII passes through every code page we map except UTF-16.
-    bool ascii = codec == nullptr || codec->mibEnum() != 1014;
+    // ASCII passes through every code page we map unchanged.
+    bool ascii = true;
     for (size_t i = 0; ascii && i < size; ++i)
         ascii = static_cast<unsigned char>(data[i]) < 0x80;
     if (ascii) {
