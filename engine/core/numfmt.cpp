@@ -57,6 +57,7 @@ enum class Tok : uint8_t {
     Elapsed,   // ch: 'h', 'm' or 's'; n: width
     AmPm,      // ch: 'A' AM/PM, 'P' A/P, 'p' a/p, 'C' the Chinese marker
     SubSecond, // n: digits
+    Era,       // g, gg, ggg: the era name, which the Gregorian calendar has not
 };
 
 struct Token
@@ -72,6 +73,7 @@ bool isDateToken(Tok t)
     switch (t) {
     case Tok::Year: case Tok::Month: case Tok::Day: case Tok::Hour: case Tok::Minute:
     case Tok::Second: case Tok::Elapsed: case Tok::AmPm: case Tok::SubSecond:
+    case Tok::Era:
         return true;
     default:
         return false;
@@ -358,6 +360,12 @@ std::vector<FormatSection> tokenize(std::string_view s)
             i += 7;
             continue;
         }
+        if (lower == 'g') {
+            const size_t n = runLength(s, i, 'g');
+            addToken(tokens, Tok::Era, c, int(n));
+            i += n;
+            continue;
+        }
         if (lower == 'a' && startsWithNoCase(s, i, "am/pm")) {
             addToken(tokens, Tok::AmPm, 'A');
             i += 5;
@@ -414,6 +422,7 @@ void literalize(Token &t)
     case Tok::Percent: t.text = "%"; break;
     case Tok::Slash: break; // text holds the slash and any digits after it
     case Tok::Exponent: t.text = std::string("E") + t.ch; break;
+    case Tok::Era: t.text.assign(size_t(t.n), t.ch); break;
     default: return;
     }
     t.kind = Tok::Literal;
@@ -455,6 +464,11 @@ void analyzeDate(FormatSection &sec)
             }
             sec.subSecondDigits = std::max(sec.subSecondDigits, t.n);
             i = k - 1;
+            continue;
+        }
+        if (t.kind == Tok::Era) {
+            t.kind = Tok::Literal; // shown as nothing
+            t.text.clear();
             continue;
         }
         if (t.kind == Tok::AmPm)
@@ -631,6 +645,7 @@ void analyzeNumber(FormatSection &sec)
                 sec.exponent = true;
             break;
         case Tok::Slash:
+        case Tok::Era:
             literalize(t);
             break;
         default:
@@ -650,7 +665,7 @@ void analyze(FormatSection &sec)
     }
     bool date = false;
     for (const Token &t : sec.tokens) {
-        if (isDateToken(t.kind))
+        if (isDateToken(t.kind) && t.kind != Tok::Era)
             date = true;
         if (t.kind == Tok::Text)
             sec.hasText = true;

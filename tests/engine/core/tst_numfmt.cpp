@@ -89,6 +89,7 @@ private slots:
     void general();
     void generalRoundTrip();
     void fixedRounding();
+    void randomCodes();
     void builtins_data();
     void builtins();
     void custom_data();
@@ -242,6 +243,25 @@ void TestNumberFormat::fixedRounding()
     QCOMPARE(QString::fromStdString(out), QString("1.01"));
 }
 
+// Any code, however mangled, renders without crashing or running away.
+void TestNumberFormat::randomCodes()
+{
+    static const char alphabet[] = "0#?.,;%Ee+-/@\\\"_*[]$<>=hmsdyabgGnrl:!()\xC3\xA9 123";
+    QRandomGenerator rng(99);
+    for (int i = 0; i < 20000; ++i) {
+        std::string code;
+        const int length = int(rng.bounded(30));
+        for (int k = 0; k < length; ++k)
+            code += alphabet[rng.bounded(int(sizeof alphabet - 1))];
+        sd::NumberFormat format(code);
+        std::string out;
+        for (double v : {0.0, 1.5, -1.5, 1e300, -1e-300, 45000.75, 3e6})
+            format.appendNumber(v, i % 2, out);
+        format.appendText("text", out);
+        QVERIFY2(out.size() < 100000, code.c_str());
+    }
+}
+
 void TestNumberFormat::builtins_data()
 {
     QTest::addColumn<int>("id");
@@ -320,6 +340,15 @@ void TestNumberFormat::custom_data()
     QTest::newRow("fixed denominator") << "# ?/8" << 1.25 << false << "1 2/8";
     QTest::newRow("mixed fraction") << "# ?/?" << 0.5 << false << " 1/2";
     QTest::newRow("negative rounds to zero") << "0.00" << -0.001 << false << "-0.00";
+    QTest::newRow("era dropped") << "[$-411]ggge\"年\"m\"月\"" << 45000.0 << false << "2023年3月";
+    QTest::newRow("negative-only condition") << "[<=-25]0;0" << -30.0 << false << "30";
+    QTest::newRow("wide condition keeps sign") << "[<=9999999]###\\-####;0" << -1.0 << false << "--1";
+    QTest::newRow("lone elapsed keeps sign") << "[h]" << -1.5 << false << "-36";
+    QTest::newRow("elapsed clock refuses sign") << "[h]:mm" << -1.5 << false << hashes;
+    QTest::newRow("hh[m] refused") << "hh[m]" << 1.5 << false << "1.5";
+    QTest::newRow("system long date") << "[$-F800]dddd, mmmm dd, yyyy" << 45000.0 << false
+                                      << "Wednesday, March 15, 2023";
+    QTest::newRow("Buddhist year") << "bbbb" << 45000.0 << false << "2566";
 }
 
 void TestNumberFormat::custom()
