@@ -29,6 +29,7 @@ constexpr int kFirstCustomFormatId = 164;
 // BIFF2 cells carry their own 6-bit format index; one synthetic XF per index.
 constexpr uint32_t kBiff2FormatSlots = 64;
 constexpr uint8_t kBiff2IxfeMarker = 63;
+constexpr uint32_t kNoXf = std::numeric_limits<uint32_t>::max(); // shows as General
 
 // XF flag: a leading apostrophe was typed (Lotus 1-2-3 prefix).
 constexpr uint16_t kXfQuotePrefix = 0x0008;
@@ -153,6 +154,18 @@ private:
             return kBiff2FormatSlots + m_ixfe;
         return attr[1] & 0x3F;
     }
+    // The 16-bit XF index of BIFF3-8 cell records. BIFF2 files may hold such
+    // records too (Test_git_issue_368_label_xf.xls): there the index names an
+    // XF record, 63 defers to IXFE as in the 3-byte attribute, and a larger
+    // index is ignored (General), as the application does.
+    uint32_t xf16(uint16_t xf) const
+    {
+        if (m_info.version != 2)
+            return xf;
+        if (xf == kBiff2IxfeMarker)
+            return kBiff2FormatSlots + m_ixfe;
+        return xf < kBiff2IxfeMarker ? kBiff2FormatSlots + xf : kNoXf;
+    }
     Error formulaResult(const Record &r, const uint8_t *result, uint32_t row, uint32_t col, uint32_t xf);
 
     // Merged areas and cell comments widen the used range without holding a
@@ -254,12 +267,12 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
         case kNumber:
             if (n < 14)
                 return tooShort(r);
-            ok = add(row, col, le16(d + 4), CellType::Number, leDouble(d + 6));
+            ok = add(row, col, xf16(le16(d + 4)), CellType::Number, leDouble(d + 6));
             break;
         case kRk:
             if (n < 10)
                 return tooShort(r);
-            ok = add(row, col, le16(d + 4), CellType::Number, decodeRk(le32(d + 6)));
+            ok = add(row, col, xf16(le16(d + 4)), CellType::Number, decodeRk(le32(d + 6)));
             break;
         case kMulRk: {
             if (n < 6)
@@ -267,7 +280,7 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
             const size_t count = (n - 6) / 6;
             for (size_t i = 0; i < count && ok; ++i) {
                 const uint8_t *p = d + 4 + 6 * i;
-                ok = add(row, uint32_t(col + i), le16(p), CellType::Number, decodeRk(le32(p + 2)));
+                ok = add(row, uint32_t(col + i), xf16(le16(p)), CellType::Number, decodeRk(le32(p + 2)));
                 if (!ok)
                     col = uint32_t(col + i);
             }
@@ -280,7 +293,7 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
             if (index >= m_info.sstCount)
                 return damaged(r, "string " + std::to_string(index) + " of a table of "
                                       + std::to_string(m_info.sstCount));
-            ok = add(row, col, le16(d + 4), CellType::Text, 0.0, index);
+            ok = add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, index);
             break;
         }
         case kLabel:
@@ -299,20 +312,20 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
                     return damaged(r, "string runs past the record");
                 appendText8(m_info, d + 8, count, text);
             }
-            ok = add(row, col, le16(d + 4), CellType::Text, 0.0, addString(std::move(text)));
+            ok = add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, addString(std::move(text)));
             break;
         }
         case kBlank:
             if (n < 6)
                 return tooShort(r);
-            ok = add(row, col, le16(d + 4), CellType::Blank);
+            ok = add(row, col, xf16(le16(d + 4)), CellType::Blank);
             break;
         case kMulBlank: {
             if (n < 6)
                 return tooShort(r);
             const size_t count = (n - 6) / 2;
             for (size_t i = 0; i < count && ok; ++i) {
-                ok = add(row, uint32_t(col + i), le16(d + 4 + 2 * i), CellType::Blank);
+                ok = add(row, uint32_t(col + i), xf16(le16(d + 4 + 2 * i)), CellType::Blank);
                 if (!ok)
                     col = uint32_t(col + i);
             }
@@ -321,14 +334,14 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
         case kBoolErr:
             if (n < 8)
                 return tooShort(r);
-            ok = d[7] ? add(row, col, le16(d + 4), CellType::Error, d[6])
-                      : add(row, col, le16(d + 4), CellType::Bool, d[6] ? 1.0 : 0.0);
+            ok = d[7] ? add(row, col, xf16(le16(d + 4)), CellType::Error, d[6])
+                      : add(row, col, xf16(le16(d + 4)), CellType::Bool, d[6] ? 1.0 : 0.0);
             break;
         case kFormula3:
         case kFormula4:
             if (n < 14)
                 return tooShort(r);
-            if (Error e = formulaResult(r, d + 6, row, col, le16(d + 4)))
+            if (Error e = formulaResult(r, d + 6, row, col, xf16(le16(d + 4))))
                 return e;
             break;
         case kFormula:
@@ -340,7 +353,7 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
             } else {
                 if (n < 14)
                     return tooShort(r);
-                if (Error e = formulaResult(r, d + 6, row, col, le16(d + 4)))
+                if (Error e = formulaResult(r, d + 6, row, col, xf16(le16(d + 4))))
                     return e;
             }
             break;

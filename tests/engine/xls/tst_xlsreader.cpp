@@ -401,17 +401,23 @@ void TestXlsReader::bareBiff2()
     s += rec(0x0001, u16(4) + u16(2) + attr(0));
     // XF index 63: the IXFE record before the cell names the XF.
     s += rec(0x0044, u16(0)) + rec(0x0003, u16(5) + u16(0) + u8(63) + u8(0) + u8(0) + f64(1.5));
+    // A BIFF3-5 LABEL in the BIFF2 sheet: its 16-bit index names an XF record;
+    // one past 62 is ignored.
+    s += rec(0x0204, u16(6) + u16(0) + u16(0) + u16(2) + "hi");
+    s += rec(0x0204, u16(7) + u16(0) + u16(70) + u16(2) + "ho");
     s += eof();
     sd::Error error;
     auto book = openBytes(s, &error);
     QVERIFY2(book, error.description().c_str());
     QCOMPARE(int(book->sheets.size()), 1);
     QCOMPARE(QString::fromStdString(book->sheets[0].name), QStringLiteral("test"));
-    QCOMPARE(describeSheet(*book, 0), QString::fromUtf8("A1=s:café A2=n:2.5 A3=n:40000 B4=e:#REF! C5=b A6=n:1.5"));
+    QCOMPARE(describeSheet(*book, 0), QString::fromUtf8("A1=s:café A2=n:2.5 A3=n:40000 B4=e:#REF! C5=b A6=n:1.5 A7=s:hi A8=s:ho"));
     const sd::Sheet *sheet = book->sheet(0);
     QCOMPARE(int(book->xf(sheet->cells[1].xf).numFmtId), 2);  // "0.00" is the built-in format
     QCOMPARE(int(book->xf(sheet->cells[2].xf).numFmtId), 14); // Excel 4's spelling of the short date
     QCOMPARE(int(book->xf(sheet->cells[5].xf).numFmtId), 2); // through IXFE and XF 0
+    QCOMPARE(int(book->xf(sheet->cells[6].xf).numFmtId), 2); // XF 0
+    QCOMPARE(int(book->xf(sheet->cells[7].xf).numFmtId), 0); // XF 70: General
     const int custom = book->xf(sheet->cells[3].xf).numFmtId;
     QCOMPARE(QString::fromStdString(book->numFmts.at(custom)), QStringLiteral("0.0%!"));
 }
