@@ -25,18 +25,20 @@ libdeflate=$(grep -q 'SD_LIBDEFLATE:FILEPATH=/' "$build/CMakeCache.txt" && echo 
 g++ -O2 -std=c++17 -I"$src/engine" -fPIC $(pkg-config --cflags Qt5Core) "$here/xlsxbench.cpp" \
   "$build/engine/libsd_engine.a" $(pkg-config --libs Qt5Core) -lz -ldeflate -lpthread -o "$work/xlsxbench"
 
-# median wall seconds and max peak RSS (MB) of RUNS runs of a command
+# median wall seconds, max peak RSS (MB) and median CPU seconds (user+sys,
+# less sensitive to a busy machine) of RUNS runs of a command
 measure() {
-  local times=() peak=0
+  local times=() cpus=() peak=0
   for _ in $(seq "$runs"); do
     rm -rf "$work/out"; mkdir -p "$work/out"
-    /usr/bin/time -f '%e %M' -o "$work/t" "$@" >/dev/null 2>&1 || true
-    read -r t m < "$work/t"
-    times+=("$t"); [ "$m" -gt "$peak" ] && peak=$m
+    /usr/bin/time -f '%e %M %U %S' -o "$work/t" "$@" >/dev/null 2>&1 || true
+    read -r t m u s < "$work/t"
+    times+=("$t"); cpus+=("$(echo "$u + $s" | bc)"); [ "$m" -gt "$peak" ] && peak=$m
   done
-  local med
+  local med cpu
   med=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
-  printf '%8s s %7d MB' "$med" $((peak / 1024))
+  cpu=$(printf '%s\n' "${cpus[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
+  printf '%8s s %7d MB %8s s' "$med" $((peak / 1024)) "$cpu"
 }
 
 row() { # label, command...
@@ -50,7 +52,7 @@ mapfile -t many < <(find "$wb/many" -name '*.xlsx' | sort)
 
 echo "SheetDrain .xlsx benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, median of $runs"
 echo "converter: ${cli:-sdconv (sheetdrain-cli not built)}"
-printf '%-44s %10s %10s\n' "case" "wall" "peak"
+printf '%-44s %10s %10s %10s\n' "case" "wall" "peak" "cpu"
 for name in big wide; do
   f="$wb/$name.xlsx"
   if [ -n "$cli" ]; then
