@@ -75,6 +75,34 @@ QStringList filesUnder(const QString &root)
     return files;
 }
 
+// Records the status label's text after each queued call that reaches the
+// window (the worker's reports arrive that way), so every text that the
+// label showed is seen, however quickly the next one follows.
+class StatusRecorder : public QObject
+{
+public:
+    StatusRecorder(QWidget *window, QLabel *label)
+        : m_label(label)
+    {
+        window->installEventFilter(this);
+    }
+    QStringList shown;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::MetaCall)
+            return false;
+        watched->event(event);
+        if (shown.isEmpty() || shown.last() != m_label->text())
+            shown << m_label->text();
+        return true;
+    }
+
+private:
+    QLabel *m_label;
+};
+
 } // namespace
 
 class tst_Controller : public QObject
@@ -442,12 +470,19 @@ void tst_Controller::batchOnFakeApplication()
     child<QLineEdit>("lEdt_SourcePath")->setText(in);
     child<QLineEdit>("lEdt_SavePath")->setText(out + QLatin1Char('/'));
     child<QCheckBox>("cBox_OnlyFirstSheet")->setChecked(false);
+    child<QCheckBox>("cBox_SaveAsUTF8")->setChecked(true);
+    StatusRecorder status(m_window.get(), child<QLabel>("lb_ShowDisposing"));
 
     QCOMPARE(pressStart(), QString());
     // At once: the label cleared and the button disabled until the end.
     QCOMPARE(child<QLabel>("lb_ShowDisposing")->text(), QString());
     QVERIFY(!child<QPushButton>("pBtn_Transform")->isEnabled());
     QVERIFY(waitForBatchEnd());
+    // Each report in turn, the summary last.
+    QCOMPARE(status.shown,
+             (QStringList { in + QStringLiteral("/a.xlsx"), in + QStringLiteral("/sub/b.xls"),
+                            QStringLiteral("完成excel转csv,开始进行UTF-8编码转换..."),
+                            QStringLiteral("成功将2个excel文件转换为3个csv文件。") }));
     QCOMPARE(child<QLabel>("lb_ShowDisposing")->text(),
              QStringLiteral("成功将2个excel文件转换为3个csv文件。"));
     QCOMPARE(filesUnder(out),
