@@ -14,6 +14,10 @@
 
 #include <memory>
 
+namespace {
+const QByteArray kSettings("SourcePath=/nowhere/in/\r\nSavePath=/nowhere/out/\r\nSaveAsUTF8=y\r\n");
+}
+
 class tst_Program : public QObject
 {
     Q_OBJECT
@@ -40,6 +44,7 @@ void tst_Program::initTestCase()
     QVERIFY(QFile::copy(QStringLiteral(SHEETDRAIN_PROGRAM), m_program));
     QFile ktz(m_dir.filePath(QStringLiteral("SheetDrain.ktz")));
     QVERIFY(ktz.open(QIODevice::WriteOnly));
+    ktz.write(kSettings);
 }
 
 std::unique_ptr<QProcess> tst_Program::start()
@@ -105,6 +110,10 @@ void tst_Program::quitSignalsEndCleanly()
     QVERIFY(p->waitForFinished(15000));
     QCOMPARE(p->exitStatus(), QProcess::NormalExit);
     QCOMPARE(p->exitCode(), 0);
+    // Starting and leaving write no settings.
+    QFile ktz(m_dir.filePath(QStringLiteral("SheetDrain.ktz")));
+    QVERIFY(ktz.open(QIODevice::ReadOnly));
+    QCOMPARE(ktz.readAll(), kSettings);
 }
 
 void tst_Program::secondCopyLeavesOne()
