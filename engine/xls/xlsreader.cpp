@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -40,6 +41,11 @@ constexpr uint16_t kFormulaNonNumber = 0xFFFF;
 enum FormulaResultType : uint8_t { kResultString = 0, kResultBool = 1, kResultError = 2, kResultEmpty = 3 };
 // BOUNDSHEET sheet types.
 enum SheetType : uint8_t { kTypeWorksheet = 0, kTypeMacro = 1, kTypeChart = 2, kTypeVbModule = 6 };
+
+// Cell buffers are reserved from the sheet's size only when that promises
+// this many cells at least, and never for more than the limit.
+constexpr size_t kReserveThreshold = 1024;
+constexpr size_t kReserveLimit = size_t(1) << 22;
 
 // How far a sheet's start is scanned to tell dialog sheets from worksheets.
 constexpr int kKindScanRecords = 64;
@@ -186,6 +192,10 @@ private:
         if (!m_extents.empty())
             m_sheet.cells.insert(m_sheet.cells.begin(), m_extents.begin(), m_extents.end());
         m_extents.clear();
+        // Give back what the estimate reserved too much (many small sheets).
+        std::vector<Cell> &cells = m_sheet.cells;
+        if (cells.capacity() > cells.size() + cells.size() / 2 + kReserveThreshold)
+            cells.shrink_to_fit();
     }
 
     const BiffInfo &m_info;
@@ -235,7 +245,8 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
     // A cell record takes at least 10 bytes; reserving from the sheet's bytes
     // (not from any count in the file) saves most regrowth.
     const size_t estimate = std::min(extent, size - pos) / 10;
-    m_sheet.cells.reserve(std::min<size_t>(estimate, size_t(1) << 22));
+    if (estimate >= kReserveThreshold)
+        m_sheet.cells.reserve(std::min(estimate, kReserveLimit));
 
     const bool biff8 = m_info.version == 8;
     const bool biff2 = m_info.version == 2;
@@ -456,6 +467,7 @@ public:
     std::vector<uint8_t> stream;
     BiffInfo info;
     std::vector<size_t> offsets; // parallel to Workbook::sheets
+    std::vector<size_t> sortedOffsets;
 
     Error loadSheet(Workbook &book, int index, Sheet &out) override
     {
@@ -465,12 +477,13 @@ public:
         if (kind == SheetKind::Chart || kind == SheetKind::Module)
             return {}; // no cells
         // The sheet's bytes end where the next sheet starts.
-        const size_t pos = offsets[size_t(index)];
-        size_t end = stream.size();
-        for (size_t other : offsets) {
-            if (other > pos && other < end)
-                end = other;
+        if (sortedOffsets.size() != offsets.size()) {
+            sortedOffsets = offsets;
+            std::sort(sortedOffsets.begin(), sortedOffsets.end());
         }
+        const size_t pos = offsets[size_t(index)];
+        const auto next = std::upper_bound(sortedOffsets.begin(), sortedOffsets.end(), pos);
+        const size_t end = next == sortedOffsets.end() ? stream.size() : std::min(*next, stream.size());
         SheetParser parser(info, book, out);
         Error e = parser.parse(stream.data(), stream.size(), pos, end - pos);
         if (e)
