@@ -114,6 +114,7 @@ private slots:
     void sharedStringsAndStyles();
     void workbookStructure();
     void commentsWidenTheRange();
+    void largePartStreams();
     void date1904AppliesToIsoCells();
     void missingOptionalParts();
     void notAWorkbook();
@@ -364,6 +365,43 @@ void TestXlsxSheet::commentsWidenTheRange()
     const Sheet *s = book->sheet(0, &e);
     QVERIFY2(s, e.description().c_str());
     QCOMPARE(QString::fromStdString(dump(*book, *s)), QString("B2=n:1 N34=_"));
+}
+
+void TestXlsxSheet::largePartStreams()
+{
+    // Parts above the whole-buffer limit stream through the read-ahead
+    // thread; a damaged one must still fail cleanly, from that thread.
+    std::string rows;
+    for (int r = 1; rows.size() < 20u << 20; ++r)
+        rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>" + std::to_string(r)
+                + "</v></c><c r=\"B" + std::to_string(r) + "\" t=\"inlineStr\"><is><t>text " + std::to_string(r)
+                + "</t></is></c></row>";
+    const std::string sheet = sdtest::sheetXml(rows);
+    for (const bool damaged : {false, true}) {
+        std::vector<sdtest::ZipItem> items = {
+            {"xl/workbook.xml", "<workbook><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"r1\"/></sheets></workbook>"},
+            {"xl/_rels/workbook.xml.rels",
+             "<Relationships><Relationship Id=\"r1\" Type=\"x/worksheet\" Target=\"s.xml\"/></Relationships>"},
+            {"xl/s.xml", sheet, false}};
+        sdtest::BuiltZip zip = sdtest::buildZip(items);
+        if (damaged) // a digit near the end of the stored sheet: only the CRC can tell
+            zip.bytes[zip.localOffsets[2] + 30 + 8 + sheet.size() - 100] ^= 1;
+        Error e;
+        auto book = openBytes(zip.bytes, e);
+        QVERIFY2(book, e.description().c_str());
+        const Sheet *s = book->sheet(0, &e);
+        if (damaged) {
+            QVERIFY(!s);
+            QCOMPARE(int(e.code), int(ErrorCode::Corrupt));
+            QVERIFY2(e.detail.find("CRC") != std::string::npos, e.description().c_str());
+        } else {
+            QVERIFY2(s, e.description().c_str());
+            QVERIFY(s->cells.size() > 200000);
+            QCOMPARE(s->cells.size() % 2, size_t(0));
+            const Cell &last = s->cells.back();
+            QCOMPARE(book->strings[last.text], "text " + std::to_string(last.row + 1));
+        }
+    }
 }
 
 void TestXlsxSheet::date1904AppliesToIsoCells()
