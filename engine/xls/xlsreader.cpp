@@ -128,6 +128,12 @@ private:
     {
         if (row >= m_info.maxRows || col >= m_info.maxColumns)
             return false;
+        // More records than the grid has cells can only repeat cells; stop
+        // there rather than let a hostile file grow the buffer without end.
+        if (m_sheet.cells.size() >= size_t(m_info.maxRows) * m_info.maxColumns) {
+            m_tooManyCells = true;
+            return false;
+        }
         Cell c;
         c.row = row;
         c.col = col;
@@ -140,6 +146,8 @@ private:
     }
     Error outside(const Record &r, uint32_t row, uint32_t col) const
     {
+        if (m_tooManyCells)
+            return Error(ErrorCode::TooLarge, recordWhere(r), "more cell records than the sheet has cells");
         return Error(ErrorCode::TooLarge, recordWhere(r),
                      "cell at row " + std::to_string(row + 1) + ", column " + std::to_string(col + 1)
                          + " is outside the sheet's " + std::to_string(m_info.maxRows) + " rows and "
@@ -202,6 +210,7 @@ private:
     Workbook &m_book;
     Sheet &m_sheet;
     std::vector<Cell> m_extents;
+    bool m_tooManyCells = false;
     uint16_t m_ixfe = 0; // BIFF2: XF index of the next cell whose attribute says 63
     size_t m_pendingString = std::numeric_limits<size_t>::max(); // cell awaiting a STRING record
 };
