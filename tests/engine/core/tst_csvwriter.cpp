@@ -14,6 +14,8 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +128,7 @@ private slots:
     void readOnlyFolder();
     void shortWritesComplete();
     void targetIsAFolder();
+    void fileSizeLimit();
 };
 
 void TestCsvWriter::field_data()
@@ -337,6 +340,36 @@ void TestCsvWriter::targetIsAFolder()
     QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
     QVERIFY(entries(dir.path()).isEmpty());
     QVERIFY(QFileInfo(dir.filePath("out.csv")).isDir());
+}
+
+// A real short write from the kernel: with the file-size limit lowered, the
+// write that crosses it is cut short and the next fails with EFBIG, as on a
+// full small file system. Works for any user, root included.
+void TestCsvWriter::fileSizeLimit()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.csv");
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old contents\r\n");
+    }
+    std::vector<CellSpec> cells;
+    for (uint32_t r = 0; r < 20000; ++r)
+        cells.push_back(str(r, 0, "a line of text that makes the file large"));
+    auto book = makeBook(cells);
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
+    QCOMPARE(readAll(path), QByteArray("old contents\r\n"));
+    QCOMPARE(entries(dir.path()), QStringList{"out.csv"});
 }
 
 QTEST_GUILESS_MAIN(TestCsvWriter)
