@@ -167,6 +167,8 @@ void TestXlsxSheet::cells_data()
     row("last cell of the grid", "<row r=\"1048576\"><c r=\"XFD1048576\"><v>1</v></c></row>", "XFD1048576=n:1");
     row("bad shared index is blank", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>99</v></c><c r=\"B1\" t=\"s\" s=\"1\"/></row>",
         "A1=_ B1=_@1");
+    row("markup characters inside attribute values", "<row r=\"1\"><c r=\"A1\" x=\"a>b/>\" y='\"'><v>1</v></c ></row >",
+        "A1=n:1");
     row("single-quoted attributes", "<row r='1'><c r='B1' t='b'><v>0</v></c></row>", "B1=b:0");
     row("non-numeric number keeps its text", "<row r=\"1\"><c r=\"A1\"><v>abc</v></c></row>", "A1=s:abc");
     QTest::newRow("merged area widens the range")
