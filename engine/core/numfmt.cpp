@@ -693,8 +693,10 @@ void appendUnshowable(std::string &out)
     out.append(size_t(kUnshowableWidth), '#');
 }
 
-// Fills integer placeholders (in token order) with the digits of `intDigits`
-// ("" for zero). Returns, per placeholder, via the callback-less API below.
+// Spreads the integer digits over the integer placeholders, right to left:
+// the leftmost placeholder takes any digits left over, and placeholders
+// without a digit show '0', a space ('?') or nothing ('#'). Literals between
+// placeholders ("000-00-0000") stay where they are.
 struct IntegerFill
 {
     const char *digits = ""; // significant integer digits, most significant first
@@ -894,13 +896,11 @@ void renderExponent(const FormatSection &sec, double v, std::string &out)
     for (int k = 0; k < fracPlaces; ++k)
         if (decDigits[k] != '0')
             lastNonZero = k;
-    int expPlaces = 0, expZeros = 0;
+    // The exponent shows at least as many digits as it has '0' placeholders.
+    int expZeros = 0;
     for (const Token &t : sec.tokens) {
-        if (t.kind == Tok::Digit && t.n == 2) {
-            ++expPlaces;
-            if (t.ch == '0')
-                ++expZeros;
-        }
+        if (t.kind == Tok::Digit && t.n == 2 && t.ch == '0')
+            ++expZeros;
     }
     int intIndex = 0, decIndex = 0;
     bool exponentDone = false;
@@ -935,7 +935,6 @@ void renderExponent(const FormatSection &sec, double v, std::string &out)
         default: break;
         }
     }
-    (void)expPlaces;
 }
 
 // Best rational approximation with a denominator of at most maxDen
@@ -1012,7 +1011,6 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
     // A whole number hides the fraction behind spaces of its width.
     const bool blank = sec.mixedFraction && num == 0;
     int intIndex = 0, numIndex = 0, denIndex = 0;
-    bool afterSlash = false;
     for (const Token &t : sec.tokens) {
         switch (t.kind) {
         case Tok::Literal:
@@ -1021,7 +1019,6 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
             break;
         case Tok::Percent: out += '%'; break;
         case Tok::Slash:
-            afterSlash = true;
             if (blank) {
                 out.append(t.text.size(), ' ');
             } else {
@@ -1061,7 +1058,6 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
         default: break;
         }
     }
-    (void)afterSlash;
 }
 
 struct DateParts
