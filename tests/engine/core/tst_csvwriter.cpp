@@ -50,8 +50,12 @@ std::unique_ptr<sd::Workbook> makeBook(const std::vector<CellSpec> &cells)
     auto book = std::make_unique<sd::Workbook>();
     book->sheets.push_back({"Sheet1", sd::SheetKind::Worksheet, sd::SheetState::Visible});
     book->xfs = {sd::Xf{0, false}, sd::Xf{0, false}, sd::Xf{2, false}, sd::Xf{164, false},
-                 sd::Xf{0, true}, sd::Xf{14, false}};
+                 sd::Xf{0, true}, sd::Xf{14, false}, sd::Xf{7, false}, sd::Xf{200, false},
+                 sd::Xf{30, false}};
     book->numFmts[164] = "0.0;;;\"<\"@\">\"";
+    // Codes a Russian file restates for built-in ids.
+    book->numFmts[14] = "dd.mm.yyyy";
+    book->numFmts[7] = "#,##0.00\"\xD1\x80.\"";
     auto sheet = std::make_unique<sd::Sheet>();
     for (const CellSpec &s : cells) {
         sd::Cell c;
@@ -245,6 +249,10 @@ void TestCsvWriter::cellText_data()
     QTest::newRow("#N/A") << e << double(sd::ErrNA) << "" << 2 << "#N/A";
     QTest::newRow("#GETTING_DATA") << e << double(sd::ErrGettingData) << "" << 0 << "#GETTING_DATA";
     QTest::newRow("blank") << int(sd::CellType::Blank) << 0.0 << "" << 2 << "";
+    QTest::newRow("restated built-in date keeps its own") << n << 45000.0 << "" << 5 << "3/15/2023";
+    QTest::newRow("currency id follows the file") << n << 1234.5 << "" << 6 << "1,234.50\xD1\x80.";
+    QTest::newRow("unknown id shows General") << n << 1234.5 << "" << 7 << "1234.5";
+    QTest::newRow("East Asian id") << n << 45000.0 << "" << 8 << "3-15-23";
 }
 
 void TestCsvWriter::cellText()
