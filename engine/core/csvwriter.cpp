@@ -80,6 +80,13 @@ public:
     {
         const int fd = m_fd;
         m_fd = -1;
+        // On disk before it takes the final name: a crash right after the
+        // rename must not leave an empty or partial file under that name.
+        if (::fdatasync(fd) != 0) {
+            const int err = errno;
+            ::close(fd);
+            return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
+        }
         if (::close(fd) != 0) {
             const int err = errno;
             return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
