@@ -196,39 +196,217 @@ bool isoDateToSerial(std::string_view s, bool date1904, double &serial)
     return true;
 }
 
-// One pass over the events. Cells are appended in file order; Sheet::finish
-// sorts them and lets a later duplicate win. Only <sheetData> is read; its
-// <c> elements are kept when they have a value or a style other than 0.
-Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
-                    Sheet &out)
+namespace {
+
+// The state of one sheet's parse. Cells are appended in file order;
+// Sheet::finish sorts them and lets a later duplicate win. Only <sheetData>
+// is read for cells; its <c> elements are kept when they have a value or a
+// style other than 0.
+class SheetParser
 {
-    XmlReader xml(source, where);
+public:
+    SheetParser(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings, Sheet &out)
+        : m_xml(source, where), m_where(where), m_book(book), m_sharedStrings(sharedStrings), m_out(out)
+    {
+    }
+
+    Error run();
+
+private:
+    Error startRow(std::string_view r);
+    Error beginCell(std::string_view r, std::string_view s, std::string_view t);
+    void endCell();
+    void addText(const std::string &text)
+    {
+        m_cell.type = CellType::Text;
+        m_cell.text = uint32_t(m_book.strings.size());
+        m_book.strings.push_back(text);
+    }
+    Error rowError(ErrorCode code, const std::string &detail) const
+    {
+        return Error(code, m_where, detail + " (row " + std::to_string(m_row + 1) + ")");
+    }
+
+    XmlReader m_xml;
+    const std::string &m_where;
+    Workbook &m_book;
+    const size_t m_sharedStrings;
+    Sheet &m_out;
+    int64_t m_row = -1;
+    int64_t m_lastCol = -1;
+    Cell m_cell;
+    char m_type = 'n';
+    bool m_haveV = false, m_haveIs = false, m_haveF = false;
+    std::string m_vText, m_isText;
+};
+
+Error SheetParser::startRow(std::string_view r)
+{
+    uint64_t n = 0;
+    if (!r.empty()) {
+        if (!parseUint(r, n) || n == 0)
+            return Error(ErrorCode::Corrupt, m_where, "bad row number \"" + std::string(r) + "\"");
+        if (n > kMaxRows)
+            return Error(ErrorCode::TooLarge, m_where, "row " + std::to_string(n) + " beyond " + std::to_string(kMaxRows));
+        m_row = int64_t(n) - 1;
+    } else {
+        ++m_row;
+        if (m_row >= int64_t(kMaxRows))
+            return rowError(ErrorCode::TooLarge, "more than " + std::to_string(kMaxRows) + " rows");
+    }
+    m_lastCol = -1;
+    return {};
+}
+
+Error SheetParser::beginCell(std::string_view r, std::string_view s, std::string_view t)
+{
+    if (m_row < 0)
+        m_row = 0; // a cell outside any <row>: first row
+    m_cell = Cell();
+    m_type = 'n';
+    m_haveV = m_haveIs = m_haveF = false;
+    m_vText.clear();
+    m_isText.clear();
+    uint32_t col = uint32_t(m_lastCol + 1);
+    uint32_t cellRow = uint32_t(m_row);
+    if (!r.empty()) {
+        // A reference that is not A1-style ("0", seen in Fillreport.xlsx)
+        // is ignored: the cell takes the next position, as if it had no r.
+        bool hasRow = false;
+        uint32_t refCol = 0, refRow = 0;
+        const RefStatus status = parseCellRef(r, refCol, refRow, hasRow);
+        if (status == RefStatus::OutsideGrid)
+            return rowError(ErrorCode::TooLarge, "cell " + std::string(r) + " outside the " + std::to_string(kMaxRows)
+                                                     + " x " + std::to_string(kMaxColumns) + " grid");
+        if (status == RefStatus::Ok) {
+            col = refCol;
+            if (hasRow)
+                cellRow = refRow;
+        }
+    }
+    uint64_t xf = 0;
+    if (!s.empty() && parseUint(s, xf))
+        m_cell.xf = uint32_t(std::min<uint64_t>(xf, UINT32_MAX));
+    if (!t.empty()) {
+        m_type = t == "str" ? 'f' : t == "inlineStr" ? 'i' : t[0];
+    }
+    if (col >= kMaxColumns)
+        return rowError(ErrorCode::TooLarge, "more than " + std::to_string(kMaxColumns) + " columns");
+    m_cell.col = col;
+    m_cell.row = cellRow;
+    m_lastCol = col;
+    return {};
+}
+
+void SheetParser::endCell()
+{
+    bool keep = true;
+    const bool styledOrFormula = m_haveF || m_cell.xf != 0;
+    switch (m_type) {
+    case 's': {
+        uint64_t index = 0;
+        if (m_haveV && parseUint(m_vText, index) && index < m_sharedStrings) {
+            m_cell.type = CellType::Text;
+            m_cell.text = uint32_t(index);
+        } else {
+            keep = m_haveV || styledOrFormula;
+        }
+        break;
+    }
+    case 'f': // formula string result
+    case 'i': // inline string (some writers put it in <v>)
+        if (m_haveIs || m_haveV) {
+            std::string &text = m_haveIs ? m_isText : m_vText;
+            decodeOoxmlEscapes(text);
+            addText(text);
+        } else {
+            keep = styledOrFormula;
+        }
+        break;
+    case 'b':
+        if (m_haveV) {
+            m_cell.type = CellType::Bool;
+            m_cell.number = (m_vText == "1" || m_vText == "true") ? 1 : 0;
+        } else {
+            keep = styledOrFormula;
+        }
+        break;
+    case 'e':
+        if (m_haveV) {
+            bool known = false;
+            const uint8_t code = errorCodeFromText(m_vText, known);
+            if (known) {
+                m_cell.type = CellType::Error;
+                m_cell.number = code;
+            } else { // an error value newer than the model's list shows as its text
+                addText(m_vText);
+            }
+        } else {
+            keep = styledOrFormula;
+        }
+        break;
+    case 'd':
+        if (m_haveV && !m_vText.empty()) {
+            double serial = 0;
+            if (isoDateToSerial(m_vText, m_book.date1904, serial)) {
+                m_cell.type = CellType::Number;
+                m_cell.number = serial;
+            } else {
+                addText(m_vText);
+            }
+        } else {
+            keep = styledOrFormula;
+        }
+        break;
+    default: // 'n' and anything unknown
+        if (m_haveV && !m_vText.empty()) {
+            double value = 0;
+            if (parseDouble(m_vText, value)) {
+                m_cell.type = CellType::Number;
+                m_cell.number = value;
+            } else {
+                addText(m_vText);
+            }
+        } else {
+            keep = m_haveV || styledOrFormula;
+        }
+        break;
+    }
+    if (keep)
+        m_out.cells.push_back(m_cell);
+}
+
+Error SheetParser::run()
+{
     enum Slot { None, V, InlineT };
     int sheetDataDepth = -1;
     bool inCell = false, inIs = false;
     int rPhDepth = 0;
     Slot slot = None;
-    int64_t row = -1;
-    int64_t lastCol = -1;
-    Cell cell;
-    char type = 'n';
-    bool haveV = false, haveIs = false, haveF = false;
-    std::string vText, isText;
     std::vector<Cell> corners; // of merged areas
-    auto cellError = [&](ErrorCode code, const std::string &detail) {
-        return Error(code, where, detail + " (row " + std::to_string(row + 1) + ")");
-    };
+    XmlReader::FastCell fast;
+    XmlReader &xml = m_xml;
 
     for (;;) {
+        // Most cells are <c ...><v>text</v></c> or <c .../>: taken whole.
+        if (sheetDataDepth >= 0 && !inCell) {
+            while (xml.fastCell(fast)) {
+                if (Error e = beginCell(fast.r, fast.s, fast.t))
+                    return e;
+                m_haveV = fast.hasV;
+                m_vText.assign(fast.v.data(), fast.v.size());
+                endCell();
+            }
+        }
         const XmlReader::Event ev = xml.next();
         if (ev == XmlReader::End)
             break;
         if (ev == XmlReader::Text) {
             if (slot == V) {
-                if (!xml.appendText(vText))
+                if (!xml.appendText(m_vText))
                     break;
             } else if (slot == InlineT && rPhDepth == 0) {
-                if (!xml.appendText(isText))
+                if (!xml.appendText(m_isText))
                     break;
             }
             continue;
@@ -244,78 +422,24 @@ Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book
             }
             if (!inCell) {
                 if (name == "row" && xml.depth() == sheetDataDepth + 1) {
-                    const std::string_view r = xml.attribute("r");
-                    uint64_t n = 0;
-                    if (!r.empty()) {
-                        if (!parseUint(r, n) || n == 0)
-                            return Error(ErrorCode::Corrupt, where, "bad row number \"" + std::string(r) + "\"");
-                        if (n > kMaxRows)
-                            return Error(ErrorCode::TooLarge, where,
-                                         "row " + std::to_string(n) + " beyond " + std::to_string(kMaxRows));
-                        row = int64_t(n) - 1;
-                    } else {
-                        ++row;
-                        if (row >= int64_t(kMaxRows))
-                            return cellError(ErrorCode::TooLarge, "more than " + std::to_string(kMaxRows) + " rows");
-                    }
-                    lastCol = -1;
+                    if (Error e = startRow(xml.attribute("r")))
+                        return e;
                 } else if (name == "c") {
                     inCell = true;
-                    if (row < 0)
-                        row = 0; // a cell outside any <row>: first row
-                    cell = Cell();
-                    type = 'n';
-                    haveV = haveIs = haveF = false;
-                    vText.clear();
-                    isText.clear();
-                    uint32_t col = uint32_t(lastCol + 1);
-                    uint32_t cellRow = uint32_t(row);
-                    for (const XmlAttribute &a : xml.attributes()) {
-                        if (a.name == "r") {
-                            bool hasRow = false;
-                            uint32_t refRow = 0;
-                            // A reference that is not A1-style ("0", seen in
-                            // Fillreport.xlsx) is ignored: the cell takes the
-                            // next position, as if it had no r at all.
-                            uint32_t refCol = 0;
-                            const RefStatus status = parseCellRef(a.value, refCol, refRow, hasRow);
-                            if (status == RefStatus::OutsideGrid)
-                                return cellError(ErrorCode::TooLarge, "cell " + std::string(a.value) + " outside the "
-                                                     + std::to_string(kMaxRows) + " x " + std::to_string(kMaxColumns) + " grid");
-                            if (status == RefStatus::Ok) {
-                                col = refCol;
-                                if (hasRow)
-                                    cellRow = refRow;
-                            }
-                        } else if (a.name == "s") {
-                            uint64_t s = 0;
-                            if (!a.value.empty() && parseUint(a.value, s))
-                                cell.xf = uint32_t(std::min<uint64_t>(s, UINT32_MAX));
-                        } else if (a.name == "t") {
-                            type = a.value.empty() ? 'n' : a.value[0];
-                            if (a.value == "str")
-                                type = 'f';
-                            else if (a.value == "inlineStr")
-                                type = 'i';
-                        }
-                    }
-                    if (col >= kMaxColumns)
-                        return cellError(ErrorCode::TooLarge, "more than " + std::to_string(kMaxColumns) + " columns");
-                    cell.col = col;
-                    cell.row = cellRow;
-                    lastCol = col;
+                    if (Error e = beginCell(xml.attribute("r"), xml.attribute("s"), xml.attribute("t")))
+                        return e;
                 }
                 continue;
             }
             // Inside <c>.
             if (name == "v" && !inIs) {
                 slot = V;
-                haveV = true;
+                m_haveV = true;
             } else if (name == "f") {
-                haveF = true;
+                m_haveF = true;
             } else if (name == "is") {
                 inIs = true;
-                haveIs = true;
+                m_haveIs = true;
             } else if (inIs && name == "rPh") {
                 ++rPhDepth;
             } else if (inIs && name == "t") {
@@ -343,95 +467,23 @@ Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book
             inIs = false;
             rPhDepth = 0;
             slot = None;
-            bool keep = true;
-            switch (type) {
-            case 's': {
-                uint64_t index = 0;
-                if (haveV && parseUint(vText, index) && index < sharedStrings) {
-                    cell.type = CellType::Text;
-                    cell.text = uint32_t(index);
-                } else {
-                    keep = haveV || haveF || cell.xf != 0;
-                }
-                break;
-            }
-            case 'f': // formula string result
-            case 'i': // inline string (some writers put it in <v>)
-                if (haveIs || haveV) {
-                    std::string &text = haveIs ? isText : vText;
-                    decodeOoxmlEscapes(text);
-                    cell.type = CellType::Text;
-                    cell.text = uint32_t(book.strings.size());
-                    book.strings.push_back(std::move(text));
-                    text = std::string();
-                } else {
-                    keep = haveF || cell.xf != 0;
-                }
-                break;
-            case 'b':
-                if (haveV) {
-                    cell.type = CellType::Bool;
-                    cell.number = (vText == "1" || vText == "true") ? 1 : 0;
-                } else {
-                    keep = haveF || cell.xf != 0;
-                }
-                break;
-            case 'e':
-                if (haveV) {
-                    bool known = false;
-                    const uint8_t code = errorCodeFromText(vText, known);
-                    if (known) {
-                        cell.type = CellType::Error;
-                        cell.number = code;
-                    } else { // an error value newer than the model's list shows as its text
-                        cell.type = CellType::Text;
-                        cell.text = uint32_t(book.strings.size());
-                        book.strings.push_back(vText);
-                    }
-                } else {
-                    keep = haveF || cell.xf != 0;
-                }
-                break;
-            case 'd':
-                if (haveV && !vText.empty()) {
-                    double serial = 0;
-                    if (isoDateToSerial(vText, book.date1904, serial)) {
-                        cell.type = CellType::Number;
-                        cell.number = serial;
-                    } else {
-                        cell.type = CellType::Text;
-                        cell.text = uint32_t(book.strings.size());
-                        book.strings.push_back(vText);
-                    }
-                } else {
-                    keep = haveF || cell.xf != 0;
-                }
-                break;
-            default: // 'n' and anything unknown
-                if (haveV && !vText.empty()) {
-                    double value = 0;
-                    if (parseDouble(vText, value)) {
-                        cell.type = CellType::Number;
-                        cell.number = value;
-                    } else {
-                        cell.type = CellType::Text;
-                        cell.text = uint32_t(book.strings.size());
-                        book.strings.push_back(vText);
-                    }
-                } else {
-                    keep = haveV || haveF || cell.xf != 0;
-                }
-                break;
-            }
-            if (keep)
-                out.cells.push_back(cell);
+            endCell();
         }
     }
     if (xml.error())
         return xml.error();
     if (!corners.empty()) // in front, so that a real cell at a corner wins
-        out.cells.insert(out.cells.begin(), corners.begin(), corners.end());
+        m_out.cells.insert(m_out.cells.begin(), corners.begin(), corners.end());
     return {};
+}
+
+} // namespace
+
+Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
+                    Sheet &out)
+{
+    SheetParser parser(source, where, book, sharedStrings, out);
+    return parser.run();
 }
 
 } // namespace sd

@@ -336,6 +336,79 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
     return Done;
 }
 
+bool XmlReader::fastCell(FastCell &cell)
+{
+    if (m_error || m_pendingEnd)
+        return false;
+    const char *buf = m_buffer.data();
+    const char *p = buf + m_begin;
+    const char *const end = buf + m_end;
+    if (end - p < 4 || p[0] != '<' || p[1] != 'c' || !isNameStop(p[2]) || p[2] == '=')
+        return false;
+    p += 2;
+    cell = FastCell();
+    for (;;) {
+        while (p < end && isSpace(*p))
+            ++p;
+        if (p >= end)
+            return false;
+        if (*p == '>') {
+            ++p;
+            break;
+        }
+        if (*p == '/') {
+            if (p + 1 >= end || p[1] != '>')
+                return false;
+            m_begin = size_t(p + 2 - buf);
+            return true;
+        }
+        const char *name = p;
+        while (p < end && !isNameStop(*p))
+            ++p;
+        if (p >= end || *p != '=' || p == name)
+            return false; // spaces around '=', or malformed: the full scanner decides
+        const size_t nameLen = size_t(p - name);
+        ++p;
+        if (p >= end || (*p != '"' && *p != '\''))
+            return false;
+        const char quote = *p++;
+        const char *value = p;
+        while (p < end && *p != quote)
+            ++p;
+        if (p >= end)
+            return false;
+        const std::string_view v(value, size_t(p - value));
+        ++p;
+        if (nameLen == 1) {
+            if (*name == 'r')
+                cell.r = v;
+            else if (*name == 's')
+                cell.s = v;
+            else if (*name == 't')
+                cell.t = v;
+        } else if (std::memchr(name, ':', nameLen)) {
+            return false; // prefixed attributes: leave to the full scanner
+        }
+    }
+    static const char kEnd[] = "</v></c>";
+    if (end - p >= 4 && std::memcmp(p, "</c>", 4) == 0) {
+        m_begin = size_t(p + 4 - buf);
+        return true;
+    }
+    if (end - p < 3 || std::memcmp(p, "<v>", 3) != 0)
+        return false;
+    p += 3;
+    const char *text = p;
+    while (p < end && *p != '<' && *p != '&' && *p != '\r')
+        ++p;
+    if (p >= end || *p != '<' || end - p < 8 || std::memcmp(p, kEnd, 8) != 0)
+        return false;
+    cell.v = std::string_view(text, size_t(p - text));
+    cell.hasV = true;
+    m_begin = size_t(p + 8 - buf);
+    return true;
+}
+
 bool XmlReader::appendText(std::string &out)
 {
     std::string_view text = m_text;

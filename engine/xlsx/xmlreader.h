@@ -49,6 +49,19 @@ public:
     // written as &#13; or _x000D_ survives).
     bool appendText(std::string &out);
     int depth() const { return m_depth; }
+
+    // A whole cell element of the two common shapes, <c .../> and
+    // <c ...><v>text</v></c>, unprefixed, with plain text.
+    struct FastCell
+    {
+        std::string_view r, s, t; // attribute values (raw; empty when absent)
+        std::string_view v;       // text of <v>
+        bool hasV = false;
+    };
+    // Consumes one such element if it is next and lies wholly in the window;
+    // otherwise consumes nothing and returns false (use next()). A shortcut
+    // for sheet data only: it reports no events.
+    bool fastCell(FastCell &cell);
     const Error &error() const { return m_error; }
 
     // Decodes entity and character references of raw text into out.
