@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -141,7 +143,7 @@ void quoteTail(std::string &out, size_t from)
 
 // Encodes text; a character the codec cannot hold becomes one '?', also
 // when it lies outside the Basic Multilingual Plane (two UTF-16 units).
-QByteArray encode(QTextCodec *codec, QString text)
+QByteArray encodeText(QTextCodec *codec, QString text)
 {
     for (int i = 0; i + 1 < text.size(); ++i) {
         if (!text.at(i).isHighSurrogate() || !text.at(i + 1).isLowSurrogate())
@@ -154,6 +156,100 @@ QByteArray encode(QTextCodec *codec, QString text)
     }
     return codec->fromUnicode(text);
 }
+
+// Whether the codec writes ASCII as itself (every 8-bit locale encoding
+// does), so that only the runs of other characters need converting.
+bool asciiCompatible(QTextCodec *codec)
+{
+    static const char probe[] = "Az09,\"\r\n ?";
+    return codec->fromUnicode(QString::fromLatin1(probe)) == QByteArray(probe);
+}
+
+// Converts UTF-8 text to an ASCII-compatible codec's encoding: ASCII passes
+// through, other characters of the Basic Multilingual Plane go through a
+// table filled from the codec on first use, and the rest (characters beyond
+// it, invalid UTF-8) through the codec one by one.
+class RunEncoder
+{
+public:
+    explicit RunEncoder(QTextCodec *codec) : m_codec(codec), m_table(kBmpSize) {}
+
+    void encode(const std::string &text, std::string &out)
+    {
+        out.clear();
+        const auto *p = reinterpret_cast<const uint8_t *>(text.data());
+        const auto *const end = p + text.size();
+        while (p < end) {
+            const auto *run = p;
+            while (p < end && *p < 0x80)
+                ++p;
+            out.append(reinterpret_cast<const char *>(run), size_t(p - run));
+            if (p == end)
+                break;
+            const size_t n = sequenceLength(p, end);
+            const uint32_t cp = n ? decode(p, n) : 0;
+            if (n >= 2 && n <= 3 && cp < kBmpSize && !(cp >= 0xD800 && cp <= 0xDFFF)) {
+                Entry &e = m_table[cp];
+                if (e.length == 0)
+                    fill(cp, e);
+                out.append(e.bytes, e.length);
+                p += n;
+            } else {
+                const size_t take = n ? n : 1;
+                const QByteArray bytes = encodeText(
+                    m_codec, QString::fromUtf8(reinterpret_cast<const char *>(p), int(take)));
+                out.append(bytes.constData(), size_t(bytes.size()));
+                p += take;
+            }
+        }
+    }
+
+private:
+    static constexpr uint32_t kBmpSize = 0x10000;
+    struct Entry
+    {
+        char bytes[7] = {};
+        uint8_t length = 0; // 0: not filled yet
+    };
+
+    // Length of the well-formed UTF-8 sequence at p, or 0.
+    static size_t sequenceLength(const uint8_t *p, const uint8_t *end)
+    {
+        const size_t n = p[0] >= 0xF0 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC2 ? 2 : 0;
+        if (n == 0 || size_t(end - p) < n || p[0] > 0xF4)
+            return 0;
+        for (size_t k = 1; k < n; ++k)
+            if ((p[k] & 0xC0) != 0x80)
+                return 0;
+        const uint32_t cp = decode(p, n);
+        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return 0;
+        return n;
+    }
+
+    static uint32_t decode(const uint8_t *p, size_t n)
+    {
+        uint32_t cp = n == 2 ? p[0] & 0x1F : n == 3 ? p[0] & 0x0F : p[0] & 0x07;
+        for (size_t k = 1; k < n; ++k)
+            cp = (cp << 6) | (p[k] & 0x3F);
+        return cp;
+    }
+
+    void fill(uint32_t cp, Entry &e)
+    {
+        const QByteArray bytes = encodeText(m_codec, QString(QChar(char16_t(cp))));
+        if (bytes.isEmpty() || size_t(bytes.size()) > sizeof e.bytes) {
+            e.bytes[0] = '?';
+            e.length = 1;
+            return;
+        }
+        std::memcpy(e.bytes, bytes.constData(), size_t(bytes.size()));
+        e.length = uint8_t(bytes.size());
+    }
+
+    QTextCodec *m_codec;
+    std::vector<Entry> m_table;
+};
 
 } // namespace
 
@@ -179,19 +275,26 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
     if (!codec)
         codec = QTextCodec::codecForLocale();
     const bool passThrough = !codec || codec->mibEnum() == kUtf8Mib;
+    const bool byRuns = !passThrough && asciiCompatible(codec);
 
     AtomicFile file(path);
     if ((error = file.open()))
         return error;
 
-    std::string buffer;
+    std::string buffer, encoded;
+    std::unique_ptr<RunEncoder> encoder;
+    if (byRuns)
+        encoder = std::make_unique<RunEncoder>(codec);
     buffer.reserve(kFlushSize + (kFlushSize >> 2));
     auto flush = [&]() -> Error {
         Error e;
         if (passThrough) {
             e = file.write(buffer.data(), buffer.size());
+        } else if (byRuns) {
+            encoder->encode(buffer, encoded);
+            e = file.write(encoded.data(), encoded.size());
         } else {
-            const QByteArray bytes = encode(
+            const QByteArray bytes = encodeText(
                 codec, QString::fromUtf8(buffer.data(), int(buffer.size())));
             e = file.write(bytes.constData(), size_t(bytes.size()));
         }

@@ -125,6 +125,7 @@ private slots:
     void sheet();
     void encoding_data();
     void encoding();
+    void invalidUtf8();
     void cellText_data();
     void cellText();
     void failedWriteKeepsOldFile_data();
@@ -224,6 +225,18 @@ void TestCsvWriter::encoding()
     const sd::Error e = sd::writeSheetCsv(*book, 0, path, c);
     QVERIFY2(!e, e.description().c_str());
     QCOMPARE(readAll(path), expected);
+}
+
+// Bytes that are not UTF-8 (a reader's fault) come out as one '?' per stray
+// byte in an 8-bit encoding, never as raw bytes.
+void TestCsvWriter::invalidUtf8()
+{
+    QTemporaryDir dir;
+    auto book = makeBook({str(0, 0, "a\xFF" "b\xE4\xB8" "c\xC3\xA9")});
+    const QString path = dir.filePath("out.csv");
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("ISO-8859-1"));
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(readAll(path), QByteArray("a?b??c\xE9\r\n"));
 }
 
 // What the renderer shows for each kind of cell.
