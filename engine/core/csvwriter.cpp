@@ -10,10 +10,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
-#include <vector>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace sd {
 
@@ -37,7 +37,10 @@ ssize_t writeBytes(int fd, const void *data, size_t size)
 class AtomicFile
 {
 public:
-    explicit AtomicFile(const QString &target) : m_target(QFile::encodeName(target)) {}
+    explicit AtomicFile(const QString &target)
+        : m_target(QFile::encodeName(target))
+    {
+    }
     ~AtomicFile() { discard(); }
 
     Error open()
@@ -47,7 +50,7 @@ public:
         const QByteArray base = QFile::encodeName(info.fileName());
         for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
             m_temp = dir + "/." + base + '.'
-                     + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+                + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
             // 0666 less the umask, as for any file the user creates.
             m_fd = ::open(m_temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd >= 0)
@@ -172,7 +175,11 @@ bool asciiCompatible(QTextCodec *codec)
 class RunEncoder
 {
 public:
-    explicit RunEncoder(QTextCodec *codec) : m_codec(codec), m_table(kBmpSize) {}
+    explicit RunEncoder(QTextCodec *codec)
+        : m_codec(codec)
+        , m_table(kBmpSize)
+    {
+    }
 
     void encode(const std::string &text, std::string &out)
     {
@@ -294,8 +301,8 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
             encoder->encode(buffer, encoded);
             e = file.write(encoded.data(), encoded.size());
         } else {
-            const QByteArray bytes = encodeText(
-                codec, QString::fromUtf8(buffer.data(), int(buffer.size())));
+            const QByteArray bytes
+                = encodeText(codec, QString::fromUtf8(buffer.data(), int(buffer.size())));
             e = file.write(bytes.constData(), size_t(bytes.size()));
         }
         buffer.clear();

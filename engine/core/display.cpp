@@ -2,7 +2,8 @@
 
 namespace sd {
 
-DisplayFormatter::DisplayFormatter(const Workbook &book) : m_book(book)
+DisplayFormatter::DisplayFormatter(const Workbook &book)
+    : m_book(book)
 {
     m_general = &formatForCode("General");
 }

@@ -24,11 +24,11 @@ constexpr int kMaxPlaces = 30;
 // Buddhist era years run 543 ahead of the Gregorian.
 constexpr int kBuddhistEraOffset = 543;
 
-const char *const kMonthNames[12] = {"January", "February", "March",     "April",
-                                     "May",     "June",     "July",      "August",
-                                     "September", "October", "November", "December"};
-const char *const kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                  "Thursday", "Friday", "Saturday"};
+const char *const kMonthNames[12]
+    = { "January", "February", "March",     "April",   "May",      "June",
+        "July",    "August",   "September", "October", "November", "December" };
+const char *const kDayNames[7]
+    = { "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday" };
 // The Chinese AM/PM marker "上午/下午" (morning/afternoon).
 constexpr char kChineseAmPm[] = "\xE4\xB8\x8A\xE5\x8D\x88/\xE4\xB8\x8B\xE5\x8D\x88";
 constexpr char kChineseAm[] = "\xE4\xB8\x8A\xE5\x8D\x88";
@@ -39,25 +39,25 @@ constexpr char kSystemLongDate[] = "dddd, mmmm d, yyyy";
 constexpr char kSystemLongTime[] = "h:mm:ss AM/PM";
 
 enum class Tok : uint8_t {
-    Literal,   // text
-    Digit,     // ch: '0', '#' or '?'
-    Point,     // decimal point
-    Comma,     // thousands separator or scaling (resolved per section)
+    Literal, // text
+    Digit, // ch: '0', '#' or '?'
+    Point, // decimal point
+    Comma, // thousands separator or scaling (resolved per section)
     Percent,
-    Exponent,  // ch: '+' or '-'
-    Slash,     // fraction bar; n: fixed denominator or 0
-    Text,      // @
+    Exponent, // ch: '+' or '-'
+    Slash, // fraction bar; n: fixed denominator or 0
+    Text, // @
     General,
-    Year,      // n: 2 or 4 digits
-    Month,     // n: 1 m, 2 mm, 3 mmm, 4 mmmm, 5 mmmmm (may become Minute)
-    Day,       // n: 1 d, 2 dd, 3 ddd, 4 dddd
-    Hour,      // n: 1 or 2
-    Minute,    // n: 1 or 2
-    Second,    // n: 1 or 2
-    Elapsed,   // ch: 'h', 'm' or 's'; n: width
-    AmPm,      // ch: 'A' AM/PM, 'P' A/P, 'p' a/p, 'C' the Chinese marker
+    Year, // n: 2 or 4 digits
+    Month, // n: 1 m, 2 mm, 3 mmm, 4 mmmm, 5 mmmmm (may become Minute)
+    Day, // n: 1 d, 2 dd, 3 ddd, 4 dddd
+    Hour, // n: 1 or 2
+    Minute, // n: 1 or 2
+    Second, // n: 1 or 2
+    Elapsed, // ch: 'h', 'm' or 's'; n: width
+    AmPm, // ch: 'A' AM/PM, 'P' A/P, 'p' a/p, 'C' the Chinese marker
     SubSecond, // n: digits
-    Era,       // g, gg, ggg: the era name, which the Gregorian calendar has not
+    Era, // g, gg, ggg: the era name, which the Gregorian calendar has not
 };
 
 struct Token
@@ -71,8 +71,15 @@ struct Token
 bool isDateToken(Tok t)
 {
     switch (t) {
-    case Tok::Year: case Tok::Month: case Tok::Day: case Tok::Hour: case Tok::Minute:
-    case Tok::Second: case Tok::Elapsed: case Tok::AmPm: case Tok::SubSecond:
+    case Tok::Year:
+    case Tok::Month:
+    case Tok::Day:
+    case Tok::Hour:
+    case Tok::Minute:
+    case Tok::Second:
+    case Tok::Elapsed:
+    case Tok::AmPm:
+    case Tok::SubSecond:
     case Tok::Era:
         return true;
     default:
@@ -82,10 +89,14 @@ bool isDateToken(Tok t)
 
 size_t utf8Length(unsigned char lead)
 {
-    if (lead < 0x80) return 1;
-    if ((lead >> 5) == 0x6) return 2;
-    if ((lead >> 4) == 0xE) return 3;
-    if ((lead >> 3) == 0x1E) return 4;
+    if (lead < 0x80)
+        return 1;
+    if ((lead >> 5) == 0x6)
+        return 2;
+    if ((lead >> 4) == 0xE)
+        return 3;
+    if ((lead >> 3) == 0x1E)
+        return 4;
     return 1;
 }
 
@@ -131,13 +142,13 @@ struct FormatSection
     bool hasCondition = false;
     char condOp = 0; // '<', '>', '=', 'l' (<=), 'g' (>=), 'n' (<>)
     double condValue = 0;
-    bool hasText = false;  // holds @
+    bool hasText = false; // holds @
     bool hasDigits = false;
     bool hasPlaceholders = false; // 0 # ? digit placeholders
 
     // Number sections.
     bool thousands = false;
-    int scale = 0;   // scaling commas: divide by 1000 each
+    int scale = 0; // scaling commas: divide by 1000 each
     int percent = 0; // multiply by 100 each
     int intPlaces = 0, fracPlaces = 0;
     bool exponent = false;
@@ -166,12 +177,18 @@ struct FormatSection
     bool conditionHolds(double v) const
     {
         switch (condOp) {
-        case '<': return v < condValue;
-        case '>': return v > condValue;
-        case '=': return v == condValue;
-        case 'l': return v <= condValue;
-        case 'g': return v >= condValue;
-        case 'n': return v != condValue;
+        case '<':
+            return v < condValue;
+        case '>':
+            return v > condValue;
+        case '=':
+            return v == condValue;
+        case 'l':
+            return v <= condValue;
+        case 'g':
+            return v >= condValue;
+        case 'n':
+            return v != condValue;
         }
         return true;
     }
@@ -244,9 +261,12 @@ size_t parseBracket(std::string_view s, size_t i, FormatSection &section)
         if (body[0] == '<' || body[0] == '>' || body[0] == '=') {
             size_t k = 1;
             char op = body[0];
-            if (body.size() > 1 && body[0] == '<' && body[1] == '=') op = 'l', k = 2;
-            else if (body.size() > 1 && body[0] == '>' && body[1] == '=') op = 'g', k = 2;
-            else if (body.size() > 1 && body[0] == '<' && body[1] == '>') op = 'n', k = 2;
+            if (body.size() > 1 && body[0] == '<' && body[1] == '=')
+                op = 'l', k = 2;
+            else if (body.size() > 1 && body[0] == '>' && body[1] == '=')
+                op = 'g', k = 2;
+            else if (body.size() > 1 && body[0] == '<' && body[1] == '>')
+                op = 'n', k = 2;
             std::string number(body.substr(k));
             char *end = nullptr;
             const double v = std::strtod(number.c_str(), &end);
@@ -314,7 +334,9 @@ std::vector<FormatSection> tokenize(std::string_view s)
             ++i;
             continue;
         }
-        case '0': case '#': case '?':
+        case '0':
+        case '#':
+        case '?':
             addToken(tokens, Tok::Digit, c);
             ++i;
             continue;
@@ -396,9 +418,9 @@ std::vector<FormatSection> tokenize(std::string_view s)
         if (lower == 'm' || lower == 'd' || lower == 'h' || lower == 's') {
             const size_t n = runLength(s, i, lower);
             const Tok kind = lower == 'm' ? Tok::Month
-                             : lower == 'd' ? Tok::Day
-                             : lower == 'h' ? Tok::Hour
-                                            : Tok::Second;
+                : lower == 'd'            ? Tok::Day
+                : lower == 'h'            ? Tok::Hour
+                                          : Tok::Second;
             const int cap = kind == Tok::Month ? 5 : kind == Tok::Day ? 4 : 2;
             addToken(tokens, kind, 0, int(std::min<size_t>(n, size_t(cap))));
             if (kind == Tok::Month && n > 5)
@@ -416,14 +438,28 @@ std::vector<FormatSection> tokenize(std::string_view s)
 void literalize(Token &t)
 {
     switch (t.kind) {
-    case Tok::Digit: t.text.assign(1, t.ch); break;
-    case Tok::Point: t.text = "."; break;
-    case Tok::Comma: t.text = ","; break;
-    case Tok::Percent: t.text = "%"; break;
-    case Tok::Slash: break; // text holds the slash and any digits after it
-    case Tok::Exponent: t.text = std::string("E") + t.ch; break;
-    case Tok::Era: t.text.assign(size_t(t.n), t.ch); break;
-    default: return;
+    case Tok::Digit:
+        t.text.assign(1, t.ch);
+        break;
+    case Tok::Point:
+        t.text = ".";
+        break;
+    case Tok::Comma:
+        t.text = ",";
+        break;
+    case Tok::Percent:
+        t.text = "%";
+        break;
+    case Tok::Slash:
+        break; // text holds the slash and any digits after it
+    case Tok::Exponent:
+        t.text = std::string("E") + t.ch;
+        break;
+    case Tok::Era:
+        t.text.assign(size_t(t.n), t.ch);
+        break;
+    default:
+        return;
     }
     t.kind = Tok::Literal;
 }
@@ -500,8 +536,7 @@ void analyzeDate(FormatSection &sec)
         bool minute = false;
         for (size_t k = i; k-- > 0;) {
             if (isDateToken(tk[k].kind) && tk[k].kind != Tok::AmPm) {
-                minute = tk[k].kind == Tok::Hour
-                         || (tk[k].kind == Tok::Elapsed && tk[k].ch == 'h');
+                minute = tk[k].kind == Tok::Hour || (tk[k].kind == Tok::Elapsed && tk[k].ch == 'h');
                 break;
             }
         }
@@ -509,7 +544,7 @@ void analyzeDate(FormatSection &sec)
             for (size_t k = i + 1; k < tk.size(); ++k) {
                 if (isDateToken(tk[k].kind) && tk[k].kind != Tok::AmPm) {
                     minute = tk[k].kind == Tok::Second
-                             || (tk[k].kind == Tok::Elapsed && tk[k].ch == 's');
+                        || (tk[k].kind == Tok::Elapsed && tk[k].ch == 's');
                     break;
                 }
             }
@@ -535,7 +570,7 @@ void analyzeNumber(FormatSection &sec)
     // Spaces may stand between the fraction bar and its digits ("?? / ??").
     auto isSpace = [&](int i) {
         return i >= 0 && i < int(tk.size()) && tk[i].kind == Tok::Literal
-               && tk[i].text.find_first_not_of(' ') == std::string::npos;
+            && tk[i].text.find_first_not_of(' ') == std::string::npos;
     };
     auto digitBefore = [&](int i) { return isDigit(i - 1) || (isSpace(i - 1) && isDigit(i - 2)); };
     auto digitAfter = [&](int i) { return isDigit(i + 1) || (isSpace(i + 1) && isDigit(i + 2)); };
@@ -701,7 +736,7 @@ struct IntegerFill
 {
     const char *digits = ""; // significant integer digits, most significant first
     int length = 0;
-    int places = 0;  // integer placeholders in the section
+    int places = 0; // integer placeholders in the section
     bool thousands = false;
 
     // Appends what placeholder `index` (0 = leftmost) shows.
@@ -737,8 +772,8 @@ struct IntegerFill
 constexpr int kFastPlaces = 9;
 constexpr double kFastLimit = 1e9;
 constexpr double kFastMargin = 1e-5;
-constexpr double kPowersOfTen[kFastPlaces + 1] = {1e0, 1e1, 1e2, 1e3, 1e4,
-                                                  1e5, 1e6, 1e7, 1e8, 1e9};
+constexpr double kPowersOfTen[kFastPlaces + 1]
+    = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9 };
 
 // The integer and decimal digits of |v| rounded to `decimals` places.
 struct FixedDigits
@@ -813,7 +848,9 @@ void renderPlain(const FormatSection &sec, double v, std::string &out)
     bool generalDone = false;
     for (const Token &t : sec.tokens) {
         switch (t.kind) {
-        case Tok::Literal: out += t.text; break;
+        case Tok::Literal:
+            out += t.text;
+            break;
         case Tok::Digit:
             if (t.n == 0) {
                 fill.append(intIndex++, t.ch, out);
@@ -831,13 +868,16 @@ void renderPlain(const FormatSection &sec, double v, std::string &out)
                 out.append(fd.integer, size_t(fd.intLength));
             out += '.';
             break;
-        case Tok::Percent: out += '%'; break;
+        case Tok::Percent:
+            out += '%';
+            break;
         case Tok::General:
             if (!generalDone)
                 appendGeneral(v, out);
             generalDone = true;
             break;
-        default: break;
+        default:
+            break;
         }
     }
 }
@@ -906,9 +946,15 @@ void renderExponent(const FormatSection &sec, double v, std::string &out)
     bool exponentDone = false;
     for (const Token &t : sec.tokens) {
         switch (t.kind) {
-        case Tok::Literal: out += t.text; break;
-        case Tok::Point: out += '.'; break;
-        case Tok::Percent: out += '%'; break;
+        case Tok::Literal:
+            out += t.text;
+            break;
+        case Tok::Point:
+            out += '.';
+            break;
+        case Tok::Percent:
+            out += '%';
+            break;
         case Tok::Exponent:
             out += 'E';
             if (exp10 < 0)
@@ -932,7 +978,8 @@ void renderExponent(const FormatSection &sec, double v, std::string &out)
                 appendPadded(uint64_t(exp10 < 0 ? -int64_t(exp10) : exp10), expZeros, out);
             }
             break;
-        default: break;
+        default:
+            break;
         }
     }
 }
@@ -1017,7 +1064,9 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
             // Literals between the numerator and the denominator stay.
             out += t.text;
             break;
-        case Tok::Percent: out += '%'; break;
+        case Tok::Percent:
+            out += '%';
+            break;
         case Tok::Slash:
             if (blank) {
                 out.append(t.text.size(), ' ');
@@ -1055,7 +1104,8 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
                 }
             }
             break;
-        default: break;
+        default:
+            break;
         }
     }
 }
@@ -1065,7 +1115,7 @@ struct DateParts
     int year = 1900, month = 1, day = 0, weekday = 6;
     int hour = 0, minute = 0, second = 0;
     int64_t subSecond = 0;
-    int64_t ticks = 0;       // total, in units of 10^-subDigits seconds
+    int64_t ticks = 0; // total, in units of 10^-subDigits seconds
     int64_t ticksPerSecond = 1;
 };
 
@@ -1123,8 +1173,7 @@ bool splitSerial(double v, bool date1904, int subDigits, DateParts &p)
         } else if (day == 60) {
             p.year = 1900, p.month = 2, p.day = 29;
         } else {
-            civilFromDays((day < 60 ? kDays18991231 : kDays18991230) + day, p.year, p.month,
-                          p.day);
+            civilFromDays((day < 60 ? kDays18991231 : kDays18991230) + day, p.year, p.month, p.day);
         }
     }
     return true;
@@ -1139,7 +1188,9 @@ void renderDate(const FormatSection &sec, double v, bool date1904, std::string &
     }
     for (const Token &t : sec.tokens) {
         switch (t.kind) {
-        case Tok::Literal: out += t.text; break;
+        case Tok::Literal:
+            out += t.text;
+            break;
         case Tok::Year: {
             const int year = p.year + (t.ch == 'b' ? kBuddhistEraOffset : 0);
             if (t.n == 2)
@@ -1150,19 +1201,37 @@ void renderDate(const FormatSection &sec, double v, bool date1904, std::string &
         }
         case Tok::Month:
             switch (t.n) {
-            case 1: appendUnsigned(uint64_t(p.month), out); break;
-            case 2: appendPadded(uint64_t(p.month), 2, out); break;
-            case 3: out.append(kMonthNames[p.month - 1], 3); break;
-            case 5: out += kMonthNames[p.month - 1][0]; break;
-            default: out += kMonthNames[p.month - 1]; break;
+            case 1:
+                appendUnsigned(uint64_t(p.month), out);
+                break;
+            case 2:
+                appendPadded(uint64_t(p.month), 2, out);
+                break;
+            case 3:
+                out.append(kMonthNames[p.month - 1], 3);
+                break;
+            case 5:
+                out += kMonthNames[p.month - 1][0];
+                break;
+            default:
+                out += kMonthNames[p.month - 1];
+                break;
             }
             break;
         case Tok::Day:
             switch (t.n) {
-            case 1: appendUnsigned(uint64_t(p.day), out); break;
-            case 2: appendPadded(uint64_t(p.day), 2, out); break;
-            case 3: out.append(kDayNames[p.weekday], 3); break;
-            default: out += kDayNames[p.weekday]; break;
+            case 1:
+                appendUnsigned(uint64_t(p.day), out);
+                break;
+            case 2:
+                appendPadded(uint64_t(p.day), 2, out);
+                break;
+            case 3:
+                out.append(kDayNames[p.weekday], 3);
+                break;
+            default:
+                out += kDayNames[p.weekday];
+                break;
             }
             break;
         case Tok::Hour: {
@@ -1175,8 +1244,12 @@ void renderDate(const FormatSection &sec, double v, bool date1904, std::string &
             appendPadded(uint64_t(h), t.n, out);
             break;
         }
-        case Tok::Minute: appendPadded(uint64_t(p.minute), t.n, out); break;
-        case Tok::Second: appendPadded(uint64_t(p.second), t.n, out); break;
+        case Tok::Minute:
+            appendPadded(uint64_t(p.minute), t.n, out);
+            break;
+        case Tok::Second:
+            appendPadded(uint64_t(p.second), t.n, out);
+            break;
         case Tok::SubSecond: {
             out += '.';
             int64_t sub = p.subSecond;
@@ -1188,22 +1261,31 @@ void renderDate(const FormatSection &sec, double v, bool date1904, std::string &
         case Tok::Elapsed: {
             const int64_t seconds = p.ticks / p.ticksPerSecond;
             const int64_t value = t.ch == 'h' ? seconds / 3600
-                                  : t.ch == 'm' ? seconds / 60
-                                                : seconds;
+                : t.ch == 'm'                 ? seconds / 60
+                                              : seconds;
             appendPadded(uint64_t(value), t.n, out);
             break;
         }
         case Tok::AmPm: {
             const bool pm = p.hour >= 12;
             switch (t.ch) {
-            case 'A': out += pm ? "PM" : "AM"; break;
-            case 'P': out += pm ? 'P' : 'A'; break;
-            case 'p': out += pm ? 'p' : 'a'; break;
-            default: out += pm ? kChinesePm : kChineseAm; break;
+            case 'A':
+                out += pm ? "PM" : "AM";
+                break;
+            case 'P':
+                out += pm ? 'P' : 'A';
+                break;
+            case 'p':
+                out += pm ? 'p' : 'a';
+                break;
+            default:
+                out += pm ? kChinesePm : kChineseAm;
+                break;
             }
             break;
         }
-        default: break;
+        default:
+            break;
         }
     }
 }
@@ -1213,47 +1295,96 @@ void renderDate(const FormatSection &sec, double v, bool date1904, std::string &
 const char *builtinNumberFormat(int id)
 {
     static const char *const usEnglish[] = {
-        "General", "0", "0.00", "#,##0", "#,##0.00",
-        "\"$\"#,##0_);\\(\"$\"#,##0\\)", "\"$\"#,##0_);[Red]\\(\"$\"#,##0\\)",
-        "\"$\"#,##0.00_);\\(\"$\"#,##0.00\\)", "\"$\"#,##0.00_);[Red]\\(\"$\"#,##0.00\\)",
-        "0%", "0.00%", "0.00E+00", "# ?/?", "# ?" "?/??",
-        "m/d/yyyy", "d-mmm-yy", "d-mmm", "mmm-yy", "h:mm AM/PM", "h:mm:ss AM/PM",
-        "h:mm", "h:mm:ss", "m/d/yyyy h:mm",
+        "General",
+        "0",
+        "0.00",
+        "#,##0",
+        "#,##0.00",
+        "\"$\"#,##0_);\\(\"$\"#,##0\\)",
+        "\"$\"#,##0_);[Red]\\(\"$\"#,##0\\)",
+        "\"$\"#,##0.00_);\\(\"$\"#,##0.00\\)",
+        "\"$\"#,##0.00_);[Red]\\(\"$\"#,##0.00\\)",
+        "0%",
+        "0.00%",
+        "0.00E+00",
+        "# ?/?",
+        "# ?"
+        "?/??",
+        "m/d/yyyy",
+        "d-mmm-yy",
+        "d-mmm",
+        "mmm-yy",
+        "h:mm AM/PM",
+        "h:mm:ss AM/PM",
+        "h:mm",
+        "h:mm:ss",
+        "m/d/yyyy h:mm",
     };
     if (id >= 0 && id < int(sizeof usEnglish / sizeof usEnglish[0]))
         return usEnglish[id];
     switch (id) {
-    case 37: return "#,##0 ;(#,##0)";
-    case 38: return "#,##0 ;[Red](#,##0)";
-    case 39: return "#,##0.00;(#,##0.00)";
-    case 40: return "#,##0.00;[Red](#,##0.00)";
-    case 41: return "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
-    case 42: return "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)";
-    case 43: return "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)";
-    case 44: return "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)";
-    case 45: return "mm:ss";
-    case 46: return "[h]:mm:ss";
-    case 47: return "mmss.0";
-    case 48: return "##0.0E+0";
-    case 49: return "@";
+    case 37:
+        return "#,##0 ;(#,##0)";
+    case 38:
+        return "#,##0 ;[Red](#,##0)";
+    case 39:
+        return "#,##0.00;(#,##0.00)";
+    case 40:
+        return "#,##0.00;[Red](#,##0.00)";
+    case 41:
+        return "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
+    case 42:
+        return "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)";
+    case 43:
+        return "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)";
+    case 44:
+        return "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)";
+    case 45:
+        return "mm:ss";
+    case 46:
+        return "[h]:mm:ss";
+    case 47:
+        return "mmss.0";
+    case 48:
+        return "##0.0E+0";
+    case 49:
+        return "@";
     // East Asian ids: the Simplified Chinese definitions.
-    case 27: case 36: case 50: case 52: case 57:
+    case 27:
+    case 36:
+    case 50:
+    case 52:
+    case 57:
         return "yyyy\"\xE5\xB9\xB4\"m\"\xE6\x9C\x88\"";
-    case 28: case 29: case 51: case 53: case 54: case 58:
+    case 28:
+    case 29:
+    case 51:
+    case 53:
+    case 54:
+    case 58:
         return "m\"\xE6\x9C\x88\"d\"\xE6\x97\xA5\"";
-    case 30: return "m-d-yy";
-    case 31: return "yyyy\"\xE5\xB9\xB4\"m\"\xE6\x9C\x88\"d\"\xE6\x97\xA5\"";
-    case 32: return "h\"\xE6\x97\xB6\"mm\"\xE5\x88\x86\"";
-    case 33: return "h\"\xE6\x97\xB6\"mm\"\xE5\x88\x86\"ss\"\xE7\xA7\x92\"";
-    case 34: case 55:
-        return "\xE4\xB8\x8A\xE5\x8D\x88/\xE4\xB8\x8B\xE5\x8D\x88h\"\xE6\x97\xB6\"mm\"\xE5\x88\x86\"";
-    case 35: case 56:
-        return "\xE4\xB8\x8A\xE5\x8D\x88/\xE4\xB8\x8B\xE5\x8D\x88h\"\xE6\x97\xB6\"mm\"\xE5\x88\x86\"ss\"\xE7\xA7\x92\"";
+    case 30:
+        return "m-d-yy";
+    case 31:
+        return "yyyy\"\xE5\xB9\xB4\"m\"\xE6\x9C\x88\"d\"\xE6\x97\xA5\"";
+    case 32:
+        return "h\"\xE6\x97\xB6\"mm\"\xE5\x88\x86\"";
+    case 33:
+        return "h\"\xE6\x97\xB6\"mm\"\xE5\x88\x86\"ss\"\xE7\xA7\x92\"";
+    case 34:
+    case 55:
+        return "\xE4\xB8\x8A\xE5\x8D\x88/"
+               "\xE4\xB8\x8B\xE5\x8D\x88h\"\xE6\x97\xB6\"mm\"\xE5\x88\x86\"";
+    case 35:
+    case 56:
+        return "\xE4\xB8\x8A\xE5\x8D\x88/"
+               "\xE4\xB8\x8B\xE5\x8D\x88h\"\xE6\x97\xB6\"mm\"\xE5\x88\x86\"ss\"\xE7\xA7\x92\"";
     }
     return nullptr;
 }
 
-NumberFormat::NumberFormat(std::string_view code) : m_code(code)
+NumberFormat::NumberFormat(std::string_view code)
+    : m_code(code)
 {
     if (code.empty() || (code.size() == 7 && startsWithNoCase(code, 0, "general"))) {
         m_general = true;

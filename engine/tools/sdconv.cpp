@@ -20,11 +20,16 @@ namespace {
 const char *kindName(sd::SheetKind kind)
 {
     switch (kind) {
-    case sd::SheetKind::Worksheet: return "worksheet";
-    case sd::SheetKind::Chart: return "chart";
-    case sd::SheetKind::Dialog: return "dialog";
-    case sd::SheetKind::Macro: return "macro";
-    case sd::SheetKind::Module: return "module";
+    case sd::SheetKind::Worksheet:
+        return "worksheet";
+    case sd::SheetKind::Chart:
+        return "chart";
+    case sd::SheetKind::Dialog:
+        return "dialog";
+    case sd::SheetKind::Macro:
+        return "macro";
+    case sd::SheetKind::Module:
+        return "module";
     }
     return "?";
 }
@@ -32,17 +37,19 @@ const char *kindName(sd::SheetKind kind)
 const char *stateName(sd::SheetState state)
 {
     switch (state) {
-    case sd::SheetState::Visible: return "visible";
-    case sd::SheetState::Hidden: return "hidden";
-    case sd::SheetState::VeryHidden: return "veryHidden";
+    case sd::SheetState::Visible:
+        return "visible";
+    case sd::SheetState::Hidden:
+        return "hidden";
+    case sd::SheetState::VeryHidden:
+        return "veryHidden";
     }
     return "?";
 }
 
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: sdconv [--sheet N] [--codec NAME] [--quiet] WORKBOOK OUTDIR\n");
+    std::fprintf(stderr, "usage: sdconv [--sheet N] [--codec NAME] [--quiet] WORKBOOK OUTDIR\n");
     return 2;
 }
 

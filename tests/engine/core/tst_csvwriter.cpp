@@ -34,24 +34,24 @@ struct CellSpec
 
 CellSpec num(uint32_t r, uint32_t c, double v, uint32_t xf = 0)
 {
-    return {r, c, sd::CellType::Number, v, {}, xf};
+    return { r, c, sd::CellType::Number, v, {}, xf };
 }
 CellSpec str(uint32_t r, uint32_t c, std::string t, uint32_t xf = 0)
 {
-    return {r, c, sd::CellType::Text, 0, std::move(t), xf};
+    return { r, c, sd::CellType::Text, 0, std::move(t), xf };
 }
 CellSpec blank(uint32_t r, uint32_t c)
 {
-    return {r, c, sd::CellType::Blank, 0, {}, 1};
+    return { r, c, sd::CellType::Blank, 0, {}, 1 };
 }
 
 std::unique_ptr<sd::Workbook> makeBook(const std::vector<CellSpec> &cells)
 {
     auto book = std::make_unique<sd::Workbook>();
-    book->sheets.push_back({"Sheet1", sd::SheetKind::Worksheet, sd::SheetState::Visible});
-    book->xfs = {sd::Xf{0, false}, sd::Xf{0, false}, sd::Xf{2, false}, sd::Xf{164, false},
-                 sd::Xf{0, true}, sd::Xf{14, false}, sd::Xf{7, false}, sd::Xf{200, false},
-                 sd::Xf{30, false}};
+    book->sheets.push_back({ "Sheet1", sd::SheetKind::Worksheet, sd::SheetState::Visible });
+    book->xfs = { sd::Xf { 0, false },   sd::Xf { 0, false },   sd::Xf { 2, false },
+                  sd::Xf { 164, false }, sd::Xf { 0, true },    sd::Xf { 14, false },
+                  sd::Xf { 7, false },   sd::Xf { 200, false }, sd::Xf { 30, false } };
     book->numFmts[164] = "0.0;;;\"<\"@\">\"";
     // Codes a Russian file restates for built-in ids.
     book->numFmts[14] = "dd.mm.yyyy";
@@ -140,15 +140,24 @@ void TestCsvWriter::field_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "abc" << "abc";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("spaces do not quote") << " $1.00 " << " $1.00 ";
-    QTest::newRow("comma") << "1,234" << "\"1,234\"";
-    QTest::newRow("quote doubled") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
-    QTest::newRow("LF") << "a\nb" << "\"a\nb\"";
-    QTest::newRow("CR") << "a\rb" << "\"a\rb\"";
-    QTest::newRow("semicolon plain") << "a;b" << "a;b";
-    QTest::newRow("leading quote") << "\"" << "\"\"\"\"";
+    QTest::newRow("plain") << "abc"
+                           << "abc";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("spaces do not quote") << " $1.00 "
+                                         << " $1.00 ";
+    QTest::newRow("comma") << "1,234"
+                           << "\"1,234\"";
+    QTest::newRow("quote doubled") << "say \"hi\""
+                                   << "\"say \"\"hi\"\"\"";
+    QTest::newRow("LF") << "a\nb"
+                        << "\"a\nb\"";
+    QTest::newRow("CR") << "a\rb"
+                        << "\"a\rb\"";
+    QTest::newRow("semicolon plain") << "a;b"
+                                     << "a;b";
+    QTest::newRow("leading quote") << "\""
+                                   << "\"\"\"\"";
 }
 
 void TestCsvWriter::field()
@@ -164,24 +173,25 @@ void TestCsvWriter::sheet_data()
 {
     QTest::addColumn<std::vector<CellSpec>>("cells");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("empty sheet") << std::vector<CellSpec>{} << QByteArray("\r\n");
-    QTest::newRow("one cell") << std::vector<CellSpec>{num(0, 0, 1)} << QByteArray("1\r\n");
+    QTest::newRow("empty sheet") << std::vector<CellSpec> {} << QByteArray("\r\n");
+    QTest::newRow("one cell") << std::vector<CellSpec> { num(0, 0, 1) } << QByteArray("1\r\n");
     QTest::newRow("starts at the used range")
-        << std::vector<CellSpec>{str(2, 1, "a"), num(3, 2, 2)} << QByteArray("a,\r\n,2\r\n");
+        << std::vector<CellSpec> { str(2, 1, "a"), num(3, 2, 2) } << QByteArray("a,\r\n,2\r\n");
     QTest::newRow("rows padded to the last column")
-        << std::vector<CellSpec>{num(0, 0, 1), num(1, 3, 4)} << QByteArray("1,,,\r\n,,,4\r\n");
+        << std::vector<CellSpec> { num(0, 0, 1), num(1, 3, 4) } << QByteArray("1,,,\r\n,,,4\r\n");
     QTest::newRow("empty row inside the range")
-        << std::vector<CellSpec>{num(0, 0, 1), num(2, 1, 2)} << QByteArray("1,\r\n,\r\n,2\r\n");
+        << std::vector<CellSpec> { num(0, 0, 1), num(2, 1, 2) } << QByteArray("1,\r\n,\r\n,2\r\n");
     QTest::newRow("formatted blanks extend the range")
-        << std::vector<CellSpec>{blank(0, 0), num(0, 1, 5), blank(2, 2)}
+        << std::vector<CellSpec> { blank(0, 0), num(0, 1, 5), blank(2, 2) }
         << QByteArray(",5,\r\n,,\r\n,,\r\n");
     QTest::newRow("line break kept inside quotes")
-        << std::vector<CellSpec>{str(0, 0, "a\nb"), num(0, 1, 1)} << QByteArray("\"a\nb\",1\r\n");
+        << std::vector<CellSpec> { str(0, 0, "a\nb"), num(0, 1, 1) }
+        << QByteArray("\"a\nb\",1\r\n");
     QTest::newRow("displayed text is quoted")
-        << std::vector<CellSpec>{num(0, 0, 1234567, 1), num(0, 1, 1234.5, 2)}
+        << std::vector<CellSpec> { num(0, 0, 1234567, 1), num(0, 1, 1234.5, 2) }
         << QByteArray("1234567,1234.50\r\n");
     QTest::newRow("later duplicate wins")
-        << std::vector<CellSpec>{num(0, 0, 1), num(0, 0, 2)} << QByteArray("2\r\n");
+        << std::vector<CellSpec> { num(0, 0, 1), num(0, 0, 2) } << QByteArray("2\r\n");
 }
 
 void TestCsvWriter::sheet()
@@ -195,7 +205,7 @@ void TestCsvWriter::sheet()
     const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
     QVERIFY2(!e, e.description().c_str());
     QCOMPARE(readAll(path), expected);
-    QCOMPARE(entries(dir.path()), QStringList{"out.csv"});
+    QCOMPARE(entries(dir.path()), QStringList { "out.csv" });
 }
 
 void TestCsvWriter::encoding_data()
@@ -203,12 +213,20 @@ void TestCsvWriter::encoding_data()
     QTest::addColumn<QByteArray>("codec");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("UTF-8 no BOM") << QByteArray("UTF-8") << QString::fromUtf8("é中") << QByteArray("\xC3\xA9\xE4\xB8\xAD\r\n");
-    QTest::newRow("Latin-1") << QByteArray("ISO-8859-1") << QString::fromUtf8("café") << QByteArray("caf\xE9\r\n");
-    QTest::newRow("Latin-1 unencodable") << QByteArray("ISO-8859-1") << QString::fromUtf8("€5 中") << QByteArray("?5 ?\r\n");
-    QTest::newRow("GBK") << QByteArray("GBK") << QString::fromUtf8("中文") << QByteArray("\xD6\xD0\xCE\xC4\r\n");
-    QTest::newRow("GBK unencodable") << QByteArray("GBK") << QString::fromUtf8("a\xD7\x90" "b") << QByteArray("a?b\r\n");
-    QTest::newRow("astral is one ?") << QByteArray("ISO-8859-1") << QString::fromUtf8("\xF0\x9F\x8D\xA3") << QByteArray("?\r\n");
+    QTest::newRow("UTF-8 no BOM") << QByteArray("UTF-8") << QString::fromUtf8("é中")
+                                  << QByteArray("\xC3\xA9\xE4\xB8\xAD\r\n");
+    QTest::newRow("Latin-1") << QByteArray("ISO-8859-1") << QString::fromUtf8("café")
+                             << QByteArray("caf\xE9\r\n");
+    QTest::newRow("Latin-1 unencodable")
+        << QByteArray("ISO-8859-1") << QString::fromUtf8("€5 中") << QByteArray("?5 ?\r\n");
+    QTest::newRow("GBK") << QByteArray("GBK") << QString::fromUtf8("中文")
+                         << QByteArray("\xD6\xD0\xCE\xC4\r\n");
+    QTest::newRow("GBK unencodable") << QByteArray("GBK")
+                                     << QString::fromUtf8("a\xD7\x90"
+                                                          "b")
+                                     << QByteArray("a?b\r\n");
+    QTest::newRow("astral is one ?")
+        << QByteArray("ISO-8859-1") << QString::fromUtf8("\xF0\x9F\x8D\xA3") << QByteArray("?\r\n");
 }
 
 void TestCsvWriter::encoding()
@@ -220,7 +238,7 @@ void TestCsvWriter::encoding()
     if (!c)
         QSKIP("codec not available");
     QTemporaryDir dir;
-    auto book = makeBook({str(0, 0, text.toStdString())});
+    auto book = makeBook({ str(0, 0, text.toStdString()) });
     const QString path = dir.filePath("out.csv");
     const sd::Error e = sd::writeSheetCsv(*book, 0, path, c);
     QVERIFY2(!e, e.description().c_str());
@@ -232,7 +250,10 @@ void TestCsvWriter::encoding()
 void TestCsvWriter::invalidUtf8()
 {
     QTemporaryDir dir;
-    auto book = makeBook({str(0, 0, "a\xFF" "b\xE4\xB8" "c\xC3\xA9")});
+    auto book = makeBook({ str(0, 0,
+                               "a\xFF"
+                               "b\xE4\xB8"
+                               "c\xC3\xA9") });
     const QString path = dir.filePath("out.csv");
     const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("ISO-8859-1"));
     QVERIFY2(!e, e.description().c_str());
@@ -275,8 +296,8 @@ void TestCsvWriter::cellText()
     QFETCH(QString, text);
     QFETCH(int, xf);
     QFETCH(QString, expected);
-    CellSpec spec{0, 0, sd::CellType(type), number, text.toStdString(), uint32_t(xf)};
-    auto book = makeBook({spec});
+    CellSpec spec { 0, 0, sd::CellType(type), number, text.toStdString(), uint32_t(xf) };
+    auto book = makeBook({ spec });
     sd::DisplayFormatter formatter(*book);
     QCOMPARE(QString::fromStdString(formatter.text(book->sheet(0)->cells[0])), expected);
 }
@@ -313,7 +334,7 @@ void TestCsvWriter::failedWriteKeepsOldFile()
     QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
     QVERIFY2(e.where.find("out.csv") != std::string::npos, e.where.c_str());
     QCOMPARE(readAll(path), QByteArray("old contents\r\n"));
-    QCOMPARE(entries(dir.path()), QStringList{"out.csv"});
+    QCOMPARE(entries(dir.path()), QStringList { "out.csv" });
 }
 
 void TestCsvWriter::readOnlyFolder()
@@ -328,12 +349,12 @@ void TestCsvWriter::readOnlyFolder()
         old.write("old\r\n");
     }
     QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0555) == 0);
-    auto book = makeBook({num(0, 0, 1)});
+    auto book = makeBook({ num(0, 0, 1) });
     const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
     ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
     QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
     QCOMPARE(readAll(path), QByteArray("old\r\n"));
-    QCOMPARE(entries(dir.path()), QStringList{"out.csv"});
+    QCOMPARE(entries(dir.path()), QStringList { "out.csv" });
 }
 
 // Partial writes that do make progress still produce the whole file.
@@ -341,7 +362,7 @@ void TestCsvWriter::shortWritesComplete()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("out.csv");
-    auto book = makeBook({str(0, 0, "hello, world"), num(1, 1, 42)});
+    auto book = makeBook({ str(0, 0, "hello, world"), num(1, 1, 42) });
     sd::setCsvWriteFunction(shortWrites);
     const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
     sd::setCsvWriteFunction(nullptr);
@@ -355,9 +376,9 @@ void TestCsvWriter::targetIsAFolder()
 {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("out.csv"));
-    auto book = makeBook({num(0, 0, 1)});
-    const sd::Error e = sd::writeSheetCsv(*book, 0, dir.filePath("out.csv"),
-                                          QTextCodec::codecForName("UTF-8"));
+    auto book = makeBook({ num(0, 0, 1) });
+    const sd::Error e
+        = sd::writeSheetCsv(*book, 0, dir.filePath("out.csv"), QTextCodec::codecForName("UTF-8"));
     QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
     QVERIFY(entries(dir.path()).isEmpty());
     QVERIFY(QFileInfo(dir.filePath("out.csv")).isDir());
@@ -379,7 +400,7 @@ void TestCsvWriter::fileSizeLimit()
     for (uint32_t r = 0; r < 20000; ++r)
         cells.push_back(str(r, 0, "a line of text that makes the file large"));
     auto book = makeBook(cells);
-    rlimit saved{};
+    rlimit saved {};
     QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
     auto previous = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = saved;
@@ -390,7 +411,7 @@ void TestCsvWriter::fileSizeLimit()
     std::signal(SIGXFSZ, previous);
     QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
     QCOMPARE(readAll(path), QByteArray("old contents\r\n"));
-    QCOMPARE(entries(dir.path()), QStringList{"out.csv"});
+    QCOMPARE(entries(dir.path()), QStringList { "out.csv" });
 }
 
 QTEST_GUILESS_MAIN(TestCsvWriter)

@@ -54,8 +54,10 @@ public:
         auto it = m_formats.find(code);
         if (it == m_formats.end()) {
             const QByteArray utf8 = code.toUtf8();
-            it = m_formats.emplace(code, std::make_unique<sd::NumberFormat>(
-                                             std::string_view(utf8.constData(), size_t(utf8.size()))))
+            it = m_formats
+                     .emplace(code,
+                              std::make_unique<sd::NumberFormat>(
+                                  std::string_view(utf8.constData(), size_t(utf8.size()))))
                      .first;
         }
         return *it->second;
@@ -120,7 +122,7 @@ void TestNumberFormat::initTestCase()
         const QStringList f = line.split(QLatin1Char('\t'));
         QVERIFY2(f.size() == 5, qPrintable("bad line in known differences: " + line));
         QVERIFY2(!f[4].trimmed().isEmpty(), qPrintable("known difference without reason: " + line));
-        m_known.push_back({f[0], f[1], f[2], f[3], f[4]});
+        m_known.push_back({ f[0], f[1], f[2], f[3], f[4] });
     }
 }
 
@@ -206,7 +208,7 @@ void TestNumberFormat::generalRoundTrip()
 void TestNumberFormat::fixedRounding()
 {
     QRandomGenerator rng(7);
-    const char *codes[] = {"0", "0.0", "0.00", "0.000", "0.0000", "0.000000000"};
+    const char *codes[] = { "0", "0.0", "0.00", "0.000", "0.0000", "0.000000000" };
     for (int places = 0; places < 6; ++places) {
         const int decimals = places == 5 ? 9 : places;
         sd::NumberFormat format(codes[places]);
@@ -232,10 +234,11 @@ void TestNumberFormat::fixedRounding()
                 if (decimals > 0)
                     want += "." + std::string(size_t(decimals), '0');
             }
-            QVERIFY2(got == want, qPrintable(QString("%1 with %2: got %3, want %4")
-                                                 .arg(numberText(v), codes[places])
-                                                 .arg(QString::fromStdString(got),
-                                                      QString::fromStdString(want))));
+            QVERIFY2(
+                got == want,
+                qPrintable(QString("%1 with %2: got %3, want %4")
+                               .arg(numberText(v), codes[places])
+                               .arg(QString::fromStdString(got), QString::fromStdString(want))));
         }
     }
     std::string out;
@@ -249,8 +252,8 @@ void TestNumberFormat::randomCodes()
     static const char alphabet[] = "0#?.,;%Ee+-/@\\\"_*[]$<>=hmsdyabgGnrl:!()\xC3\xA9 123";
     // SHEETDRAIN_NUMFMT_RANDOM=<count> runs a longer campaign (e.g. under ASan).
     const int count = qEnvironmentVariableIsSet("SHEETDRAIN_NUMFMT_RANDOM")
-                          ? qEnvironmentVariableIntValue("SHEETDRAIN_NUMFMT_RANDOM")
-                          : 20000;
+        ? qEnvironmentVariableIntValue("SHEETDRAIN_NUMFMT_RANDOM")
+        : 20000;
     QRandomGenerator rng(quint32(99 + count));
     for (int i = 0; i < count; ++i) {
         std::string code;
@@ -259,7 +262,7 @@ void TestNumberFormat::randomCodes()
             code += alphabet[rng.bounded(int(sizeof alphabet - 1))];
         sd::NumberFormat format(code);
         std::string out;
-        for (double v : {0.0, 1.5, -1.5, 1e300, -1e-300, 45000.75, 3e6})
+        for (double v : { 0.0, 1.5, -1.5, 1e300, -1e-300, 45000.75, 3e6 })
             format.appendNumber(v, i % 2, out);
         format.appendText("text", out);
         QVERIFY2(out.size() < 100000, code.c_str());
@@ -318,8 +321,8 @@ void TestNumberFormat::custom_data()
     QTest::newRow("last day") << "yyyy-mm-dd hh:mm:ss" << 2958465.99999 << false
                               << "9999-12-31 23:59:59";
     QTest::newRow("seconds round up") << "h:mm:ss" << 0.999999 << false << "0:00:00";
-    QTest::newRow("minutes truncate") << "h:mm" << (10 * 3600 + 59 * 60 + 40) / 86400.0 << false
-                                      << "10:59";
+    QTest::newRow("minutes truncate")
+        << "h:mm" << (10 * 3600 + 59 * 60 + 40) / 86400.0 << false << "10:59";
     QTest::newRow("month vs minute") << "m/d h:m" << 45000.5104166667 << false << "3/15 12:15";
     QTest::newRow("minute before s") << "m:ss" << 0.0034722222 << false << "5:00";
     QTest::newRow("elapsed minutes") << "[mm]:ss" << 0.5 << false << "720:00";
@@ -327,7 +330,8 @@ void TestNumberFormat::custom_data()
     QTest::newRow("AM/PM noon") << "h AM/PM" << 0.5 << false << "12 PM";
     QTest::newRow("A/P midnight") << "h a/p" << 0.0 << false << "12 a";
     QTest::newRow("euro tag") << "[$\xE2\x82\xAC-407]#,##0.00" << 1234.5 << false
-                              << "\xE2\x82\xAC" "1,234.50";
+                              << "\xE2\x82\xAC"
+                                 "1,234.50";
     QTest::newRow("locale tag") << "[$-409]d-mmm-yyyy" << 45000.0 << false << "15-Mar-2023";
     QTest::newRow("colour dropped") << "[Red]0.0;[Blue]-0.0" << -2.25 << false << "-2.3";
     QTest::newRow("scaling") << "#,##0.0,,\"M\"" << 12345678.0 << false << "12.3M";
@@ -346,12 +350,13 @@ void TestNumberFormat::custom_data()
     QTest::newRow("negative rounds to zero") << "0.00" << -0.001 << false << "-0.00";
     QTest::newRow("era dropped") << "[$-411]ggge\"年\"m\"月\"" << 45000.0 << false << "2023年3月";
     QTest::newRow("negative-only condition") << "[<=-25]0;0" << -30.0 << false << "30";
-    QTest::newRow("wide condition keeps sign") << "[<=9999999]###\\-####;0" << -1.0 << false << "--1";
+    QTest::newRow("wide condition keeps sign")
+        << "[<=9999999]###\\-####;0" << -1.0 << false << "--1";
     QTest::newRow("lone elapsed keeps sign") << "[h]" << -1.5 << false << "-36";
     QTest::newRow("elapsed clock refuses sign") << "[h]:mm" << -1.5 << false << hashes;
     QTest::newRow("hh[m] refused") << "hh[m]" << 1.5 << false << "1.5";
-    QTest::newRow("system long date") << "[$-F800]dddd, mmmm dd, yyyy" << 45000.0 << false
-                                      << "Wednesday, March 15, 2023";
+    QTest::newRow("system long date")
+        << "[$-F800]dddd, mmmm dd, yyyy" << 45000.0 << false << "Wednesday, March 15, 2023";
     QTest::newRow("Buddhist year") << "bbbb" << 45000.0 << false << "2566";
 }
 
@@ -385,8 +390,8 @@ void TestNumberFormat::isDate()
         if (check("is_date", row, got, known, failures))
             ++passed;
     }
-    qInfo("grid is_date: %d of %d pass (%.1f%%), %d known differences", passed,
-          int(rows.size()), 100.0 * passed / std::max<int>(1, rows.size()), known);
+    qInfo("grid is_date: %d of %d pass (%.1f%%), %d known differences", passed, int(rows.size()),
+          100.0 * passed / std::max<int>(1, rows.size()), known);
     QVERIFY2(failures.isEmpty(), qPrintable(failures.mid(0, 40).join('\n')));
 }
 
@@ -421,14 +426,15 @@ void TestNumberFormat::runRows(const QString &grid, const QVector<GridRow> &rows
         if (check(grid, row, got, known, failures))
             ++passed;
     }
-    qInfo("grid %s: %d of %d pass (%.2f%%), %d known differences, %d unexpected",
-          qPrintable(grid), passed, int(rows.size()),
-          100.0 * passed / std::max<int>(1, rows.size()), known, int(failures.size()));
+    qInfo("grid %s: %d of %d pass (%.2f%%), %d known differences, %d unexpected", qPrintable(grid),
+          passed, int(rows.size()), 100.0 * passed / std::max<int>(1, rows.size()), known,
+          int(failures.size()));
     const int shown = qEnvironmentVariableIsSet("SHEETDRAIN_NUMFMT_ALL") ? failures.size() : 60;
     for (const QString &f : failures.mid(0, shown))
         qWarning("%s", qPrintable(f));
-    QVERIFY2(failures.isEmpty(), qPrintable(QString::number(failures.size())
-                                            + " unexpected differences (listed above)"));
+    QVERIFY2(
+        failures.isEmpty(),
+        qPrintable(QString::number(failures.size()) + " unexpected differences (listed above)"));
 }
 
 // The large date and time grids, streamed line by line: value, then one
@@ -469,20 +475,20 @@ void TestNumberFormat::runGzGrid(const QString &grid, const QString &path)
         }
     }
     gzclose(gz);
-    qInfo("grid %s: %d of %d pass (%.2f%%), %d known differences, %d unexpected",
-          qPrintable(grid), passed, total, 100.0 * passed / std::max(1, total), known,
-          int(failures.size()));
+    qInfo("grid %s: %d of %d pass (%.2f%%), %d known differences, %d unexpected", qPrintable(grid),
+          passed, total, 100.0 * passed / std::max(1, total), known, int(failures.size()));
     for (const QString &f : failures.mid(0, 60))
         qWarning("%s", qPrintable(f));
-    QVERIFY2(failures.isEmpty(), qPrintable(QString::number(failures.size())
-                                            + " unexpected differences (listed above)"));
+    QVERIFY2(
+        failures.isEmpty(),
+        qPrintable(QString::number(failures.size()) + " unexpected differences (listed above)"));
 }
 
 void TestNumberFormat::grid_data()
 {
     QTest::addColumn<QString>("grid");
-    for (const char *g : {"general", "implied", "oddities", "fraction", "comma", "exp",
-                          "valid", "date", "ssf-dates", "ssf-times"})
+    for (const char *g : { "general", "implied", "oddities", "fraction", "comma", "exp", "valid",
+                           "date", "ssf-dates", "ssf-times" })
         QTest::newRow(g) << QString(g);
 }
 
@@ -632,7 +638,7 @@ void TestNumberFormat::grid()
         for (const GridRow &row : rows) {
             const sd::NumberFormat &f = m_cache.get(row.format);
             std::string out;
-            for (double v : {1.5, -1.5, 0.0, 45000.25, 1e20})
+            for (double v : { 1.5, -1.5, 0.0, 45000.25, 1e20 })
                 f.appendNumber(v, false, out);
             f.appendText("text", out);
             if (QString::fromStdString(out).isValidUtf16())

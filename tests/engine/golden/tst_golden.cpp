@@ -31,7 +31,7 @@ const char *const kUtf8Expected[] = {
 
 struct Expected
 {
-    QString csvPath;      // relative to corpus/
+    QString csvPath; // relative to corpus/
     QString workbookPath; // relative to corpus/
     int sheetIndex = 0;
 };
@@ -80,7 +80,7 @@ QVector<Expected> readManifest(const QString &manifest)
         const auto m = csvName.match(path);
         if (!m.hasMatch())
             continue;
-        out.push_back({path, workbook, m.captured(1).toInt()});
+        out.push_back({ path, workbook, m.captured(1).toInt() });
     }
     return out;
 }
@@ -195,8 +195,8 @@ void TestGolden::corpus()
     for (auto it = byWorkbook.cbegin(); it != byWorkbook.cend(); ++it) {
         const QString workbook = it.key();
         sd::Error error;
-        auto book = sd::Workbook::open(QFile::encodeName(corpus + '/' + workbook).toStdString(),
-                                       &error);
+        auto book
+            = sd::Workbook::open(QFile::encodeName(corpus + '/' + workbook).toStdString(), &error);
         if (!book && error.code == sd::ErrorCode::Encrypted) {
             refused << workbook;
             continue;
@@ -206,8 +206,7 @@ void TestGolden::corpus()
             QSet<QString> seen;
             for (const Expected &e : it.value()) {
                 const QString names = corpus + '/' + QFileInfo(e.csvPath).path() + '/'
-                                      + QFileInfo(e.csvPath).completeBaseName().section('.', 0, -2)
-                                      + ".sheetnames";
+                    + QFileInfo(e.csvPath).completeBaseName().section('.', 0, -2) + ".sheetnames";
                 if (seen.contains(names) || !QFile::exists(names))
                     continue;
                 seen.insert(names);
@@ -224,9 +223,9 @@ void TestGolden::corpus()
                 if (want == got)
                     ++namesMatched;
                 else
-                    nameMismatches << QStringLiteral("%1: expected [%2] got [%3]")
-                                          .arg(names.mid(corpus.size() + 1), want.join('|'),
-                                               got.join('|'));
+                    nameMismatches
+                        << QStringLiteral("%1: expected [%2] got [%3]")
+                               .arg(names.mid(corpus.size() + 1), want.join('|'), got.join('|'));
             }
         }
         for (const Expected &e : it.value()) {
@@ -234,7 +233,8 @@ void TestGolden::corpus()
             o.csvPath = e.csvPath;
             o.format = formatOf(workbook);
             if (!book) {
-                o.detail = QStringLiteral("cannot open: %1").arg(QString::fromStdString(error.description()));
+                o.detail = QStringLiteral("cannot open: %1")
+                               .arg(QString::fromStdString(error.description()));
                 outcomes << o;
                 continue;
             }
@@ -248,7 +248,8 @@ void TestGolden::corpus()
             const QString target = out.filePath(QString::number(written++) + ".csv");
             const sd::Error we = sd::writeSheetCsv(*book, e.sheetIndex, target, utf8);
             if (we) {
-                o.detail = QStringLiteral("cannot write: %1").arg(QString::fromStdString(we.description()));
+                o.detail = QStringLiteral("cannot write: %1")
+                               .arg(QString::fromStdString(we.description()));
                 outcomes << o;
                 continue;
             }
@@ -308,18 +309,23 @@ void TestGolden::corpus()
                       .arg(compared[format])
                       .arg(matched[format])
                       .arg(100.0 * matched[format] / compared[format], 0, 'f', 1)
-              + QStringLiteral("; %1 more differ only by Excel for Mac's m/d/yy short date")
-                    .arg(shortDate[format]);
-    report << QStringLiteral("sheet names: %1 lists compared, %2 matched").arg(namesCompared).arg(namesMatched);
-    report << QStringLiteral("encrypted workbooks refused (nothing written): %1").arg(refused.size());
+                + QStringLiteral("; %1 more differ only by Excel for Mac's m/d/yy short date")
+                      .arg(shortDate[format]);
+    report << QStringLiteral("sheet names: %1 lists compared, %2 matched")
+                  .arg(namesCompared)
+                  .arg(namesMatched);
+    report
+        << QStringLiteral("encrypted workbooks refused (nothing written): %1").arg(refused.size());
     report << QString();
     for (const QString &format : compared.keys()) {
         report << QStringLiteral("Mismatches (%1):").arg(format);
         for (const Outcome &o : outcomes) {
             if (o.format == format && !o.matched)
-                report << QStringLiteral("  %1: %2%3%4").arg(o.csvPath, o.detail,
-                                                            o.shortDateOnly ? QStringLiteral(" (m/d/yy only)") : QString(),
-                                                          known.contains(o.csvPath) ? QString() : QStringLiteral("  [NEW]"));
+                report << QStringLiteral("  %1: %2%3%4")
+                              .arg(o.csvPath, o.detail,
+                                   o.shortDateOnly ? QStringLiteral(" (m/d/yy only)") : QString(),
+                                   known.contains(o.csvPath) ? QString()
+                                                             : QStringLiteral("  [NEW]"));
         }
     }
     if (!nameMismatches.isEmpty()) {
@@ -328,7 +334,8 @@ void TestGolden::corpus()
             report << "  " + m;
     }
     if (!fixed.isEmpty()) {
-        report << QStringLiteral("Listed as known mismatches but now matching (remove from the list):");
+        report << QStringLiteral(
+            "Listed as known mismatches but now matching (remove from the list):");
         for (const QString &f : fixed)
             report << "  " + f;
     }
@@ -355,10 +362,11 @@ void TestGolden::corpus()
         qInfo("rewrote %s", qPrintable(knownPath));
         return;
     }
-    QVERIFY2(regressions.isEmpty(),
-             qPrintable(QStringLiteral("%1 sheets no longer match (not in data/known_mismatches.txt):\n")
-                            .arg(regressions.size())
-                        + regressions.mid(0, 40).join('\n')));
+    QVERIFY2(
+        regressions.isEmpty(),
+        qPrintable(QStringLiteral("%1 sheets no longer match (not in data/known_mismatches.txt):\n")
+                       .arg(regressions.size())
+                   + regressions.mid(0, 40).join('\n')));
 }
 
 QTEST_GUILESS_MAIN(TestGolden)
