@@ -314,7 +314,7 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
     auto cell = sheet->cells.begin();
     const auto end = sheet->cells.end();
     for (uint32_t row = range.firstRow; row <= range.lastRow; ++row) {
-        uint32_t col = range.firstCol; // column of the next field to start
+        uint32_t col = range.firstCol; // column of the field being written
         for (; cell != end && cell->row == row; ++cell) {
             for (; col < cell->col; ++col)
                 buffer += ',';
