@@ -1308,8 +1308,7 @@ const char *builtinNumberFormat(int id)
         "0.00%",
         "0.00E+00",
         "# ?/?",
-        "# ?"
-        "?/??",
+        "# ?\?/??", // "\?" keeps "??/" from reading as a trigraph
         "m/d/yyyy",
         "d-mmm-yy",
         "d-mmm",
