@@ -200,9 +200,10 @@ private:
         if (!m_extents.empty())
             m_sheet.cells.insert(m_sheet.cells.begin(), m_extents.begin(), m_extents.end());
         m_extents.clear();
-        // Give back what the estimate reserved too much (many small sheets).
+        // Give back a reservation that the sheet used less than half of (a
+        // sheet of few, long records); a copy of a full one would cost more.
         std::vector<Cell> &cells = m_sheet.cells;
-        if (cells.capacity() > cells.size() + cells.size() / 2 + kReserveThreshold)
+        if (cells.capacity() > 2 * cells.size() + kReserveThreshold)
             cells.shrink_to_fit();
     }
 
