@@ -50,13 +50,6 @@ constexpr size_t kReserveLimit = size_t(1) << 22;
 // How far a sheet's start is scanned to tell dialog sheets from worksheets.
 constexpr int kKindScanRecords = 64;
 
-// Ids 0-163 that the application defines itself; a FORMAT record for one of
-// them does not change what the cell shows.
-bool isBuiltinFormatId(int id)
-{
-    return (id >= 0 && id <= 22) || (id >= 27 && id <= 58);
-}
-
 bool isBof(uint16_t id) { return id == kBof || id == kBof2 || id == kBof3 || id == kBof4; }
 
 Error damaged(const Record &r, const std::string &detail)
@@ -727,10 +720,11 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
                 m_book.xfs.push_back({uint16_t(idAt(x.format)), x.quotePrefix});
         }
     } else {
-        for (const RawFormat &f : m_formats) {
-            if (!isBuiltinFormatId(f.id))
-                m_book.numFmts[f.id] = decode(f.text);
-        }
+        // Every code goes to the table, built-in ids too: the renderer knows
+        // which of them the application takes from the file (the currency
+        // formats) and which it shows its own way.
+        for (const RawFormat &f : m_formats)
+            m_book.numFmts[f.id] = decode(f.text);
         for (const RawXf &x : m_xfs)
             m_book.xfs.push_back({x.format, x.quotePrefix});
     }

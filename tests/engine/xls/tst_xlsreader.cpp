@@ -369,6 +369,9 @@ void TestXlsReader::gbkBiff5()
     const QByteArray code = gbk->fromUnicode(QString::fromUtf8("0.00\"元\""));
     QByteArray globals = rec(0x0042, u16(936));
     globals += rec(0x041E, u16(164) + u8(code.size()) + code);
+    // A restated built-in (the currency format 5) reaches the table too.
+    const QByteArray yuan = gbk->fromUnicode(QString::fromUtf8("\"￥\"#,##0"));
+    globals += rec(0x041E, u16(5) + u8(yuan.size()) + yuan);
     for (int i = 0; i < 16; ++i)
         globals += rec(0x00E0, u16(0) + u16(i == 15 ? 164 : 0) + QByteArray(12, '\0'));
     const QByteArray body = rec(0x0204, rcx(0, 0) + u16(text.size()) + text) + rec(0x0203, rcx(1, 0, 15) + f64(3.5));
@@ -380,6 +383,7 @@ void TestXlsReader::gbkBiff5()
     QCOMPARE(describeSheet(*book, 0), QString::fromUtf8("A1=s:北京市 A2=n:3.5"));
     QCOMPARE(QString::fromStdString(book->numFmts.at(164)), QString::fromUtf8("0.00\"元\""));
     QCOMPARE(int(book->xf(15).numFmtId), 164);
+    QCOMPARE(QString::fromStdString(book->numFmts.at(5)), QString::fromUtf8("\"￥\"#,##0"));
 }
 
 // An Excel 2.1 worksheet: no compound file, 3-byte cell attributes that
