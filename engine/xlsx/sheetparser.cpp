@@ -205,8 +205,9 @@ namespace {
 class SheetParser
 {
 public:
-    SheetParser(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings, Sheet &out)
-        : m_xml(source, where), m_where(where), m_book(book), m_sharedStrings(sharedStrings), m_out(out)
+    SheetParser(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings, Sheet &out,
+                uint64_t sizeHint)
+        : m_xml(source, where, sizeHint), m_where(where), m_book(book), m_sharedStrings(sharedStrings), m_out(out)
     {
     }
 
@@ -480,9 +481,9 @@ Error SheetParser::run()
 } // namespace
 
 Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
-                    Sheet &out)
+                    Sheet &out, uint64_t sizeHint)
 {
-    SheetParser parser(source, where, book, sharedStrings, out);
+    SheetParser parser(source, where, book, sharedStrings, out, sizeHint);
     return parser.run();
 }
 

@@ -30,6 +30,6 @@ bool isoDateToSerial(std::string_view text, bool date1904, double &serial);
 // into out.cells (appended; merged areas widen the used range). sharedStrings is the number of shared strings at the front
 // of book.strings; inline and formula strings are appended to book.strings.
 Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
-                    Sheet &out);
+                    Sheet &out, uint64_t sizeHint = UINT64_MAX);
 
 } // namespace sd

@@ -132,7 +132,7 @@ public:
             if (!source)
                 return e;
         }
-        XmlReader xml(*source, where(entry.name));
+        XmlReader xml(*source, where(entry.name), entry.size);
         for (;;) {
             const XmlReader::Event ev = xml.next();
             if (ev == XmlReader::End)
@@ -222,7 +222,7 @@ public:
         // 25-40 bytes of XML), so the vector is not copied while it grows.
         // The size is already capped, and untouched capacity costs no memory.
         out.cells.reserve(out.cells.size() + size_t(entry->size / kXmlBytesPerCellEstimate));
-        Error e = parseSheetXml(*source, where(entry->name), book, sharedStrings, out);
+        Error e = parseSheetXml(*source, where(entry->name), book, sharedStrings, out, entry->size);
         if (e)
             out.cells.clear();
         return e;

@@ -2,6 +2,7 @@
 
 #include "xlsx/xlsxlimits.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sd {
@@ -9,6 +10,7 @@ namespace sd {
 namespace {
 
 constexpr size_t kInitialWindow = 256 * 1024;
+constexpr size_t kSmallestWindow = 4096;
 
 // Character classes for the tag scanner, one table lookup per byte.
 enum : uint8_t { kSpace = 1, kNameStop = 2 };
@@ -66,10 +68,11 @@ int hexValue(char c)
 
 } // namespace
 
-XmlReader::XmlReader(ByteSource &source, std::string where)
+XmlReader::XmlReader(ByteSource &source, std::string where, uint64_t sizeHint)
     : m_source(source), m_where(std::move(where))
 {
-    m_buffer.resize(kInitialWindow);
+    // One byte more than the part lets the first read see its end.
+    m_buffer.resize(size_t(std::clamp<uint64_t>(sizeHint + 1, kSmallestWindow, kInitialWindow)));
     m_attributes.reserve(16);
 }
 

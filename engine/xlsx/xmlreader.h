@@ -27,8 +27,9 @@ class XmlReader
 public:
     enum Event { StartElement, EndElement, Text, End };
 
-    // where names the part in error messages.
-    XmlReader(ByteSource &source, std::string where);
+    // where names the part in error messages; sizeHint (the part's size,
+    // when known) keeps the window of a small part small.
+    XmlReader(ByteSource &source, std::string where, uint64_t sizeHint = UINT64_MAX);
 
     // Advances to the next event. Returns End at the end of the document or
     // on error (then error() is set). An empty element <a/> gives

@@ -169,6 +169,9 @@ void TestXlsxSheet::cells_data()
         "A1=_ B1=_@1");
     row("markup characters inside attribute values", "<row r=\"1\"><c r=\"A1\" x=\"a>b/>\" y='\"'><v>1</v></c ></row >",
         "A1=n:1");
+    row("text longer than the window", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + std::string(300000, 'x')
+                                           + "</t></is></c></row>",
+        "A1=s:" + std::string(300000, 'x'));
     row("single-quoted attributes", "<row r='1'><c r='B1' t='b'><v>0</v></c></row>", "B1=b:0");
     row("non-numeric number keeps its text", "<row r=\"1\"><c r=\"A1\"><v>abc</v></c></row>", "A1=s:abc");
     QTest::newRow("merged area widens the range")
