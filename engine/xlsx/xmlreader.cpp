@@ -161,8 +161,10 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
         if (buf[m_begin] != '<') {
             // Cell values are short: one pass that also notes '&' and CR
             // beats three memchr calls.
-            size_t stop = m_begin;
-            bool amp = false, cr = false;
+            // A long text cut by the window's end resumes where the last
+            // scan stopped rather than starting over.
+            size_t stop = m_begin + m_textScanned;
+            bool amp = m_textHasAmp && m_textScanned, cr = m_textHasCr && m_textScanned;
             while (stop < m_end) {
                 const char c = buf[stop];
                 if (c == '<')
@@ -171,11 +173,14 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
                 cr |= c == '\r';
                 ++stop;
             }
-            if (stop == m_end && !m_eof)
-                return NeedMore;
-            m_text = std::string_view(buf + m_begin, stop - m_begin);
             m_textHasAmp = amp;
             m_textHasCr = cr;
+            if (stop == m_end && !m_eof) {
+                m_textScanned = stop - m_begin;
+                return NeedMore;
+            }
+            m_textScanned = 0;
+            m_text = std::string_view(buf + m_begin, stop - m_begin);
             m_begin = stop;
             event = Text;
             return Done;

@@ -91,6 +91,7 @@ private:
     std::string_view m_text;
     bool m_textHasAmp = false;
     bool m_textHasCr = false;
+    size_t m_textScanned = 0; // of a text token cut by the window's end
     Error m_error;
 };
 
