@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds SheetDrain with its tests and runs the whole
-# suite through CTest.
+# suite through CTest, then the readers' tests again under AddressSanitizer
+# and UndefinedBehaviorSanitizer (scripts/sanitize.sh; SHEETDRAIN_SKIP_SANITIZE=1
+# leaves that second pass out).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh" --test
 build="${BUILD_DIR:-$root/build-tests}"
 BUILD_DIR="$build" "$root/scripts/build.sh" -DSHEETDRAIN_TESTS=ON
-cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" "$@"
+(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" "$@")
+if [[ "${SHEETDRAIN_SKIP_SANITIZE:-}" != 1 ]]; then
+  "$root/scripts/sanitize.sh"
+fi
