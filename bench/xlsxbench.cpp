@@ -55,8 +55,9 @@ int main(int argc, char **argv)
                 zip.readAt(entry.dataOffset, in.data(), in.size());
                 libdeflate_decompressor *d = libdeflate_alloc_decompressor();
                 if (entry.method == 8
-                    && libdeflate_deflate_decompress(d, in.data(), in.size(), out.data(), out.size(), nullptr)
-                           != LIBDEFLATE_SUCCESS)
+                    && libdeflate_deflate_decompress(d, in.data(), in.size(), out.data(),
+                                                     out.size(), nullptr)
+                        != LIBDEFLATE_SUCCESS)
                     ++failures;
                 libdeflate_free_decompressor(d);
                 bytes += out.size();
@@ -71,7 +72,8 @@ int main(int argc, char **argv)
                 ++failures;
         }
     }
-    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double secs
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%-10s %8.3f s  %llu bytes  %llu cells  %d failures\n", mode.c_str(), secs,
                 (unsigned long long)bytes, (unsigned long long)cells, failures);
     return failures ? 1 : 0;

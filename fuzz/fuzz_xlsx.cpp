@@ -35,8 +35,8 @@ std::string storedZip(const std::vector<std::pair<std::string, std::string>> &pa
 {
     std::string out, dir;
     for (const auto &part : parts) {
-        const uint32_t crc = uint32_t(
-            crc32(0, reinterpret_cast<const Bytef *>(part.second.data()), uInt(part.second.size())));
+        const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(part.second.data()),
+                                            uInt(part.second.size())));
         const uint32_t offset = uint32_t(out.size());
         put32(out, 0x04034b50);
         put16(out, 20);
@@ -89,19 +89,25 @@ std::string packageFromParts(std::string_view input)
     }
     sections.resize(4);
     if (sections[3].empty())
-        sections[3] = "<workbook><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
+        sections[3] = "<workbook><sheets><sheet name=\"S\" sheetId=\"1\" "
+                      "r:id=\"rId1\"/></sheets></workbook>";
     const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
     return storedZip({
-        {"_rels/.rels", "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel
-                            + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-        {"xl/_rels/workbook.xml.rels",
-         "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel + "worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-             "<Relationship Id=\"rId2\" Type=\"" + rel + "sharedStrings\" Target=\"sharedStrings.xml\"/>"
-             "<Relationship Id=\"rId3\" Type=\"" + rel + "styles\" Target=\"styles.xml\"/></Relationships>"},
-        {"xl/worksheets/sheet1.xml", sections[0]},
-        {"xl/sharedStrings.xml", sections[1]},
-        {"xl/styles.xml", sections[2]},
-        {"xl/workbook.xml", sections[3]},
+        { "_rels/.rels",
+          "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel
+              + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>" },
+        { "xl/_rels/workbook.xml.rels",
+          "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel
+              + "worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+                "<Relationship Id=\"rId2\" Type=\""
+              + rel
+              + "sharedStrings\" Target=\"sharedStrings.xml\"/>"
+                "<Relationship Id=\"rId3\" Type=\""
+              + rel + "styles\" Target=\"styles.xml\"/></Relationships>" },
+        { "xl/worksheets/sheet1.xml", sections[0] },
+        { "xl/sharedStrings.xml", sections[1] },
+        { "xl/styles.xml", sections[2] },
+        { "xl/workbook.xml", sections[3] },
     });
 }
 

@@ -24,9 +24,13 @@ bool parseUint(std::string_view text, uint64_t &value)
 
 bool parseDouble(std::string_view text, double &value)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' || text.front() == '\r'))
+    while (!text.empty()
+           && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n'
+               || text.front() == '\r'))
         text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
+    while (!text.empty()
+           && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n'
+               || text.back() == '\r'))
         text.remove_suffix(1);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
@@ -63,9 +67,15 @@ bool readDigits(std::string_view &s, size_t count, unsigned &value)
 
 uint8_t errorCodeFromText(std::string_view text, bool &known)
 {
-    static const struct { const char *text; uint8_t code; } table[] = {
-        {"#NULL!", ErrNull}, {"#DIV/0!", ErrDiv0}, {"#VALUE!", ErrValue}, {"#REF!", ErrRef},
-        {"#NAME?", ErrName}, {"#NUM!", ErrNum},    {"#N/A", ErrNA},       {"#GETTING_DATA", ErrGettingData},
+    static const struct
+    {
+        const char *text;
+        uint8_t code;
+    } table[] = {
+        { "#NULL!", ErrNull },   { "#DIV/0!", ErrDiv0 },
+        { "#VALUE!", ErrValue }, { "#REF!", ErrRef },
+        { "#NAME?", ErrName },   { "#NUM!", ErrNum },
+        { "#N/A", ErrNA },       { "#GETTING_DATA", ErrGettingData },
     };
     for (const auto &entry : table) {
         if (text == entry.text) {
@@ -82,8 +92,8 @@ uint8_t errorCodeFromText(std::string_view text, bool &known)
 void addAreaCorners(std::string_view ref, std::vector<Cell> &out)
 {
     const size_t colon = ref.find(':');
-    const std::string_view parts[2] = {ref.substr(0, colon),
-                                       colon == std::string_view::npos ? ref : ref.substr(colon + 1)};
+    const std::string_view parts[2]
+        = { ref.substr(0, colon), colon == std::string_view::npos ? ref : ref.substr(colon + 1) };
     for (const std::string_view part : parts) {
         Cell cell;
         bool hasRow = false;
@@ -97,7 +107,8 @@ RefStatus parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool 
     size_t i = 0;
     uint32_t c = 0;
     bool outside = false;
-    while (i < ref.size() && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
+    while (i < ref.size()
+           && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
         if (c <= kMaxColumns)
             c = c * 26 + uint32_t((ref[i] | 0x20) - 'a' + 1);
         ++i;
@@ -176,7 +187,8 @@ bool isoDateToSerial(std::string_view s, bool date1904, double &serial)
         return false;
     }
     // A zone suffix is accepted and ignored: cells hold local wall time.
-    if (!s.empty() && (s == "Z" || s == "z" || ((s[0] == '+' || s[0] == '-') && s.size() == 6 && s[3] == ':')))
+    if (!s.empty()
+        && (s == "Z" || s == "z" || ((s[0] == '+' || s[0] == '-') && s.size() == 6 && s[3] == ':')))
         s = {};
     if (!s.empty())
         return false;
@@ -205,9 +217,13 @@ namespace {
 class SheetParser
 {
 public:
-    SheetParser(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings, Sheet &out,
-                uint64_t sizeHint)
-        : m_xml(source, where, sizeHint), m_where(where), m_book(book), m_sharedStrings(sharedStrings), m_out(out)
+    SheetParser(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
+                Sheet &out, uint64_t sizeHint)
+        : m_xml(source, where, sizeHint)
+        , m_where(where)
+        , m_book(book)
+        , m_sharedStrings(sharedStrings)
+        , m_out(out)
     {
     }
 
@@ -248,7 +264,8 @@ Error SheetParser::startRow(std::string_view r)
         if (!parseUint(r, n) || n == 0)
             return Error(ErrorCode::Corrupt, m_where, "bad row number \"" + std::string(r) + "\"");
         if (n > kMaxRows)
-            return Error(ErrorCode::TooLarge, m_where, "row " + std::to_string(n) + " beyond " + std::to_string(kMaxRows));
+            return Error(ErrorCode::TooLarge, m_where,
+                         "row " + std::to_string(n) + " beyond " + std::to_string(kMaxRows));
         m_row = int64_t(n) - 1;
     } else {
         ++m_row;
@@ -277,8 +294,9 @@ Error SheetParser::beginCell(std::string_view r, std::string_view s, std::string
         uint32_t refCol = 0, refRow = 0;
         const RefStatus status = parseCellRef(r, refCol, refRow, hasRow);
         if (status == RefStatus::OutsideGrid)
-            return rowError(ErrorCode::TooLarge, "cell " + std::string(r) + " outside the " + std::to_string(kMaxRows)
-                                                     + " x " + std::to_string(kMaxColumns) + " grid");
+            return rowError(ErrorCode::TooLarge,
+                            "cell " + std::string(r) + " outside the " + std::to_string(kMaxRows)
+                                + " x " + std::to_string(kMaxColumns) + " grid");
         if (status == RefStatus::Ok) {
             col = refCol;
             if (hasRow)
@@ -292,7 +310,8 @@ Error SheetParser::beginCell(std::string_view r, std::string_view s, std::string
         m_type = t == "str" ? 'f' : t == "inlineStr" ? 'i' : t[0];
     }
     if (col >= kMaxColumns)
-        return rowError(ErrorCode::TooLarge, "more than " + std::to_string(kMaxColumns) + " columns");
+        return rowError(ErrorCode::TooLarge,
+                        "more than " + std::to_string(kMaxColumns) + " columns");
     m_cell.col = col;
     m_cell.row = cellRow;
     m_lastCol = col;
@@ -427,7 +446,8 @@ Error SheetParser::run()
                         return e;
                 } else if (name == "c") {
                     inCell = true;
-                    if (Error e = beginCell(xml.attribute("r"), xml.attribute("s"), xml.attribute("t")))
+                    if (Error e
+                        = beginCell(xml.attribute("r"), xml.attribute("s"), xml.attribute("t")))
                         return e;
                 }
                 continue;
@@ -480,8 +500,8 @@ Error SheetParser::run()
 
 } // namespace
 
-Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
-                    Sheet &out, uint64_t sizeHint)
+Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book,
+                    size_t sharedStrings, Sheet &out, uint64_t sizeHint)
 {
     SheetParser parser(source, where, book, sharedStrings, out, sizeHint);
     return parser.run();

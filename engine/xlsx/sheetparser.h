@@ -27,9 +27,10 @@ void addAreaCorners(std::string_view ref, std::vector<Cell> &out);
 bool isoDateToSerial(std::string_view text, bool date1904, double &serial);
 
 // Parses the XML of a worksheet (also macro and dialog sheets) from source
-// into out.cells (appended; merged areas widen the used range). sharedStrings is the number of shared strings at the front
-// of book.strings; inline and formula strings are appended to book.strings.
-Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
-                    Sheet &out, uint64_t sizeHint = UINT64_MAX);
+// into out.cells (appended; merged areas widen the used range). sharedStrings is the number of
+// shared strings at the front of book.strings; inline and formula strings are appended to
+// book.strings.
+Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book,
+                    size_t sharedStrings, Sheet &out, uint64_t sizeHint = UINT64_MAX);
 
 } // namespace sd

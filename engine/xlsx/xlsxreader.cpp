@@ -19,7 +19,7 @@ namespace {
 bool typeIs(std::string_view type, std::string_view last)
 {
     return type.size() > last.size() && type.substr(type.size() - last.size()) == last
-           && type[type.size() - last.size() - 1] == '/';
+        && type[type.size() - last.size() - 1] == '/';
 }
 
 std::string attrText(std::string_view raw)
@@ -41,7 +41,10 @@ uint32_t attrUint(std::string_view raw, uint32_t fallback = 0)
     return uint32_t(std::min<uint64_t>(v, UINT32_MAX));
 }
 
-bool attrBool(std::string_view raw) { return raw == "1" || raw == "true" || raw == "on"; }
+bool attrBool(std::string_view raw)
+{
+    return raw == "1" || raw == "true" || raw == "on";
+}
 
 std::string dirOf(const std::string &part)
 {
@@ -89,7 +92,10 @@ std::string percentDecoded(const std::string &s)
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         auto hex = [](char c) {
-            return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            return c >= '0' && c <= '9' ? c - '0'
+                : c >= 'a' && c <= 'f'  ? c - 'a' + 10
+                : c >= 'A' && c <= 'F'  ? c - 'A' + 10
+                                        : -1;
         };
         if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
             out += char(hex(s[i + 1]) * 16 + hex(s[i + 2]));
@@ -118,7 +124,8 @@ public:
 
     // Runs fn over the events of a part. Small parts are inflated whole;
     // large ones stream.
-    Error parsePart(const ZipEntry &entry, const std::function<bool(XmlReader &, XmlReader::Event)> &fn)
+    Error parsePart(const ZipEntry &entry,
+                    const std::function<bool(XmlReader &, XmlReader::Event)> &fn)
     {
         std::string whole;
         std::unique_ptr<ByteSource> source;
@@ -143,7 +150,8 @@ public:
         return xml.error();
     }
 
-    Error readRelationships(const std::string &sourcePart, std::map<std::string, Relationship> &rels,
+    Error readRelationships(const std::string &sourcePart,
+                            std::map<std::string, Relationship> &rels,
                             std::vector<Relationship> *ordered = nullptr)
     {
         const std::string dir = dirOf(sourcePart);
@@ -187,14 +195,16 @@ public:
         const ZipEntry *entry = zip.find(part);
         if (!entry)
             return Error(ErrorCode::Corrupt, zip.label(),
-                         "part of sheet \"" + book.sheets[size_t(sheetIndex)].name + "\" missing: " + part);
+                         "part of sheet \"" + book.sheets[size_t(sheetIndex)].name
+                             + "\" missing: " + part);
         // Commented cells belong to the used range even when empty; they go
         // first so that the sheet's own record of a cell wins.
         std::map<std::string, Relationship> rels;
         if (Error e = readRelationships(entry->name, rels))
             return e;
         for (const auto &r : rels) {
-            const ZipEntry *comments = typeIs(r.second.type, "comments") ? zip.find(r.second.target) : nullptr;
+            const ZipEntry *comments
+                = typeIs(r.second.type, "comments") ? zip.find(r.second.target) : nullptr;
             if (!comments)
                 continue;
             Error e = parsePart(*comments, [&](XmlReader &xml, XmlReader::Event ev) {
@@ -267,8 +277,8 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
     if (const ZipEntry *ct = zip.find("[Content_Types].xml")) {
         err = pkg->parsePart(*ct, [&](XmlReader &xml, XmlReader::Event ev) {
             if (ev == XmlReader::StartElement && xml.name() == "Override")
-                overrides[ZipArchive::normalizedName(attrText(xml.attribute("PartName")))] =
-                    attrText(xml.attribute("ContentType"));
+                overrides[ZipArchive::normalizedName(attrText(xml.attribute("PartName")))]
+                    = attrText(xml.attribute("ContentType"));
             return true;
         });
         if (err)
@@ -297,7 +307,7 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
             }
         }
     }
-    for (const char *guess : {"xl/workbook.xml", "workbook.xml"}) {
+    for (const char *guess : { "xl/workbook.xml", "workbook.xml" }) {
         if (workbookPart.empty() && zip.find(guess))
             workbookPart = guess;
     }
@@ -330,8 +340,8 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
             info.name = attrText(xml.attribute("name"));
             const std::string_view state = xml.attribute("state");
             info.state = state == "hidden" ? SheetState::Hidden
-                         : state == "veryHidden" ? SheetState::VeryHidden
-                                                 : SheetState::Visible;
+                : state == "veryHidden"    ? SheetState::VeryHidden
+                                           : SheetState::Visible;
             book->sheets.push_back(std::move(info));
             sheetRelIds.push_back(attrText(xml.attribute("id")));
         }
@@ -340,7 +350,8 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
     if (err)
         return nullptr;
     if (!isWorkbook) {
-        err = Error(ErrorCode::NotAWorkbook, pkg->where(workbookPart), "the main part is not a workbook");
+        err = Error(ErrorCode::NotAWorkbook, pkg->where(workbookPart),
+                    "the main part is not a workbook");
         return nullptr;
     }
     for (size_t i = 0; i < book->sheets.size(); ++i) {
@@ -382,7 +393,8 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
                     book->numFmts[int(id)] = attrText(xml.attribute("formatCode"));
             } else if (xml.depth() == 3 && section == 2 && name == "xf") {
                 Xf xf;
-                xf.numFmtId = uint16_t(std::min<uint32_t>(attrUint(xml.attribute("numFmtId")), 0xFFFF));
+                xf.numFmtId
+                    = uint16_t(std::min<uint32_t>(attrUint(xml.attribute("numFmtId")), 0xFFFF));
                 xf.quotePrefix = attrBool(xml.attribute("quotePrefix"));
                 book->xfs.push_back(xf);
             }
@@ -427,7 +439,8 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
                     decodeOoxmlEscapes(text);
                     if (book->strings.size() >= kMaxSharedStrings) {
                         stringsError = Error(ErrorCode::TooLarge, pkg->where(sst->name),
-                                    "more than " + std::to_string(kMaxSharedStrings) + " shared strings");
+                                             "more than " + std::to_string(kMaxSharedStrings)
+                                                 + " shared strings");
                         return false;
                     }
                     book->strings.push_back(text);

@@ -19,16 +19,22 @@ struct CharClasses
     uint8_t table[256] = {};
     constexpr CharClasses()
     {
-        for (unsigned char c : {' ', '\t', '\n', '\r'})
+        for (unsigned char c : { ' ', '\t', '\n', '\r' })
             table[c] = kSpace | kNameStop;
-        for (unsigned char c : {'/', '>', '='})
+        for (unsigned char c : { '/', '>', '=' })
             table[c] = kNameStop;
     }
 };
 constexpr CharClasses kClasses;
 
-inline bool isSpace(char c) { return kClasses.table[uint8_t(c)] & kSpace; }
-inline bool isNameStop(char c) { return kClasses.table[uint8_t(c)] & kNameStop; }
+inline bool isSpace(char c)
+{
+    return kClasses.table[uint8_t(c)] & kSpace;
+}
+inline bool isNameStop(char c)
+{
+    return kClasses.table[uint8_t(c)] & kNameStop;
+}
 
 inline std::string_view localName(std::string_view qname)
 {
@@ -69,7 +75,8 @@ int hexValue(char c)
 } // namespace
 
 XmlReader::XmlReader(ByteSource &source, std::string where, uint64_t sizeHint)
-    : m_source(source), m_where(std::move(where))
+    : m_source(source)
+    , m_where(std::move(where))
 {
     // One byte more than the part lets the first read see its end.
     m_buffer.resize(size_t(std::clamp<uint64_t>(sizeHint + 1, kSmallestWindow, kInitialWindow)));
@@ -103,7 +110,8 @@ bool XmlReader::refill()
     }
     if (m_end == m_buffer.size()) {
         if (m_buffer.size() >= kMaxXmlToken) {
-            fail(ErrorCode::TooLarge, "XML token longer than " + std::to_string(kMaxXmlToken) + " bytes");
+            fail(ErrorCode::TooLarge,
+                 "XML token longer than " + std::to_string(kMaxXmlToken) + " bytes");
             return false;
         }
         m_buffer.resize(m_buffer.size() * 2);
@@ -241,7 +249,8 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
             while (gt < stop && *gt != '>')
                 ++gt;
             if (gt == stop)
-                return m_eof ? (fail(ErrorCode::Corrupt, "unterminated end tag"), Failed) : NeedMore;
+                return m_eof ? (fail(ErrorCode::Corrupt, "unterminated end tag"), Failed)
+                             : NeedMore;
             size_t nameEnd = size_t(gt - buf);
             while (nameEnd > m_begin + 2 && isSpace(buf[nameEnd - 1]))
                 --nameEnd;
@@ -332,12 +341,13 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
         // local part ("r" in xmlns:r) must not shadow a real attribute.
         if (attrName.substr(0, 5) == "xmlns" && (attrName.size() == 5 || attrName[5] == ':'))
             continue;
-        m_attributes.push_back({localName(attrName), value});
+        m_attributes.push_back({ localName(attrName), value });
     }
     m_name = localName(qname);
     m_begin = p;
     if (++m_depth > kMaxXmlDepth) {
-        fail(ErrorCode::TooLarge, "XML nested deeper than " + std::to_string(kMaxXmlDepth) + " levels");
+        fail(ErrorCode::TooLarge,
+             "XML nested deeper than " + std::to_string(kMaxXmlDepth) + " levels");
         return Failed;
     }
     event = StartElement;
@@ -473,7 +483,8 @@ bool XmlReader::decode(std::string_view raw, std::string &out)
             if (first >= ref.size())
                 return false;
             for (size_t k = first; k < ref.size(); ++k) {
-                const int digit = hex ? hexValue(ref[k]) : (ref[k] >= '0' && ref[k] <= '9' ? ref[k] - '0' : -1);
+                const int digit
+                    = hex ? hexValue(ref[k]) : (ref[k] >= '0' && ref[k] <= '9' ? ref[k] - '0' : -1);
                 if (digit < 0)
                     return false;
                 cp = cp * (hex ? 16 : 10) + uint32_t(digit);

@@ -18,7 +18,7 @@ namespace sd {
 
 struct XmlAttribute
 {
-    std::string_view name;  // local name
+    std::string_view name; // local name
     std::string_view value; // raw: entities not yet decoded
 };
 
@@ -56,7 +56,7 @@ public:
     struct FastCell
     {
         std::string_view r, s, t; // attribute values (raw; empty when absent)
-        std::string_view v;       // text of <v>
+        std::string_view v; // text of <v>
         bool hasV = false;
     };
     // Consumes one such element if it is next and lies wholly in the window;
@@ -80,7 +80,7 @@ private:
     std::string m_where;
     std::string m_buffer;
     size_t m_begin = 0; // first unconsumed byte
-    size_t m_end = 0;   // end of valid data
+    size_t m_end = 0; // end of valid data
     bool m_eof = false;
     bool m_pendingEnd = false;
     int m_depth = 0;

@@ -10,12 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sd {
@@ -47,9 +47,18 @@ constexpr uint16_t kMethodDeflated = 8;
 // Compressed bytes read per refill of a streaming inflater.
 constexpr size_t kInputChunk = 64 * 1024;
 
-uint16_t le16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t le32(const unsigned char *p) { return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16; }
-uint64_t le64(const unsigned char *p) { return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32; }
+uint16_t le16(const unsigned char *p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+uint32_t le32(const unsigned char *p)
+{
+    return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16;
+}
+uint64_t le64(const unsigned char *p)
+{
+    return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32;
+}
 
 uint32_t crcUpdate(uint32_t crc, const char *data, size_t size)
 {
@@ -97,7 +106,9 @@ Error checkDeclared(const ZipArchive &zip, const ZipEntry &entry)
 class EntryStream final : public ByteSource
 {
 public:
-    EntryStream(ZipArchive &zip, const ZipEntry &entry) : m_zip(zip), m_entry(entry)
+    EntryStream(ZipArchive &zip, const ZipEntry &entry)
+        : m_zip(zip)
+        , m_entry(entry)
     {
         std::memset(&m_z, 0, sizeof m_z);
     }
@@ -111,7 +122,8 @@ public:
     {
         if (m_entry.method == kMethodDeflated) {
             if (inflateInit2(&m_z, -MAX_WBITS) != Z_OK)
-                return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry), "zlib initialisation failed");
+                return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry),
+                             "zlib initialisation failed");
             m_zInit = true;
         }
         return {};
@@ -134,10 +146,12 @@ public:
             m_z.avail_out = uInt(std::min<size_t>(cap, 1u << 30));
             while (m_z.avail_out > 0) {
                 if (m_z.avail_in == 0 && m_inPos < m_entry.compressedSize) {
-                    const size_t n = size_t(std::min<uint64_t>(kInputChunk, m_entry.compressedSize - m_inPos));
+                    const size_t n
+                        = size_t(std::min<uint64_t>(kInputChunk, m_entry.compressedSize - m_inPos));
                     const char *mem = m_zip.memoryData();
                     if (mem) {
-                        m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(mem + m_entry.dataOffset + m_inPos));
+                        m_z.next_in = reinterpret_cast<Bytef *>(
+                            const_cast<char *>(mem + m_entry.dataOffset + m_inPos));
                     } else {
                         m_input.resize(kInputChunk);
                         if (!readInput(m_input.data(), n))
@@ -157,22 +171,26 @@ public:
                     return truncated();
                 if (rc != Z_OK && !(rc == Z_BUF_ERROR && before != m_z.avail_out))
                     return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry),
-                                 std::string("bad deflate data") + (m_z.msg ? std::string(": ") + m_z.msg : std::string()));
+                                 std::string("bad deflate data")
+                                     + (m_z.msg ? std::string(": ") + m_z.msg : std::string()));
             }
             produced = size_t(reinterpret_cast<char *>(m_z.next_out) - dst);
         }
         m_outPos += produced;
         if (m_outPos > m_entry.size)
-            return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry), "part longer than its recorded size");
+            return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry),
+                         "part longer than its recorded size");
         if (Error e = m_zip.account(produced, m_entry))
             return e;
         m_crc = crcUpdate(m_crc, dst, produced);
         *got = produced;
-        const bool finished = m_entry.method == kMethodStored ? m_inPos == m_entry.compressedSize : m_streamEnd;
+        const bool finished
+            = m_entry.method == kMethodStored ? m_inPos == m_entry.compressedSize : m_streamEnd;
         if (finished) {
             m_done = true;
             if (m_outPos != m_entry.size)
-                return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry), "part shorter than its recorded size");
+                return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry),
+                             "part shorter than its recorded size");
             if (kCheckCrc && m_crc != m_entry.crc)
                 return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry), "CRC mismatch");
         }
@@ -180,8 +198,14 @@ public:
     }
 
 private:
-    bool readInput(char *dst, size_t n) { return m_zip.readAt(m_entry.dataOffset + m_inPos, dst, n); }
-    Error truncated() const { return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry), "truncated part data"); }
+    bool readInput(char *dst, size_t n)
+    {
+        return m_zip.readAt(m_entry.dataOffset + m_inPos, dst, n);
+    }
+    Error truncated() const
+    {
+        return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry), "truncated part data");
+    }
 
     ZipArchive &m_zip;
     const ZipEntry &m_entry;
@@ -221,7 +245,7 @@ struct ReadAheadSource::State
     std::string current;
     size_t currentPos = 0;
     bool finished = false; // producer reached the end or an error
-    bool stop = false;     // consumer gone
+    bool stop = false; // consumer gone
     Error error;
     std::thread worker;
 
@@ -245,7 +269,8 @@ struct ReadAheadSource::State
             bool end = false;
             while (filled < block.size()) {
                 size_t got = 0;
-                if ((e = inner->read(block.data() + filled, block.size() - filled, &got)) || got == 0) {
+                if ((e = inner->read(block.data() + filled, block.size() - filled, &got))
+                    || got == 0) {
                     end = true;
                     break;
                 }
@@ -266,7 +291,8 @@ struct ReadAheadSource::State
     }
 };
 
-ReadAheadSource::ReadAheadSource(std::unique_ptr<ByteSource> inner) : m_state(std::make_unique<State>())
+ReadAheadSource::ReadAheadSource(std::unique_ptr<ByteSource> inner)
+    : m_state(std::make_unique<State>())
 {
     m_state->inner = std::move(inner);
     m_state->worker = std::thread([s = m_state.get()] { s->produce(); });
@@ -399,13 +425,15 @@ Error ZipArchive::readDirectory()
     const auto *t = reinterpret_cast<const unsigned char *>(tail.data());
     long eocd = -1;
     for (long i = long(tailSize - kEndOfDirSize); i >= 0; --i) {
-        if (le32(t + i) == kEndOfDirSig && size_t(i) + kEndOfDirSize + le16(t + i + 20) <= tailSize) {
+        if (le32(t + i) == kEndOfDirSig
+            && size_t(i) + kEndOfDirSize + le16(t + i + 20) <= tailSize) {
             eocd = i;
             break;
         }
     }
     if (eocd < 0)
-        return Error(ErrorCode::NotAWorkbook, m_label, "no zip directory (not a zip package, or truncated)");
+        return Error(ErrorCode::NotAWorkbook, m_label,
+                     "no zip directory (not a zip package, or truncated)");
     const uint64_t eocdPos = m_size - tailSize + uint64_t(eocd);
     const unsigned char *e = t + eocd;
     uint64_t entryCount = le16(e + 10);
@@ -430,7 +458,8 @@ Error ZipArchive::readDirectory()
     if (dirOffset > dirLimit || dirSize > dirLimit - dirOffset)
         return corrupt("zip directory lies outside the file (truncated?)");
     if (entryCount > kMaxZipEntries)
-        return Error(ErrorCode::TooLarge, m_label, "more than " + std::to_string(kMaxZipEntries) + " zip entries");
+        return Error(ErrorCode::TooLarge, m_label,
+                     "more than " + std::to_string(kMaxZipEntries) + " zip entries");
 
     std::string dir(size_t(dirSize), '\0');
     if (!readAt(dirOffset, dir.data(), dir.size()))
@@ -479,7 +508,8 @@ Error ZipArchive::readDirectory()
         }
         pos += kCentralHeaderSize + nameLen + extraLen + commentLen;
         if (m_entries.size() >= kMaxZipEntries)
-            return Error(ErrorCode::TooLarge, m_label, "more than " + std::to_string(kMaxZipEntries) + " zip entries");
+            return Error(ErrorCode::TooLarge, m_label,
+                         "more than " + std::to_string(kMaxZipEntries) + " zip entries");
         m_entries.push_back(std::move(entry));
     }
     if (m_entries.empty())
@@ -489,7 +519,8 @@ Error ZipArchive::readDirectory()
     // of its neighbours and of the directory.
     for (ZipEntry &entry : m_entries) {
         unsigned char lh[kLocalHeaderSize];
-        if (entry.localOffset > dirOffset || !readAt(entry.localOffset, lh, sizeof lh) || le32(lh) != kLocalHeaderSig)
+        if (entry.localOffset > dirOffset || !readAt(entry.localOffset, lh, sizeof lh)
+            || le32(lh) != kLocalHeaderSig)
             return corrupt("bad local header for " + entry.name);
         entry.dataOffset = entry.localOffset + kLocalHeaderSize + le16(lh + 26) + le16(lh + 28);
         if (entry.dataOffset > dirOffset || entry.compressedSize > dirOffset - entry.dataOffset)
@@ -503,7 +534,8 @@ Error ZipArchive::readDirectory()
               [](const ZipEntry *a, const ZipEntry *b) { return a->localOffset < b->localOffset; });
     for (size_t i = 1; i < order.size(); ++i) {
         if (order[i - 1]->dataOffset + order[i - 1]->compressedSize > order[i]->localOffset)
-            return corrupt("overlapping zip entries: " + order[i - 1]->name + " and " + order[i]->name);
+            return corrupt("overlapping zip entries: " + order[i - 1]->name + " and "
+                           + order[i]->name);
     }
     for (size_t i = 0; i < m_entries.size(); ++i) {
         if (!m_byName.emplace(normalizedName(m_entries[i].name), i).second)
@@ -523,7 +555,8 @@ Error ZipArchive::account(uint64_t bytes, const ZipEntry &entry)
     m_inflated += bytes;
     if (m_inflated > kMaxWorkbookInflated)
         return Error(ErrorCode::TooLarge, partWhere(*this, entry),
-                     "workbook inflates to more than " + std::to_string(kMaxWorkbookInflated) + " bytes");
+                     "workbook inflates to more than " + std::to_string(kMaxWorkbookInflated)
+                         + " bytes");
     return {};
 }
 
@@ -560,13 +593,15 @@ Error ZipArchive::extract(const ZipEntry &entry, std::string &out)
         libdeflate_decompressor *dec = libdeflate_alloc_decompressor();
         if (!dec)
             return Error(ErrorCode::TooLarge, partWhere(*this, entry), "out of memory");
-        const libdeflate_result rc = libdeflate_deflate_decompress(dec, in, size_t(entry.compressedSize),
-                                                                   out.data(), out.size(), nullptr);
+        const libdeflate_result rc = libdeflate_deflate_decompress(
+            dec, in, size_t(entry.compressedSize), out.data(), out.size(), nullptr);
         libdeflate_free_decompressor(dec);
         if (rc == LIBDEFLATE_SHORT_OUTPUT)
-            return Error(ErrorCode::Corrupt, partWhere(*this, entry), "part shorter than its recorded size");
+            return Error(ErrorCode::Corrupt, partWhere(*this, entry),
+                         "part shorter than its recorded size");
         if (rc == LIBDEFLATE_INSUFFICIENT_SPACE)
-            return Error(ErrorCode::Corrupt, partWhere(*this, entry), "part longer than its recorded size");
+            return Error(ErrorCode::Corrupt, partWhere(*this, entry),
+                         "part longer than its recorded size");
         if (rc != LIBDEFLATE_SUCCESS)
             return Error(ErrorCode::Corrupt, partWhere(*this, entry), "bad deflate data");
         if (Error e = account(out.size(), entry))

@@ -29,7 +29,11 @@ public:
 class MemorySource final : public ByteSource
 {
 public:
-    MemorySource(const char *data, size_t size) : m_data(data), m_size(size) {}
+    MemorySource(const char *data, size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
     Error read(char *dst, size_t cap, size_t *got) override;
 
 private:
@@ -55,13 +59,13 @@ private:
 
 struct ZipEntry
 {
-    std::string name;          // as stored (backslashes turned into slashes)
-    uint64_t localOffset = 0;  // local file header
-    uint64_t dataOffset = 0;   // first byte of the (compressed) data
+    std::string name; // as stored (backslashes turned into slashes)
+    uint64_t localOffset = 0; // local file header
+    uint64_t dataOffset = 0; // first byte of the (compressed) data
     uint64_t compressedSize = 0;
-    uint64_t size = 0;         // inflated size from the central directory
+    uint64_t size = 0; // inflated size from the central directory
     uint32_t crc = 0;
-    uint16_t method = 0;       // 0 stored, 8 deflated
+    uint16_t method = 0; // 0 stored, 8 deflated
     uint16_t flags = 0;
 };
 

@@ -47,7 +47,7 @@ void TestXlsxCorpus::sweep()
         QSKIP("shared corpus not available");
     int files = 0, opened = 0, sheets = 0, cells = 0, refused = 0;
     QStringList unexpected;
-    QDirIterator it(root, {QStringLiteral("*.xlsx"), QStringLiteral("*.xlsm")}, QDir::Files,
+    QDirIterator it(root, { QStringLiteral("*.xlsx"), QStringLiteral("*.xlsm") }, QDir::Files,
                     QDirIterator::Subdirectories);
     QStringList paths;
     while (it.hasNext())
@@ -85,8 +85,8 @@ void TestXlsxCorpus::sweep()
         else if (!expectFailure)
             unexpected << rel + QStringLiteral(": ") + failure;
     }
-    std::printf("xlsx corpus: %d files, %d opened (%d sheets, %d cells), %d refused\n", files, opened, sheets,
-                cells, refused);
+    std::printf("xlsx corpus: %d files, %d opened (%d sheets, %d cells), %d refused\n", files,
+                opened, sheets, cells, refused);
     QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(QLatin1Char('\n'))));
     QVERIFY(files > 0);
 }

@@ -21,10 +21,13 @@ namespace {
 class ChunkedSource final : public ByteSource
 {
 public:
-    explicit ChunkedSource(const std::string &data) : m_data(data) {}
+    explicit ChunkedSource(const std::string &data)
+        : m_data(data)
+    {
+    }
     Error read(char *dst, size_t cap, size_t *got) override
     {
-        const size_t n = std::min({cap, m_data.size() - m_pos, m_step});
+        const size_t n = std::min({ cap, m_data.size() - m_pos, m_step });
         std::memcpy(dst, m_data.data() + m_pos, n);
         m_pos += n;
         m_step = m_step % 5 + 1;
@@ -54,16 +57,24 @@ std::string dump(const Workbook &book, const Sheet &sheet)
             out += ' ';
         out += colName(c.col) + std::to_string(c.row + 1) + '=';
         switch (c.type) {
-        case CellType::Blank: out += '_'; break;
+        case CellType::Blank:
+            out += '_';
+            break;
         case CellType::Number: {
             char buf[32];
             std::snprintf(buf, sizeof buf, "n:%.15g", c.number);
             out += buf;
             break;
         }
-        case CellType::Text: out += "s:" + (c.text < book.strings.size() ? book.strings[c.text] : "?"); break;
-        case CellType::Bool: out += c.number ? "b:1" : "b:0"; break;
-        case CellType::Error: out += std::string("e:") + cellErrorText(uint8_t(c.number)); break;
+        case CellType::Text:
+            out += "s:" + (c.text < book.strings.size() ? book.strings[c.text] : "?");
+            break;
+        case CellType::Bool:
+            out += c.number ? "b:1" : "b:0";
+            break;
+        case CellType::Error:
+            out += std::string("e:") + cellErrorText(uint8_t(c.number));
+            break;
         }
         if (c.xf)
             out += '@' + std::to_string(c.xf);
@@ -88,8 +99,9 @@ Error parseBothWays(const std::string &xml, Workbook &book, std::string &cells)
         book.strings.resize(shared);
     }
     if (errors[0].code != errors[1].code || dumps[0] != dumps[1])
-        return Error(ErrorCode::Corrupt, "test", "whole and chunked parses differ: " + errors[0].description() + " "
-                                                      + dumps[0] + " / " + errors[1].description() + " " + dumps[1]);
+        return Error(ErrorCode::Corrupt, "test",
+                     "whole and chunked parses differ: " + errors[0].description() + " " + dumps[0]
+                         + " / " + errors[1].description() + " " + dumps[1]);
     cells = dumps[0];
     return errors[0];
 }
@@ -127,64 +139,87 @@ void TestXlsxSheet::cells_data()
     auto row = [](const char *name, const std::string &data, const std::string &expected) {
         QTest::newRow(name) << sdtest::sheetXml(data) << expected;
     };
-    row("types", "<row r=\"1\"><c r=\"A1\"><v>1.5</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
-                 "<c r=\"C1\" t=\"b\"><v>1</v></c><c r=\"D1\" t=\"e\"><v>#DIV/0!</v></c>"
-                 "<c r=\"E1\" t=\"str\"><f>A1</f><v>x</v></c><c r=\"F1\" t=\"inlineStr\"><is><t>in</t></is></c>"
-                 "<c r=\"G1\" t=\"n\"><v>-2E-3</v></c></row>",
+    row("types",
+        "<row r=\"1\"><c r=\"A1\"><v>1.5</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
+        "<c r=\"C1\" t=\"b\"><v>1</v></c><c r=\"D1\" t=\"e\"><v>#DIV/0!</v></c>"
+        "<c r=\"E1\" t=\"str\"><f>A1</f><v>x</v></c><c r=\"F1\" "
+        "t=\"inlineStr\"><is><t>in</t></is></c>"
+        "<c r=\"G1\" t=\"n\"><v>-2E-3</v></c></row>",
         "A1=n:1.5 B1=s:two C1=b:1 D1=e:#DIV/0! E1=s:x F1=s:in G1=n:-0.002");
-    row("no r attributes", "<row><c><v>1</v></c><c><v>2</v></c></row><row><c/><c s=\"2\"/><c><v>3</v></c></row>",
+    row("no r attributes",
+        "<row><c><v>1</v></c><c><v>2</v></c></row><row><c/><c s=\"2\"/><c><v>3</v></c></row>",
         "A1=n:1 B1=n:2 B2=_@2 C2=n:3");
-    row("mixed r", "<row r=\"3\"><c r=\"C3\"><v>1</v></c><c><v>2</v></c></row><row><c><v>3</v></c></row>",
+    row("mixed r",
+        "<row r=\"3\"><c r=\"C3\"><v>1</v></c><c><v>2</v></c></row><row><c><v>3</v></c></row>",
         "C3=n:1 D3=n:2 A4=n:3");
-    row("not A1-style r is ignored", "<row r=\"2\"><c r=\"0\"><v>1</v></c><c r=\"1\"><v>2</v></c></row>",
-        "A2=n:1 B2=n:2");
-    row("style only and empty", "<row r=\"1\"><c r=\"A1\"/><c r=\"B1\" s=\"0\"/><c r=\"C1\" s=\"3\"/>"
-                                "<c r=\"D1\" s=\"\"><v>4</v></c></row>",
+    row("not A1-style r is ignored",
+        "<row r=\"2\"><c r=\"0\"><v>1</v></c><c r=\"1\"><v>2</v></c></row>", "A2=n:1 B2=n:2");
+    row("style only and empty",
+        "<row r=\"1\"><c r=\"A1\"/><c r=\"B1\" s=\"0\"/><c r=\"C1\" s=\"3\"/>"
+        "<c r=\"D1\" s=\"\"><v>4</v></c></row>",
         "C1=_@3 D1=n:4");
     row("formula without cached value", "<row r=\"1\"><c r=\"A1\"><f>1/0</f></c></row>", "A1=_");
-    row("entities and char refs", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a&amp;b&lt;&#x4E2D;&#65;</t></is></c>"
-                                  "<c r=\"B1\" t=\"str\"><v>&quot;q&apos;</v></c></row>",
-        "A1=s:a&b<\xE4\xB8\xAD" "A B1=s:\"q'");
-    row("CDATA and comments", "<row r=\"1\"><!-- note --><c r=\"A1\" t=\"inlineStr\"><is><t><![CDATA[<x>&]]></t></is></c>"
-                              "<?pi stuff?></row>",
+    row("entities and char refs",
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a&amp;b&lt;&#x4E2D;&#65;</t></is></c>"
+        "<c r=\"B1\" t=\"str\"><v>&quot;q&apos;</v></c></row>",
+        "A1=s:a&b<\xE4\xB8\xAD"
+        "A B1=s:\"q'");
+    row("CDATA and comments",
+        "<row r=\"1\"><!-- note --><c r=\"A1\" t=\"inlineStr\"><is><t><![CDATA[<x>&]]></t></is></c>"
+        "<?pi stuff?></row>",
         "A1=s:<x>&");
-    row("whitespace kept", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t xml:space=\"preserve\">  a  </t></is></c>"
-                           "<c r=\"B1\" t=\"inlineStr\"><is><t> b </t></is></c></row>",
+    row("whitespace kept",
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t xml:space=\"preserve\">  a  </t></is></c>"
+        "<c r=\"B1\" t=\"inlineStr\"><is><t> b </t></is></c></row>",
         "A1=s:  a   B1=s: b ");
-    row("inline rich text and phonetics", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><r><t>ab</t></r><r><t>c</t></r>"
-                                          "<rPh sb=\"0\" eb=\"1\"><t>PH</t></rPh></is></c></row>",
+    row("inline rich text and phonetics",
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><r><t>ab</t></r><r><t>c</t></r>"
+        "<rPh sb=\"0\" eb=\"1\"><t>PH</t></rPh></is></c></row>",
         "A1=s:abc");
-    row("inline string in v", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><v>v</v></c></row>", "A1=s:v");
-    row("escapes in inline strings", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a_x000D_b_x005F_x0041_</t></is></c></row>",
+    row("inline string in v", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><v>v</v></c></row>",
+        "A1=s:v");
+    row("escapes in inline strings",
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a_x000D_b_x005F_x0041_</t></is></c></row>",
         "A1=s:a\rb_x0041_");
-    row("line ends normalised", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\r\nb\rc&#13;d_x000D_</t></is></c></row>",
+    row("line ends normalised",
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\r\nb\rc&#13;d_x000D_</t></is></c></row>",
         "A1=s:a\nb\nc\rd\r");
-    row("escapes in formula strings", "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>x</f><v>a_x000D_b</v></c></row>", "A1=s:a\rb");
-    row("unknown error text", "<row r=\"1\"><c r=\"A1\" t=\"e\"><v>#SPILL!</v></c></row>", "A1=s:#SPILL!");
-    row("later duplicate wins", "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"A1\"><v>2</v></c></row>", "A1=n:2");
-    row("out of order rows", "<row r=\"5\"><c r=\"A5\"><v>5</v></c></row><row r=\"2\"><c r=\"B2\"><v>2</v></c></row>",
+    row("escapes in formula strings",
+        "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>x</f><v>a_x000D_b</v></c></row>", "A1=s:a\rb");
+    row("unknown error text", "<row r=\"1\"><c r=\"A1\" t=\"e\"><v>#SPILL!</v></c></row>",
+        "A1=s:#SPILL!");
+    row("later duplicate wins",
+        "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"A1\"><v>2</v></c></row>", "A1=n:2");
+    row("out of order rows",
+        "<row r=\"5\"><c r=\"A5\"><v>5</v></c></row><row r=\"2\"><c r=\"B2\"><v>2</v></c></row>",
         "B2=n:2 A5=n:5");
-    row("last cell of the grid", "<row r=\"1048576\"><c r=\"XFD1048576\"><v>1</v></c></row>", "XFD1048576=n:1");
-    row("bad shared index is blank", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>99</v></c><c r=\"B1\" t=\"s\" s=\"1\"/></row>",
+    row("last cell of the grid", "<row r=\"1048576\"><c r=\"XFD1048576\"><v>1</v></c></row>",
+        "XFD1048576=n:1");
+    row("bad shared index is blank",
+        "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>99</v></c><c r=\"B1\" t=\"s\" s=\"1\"/></row>",
         "A1=_ B1=_@1");
-    row("markup characters inside attribute values", "<row r=\"1\"><c r=\"A1\" x=\"a>b/>\" y='\"'><v>1</v></c ></row >",
-        "A1=n:1");
-    row("text longer than the window", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + std::string(300000, 'x')
-                                           + "</t></is></c></row>",
+    row("markup characters inside attribute values",
+        "<row r=\"1\"><c r=\"A1\" x=\"a>b/>\" y='\"'><v>1</v></c ></row >", "A1=n:1");
+    row("text longer than the window",
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + std::string(300000, 'x')
+            + "</t></is></c></row>",
         "A1=s:" + std::string(300000, 'x'));
     row("single-quoted attributes", "<row r='1'><c r='B1' t='b'><v>0</v></c></row>", "B1=b:0");
-    row("non-numeric number keeps its text", "<row r=\"1\"><c r=\"A1\"><v>abc</v></c></row>", "A1=s:abc");
-    QTest::newRow("merged area widens the range")
-        << std::string("<worksheet><sheetData><row r=\"2\"><c r=\"B2\"><v>1</v></c><c r=\"D5\" s=\"1\"><v>2</v></c>"
-                       "</row></sheetData><mergeCells><mergeCell ref=\"B2:D5\"/><mergeCell ref=\"F9\"/>"
-                       "<mergeCell ref=\"bogus\"/></mergeCells></worksheet>")
-        << std::string("B2=n:1 D5=n:2@1 F9=_");
+    row("non-numeric number keeps its text", "<row r=\"1\"><c r=\"A1\"><v>abc</v></c></row>",
+        "A1=s:abc");
+    QTest::newRow("merged area widens the range") << std::string(
+        "<worksheet><sheetData><row r=\"2\"><c r=\"B2\"><v>1</v></c><c r=\"D5\" "
+        "s=\"1\"><v>2</v></c>"
+        "</row></sheetData><mergeCells><mergeCell ref=\"B2:D5\"/><mergeCell ref=\"F9\"/>"
+        "<mergeCell ref=\"bogus\"/></mergeCells></worksheet>")
+                                                  << std::string("B2=n:1 D5=n:2@1 F9=_");
     // The same sheet with a namespace prefix on every element.
-    QTest::newRow("x: prefix")
-        << std::string("<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
-                       "<x:row r=\"1\"><x:c r=\"A1\" t=\"inlineStr\"><x:is><x:t>p</x:t></x:is></x:c>"
-                       "<x:c r=\"B1\"><x:v>2</x:v></x:c></x:row></x:sheetData></x:worksheet>")
-        << std::string("A1=s:p B1=n:2");
+    QTest::newRow("x: prefix") << std::string(
+        "<x:worksheet "
+        "xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
+        "<x:row r=\"1\"><x:c r=\"A1\" t=\"inlineStr\"><x:is><x:t>p</x:t></x:is></x:c>"
+        "<x:c r=\"B1\"><x:v>2</x:v></x:c></x:row></x:sheetData></x:worksheet>")
+                               << std::string("A1=s:p B1=n:2");
 }
 
 void TestXlsxSheet::cells()
@@ -192,7 +227,7 @@ void TestXlsxSheet::cells()
     QFETCH(std::string, xml);
     QFETCH(std::string, expected);
     Workbook book;
-    book.strings = {"one", "two"};
+    book.strings = { "one", "two" };
     std::string cells;
     const Error e = parseBothWays(xml, book, cells);
     QVERIFY2(!e, e.description().c_str());
@@ -204,32 +239,39 @@ void TestXlsxSheet::refused_data()
     QTest::addColumn<std::string>("xml");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("detail");
-    QTest::newRow("doctype") << std::string("<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaa\">]><worksheet>"
-                                            "<sheetData/></worksheet>")
+    QTest::newRow("doctype") << std::string(
+        "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaa\">]><worksheet>"
+        "<sheetData/></worksheet>")
                              << int(ErrorCode::Unsupported) << "DOCTYPE";
-    QTest::newRow("row past the grid") << sdtest::sheetXml("<row r=\"1048577\"><c><v>1</v></c></row>")
-                                       << int(ErrorCode::TooLarge) << "beyond";
-    QTest::newRow("column past the grid") << sdtest::sheetXml("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>")
-                                          << int(ErrorCode::TooLarge) << "outside";
+    QTest::newRow("row past the grid")
+        << sdtest::sheetXml("<row r=\"1048577\"><c><v>1</v></c></row>") << int(ErrorCode::TooLarge)
+        << "beyond";
+    QTest::newRow("column past the grid")
+        << sdtest::sheetXml("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>")
+        << int(ErrorCode::TooLarge) << "outside";
     {
         std::string cols = "<row r=\"1\"><c r=\"XFD1\"/><c><v>1</v></c></row>";
-        QTest::newRow("column past the grid without r") << sdtest::sheetXml(cols) << int(ErrorCode::TooLarge)
-                                                        << "columns";
+        QTest::newRow("column past the grid without r")
+            << sdtest::sheetXml(cols) << int(ErrorCode::TooLarge) << "columns";
     }
     {
         std::string deep;
         for (int i = 0; i < 300; ++i)
             deep += "<a>";
-        QTest::newRow("nesting") << "<worksheet>" + deep << int(ErrorCode::TooLarge) << "nested deeper";
+        QTest::newRow("nesting") << "<worksheet>" + deep << int(ErrorCode::TooLarge)
+                                 << "nested deeper";
     }
-    QTest::newRow("unterminated") << std::string("<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>")
+    QTest::newRow("unterminated") << std::string(
+        "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>")
                                   << int(ErrorCode::Corrupt) << "ends inside";
-    QTest::newRow("broken tag") << std::string("<worksheet><sheetData><row r=\"1\" x></row></sheetData></worksheet>")
+    QTest::newRow("broken tag") << std::string(
+        "<worksheet><sheetData><row r=\"1\" x></row></sheetData></worksheet>")
                                 << int(ErrorCode::Corrupt) << "malformed";
-    QTest::newRow("bad entity") << sdtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"str\"><v>&bogus;</v></c></row>")
+    QTest::newRow("bad entity") << sdtest::sheetXml(
+        "<row r=\"1\"><c r=\"A1\" t=\"str\"><v>&bogus;</v></c></row>")
                                 << int(ErrorCode::Corrupt) << "entity";
-    QTest::newRow("stray end tag") << std::string("<worksheet></worksheet></x>") << int(ErrorCode::Corrupt)
-                                   << "without start";
+    QTest::newRow("stray end tag")
+        << std::string("<worksheet></worksheet></x>") << int(ErrorCode::Corrupt) << "without start";
 }
 
 void TestXlsxSheet::refused()
@@ -253,7 +295,8 @@ void TestXlsxSheet::dates_data()
     QTest::newRow("1900-01-01") << "1900-01-01" << false << 1.0;
     QTest::newRow("1900-02-28") << "1900-02-28" << false << 59.0;
     QTest::newRow("1900-03-01") << "1900-03-01" << false << 61.0;
-    QTest::newRow("2021-01-01T10:10:10") << "2021-01-01T10:10:10" << false << 44197.0 + 36610.0 / 86400;
+    QTest::newRow("2021-01-01T10:10:10")
+        << "2021-01-01T10:10:10" << false << 44197.0 + 36610.0 / 86400;
     QTest::newRow("with zone") << "2021-01-01T12:00:00Z" << false << 44197.5;
     QTest::newRow("fraction") << "2021-01-01T00:00:00.5" << false << 44197.0 + 0.5 / 86400;
     QTest::newRow("time only") << "06:00:00" << false << 0.25;
@@ -275,23 +318,26 @@ void TestXlsxSheet::dates()
 
 void TestXlsxSheet::sharedStringsAndStyles()
 {
-    const std::string sst =
-        "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"999999999\">"
-        "<si><t>plain</t></si>"
-        "<si><r><rPr><b/></rPr><t>rich </t></r><r><t xml:space=\"preserve\">runs</t></r>"
-        "<rPh sb=\"0\" eb=\"1\"><t>ruby</t></rPh><phoneticPr fontId=\"1\"/></si>"
-        "<si><t>cr_x000D_lf</t></si><si/></sst>";
-    const std::string styles =
-        "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-        "<numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"0.0&quot;x&quot;\"/></numFmts>"
-        "<cellStyleXfs count=\"1\"><xf numFmtId=\"9\"/></cellStyleXfs>"
-        "<cellXfs count=\"3\"><xf numFmtId=\"0\"/><xf numFmtId=\"164\" applyNumberFormat=\"1\"/>"
-        "<xf numFmtId=\"49\" quotePrefix=\"1\"><alignment/></xf></cellXfs>"
-        "<dxfs><dxf><numFmt numFmtId=\"165\" formatCode=\"bad\"/></dxf></dxfs></styleSheet>";
-    const std::string sheet = sdtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c>"
-                                               "<c r=\"B1\" t=\"s\" s=\"2\"><v>2</v></c><c r=\"C1\" t=\"s\"><v>3</v></c></row>");
+    const std::string sst
+        = "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+          "count=\"999999999\">"
+          "<si><t>plain</t></si>"
+          "<si><r><rPr><b/></rPr><t>rich </t></r><r><t xml:space=\"preserve\">runs</t></r>"
+          "<rPh sb=\"0\" eb=\"1\"><t>ruby</t></rPh><phoneticPr fontId=\"1\"/></si>"
+          "<si><t>cr_x000D_lf</t></si><si/></sst>";
+    const std::string styles
+        = "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+          "<numFmts count=\"1\"><numFmt numFmtId=\"164\" "
+          "formatCode=\"0.0&quot;x&quot;\"/></numFmts>"
+          "<cellStyleXfs count=\"1\"><xf numFmtId=\"9\"/></cellStyleXfs>"
+          "<cellXfs count=\"3\"><xf numFmtId=\"0\"/><xf numFmtId=\"164\" applyNumberFormat=\"1\"/>"
+          "<xf numFmtId=\"49\" quotePrefix=\"1\"><alignment/></xf></cellXfs>"
+          "<dxfs><dxf><numFmt numFmtId=\"165\" formatCode=\"bad\"/></dxf></dxfs></styleSheet>";
+    const std::string sheet = sdtest::sheetXml(
+        "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c>"
+        "<c r=\"B1\" t=\"s\" s=\"2\"><v>2</v></c><c r=\"C1\" t=\"s\"><v>3</v></c></row>");
     Error e;
-    auto book = openBytes(sdtest::minimalXlsx({sheet}, sst, styles), e);
+    auto book = openBytes(sdtest::minimalXlsx({ sheet }, sst, styles), e);
     QVERIFY2(book, e.description().c_str());
     QCOMPARE(book->strings.size(), size_t(4));
     QCOMPARE(QString::fromStdString(book->strings[1]), QString("rich runs"));
@@ -303,7 +349,8 @@ void TestXlsxSheet::sharedStringsAndStyles()
     QCOMPARE(QString::fromStdString(book->numFmts[164]), QString("0.0\"x\""));
     const Sheet *s = book->sheet(0, &e);
     QVERIFY2(s, e.description().c_str());
-    QCOMPARE(QString::fromStdString(dump(*book, *s)), QString("A1=s:rich runs B1=s:cr\rlf@2 C1=s:"));
+    QCOMPARE(QString::fromStdString(dump(*book, *s)),
+             QString("A1=s:rich runs B1=s:cr\rlf@2 C1=s:"));
 }
 
 void TestXlsxSheet::workbookStructure()
@@ -312,27 +359,39 @@ void TestXlsxSheet::workbookStructure()
     // entity-encoded names, a workbook part outside xl/.
     const std::string strictRel = "http://purl.oclc.org/ooxml/officeDocument/relationships/";
     std::vector<sdtest::ZipItem> items = {
-        {"_rels/.rels", "<Relationships><Relationship Id=\"r1\" Type=\"" + strictRel + "officeDocument\" "
-                        "Target=\"/book/main.xml\"/></Relationships>"},
-        {"book/_rels/main.xml.rels",
-         "<Relationships>"
-         "<Relationship Id=\"a\" Type=\"" + strictRel + "worksheet\" Target=\"../parts/one%20x.xml\"/>"
-         "<Relationship Id=\"b\" Type=\"" + strictRel + "chartsheet\" Target=\"/parts/chart.xml\"/>"
-         "<Relationship Id=\"c\" Type=\"" + strictRel + "dialogsheet\" Target=\"./dlg.xml\"/>"
-         "<Relationship Id=\"d\" Type=\"http://schemas.microsoft.com/office/2006/relationships/xlMacrosheet\" "
-         "Target=\"macro.xml\"/>"
-         "<Relationship Id=\"x\" Type=\"" + strictRel + "hyperlink\" Target=\"http://example.com\" "
-         "TargetMode=\"External\"/></Relationships>"},
-        {"book/main.xml", "<w:workbook xmlns:w=\"http://purl.oclc.org/ooxml/spreadsheetml/main\" "
-                          "xmlns:r=\"http://purl.oclc.org/ooxml/officeDocument/relationships\"><w:sheets>"
-                          "<w:sheet name=\"A&amp;B\" sheetId=\"1\" r:id=\"a\"/>"
-                          "<w:sheet name=\"Chart\" sheetId=\"2\" r:id=\"b\" state=\"hidden\"/>"
-                          "<w:sheet name=\"Dlg\" sheetId=\"3\" r:id=\"c\" state=\"veryHidden\"/>"
-                          "<w:sheet name=\"Mac\" sheetId=\"4\" r:id=\"d\"/></w:sheets></w:workbook>"},
-        {"parts/one x.xml", sdtest::sheetXml("<row r=\"2\"><c r=\"B2\"><v>7</v></c></row>")},
-        {"parts/chart.xml", "<chartsheet/>"},
-        {"book/dlg.xml", "<dialogsheet/>"},
-        {"book/macro.xml", sdtest::sheetXml("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")},
+        { "_rels/.rels",
+          "<Relationships><Relationship Id=\"r1\" Type=\"" + strictRel
+              + "officeDocument\" "
+                "Target=\"/book/main.xml\"/></Relationships>" },
+        { "book/_rels/main.xml.rels",
+          "<Relationships>"
+          "<Relationship Id=\"a\" Type=\""
+              + strictRel
+              + "worksheet\" Target=\"../parts/one%20x.xml\"/>"
+                "<Relationship Id=\"b\" Type=\""
+              + strictRel
+              + "chartsheet\" Target=\"/parts/chart.xml\"/>"
+                "<Relationship Id=\"c\" Type=\""
+              + strictRel
+              + "dialogsheet\" Target=\"./dlg.xml\"/>"
+                "<Relationship Id=\"d\" "
+                "Type=\"http://schemas.microsoft.com/office/2006/relationships/xlMacrosheet\" "
+                "Target=\"macro.xml\"/>"
+                "<Relationship Id=\"x\" Type=\""
+              + strictRel
+              + "hyperlink\" Target=\"http://example.com\" "
+                "TargetMode=\"External\"/></Relationships>" },
+        { "book/main.xml",
+          "<w:workbook xmlns:w=\"http://purl.oclc.org/ooxml/spreadsheetml/main\" "
+          "xmlns:r=\"http://purl.oclc.org/ooxml/officeDocument/relationships\"><w:sheets>"
+          "<w:sheet name=\"A&amp;B\" sheetId=\"1\" r:id=\"a\"/>"
+          "<w:sheet name=\"Chart\" sheetId=\"2\" r:id=\"b\" state=\"hidden\"/>"
+          "<w:sheet name=\"Dlg\" sheetId=\"3\" r:id=\"c\" state=\"veryHidden\"/>"
+          "<w:sheet name=\"Mac\" sheetId=\"4\" r:id=\"d\"/></w:sheets></w:workbook>" },
+        { "parts/one x.xml", sdtest::sheetXml("<row r=\"2\"><c r=\"B2\"><v>7</v></c></row>") },
+        { "parts/chart.xml", "<chartsheet/>" },
+        { "book/dlg.xml", "<dialogsheet/>" },
+        { "book/macro.xml", sdtest::sheetXml("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>") },
     };
     Error e;
     auto book = openBytes(sdtest::buildZip(items).bytes, e);
@@ -356,16 +415,18 @@ void TestXlsxSheet::commentsWidenTheRange()
     // comments_stress_test.xlsx: a sheet with no cells and comments at A1
     // and N34 is saved as 34 rows of 14 empty fields.
     const std::string sheet = sdtest::sheetXml("<row r=\"2\"><c r=\"B2\"><v>1</v></c></row>");
-    std::vector<sdtest::ZipItem> extra = {
-        {"xl/worksheets/_rels/sheet1.xml.rels",
-         "<Relationships><Relationship Id=\"c\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-         "relationships/comments\" Target=\"../comments1.xml\"/></Relationships>"},
-        {"xl/comments1.xml", "<comments><authors><author>a</author></authors><commentList>"
-                             "<comment ref=\"B2\" authorId=\"0\"><text><t>x</t></text></comment>"
-                             "<comment ref=\"N34\" authorId=\"0\"><text><t>y</t></text></comment>"
-                             "</commentList></comments>"}};
+    std::vector<sdtest::ZipItem> extra
+        = { { "xl/worksheets/_rels/sheet1.xml.rels",
+              "<Relationships><Relationship Id=\"c\" "
+              "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+              "relationships/comments\" Target=\"../comments1.xml\"/></Relationships>" },
+            { "xl/comments1.xml",
+              "<comments><authors><author>a</author></authors><commentList>"
+              "<comment ref=\"B2\" authorId=\"0\"><text><t>x</t></text></comment>"
+              "<comment ref=\"N34\" authorId=\"0\"><text><t>y</t></text></comment>"
+              "</commentList></comments>" } };
     Error e;
-    auto book = openBytes(sdtest::minimalXlsx({sheet}, {}, {}, {}, extra), e);
+    auto book = openBytes(sdtest::minimalXlsx({ sheet }, {}, {}, {}, extra), e);
     QVERIFY2(book, e.description().c_str());
     const Sheet *s = book->sheet(0, &e);
     QVERIFY2(s, e.description().c_str());
@@ -378,16 +439,19 @@ void TestXlsxSheet::largePartStreams()
     // thread; a damaged one must still fail cleanly, from that thread.
     std::string rows;
     for (int r = 1; rows.size() < 20u << 20; ++r)
-        rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>" + std::to_string(r)
-                + "</v></c><c r=\"B" + std::to_string(r) + "\" t=\"inlineStr\"><is><t>text " + std::to_string(r)
-                + "</t></is></c></row>";
+        rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>"
+            + std::to_string(r) + "</v></c><c r=\"B" + std::to_string(r)
+            + "\" t=\"inlineStr\"><is><t>text " + std::to_string(r) + "</t></is></c></row>";
     const std::string sheet = sdtest::sheetXml(rows);
-    for (const bool damaged : {false, true}) {
-        std::vector<sdtest::ZipItem> items = {
-            {"xl/workbook.xml", "<workbook><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"r1\"/></sheets></workbook>"},
-            {"xl/_rels/workbook.xml.rels",
-             "<Relationships><Relationship Id=\"r1\" Type=\"x/worksheet\" Target=\"s.xml\"/></Relationships>"},
-            {"xl/s.xml", sheet, false}};
+    for (const bool damaged : { false, true }) {
+        std::vector<sdtest::ZipItem> items
+            = { { "xl/workbook.xml",
+                  "<workbook><sheets><sheet name=\"S\" sheetId=\"1\" "
+                  "r:id=\"r1\"/></sheets></workbook>" },
+                { "xl/_rels/workbook.xml.rels",
+                  "<Relationships><Relationship Id=\"r1\" Type=\"x/worksheet\" "
+                  "Target=\"s.xml\"/></Relationships>" },
+                { "xl/s.xml", sheet, false } };
         sdtest::BuiltZip zip = sdtest::buildZip(items);
         if (damaged) // a digit near the end of the stored sheet: only the CRC can tell
             zip.bytes[zip.localOffsets[2] + 30 + 8 + sheet.size() - 100] ^= 1;
@@ -411,9 +475,11 @@ void TestXlsxSheet::largePartStreams()
 
 void TestXlsxSheet::date1904AppliesToIsoCells()
 {
-    const std::string sheet = sdtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"d\"><v>1904-01-02</v></c></row>");
+    const std::string sheet
+        = sdtest::sheetXml("<row r=\"1\"><c r=\"A1\" t=\"d\"><v>1904-01-02</v></c></row>");
     Error e;
-    auto book = openBytes(sdtest::minimalXlsx({sheet}, {}, {}, "<workbookPr date1904=\"true\"/>"), e);
+    auto book
+        = openBytes(sdtest::minimalXlsx({ sheet }, {}, {}, "<workbookPr date1904=\"true\"/>"), e);
     QVERIFY2(book, e.description().c_str());
     QVERIFY(book->date1904);
     QCOMPARE(QString::fromStdString(dump(*book, *book->sheet(0))), QString("A1=n:1"));
@@ -424,12 +490,15 @@ void TestXlsxSheet::missingOptionalParts()
     // No styles, no shared strings, no content types, a sheet whose part is
     // missing (reported when loaded, not at open).
     std::vector<sdtest::ZipItem> items = {
-        {"xl/workbook.xml", "<workbook><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
-                            "<sheet name=\"Gone\" sheetId=\"2\" r:id=\"rId2\"/></sheets></workbook>"},
-        {"xl/_rels/workbook.xml.rels",
-         "<Relationships><Relationship Id=\"rId1\" Type=\"x/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-         "<Relationship Id=\"rId2\" Type=\"x/worksheet\" Target=\"worksheets/sheet2.xml\"/></Relationships>"},
-        {"xl/worksheets/sheet1.xml", "<worksheet><sheetData/></worksheet>"},
+        { "xl/workbook.xml",
+          "<workbook><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
+          "<sheet name=\"Gone\" sheetId=\"2\" r:id=\"rId2\"/></sheets></workbook>" },
+        { "xl/_rels/workbook.xml.rels",
+          "<Relationships><Relationship Id=\"rId1\" Type=\"x/worksheet\" "
+          "Target=\"worksheets/sheet1.xml\"/>"
+          "<Relationship Id=\"rId2\" Type=\"x/worksheet\" "
+          "Target=\"worksheets/sheet2.xml\"/></Relationships>" },
+        { "xl/worksheets/sheet1.xml", "<worksheet><sheetData/></worksheet>" },
     };
     Error e;
     auto book = openBytes(sdtest::buildZip(items).bytes, e);
@@ -445,10 +514,10 @@ void TestXlsxSheet::missingOptionalParts()
 void TestXlsxSheet::notAWorkbook()
 {
     Error e;
-    auto book = openBytes(sdtest::buildZip({{"word/document.xml", "<document/>"}}).bytes, e);
+    auto book = openBytes(sdtest::buildZip({ { "word/document.xml", "<document/>" } }).bytes, e);
     QVERIFY(!book);
     QCOMPARE(int(e.code), int(ErrorCode::NotAWorkbook));
-    book = openBytes(sdtest::buildZip({{"xl/workbook.xml", "<document/>"}}).bytes, e);
+    book = openBytes(sdtest::buildZip({ { "xl/workbook.xml", "<document/>" } }).bytes, e);
     QVERIFY(!book);
     QCOMPARE(int(e.code), int(ErrorCode::NotAWorkbook));
 }

@@ -19,7 +19,8 @@ namespace {
 const std::string kText = [] {
     std::string s;
     for (int i = 0; i < 2000; ++i)
-        s += "<row r=\"" + std::to_string(i) + "\"><c><v>" + std::to_string(i * 7) + "</v></c></row>";
+        s += "<row r=\"" + std::to_string(i) + "\"><c><v>" + std::to_string(i * 7)
+            + "</v></c></row>";
     return s;
 }();
 
@@ -97,11 +98,11 @@ void TestXlsxZip::layouts()
     QFETCH(bool, zip64);
     QFETCH(bool, descriptor);
     QFETCH(bool, zip64End);
-    ZipItem a{"a.xml", kText, deflate, zip64, descriptor};
-    ZipItem empty{"empty.xml", "", deflate, zip64, descriptor};
-    ZipItem b{"dir/b.xml", "<x/>", deflate, false, false};
+    ZipItem a { "a.xml", kText, deflate, zip64, descriptor };
+    ZipItem empty { "empty.xml", "", deflate, zip64, descriptor };
+    ZipItem b { "dir/b.xml", "<x/>", deflate, false, false };
     std::string out;
-    const Error e = readAll(sdtest::buildZip({a, empty, b}, zip64End).bytes, &out);
+    const Error e = readAll(sdtest::buildZip({ a, empty, b }, zip64End).bytes, &out);
     QVERIFY2(!e, e.description().c_str());
     QVERIFY(out == kText);
 }
@@ -112,14 +113,16 @@ void TestXlsxZip::damaged_data()
     QTest::addColumn<sd::ErrorCode>("code");
     QTest::addColumn<QString>("detail");
 
-    const std::vector<ZipItem> two{{"a.xml", kText}, {"b.xml", kText}};
+    const std::vector<ZipItem> two { { "a.xml", kText }, { "b.xml", kText } };
     const sdtest::BuiltZip good = sdtest::buildZip(two);
 
-    QTest::newRow("not a zip") << std::string(200, 'x') << ErrorCode::NotAWorkbook << "no zip directory";
+    QTest::newRow("not a zip") << std::string(200, 'x') << ErrorCode::NotAWorkbook
+                               << "no zip directory";
     QTest::newRow("too short") << std::string("PK\3\4") << ErrorCode::NotAWorkbook << "too short";
-    QTest::newRow("empty package") << sdtest::buildZip({}).bytes << ErrorCode::NotAWorkbook << "empty zip";
-    QTest::newRow("cut at the end") << good.bytes.substr(0, good.bytes.size() - 10) << ErrorCode::NotAWorkbook
-                                    << "no zip directory";
+    QTest::newRow("empty package")
+        << sdtest::buildZip({}).bytes << ErrorCode::NotAWorkbook << "empty zip";
+    QTest::newRow("cut at the end") << good.bytes.substr(0, good.bytes.size() - 10)
+                                    << ErrorCode::NotAWorkbook << "no zip directory";
     {
         // The directory survives but the data before it is cut short.
         std::string cut = good.bytes;
@@ -131,13 +134,14 @@ void TestXlsxZip::damaged_data()
         patch32(overlap, good.centralOffsets[1] + 42, uint32_t(good.localOffsets[0]));
         QTest::newRow("overlapping entries") << overlap << ErrorCode::Corrupt << "overlapping";
     }
-    QTest::newRow("duplicate names") << sdtest::buildZip({{"a.xml", "1"}, {"A.XML", "2"}}).bytes << ErrorCode::Corrupt
-                                     << "duplicate";
+    QTest::newRow("duplicate names")
+        << sdtest::buildZip({ { "a.xml", "1" }, { "A.XML", "2" } }).bytes << ErrorCode::Corrupt
+        << "duplicate";
     {
         // 8 MB of zeros deflate about 1000:1, past the ratio cap.
         const std::string zeros(8 << 20, '\0');
-        QTest::newRow("bomb ratio") << sdtest::buildZip({{"a.xml", zeros}}).bytes << ErrorCode::TooLarge
-                                    << "compression ratio";
+        QTest::newRow("bomb ratio") << sdtest::buildZip({ { "a.xml", zeros } }).bytes
+                                    << ErrorCode::TooLarge << "compression ratio";
     }
     {
         std::string lying = good.bytes;
@@ -150,7 +154,7 @@ void TestXlsxZip::damaged_data()
         QTest::newRow("shorter than recorded") << lying << ErrorCode::Corrupt << "shorter than";
     }
     {
-        sdtest::BuiltZip stored = sdtest::buildZip({{"a.xml", kText, false}});
+        sdtest::BuiltZip stored = sdtest::buildZip({ { "a.xml", kText, false } });
         stored.bytes[stored.localOffsets[0] + 30 + 5 + 100] ^= 1;
         QTest::newRow("crc mismatch") << stored.bytes << ErrorCode::Corrupt << "CRC";
     }
@@ -181,7 +185,8 @@ void TestXlsxZip::damaged()
 
 void TestXlsxZip::partNamesIgnoreCaseAndSlashes()
 {
-    const std::string bytes = sdtest::buildZip({{"xl\\Workbook.XML", "w"}, {"[Content_Types].xml", "c"}}).bytes;
+    const std::string bytes
+        = sdtest::buildZip({ { "xl\\Workbook.XML", "w" }, { "[Content_Types].xml", "c" } }).bytes;
     ZipArchive zip;
     QVERIFY(!zip.openMemory(bytes.data(), bytes.size()));
     QVERIFY(zip.find("xl/workbook.xml"));
@@ -193,7 +198,7 @@ void TestXlsxZip::partNamesIgnoreCaseAndSlashes()
 void TestXlsxZip::workbookInflationCap()
 {
     // Streams are counted against the per-workbook cap as they inflate.
-    const std::string bytes = sdtest::buildZip({{"a.xml", "12345", false}}).bytes;
+    const std::string bytes = sdtest::buildZip({ { "a.xml", "12345", false } }).bytes;
     ZipArchive zip;
     QVERIFY(!zip.openMemory(bytes.data(), bytes.size()));
     QVERIFY(!zip.account(kMaxWorkbookInflated - 5, zip.entries()[0]));

@@ -17,7 +17,7 @@ struct ZipItem
     std::string name;
     std::string data;
     bool deflate = true;
-    bool zip64 = false;          // sizes and offset in a zip64 extra field
+    bool zip64 = false; // sizes and offset in a zip64 extra field
     bool dataDescriptor = false; // sizes after the data, zero in the local header
 };
 
@@ -39,7 +39,7 @@ inline void put64(std::string &s, uint64_t v)
 
 inline std::string rawDeflate(const std::string &data, int level = 6)
 {
-    z_stream z{};
+    z_stream z {};
     deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     std::string out(deflateBound(&z, uLong(data.size())) + 16, '\0');
     z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
@@ -55,7 +55,7 @@ inline std::string rawDeflate(const std::string &data, int level = 6)
 struct BuiltZip
 {
     std::string bytes;
-    std::vector<uint64_t> localOffsets;   // per item
+    std::vector<uint64_t> localOffsets; // per item
     std::vector<uint64_t> centralOffsets; // per item: its central directory header
 };
 
@@ -65,7 +65,8 @@ inline BuiltZip buildZip(const std::vector<ZipItem> &items, bool zip64End = fals
     std::string central;
     for (const ZipItem &item : items) {
         const std::string body = item.deflate ? rawDeflate(item.data) : item.data;
-        const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(item.data.data()), uInt(item.data.size())));
+        const uint32_t crc = uint32_t(
+            crc32(0, reinterpret_cast<const Bytef *>(item.data.data()), uInt(item.data.size())));
         const uint16_t method = item.deflate ? 8 : 0;
         const uint16_t flags = item.dataDescriptor ? 0x0008 : 0;
         const uint64_t offset = z.bytes.size();
@@ -153,44 +154,54 @@ inline BuiltZip buildZip(const std::vector<ZipItem> &items, bool zip64End = fals
 
 // A minimal workbook: one worksheet per entry of sheets (XML of the whole
 // part), optional styles and shared strings; extra items are added as given.
-inline std::string minimalXlsx(const std::vector<std::string> &sheets, const std::string &sharedStrings = {},
+inline std::string minimalXlsx(const std::vector<std::string> &sheets,
+                               const std::string &sharedStrings = {},
                                const std::string &styles = {}, const std::string &workbookPr = {},
                                std::vector<ZipItem> extra = {})
 {
     std::vector<ZipItem> items;
-    items.push_back({"[Content_Types].xml",
-                     "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                     "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/"
-                     "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>"});
-    items.push_back({"_rels/.rels",
-                     "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                     "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                     "relationships/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"});
-    std::string rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-    std::string wb = "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                     "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-                     + workbookPr + "<sheets>";
+    items.push_back(
+        { "[Content_Types].xml",
+          "<?xml version=\"1.0\"?><Types "
+          "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+          "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/"
+          "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>" });
+    items.push_back(
+        { "_rels/.rels",
+          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+          "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+          "relationships/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>" });
+    std::string rels
+        = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    std::string wb
+        = "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+          "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+        + workbookPr + "<sheets>";
     for (size_t i = 0; i < sheets.size(); ++i) {
         const std::string n = std::to_string(i + 1);
-        rels += "<Relationship Id=\"rId" + n + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                "relationships/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+        rels += "<Relationship Id=\"rId" + n
+            + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+              "relationships/worksheet\" Target=\"worksheets/sheet"
+            + n + ".xml\"/>";
         wb += "<sheet name=\"Sheet" + n + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
-        items.push_back({"xl/worksheets/sheet" + n + ".xml", sheets[i]});
+        items.push_back({ "xl/worksheets/sheet" + n + ".xml", sheets[i] });
     }
     if (!sharedStrings.empty()) {
-        rels += "<Relationship Id=\"rSst\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+        rels += "<Relationship Id=\"rSst\" "
+                "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
                 "relationships/sharedStrings\" Target=\"sharedStrings.xml\"/>";
-        items.push_back({"xl/sharedStrings.xml", sharedStrings});
+        items.push_back({ "xl/sharedStrings.xml", sharedStrings });
     }
     if (!styles.empty()) {
-        rels += "<Relationship Id=\"rSty\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+        rels += "<Relationship Id=\"rSty\" "
+                "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
                 "relationships/styles\" Target=\"/xl/styles.xml\"/>";
-        items.push_back({"xl/styles.xml", styles});
+        items.push_back({ "xl/styles.xml", styles });
     }
     rels += "</Relationships>";
     wb += "</sheets></workbook>";
-    items.push_back({"xl/_rels/workbook.xml.rels", rels});
-    items.push_back({"xl/workbook.xml", wb});
+    items.push_back({ "xl/_rels/workbook.xml.rels", rels });
+    items.push_back({ "xl/workbook.xml", wb });
     for (ZipItem &item : extra)
         items.push_back(std::move(item));
     return buildZip(items).bytes;
@@ -199,8 +210,9 @@ inline std::string minimalXlsx(const std::vector<std::string> &sheets, const std
 inline std::string sheetXml(const std::string &sheetData)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
-           "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
-           + sheetData + "</sheetData></worksheet>";
+           "<worksheet "
+           "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+        + sheetData + "</sheetData></worksheet>";
 }
 
 } // namespace sdtest
