@@ -2,6 +2,22 @@
 
 namespace sd {
 
+namespace {
+
+// Width of the column a cell is shown in, in characters.
+constexpr size_t kColumnWidth = 255;
+
+// Characters (UTF-8 sequences) in text from `from` on.
+size_t characters(const std::string &text, size_t from)
+{
+    size_t n = 0;
+    for (size_t i = from; i < text.size(); ++i)
+        n += (uint8_t(text[i]) & 0xC0) != 0x80;
+    return n;
+}
+
+} // namespace
+
 DisplayFormatter::DisplayFormatter(const Workbook &book)
     : m_book(book)
 {
@@ -50,9 +66,17 @@ void DisplayFormatter::append(const Cell &cell, std::string &out)
     switch (cell.type) {
     case CellType::Blank:
         return;
-    case CellType::Number:
+    case CellType::Number: {
+        const size_t from = out.size();
         formatForXf(cell.xf).appendNumber(cell.number, m_book.date1904, out);
+        // A number that does not fit its column shows as '#' across it; the
+        // column is kColumnWidth characters wide. (Text overflows instead.)
+        if (out.size() - from > kColumnWidth && characters(out, from) > kColumnWidth) {
+            out.resize(from);
+            out.append(kColumnWidth, '#');
+        }
         return;
+    }
     case CellType::Text:
         if (cell.text < m_book.strings.size())
             formatForXf(cell.xf).appendText(m_book.strings[cell.text], out);

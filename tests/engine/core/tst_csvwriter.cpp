@@ -51,8 +51,11 @@ std::unique_ptr<sd::Workbook> makeBook(const std::vector<CellSpec> &cells)
     book->sheets.push_back({ "Sheet1", sd::SheetKind::Worksheet, sd::SheetState::Visible });
     book->xfs = { sd::Xf { 0, false },   sd::Xf { 0, false },   sd::Xf { 2, false },
                   sd::Xf { 164, false }, sd::Xf { 0, true },    sd::Xf { 14, false },
-                  sd::Xf { 7, false },   sd::Xf { 200, false }, sd::Xf { 30, false } };
+                  sd::Xf { 7, false },   sd::Xf { 200, false }, sd::Xf { 30, false },
+                  sd::Xf { 201, false }, sd::Xf { 202, false } };
     book->numFmts[164] = "0.0;;;\"<\"@\">\"";
+    book->numFmts[201] = std::string(256, '0'); // one digit too wide for the column
+    book->numFmts[202] = std::string(255, '0'); // exactly as wide
     // Codes a Russian file restates for built-in ids.
     book->numFmts[14] = "dd.mm.yyyy";
     book->numFmts[7] = "#,##0.00\"\xD1\x80.\"";
@@ -287,6 +290,12 @@ void TestCsvWriter::cellText_data()
     QTest::newRow("currency id follows the file") << n << 1234.5 << "" << 6 << "1,234.50\xD1\x80.";
     QTest::newRow("unknown id shows General") << n << 1234.5 << "" << 7 << "1234.5";
     QTest::newRow("East Asian id") << n << 45000.0 << "" << 8 << "3-15-23";
+    QTest::newRow("number wider than the column")
+        << n << 7.0 << "" << 9 << QString(255, QLatin1Char('#'));
+    QTest::newRow("number as wide as the column")
+        << n << 7.0 << "" << 10 << QString(254, QLatin1Char('0')) + "7";
+    QTest::newRow("long text overflows") << s << 0.0 << QString(300, QLatin1Char('x')) << 3
+                                         << "<" + QString(300, QLatin1Char('x')) + ">";
 }
 
 void TestCsvWriter::cellText()
