@@ -24,8 +24,9 @@ const char *builtinNumberFormat(int id);
 struct FormatSection;
 
 // One parsed number-format code (up to four sections). Parsing never fails:
-// what the engine cannot read is shown literally, as the application would
-// show a code it half understands.
+// characters the engine does not know are shown literally, and a code the
+// application refuses outright (an elapsed unit after an hour, "hh[m]")
+// shows numbers in General, as the application shows them.
 class NumberFormat
 {
 public:
