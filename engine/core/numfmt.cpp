@@ -2,6 +2,7 @@
 #include "core/numfmt_p.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -1020,11 +1021,38 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
 {
     int64_t whole = 0, num = 0, den = 1;
     double f = v;
-    if (sec.mixedFraction) {
+    // From 10^15 on a double holds no fraction worth showing, and the integer
+    // arithmetic below would overflow: such a value shows as a whole number
+    // (15 significant digits, as the application keeps) with no fraction.
+    char hugeText[320];
+    int hugeLength = 0;
+    if (!(std::fabs(v) < 1e15)) {
+        if (std::isfinite(v)) {
+            // "d.dddddddddddddde+XX": 15 digits, then zeros up to the exponent.
+            char digits[40];
+            std::snprintf(digits, sizeof digits, "%.14e", std::fabs(v));
+            const int exponent = std::atoi(std::strchr(digits, 'e') + 1);
+            if (exponent >= 0 && exponent < int(sizeof hugeText) - 1) {
+                for (int i = 0; i <= exponent; ++i) {
+                    const int k = i == 0 ? 0 : i + 1; // skip the decimal point
+                    hugeText[i] = i < 15 ? digits[k] : '0';
+                }
+                hugeLength = exponent + 1;
+            }
+        }
+        if (hugeLength <= 0 || hugeLength >= int(sizeof hugeText)) {
+            hugeText[0] = '0';
+            hugeLength = 1;
+        }
+        f = 0;
+    } else if (sec.mixedFraction) {
         whole = int64_t(std::floor(v));
         f = v - double(whole);
     }
-    if (sec.fixedDenominator > 0) {
+    if (hugeLength > 0) {
+        num = 0;
+        den = 1;
+    } else if (sec.fixedDenominator > 0) {
         den = sec.fixedDenominator;
         num = int64_t(std::llround(f * double(den)));
     } else {
@@ -1039,7 +1067,9 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
     }
     char wholeText[24];
     int wholeLength = 0;
-    if (whole > 0) {
+    if (hugeLength > 0) {
+        // filled from hugeText below
+    } else if (whole > 0) {
         auto r = std::to_chars(wholeText, wholeText + sizeof wholeText, uint64_t(whole));
         wholeLength = int(r.ptr - wholeText);
     } else if (num == 0) {
@@ -1047,14 +1077,22 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
         wholeLength = 1;
     }
     IntegerFill fill;
-    fill.digits = wholeText;
-    fill.length = wholeLength;
+    fill.digits = hugeLength > 0 ? hugeText : wholeText;
+    fill.length = hugeLength > 0 ? hugeLength : wholeLength;
     fill.places = sec.intPlaces;
 
-    char numText[24], denText[24];
-    auto rn = std::to_chars(numText, numText + sizeof numText, uint64_t(num));
+    char numBuffer[24], denText[24];
+    auto rn = std::to_chars(numBuffer, numBuffer + sizeof numBuffer, uint64_t(num));
     auto rd = std::to_chars(denText, denText + sizeof denText, uint64_t(den));
-    const int numLength = int(rn.ptr - numText), denLength = int(rd.ptr - denText);
+    const char *numText = numBuffer;
+    int numLength = int(rn.ptr - numBuffer);
+    const int denLength = int(rd.ptr - denText);
+    if (hugeLength > 0 && !sec.mixedFraction) {
+        // Without a whole-number part the value stands over a denominator of 1.
+        numText = hugeText;
+        numLength = hugeLength;
+        fill.length = 0;
+    }
     // A whole number hides the fraction behind spaces of its width.
     const bool blank = sec.mixedFraction && num == 0;
     int intIndex = 0, numIndex = 0, denIndex = 0;

@@ -347,6 +347,10 @@ void TestNumberFormat::custom_data()
     QTest::newRow("literal minus sign") << "0;(0)" << -5.0 << false << "(5)";
     QTest::newRow("fixed denominator") << "# ?/8" << 1.25 << false << "1 2/8";
     QTest::newRow("mixed fraction") << "# ?/?" << 0.5 << false << " 1/2";
+    // Fractions of numbers past 10^15 once overflowed the integer arithmetic.
+    QTest::newRow("mixed fraction, huge") << "# ?/?" << 2.12684e40 << false
+                                          << "21268400000000000000000000000000000000000    ";
+    QTest::newRow("fraction, huge") << "?/?" << 1e16 << false << "10000000000000000/1";
     QTest::newRow("negative rounds to zero") << "0.00" << -0.001 << false << "-0.00";
     QTest::newRow("era dropped") << "[$-411]ggge\"年\"m\"月\"" << 45000.0 << false << "2023年3月";
     QTest::newRow("negative-only condition") << "[<=-25]0;0" << -30.0 << false << "30";
