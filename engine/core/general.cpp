@@ -41,6 +41,8 @@ bool Digits::fromDouble(double v)
     // that reads back as v is, when it has at most 15 digits, also v rounded
     // to 15 digits (v lies within half an ulp of it, far inside half a unit
     // of the 15th digit), and it is much cheaper to find.
+    if (!(v > 0) || !std::isfinite(v))
+        return false;
     char buf[40];
     auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
     if (r.ec != std::errc())

@@ -2,8 +2,8 @@
 #include "core/numfmt_p.h"
 
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,6 +22,8 @@ constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kMaxSubSecondDigits = 3;
 // A section's digit, fraction and exponent groups hold at most this many places.
 constexpr int kMaxPlaces = 30;
+// Integers up to this size are exact in a double (below 2^53).
+constexpr double kExactInteger = 9e15;
 // Buddhist era years run 543 ahead of the Gregorian.
 constexpr int kBuddhistEraOffset = 543;
 
@@ -989,13 +991,18 @@ void renderExponent(const FormatSection &sec, double v, std::string &out)
 // (continued fractions, as the application does).
 void approximate(double x, int64_t maxDen, int64_t &num, int64_t &den)
 {
-    int64_t p0 = 0, p1 = 1, q0 = 1, q1 = 0;
+    // Keep numerators exact: a denominator that would make the numerator
+    // pass kExactInteger is not considered. The recurrence runs in double, so
+    // a candidate that is thrown away may overflow nothing.
+    if (x * double(maxDen) > kExactInteger)
+        maxDen = std::max<int64_t>(1, int64_t(kExactInteger / std::max(x, 1.0)));
+    double p0 = 0, p1 = 1, q0 = 1, q1 = 0;
     double b = x;
-    int64_t p = 0, q = 1;
-    for (int iter = 0; iter < 64 && q1 < maxDen; ++iter) {
+    double p = 0, q = 1;
+    for (int iter = 0; iter < 64 && q1 < double(maxDen); ++iter) {
         const double a = std::floor(b);
-        p = int64_t(a) * p1 + p0;
-        q = int64_t(a) * q1 + q0;
+        p = a * p1 + p0;
+        q = a * q1 + q0;
         if (b - a < 0.00000005)
             break;
         b = 1 / (b - a);
@@ -1004,8 +1011,8 @@ void approximate(double x, int64_t maxDen, int64_t &num, int64_t &den)
         q0 = q1;
         q1 = q;
     }
-    if (q > maxDen) {
-        if (q1 > maxDen) {
+    if (q > double(maxDen)) {
+        if (q1 > double(maxDen)) {
             q = q0;
             p = p0;
         } else {
@@ -1013,8 +1020,8 @@ void approximate(double x, int64_t maxDen, int64_t &num, int64_t &den)
             p = p1;
         }
     }
-    num = p;
-    den = q;
+    num = int64_t(p);
+    den = std::max<int64_t>(1, int64_t(q));
 }
 
 void renderFraction(const FormatSection &sec, double v, std::string &out)
@@ -1026,7 +1033,9 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
     // (15 significant digits, as the application keeps) with no fraction.
     char hugeText[320];
     int hugeLength = 0;
-    if (!(std::fabs(v) < 1e15)) {
+    // An improper fraction with a fixed denominator scales the whole value.
+    const double scale = !sec.mixedFraction && sec.fixedDenominator > 0 ? sec.fixedDenominator : 1;
+    if (!(std::fabs(v) * scale < 1e15)) {
         if (std::isfinite(v)) {
             // "d.dddddddddddddde+XX": 15 digits, then zeros up to the exponent.
             char digits[40];
