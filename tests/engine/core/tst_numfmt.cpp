@@ -262,7 +262,8 @@ void TestNumberFormat::randomCodes()
             code += alphabet[rng.bounded(int(sizeof alphabet - 1))];
         sd::NumberFormat format(code);
         std::string out;
-        for (double v : { 0.0, 1.5, -1.5, 1e300, -1e-300, 45000.75, 3e6 })
+        for (double v :
+             { 0.0, 1.5, -1.5, 1e300, -1e-300, 45000.75, 3e6, 123456789.123, 1e14 + 0.5, -9.9e18 })
             format.appendNumber(v, i % 2, out);
         format.appendText("text", out);
         QVERIFY2(out.size() < 100000, code.c_str());
@@ -348,8 +349,8 @@ void TestNumberFormat::custom_data()
     QTest::newRow("fixed denominator") << "# ?/8" << 1.25 << false << "1 2/8";
     QTest::newRow("mixed fraction") << "# ?/?" << 0.5 << false << " 1/2";
     // Fractions of numbers past 10^15 once overflowed the integer arithmetic.
-    QTest::newRow("mixed fraction, huge") << "# ?/?" << 2.12684e40 << false
-                                          << "21268400000000000000000000000000000000000    ";
+    QTest::newRow("mixed fraction, huge")
+        << "# ?/?" << 2.12684e40 << false << "21268400000000000000000000000000000000000    ";
     QTest::newRow("fraction, huge") << "?/?" << 1e16 << false << "10000000000000000/1";
     QTest::newRow("negative rounds to zero") << "0.00" << -0.001 << false << "-0.00";
     QTest::newRow("era dropped") << "[$-411]ggge\"年\"m\"月\"" << 45000.0 << false << "2023年3月";
