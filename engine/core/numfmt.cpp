@@ -618,7 +618,6 @@ void analyzeNumber(FormatSection &sec)
             else if (i != slashAt)
                 literalize(t);
         }
-        sec.numPlaces = std::min(sec.numPlaces, kMaxPlaces);
         sec.denPlaces = std::min(sec.denPlaces, 9);
         mergeLiterals(tk);
         return;
@@ -746,6 +745,8 @@ struct IntegerFill
     void append(int index, char placeholder, std::string &out) const
     {
         const int fromRight = places - 1 - index;
+        if (fromRight < 0)
+            return; // more placeholders than counted: nothing to show
         if (index == 0 && length > places) {
             // The leftmost placeholder takes every digit that does not fit.
             for (int j = 0; j <= length - places; ++j)
@@ -933,7 +934,9 @@ void renderExponent(const FormatSection &sec, double v, std::string &out)
     IntegerFill fill;
     fill.digits = intDigits + skip;
     fill.length = intLength - skip;
-    fill.places = intPlaces;
+    // Every integer placeholder takes part in the fill, also past the
+    // kMaxPlaces that the exponent arithmetic looks at.
+    fill.places = sec.intPlaces;
     fill.thousands = false;
     int lastNonZero = -1;
     for (int k = 0; k < fracPlaces; ++k)
@@ -1131,6 +1134,8 @@ void renderFraction(const FormatSection &sec, double v, std::string &out)
                 const int fromRight = sec.numPlaces - 1 - k;
                 if (blank) {
                     out += ' ';
+                } else if (fromRight < 0) {
+                    // more numerator placeholders than counted: nothing to show
                 } else if (k == 0 && numLength > sec.numPlaces) {
                     out.append(numText, size_t(numLength - sec.numPlaces + 1));
                 } else if (fromRight < numLength) {
