@@ -257,7 +257,7 @@ void TestNumberFormat::randomCodes()
     QRandomGenerator rng(quint32(99 + count));
     // Codes that once read past a buffer: more placeholders than the engine
     // keeps places for.
-    for (const std::string code :
+    for (const std::string &code :
          { std::string(40, '0') + ".0E+0", "?0/" + std::string(40, '0') + ".0E+00",
            std::string(40, '?') + "/??",
            "# " + std::string(40, '?') + "/" + std::string(40, '?') }) {
