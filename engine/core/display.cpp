@@ -85,7 +85,8 @@ void DisplayFormatter::append(const Cell &cell, std::string &out)
         out += cell.number != 0 ? "TRUE" : "FALSE";
         return;
     case CellType::Error:
-        out += cellErrorText(uint8_t(cell.number));
+        // Converting an out-of-range double to an integer is undefined.
+        out += cellErrorText(cell.number >= 0 && cell.number < 256 ? uint8_t(cell.number) : ErrNA);
         return;
     }
 }
