@@ -86,7 +86,8 @@ void DisplayFormatter::append(const Cell &cell, std::string &out)
         return;
     case CellType::Error:
         // Converting an out-of-range double to an integer is undefined.
-        out += cellErrorText(cell.number >= 0 && cell.number < 256 ? uint8_t(cell.number) : ErrNA);
+        out += cellErrorText(cell.number >= 0 && cell.number < 256 ? uint8_t(cell.number)
+                                                                   : uint8_t(ErrNA));
         return;
     }
 }
