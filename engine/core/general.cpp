@@ -33,6 +33,51 @@ void appendExponent(int exp, std::string &out)
     appendUnsigned(e, out);
 }
 
+// Numbers from 10^-4 up to 10^10 always show in fixed notation, rounded to
+// kGeneralWidth - 1 significant digits (9 decimals below 1). Unless the value
+// lies within kFastMargin of a tie at that place, rounding it directly gives
+// the same digits as rounding its 15-digit form, without generating digits.
+constexpr double kFastLow = 1e-4;
+constexpr double kFastHigh = 1e10;
+constexpr double kFastMargin = 1e-4;
+constexpr double kPowers[] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10 };
+
+bool appendGeneralFast(double v, std::string &out)
+{
+    if (!(v >= kFastLow && v < kFastHigh))
+        return false;
+    int e = 0; // floor(log10(v)) for v >= 1
+    while (e < 9 && v >= kPowers[e + 1])
+        ++e;
+    const int decimals = v >= 1 ? kGeneralWidth - 2 - e : kGeneralWidth - 2;
+    const double x = v * kPowers[decimals];
+    const double floor = std::floor(x);
+    const double frac = x - floor;
+    if (std::fabs(frac - 0.5) < kFastMargin)
+        return false;
+    uint64_t r = uint64_t(floor) + (frac > 0.5 ? 1 : 0);
+    char digits[24];
+    int places = decimals;
+    while (places > 0 && r % 10 == 0) { // trailing zeros of the decimals
+        r /= 10;
+        --places;
+    }
+    const auto end = std::to_chars(digits, digits + sizeof digits, r).ptr;
+    const int length = int(end - digits);
+    if (places == 0) {
+        out.append(digits, size_t(length));
+    } else if (length > places) {
+        out.append(digits, size_t(length - places));
+        out += '.';
+        out.append(digits + length - places, size_t(places));
+    } else {
+        out += "0.";
+        out.append(size_t(places - length), '0');
+        out.append(digits, size_t(length));
+    }
+    return true;
+}
+
 } // namespace
 
 bool Digits::fromDouble(double v)
@@ -146,6 +191,13 @@ void appendGeneral(double value, std::string &out)
         appendUnsigned(uint64_t(value), out);
         return;
     }
+    if (appendGeneralFast(value, out))
+        return;
+    appendGeneralDigits(value, out);
+}
+
+void appendGeneralDigits(double value, std::string &out)
+{
     Digits d;
     d.fromDouble(value);
 

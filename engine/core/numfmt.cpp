@@ -127,6 +127,12 @@ void appendUnsigned(uint64_t v, std::string &out)
 
 void appendPadded(uint64_t v, int width, std::string &out)
 {
+    if (v < 100 && width <= 2) { // the common case of dates and times
+        if (v >= 10 || width == 2)
+            out += char('0' + v / 10);
+        out += char('0' + v % 10);
+        return;
+    }
     char buf[24];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
     for (int k = int(r.ptr - buf); k < width; ++k)

@@ -25,4 +25,8 @@ struct Digits
     void trim();
 };
 
+// General for a finite positive value that is not a small integer, by digit
+// generation: what appendGeneral's shortcuts must agree with.
+void appendGeneralDigits(double value, std::string &out);
+
 } // namespace sd

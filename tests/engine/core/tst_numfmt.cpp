@@ -90,6 +90,7 @@ private slots:
     void general_data();
     void general();
     void generalRoundTrip();
+    void generalShortcut();
     void fixedRounding();
     void randomCodes();
     void builtins_data();
@@ -200,6 +201,32 @@ void TestNumberFormat::generalRoundTrip()
         }
         QVERIFY2(std::fabs(back - v) <= tolerance * (1 + 1e-9) + std::fabs(v) * 1e-14,
                  qPrintable(QString::fromStdString(out) + " for " + numberText(v)));
+    }
+}
+
+// The General shortcut for everyday numbers agrees with digit generation,
+// near ties of the last shown place too.
+void TestNumberFormat::generalShortcut()
+{
+    QRandomGenerator rng(11);
+    for (int i = 0; i < 300000; ++i) {
+        const int exp10 = int(rng.bounded(16)) - 5; // 1e-5 .. 1e10
+        double v = (1 + 9 * rng.generateDouble()) * std::pow(10.0, exp10);
+        if (i % 3 == 0) {
+            // k + 0.5 units of the last place General shows.
+            const int decimals = exp10 >= 0 ? 9 - exp10 : 9;
+            const double unit = std::pow(10.0, -decimals);
+            v = (std::floor(v / unit) + 0.5) * unit;
+        }
+        if (v == std::floor(v) && v < 1e11)
+            continue;
+        std::string fast, slow;
+        sd::appendGeneral(v, fast);
+        sd::appendGeneralDigits(v, slow);
+        QVERIFY2(fast == slow,
+                 qPrintable(QString("%1: %2 vs %3")
+                                .arg(numberText(v), QString::fromStdString(fast),
+                                     QString::fromStdString(slow))));
     }
 }
 
