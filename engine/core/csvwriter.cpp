@@ -177,7 +177,7 @@ class RunEncoder
 public:
     explicit RunEncoder(QTextCodec *codec)
         : m_codec(codec)
-        , m_table(kBmpSize)
+        , m_pages(kBmpSize / kPageSize)
     {
     }
 
@@ -196,7 +196,7 @@ public:
             const size_t n = sequenceLength(p, end);
             const uint32_t cp = n ? decode(p, n) : 0;
             if (n >= 2 && n <= 3 && cp < kBmpSize && !(cp >= 0xD800 && cp <= 0xDFFF)) {
-                Entry &e = m_table[cp];
+                Entry &e = entry(cp);
                 if (e.length == 0)
                     fill(cp, e);
                 out.append(e.bytes, e.length);
@@ -213,6 +213,9 @@ public:
 
 private:
     static constexpr uint32_t kBmpSize = 0x10000;
+    // The table is kept in pages, allocated when a character of theirs first
+    // appears: a sheet in one script touches a few of them.
+    static constexpr uint32_t kPageSize = 256;
     struct Entry
     {
         char bytes[7] = {};
@@ -255,7 +258,15 @@ private:
     }
 
     QTextCodec *m_codec;
-    std::vector<Entry> m_table;
+    Entry &entry(uint32_t cp)
+    {
+        auto &page = m_pages[cp / kPageSize];
+        if (!page)
+            page = std::make_unique<Entry[]>(kPageSize);
+        return page[cp % kPageSize];
+    }
+
+    std::vector<std::unique_ptr<Entry[]>> m_pages;
 };
 
 } // namespace
