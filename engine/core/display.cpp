@@ -49,7 +49,8 @@ const NumberFormat &DisplayFormatter::formatForXf(uint32_t xf)
     // them: files record these codes in the writer's locale ("# ##0,00" in a
     // Russian file), and the application shows its own.
     // The currency and accounting ids (5-8, 41-44) are the exception: their
-    // codes carry the file's currency, and the application shows the file's.
+    // codes carry the file's currency, and the application shows the file's
+    // (roubles in corpus sheetjs numfmt_1_russian.xlsm).
     const bool currency = (id >= 5 && id <= 8) || (id >= 41 && id <= 44);
     auto custom = m_book.numFmts.find(id);
     const char *builtin = builtinNumberFormat(id);

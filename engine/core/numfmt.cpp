@@ -519,7 +519,8 @@ void analyzeDate(FormatSection &sec)
         if (t.kind == Tok::AmPm)
             sec.twelveHour = true;
         if (t.kind == Tok::Elapsed) {
-            // An elapsed unit must lead: "hh[m]" is refused.
+            // An elapsed unit must lead: "hh[m]" is refused and its cells
+            // show General (corpus sheetjs LONumbers.xlsx).
             for (size_t k = 0; k < i; ++k) {
                 if (tk[k].kind == Tok::Hour || tk[k].kind == Tok::Second
                     || (tk[k].kind == Tok::Month && tk[k].n <= 2))
@@ -1521,13 +1522,16 @@ void NumberFormat::appendNumber(double value, bool date1904, std::string &out) c
     }
     const FormatSection &sec = m_sections[size_t(index)];
     // The second section shows the magnitude: the sign is its own to write.
-    // So does a section whose condition holds for negative numbers only
-    // ("[<=-25]"; "[<=9999999]" keeps the sign). A section without digit
-    // placeholders shows no sign either.
+    // So does a section whose condition holds for negative numbers only:
+    // the application shows -25 through "[<=-25]General;..." as 25, but -1
+    // through "[<=9999999]###-####;..." as "--1" (corpus sheetjs
+    // NumberFormatCondition.xlsm and number_format.xlsm, sheet 3). A section
+    // without digit placeholders shows no sign either.
     const bool magnitudeOnly = sec.hasCondition ? sec.negativeCondition() : index == 1;
     if (sec.kind == SectionKind::Date) {
         // A lone elapsed count ([h], [mm], [s]) may be negative; anything
-        // with a clock or calendar part ([h]:mm:ss too) may not.
+        // with a clock or calendar part ([h]:mm:ss too) may not (corpus
+        // sheetjs LONumbers.xlsx and number_format.xlsm, sheet 3).
         if (value < 0 && sec.elapsedOnly && !magnitudeOnly) {
             out += '-';
             renderDate(sec, -value, date1904, out);
