@@ -48,9 +48,10 @@ const NumberFormat &DisplayFormatter::formatForXf(uint32_t xf)
     // Built-in ids show their own definition even when the file restates
     // them: files record these codes in the writer's locale ("# ##0,00" in a
     // Russian file), and the application shows its own.
-    // The currency and accounting ids (5-8, 41-44) are the exception: their
-    // codes carry the file's currency, and the application shows the file's
-    // (roubles in corpus sheetjs numfmt_1_russian.xlsm).
+    // The currency and accounting ids (5-8, 41-44) are the exception: the
+    // application stores their codes in every file because they carry the
+    // writer's currency, and shows the stored code (a rouble file keeps its
+    // roubles). The corpus has no cell that tells either way.
     const bool currency = (id >= 5 && id <= 8) || (id >= 41 && id <= 44);
     auto custom = m_book.numFmts.find(id);
     const char *builtin = builtinNumberFormat(id);
