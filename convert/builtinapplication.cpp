@@ -4,6 +4,7 @@
 #include "core/display.h"
 #include "core/model.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextCodec>
@@ -19,6 +20,17 @@ constexpr int kCsvFileFormat = 6;
 bool is(const char *member, const char *text)
 {
     return std::strcmp(member, text) == 0;
+}
+
+// The job reports only the workbook's path; the reason why a workbook, a
+// sheet or a save failed goes to standard error, where the command-line
+// tool's user sees it.
+void warn(const std::string &path, sd::Error error)
+{
+    if (error.where == path)
+        error.where.clear(); // the line starts with the path already
+    qWarning().noquote() << QFile::decodeName(path.c_str()) + QStringLiteral(": ")
+                                + QString::fromStdString(error.description());
 }
 
 struct OpenBook
@@ -273,8 +285,13 @@ public:
         if (is(member, "WorkSheets(int)") && args.size() == 1) {
             // Worksheets are counted from 1 and skip chart and other sheets.
             const int index = book->book->worksheetIndex(args[0].toInt() - 1);
-            if (index < 0 || !book->book->sheet(index))
+            if (index < 0)
                 return nullptr;
+            sd::Error error;
+            if (!book->book->sheet(index, &error)) {
+                warn(book->book->path, error);
+                return nullptr;
+            }
             return std::make_unique<WorksheetServer>(m_app, m_book, index);
         }
         return nullptr;
@@ -311,7 +328,17 @@ public:
                 return {};
             const sd::Error error = sd::writeSheetCsv(*copy->source->book, copy->sheetIndex, path,
                                                       QTextCodec::codecForLocale());
-            return error ? QVariant() : QVariant(true);
+            // The job saves each worksheet once: drop its cells now, so that a
+            // workbook of many large sheets holds one of them at a time (it
+            // is read again should anything ask for it later).
+            sd::Workbook &source = *copy->source->book;
+            if (size_t(copy->sheetIndex) < source.loaded.size())
+                source.loaded[size_t(copy->sheetIndex)].reset();
+            if (error) {
+                warn(QFile::encodeName(path).toStdString(), error);
+                return {};
+            }
+            return QVariant(true);
         }
         return {};
     }
@@ -344,8 +371,10 @@ public:
         sd::Error error;
         std::unique_ptr<sd::Workbook> workbook =
             sd::Workbook::open(QFile::encodeName(path).toStdString(), &error);
-        if (!workbook)
+        if (!workbook) {
+            warn(QFile::encodeName(path).toStdString(), error);
             return nullptr;
+        }
         auto book = std::make_shared<OpenBook>();
         book->book = std::move(workbook);
         m_app->open.push_back(book);

@@ -61,6 +61,17 @@ void printLine(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// Warnings from the worker thread (why a workbook or a save failed) are
+// printed by the main thread, queued behind the report of their workbook.
+void printMessage(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app && QThread::currentThread() != app->thread())
+        QMetaObject::invokeMethod(app, [text] { printLine(stderr, text); }, Qt::QueuedConnection);
+    else
+        printLine(stderr, text);
+}
+
 int badArguments(const QString &message)
 {
     printLine(stderr, message);
@@ -73,6 +84,7 @@ int badArguments(const QString &message)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    qInstallMessageHandler(printMessage);
 
     QStringList folders;
     bool allSheets = false;
