@@ -305,8 +305,8 @@ void TestCsvWriter::cellText()
     QFETCH(QString, text);
     QFETCH(int, xf);
     QFETCH(QString, expected);
-    CellSpec spec { 0, 0, sd::CellType(type), number, text.toStdString(), uint32_t(xf) };
-    auto book = makeBook({ spec });
+    CellSpec cell { 0, 0, sd::CellType(type), number, text.toStdString(), uint32_t(xf) };
+    auto book = makeBook({ cell });
     sd::DisplayFormatter formatter(*book);
     QCOMPARE(QString::fromStdString(formatter.text(book->sheet(0)->cells[0])), expected);
 }
