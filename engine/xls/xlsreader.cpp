@@ -39,6 +39,8 @@ constexpr uint8_t kWsBoolDialog = 0x10;
 // FORMULA result marker: bytes 6-7 of the result are 0xFFFF for non-numbers.
 constexpr uint16_t kFormulaNonNumber = 0xFFFF;
 enum FormulaResultType : uint8_t { kResultString = 0, kResultBool = 1, kResultError = 2, kResultEmpty = 3 };
+// Row of a BIFF2-7 NOTE record that carries more text of the note before it.
+constexpr uint32_t kNoteContinuedRow = 0xFFFF;
 // BOUNDSHEET sheet types.
 enum SheetType : uint8_t { kTypeWorksheet = 0, kTypeMacro = 1, kTypeChart = 2, kTypeVbModule = 6 };
 
@@ -447,7 +449,9 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
             break;
         }
         case kNote:
-            if (n >= 4)
+            // Before BIFF8 a long note goes on in NOTE records whose row is
+            // 0xFFFF; those name no cell.
+            if (n >= 4 && !(m_info.version < 8 && row == kNoteContinuedRow))
                 addExtent(row, col);
             break;
         default:

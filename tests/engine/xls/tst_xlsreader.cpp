@@ -78,6 +78,7 @@ private slots:
     void sheetList();
     void gbkBiff5();
     void bareBiff2();
+    void biff5NoteContinued();
 };
 
 void TestXlsReader::compoundFile_data()
@@ -424,6 +425,19 @@ void TestXlsReader::bareBiff2()
     QCOMPARE(int(book->xf(sheet->cells[7].xf).numFmtId), 0); // XF 70: General
     const int custom = book->xf(sheet->cells[3].xf).numFmtId;
     QCOMPARE(QString::fromStdString(book->numFmts.at(custom)), QStringLiteral("0.0%!"));
+}
+
+// A BIFF5 note longer than one record goes on in NOTE records with row
+// 0xFFFF: they widen the used range no further than the note's own cell.
+void TestXlsReader::biff5NoteContinued()
+{
+    const QByteArray body = rec(0x0203, rcx(0, 0) + f64(1)) + rec(0x001C, u16(1) + u16(1) + u16(6) + "abc")
+                            + rec(0x001C, u16(0xFFFF) + u16(0) + u16(3) + "def");
+    const QByteArray stream = workbookStream(kBiff5, {}, {SheetSpec{"S", body}});
+    sd::Error error;
+    auto book = openBytes(buildCfb({{QStringLiteral("Book"), stream}}).bytes, &error);
+    QVERIFY2(book, error.description().c_str());
+    QCOMPARE(describeSheet(*book, 0), QStringLiteral("A1=n:1 B2=b"));
 }
 
 QTEST_GUILESS_MAIN(TestXlsReader)
