@@ -27,6 +27,10 @@ constexpr int kMaxXmlDepth = 256;
 // Largest single XML token (a tag with its attributes, or one text run)
 // that the streaming tokenizer buffers.
 constexpr size_t kMaxXmlToken = size_t(64) << 20;
+// Most attributes on one element. Each costs a 32-byte record, so without a
+// cap a tag of kMaxXmlToken bytes of a="" pairs would take half a gigabyte;
+// real OOXML elements carry a few dozen at most.
+constexpr size_t kMaxXmlAttributes = 4096;
 // Bytes of sheet XML per cell assumed when reserving room for a sheet's
 // cells (real sheets take 25-40; the benchmark sheet 38).
 constexpr uint64_t kXmlBytesPerCellEstimate = 24;

@@ -341,6 +341,11 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
         // local part ("r" in xmlns:r) must not shadow a real attribute.
         if (attrName.substr(0, 5) == "xmlns" && (attrName.size() == 5 || attrName[5] == ':'))
             continue;
+        if (m_attributes.size() >= kMaxXmlAttributes) {
+            fail(ErrorCode::TooLarge,
+                 "element with more than " + std::to_string(kMaxXmlAttributes) + " attributes");
+            return Failed;
+        }
         m_attributes.push_back({ localName(attrName), value });
     }
     m_name = localName(qname);

@@ -261,6 +261,14 @@ void TestXlsxSheet::refused_data()
         QTest::newRow("nesting") << "<worksheet>" + deep << int(ErrorCode::TooLarge)
                                  << "nested deeper";
     }
+    {
+        std::string attrs;
+        for (int i = 0; i < 5000; ++i)
+            attrs += " a" + std::to_string(i) + "=\"\"";
+        QTest::newRow("too many attributes")
+            << sdtest::sheetXml("<row r=\"1\"" + attrs + "/>") << int(ErrorCode::TooLarge)
+            << "attributes";
+    }
     QTest::newRow("unterminated") << std::string(
         "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>")
                                   << int(ErrorCode::Corrupt) << "ends inside";
