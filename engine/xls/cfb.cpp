@@ -106,6 +106,7 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
     m_fat.clear();
     m_miniFat.clear();
     m_miniStreamSectors.clear();
+    m_miniStreamSize = 0;
     m_rootEntries.clear();
     const std::string where = "compound file header";
     if (size < kHeaderSize || std::memcmp(data, kCfbMagic, sizeof kCfbMagic) != 0)

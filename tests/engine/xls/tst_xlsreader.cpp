@@ -69,6 +69,7 @@ private slots:
     void compoundFile();
     void damagedCompoundFile_data();
     void damagedCompoundFile();
+    void reopenedCompoundFile();
     void cells_data();
     void cells();
     void sharedStrings_data();
@@ -161,6 +162,26 @@ void TestXlsReader::damagedCompoundFile()
     QVERIFY(!book);
     QCOMPARE(int(error.code), code);
     QVERIFY2(QString::fromStdString(error.description()).contains(detail), error.description().c_str());
+}
+
+// A compound file object opened again forgets the previous file's mini
+// stream: a small stream of a file without one is an error, not a read of
+// the old file's sectors.
+void TestXlsReader::reopenedCompoundFile()
+{
+    const QByteArray stream = workbookStream(kBiff8, {}, {SheetSpec{"S", rec(0x0203, rcx(0, 0) + f64(1))}});
+    const QByteArray withMini = buildCfb({{QStringLiteral("Workbook"), stream}}).bytes;
+    QByteArray noMini = withMini;
+    noMini.replace(512 * 2 + 120, 4, u32(0)); // the root entry (directory sector 1) holds no mini stream
+    sd::CompoundFile cfb;
+    QVERIFY(!cfb.open(reinterpret_cast<const uint8_t *>(withMini.constData()), size_t(withMini.size())));
+    QVERIFY(!cfb.open(reinterpret_cast<const uint8_t *>(noMini.constData()), size_t(noMini.size())));
+    const int index = cfb.findRootEntry("Workbook");
+    QVERIFY(index >= 0);
+    std::vector<uint8_t> out;
+    const sd::Error error = cfb.readStream(cfb.rootEntries()[size_t(index)], out);
+    QCOMPARE(int(error.code), int(sd::ErrorCode::Corrupt));
+    QVERIFY2(QString::fromStdString(error.description()).contains("mini stream"), error.description().c_str());
 }
 
 void TestXlsReader::cells_data()
