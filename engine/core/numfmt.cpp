@@ -295,6 +295,9 @@ size_t parseBracket(std::string_view s, size_t i, FormatSection &section)
 std::vector<FormatSection> tokenize(std::string_view s)
 {
     std::vector<FormatSection> sections(1);
+    // A '[' after the last ']' is never closed: looking for its ']' again at
+    // each of many such brackets would take time quadratic in the code.
+    const size_t lastClose = s.rfind(']');
     size_t i = 0;
     while (i < s.size()) {
         FormatSection &section = sections.back();
@@ -334,7 +337,9 @@ std::vector<FormatSection> tokenize(std::string_view s)
             i += 1 + (i + 1 < s.size() ? utf8Length(uint8_t(s[i + 1])) : 0);
             continue;
         case '[': {
-            const size_t next = parseBracket(s, i, section);
+            const size_t next = lastClose != std::string_view::npos && lastClose > i
+                ? parseBracket(s, i, section)
+                : i;
             if (next != i) {
                 i = next;
                 continue;
@@ -490,8 +495,11 @@ void analyzeDate(FormatSection &sec)
 {
     auto &tk = sec.tokens;
     sec.kind = SectionKind::Date;
+    bool clockBefore = false; // an hour, a second or a minute-like m/mm came earlier
     for (size_t i = 0; i < tk.size(); ++i) {
         Token &t = tk[i];
+        const bool clockHere = t.kind == Tok::Hour || t.kind == Tok::Second
+            || (t.kind == Tok::Month && t.n <= 2);
         if (t.kind == Tok::Point && i + 1 < tk.size() && tk[i + 1].kind == Tok::Digit
             && tk[i + 1].ch == '0') {
             // Fractional seconds: ".0" to ".000".
@@ -521,13 +529,11 @@ void analyzeDate(FormatSection &sec)
         if (t.kind == Tok::Elapsed) {
             // An elapsed unit must lead: "hh[m]" is refused and its cells
             // show General (corpus sheetjs LONumbers.xlsx).
-            for (size_t k = 0; k < i; ++k) {
-                if (tk[k].kind == Tok::Hour || tk[k].kind == Tok::Second
-                    || (tk[k].kind == Tok::Month && tk[k].n <= 2))
-                    sec.invalid = true;
-            }
+            if (clockBefore)
+                sec.invalid = true;
             sec.elapsed = true;
         }
+        clockBefore = clockBefore || clockHere;
         literalize(t);
         if (t.kind == Tok::General || t.kind == Tok::Text) {
             t.text = t.kind == Tok::General ? "General" : "@";

@@ -399,6 +399,15 @@ void TestNumberFormat::custom_data()
     QTest::newRow("lone elapsed keeps sign") << "[h]" << -1.5 << false << "-36";
     QTest::newRow("elapsed clock refuses sign") << "[h]:mm" << -1.5 << false << hashes;
     QTest::newRow("hh[m] refused") << "hh[m]" << 1.5 << false << "1.5";
+    QTest::newRow("mm[ss] refused") << "mm[ss]" << 1.5 << false << "1.5";
+    QTest::newRow("elapsed leads") << "[mm]:ss" << 1.5 << false << "2160:00";
+    QTest::newRow("unclosed brackets literal") << "0[[" << 5.0 << false << "5[[";
+    // Long hostile codes once took time quadratic in their length to parse.
+    const int longCode = 100000;
+    QTest::newRow("many unclosed brackets")
+        << QString(longCode, '[') + "0" << 5.0 << false << QString(longCode, '[') + "5";
+    QTest::newRow("many elapsed units, then an hour refused")
+        << QString("[h]").repeated(longCode / 3) + "hh[m]" << 1.5 << false << "1.5";
     QTest::newRow("system long date")
         << "[$-F800]dddd, mmmm dd, yyyy" << 45000.0 << false << "Wednesday, March 15, 2023";
     QTest::newRow("Buddhist year") << "bbbb" << 45000.0 << false << "2566";
