@@ -10,12 +10,21 @@ namespace sd {
 
 namespace {
 
+// Drops the XML white space around a value (pretty-printed parts put line
+// ends inside <v>).
+std::string_view trimmed(std::string_view text)
+{
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
 bool parseUint(std::string_view text, uint64_t &value)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
+    text = trimmed(text);
     if (text.empty())
         return false;
     auto res = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -24,14 +33,7 @@ bool parseUint(std::string_view text, uint64_t &value)
 
 bool parseDouble(std::string_view text, double &value)
 {
-    while (!text.empty()
-           && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n'
-               || text.front() == '\r'))
-        text.remove_prefix(1);
-    while (!text.empty()
-           && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n'
-               || text.back() == '\r'))
-        text.remove_suffix(1);
+    text = trimmed(text);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
     if (text.empty())
@@ -346,7 +348,8 @@ void SheetParser::endCell()
     case 'b':
         if (m_haveV) {
             m_cell.type = CellType::Bool;
-            m_cell.number = (m_vText == "1" || m_vText == "true") ? 1 : 0;
+            const std::string_view flag = trimmed(m_vText);
+            m_cell.number = (flag == "1" || flag == "true") ? 1 : 0;
         } else {
             keep = styledOrFormula;
         }
@@ -354,7 +357,7 @@ void SheetParser::endCell()
     case 'e':
         if (m_haveV) {
             bool known = false;
-            const uint8_t code = errorCodeFromText(m_vText, known);
+            const uint8_t code = errorCodeFromText(trimmed(m_vText), known);
             if (known) {
                 m_cell.type = CellType::Error;
                 m_cell.number = code;

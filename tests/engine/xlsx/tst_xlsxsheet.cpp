@@ -205,6 +205,10 @@ void TestXlsxSheet::cells_data()
             + "</t></is></c></row>",
         "A1=s:" + std::string(300000, 'x'));
     row("single-quoted attributes", "<row r='1'><c r='B1' t='b'><v>0</v></c></row>", "B1=b:0");
+    row("line ends around values",
+        "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>\n 1\r\n</v></c><c r=\"B1\"><v>\n2\n</v></c>"
+        "<c r=\"C1\" t=\"b\"><v> 1\n</v></c><c r=\"D1\" t=\"e\"><v>\n#N/A\n</v></c></row>",
+        "A1=s:two B1=n:2 C1=b:1 D1=e:#N/A");
     row("non-numeric number keeps its text", "<row r=\"1\"><c r=\"A1\"><v>abc</v></c></row>",
         "A1=s:abc");
     QTest::newRow("merged area widens the range") << std::string(
