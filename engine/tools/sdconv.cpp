@@ -112,6 +112,7 @@ int main(int argc, char **argv)
         // Load first, so that reading and writing are timed apart.
         QElapsedTimer phase;
         phase.start();
+        error = sd::Error(); // sheet() sets it only on failure: clear the last sheet's
         book->sheet(i, &error);
         const qint64 loadMs = phase.restart();
         if (!error)
