@@ -77,8 +77,9 @@ Utf8PassResult ReencodeCsvAsUtf8(const QString &path)
         if (in.error() != QFileDevice::NoError)
             return Utf8PassResult::Unreadable;
     }
-    // Read in text mode: every CR is dropped, so CR LF arrives as LF.
-    bytes.replace('\r', QByteArray());
+    // CR LF line ends are read as LF. A CR that stands alone is cell text (a
+    // quoted field may hold one) and is kept as it is.
+    bytes.replace("\r\n", "\n");
     if (IsValidUtf8(bytes.constData(), bytes.size()))
         return Utf8PassResult::Unchanged;
 

@@ -12,9 +12,9 @@ enum class Utf8PassResult {
 };
 
 // Re-encodes one CSV file as UTF-8 when it is not valid UTF-8 but is valid
-// GBK. The text is read with every CR dropped and written with each LF as
-// CR LF, without a byte-order mark, through a temporary file renamed over the
-// old one, so a failure never leaves the file half written.
+// GBK. The text is read with CR LF as LF and written with each LF as CR LF
+// (a CR on its own is kept), without a byte-order mark, through a temporary
+// file renamed over the old one, so a failure never leaves it half written.
 Utf8PassResult ReencodeCsvAsUtf8(const QString &path);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or

@@ -53,8 +53,11 @@ private slots:
             << QByteArray("\xd6\xd0\xce\xc4,\"x\ny\"\r\nend")
             << Utf8PassResult::Rewritten
             << QByteArray("\xe4\xb8\xad\xe6\x96\x87,\"x\r\ny\"\r\nend");
-        QTest::newRow("GBK with stray CR") << QByteArray("\xd6\xd0\r\r\n") << Utf8PassResult::Rewritten
-                                           << QByteArray("\xe4\xb8\xad\r\n");
+        // A CR on its own (here inside a quoted field and before a line end)
+        // is text and survives the re-encoding.
+        QTest::newRow("GBK with lone CRs") << QByteArray("\xd6\xd0,\"a\rb\"\r\r\n")
+                                           << Utf8PassResult::Rewritten
+                                           << QByteArray("\xe4\xb8\xad,\"a\rb\"\r\r\n");
         QTest::newRow("undecodable byte 0xFF") << QByteArray("a\xff,b\r\n") << Utf8PassResult::NotGbk
                                                << QByteArray("a\xff,b\r\n");
         QTest::newRow("lone GBK lead byte at the end") << QByteArray("ab\xd6") << Utf8PassResult::NotGbk
