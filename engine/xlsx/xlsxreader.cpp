@@ -122,23 +122,32 @@ public:
 
     std::string where(const std::string &part) const { return zip.label() + ", " + part; }
 
-    // Runs fn over the events of a part. Small parts are inflated whole;
-    // large ones stream.
+    // The bytes of a part: small parts are inflated whole into whole (which
+    // the source reads from), large ones stream, optionally inflated on the
+    // read-ahead thread.
+    std::unique_ptr<ByteSource> openPart(const ZipEntry &entry, std::string &whole, bool readAhead,
+                                         Error &err)
+    {
+        if (entry.size <= kWholePartLimit) {
+            if ((err = zip.extract(entry, whole)))
+                return nullptr;
+            return std::make_unique<MemorySource>(whole.data(), whole.size());
+        }
+        std::unique_ptr<ByteSource> source = zip.open(entry, &err);
+        if (source && readAhead)
+            source = std::make_unique<ReadAheadSource>(std::move(source));
+        return source;
+    }
+
+    // Runs fn over the events of a part.
     Error parsePart(const ZipEntry &entry,
                     const std::function<bool(XmlReader &, XmlReader::Event)> &fn)
     {
         std::string whole;
-        std::unique_ptr<ByteSource> source;
-        if (entry.size <= kWholePartLimit) {
-            if (Error e = zip.extract(entry, whole))
-                return e;
-            source = std::make_unique<MemorySource>(whole.data(), whole.size());
-        } else {
-            Error e;
-            source = zip.open(entry, &e);
-            if (!source)
-                return e;
-        }
+        Error e;
+        const std::unique_ptr<ByteSource> source = openPart(entry, whole, false, e);
+        if (!source)
+            return e;
         XmlReader xml(*source, where(entry.name), entry.size);
         for (;;) {
             const XmlReader::Event ev = xml.next();
@@ -216,18 +225,10 @@ public:
                 return e;
         }
         std::string whole;
-        std::unique_ptr<ByteSource> source;
-        if (entry->size <= kWholePartLimit) {
-            if (Error e = zip.extract(*entry, whole))
-                return e;
-            source = std::make_unique<MemorySource>(whole.data(), whole.size());
-        } else {
-            Error e;
-            source = zip.open(*entry, &e);
-            if (!source)
-                return e;
-            source = std::make_unique<ReadAheadSource>(std::move(source));
-        }
+        Error openError;
+        const std::unique_ptr<ByteSource> source = openPart(*entry, whole, true, openError);
+        if (!source)
+            return openError;
         // Room for the cells a part of this size usually holds (a cell takes
         // 25-40 bytes of XML), so the vector is not copied while it grows.
         // The size is already capped, and untouched capacity costs no memory.
