@@ -25,6 +25,10 @@ constexpr size_t kFlushSize = 1 << 20;
 constexpr int kUtf8Mib = 106;
 // Attempts at a fresh temporary name before giving up.
 constexpr int kTempNameAttempts = 100;
+// Bytes of the target's name kept in the temporary name: with the dot, the
+// random part and ".tmp" it stays within the 255-byte limit of a file name
+// even when the target's name is near that limit itself.
+constexpr int kTempStemBytes = 200;
 
 CsvWriteFunction g_write = nullptr;
 
@@ -47,7 +51,13 @@ public:
     {
         const QFileInfo info(QFile::decodeName(m_target));
         const QByteArray dir = QFile::encodeName(info.absolutePath());
-        const QByteArray base = QFile::encodeName(info.fileName());
+        QByteArray base = QFile::encodeName(info.fileName());
+        if (base.size() > kTempStemBytes) {
+            int cut = kTempStemBytes;
+            while (cut > 0 && (uchar(base[cut]) & 0xC0) == 0x80)
+                --cut; // not inside a UTF-8 sequence
+            base.truncate(cut);
+        }
         for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
             m_temp = dir + "/." + base + '.'
                 + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";

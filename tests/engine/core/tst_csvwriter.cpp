@@ -135,6 +135,7 @@ private slots:
     void failedWriteKeepsOldFile();
     void readOnlyFolder();
     void shortWritesComplete();
+    void longFileName();
     void targetIsAFolder();
     void fileSizeLimit();
 };
@@ -377,6 +378,20 @@ void TestCsvWriter::shortWritesComplete()
     sd::setCsvWriteFunction(nullptr);
     QVERIFY2(!e, e.description().c_str());
     QCOMPARE(readAll(path), QByteArray("\"hello, world\",\r\n,42\r\n"));
+}
+
+// A target whose name is near the file-name limit: the temporary file next
+// to it must still fit that limit.
+void TestCsvWriter::longFileName()
+{
+    QTemporaryDir dir;
+    const QString name = QString(120, QChar(0x00E9)) + QString(8, 'x') + ".csv"; // 252 bytes
+    const QString path = dir.filePath(name);
+    auto book = makeBook({ num(0, 0, 1) });
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(readAll(path), QByteArray("1\r\n"));
+    QCOMPARE(entries(dir.path()), QStringList { name });
 }
 
 // The rename into place fails: the error names the target and no temporary
