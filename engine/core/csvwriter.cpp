@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -29,6 +30,8 @@ constexpr int kTempNameAttempts = 100;
 // random part and ".tmp" it stays within the 255-byte limit of a file name
 // even when the target's name is near that limit itself.
 constexpr int kTempStemBytes = 200;
+// Permission bits a replaced file passes on (no set-id or sticky bits).
+constexpr mode_t kPermissionBits = 0777;
 
 CsvWriteFunction g_write = nullptr;
 
@@ -64,7 +67,7 @@ public:
             // 0666 less the umask, as for any file the user creates.
             m_fd = ::open(m_temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd >= 0)
-                return {};
+                return keepPermissions();
             if (errno != EEXIST)
                 break;
         }
@@ -72,6 +75,22 @@ public:
         m_temp.clear();
         return Error(ErrorCode::WriteFailed, m_target.toStdString(),
                      std::string("cannot create a temporary file: ") + std::strerror(err));
+    }
+
+    // A file that is replaced keeps its permissions, as when it is
+    // overwritten in place: a private (0600) file must not turn readable.
+    // Set before anything is written.
+    Error keepPermissions()
+    {
+        struct stat old;
+        if (::stat(m_target.constData(), &old) != 0 || !S_ISREG(old.st_mode))
+            return {};
+        if (::fchmod(m_fd, old.st_mode & kPermissionBits) == 0)
+            return {};
+        const int err = errno;
+        discard();
+        return Error(ErrorCode::WriteFailed, m_target.toStdString(),
+                     std::string("cannot set the permissions: ") + std::strerror(err));
     }
 
     Error write(const char *data, size_t size)

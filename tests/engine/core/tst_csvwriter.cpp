@@ -136,6 +136,8 @@ private slots:
     void readOnlyFolder();
     void shortWritesComplete();
     void longFileName();
+    void permissions_data();
+    void permissions();
     void targetIsAFolder();
     void fileSizeLimit();
 };
@@ -378,6 +380,44 @@ void TestCsvWriter::shortWritesComplete()
     sd::setCsvWriteFunction(nullptr);
     QVERIFY2(!e, e.description().c_str());
     QCOMPARE(readAll(path), QByteArray("\"hello, world\",\r\n,42\r\n"));
+}
+
+// A replaced file keeps its permissions; a new one gets 0666 less the umask.
+void TestCsvWriter::permissions_data()
+{
+    QTest::addColumn<int>("oldMode"); // -1: no older file
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("new file") << -1 << 022 << 0644;
+    QTest::newRow("new file, private umask") << -1 << 077 << 0600;
+    QTest::newRow("private file stays private") << 0600 << 022 << 0600;
+    QTest::newRow("shared file stays shared") << 0664 << 077 << 0664;
+}
+
+void TestCsvWriter::permissions()
+{
+    QFETCH(int, oldMode);
+    QFETCH(int, umask);
+    QFETCH(int, expected);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.csv");
+    const QByteArray native = QFile::encodeName(path);
+    if (oldMode >= 0) {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old\r\n");
+        old.close();
+        QVERIFY(::chmod(native.constData(), mode_t(oldMode)) == 0);
+    }
+    auto book = makeBook({ num(0, 0, 1) });
+    const mode_t savedMask = ::umask(mode_t(umask));
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+    ::umask(savedMask);
+    QVERIFY2(!e, e.description().c_str());
+    struct stat st;
+    QVERIFY(::stat(native.constData(), &st) == 0);
+    QCOMPARE(int(st.st_mode & 07777), expected);
+    QCOMPARE(readAll(path), QByteArray("1\r\n"));
 }
 
 // A target whose name is near the file-name limit: the temporary file next
