@@ -75,7 +75,8 @@ QVector<Expected> readManifest(const QString &manifest, QSet<QString> *encrypted
         if (cols.size() < 6)
             continue;
         QString path = cols[1].trimmed().remove(QLatin1Char('`'));
-        if (line.contains(QLatin1String("encrypted")) && !path.contains(QLatin1String("/expected/")))
+        if (line.contains(QLatin1String("encrypted"))
+            && !path.contains(QLatin1String("/expected/")))
             encrypted->insert(path);
         QString workbook = cols[5].trimmed().remove(QLatin1Char('`'));
         if (!path.contains(QLatin1String("/expected/excel2011/"))
