@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QtTest>
 
@@ -453,6 +454,17 @@ bool TestNumberFormat::check(const QString &grid, const GridRow &row, const QStr
 {
     if (got == row.expected)
         return true;
+    // The implied grid takes built-in ids 14 and 22 as m/d/yy (h:mm); the
+    // US-English definitions show four-digit years. Apart from the year's
+    // width the text must agree.
+    if (grid == "implied" && row.format.startsWith("m/d/yyyy") && !row.expected.isEmpty()) {
+        static const QRegularExpression fullYear(
+            QStringLiteral("^(\\d{1,2}/\\d{1,2}/)\\d\\d(\\d\\d)"));
+        if (QString(got).replace(fullYear, QStringLiteral("\\1\\2")) == row.expected) {
+            ++known;
+            return false;
+        }
+    }
     for (const KnownDifference &k : m_known) {
         if (k.grid != grid && k.grid != "*")
             continue;
