@@ -175,7 +175,8 @@ void quoteTail(std::string &out, size_t from)
 
 // Encodes text; a character the codec cannot hold becomes one '?', also
 // when it lies outside the Basic Multilingual Plane (two UTF-16 units).
-QByteArray encodeText(QTextCodec *codec, QString text)
+// `state` carries a codec's state from one block of output to the next.
+QByteArray encodeText(QTextCodec *codec, QString text, QTextCodec::ConverterState *state = nullptr)
 {
     for (int i = 0; i + 1 < text.size(); ++i) {
         if (!text.at(i).isHighSurrogate() || !text.at(i + 1).isLowSurrogate())
@@ -186,7 +187,8 @@ QByteArray encodeText(QTextCodec *codec, QString text)
         }
         text.replace(i, 2, QLatin1Char('?'));
     }
-    return codec->fromUnicode(text);
+    return state ? codec->fromUnicode(text.constData(), text.size(), state)
+                 : codec->fromUnicode(text);
 }
 
 // Whether the codec writes ASCII as itself (every 8-bit locale encoding
@@ -328,6 +330,9 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
     if ((error = file.open()))
         return error;
 
+    // No byte-order mark, neither at the start nor before each block (a
+    // codec such as UTF-16 writes one whenever it starts without a state).
+    QTextCodec::ConverterState codecState(QTextCodec::IgnoreHeader);
     std::string buffer, encoded;
     std::unique_ptr<RunEncoder> encoder;
     if (byRuns)
@@ -341,8 +346,8 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
             encoder->encode(buffer, encoded);
             e = file.write(encoded.data(), encoded.size());
         } else {
-            const QByteArray bytes
-                = encodeText(codec, QString::fromUtf8(buffer.data(), int(buffer.size())));
+            const QByteArray bytes = encodeText(
+                codec, QString::fromUtf8(buffer.data(), int(buffer.size())), &codecState);
             e = file.write(bytes.constData(), size_t(bytes.size()));
         }
         buffer.clear();

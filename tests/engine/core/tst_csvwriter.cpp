@@ -231,6 +231,8 @@ void TestCsvWriter::encoding_data()
                                      << QString::fromUtf8("a\xD7\x90"
                                                           "b")
                                      << QByteArray("a?b\r\n");
+    QTest::newRow("UTF-16LE no BOM")
+        << QByteArray("UTF-16LE") << QString::fromUtf8("é") << QByteArray("\xE9\0\r\0\n\0", 6);
     QTest::newRow("astral is one ?")
         << QByteArray("ISO-8859-1") << QString::fromUtf8("\xF0\x9F\x8D\xA3") << QByteArray("?\r\n");
 }
