@@ -269,9 +269,8 @@ void TestXlsxSheet::refused_data()
         std::string attrs;
         for (int i = 0; i < 5000; ++i)
             attrs += " a" + std::to_string(i) + "=\"\"";
-        QTest::newRow("too many attributes")
-            << sdtest::sheetXml("<row r=\"1\"" + attrs + "/>") << int(ErrorCode::TooLarge)
-            << "attributes";
+        QTest::newRow("too many attributes") << sdtest::sheetXml("<row r=\"1\"" + attrs + "/>")
+                                             << int(ErrorCode::TooLarge) << "attributes";
     }
     QTest::newRow("unterminated") << std::string(
         "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>")
