@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace sd {
 
@@ -134,6 +135,7 @@ XmlReader::Event XmlReader::next()
     if (m_pendingEnd) {
         m_pendingEnd = false;
         --m_depth;
+        m_open.pop_back();
         return EndElement;
     }
     for (;;) {
@@ -254,12 +256,21 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
             size_t nameEnd = size_t(gt - buf);
             while (nameEnd > m_begin + 2 && isSpace(buf[nameEnd - 1]))
                 --nameEnd;
-            m_name = localName(std::string_view(buf + m_begin + 2, nameEnd - m_begin - 2));
-            m_begin = size_t(gt - buf) + 1;
-            if (--m_depth < 0) {
+            const std::string_view qname(buf + m_begin + 2, nameEnd - m_begin - 2);
+            if (m_open.empty()) {
                 fail(ErrorCode::Corrupt, "end tag without start tag");
                 return Failed;
             }
+            if (m_open.back() != std::hash<std::string_view>()(qname)) {
+                fail(ErrorCode::Corrupt,
+                     "end tag </" + std::string(qname.substr(0, 64))
+                         + "> does not match its start tag");
+                return Failed;
+            }
+            m_open.pop_back();
+            m_name = localName(qname);
+            m_begin = size_t(gt - buf) + 1;
+            --m_depth;
             event = EndElement;
             return Done;
         }
@@ -355,6 +366,7 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
              "XML nested deeper than " + std::to_string(kMaxXmlDepth) + " levels");
         return Failed;
     }
+    m_open.push_back(std::hash<std::string_view>()(qname));
     event = StartElement;
     return Done;
 }

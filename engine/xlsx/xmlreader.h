@@ -84,6 +84,9 @@ private:
     bool m_eof = false;
     bool m_pendingEnd = false;
     int m_depth = 0;
+    // Hashes of the qualified names of the open elements: an end tag must
+    // name the element it closes. (Hashes, since a name may be megabytes.)
+    std::vector<size_t> m_open;
     uint64_t m_consumed = 0; // bytes before m_buffer[0], for error offsets
     std::string_view m_name;
     std::string m_pendingName;

@@ -275,6 +275,10 @@ void TestXlsxSheet::refused_data()
     QTest::newRow("unterminated") << std::string(
         "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>")
                                   << int(ErrorCode::Corrupt) << "ends inside";
+    // A cell closed by the row's end tag would otherwise be dropped unseen.
+    QTest::newRow("mismatched end tag")
+        << sdtest::sheetXml("<row r=\"1\"><c r=\"A1\"><v>1</v></row><row r=\"2\"/>")
+        << int(ErrorCode::Corrupt) << "does not match";
     QTest::newRow("broken tag") << std::string(
         "<worksheet><sheetData><row r=\"1\" x></row></sheetData></worksheet>")
                                 << int(ErrorCode::Corrupt) << "malformed";
