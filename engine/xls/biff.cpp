@@ -169,6 +169,8 @@ void appendUtf16(const uint8_t *p, size_t units, std::string &out, uint16_t &pen
     }
 }
 
+// Copies n bytes across segment boundaries into out, or only passes over them
+// when out is null.
 void SegmentCursor::read(uint8_t *out, size_t n)
 {
     while (n > 0) {
@@ -179,8 +181,10 @@ void SegmentCursor::read(uint8_t *out, size_t n)
         }
         const Segment &s = m_segments[m_index];
         const size_t take = std::min(n, s.size - m_pos);
-        std::memcpy(out, s.data + m_pos, take);
-        out += take;
+        if (out) {
+            std::memcpy(out, s.data + m_pos, take);
+            out += take;
+        }
         m_pos += take;
         n -= take;
     }
@@ -188,17 +192,7 @@ void SegmentCursor::read(uint8_t *out, size_t n)
 
 void SegmentCursor::skip(size_t n)
 {
-    while (n > 0) {
-        settle();
-        if (m_index >= m_count) {
-            m_ok = false;
-            return;
-        }
-        const Segment &s = m_segments[m_index];
-        const size_t take = std::min(n, s.size - m_pos);
-        m_pos += take;
-        n -= take;
-    }
+    read(nullptr, n);
 }
 
 void SegmentCursor::bytes(size_t count, std::string &out)
