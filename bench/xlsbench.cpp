@@ -35,7 +35,8 @@ int main(int argc, char **argv)
             sd::CompoundFile cfb;
             std::vector<uint8_t> stream;
             if (!map || cfb.open(map, size_t(file.size())) || cfb.findRootEntry("Workbook") < 0
-                || cfb.readStream(cfb.rootEntries()[size_t(cfb.findRootEntry("Workbook"))], stream)) {
+                || cfb.readStream(cfb.rootEntries()[size_t(cfb.findRootEntry("Workbook"))],
+                                  stream)) {
                 ++failures;
                 continue;
             }
@@ -67,8 +68,11 @@ int main(int argc, char **argv)
             }
         }
     }
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s: %d files, %.1f ms, %llu cells, %llu bytes, %d failures\n", mode.c_str(), argc - 2, ms,
-                static_cast<unsigned long long>(cells), static_cast<unsigned long long>(bytes), failures);
+    const double ms
+        = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
+    std::printf("%s: %d files, %.1f ms, %llu cells, %llu bytes, %d failures\n", mode.c_str(),
+                argc - 2, ms, static_cast<unsigned long long>(cells),
+                static_cast<unsigned long long>(bytes), failures);
     return failures ? 1 : 0;
 }

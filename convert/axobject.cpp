@@ -46,10 +46,11 @@ Registry &registry()
     return instance;
 }
 
-QVariantList leadingValid(const QVariant &a, const QVariant &b, const QVariant &c, const QVariant &d)
+QVariantList leadingValid(const QVariant &a, const QVariant &b, const QVariant &c,
+                          const QVariant &d)
 {
     QVariantList args;
-    for (const QVariant *v : {&a, &b, &c, &d}) {
+    for (const QVariant *v : { &a, &b, &c, &d }) {
         if (!v->isValid())
             break;
         args.append(*v);
@@ -104,7 +105,8 @@ AxObject::AxObject(QObject *parent)
 }
 
 AxObject::AxObject(std::unique_ptr<AxServer> server, QObject *parent)
-    : QObject(parent), m_server(std::move(server))
+    : QObject(parent)
+    , m_server(std::move(server))
 {
 }
 

@@ -30,7 +30,7 @@ void warn(const std::string &path, sd::Error error)
     if (error.where == path)
         error.where.clear(); // the line starts with the path already
     qWarning().noquote() << QFile::decodeName(path.c_str()) + QStringLiteral(": ")
-                                + QString::fromStdString(error.description());
+            + QString::fromStdString(error.description());
 }
 
 struct OpenBook
@@ -86,7 +86,10 @@ std::shared_ptr<OpenBook> lockOpen(const BookRef &ref)
 class CountServer final : public AxServer
 {
 public:
-    explicit CountServer(int count) : m_count(count) {}
+    explicit CountServer(int count)
+        : m_count(count)
+    {
+    }
     QVariant property(const char *name) override
     {
         return is(name, "Count") ? QVariant(m_count) : QVariant();
@@ -99,7 +102,10 @@ private:
 class RangeServer final : public AxServer
 {
 public:
-    explicit RangeServer(const sd::CellRange &range) : m_range(range) {}
+    explicit RangeServer(const sd::CellRange &range)
+        : m_range(range)
+    {
+    }
     QVariant property(const char *name) override
     {
         if (is(name, "Row"))
@@ -127,7 +133,10 @@ class CellServer final : public AxServer
 {
 public:
     CellServer(BookRef book, int sheetIndex, int row, int col)
-        : m_book(std::move(book)), m_sheetIndex(sheetIndex), m_row(row), m_col(col)
+        : m_book(std::move(book))
+        , m_sheetIndex(sheetIndex)
+        , m_row(row)
+        , m_col(col)
     {
     }
 
@@ -172,8 +181,8 @@ private:
             return cell->number;
         case sd::CellType::Text:
             return cell->text < book->book->strings.size()
-                       ? QString::fromStdString(book->book->strings[cell->text])
-                       : QString();
+                ? QString::fromStdString(book->book->strings[cell->text])
+                : QString();
         case sd::CellType::Bool:
             return cell->number != 0;
         case sd::CellType::Error:
@@ -192,7 +201,9 @@ class WorksheetServer final : public AxServer
 {
 public:
     WorksheetServer(AppPtr app, BookRef book, int sheetIndex)
-        : m_app(std::move(app)), m_book(std::move(book)), m_sheetIndex(sheetIndex)
+        : m_app(std::move(app))
+        , m_book(std::move(book))
+        , m_sheetIndex(sheetIndex)
     {
     }
 
@@ -243,7 +254,10 @@ private:
 class SheetsServer final : public AxServer
 {
 public:
-    explicit SheetsServer(BookRef book) : m_book(std::move(book)) {}
+    explicit SheetsServer(BookRef book)
+        : m_book(std::move(book))
+    {
+    }
     QVariant property(const char *name) override
     {
         std::shared_ptr<OpenBook> book = lockOpen(m_book);
@@ -260,7 +274,8 @@ class WorkbookServer final : public AxServer
 {
 public:
     WorkbookServer(AppPtr app, std::weak_ptr<OpenBook> book)
-        : m_app(std::move(app)), m_book(std::move(book))
+        : m_app(std::move(app))
+        , m_book(std::move(book))
     {
     }
 
@@ -313,7 +328,10 @@ private:
 class ActiveWorkbookServer final : public AxServer
 {
 public:
-    explicit ActiveWorkbookServer(std::weak_ptr<SheetCopy> copy) : m_copy(std::move(copy)) {}
+    explicit ActiveWorkbookServer(std::weak_ptr<SheetCopy> copy)
+        : m_copy(std::move(copy))
+    {
+    }
 
     QVariant call(const char *member, const QVariantList &args) override
     {
@@ -348,8 +366,7 @@ public:
         std::shared_ptr<SheetCopy> copy = m_copy.lock();
         if (!copy || !is(name, "Name"))
             return {};
-        return QString::fromStdString(
-            copy->source->book->sheets[size_t(copy->sheetIndex)].name);
+        return QString::fromStdString(copy->source->book->sheets[size_t(copy->sheetIndex)].name);
     }
 
 private:
@@ -359,7 +376,10 @@ private:
 class WorkbooksServer final : public AxServer
 {
 public:
-    explicit WorkbooksServer(AppPtr app) : m_app(std::move(app)) {}
+    explicit WorkbooksServer(AppPtr app)
+        : m_app(std::move(app))
+    {
+    }
 
     std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args) override
     {
@@ -369,8 +389,8 @@ public:
         if (path.isEmpty())
             return nullptr;
         sd::Error error;
-        std::unique_ptr<sd::Workbook> workbook =
-            sd::Workbook::open(QFile::encodeName(path).toStdString(), &error);
+        std::unique_ptr<sd::Workbook> workbook
+            = sd::Workbook::open(QFile::encodeName(path).toStdString(), &error);
         if (!workbook) {
             warn(QFile::encodeName(path).toStdString(), error);
             return nullptr;
@@ -393,7 +413,10 @@ private:
 class ApplicationServer final : public AxServer
 {
 public:
-    ApplicationServer() : m_app(std::make_shared<AppState>()) {}
+    ApplicationServer()
+        : m_app(std::make_shared<AppState>())
+    {
+    }
 
     QVariant call(const char *member, const QVariantList &args) override
     {

@@ -31,7 +31,8 @@ QString utf8PhaseText()
 
 QString noApplicationText()
 {
-    return QStringLiteral("本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
+    return QStringLiteral(
+        "本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
 }
 
 QString summaryText(int workbooks, int csvFiles)
@@ -70,13 +71,15 @@ struct MergeObject::BatchState
 {
     AxObject *app = nullptr;
     QString sourceRoot; // absolute, cleaned
-    QString saveRoot;   // absolute, cleaned
+    QString saveRoot; // absolute, cleaned
     int workbookCount = 0;
     int csvCount = 0;
 };
 
 MergeObject::MergeObject(const QString &name, QObject *parent)
-    : QObject(parent), m_name(name), m_applicationId(QString::fromLatin1(kApplicationId))
+    : QObject(parent)
+    , m_name(name)
+    , m_applicationId(QString::fromLatin1(kApplicationId))
 {
 }
 
@@ -101,8 +104,8 @@ QFileInfoList MergeObject::collectFiles(const QString &path, QStringList &descen
     if (canonical.isEmpty() || descent.contains(canonical))
         return {};
 
-    QFileInfoList result =
-        dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
+    QFileInfoList result
+        = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
     QFileInfoList folders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
     sortByLowerName(result);
     sortByLowerName(folders);
@@ -230,14 +233,14 @@ void MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet, con
     // leaves no empty folder behind.
     const QString folder = OutputFolderFor(batch.sourceRoot, batch.saveRoot, entry.absolutePath());
     const QString sheetName = g_OnlyFirstSheet ? QString() : worksheet->property("Name").toString();
-    const QString fileName = CsvFileName(WorkbookBaseName(entry.fileName()), g_OnlyFirstSheet, sheetName);
+    const QString fileName
+        = CsvFileName(WorkbookBaseName(entry.fileName()), g_OnlyFirstSheet, sheetName);
     if (folder.isEmpty() || fileName.isEmpty())
         return;
     CreateFolderChain(QFile::encodeName(folder).constData());
 
     ++batch.csvCount;
-    const QString outputPath =
-        QDir::toNativeSeparators(folder + QLatin1Char('/') + fileName);
+    const QString outputPath = QDir::toNativeSeparators(folder + QLatin1Char('/') + fileName);
     active->dynamicCall("SaveAs(const QString&, QVariant)", outputPath, kCsvFileFormat);
 }
 

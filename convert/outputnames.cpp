@@ -49,8 +49,8 @@ QString OutputFolderFor(const QString &sourceRoot, const QString &saveRoot,
         return saveRoot;
     // The folder must lie below the source folder, textually: the walk reaches
     // it through the source folder's own path.
-    const QString prefix = sourceRoot.endsWith(QLatin1Char('/')) ? sourceRoot
-                                                                  : sourceRoot + QLatin1Char('/');
+    const QString prefix
+        = sourceRoot.endsWith(QLatin1Char('/')) ? sourceRoot : sourceRoot + QLatin1Char('/');
     if (!folder.startsWith(prefix))
         return {};
     const QString relative = folder.mid(prefix.size());

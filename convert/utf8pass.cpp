@@ -91,7 +91,8 @@ Utf8PassResult ReencodeCsvAsUtf8(const QString &path)
         return Utf8PassResult::NotGbk;
     QTextCodec::ConverterState state;
     QString text = gbk->toUnicode(bytes.constData(), bytes.size(), &state);
-    if (state.invalidChars != 0 || state.remainingChars != 0 || text.contains(QChar::ReplacementCharacter))
+    if (state.invalidChars != 0 || state.remainingChars != 0
+        || text.contains(QChar::ReplacementCharacter))
         return Utf8PassResult::NotGbk;
 
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));

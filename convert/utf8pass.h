@@ -4,10 +4,10 @@
 
 // What the UTF-8 pass did with one CSV file.
 enum class Utf8PassResult {
-    Unchanged,   // valid UTF-8 (plain ASCII included): left byte for byte
-    Rewritten,   // decoded as GBK and written back as UTF-8 with CR LF line ends
-    NotGbk,      // neither valid UTF-8 nor GBK without an invalid sequence: left alone
-    Unreadable,  // could not be read: left alone
+    Unchanged, // valid UTF-8 (plain ASCII included): left byte for byte
+    Rewritten, // decoded as GBK and written back as UTF-8 with CR LF line ends
+    NotGbk, // neither valid UTF-8 nor GBK without an invalid sequence: left alone
+    Unreadable, // could not be read: left alone
     WriteFailed, // the new text could not be written: the old file stays
 };
 

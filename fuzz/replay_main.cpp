@@ -2,9 +2,9 @@
 // the command line, or every file in a folder named there, goes through
 // LLVMFuzzerTestOneInput once. Used by the ordinary test suite.
 #include <QDir>
-#include <QFileInfo>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,7 +19,8 @@ static int replay(const QString &path)
         return 1;
     }
     const QByteArray bytes = file.readAll();
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                           size_t(bytes.size()));
     return 0;
 }
 

@@ -47,8 +47,7 @@ int TextBefore(char *dest, std::size_t destSize, const char *source, const char 
 // TextAfter(startPattern) followed by TextBefore(endPattern) on what it gave, so the end pattern
 // is searched only behind the start pattern; 1 done, -1 either missing or too long (dest empty).
 int TextBetween(char *dest, std::size_t destSize, const char *source, const char *startPattern,
-                const char *endPattern, bool keepStart, bool keepEnd, bool lastStart,
-                bool lastEnd);
+                const char *endPattern, bool keepStart, bool keepEnd, bool lastStart, bool lastEnd);
 
 // Replaces the first occurrence of pattern in text (a buffer of textSize bytes);
 // 1 replaced, 0 no occurrence (text unchanged), -1 result too long (text empty).

@@ -19,7 +19,7 @@ namespace {
 
 const char LineEnd[] = "\r\n";
 
-std::atomic<SettingsWriteFunction> g_writeFunction{nullptr};
+std::atomic<SettingsWriteFunction> g_writeFunction { nullptr };
 
 void clear(char *dest, std::size_t destSize)
 {
@@ -127,8 +127,8 @@ bool replaceFile(const char *realPath, const struct stat &old, const char *text)
     // Make the rename itself durable; the file is already replaced, so a
     // failure here does not change the result.
     std::string folder(realPath, std::strrchr(realPath, '/') - realPath);
-    const int folderFd = ::open(folder.empty() ? "/" : folder.c_str(),
-                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folderFd
+        = ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd >= 0) {
         fsync(folderFd);
         ::close(folderFd);

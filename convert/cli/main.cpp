@@ -26,26 +26,26 @@ enum ExitCode {
     ExitInterrupted = 3, // stopped by SIGINT, SIGTERM or SIGHUP
 };
 
-const char kUsage[] =
-    "Usage: sheetdrain-cli SOURCE OUTPUT [--all-sheets] [--utf8]\n"
-    "\n"
-    "Converts every .xls, .xlsx and .xlsm workbook under the folder SOURCE\n"
-    "(sub-folders included, hidden folders and ~$ lock files left out) to CSV\n"
-    "files in the same folder tree under OUTPUT. Blank worksheets give no file.\n"
-    "\n"
-    "  --all-sheets  write every worksheet as NAME(SHEET).csv; without it only\n"
-    "                the first worksheet is written, as NAME.csv\n"
-    "  --utf8        afterwards re-encode every CSV file under OUTPUT that is not\n"
-    "                valid UTF-8 (read as GBK) as UTF-8\n"
-    "  -h, --help    show this text\n"
-    "\n"
-    "Each workbook is reported on stderr as [k/n] PATH; the closing summary goes\n"
-    "to stdout. Exit status: 0 the batch ended normally, 1 no spreadsheet\n"
-    "application could be reached, 2 bad arguments or a missing folder,\n"
-    "3 stopped by a signal (the CSV file being written is completed or not\n"
-    "written at all).\n";
+const char kUsage[]
+    = "Usage: sheetdrain-cli SOURCE OUTPUT [--all-sheets] [--utf8]\n"
+      "\n"
+      "Converts every .xls, .xlsx and .xlsm workbook under the folder SOURCE\n"
+      "(sub-folders included, hidden folders and ~$ lock files left out) to CSV\n"
+      "files in the same folder tree under OUTPUT. Blank worksheets give no file.\n"
+      "\n"
+      "  --all-sheets  write every worksheet as NAME(SHEET).csv; without it only\n"
+      "                the first worksheet is written, as NAME.csv\n"
+      "  --utf8        afterwards re-encode every CSV file under OUTPUT that is not\n"
+      "                valid UTF-8 (read as GBK) as UTF-8\n"
+      "  -h, --help    show this text\n"
+      "\n"
+      "Each workbook is reported on stderr as [k/n] PATH; the closing summary goes\n"
+      "to stdout. Exit status: 0 the batch ended normally, 1 no spreadsheet\n"
+      "application could be reached, 2 bad arguments or a missing folder,\n"
+      "3 stopped by a signal (the CSV file being written is completed or not\n"
+      "written at all).\n";
 
-int g_signalPipe[2] = {-1, -1};
+int g_signalPipe[2] = { -1, -1 };
 
 void onSignal(int)
 {
@@ -67,7 +67,8 @@ void printMessage(QtMsgType, const QMessageLogContext &, const QString &text)
 {
     QCoreApplication *app = QCoreApplication::instance();
     if (app && QThread::currentThread() != app->thread())
-        QMetaObject::invokeMethod(app, [text] { printLine(stderr, text); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [text] { printLine(stderr, text); }, Qt::QueuedConnection);
     else
         printLine(stderr, text);
 }
@@ -126,7 +127,7 @@ int main(int argc, char **argv)
         struct sigaction action = {};
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
-        for (int signo : {SIGINT, SIGTERM, SIGHUP})
+        for (int signo : { SIGINT, SIGTERM, SIGHUP })
             sigaction(signo, &action, nullptr);
     }
     bool interrupted = false;
@@ -135,8 +136,7 @@ int main(int argc, char **argv)
         notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
             char buffer[16];
-            while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-            }
+            while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
             interrupted = true;
             thread.requestInterruption();
         });
@@ -171,9 +171,13 @@ int main(int argc, char **argv)
     QMetaObject::invokeMethod(worker, "Transform", Qt::QueuedConnection);
     // Runs on the worker thread after Transform, so its notice reaches the main
     // thread behind every report of the batch.
-    QMetaObject::invokeMethod(worker, [&app] {
-        QMetaObject::invokeMethod(&app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker,
+        [&app] {
+            QMetaObject::invokeMethod(
+                &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
     app.exec();
 
     thread.quit();

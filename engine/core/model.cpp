@@ -7,14 +7,22 @@ namespace sd {
 const char *cellErrorText(uint8_t code)
 {
     switch (code) {
-    case ErrNull: return "#NULL!";
-    case ErrDiv0: return "#DIV/0!";
-    case ErrValue: return "#VALUE!";
-    case ErrRef: return "#REF!";
-    case ErrName: return "#NAME?";
-    case ErrNum: return "#NUM!";
-    case ErrNA: return "#N/A";
-    case ErrGettingData: return "#GETTING_DATA";
+    case ErrNull:
+        return "#NULL!";
+    case ErrDiv0:
+        return "#DIV/0!";
+    case ErrValue:
+        return "#VALUE!";
+    case ErrRef:
+        return "#REF!";
+    case ErrName:
+        return "#NAME?";
+    case ErrNum:
+        return "#NUM!";
+    case ErrNA:
+        return "#N/A";
+    case ErrGettingData:
+        return "#GETTING_DATA";
     }
     return "#N/A";
 }
@@ -58,11 +66,11 @@ CellRange Sheet::usedRange() const
 
 const Cell *Sheet::find(uint32_t row, uint32_t col) const
 {
-    auto it = std::lower_bound(cells.begin(), cells.end(), std::make_pair(row, col),
-                               [](const Cell &c, const std::pair<uint32_t, uint32_t> &key) {
-                                   return c.row != key.first ? c.row < key.first
-                                                             : c.col < key.second;
-                               });
+    auto it
+        = std::lower_bound(cells.begin(), cells.end(), std::make_pair(row, col),
+                           [](const Cell &c, const std::pair<uint32_t, uint32_t> &key) {
+                               return c.row != key.first ? c.row < key.first : c.col < key.second;
+                           });
     if (it != cells.end() && it->row == row && it->col == col)
         return &*it;
     return nullptr;

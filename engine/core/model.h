@@ -22,11 +22,11 @@ enum class SheetKind : uint8_t { Worksheet, Chart, Dialog, Macro, Module };
 enum class SheetState : uint8_t { Visible, Hidden, VeryHidden };
 
 enum class CellType : uint8_t {
-    Blank,  // recorded with a format only: counts for the used range, shows as empty
+    Blank, // recorded with a format only: counts for the used range, shows as empty
     Number, // number (dates and times are numbers with a date format)
-    Text,   // index into Workbook::strings
-    Bool,   // number is 0 or 1
-    Error,  // number holds the error code (see ErrorCode below)
+    Text, // index into Workbook::strings
+    Bool, // number is 0 or 1
+    Error, // number holds the error code (see ErrorCode below)
 };
 
 // Cell error values, numbered as BIFF stores them.
@@ -49,7 +49,7 @@ struct Cell
     uint32_t col = 0;
     uint32_t xf = 0;
     CellType type = CellType::Blank;
-    uint32_t text = 0;   // Text: index into Workbook::strings
+    uint32_t text = 0; // Text: index into Workbook::strings
     double number = 0.0; // Number, Bool (0/1), Error (code)
 };
 
@@ -104,11 +104,11 @@ public:
     // Opens a workbook, choosing the reader from the file's magic bytes.
     static std::unique_ptr<Workbook> open(const std::string &path, Error *error);
 
-    std::vector<SheetInfo> sheets;               // every sheet, workbook order
+    std::vector<SheetInfo> sheets; // every sheet, workbook order
     bool date1904 = false;
-    std::vector<Xf> xfs;                         // empty: every cell uses General
+    std::vector<Xf> xfs; // empty: every cell uses General
     std::unordered_map<int, std::string> numFmts; // custom format codes by id (UTF-8)
-    std::vector<std::string> strings;            // text of Text cells (UTF-8)
+    std::vector<std::string> strings; // text of Text cells (UTF-8)
     std::string path;
 
     // Loads sheet `index` (all kinds) on first use; nullptr with *error set

@@ -498,8 +498,8 @@ void analyzeDate(FormatSection &sec)
     bool clockBefore = false; // an hour, a second or a minute-like m/mm came earlier
     for (size_t i = 0; i < tk.size(); ++i) {
         Token &t = tk[i];
-        const bool clockHere = t.kind == Tok::Hour || t.kind == Tok::Second
-            || (t.kind == Tok::Month && t.n <= 2);
+        const bool clockHere
+            = t.kind == Tok::Hour || t.kind == Tok::Second || (t.kind == Tok::Month && t.n <= 2);
         if (t.kind == Tok::Point && i + 1 < tk.size() && tk[i + 1].kind == Tok::Digit
             && tk[i + 1].ch == '0') {
             // Fractional seconds: ".0" to ".000".

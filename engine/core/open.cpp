@@ -24,8 +24,8 @@ std::unique_ptr<Workbook> Workbook::open(const std::string &path, Error *error)
     size_t n = std::fread(magic, 1, sizeof magic, f);
     std::fclose(f);
 
-    static const unsigned char zipMagic[4] = {'P', 'K', 3, 4};
-    static const unsigned char cfbMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    static const unsigned char zipMagic[4] = { 'P', 'K', 3, 4 };
+    static const unsigned char cfbMagic[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
     std::unique_ptr<Workbook> book;
     if (n >= 4 && std::memcmp(magic, zipMagic, 4) == 0)
         book = openXlsx(path, &err);

@@ -9,96 +9,186 @@ namespace biff {
 const char *recordName(uint16_t id)
 {
     switch (id) {
-    case kDimensions2: return "DIMENSIONS(2)";
-    case kBlank2: return "BLANK(2)";
-    case kInteger2: return "INTEGER(2)";
-    case kNumber2: return "NUMBER(2)";
-    case kLabel2: return "LABEL(2)";
-    case kBoolErr2: return "BOOLERR(2)";
-    case kFormula: return "FORMULA";
-    case kString2: return "STRING(2)";
-    case kBof2: return "BOF(2)";
-    case kEof: return "EOF";
-    case 0x000C: return "CALCCOUNT";
-    case 0x000D: return "CALCMODE";
-    case 0x0010: return "DELTA";
-    case 0x0011: return "ITERATION";
-    case 0x0012: return "PROTECT";
-    case 0x0013: return "PASSWORD";
-    case 0x0014: return "HEADER";
-    case 0x0015: return "FOOTER";
-    case 0x0017: return "EXTERNSHEET";
-    case 0x0018: return "NAME";
-    case 0x0019: return "WINDOWPROTECT";
-    case 0x001D: return "SELECTION";
-    case kNote: return "NOTE";
-    case kFormat2: return "FORMAT(2)";
-    case kDateMode: return "DATEMODE";
-    case 0x0023: return "EXTERNNAME";
-    case 0x0025: return "DEFAULTROWHEIGHT";
-    case 0x0026: return "LEFTMARGIN";
-    case 0x0027: return "RIGHTMARGIN";
-    case 0x0028: return "TOPMARGIN";
-    case 0x0029: return "BOTTOMMARGIN";
-    case 0x002A: return "PRINTHEADERS";
-    case 0x002B: return "PRINTGRIDLINES";
-    case kFilePass: return "FILEPASS";
-    case kFont: return "FONT";
-    case kContinue: return "CONTINUE";
-    case 0x003D: return "WINDOW1";
-    case 0x0040: return "BACKUP";
-    case kCodePage: return "CODEPAGE";
-    case kXf2: return "XF(2)";
-    case kIxfe2: return "IXFE(2)";
-    case 0x0055: return "DEFCOLWIDTH";
-    case 0x005C: return "WRITEACCESS";
-    case 0x005D: return "OBJ";
-    case 0x007D: return "COLINFO";
-    case kWsBool: return "WSBOOL";
-    case 0x0085: return "BOUNDSHEET";
-    case kBundleSheet4: return "BUNDLESHEET";
-    case 0x008C: return "COUNTRY";
-    case 0x0092: return "PALETTE";
-    case 0x009C: return "FNGROUPCOUNT";
-    case kMulRk: return "MULRK";
-    case kMulBlank: return "MULBLANK";
-    case 0x00C1: return "MMS";
-    case kRString: return "RSTRING";
-    case 0x00D7: return "DBCELL";
-    case kXf: return "XF";
-    case kMergeCells: return "MERGECELLS";
-    case 0x00E1: return "INTERFACEHDR";
-    case 0x00E2: return "INTERFACEEND";
-    case 0x00EB: return "MSODRAWINGGROUP";
-    case 0x00EC: return "MSODRAWING";
-    case kSst: return "SST";
-    case kLabelSst: return "LABELSST";
-    case kExtSst: return "EXTSST";
-    case 0x0160: return "USESELFS";
-    case 0x01AE: return "SUPBOOK";
-    case 0x01B6: return "TXO";
-    case 0x01B8: return "HLINK";
-    case kDimensions: return "DIMENSIONS";
-    case kBlank: return "BLANK";
-    case kNumber: return "NUMBER";
-    case kLabel: return "LABEL";
-    case kBoolErr: return "BOOLERR";
-    case kFormula3: return "FORMULA(3)";
-    case kString: return "STRING";
-    case kRow: return "ROW";
-    case kBof3: return "BOF(3)";
-    case kArray: return "ARRAY";
-    case 0x023E: return "WINDOW2";
-    case kTable: return "TABLE";
-    case kXf3: return "XF(3)";
-    case 0x0293: return "STYLE";
-    case kFormula4: return "FORMULA(4)";
-    case kBof4: return "BOF(4)";
-    case kFormat: return "FORMAT";
-    case kXf4: return "XF(4)";
-    case kShrFmla: return "SHRFMLA";
-    case kBof: return "BOF";
-    case kRk: return "RK";
+    case kDimensions2:
+        return "DIMENSIONS(2)";
+    case kBlank2:
+        return "BLANK(2)";
+    case kInteger2:
+        return "INTEGER(2)";
+    case kNumber2:
+        return "NUMBER(2)";
+    case kLabel2:
+        return "LABEL(2)";
+    case kBoolErr2:
+        return "BOOLERR(2)";
+    case kFormula:
+        return "FORMULA";
+    case kString2:
+        return "STRING(2)";
+    case kBof2:
+        return "BOF(2)";
+    case kEof:
+        return "EOF";
+    case 0x000C:
+        return "CALCCOUNT";
+    case 0x000D:
+        return "CALCMODE";
+    case 0x0010:
+        return "DELTA";
+    case 0x0011:
+        return "ITERATION";
+    case 0x0012:
+        return "PROTECT";
+    case 0x0013:
+        return "PASSWORD";
+    case 0x0014:
+        return "HEADER";
+    case 0x0015:
+        return "FOOTER";
+    case 0x0017:
+        return "EXTERNSHEET";
+    case 0x0018:
+        return "NAME";
+    case 0x0019:
+        return "WINDOWPROTECT";
+    case 0x001D:
+        return "SELECTION";
+    case kNote:
+        return "NOTE";
+    case kFormat2:
+        return "FORMAT(2)";
+    case kDateMode:
+        return "DATEMODE";
+    case 0x0023:
+        return "EXTERNNAME";
+    case 0x0025:
+        return "DEFAULTROWHEIGHT";
+    case 0x0026:
+        return "LEFTMARGIN";
+    case 0x0027:
+        return "RIGHTMARGIN";
+    case 0x0028:
+        return "TOPMARGIN";
+    case 0x0029:
+        return "BOTTOMMARGIN";
+    case 0x002A:
+        return "PRINTHEADERS";
+    case 0x002B:
+        return "PRINTGRIDLINES";
+    case kFilePass:
+        return "FILEPASS";
+    case kFont:
+        return "FONT";
+    case kContinue:
+        return "CONTINUE";
+    case 0x003D:
+        return "WINDOW1";
+    case 0x0040:
+        return "BACKUP";
+    case kCodePage:
+        return "CODEPAGE";
+    case kXf2:
+        return "XF(2)";
+    case kIxfe2:
+        return "IXFE(2)";
+    case 0x0055:
+        return "DEFCOLWIDTH";
+    case 0x005C:
+        return "WRITEACCESS";
+    case 0x005D:
+        return "OBJ";
+    case 0x007D:
+        return "COLINFO";
+    case kWsBool:
+        return "WSBOOL";
+    case 0x0085:
+        return "BOUNDSHEET";
+    case kBundleSheet4:
+        return "BUNDLESHEET";
+    case 0x008C:
+        return "COUNTRY";
+    case 0x0092:
+        return "PALETTE";
+    case 0x009C:
+        return "FNGROUPCOUNT";
+    case kMulRk:
+        return "MULRK";
+    case kMulBlank:
+        return "MULBLANK";
+    case 0x00C1:
+        return "MMS";
+    case kRString:
+        return "RSTRING";
+    case 0x00D7:
+        return "DBCELL";
+    case kXf:
+        return "XF";
+    case kMergeCells:
+        return "MERGECELLS";
+    case 0x00E1:
+        return "INTERFACEHDR";
+    case 0x00E2:
+        return "INTERFACEEND";
+    case 0x00EB:
+        return "MSODRAWINGGROUP";
+    case 0x00EC:
+        return "MSODRAWING";
+    case kSst:
+        return "SST";
+    case kLabelSst:
+        return "LABELSST";
+    case kExtSst:
+        return "EXTSST";
+    case 0x0160:
+        return "USESELFS";
+    case 0x01AE:
+        return "SUPBOOK";
+    case 0x01B6:
+        return "TXO";
+    case 0x01B8:
+        return "HLINK";
+    case kDimensions:
+        return "DIMENSIONS";
+    case kBlank:
+        return "BLANK";
+    case kNumber:
+        return "NUMBER";
+    case kLabel:
+        return "LABEL";
+    case kBoolErr:
+        return "BOOLERR";
+    case kFormula3:
+        return "FORMULA(3)";
+    case kString:
+        return "STRING";
+    case kRow:
+        return "ROW";
+    case kBof3:
+        return "BOF(3)";
+    case kArray:
+        return "ARRAY";
+    case 0x023E:
+        return "WINDOW2";
+    case kTable:
+        return "TABLE";
+    case kXf3:
+        return "XF(3)";
+    case 0x0293:
+        return "STYLE";
+    case kFormula4:
+        return "FORMULA(4)";
+    case kBof4:
+        return "BOF(4)";
+    case kFormat:
+        return "FORMAT";
+    case kXf4:
+        return "XF(4)";
+    case kShrFmla:
+        return "SHRFMLA";
+    case kBof:
+        return "BOF";
+    case kRk:
+        return "RK";
     }
     return "?";
 }
@@ -106,7 +196,8 @@ const char *recordName(uint16_t id)
 std::string recordWhere(uint16_t id, size_t offset)
 {
     char buf[80];
-    std::snprintf(buf, sizeof buf, "record 0x%04X (%s) at 0x%zx", unsigned(id), recordName(id), offset);
+    std::snprintf(buf, sizeof buf, "record 0x%04X (%s) at 0x%zx", unsigned(id), recordName(id),
+                  offset);
     return buf;
 }
 
@@ -155,7 +246,8 @@ void appendUtf16(const uint8_t *p, size_t units, std::string &out, uint16_t &pen
         }
         if (u >= 0xDC00 && u < 0xE000) {
             if (pendingHigh)
-                appendCodePoint(0x10000 + ((uint32_t(pendingHigh) - 0xD800) << 10) + (u - 0xDC00), out);
+                appendCodePoint(0x10000 + ((uint32_t(pendingHigh) - 0xD800) << 10) + (u - 0xDC00),
+                                out);
             else
                 appendCodePoint(kReplacement, out);
             pendingHigh = 0;

@@ -84,7 +84,10 @@ constexpr uint16_t kBiff8Version = 0x0600;
 // Name of a record id ("NUMBER"), or "?" when unknown.
 const char *recordName(uint16_t id);
 
-inline uint16_t le16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint16_t le16(const uint8_t *p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
 inline uint32_t le32(const uint8_t *p)
 {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
@@ -121,7 +124,10 @@ struct Record
 
 // "record 0x0203 (NUMBER) at 0x1a2c"
 std::string recordWhere(uint16_t id, size_t offset);
-inline std::string recordWhere(const Record &r) { return recordWhere(r.id, r.offset); }
+inline std::string recordWhere(const Record &r)
+{
+    return recordWhere(r.id, r.offset);
+}
 
 // Walks the records of a stream. next() returns false at the end of the
 // stream, and also when a record header announces more bytes than are left
@@ -130,7 +136,11 @@ class RecordReader
 {
 public:
     RecordReader(const uint8_t *data, size_t size, size_t pos = 0)
-        : m_data(data), m_size(size), m_pos(pos) {}
+        : m_data(data)
+        , m_size(size)
+        , m_pos(pos)
+    {
+    }
 
     bool next(Record &r)
     {
@@ -180,7 +190,10 @@ public:
         size_t size;
     };
     SegmentCursor(const Segment *segments, size_t count)
-        : m_segments(segments), m_count(count) {}
+        : m_segments(segments)
+        , m_count(count)
+    {
+    }
 
     bool ok() const { return m_ok; }
     bool atEnd()

@@ -6,7 +6,7 @@
 
 namespace sd {
 
-const unsigned char kCfbMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+const unsigned char kCfbMagic[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
 
 namespace {
 
@@ -37,7 +37,10 @@ constexpr uint32_t kNoStream = 0xFFFFFFFF;
 // Special sector numbers.
 constexpr uint32_t kMaxRegularSector = 0xFFFFFFFA;
 
-uint16_t le16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t le16(const uint8_t *p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t le32(const uint8_t *p)
 {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
@@ -89,7 +92,8 @@ Error CompoundFile::readChain(const std::vector<uint32_t> &fat, uint32_t start, 
     uint32_t current = start;
     while (current <= kMaxRegularSector) {
         if (current >= fat.size())
-            return corrupt(what, "sector " + std::to_string(current) + " is outside the allocation table");
+            return corrupt(
+                what, "sector " + std::to_string(current) + " is outside the allocation table");
         if (visited[current])
             return corrupt(what, "sector chain loops at sector " + std::to_string(current));
         visited[current] = true;
@@ -125,14 +129,16 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
         m_miniCutoff = 4096;
     const size_t sectorSize = size_t(1) << m_sectorShift;
     // A file may end inside its last sector; that sector still counts.
-    m_sectorCount = size > sectorSize ? uint32_t((size - sectorSize + sectorSize - 1) >> m_sectorShift) : 0;
+    m_sectorCount
+        = size > sectorSize ? uint32_t((size - sectorSize + sectorSize - 1) >> m_sectorShift) : 0;
 
     // DIFAT: the FAT's own sector numbers, 109 in the header, the rest in a
     // chain of DIFAT sectors whose last entry links to the next.
     const uint32_t fatSectors = le32(data + kOffFatSectorCount);
     if (fatSectors > m_sectorCount)
-        return corrupt(where, "allocation table of " + std::to_string(fatSectors)
-                                  + " sectors in a file of " + std::to_string(m_sectorCount));
+        return corrupt(where,
+                       "allocation table of " + std::to_string(fatSectors)
+                           + " sectors in a file of " + std::to_string(m_sectorCount));
     std::vector<uint32_t> fatIds;
     for (size_t i = 0; i < kHeaderDifatEntries && fatIds.size() < fatSectors; ++i) {
         uint32_t id = le32(data + kOffHeaderDifat + 4 * i);
@@ -302,7 +308,8 @@ Error CompoundFile::readStream(const Entry &entry, std::vector<uint8_t> &out) co
                 break;
             const uint64_t offset = uint64_t(mini) << m_miniShift;
             if (offset + miniSize > m_miniStreamSize)
-                return corrupt(where, "mini sector " + std::to_string(mini) + " is outside the mini stream");
+                return corrupt(
+                    where, "mini sector " + std::to_string(mini) + " is outside the mini stream");
             const uint32_t host = m_miniStreamSectors[size_t(offset >> m_sectorShift)];
             const size_t within = size_t(offset & ((uint64_t(1) << m_sectorShift) - 1));
             const uint8_t *s = sector(host);
@@ -325,8 +332,9 @@ Error CompoundFile::readStream(const Entry &entry, std::vector<uint8_t> &out) co
         }
     }
     if (out.size() < size)
-        return corrupt(where, "sector chain holds " + std::to_string(out.size()) + " of "
-                                  + std::to_string(size) + " bytes (" + hex(entry.start) + ")");
+        return corrupt(where,
+                       "sector chain holds " + std::to_string(out.size()) + " of "
+                           + std::to_string(size) + " bytes (" + hex(entry.start) + ")");
     return {};
 }
 

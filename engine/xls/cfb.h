@@ -20,8 +20,8 @@ class CompoundFile
 public:
     struct Entry
     {
-        std::string name;  // UTF-8, as stored
-        uint8_t type = 0;  // kTypeStorage, kTypeStream, kTypeRoot
+        std::string name; // UTF-8, as stored
+        uint8_t type = 0; // kTypeStorage, kTypeStream, kTypeRoot
         uint32_t start = 0;
         uint64_t size = 0;
     };
@@ -48,7 +48,7 @@ private:
     Error readChain(const std::vector<uint32_t> &fat, uint32_t start, const char *what,
                     std::vector<uint32_t> &sectors) const;
     const uint8_t *sector(uint32_t index) const; // nullptr when outside the file
-    size_t sectorBytes(uint32_t index) const;    // bytes of the sector inside the file
+    size_t sectorBytes(uint32_t index) const; // bytes of the sector inside the file
 
     const uint8_t *m_data = nullptr;
     size_t m_size = 0;

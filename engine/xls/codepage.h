@@ -14,7 +14,7 @@ namespace sd {
 // Code page ids as BIFF stores them.
 constexpr uint16_t kCodePageWindows1252 = 1252;
 constexpr uint16_t kCodePageMacRoman = 10000;
-constexpr uint16_t kCodePageBiffMacRoman = 32768;     // BIFF2-4 files from a Mac
+constexpr uint16_t kCodePageBiffMacRoman = 32768; // BIFF2-4 files from a Mac
 constexpr uint16_t kCodePageBiffWindows1252 = 32769; // BIFF2-4 files from Windows
 
 // Qt's codec for a BIFF code page id, or nullptr when Qt knows none (and for

@@ -21,8 +21,9 @@ Error dumpXls(const uint8_t *data, size_t size, std::string &out, size_t hexByte
         if (Error e = cfb.open(data, size))
             return e;
         for (const CompoundFile::Entry &entry : cfb.rootEntries()) {
-            std::snprintf(line, sizeof line, "entry %-32s type %u start %u size %llu\n", entry.name.c_str(),
-                          unsigned(entry.type), unsigned(entry.start), static_cast<unsigned long long>(entry.size));
+            std::snprintf(line, sizeof line, "entry %-32s type %u start %u size %llu\n",
+                          entry.name.c_str(), unsigned(entry.type), unsigned(entry.start),
+                          static_cast<unsigned long long>(entry.size));
             out += line;
         }
         int index = cfb.findRootEntry("Workbook");
@@ -40,8 +41,8 @@ Error dumpXls(const uint8_t *data, size_t size, std::string &out, size_t hexByte
     biff::RecordReader reader(records, recordBytes);
     biff::Record r;
     while (reader.next(r)) {
-        std::snprintf(line, sizeof line, "%08zx %04X %-14s %5u ", r.offset, unsigned(r.id), biff::recordName(r.id),
-                      unsigned(r.size));
+        std::snprintf(line, sizeof line, "%08zx %04X %-14s %5u ", r.offset, unsigned(r.id),
+                      biff::recordName(r.id), unsigned(r.size));
         out += line;
         for (size_t i = 0; i < r.size && i < hexBytes; ++i) {
             std::snprintf(line, sizeof line, "%02x", r.data[i]);
@@ -50,7 +51,8 @@ Error dumpXls(const uint8_t *data, size_t size, std::string &out, size_t hexByte
         out += '\n';
     }
     if (reader.truncated()) {
-        std::snprintf(line, sizeof line, "%08zx record runs past the end of the stream\n", reader.position());
+        std::snprintf(line, sizeof line, "%08zx record runs past the end of the stream\n",
+                      reader.position());
         out += line;
     }
     return {};

@@ -38,7 +38,12 @@ constexpr uint16_t kXfQuotePrefix = 0x0008;
 constexpr uint8_t kWsBoolDialog = 0x10;
 // FORMULA result marker: bytes 6-7 of the result are 0xFFFF for non-numbers.
 constexpr uint16_t kFormulaNonNumber = 0xFFFF;
-enum FormulaResultType : uint8_t { kResultString = 0, kResultBool = 1, kResultError = 2, kResultEmpty = 3 };
+enum FormulaResultType : uint8_t {
+    kResultString = 0,
+    kResultBool = 1,
+    kResultError = 2,
+    kResultEmpty = 3
+};
 // Row of a BIFF2-7 NOTE record that carries more text of the note before it.
 constexpr uint32_t kNoteContinuedRow = 0xFFFF;
 // BOUNDSHEET sheet types.
@@ -52,14 +57,20 @@ constexpr size_t kReserveLimit = size_t(1) << 22;
 // How far a sheet's start is scanned to tell dialog sheets from worksheets.
 constexpr int kKindScanRecords = 64;
 
-bool isBof(uint16_t id) { return id == kBof || id == kBof2 || id == kBof3 || id == kBof4; }
+bool isBof(uint16_t id)
+{
+    return id == kBof || id == kBof2 || id == kBof3 || id == kBof4;
+}
 
 Error damaged(const Record &r, const std::string &detail)
 {
     return Error(ErrorCode::Corrupt, recordWhere(r), detail);
 }
 
-Error tooShort(const Record &r) { return damaged(r, "record too short"); }
+Error tooShort(const Record &r)
+{
+    return damaged(r, "record too short");
+}
 
 std::string offsetWhere(size_t offset)
 {
@@ -71,14 +82,14 @@ std::string offsetWhere(size_t offset)
 // What the globals pass learns and the sheet loader needs.
 struct BiffInfo
 {
-    int version = 8;   // 2, 3, 4, 5 (BIFF5 and BIFF7) or 8
+    int version = 8; // 2, 3, 4, 5 (BIFF5 and BIFF7) or 8
     bool bare = false; // worksheet stream without workbook globals
     QTextCodec *codec = nullptr;
     uint32_t maxRows = kBiff8MaxRows;
     uint32_t maxColumns = kBiffMaxColumns;
-    uint32_t sstCount = 0;    // strings 0..sstCount-1 of the book are the SST
+    uint32_t sstCount = 0; // strings 0..sstCount-1 of the book are the SST
     uint32_t emptyString = 0; // index of "" in the book's strings
-    size_t globalsEnd = 0;    // offset just past the globals' EOF
+    size_t globalsEnd = 0; // offset just past the globals' EOF
 };
 
 void appendText8(const BiffInfo &info, const uint8_t *p, size_t n, std::string &out)
@@ -111,7 +122,11 @@ class SheetParser
 {
 public:
     SheetParser(const BiffInfo &info, Workbook &book, Sheet &sheet)
-        : m_info(info), m_book(book), m_sheet(sheet) {}
+        : m_info(info)
+        , m_book(book)
+        , m_sheet(sheet)
+    {
+    }
 
     // Parses the substream at `pos`; `extent` (bytes up to the next sheet)
     // only sizes the cell buffer.
@@ -142,10 +157,12 @@ private:
     Error outside(const Record &r, uint32_t row, uint32_t col) const
     {
         if (m_tooManyCells)
-            return Error(ErrorCode::TooLarge, recordWhere(r), "more cell records than the sheet has cells");
+            return Error(ErrorCode::TooLarge, recordWhere(r),
+                         "more cell records than the sheet has cells");
         return Error(ErrorCode::TooLarge, recordWhere(r),
-                     "cell at row " + std::to_string(row + 1) + ", column " + std::to_string(col + 1)
-                         + " is outside the sheet's " + std::to_string(m_info.maxRows) + " rows and "
+                     "cell at row " + std::to_string(row + 1) + ", column "
+                         + std::to_string(col + 1) + " is outside the sheet's "
+                         + std::to_string(m_info.maxRows) + " rows and "
                          + std::to_string(m_info.maxColumns) + " columns");
     }
     uint32_t addString(std::string &&s)
@@ -175,7 +192,8 @@ private:
             return kBiff2FormatSlots + m_ixfe;
         return xf < kBiff2IxfeMarker ? kBiff2FormatSlots + xf : kNoXf;
     }
-    Error formulaResult(const Record &r, const uint8_t *result, uint32_t row, uint32_t col, uint32_t xf);
+    Error formulaResult(const Record &r, const uint8_t *result, uint32_t row, uint32_t col,
+                        uint32_t xf);
 
     // Merged areas and cell comments widen the used range without holding a
     // value (comments_stress_test.xls, xlrd issue20.xls): their corners become
@@ -226,10 +244,18 @@ Error SheetParser::formulaResult(const Record &r, const uint8_t *res, uint32_t r
             if (ok)
                 m_pendingString = m_sheet.cells.size() - 1;
             break;
-        case kResultBool: ok = add(row, col, xf, CellType::Bool, res[2] ? 1.0 : 0.0); break;
-        case kResultError: ok = add(row, col, xf, CellType::Error, res[2]); break;
-        case kResultEmpty: ok = add(row, col, xf, CellType::Text, 0.0, m_info.emptyString); break;
-        default: ok = add(row, col, xf, CellType::Blank); break;
+        case kResultBool:
+            ok = add(row, col, xf, CellType::Bool, res[2] ? 1.0 : 0.0);
+            break;
+        case kResultError:
+            ok = add(row, col, xf, CellType::Error, res[2]);
+            break;
+        case kResultEmpty:
+            ok = add(row, col, xf, CellType::Text, 0.0, m_info.emptyString);
+            break;
+        default:
+            ok = add(row, col, xf, CellType::Blank);
+            break;
         }
     }
     return ok ? Error() : outside(r, row, col);
@@ -240,13 +266,15 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
     RecordReader rr(data, size, pos);
     Record r;
     if (pos >= size || !rr.peekId(r.id))
-        return Error(ErrorCode::Corrupt, offsetWhere(pos), "sheet offset is outside the workbook stream");
+        return Error(ErrorCode::Corrupt, offsetWhere(pos),
+                     "sheet offset is outside the workbook stream");
     // Some writers leave out a sheet's BOF (Test_git_issue624.xls): the sheet
     // then starts right at its offset, which must lie past the globals.
     if (isBof(r.id))
         rr.next(r);
     else if (pos < m_info.globalsEnd)
-        return Error(ErrorCode::Corrupt, recordWhere(r.id, pos), "sheet does not start with a BOF record");
+        return Error(ErrorCode::Corrupt, recordWhere(r.id, pos),
+                     "sheet does not start with a BOF record");
     // A cell record takes at least 10 bytes; reserving from the sheet's bytes
     // (not from any count in the file) saves most regrowth.
     const size_t estimate = std::min(extent, size - pos) / 10;
@@ -296,7 +324,8 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
             const size_t count = (n - 6) / 6;
             for (size_t i = 0; i < count && ok; ++i) {
                 const uint8_t *p = d + 4 + 6 * i;
-                ok = add(row, uint32_t(col + i), xf16(le16(p)), CellType::Number, decodeRk(le32(p + 2)));
+                ok = add(row, uint32_t(col + i), xf16(le16(p)), CellType::Number,
+                         decodeRk(le32(p + 2)));
                 if (!ok)
                     col = uint32_t(col + i);
             }
@@ -307,8 +336,9 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
                 return tooShort(r);
             const uint32_t index = le32(d + 6);
             if (index >= m_info.sstCount)
-                return damaged(r, "string " + std::to_string(index) + " of a table of "
-                                      + std::to_string(m_info.sstCount));
+                return damaged(r,
+                               "string " + std::to_string(index) + " of a table of "
+                                   + std::to_string(m_info.sstCount));
             ok = add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, index);
             break;
         }
@@ -318,7 +348,7 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
                 return tooShort(r);
             std::string text;
             if (biff8) {
-                const SegmentCursor::Segment seg{d + 6, n - 6};
+                const SegmentCursor::Segment seg { d + 6, n - 6 };
                 SegmentCursor c(&seg, 1);
                 if (!readUnicodeString(c, true, false, text))
                     return damaged(r, "string runs past the record");
@@ -379,11 +409,11 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
                 break;
             // A long result goes on in CONTINUE records.
             segments.clear();
-            segments.push_back({d, n});
+            segments.push_back({ d, n });
             uint16_t next = 0;
             Record more;
             while (rr.peekId(next) && next == kContinue && rr.next(more))
-                segments.push_back({more.data, more.size});
+                segments.push_back({ more.data, more.size });
             SegmentCursor c(segments.data(), segments.size());
             std::string text;
             if (biff8) {
@@ -396,7 +426,8 @@ Error SheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t ex
                     return damaged(r, "string runs past the record");
                 std::string raw;
                 raw.swap(text);
-                appendText8(m_info, reinterpret_cast<const uint8_t *>(raw.data()), raw.size(), text);
+                appendText8(m_info, reinterpret_cast<const uint8_t *>(raw.data()), raw.size(),
+                            text);
             }
             m_sheet.cells[m_pendingString].text = addString(std::move(text));
             m_pendingString = std::numeric_limits<size_t>::max();
@@ -490,7 +521,8 @@ public:
         }
         const size_t pos = offsets[size_t(index)];
         const auto next = std::upper_bound(sortedOffsets.begin(), sortedOffsets.end(), pos);
-        const size_t end = next == sortedOffsets.end() ? stream.size() : std::min(*next, stream.size());
+        const size_t end
+            = next == sortedOffsets.end() ? stream.size() : std::min(*next, stream.size());
         SheetParser parser(info, book, out);
         Error e = parser.parse(stream.data(), stream.size(), pos, end - pos);
         if (e)
@@ -503,7 +535,7 @@ public:
 // CODEPAGE record is known, wherever it stands.
 struct RawFormat
 {
-    int id;        // BIFF5/8: the record's id; BIFF2-4: position
+    int id; // BIFF5/8: the record's id; BIFF2-4: position
     std::string text; // UTF-8 (BIFF8) or raw 8-bit bytes
 };
 struct RawSheet
@@ -527,15 +559,37 @@ int legacyFormatId(int position, const std::string &code)
         const char *code;
         int id;
     } known[] = {
-        {"General", 0},   {"0", 1},          {"0.00", 2},    {"#,##0", 3},       {"#,##0.00", 4},
-        {"0%", 9},        {"0.00%", 10},     {"0.00E+00", 11}, {"# ?/?", 12},    {"# ?\?/?\?", 13},
-        {"h:mm", 20},     {"h:mm:ss", 21},   {"mm:ss", 45},  {"[h]:mm:ss", 46},  {"mm:ss.0", 47},
-        {"##0.0E+0", 48}, {"@", 49},
+        { "General", 0 },
+        { "0", 1 },
+        { "0.00", 2 },
+        { "#,##0", 3 },
+        { "#,##0.00", 4 },
+        { "0%", 9 },
+        { "0.00%", 10 },
+        { "0.00E+00", 11 },
+        { "# ?/?", 12 },
+        { "# ?\?/?\?", 13 },
+        { "h:mm", 20 },
+        { "h:mm:ss", 21 },
+        { "mm:ss", 45 },
+        { "[h]:mm:ss", 46 },
+        { "mm:ss.0", 47 },
+        { "##0.0E+0", 48 },
+        { "@", 49 },
         // The dates and times of the BIFF2-4 default list, written as Excel 4 spelled them.
-        {"m/d/yy", 14},   {"d\\-mmm\\-yy", 15}, {"d\\-mmm", 16}, {"mmm\\-yy", 17},
-        {"h:mm\\ AM/PM", 18}, {"h:mm:ss\\ AM/PM", 19}, {"m/d/yy\\ h:mm", 22},
-        {"d-mmm-yy", 15}, {"d-mmm", 16}, {"mmm-yy", 17}, {"h:mm AM/PM", 18}, {"h:mm:ss AM/PM", 19},
-        {"m/d/yy h:mm", 22},
+        { "m/d/yy", 14 },
+        { "d\\-mmm\\-yy", 15 },
+        { "d\\-mmm", 16 },
+        { "mmm\\-yy", 17 },
+        { "h:mm\\ AM/PM", 18 },
+        { "h:mm:ss\\ AM/PM", 19 },
+        { "m/d/yy\\ h:mm", 22 },
+        { "d-mmm-yy", 15 },
+        { "d-mmm", 16 },
+        { "mmm-yy", 17 },
+        { "h:mm AM/PM", 18 },
+        { "h:mm:ss AM/PM", 19 },
+        { "m/d/yy h:mm", 22 },
     };
     for (const auto &k : known) {
         if (qstricmp(code.c_str(), k.code) == 0)
@@ -547,11 +601,16 @@ int legacyFormatId(int position, const std::string &code)
 class GlobalsParser
 {
 public:
-    GlobalsParser(BiffInfo &info, Workbook &book) : m_info(info), m_book(book) {}
+    GlobalsParser(BiffInfo &info, Workbook &book)
+        : m_info(info)
+        , m_book(book)
+    {
+    }
 
     // Reads the workbook globals (or, for a bare stream, the format records
     // of the whole stream) and fills the book's sheet list and format tables.
-    Error parse(const uint8_t *data, size_t size, std::vector<size_t> &offsets, const std::string &name);
+    Error parse(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+                const std::string &name);
 
 private:
     Error parseSst(const Record &first, RecordReader &rr);
@@ -568,11 +627,11 @@ private:
 Error GlobalsParser::parseSst(const Record &first, RecordReader &rr)
 {
     std::vector<SegmentCursor::Segment> segments;
-    segments.push_back({first.data, first.size});
+    segments.push_back({ first.data, first.size });
     uint16_t next = 0;
     Record more;
     while (rr.peekId(next) && next == kContinue && rr.next(more))
-        segments.push_back({more.data, more.size});
+        segments.push_back({ more.data, more.size });
     SegmentCursor c(segments.data(), segments.size());
     c.skip(8); // total and unique counts: not trusted, the strings are read until the data ends
     if (!c.ok())
@@ -595,7 +654,8 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
     RecordReader rr(data, size);
     Record r;
     if (!rr.next(r) || !isBof(r.id) || r.size < 4)
-        return Error(ErrorCode::NotAWorkbook, name, "the workbook stream does not start with a BOF record");
+        return Error(ErrorCode::NotAWorkbook, name,
+                     "the workbook stream does not start with a BOF record");
     const bool biff8 = m_info.version == 8;
     const bool legacy = m_info.version <= 4;
     while (rr.next(r)) {
@@ -603,7 +663,8 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
         const size_t n = r.size;
         switch (r.id) {
         case kFilePass:
-            return Error(ErrorCode::Encrypted, recordWhere(r), "the workbook is password-protected");
+            return Error(ErrorCode::Encrypted, recordWhere(r),
+                         "the workbook is password-protected");
         case kCodePage:
             if (n >= 2)
                 m_codePage = le16(d);
@@ -615,49 +676,51 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
         case kFormat2: {
             if (n < 1 || size_t(d[0]) > n - 1)
                 return damaged(r, "format code runs past the record");
-            m_formats.push_back({int(m_formats.size()), std::string(reinterpret_cast<const char *>(d + 1), d[0])});
+            m_formats.push_back({ int(m_formats.size()),
+                                  std::string(reinterpret_cast<const char *>(d + 1), d[0]) });
             break;
         }
         case kFormat: {
             if (n < 3)
                 return tooShort(r);
             if (biff8) {
-                const SegmentCursor::Segment seg{d + 2, n - 2};
+                const SegmentCursor::Segment seg { d + 2, n - 2 };
                 SegmentCursor c(&seg, 1);
                 std::string code;
                 if (!readUnicodeString(c, true, false, code))
                     return damaged(r, "format code runs past the record");
-                m_formats.push_back({le16(d), std::move(code)});
+                m_formats.push_back({ le16(d), std::move(code) });
             } else {
                 if (size_t(d[2]) > n - 3)
                     return damaged(r, "format code runs past the record");
                 const int id = legacy ? int(m_formats.size()) : le16(d);
-                m_formats.push_back({id, std::string(reinterpret_cast<const char *>(d + 3), d[2])});
+                m_formats.push_back(
+                    { id, std::string(reinterpret_cast<const char *>(d + 3), d[2]) });
             }
             break;
         }
         case kXf:
             if (n < 6)
                 return tooShort(r);
-            m_xfs.push_back({le16(d + 2), (le16(d + 4) & kXfQuotePrefix) != 0});
+            m_xfs.push_back({ le16(d + 2), (le16(d + 4) & kXfQuotePrefix) != 0 });
             break;
         case kXf3:
         case kXf4:
             if (n < 4)
                 return tooShort(r);
-            m_xfs.push_back({d[1], (d[2] & kXfQuotePrefix) != 0});
+            m_xfs.push_back({ d[1], (d[2] & kXfQuotePrefix) != 0 });
             break;
         case kXf2:
             if (n < 4)
                 return tooShort(r);
-            m_xfs.push_back({uint16_t(d[2] & 0x3F), false});
+            m_xfs.push_back({ uint16_t(d[2] & 0x3F), false });
             break;
         case kBoundSheet: {
             if (n < 7)
                 return tooShort(r);
-            RawSheet s{le32(d), d[4], d[5], {}};
+            RawSheet s { le32(d), d[4], d[5], {} };
             if (biff8) {
-                const SegmentCursor::Segment seg{d + 6, n - 6};
+                const SegmentCursor::Segment seg { d + 6, n - 6 };
                 SegmentCursor c(&seg, 1);
                 if (!readUnicodeString(c, false, false, s.name))
                     return damaged(r, "sheet name runs past the record");
@@ -670,7 +733,8 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
             break;
         }
         case kBundleSheet4:
-            return Error(ErrorCode::Unsupported, recordWhere(r), "Excel 4 workbooks (BIFF4W) are not supported");
+            return Error(ErrorCode::Unsupported, recordWhere(r),
+                         "Excel 4 workbooks (BIFF4W) are not supported");
         case kSst:
             if (!biff8 || m_sawSst)
                 break;
@@ -716,12 +780,12 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
         if (m_info.version == 2) {
             // BIFF2 cells name their format directly (see SheetParser::biff2Xf).
             for (uint32_t i = 0; i < kBiff2FormatSlots; ++i)
-                m_book.xfs.push_back({uint16_t(idAt(i)), false});
+                m_book.xfs.push_back({ uint16_t(idAt(i)), false });
             for (const RawXf &x : m_xfs)
-                m_book.xfs.push_back({uint16_t(idAt(x.format)), false});
+                m_book.xfs.push_back({ uint16_t(idAt(x.format)), false });
         } else {
             for (const RawXf &x : m_xfs)
-                m_book.xfs.push_back({uint16_t(idAt(x.format)), x.quotePrefix});
+                m_book.xfs.push_back({ uint16_t(idAt(x.format)), x.quotePrefix });
         }
     } else {
         // Every code goes to the table, built-in ids too: the renderer knows
@@ -730,7 +794,7 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
         for (const RawFormat &f : m_formats)
             m_book.numFmts[f.id] = decode(f.text);
         for (const RawXf &x : m_xfs)
-            m_book.xfs.push_back({x.format, x.quotePrefix});
+            m_book.xfs.push_back({ x.format, x.quotePrefix });
     }
 
     // Sheets.
@@ -745,15 +809,29 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
         SheetInfo info;
         info.name = decode(raw.name);
         switch (raw.state & 0x03) {
-        case 1: info.state = SheetState::Hidden; break;
-        case 2: info.state = SheetState::VeryHidden; break;
-        default: info.state = SheetState::Visible; break;
+        case 1:
+            info.state = SheetState::Hidden;
+            break;
+        case 2:
+            info.state = SheetState::VeryHidden;
+            break;
+        default:
+            info.state = SheetState::Visible;
+            break;
         }
         switch (raw.type) {
-        case kTypeMacro: info.kind = SheetKind::Macro; break;
-        case kTypeChart: info.kind = SheetKind::Chart; break;
-        case kTypeVbModule: info.kind = SheetKind::Module; break;
-        default: info.kind = SheetKind::Worksheet; break;
+        case kTypeMacro:
+            info.kind = SheetKind::Macro;
+            break;
+        case kTypeChart:
+            info.kind = SheetKind::Chart;
+            break;
+        case kTypeVbModule:
+            info.kind = SheetKind::Module;
+            break;
+        default:
+            info.kind = SheetKind::Worksheet;
+            break;
         }
         // The sheet's own BOF says what it is; a WSBOOL flag marks dialogs.
         RecordReader sr(data, size, raw.offset);
@@ -766,7 +844,8 @@ Error GlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t>
                 info.kind = SheetKind::Module;
             else if (dt == kBofMacroSheet)
                 info.kind = SheetKind::Macro;
-            for (int i = 0; info.kind == SheetKind::Worksheet && i < kKindScanRecords && sr.next(s); ++i) {
+            for (int i = 0; info.kind == SheetKind::Worksheet && i < kKindScanRecords && sr.next(s);
+                 ++i) {
                 if (s.id == kWsBool && s.size >= 1) {
                     if (s.data[0] & kWsBoolDialog)
                         info.kind = SheetKind::Dialog;
@@ -789,16 +868,23 @@ int biffVersion(const uint8_t *data, size_t size, bool *bare)
     if (size < 8)
         return 0;
     switch (le16(data)) {
-    case kBof2: *bare = true; return 2;
-    case kBof3: *bare = true; return 3;
-    case kBof4: *bare = true; return 4;
+    case kBof2:
+        *bare = true;
+        return 2;
+    case kBof3:
+        *bare = true;
+        return 3;
+    case kBof4:
+        *bare = true;
+        return 4;
     case kBof: {
         if (le16(data + 2) < 4)
             return 0;
         *bare = le16(data + 6) == kBofWorksheet;
         return le16(data + 4) == kBiff8Version ? 8 : 5;
     }
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -832,12 +918,16 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
         if (Error e = cfb.open(data, size))
             return fail(error, e);
         if (cfb.findRootEntry("EncryptedPackage") >= 0 || cfb.findRootEntry("EncryptionInfo") >= 0)
-            return fail(error, Error(ErrorCode::Encrypted, name, "password-protected Office Open XML package"));
+            return fail(
+                error,
+                Error(ErrorCode::Encrypted, name, "password-protected Office Open XML package"));
         int index = cfb.findRootEntry("Workbook");
         if (index < 0)
             index = cfb.findRootEntry("Book");
         if (index < 0)
-            return fail(error, Error(ErrorCode::NotAWorkbook, name, "compound file without a Workbook stream"));
+            return fail(
+                error,
+                Error(ErrorCode::NotAWorkbook, name, "compound file without a Workbook stream"));
         if (Error e = cfb.readStream(cfb.rootEntries()[size_t(index)], loader->stream))
             return fail(error, e);
     } else if (looksLikeBareBiff(data, size)) {
@@ -849,7 +939,9 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
     bool bare = false;
     const int version = biffVersion(loader->stream.data(), loader->stream.size(), &bare);
     if (version == 0)
-        return fail(error, Error(ErrorCode::NotAWorkbook, name, "the workbook stream does not start with a BOF record"));
+        return fail(error,
+                    Error(ErrorCode::NotAWorkbook, name,
+                          "the workbook stream does not start with a BOF record"));
     BiffInfo &info = loader->info;
     info.version = version;
     info.bare = bare;
@@ -858,10 +950,12 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
 
     auto book = std::make_unique<Workbook>();
     GlobalsParser globals(info, *book);
-    std::string sheetName = QFileInfo(QString::fromStdString(name)).completeBaseName().toStdString();
+    std::string sheetName
+        = QFileInfo(QString::fromStdString(name)).completeBaseName().toStdString();
     if (sheetName.empty())
         sheetName = "Sheet1";
-    if (Error e = globals.parse(loader->stream.data(), loader->stream.size(), loader->offsets, sheetName))
+    if (Error e
+        = globals.parse(loader->stream.data(), loader->stream.size(), loader->offsets, sheetName))
         return fail(error, e);
     book->loader = std::move(loader);
     return book;
@@ -879,7 +973,8 @@ std::unique_ptr<Workbook> openXls(const std::string &path, Error *error)
     if (!mapped) {
         bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
-            return fail(error, Error(ErrorCode::CannotOpen, path, file.errorString().toStdString()));
+            return fail(error,
+                        Error(ErrorCode::CannotOpen, path, file.errorString().toStdString()));
     }
     const uint8_t *data = mapped ? mapped : reinterpret_cast<const uint8_t *>(bytes.constData());
     const size_t length = mapped ? size_t(size) : size_t(bytes.size());

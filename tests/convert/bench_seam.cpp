@@ -23,7 +23,10 @@ class NullServer final : public AxServer
 {
 public:
     enum Kind { App, Books, Book, Sheets, Worksheet, Range, Count, Cell, Active };
-    explicit NullServer(Kind kind) : m_kind(kind) {}
+    explicit NullServer(Kind kind)
+        : m_kind(kind)
+    {
+    }
 
     QVariant call(const char *member, const QVariantList &) override
     {
@@ -33,13 +36,16 @@ public:
     {
         switch (m_kind) {
         case App:
-            return std::make_unique<NullServer>(std::strcmp(member, "WorkBooks") == 0 ? Books : Active);
+            return std::make_unique<NullServer>(std::strcmp(member, "WorkBooks") == 0 ? Books
+                                                                                      : Active);
         case Books:
             return std::make_unique<NullServer>(Book);
         case Book:
-            return std::make_unique<NullServer>(std::strcmp(member, "Sheets") == 0 ? Sheets : Worksheet);
+            return std::make_unique<NullServer>(std::strcmp(member, "Sheets") == 0 ? Sheets
+                                                                                   : Worksheet);
         case Worksheet:
-            return std::make_unique<NullServer>(std::strcmp(member, "UsedRange") == 0 ? Range : Cell);
+            return std::make_unique<NullServer>(std::strcmp(member, "UsedRange") == 0 ? Range
+                                                                                      : Cell);
         case Range:
             return std::make_unique<NullServer>(Count);
         default:
@@ -91,6 +97,7 @@ int main(int argc, char **argv)
         worker.Transform();
         best = std::min(best, timer.nsecsElapsed() / 1e3 / n);
     }
-    std::printf("%d workbooks, 2 sheets each: job + seam %.1f us per workbook (best of 5)\n", n, best);
+    std::printf("%d workbooks, 2 sheets each: job + seam %.1f us per workbook (best of 5)\n", n,
+                best);
     return 0;
 }

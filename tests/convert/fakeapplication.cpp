@@ -48,12 +48,14 @@ public:
 
     struct Context
     {
-        QString path;     // workbook
-        int sheet = -1;   // index into FakeWorkbook::sheets
+        QString path; // workbook
+        int sheet = -1; // index into FakeWorkbook::sheets
     };
 
     FakeServer(std::shared_ptr<FakeScript> script, Kind kind, Context context)
-        : m_script(std::move(script)), m_kind(kind), m_context(std::move(context))
+        : m_script(std::move(script))
+        , m_kind(kind)
+        , m_context(std::move(context))
     {
     }
 
@@ -94,7 +96,7 @@ public:
                     QMutexLocker lock(&m_script->mutex);
                     if (m_script->noActiveWorkbook || m_script->copySheet < 0)
                         return nullptr;
-                    copy = {m_script->copyPath, m_script->copySheet};
+                    copy = { m_script->copyPath, m_script->copySheet };
                 }
                 return make(Active, copy);
             }
@@ -104,7 +106,7 @@ public:
                 const QString path = args[0].toString();
                 if (!m_script->book(path).opens)
                     return nullptr;
-                return make(Book, {path, -1});
+                return make(Book, { path, -1 });
             }
             return nullptr;
         case Book:
@@ -115,7 +117,7 @@ public:
                 int n = args[0].toInt();
                 for (int i = 0; i < sheets.size(); ++i) {
                     if (sheets[i].worksheet && --n == 0)
-                        return make(Worksheet, {m_context.path, i});
+                        return make(Worksheet, { m_context.path, i });
                 }
             }
             return nullptr;
@@ -163,8 +165,8 @@ public:
 private:
     static const char *kindName(Kind kind)
     {
-        static const char *const names[] = {"app",   "books", "book", "sheets", "ws",
-                                            "range", "rows",  "cols", "cell",   "active"};
+        static const char *const names[]
+            = { "app", "books", "book", "sheets", "ws", "range", "rows", "cols", "cell", "active" };
         return names[kind];
     }
 
@@ -195,7 +197,8 @@ private:
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return {};
-        const QByteArray text = (m_context.path + QLatin1Char('|') + sheet().name).toUtf8() + "\r\n";
+        const QByteArray text
+            = (m_context.path + QLatin1Char('|') + sheet().name).toUtf8() + "\r\n";
         if (file.write(text) != text.size()) {
             file.cancelWriting();
             file.commit();

@@ -21,9 +21,9 @@
 struct FakeSheet
 {
     QString name = QStringLiteral("Sheet1");
-    bool worksheet = true;       // false: a chart sheet (counted by Sheets only)
-    int row = 1, column = 1;     // top-left of the used range, from 1
-    int rows = 1, columns = 1;   // size of the used range
+    bool worksheet = true; // false: a chart sheet (counted by Sheets only)
+    int row = 1, column = 1; // top-left of the used range, from 1
+    int rows = 1, columns = 1; // size of the used range
     QVariant value = QStringLiteral("x"); // the top-left cell's value
     bool noUsedRange = false;
 };
@@ -31,7 +31,7 @@ struct FakeSheet
 struct FakeWorkbook
 {
     bool opens = true;
-    QList<FakeSheet> sheets = {FakeSheet()};
+    QList<FakeSheet> sheets = { FakeSheet() };
 };
 
 struct FakeScript
@@ -40,7 +40,7 @@ struct FakeScript
     QHash<QString, FakeWorkbook> books;
     int workbooksMissingFrom = 0; // the n-th "WorkBooks" query (from 1) and later yield none
     bool noActiveWorkbook = false;
-    int interruptAtSave = 0;      // the n-th SaveAs asks the calling thread to stop
+    int interruptAtSave = 0; // the n-th SaveAs asks the calling thread to stop
 
     // Filled by the fake.
     int starts = 0;

@@ -113,24 +113,32 @@ private slots:
             AxObject *corner = ws->querySubObject("Cells(int, int)", 1, 1);
             QCOMPARE(corner->dynamicCall("Value()"), QVariant(1.0));
             QCOMPARE(corner->property("Text").toString(), QStringLiteral("1"));
-            QVERIFY(!ws->querySubObject("Cells(int, int)", 100, 100)->dynamicCall("Value()").isValid());
+            QVERIFY(
+                !ws->querySubObject("Cells(int, int)", 100, 100)->dynamicCall("Value()").isValid());
 
             AxObject *hidden = book->querySubObject("WorkSheets(int)", 2);
             QCOMPARE(hidden->property("Name").toString(), QStringLiteral("Hidden"));
             AxObject *hiddenRange = hidden->querySubObject("UsedRange");
             QCOMPARE(hiddenRange->querySubObject("Rows")->property("Count").toInt(), 1);
-            QVERIFY(hidden->querySubObject("Cells(int, int)", 1, 1)->dynamicCall("Value()").toString().isEmpty());
+            QVERIFY(hidden->querySubObject("Cells(int, int)", 1, 1)
+                        ->dynamicCall("Value()")
+                        .toString()
+                        .isEmpty());
 
             ws->dynamicCall("Copy()");
             AxObject *active = app.querySubObject("ActiveWorkBook");
             QVERIFY(active);
             const QString csv = dir.filePath("Visible.csv");
-            QVERIFY(!active->dynamicCall("SaveAs(const QString&, QVariant)", dir.filePath("x.xlsx"), 51).isValid());
+            QVERIFY(
+                !active->dynamicCall("SaveAs(const QString&, QVariant)", dir.filePath("x.xlsx"), 51)
+                     .isValid());
             QVERIFY(!QFile::exists(dir.filePath("x.xlsx")));
             QVERIFY(active->dynamicCall("SaveAs(const QString&, QVariant)", csv, 6).toBool());
             QVERIFY(readFile(csv).startsWith("1,2\r\n3,4\r\n"));
-            QVERIFY(!active->dynamicCall("SaveAs(const QString&, QVariant)",
-                                         dir.filePath("no/such/folder.csv"), 6).isValid());
+            QVERIFY(!active
+                         ->dynamicCall("SaveAs(const QString&, QVariant)",
+                                       dir.filePath("no/such/folder.csv"), 6)
+                         .isValid());
 
             book->dynamicCall("Close (Boolean)", false);
             QVERIFY(!book->querySubObject("WorkSheets(int)", 1)); // closed

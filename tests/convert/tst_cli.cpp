@@ -36,8 +36,8 @@ QStringList filesUnder(const QString &root)
 {
     QStringList files;
     std::function<void(const QString &)> walk = [&](const QString &dir) {
-        for (const QFileInfo &fi :
-             QDir(dir).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        for (const QFileInfo &fi : QDir(dir).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden
+                                                           | QDir::NoDotAndDotDot)) {
             if (fi.isDir())
                 walk(fi.absoluteFilePath());
             else
@@ -67,15 +67,19 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message"); // in stderr, or stdout for --help
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: sheetdrain-cli";
-        QTest::newRow("no folders") << QStringList{} << 2 << "SOURCE and OUTPUT";
-        QTest::newRow("one folder") << QStringList{"SRC"} << 2 << "SOURCE and OUTPUT";
-        QTest::newRow("three folders") << QStringList{"SRC", "OUT", "OUT"} << 2 << "SOURCE and OUTPUT";
-        QTest::newRow("unknown option") << QStringList{"SRC", "OUT", "--fast"} << 2 << "--fast";
-        QTest::newRow("missing source") << QStringList{"NOWHERE", "OUT"} << 2 << "提取文件夹不存在!";
-        QTest::newRow("missing output") << QStringList{"SRC", "NOWHERE"} << 2 << "保存文件夹不存在!";
-        QTest::newRow("source is a file") << QStringList{"SRC/a.txt", "OUT"} << 2 << "提取文件夹不存在!";
-        QTest::newRow("empty source") << QStringList{"SRC", "OUT", "--utf8"} << 0
+        QTest::newRow("help") << QStringList { "--help" } << 0 << "Usage: sheetdrain-cli";
+        QTest::newRow("no folders") << QStringList {} << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("one folder") << QStringList { "SRC" } << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("three folders")
+            << QStringList { "SRC", "OUT", "OUT" } << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("unknown option") << QStringList { "SRC", "OUT", "--fast" } << 2 << "--fast";
+        QTest::newRow("missing source")
+            << QStringList { "NOWHERE", "OUT" } << 2 << "提取文件夹不存在!";
+        QTest::newRow("missing output")
+            << QStringList { "SRC", "NOWHERE" } << 2 << "保存文件夹不存在!";
+        QTest::newRow("source is a file")
+            << QStringList { "SRC/a.txt", "OUT" } << 2 << "提取文件夹不存在!";
+        QTest::newRow("empty source") << QStringList { "SRC", "OUT", "--utf8" } << 0
                                       << "成功将0个excel文件转换为0个csv文件。";
     }
 
@@ -110,12 +114,13 @@ private slots:
         QTest::addColumn<QString>("summary");
         QTest::newRow("all sheets")
             << true
-            << QStringList{"a/Formate(Blätt1).csv", "a/Formate(Blätt3).csv", "a/Formate(Formate).csv",
-                           "a/Formate(ÖÄÜ).csv", "b/c/any_sheets(Visible).csv"}
+            << QStringList { "a/Formate(Blätt1).csv", "a/Formate(Blätt3).csv",
+                             "a/Formate(Formate).csv", "a/Formate(ÖÄÜ).csv",
+                             "b/c/any_sheets(Visible).csv" }
             << "成功将3个excel文件转换为5个csv文件。";
-        QTest::newRow("first sheet") << false
-                                     << QStringList{"a/Formate.csv", "b/c/any_sheets.csv"}
-                                     << "成功将3个excel文件转换为2个csv文件。";
+        QTest::newRow("first sheet")
+            << false << QStringList { "a/Formate.csv", "b/c/any_sheets.csv" }
+            << "成功将3个excel文件转换为2个csv文件。";
     }
 
     // Workbooks in nested folders, a hidden folder, a lock file, a file that
@@ -141,7 +146,7 @@ private slots:
         broken.close();
         QDir().mkpath(out);
 
-        QStringList args{src, out};
+        QStringList args { src, out };
         if (allSheets)
             args << "--all-sheets";
         const Run run = runCli(args);
@@ -150,10 +155,12 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, summary + "\n");
         // The reason a workbook did not open follows its report.
-        QCOMPARE(run.err, QStringLiteral("[1/3] %1/broken.xlsx\n"
-                                         "%1/broken.xlsx: not a workbook: not an Excel workbook\n"
-                                         "[2/3] %1/a/Formate.xls\n"
-                                         "[3/3] %1/b/c/any_sheets.xlsx\n").arg(src));
+        QCOMPARE(run.err,
+                 QStringLiteral("[1/3] %1/broken.xlsx\n"
+                                "%1/broken.xlsx: not a workbook: not an Excel workbook\n"
+                                "[2/3] %1/a/Formate.xls\n"
+                                "[3/3] %1/b/c/any_sheets.xlsx\n")
+                     .arg(src));
         QCOMPARE(filesUnder(out), files);
         QFile csv(out + (allSheets ? "/b/c/any_sheets(Visible).csv" : "/b/c/any_sheets.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));

@@ -21,8 +21,8 @@
 namespace {
 
 const QString kFakeId = QStringLiteral("SheetDrain.FakeSpreadsheet");
-const QString kNoApplication =
-    QStringLiteral("本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
+const QString kNoApplication
+    = QStringLiteral("本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
 const QString kUtf8Phase = QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...");
 
 QString summary(int workbooks, int csvFiles)
@@ -98,7 +98,8 @@ private:
         BatchResult result;
         connect(&worker, &MergeObject::ShowDisposingFile, this,
                 [&](const QString &text) { result.reports.append(text); });
-        connect(&worker, &MergeObject::Signal_SetButtonEnable, this, [&] { result.completed = true; });
+        connect(&worker, &MergeObject::Signal_SetButtonEnable, this,
+                [&] { result.completed = true; });
         worker.Transform();
         return result;
     }
@@ -136,30 +137,39 @@ private slots:
         QTest::addColumn<QStringList>("expected");
 
         const QStringList head = {
-            "start",
-            "app.SetVisible (bool Visible)(false)",
-            "app.DisplayAlerts=false",
-            "app.WorkBooks",
-            "books.Open(const QString&)(IN/a.xlsx)",
-            "book.Sheets",
+            "start",         "app.SetVisible (bool Visible)(false)",  "app.DisplayAlerts=false",
+            "app.WorkBooks", "books.Open(const QString&)(IN/a.xlsx)", "book.Sheets",
             "sheets.Count",
         };
         const QStringList blankSheet = {
-            "book.WorkSheets(int)(1)", "ws.UsedRange", "range.Row", "range.Column",
-            "range.Rows", "range.Columns", "ws.Cells(int, int)(1,1)", "rows.Count",
-            "cols.Count", "cell.Value()",
+            "book.WorkSheets(int)(1)",
+            "ws.UsedRange",
+            "range.Row",
+            "range.Column",
+            "range.Rows",
+            "range.Columns",
+            "ws.Cells(int, int)(1,1)",
+            "rows.Count",
+            "cols.Count",
+            "cell.Value()",
         };
-        const QStringList tail = {"book.Close (Boolean)(false)", "app.Quit(void)"};
+        const QStringList tail = { "book.Close (Boolean)(false)", "app.Quit(void)" };
 
-        QTest::newRow("blank sheet, converted sheet")
-            << false
-            << head + blankSheet
-                   + QStringList{"book.WorkSheets(int)(2)", "ws.UsedRange", "range.Row",
-                                 "range.Column", "range.Rows", "range.Columns",
-                                 "ws.Cells(int, int)(2,3)", "rows.Count", "ws.Copy()",
-                                 "app.ActiveWorkBook", "ws.Name",
-                                 "active.SaveAs(const QString&, QVariant)(OUT/a(Data).csv,6)"}
-                   + tail;
+        QTest::newRow("blank sheet, converted sheet") << false
+                                                      << head + blankSheet
+                + QStringList { "book.WorkSheets(int)(2)",
+                                "ws.UsedRange",
+                                "range.Row",
+                                "range.Column",
+                                "range.Rows",
+                                "range.Columns",
+                                "ws.Cells(int, int)(2,3)",
+                                "rows.Count",
+                                "ws.Copy()",
+                                "app.ActiveWorkBook",
+                                "ws.Name",
+                                "active.SaveAs(const QString&, QVariant)(OUT/a(Data).csv,6)" }
+                + tail;
         QTest::newRow("first-sheet mode, blank first sheet") << true << head + blankSheet + tail;
     }
 
@@ -176,14 +186,14 @@ private slots:
         data.column = 3;
         data.rows = 4;
         data.columns = 1;
-        m_script->books[in("a.xlsx")].sheets = {blank, data};
+        m_script->books[in("a.xlsx")].sheets = { blank, data };
 
         const BatchResult result = run(onlyFirstSheet);
         expected.replaceInStrings("IN/", in() + "/");
         expected.replaceInStrings("OUT/", out() + "/");
         QCOMPARE(calls(), expected);
         QVERIFY(result.completed);
-        QCOMPARE(result.reports, QStringList({in("a.xlsx"), summary(1, onlyFirstSheet ? 0 : 1)}));
+        QCOMPARE(result.reports, QStringList({ in("a.xlsx"), summary(1, onlyFirstSheet ? 0 : 1) }));
     }
 
     // Blank test: only a one-cell used range whose value shows as empty text.
@@ -213,7 +223,7 @@ private slots:
         sheet.rows = rows;
         sheet.columns = columns;
         sheet.value = value;
-        m_script->books[in("b.xls")].sheets = {sheet};
+        m_script->books[in("b.xls")].sheets = { sheet };
         const BatchResult result = run(true);
         QCOMPARE(result.reports.last(), summary(1, converted ? 1 : 0));
         QCOMPARE(QFile::exists(out("b.csv")), converted);
@@ -226,7 +236,7 @@ private slots:
         m_script->books[in("bad.xlsx")].opens = false;
         const BatchResult result = run(false);
         QVERIFY(result.completed);
-        QCOMPARE(result.reports, QStringList({in("bad.xlsx"), in("good.xlsx"), summary(2, 1)}));
+        QCOMPARE(result.reports, QStringList({ in("bad.xlsx"), in("good.xlsx"), summary(2, 1) }));
         const QStringList log = calls();
         const int open = log.indexOf("books.Open(const QString&)(" + in("bad.xlsx") + ")");
         QVERIFY(open > 0);
@@ -241,8 +251,8 @@ private slots:
     {
         QTest::addColumn<int>("missingFrom");
         QTest::addColumn<QStringList>("reports");
-        QTest::newRow("first workbook") << 1 << QStringList{kNoApplication};
-        QTest::newRow("second workbook") << 2 << QStringList{"IN/a.xlsx", kNoApplication};
+        QTest::newRow("first workbook") << 1 << QStringList { kNoApplication };
+        QTest::newRow("second workbook") << 2 << QStringList { "IN/a.xlsx", kNoApplication };
     }
 
     void failureEnd()
@@ -290,7 +300,9 @@ private slots:
         QStringList texts;
         for (const auto &args : reports)
             texts.append(args.at(0).toString());
-        QCOMPARE(texts, utf8 ? QStringList({kUtf8Phase, summary(0, 0)}) : QStringList({summary(0, 0)}));
+        QCOMPARE(texts,
+                 utf8 ? QStringList({ kUtf8Phase, summary(0, 0) })
+                      : QStringList({ summary(0, 0) }));
         QCOMPARE(done.count(), 1);
         QCOMPARE(m_script->starts, 0);
     }
@@ -307,11 +319,11 @@ private slots:
         noRange.noUsedRange = true;
         FakeSheet good;
         good.name = "Good";
-        m_script->books[in("a.xlsx")].sheets = {noRange, chart, good};
+        m_script->books[in("a.xlsx")].sheets = { noRange, chart, good };
         // Sheets counts 3; WorkSheets(3) finds nothing since only two are worksheets.
         BatchResult result = run(false);
         QCOMPARE(result.reports.last(), summary(1, 1));
-        QCOMPARE(treeOf(out()), QStringList({"a(Good).csv"}));
+        QCOMPARE(treeOf(out()), QStringList({ "a(Good).csv" }));
         QVERIFY(calls().contains("book.WorkSheets(int)(3)"));
 
         m_script->noActiveWorkbook = true;
@@ -328,10 +340,14 @@ private slots:
         QTest::addColumn<QString>("fileName"); // empty: refused
         QTest::newRow("dot-dot") << ".." << QString();
         QTest::newRow("dot") << "." << QString();
-        QTest::newRow("slash") << "a/b" << "w(a_b).csv";
-        QTest::newRow("climbing") << "../../etc" << "w(.._.._etc).csv";
-        QTest::newRow("NUL") << QString("a") + QChar(0) + "b" << "w(a_b).csv";
-        QTest::newRow("backslash") << "a\\b" << "w(a\\b).csv";
+        QTest::newRow("slash") << "a/b"
+                               << "w(a_b).csv";
+        QTest::newRow("climbing") << "../../etc"
+                                  << "w(.._.._etc).csv";
+        QTest::newRow("NUL") << QString("a") + QChar(0) + "b"
+                             << "w(a_b).csv";
+        QTest::newRow("backslash") << "a\\b"
+                                   << "w(a\\b).csv";
         QTest::newRow("250 characters") << QString(250, 'x') << QString();
         QTest::newRow("248 characters") << QString(248, 'x') << "w(" + QString(248, 'x') + ").csv";
         QTest::newRow("84 CJK characters") << QString(84, QChar(0x4E2D)) << QString();
@@ -344,11 +360,12 @@ private slots:
         touch(in("sub/w.xlsx"));
         FakeSheet sheet;
         sheet.name = sheetName;
-        m_script->books[in("sub/w.xlsx")].sheets = {sheet};
+        m_script->books[in("sub/w.xlsx")].sheets = { sheet };
         const BatchResult result = run(false);
         QVERIFY(result.completed);
         QCOMPARE(result.reports.last(), summary(1, fileName.isEmpty() ? 0 : 1));
-        QCOMPARE(treeOf(out()), fileName.isEmpty() ? QStringList() : QStringList{"sub/" + fileName});
+        QCOMPARE(treeOf(out()),
+                 fileName.isEmpty() ? QStringList() : QStringList { "sub/" + fileName });
         QCOMPARE(QFileInfo::exists(out("sub")), !fileName.isEmpty()); // no empty folder left
         QCOMPARE(treeOf(m_dir->path()).filter(".csv").size(), fileName.isEmpty() ? 0 : 1);
     }
@@ -360,18 +377,18 @@ private slots:
         QTest::addColumn<bool>("onlyFirstSheet");
         QTest::addColumn<QStringList>("expected"); // file|source workbook
 
-        QTest::newRow("Q1.report first sheet") << QStringList{"Q1.report.xlsx"} << true
-                                               << QStringList{"Q1.csv|Q1.report.xlsx"};
-        QTest::newRow("a.xls then a.xlsx") << QStringList{"a.xls", "a.xlsx"} << false
-                                           << QStringList{"a(Sheet1).csv|a.xlsx"};
+        QTest::newRow("Q1.report first sheet")
+            << QStringList { "Q1.report.xlsx" } << true << QStringList { "Q1.csv|Q1.report.xlsx" };
+        QTest::newRow("a.xls then a.xlsx")
+            << QStringList { "a.xls", "a.xlsx" } << false << QStringList { "a(Sheet1).csv|a.xlsx" };
         QTest::newRow("Sales.2019 and Sales.2020")
-            << QStringList{"Sales.2020.xlsx", "Sales.2019.xlsx"} << false
-            << QStringList{"Sales(Sheet1).csv|Sales.2020.xlsx"};
-        QTest::newRow("hidden workbook") << QStringList{".Budget.2019.xlsx"} << true
-                                         << QStringList{".Budget.csv|.Budget.2019.xlsx"};
-        QTest::newRow("nested folders") << QStringList{"2019/q1/Sales.xlsx", "2019/q2/x.txt"}
-                                        << false
-                                        << QStringList{"2019/q1/Sales(Sheet1).csv|2019/q1/Sales.xlsx"};
+            << QStringList { "Sales.2020.xlsx", "Sales.2019.xlsx" } << false
+            << QStringList { "Sales(Sheet1).csv|Sales.2020.xlsx" };
+        QTest::newRow("hidden workbook") << QStringList { ".Budget.2019.xlsx" } << true
+                                         << QStringList { ".Budget.csv|.Budget.2019.xlsx" };
+        QTest::newRow("nested folders")
+            << QStringList { "2019/q1/Sales.xlsx", "2019/q2/x.txt" } << false
+            << QStringList { "2019/q1/Sales(Sheet1).csv|2019/q1/Sales.xlsx" };
     }
 
     void outputNames()
@@ -389,7 +406,8 @@ private slots:
         }
         QCOMPARE(got, expected);
         // Folders without converted workbooks are not created.
-        QDirIterator folders(out(), QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        QDirIterator folders(out(), QDir::Dirs | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
         while (folders.hasNext()) {
             const QString folder = folders.next();
             QVERIFY2(QDirIterator(folder, QDir::Files, QDirIterator::Subdirectories).hasNext(),
@@ -405,16 +423,42 @@ private slots:
         QTest::addColumn<QString>("save");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "/in" << "/out" << "/in/sub" << "/out/sub";
-        QTest::newRow("source with separator, output without")
-            << "/C/In/" << "/D/Out" << "/C/In/sub" << "/D/Out/sub";
-        QTest::newRow("both with separator") << "/in/" << "/out/" << "/in/a/b" << "/out/a/b";
-        QTest::newRow("top folder") << "/in" << "/out" << "/in" << "/out";
-        QTest::newRow("root source") << "/" << "/out" << "/data/x" << "/out/data/x";
-        QTest::newRow("source text twice in path") << "/in" << "/out" << "/in/x/in" << "/out/x/in";
-        QTest::newRow("differently spelled") << "/a/./in/../in" << "/out" << "/a/in/s" << "/out/s";
-        QTest::newRow("prefix of a sibling") << "/in" << "/out" << "/inside/x" << "";
-        QTest::newRow("outside") << "/in" << "/out" << "/elsewhere" << "";
+        QTest::newRow("plain") << "/in"
+                               << "/out"
+                               << "/in/sub"
+                               << "/out/sub";
+        QTest::newRow("source with separator, output without") << "/C/In/"
+                                                               << "/D/Out"
+                                                               << "/C/In/sub"
+                                                               << "/D/Out/sub";
+        QTest::newRow("both with separator") << "/in/"
+                                             << "/out/"
+                                             << "/in/a/b"
+                                             << "/out/a/b";
+        QTest::newRow("top folder") << "/in"
+                                    << "/out"
+                                    << "/in"
+                                    << "/out";
+        QTest::newRow("root source") << "/"
+                                     << "/out"
+                                     << "/data/x"
+                                     << "/out/data/x";
+        QTest::newRow("source text twice in path") << "/in"
+                                                   << "/out"
+                                                   << "/in/x/in"
+                                                   << "/out/x/in";
+        QTest::newRow("differently spelled") << "/a/./in/../in"
+                                             << "/out"
+                                             << "/a/in/s"
+                                             << "/out/s";
+        QTest::newRow("prefix of a sibling") << "/in"
+                                             << "/out"
+                                             << "/inside/x"
+                                             << "";
+        QTest::newRow("outside") << "/in"
+                                 << "/out"
+                                 << "/elsewhere"
+                                 << "";
     }
 
     void outputFolderMapping()
@@ -441,7 +485,7 @@ private slots:
         worker.setApplicationId(kFakeId);
         worker.Transform();
         QDir::setCurrent(cwd);
-        QCOMPARE(treeOf(m_dir->path()), QStringList({"in/sub/a.xlsx", "out/sub/a.csv"}));
+        QCOMPARE(treeOf(m_dir->path()), QStringList({ "in/sub/a.xlsx", "out/sub/a.csv" }));
     }
 
     void selection_data()
@@ -472,8 +516,8 @@ private slots:
     // followed, a link cycle entered once per descent.
     void walkOrderAndExclusions()
     {
-        for (const char *f : {"b.xlsx", "A.xls", ".hidden.xlsx", "sub/z.xls", "Sub2/a.xls",
-                              ".hid/inside.xlsx", "~$lock/x.xlsx", "sub/deep/d.xlsx"})
+        for (const char *f : { "b.xlsx", "A.xls", ".hidden.xlsx", "sub/z.xls", "Sub2/a.xls",
+                               ".hid/inside.xlsx", "~$lock/x.xlsx", "sub/deep/d.xlsx" })
             touch(in(f));
         QVERIFY(QFile::link(in("b.xlsx"), in("filelink.xlsx")));
         QVERIFY(QFile::link(in("sub/deep"), in("linked")));
@@ -482,9 +526,9 @@ private slots:
         QStringList walked;
         for (const QFileInfo &fi : worker.CollectFiles(in()))
             walked.append(QDir(in()).relativeFilePath(fi.absoluteFilePath()));
-        QCOMPARE(walked, QStringList({".hidden.xlsx", "A.xls", "b.xlsx", "linked/d.xlsx",
-                                      "sub/z.xls", "sub/deep/d.xlsx", "Sub2/a.xls",
-                                      "~$lock/x.xlsx"}));
+        QCOMPARE(walked,
+                 QStringList({ ".hidden.xlsx", "A.xls", "b.xlsx", "linked/d.xlsx", "sub/z.xls",
+                               "sub/deep/d.xlsx", "Sub2/a.xls", "~$lock/x.xlsx" }));
     }
 
     void linkCycleThroughTheBatch()
@@ -493,14 +537,14 @@ private slots:
         QVERIFY(QFile::link(in(), in("a/up")));
         QVERIFY(QFile::link(in("a"), in("a/self")));
         const BatchResult result = run(true);
-        QCOMPARE(result.reports, QStringList({in("a/x.xlsx"), summary(1, 1)}));
+        QCOMPARE(result.reports, QStringList({ in("a/x.xlsx"), summary(1, 1) }));
     }
 
     // Reports reach the window's thread in the order they were sent, with the
     // completion last, when the worker runs on its own thread.
     void reportsAcrossThreads()
     {
-        for (const char *f : {"1.xlsx", "2.xlsx", "3/3.xlsx"})
+        for (const char *f : { "1.xlsx", "2.xlsx", "3/3.xlsx" })
             touch(in(f));
         g_SourcePath = in();
         g_SavePath = out();
@@ -528,8 +572,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(completed, 10000);
         thread.quit();
         thread.wait();
-        QCOMPARE(received, QStringList({in("1.xlsx"), in("2.xlsx"), in("3/3.xlsx"), kUtf8Phase,
-                                        summary(3, 3), "<done>"}));
+        QCOMPARE(received,
+                 QStringList({ in("1.xlsx"), in("2.xlsx"), in("3/3.xlsx"), kUtf8Phase,
+                               summary(3, 3), "<done>" }));
         QVERIFY(onOwnThread);
     }
 
@@ -540,9 +585,11 @@ private slots:
         QTest::addColumn<int>("interruptAtSave");
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<int>("reports");
-        QTest::newRow("first sheet") << 1 << QStringList{"a(S1).csv"} << 1;
-        QTest::newRow("last sheet of first workbook") << 2 << QStringList{"a(S1).csv", "a(S2).csv"} << 1;
-        QTest::newRow("second workbook") << 3 << QStringList{"a(S1).csv", "a(S2).csv", "b(S1).csv"} << 2;
+        QTest::newRow("first sheet") << 1 << QStringList { "a(S1).csv" } << 1;
+        QTest::newRow("last sheet of first workbook")
+            << 2 << QStringList { "a(S1).csv", "a(S2).csv" } << 1;
+        QTest::newRow("second workbook")
+            << 3 << QStringList { "a(S1).csv", "a(S2).csv", "b(S1).csv" } << 2;
     }
 
     void stopRequestBetweenSheets()
@@ -555,8 +602,8 @@ private slots:
         FakeSheet s1, s2;
         s1.name = "S1";
         s2.name = "S2";
-        m_script->books[in("a.xlsx")].sheets = {s1, s2};
-        m_script->books[in("b.xlsx")].sheets = {s1, s2};
+        m_script->books[in("a.xlsx")].sheets = { s1, s2 };
+        m_script->books[in("b.xlsx")].sheets = { s1, s2 };
         m_script->interruptAtSave = interruptAtSave;
         g_SourcePath = in();
         g_SavePath = out();
@@ -571,9 +618,10 @@ private slots:
         QSignalSpy done(worker, &MergeObject::Signal_SetButtonEnable);
         connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
         thread.start();
-        std::atomic<bool> returned{false};
+        std::atomic<bool> returned { false };
         QMetaObject::invokeMethod(worker, "Transform", Qt::QueuedConnection);
-        QMetaObject::invokeMethod(worker, [&] { returned = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [&] { returned = true; }, Qt::QueuedConnection);
         QTRY_VERIFY_WITH_TIMEOUT(returned, 10000);
         thread.quit();
         thread.wait();
@@ -593,10 +641,9 @@ private slots:
         gbk.write("\xd6\xd0\xce\xc4,1\r\n"); // 中文 in GBK
         gbk.close();
         const BatchResult result = run(true, true);
-        QCOMPARE(result.reports, QStringList({in("a.xlsx"), kUtf8Phase, summary(1, 1)}));
+        QCOMPARE(result.reports, QStringList({ in("a.xlsx"), kUtf8Phase, summary(1, 1) }));
         QCOMPARE(readAll(out("old/earlier.CSV")), QByteArray("\xe4\xb8\xad\xe6\x96\x87,1\r\n"));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestMergeObject)

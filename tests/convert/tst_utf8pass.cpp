@@ -40,34 +40,34 @@ private slots:
         QTest::addColumn<Utf8PassResult>("result");
         QTest::addColumn<QByteArray>("after");
 
-        QTest::newRow("ASCII with CR LF") << QByteArray("a,b\r\n1,2\r\n") << Utf8PassResult::Unchanged
-                                         << QByteArray("a,b\r\n1,2\r\n");
-        QTest::newRow("ASCII with bare LF") << QByteArray("a\nb\n") << Utf8PassResult::Unchanged
-                                            << QByteArray("a\nb\n");
-        QTest::newRow("UTF-8 with BOM") << QByteArray("\xef\xbb\xbf\xe4\xb8\xad\r\n")
-                                        << Utf8PassResult::Unchanged
-                                        << QByteArray("\xef\xbb\xbf\xe4\xb8\xad\r\n");
+        QTest::newRow("ASCII with CR LF")
+            << QByteArray("a,b\r\n1,2\r\n") << Utf8PassResult::Unchanged
+            << QByteArray("a,b\r\n1,2\r\n");
+        QTest::newRow("ASCII with bare LF")
+            << QByteArray("a\nb\n") << Utf8PassResult::Unchanged << QByteArray("a\nb\n");
+        QTest::newRow("UTF-8 with BOM")
+            << QByteArray("\xef\xbb\xbf\xe4\xb8\xad\r\n") << Utf8PassResult::Unchanged
+            << QByteArray("\xef\xbb\xbf\xe4\xb8\xad\r\n");
         QTest::newRow("empty") << QByteArray() << Utf8PassResult::Unchanged << QByteArray();
         // 中文 in GBK, a quoted field with a bare LF inside, no final line end.
-        QTest::newRow("GBK")
-            << QByteArray("\xd6\xd0\xce\xc4,\"x\ny\"\r\nend")
-            << Utf8PassResult::Rewritten
-            << QByteArray("\xe4\xb8\xad\xe6\x96\x87,\"x\r\ny\"\r\nend");
+        QTest::newRow("GBK") << QByteArray("\xd6\xd0\xce\xc4,\"x\ny\"\r\nend")
+                             << Utf8PassResult::Rewritten
+                             << QByteArray("\xe4\xb8\xad\xe6\x96\x87,\"x\r\ny\"\r\nend");
         // A CR on its own (here inside a quoted field and before a line end)
         // is text and survives the re-encoding.
-        QTest::newRow("GBK with lone CRs") << QByteArray("\xd6\xd0,\"a\rb\"\r\r\n")
-                                           << Utf8PassResult::Rewritten
-                                           << QByteArray("\xe4\xb8\xad,\"a\rb\"\r\r\n");
-        QTest::newRow("undecodable byte 0xFF") << QByteArray("a\xff,b\r\n") << Utf8PassResult::NotGbk
-                                               << QByteArray("a\xff,b\r\n");
-        QTest::newRow("lone GBK lead byte at the end") << QByteArray("ab\xd6") << Utf8PassResult::NotGbk
-                                                       << QByteArray("ab\xd6");
-        QTest::newRow("lead byte before a line end") << QByteArray("\xd6\r\nx") << Utf8PassResult::NotGbk
-                                                     << QByteArray("\xd6\r\nx");
-        QTest::newRow("0x80 is the euro sign") << QByteArray("\x80,1") << Utf8PassResult::Rewritten
-                                               << QByteArray("\xe2\x82\xac,1");
-        QTest::newRow("trail byte 0x7F") << QByteArray("\x81\x7f") << Utf8PassResult::NotGbk
-                                         << QByteArray("\x81\x7f");
+        QTest::newRow("GBK with lone CRs")
+            << QByteArray("\xd6\xd0,\"a\rb\"\r\r\n") << Utf8PassResult::Rewritten
+            << QByteArray("\xe4\xb8\xad,\"a\rb\"\r\r\n");
+        QTest::newRow("undecodable byte 0xFF")
+            << QByteArray("a\xff,b\r\n") << Utf8PassResult::NotGbk << QByteArray("a\xff,b\r\n");
+        QTest::newRow("lone GBK lead byte at the end")
+            << QByteArray("ab\xd6") << Utf8PassResult::NotGbk << QByteArray("ab\xd6");
+        QTest::newRow("lead byte before a line end")
+            << QByteArray("\xd6\r\nx") << Utf8PassResult::NotGbk << QByteArray("\xd6\r\nx");
+        QTest::newRow("0x80 is the euro sign")
+            << QByteArray("\x80,1") << Utf8PassResult::Rewritten << QByteArray("\xe2\x82\xac,1");
+        QTest::newRow("trail byte 0x7F")
+            << QByteArray("\x81\x7f") << Utf8PassResult::NotGbk << QByteArray("\x81\x7f");
     }
 
     void reencode()
@@ -80,7 +80,7 @@ private slots:
         QVERIFY(writeFile(path, before));
         QCOMPARE(ReencodeCsvAsUtf8(path), result);
         QCOMPARE(readFile(path), after);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"x.csv"});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "x.csv" });
     }
 
     void unreadableAndUnwritable()
@@ -94,8 +94,9 @@ private slots:
         QVERIFY(writeFile(path, "\xd6\xd0"));
         QFile::setPermissions(dir.filePath("sub"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         QCOMPARE(ReencodeCsvAsUtf8(path), Utf8PassResult::WriteFailed);
-        QFile::setPermissions(dir.filePath("sub"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                       | QFileDevice::ExeOwner);
+        QFile::setPermissions(dir.filePath("sub"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                  | QFileDevice::ExeOwner);
         QCOMPARE(readFile(path), QByteArray("\xd6\xd0"));
     }
 
@@ -104,7 +105,8 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("valid");
         QTest::newRow("ASCII") << QByteArray("abc") << true;
-        QTest::newRow("two to four bytes") << QByteArray("\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80") << true;
+        QTest::newRow("two to four bytes")
+            << QByteArray("\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80") << true;
         QTest::newRow("overlong two bytes") << QByteArray("\xc0\x80") << false;
         QTest::newRow("overlong three bytes") << QByteArray("\xe0\x80\xaf") << false;
         QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << false;

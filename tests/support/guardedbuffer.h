@@ -18,7 +18,8 @@ public:
     {
         if (size > 0) {
             std::memset(m_storage.data(), 0, size_t(size));
-            std::memcpy(m_storage.data(), initial.constData(), size_t(qMin(initial.size(), size - 1)));
+            std::memcpy(m_storage.data(), initial.constData(),
+                        size_t(qMin(initial.size(), size - 1)));
         }
     }
 

@@ -29,8 +29,7 @@ QByteArray readAll(const QString &path)
 bool writeAll(const QString &path, const QByteArray &bytes, mode_t mode = 0644)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(bytes) != bytes.size())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         return false;
     file.close();
     return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
@@ -39,8 +38,8 @@ bool writeAll(const QString &path, const QByteArray &bytes, mode_t mode = 0644)
 // What a folder holds: no temporary file may be left behind by any write.
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 int setValue(const QString &path, const char *key, const QByteArray &value)
@@ -53,7 +52,10 @@ int setValue(const QString &path, const char *key, const QByteArray &value)
 class MountGuard
 {
 public:
-    explicit MountGuard(const QString &point) : m_point(QFile::encodeName(point)) {}
+    explicit MountGuard(const QString &point)
+        : m_point(QFile::encodeName(point))
+    {
+    }
     ~MountGuard()
     {
         if (m_mounted)
@@ -149,29 +151,53 @@ void TestSettingsFile::getValue_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("result");
 
-    const QByteArray four("SourcePath=/in/\r\nSavePath=/out/\r\nOnlyFirstSheet=n\r\nSaveAsUTF8=y\r\n");
-    QTest::newRow("first line") << four << QByteArray("SourcePath") << 1024 << QByteArray("/in/") << 1;
+    const QByteArray four(
+        "SourcePath=/in/\r\nSavePath=/out/\r\nOnlyFirstSheet=n\r\nSaveAsUTF8=y\r\n");
+    QTest::newRow("first line") << four << QByteArray("SourcePath") << 1024 << QByteArray("/in/")
+                                << 1;
     QTest::newRow("last line") << four << QByteArray("SaveAsUTF8") << 1024 << QByteArray("y") << 1;
     QTest::newRow("absent key") << four << QByteArray("Other") << 1024 << QByteArray() << -1;
-    QTest::newRow("empty text") << QByteArray() << QByteArray("SavePath") << 1024 << QByteArray() << -1;
-    QTest::newRow("keys are case-sensitive") << four << QByteArray("savepath") << 1024 << QByteArray() << -1;
-    QTest::newRow("first of two wins") << QByteArray("K=1\r\nK=2\r\n") << QByteArray("K") << 1024 << QByteArray("1") << 1;
-    QTest::newRow("blanks around the value") << QByteArray("SaveAsUTF8=  y  \r\n") << QByteArray("SaveAsUTF8") << 1024 << QByteArray("y") << 1;
-    QTest::newRow("tabs around the value, inner blanks kept") << QByteArray("K=\t a b \t\r\n") << QByteArray("K") << 1024 << QByteArray("a b") << 1;
-    QTest::newRow("blank before = is another key") << QByteArray("SaveAsUTF8 =y\r\n") << QByteArray("SaveAsUTF8") << 1024 << QByteArray() << -1;
-    QTest::newRow("blanks before the key on the first line") << QByteArray(" \tK=v\r\n") << QByteArray("K") << 1024 << QByteArray("v") << 1;
-    QTest::newRow("empty value") << QByteArray("K=\r\n") << QByteArray("K") << 1024 << QByteArray() << 1;
-    QTest::newRow("value of blanks only") << QByteArray("K=   \r\n") << QByteArray("K") << 1024 << QByteArray() << 1;
-    QTest::newRow("last line without CR LF") << QByteArray("A=1\r\nK=v") << QByteArray("K") << 1024 << QByteArray() << -1;
-    QTest::newRow("LF only, no CR LF further on") << QByteArray("K=1\nA=2\n") << QByteArray("K") << 1024 << QByteArray() << -1;
-    QTest::newRow("LF only, CR LF further on") << QByteArray("K=1\nA=2\r\n") << QByteArray("K") << 1024 << QByteArray("1\nA=2") << 1;
-    QTest::newRow("text ends at its first NUL") << QByteArray("A=1\r\n\0K=2\r\n", 11) << QByteArray("K") << 1024 << QByteArray() << -1;
-    QTest::newRow("non-ASCII value") << QByteArray("SavePath=/home/\xe5\xbc\xa0/\xe8\xa1\xa8/\r\n") << QByteArray("SavePath") << 1024 << QByteArray("/home/\xe5\xbc\xa0/\xe8\xa1\xa8/") << 1;
+    QTest::newRow("empty text") << QByteArray() << QByteArray("SavePath") << 1024 << QByteArray()
+                                << -1;
+    QTest::newRow("keys are case-sensitive")
+        << four << QByteArray("savepath") << 1024 << QByteArray() << -1;
+    QTest::newRow("first of two wins")
+        << QByteArray("K=1\r\nK=2\r\n") << QByteArray("K") << 1024 << QByteArray("1") << 1;
+    QTest::newRow("blanks around the value")
+        << QByteArray("SaveAsUTF8=  y  \r\n") << QByteArray("SaveAsUTF8") << 1024 << QByteArray("y")
+        << 1;
+    QTest::newRow("tabs around the value, inner blanks kept")
+        << QByteArray("K=\t a b \t\r\n") << QByteArray("K") << 1024 << QByteArray("a b") << 1;
+    QTest::newRow("blank before = is another key")
+        << QByteArray("SaveAsUTF8 =y\r\n") << QByteArray("SaveAsUTF8") << 1024 << QByteArray()
+        << -1;
+    QTest::newRow("blanks before the key on the first line")
+        << QByteArray(" \tK=v\r\n") << QByteArray("K") << 1024 << QByteArray("v") << 1;
+    QTest::newRow("empty value") << QByteArray("K=\r\n") << QByteArray("K") << 1024 << QByteArray()
+                                 << 1;
+    QTest::newRow("value of blanks only")
+        << QByteArray("K=   \r\n") << QByteArray("K") << 1024 << QByteArray() << 1;
+    QTest::newRow("last line without CR LF")
+        << QByteArray("A=1\r\nK=v") << QByteArray("K") << 1024 << QByteArray() << -1;
+    QTest::newRow("LF only, no CR LF further on")
+        << QByteArray("K=1\nA=2\n") << QByteArray("K") << 1024 << QByteArray() << -1;
+    QTest::newRow("LF only, CR LF further on")
+        << QByteArray("K=1\nA=2\r\n") << QByteArray("K") << 1024 << QByteArray("1\nA=2") << 1;
+    QTest::newRow("text ends at its first NUL")
+        << QByteArray("A=1\r\n\0K=2\r\n", 11) << QByteArray("K") << 1024 << QByteArray() << -1;
+    QTest::newRow("non-ASCII value")
+        << QByteArray("SavePath=/home/\xe5\xbc\xa0/\xe8\xa1\xa8/\r\n") << QByteArray("SavePath")
+        << 1024 << QByteArray("/home/\xe5\xbc\xa0/\xe8\xa1\xa8/") << 1;
     const QByteArray value1023(1023, 'v');
-    QTest::newRow("value of 1023 bytes fits") << "K=" + value1023 + Crlf << QByteArray("K") << 1024 << value1023 << 1;
-    QTest::newRow("blanks do not count against the size") << "K=  " + value1023 + "  " + Crlf << QByteArray("K") << 1024 << value1023 << 1;
-    QTest::newRow("value of 1024 bytes refused") << "K=" + value1023 + "v" + Crlf << QByteArray("K") << 1024 << QByteArray() << -1;
-    QTest::newRow("key of 1023 bytes refused") << QByteArray(1023, 'k') + "=v\r\n" << QByteArray(1023, 'k') << 1024 << QByteArray() << -1;
+    QTest::newRow("value of 1023 bytes fits")
+        << "K=" + value1023 + Crlf << QByteArray("K") << 1024 << value1023 << 1;
+    QTest::newRow("blanks do not count against the size")
+        << "K=  " + value1023 + "  " + Crlf << QByteArray("K") << 1024 << value1023 << 1;
+    QTest::newRow("value of 1024 bytes refused")
+        << "K=" + value1023 + "v" + Crlf << QByteArray("K") << 1024 << QByteArray() << -1;
+    QTest::newRow("key of 1023 bytes refused")
+        << QByteArray(1023, 'k') + "=v\r\n"
+        << QByteArray(1023, 'k') << 1024 << QByteArray() << -1;
 }
 
 void TestSettingsFile::getValue()
@@ -183,7 +209,8 @@ void TestSettingsFile::getValue()
     QFETCH(int, result);
 
     QByteArray value(valueSize + 16, 'z');
-    QCOMPARE(GetSettingsValue(value.data(), size_t(valueSize), text.constData(), key.constData()), result);
+    QCOMPARE(GetSettingsValue(value.data(), size_t(valueSize), text.constData(), key.constData()),
+             result);
     QCOMPARE(QByteArray(value.constData()), expected);
     QCOMPARE(value.mid(valueSize), QByteArray(16, 'z'));
 }
@@ -196,26 +223,54 @@ void TestSettingsFile::compose_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("result");
 
-    QTest::newRow("empty text") << QByteArray() << QByteArray("K") << QByteArray("v") << QByteArray("K=v\r\n") << 0;
-    QTest::newRow("new key on top") << QByteArray("A=1\r\nB=2\r\n") << QByteArray("C") << QByteArray("3") << QByteArray("C=3\r\nA=1\r\nB=2\r\n") << 0;
-    QTest::newRow("replaced where it stands") << QByteArray("A=1\r\nK=old\r\nB=2\r\n") << QByteArray("K") << QByteArray("new") << QByteArray("A=1\r\nK=new\r\nB=2\r\n") << 0;
-    QTest::newRow("first of two replaced, second kept") << QByteArray("K=1\r\nX=0\r\nK=2\r\n") << QByteArray("K") << QByteArray("9") << QByteArray("K=9\r\nX=0\r\nK=2\r\n") << 0;
-    QTest::newRow("last line without CR LF completed") << QByteArray("A=1\r\nK=old") << QByteArray("K") << QByteArray("new") << QByteArray("A=1\r\nK=new\r\n") << 0;
-    QTest::newRow("blanks at both ends of the text dropped") << QByteArray(" \tA=1\r\n\t ") << QByteArray("B") << QByteArray("2") << QByteArray("B=2\r\nA=1\r\n") << 0;
-    QTest::newRow("inner blanks kept byte for byte") << QByteArray("A=1\r\n  B = 2 \r\nC=3") << QByteArray("A") << QByteArray("x") << QByteArray("A=x\r\n  B = 2 \r\nC=3") << 0;
-    QTest::newRow("blank before = is not the key") << QByteArray("K =old\r\n") << QByteArray("K") << QByteArray("new") << QByteArray("K=new\r\nK =old\r\n") << 0;
-    QTest::newRow("unknown lines carried through") << QByteArray("# note\r\nZ\r\n") << QByteArray("K") << QByteArray("v") << QByteArray("K=v\r\n# note\r\nZ\r\n") << 0;
-    QTest::newRow("key found inside a longer key") << QByteArray("XK=1\r\nK=2\r\n") << QByteArray("K") << QByteArray("9") << QByteArray("XK=9\r\nK=2\r\n") << 0;
-    QTest::newRow("LF-only lines after the key kept") << QByteArray("A=1\nK=2\nB=3\n") << QByteArray("K") << QByteArray("9") << QByteArray("A=1\nK=9\r\nB=3\n") << 0;
-    QTest::newRow("empty value") << QByteArray("K=v\r\n") << QByteArray("K") << QByteArray() << QByteArray("K=\r\n") << 0;
-    QTest::newRow("value holding CR LF refused") << QByteArray("A=1\r\n") << QByteArray("SourcePath") << QByteArray("/a\r\nSaveAsUTF8=y/") << QByteArray() << -1;
-    QTest::newRow("lone CR and LF in a value kept") << QByteArray() << QByteArray("K") << QByteArray("a\rb\nc") << QByteArray("K=a\rb\nc\r\n") << 0;
+    QTest::newRow("empty text") << QByteArray() << QByteArray("K") << QByteArray("v")
+                                << QByteArray("K=v\r\n") << 0;
+    QTest::newRow("new key on top") << QByteArray("A=1\r\nB=2\r\n") << QByteArray("C")
+                                    << QByteArray("3") << QByteArray("C=3\r\nA=1\r\nB=2\r\n") << 0;
+    QTest::newRow("replaced where it stands")
+        << QByteArray("A=1\r\nK=old\r\nB=2\r\n") << QByteArray("K") << QByteArray("new")
+        << QByteArray("A=1\r\nK=new\r\nB=2\r\n") << 0;
+    QTest::newRow("first of two replaced, second kept")
+        << QByteArray("K=1\r\nX=0\r\nK=2\r\n") << QByteArray("K") << QByteArray("9")
+        << QByteArray("K=9\r\nX=0\r\nK=2\r\n") << 0;
+    QTest::newRow("last line without CR LF completed")
+        << QByteArray("A=1\r\nK=old") << QByteArray("K") << QByteArray("new")
+        << QByteArray("A=1\r\nK=new\r\n") << 0;
+    QTest::newRow("blanks at both ends of the text dropped")
+        << QByteArray(" \tA=1\r\n\t ") << QByteArray("B") << QByteArray("2")
+        << QByteArray("B=2\r\nA=1\r\n") << 0;
+    QTest::newRow("inner blanks kept byte for byte")
+        << QByteArray("A=1\r\n  B = 2 \r\nC=3") << QByteArray("A") << QByteArray("x")
+        << QByteArray("A=x\r\n  B = 2 \r\nC=3") << 0;
+    QTest::newRow("blank before = is not the key")
+        << QByteArray("K =old\r\n") << QByteArray("K") << QByteArray("new")
+        << QByteArray("K=new\r\nK =old\r\n") << 0;
+    QTest::newRow("unknown lines carried through")
+        << QByteArray("# note\r\nZ\r\n") << QByteArray("K") << QByteArray("v")
+        << QByteArray("K=v\r\n# note\r\nZ\r\n") << 0;
+    QTest::newRow("key found inside a longer key")
+        << QByteArray("XK=1\r\nK=2\r\n") << QByteArray("K") << QByteArray("9")
+        << QByteArray("XK=9\r\nK=2\r\n") << 0;
+    QTest::newRow("LF-only lines after the key kept")
+        << QByteArray("A=1\nK=2\nB=3\n") << QByteArray("K") << QByteArray("9")
+        << QByteArray("A=1\nK=9\r\nB=3\n") << 0;
+    QTest::newRow("empty value") << QByteArray("K=v\r\n") << QByteArray("K") << QByteArray()
+                                 << QByteArray("K=\r\n") << 0;
+    QTest::newRow("value holding CR LF refused")
+        << QByteArray("A=1\r\n") << QByteArray("SourcePath") << QByteArray("/a\r\nSaveAsUTF8=y/")
+        << QByteArray() << -1;
+    QTest::newRow("lone CR and LF in a value kept")
+        << QByteArray() << QByteArray("K") << QByteArray("a\rb\nc") << QByteArray("K=a\rb\nc\r\n")
+        << 0;
 
     // A text the next load would refuse is never made: 20479 bytes at most.
     const QByteArray big = "A=" + QByteArray(20000, 'a') + Crlf;
-    QTest::newRow("new text of 20479 bytes") << big << QByteArray("B") << QByteArray(471, 'b') << "B=" + QByteArray(471, 'b') + Crlf + big << 0;
-    QTest::newRow("new text of 20480 bytes refused") << big << QByteArray("B") << QByteArray(472, 'b') << QByteArray() << -1;
-    QTest::newRow("old text over the limit refused") << QByteArray(20480, 'x') << QByteArray("B") << QByteArray("1") << QByteArray() << -1;
+    QTest::newRow("new text of 20479 bytes") << big << QByteArray("B") << QByteArray(471, 'b')
+                                             << "B=" + QByteArray(471, 'b') + Crlf + big << 0;
+    QTest::newRow("new text of 20480 bytes refused")
+        << big << QByteArray("B") << QByteArray(472, 'b') << QByteArray() << -1;
+    QTest::newRow("old text over the limit refused")
+        << QByteArray(20480, 'x') << QByteArray("B") << QByteArray("1") << QByteArray() << -1;
 }
 
 void TestSettingsFile::compose()
@@ -227,7 +282,9 @@ void TestSettingsFile::compose()
     QFETCH(int, result);
 
     QByteArray out(int(SettingsTextSize) + 16, 'z');
-    QCOMPARE(ComposeSettingsText(out.data(), SettingsTextSize, oldText.constData(), key.constData(), value.constData()), result);
+    QCOMPARE(ComposeSettingsText(out.data(), SettingsTextSize, oldText.constData(), key.constData(),
+                                 value.constData()),
+             result);
     QCOMPARE(QByteArray(out.constData()), expected);
     QCOMPARE(out.mid(int(SettingsTextSize)), QByteArray(16, 'z'));
 }
@@ -248,13 +305,15 @@ void TestSettingsFile::workedExample()
 
     QCOMPARE(setValue(path, "OnlyFirstSheet", "y"), 0);
     QCOMPARE(setValue(path, "SaveAsUTF8", "n"), 0);
-    QCOMPARE(readAll(path), QByteArray("SaveAsUTF8=n\r\nOnlyFirstSheet=y\r\nSavePath=E:\\out\\\r\n"
-                                       "SourcePath=D:\\in\\\r\n"));
+    QCOMPARE(readAll(path),
+             QByteArray("SaveAsUTF8=n\r\nOnlyFirstSheet=y\r\nSavePath=E:\\out\\\r\n"
+                        "SourcePath=D:\\in\\\r\n"));
 
     QCOMPARE(setValue(path, "SourcePath", "F:\\x\\"), 0);
-    QCOMPARE(readAll(path), QByteArray("SaveAsUTF8=n\r\nOnlyFirstSheet=y\r\nSavePath=E:\\out\\\r\n"
-                                       "SourcePath=F:\\x\\\r\n"));
-    QCOMPARE(entries(dir.path()), QStringList{"SheetDrain.ktz"});
+    QCOMPARE(readAll(path),
+             QByteArray("SaveAsUTF8=n\r\nOnlyFirstSheet=y\r\nSavePath=E:\\out\\\r\n"
+                        "SourcePath=F:\\x\\\r\n"));
+    QCOMPARE(entries(dir.path()), QStringList { "SheetDrain.ktz" });
 
     char text[SettingsTextSize] = {};
     QCOMPARE(LoadSettingsText(text, sizeof text, QFile::encodeName(path).constData()), 0);
@@ -298,7 +357,8 @@ void TestSettingsFile::load()
         QVERIFY(QDir(dir.path()).mkdir("SheetDrain.ktz"));
 
     QByteArray text(textSize + 16, '\0');
-    QCOMPARE(LoadSettingsText(text.data(), size_t(textSize), QFile::encodeName(path).constData()), result);
+    QCOMPARE(LoadSettingsText(text.data(), size_t(textSize), QFile::encodeName(path).constData()),
+             result);
     const QByteArray expected = result == 0 ? content : QByteArray();
     QCOMPARE(QByteArray(text.constData()), expected);
     // A refused file leaves the buffer as zero-filled as it was.
@@ -315,15 +375,21 @@ void TestSettingsFile::setRefused_data()
     QTest::addColumn<QByteArray>("value");
 
     const QByteArray lines("SavePath=/out/\r\nSourcePath=/in/\r\n");
-    QTest::newRow("missing file is not created") << "missing" << QByteArray() << 0644 << QByteArray("/x/");
+    QTest::newRow("missing file is not created")
+        << "missing" << QByteArray() << 0644 << QByteArray("/x/");
     QTest::newRow("a folder") << "folder" << QByteArray() << 0755 << QByteArray("/x/");
-    QTest::newRow("a dangling link") << "dangling link" << QByteArray() << 0644 << QByteArray("/x/");
+    QTest::newRow("a dangling link")
+        << "dangling link" << QByteArray() << 0644 << QByteArray("/x/");
     // The superuser may write any file, but a file that carries no write
     // permission for anyone counts as read-only here too.
     QTest::newRow("read-only file") << "file" << lines << 0444 << QByteArray("/x/");
-    QTest::newRow("file over 20479 bytes") << "file" << "SourcePath=/in/\r\n" + QByteArray(20480, 'x') << 0644 << QByteArray("/x/");
-    QTest::newRow("result over 20479 bytes") << "file" << QByteArray(20470, 'x') << 0644 << QByteArray("/x/");
-    QTest::newRow("value holding CR LF") << "file" << lines << 0644 << QByteArray("/x/\r\nSaveAsUTF8=y");
+    QTest::newRow("file over 20479 bytes")
+        << "file"
+        << "SourcePath=/in/\r\n" + QByteArray(20480, 'x') << 0644 << QByteArray("/x/");
+    QTest::newRow("result over 20479 bytes")
+        << "file" << QByteArray(20470, 'x') << 0644 << QByteArray("/x/");
+    QTest::newRow("value holding CR LF")
+        << "file" << lines << 0644 << QByteArray("/x/\r\nSaveAsUTF8=y");
 }
 
 void TestSettingsFile::setRefused()
@@ -367,7 +433,7 @@ void TestSettingsFile::setKeepsPermissionsAndFollowsLinks()
     struct stat st;
     QCOMPARE(::stat(QFile::encodeName(target).constData(), &st), 0);
     QCOMPARE(st.st_mode & 07777, mode_t(0620));
-    QCOMPARE(entries(dir.path()), (QStringList{"SheetDrain.ktz", "real.ktz"}));
+    QCOMPARE(entries(dir.path()), (QStringList { "SheetDrain.ktz", "real.ktz" }));
 }
 
 void TestSettingsFile::nonAsciiRoundTrip()
@@ -376,8 +442,9 @@ void TestSettingsFile::nonAsciiRoundTrip()
     const QString path = dir.filePath("SheetDrain.ktz");
     QVERIFY(writeAll(path, "SaveAsUTF8=n\r\n"));
     // UTF-8 Chinese folder names and bytes that are no valid UTF-8 at all.
-    const QByteArray values[] = {QByteArray("/home/\xe5\xbc\xa0\xe4\xb8\x89/\xe8\xa1\xa8\xe6\xa0\xbc/"),
-                                 QByteArray("/data/\xb1\xed\xb8\xf1\xff\x80/")};
+    const QByteArray values[]
+        = { QByteArray("/home/\xe5\xbc\xa0\xe4\xb8\x89/\xe8\xa1\xa8\xe6\xa0\xbc/"),
+            QByteArray("/data/\xb1\xed\xb8\xf1\xff\x80/") };
     for (const QByteArray &value : values) {
         QCOMPARE(setValue(path, "SourcePath", value), 0);
         char text[SettingsTextSize] = {};
@@ -436,7 +503,7 @@ void TestSettingsFile::asOrdinaryUser()
     ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
     QCOMPARE(got, result);
     QCOMPARE(readAll(path), result == 0 ? "SavePath=/out/\r\n" + old : old);
-    QCOMPARE(entries(dir.path()), QStringList{"SheetDrain.ktz"});
+    QCOMPARE(entries(dir.path()), QStringList { "SheetDrain.ktz" });
 }
 
 void TestSettingsFile::readOnlyMount()
@@ -471,13 +538,12 @@ void TestSettingsFile::fullDisk()
     QFile filler(dir.filePath("filler"));
     QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
     const QByteArray block(4096, 'f');
-    while (filler.write(block) > 0) {
-    }
+    while (filler.write(block) > 0) { }
     filler.close();
 
     QCOMPARE(setValue(path, "SourcePath", "/a/longer/folder/than/before/"), -1);
     QCOMPARE(readAll(path), old);
-    QCOMPARE(entries(dir.path()), (QStringList{"SheetDrain.ktz", "filler"}));
+    QCOMPARE(entries(dir.path()), (QStringList { "SheetDrain.ktz", "filler" }));
 }
 
 void TestSettingsFile::failedWrite_data()
@@ -504,8 +570,9 @@ void TestSettingsFile::failedWrite()
     SetSettingsWriteFunction(reinterpret_cast<SettingsWriteFunction>(write));
 
     QCOMPARE(setValue(path, "SourcePath", "/new/"), result);
-    QCOMPARE(readAll(path), result == 0 ? QByteArray("SavePath=/out/\r\nSourcePath=/new/\r\n") : old);
-    QCOMPARE(entries(dir.path()), QStringList{"SheetDrain.ktz"});
+    QCOMPARE(readAll(path),
+             result == 0 ? QByteArray("SavePath=/out/\r\nSourcePath=/new/\r\n") : old);
+    QCOMPARE(entries(dir.path()), QStringList { "SheetDrain.ktz" });
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)

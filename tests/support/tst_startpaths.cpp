@@ -19,24 +19,39 @@ void TestProgramPaths::setProgramPaths_data()
     QTest::addColumn<QByteArray>("directory");
     QTest::addColumn<QByteArray>("settingsPath");
 
-    QTest::newRow("bare name") << QByteArray("SheetDrain") << 0 << QByteArray() << QByteArray("SheetDrain.ktz");
-    QTest::newRow("absolute") << QByteArray("/abs/dir/SheetDrain") << 0 << QByteArray("/abs/dir/") << QByteArray("/abs/dir/SheetDrain.ktz");
-    QTest::newRow("relative folder") << QByteArray("build/bin/SheetDrain") << 0 << QByteArray("build/bin/") << QByteArray("build/bin/SheetDrain.ktz");
-    QTest::newRow("current folder") << QByteArray("./SheetDrain") << 0 << QByteArray("./") << QByteArray("./SheetDrain.ktz");
-    QTest::newRow("root") << QByteArray("/SheetDrain") << 0 << QByteArray("/") << QByteArray("/SheetDrain.ktz");
-    QTest::newRow("backslash is no separator") << QByteArray("dir\\SheetDrain") << 0 << QByteArray() << QByteArray("SheetDrain.ktz");
-    QTest::newRow("multi-byte folder name") << QByteArray("/\xe6\x96\x87/SheetDrain") << 0 << QByteArray("/\xe6\x96\x87/") << QByteArray("/\xe6\x96\x87/SheetDrain.ktz");
+    QTest::newRow("bare name") << QByteArray("SheetDrain") << 0 << QByteArray()
+                               << QByteArray("SheetDrain.ktz");
+    QTest::newRow("absolute") << QByteArray("/abs/dir/SheetDrain") << 0 << QByteArray("/abs/dir/")
+                              << QByteArray("/abs/dir/SheetDrain.ktz");
+    QTest::newRow("relative folder")
+        << QByteArray("build/bin/SheetDrain") << 0 << QByteArray("build/bin/")
+        << QByteArray("build/bin/SheetDrain.ktz");
+    QTest::newRow("current folder")
+        << QByteArray("./SheetDrain") << 0 << QByteArray("./") << QByteArray("./SheetDrain.ktz");
+    QTest::newRow("root") << QByteArray("/SheetDrain") << 0 << QByteArray("/")
+                          << QByteArray("/SheetDrain.ktz");
+    QTest::newRow("backslash is no separator")
+        << QByteArray("dir\\SheetDrain") << 0 << QByteArray() << QByteArray("SheetDrain.ktz");
+    QTest::newRow("multi-byte folder name")
+        << QByteArray("/\xe6\x96\x87/SheetDrain") << 0 << QByteArray("/\xe6\x96\x87/")
+        << QByteArray("/\xe6\x96\x87/SheetDrain.ktz");
 
     // SettingsFilePath is the longer of the two: the folder may take
     // 1023 - 14 bytes.
     const QByteArray fitting = "/" + QByteArray(1007, 'd') + "/";
-    QTest::newRow("settings path fills its buffer") << fitting + "SheetDrain" << 0 << fitting << fitting + "SheetDrain.ktz";
+    QTest::newRow("settings path fills its buffer")
+        << fitting + "SheetDrain" << 0 << fitting << fitting + "SheetDrain.ktz";
     const QByteArray tooLong = "/" + QByteArray(1008, 'd') + "/";
-    QTest::newRow("settings path one byte too long") << tooLong + "x" << -1 << QByteArray() << QByteArray();
+    QTest::newRow("settings path one byte too long")
+        << tooLong + "x" << -1 << QByteArray() << QByteArray();
     const QByteArray folder1023 = "/" + QByteArray(1021, 'd') + "/";
-    QTest::newRow("folder of 1023 bytes") << folder1023 + "SheetDrain" << -1 << QByteArray() << QByteArray();
-    QTest::newRow("name of 1023 bytes, short folder") << "/x/" + QByteArray(1020, 'n') << 0 << QByteArray("/x/") << QByteArray("/x/SheetDrain.ktz");
-    QTest::newRow("argument of 1024 bytes") << "/x/" + QByteArray(1021, 'n') << -1 << QByteArray() << QByteArray();
+    QTest::newRow("folder of 1023 bytes")
+        << folder1023 + "SheetDrain" << -1 << QByteArray() << QByteArray();
+    QTest::newRow("name of 1023 bytes, short folder")
+        << "/x/" + QByteArray(1020, 'n') << 0 << QByteArray("/x/")
+        << QByteArray("/x/SheetDrain.ktz");
+    QTest::newRow("argument of 1024 bytes")
+        << "/x/" + QByteArray(1021, 'n') << -1 << QByteArray() << QByteArray();
 }
 
 void TestProgramPaths::setProgramPaths()

@@ -37,7 +37,8 @@ void TestTextCut::copyRange_data()
     const QByteArray s("abcdef");
     QTest::newRow("middle") << s << 1 << 4 << 16 << QByteArray("bcd") << 0;
     QTest::newRow("whole") << s << 0 << 6 << 16 << s << 0;
-    QTest::newRow("end beyond length stops at the end") << s << 2 << 100 << 16 << QByteArray("cdef") << 0;
+    QTest::newRow("end beyond length stops at the end")
+        << s << 2 << 100 << 16 << QByteArray("cdef") << 0;
     QTest::newRow("start = length empties") << s << 6 << 6 << 16 << QByteArray() << 0;
     QTest::newRow("start = length, end beyond") << s << 6 << 9 << 16 << QByteArray() << 0;
     QTest::newRow("start past the end leaves dest alone") << s << 7 << 9 << 16 << Stale << 1;
@@ -77,17 +78,28 @@ void TestTextCut::textAfter_data()
     QTest::addColumn<int>("result");
 
     const QByteArray path("/opt/sd/SheetDrain");
-    QTest::newRow("first") << path << QByteArray("/") << false << false << 64 << QByteArray("opt/sd/SheetDrain") << 1;
+    QTest::newRow("first") << path << QByteArray("/") << false << false << 64
+                           << QByteArray("opt/sd/SheetDrain") << 1;
     QTest::newRow("first, keep") << path << QByteArray("/") << true << false << 64 << path << 1;
-    QTest::newRow("last") << path << QByteArray("/") << false << true << 64 << QByteArray("SheetDrain") << 1;
-    QTest::newRow("last, keep") << path << QByteArray("/") << true << true << 64 << QByteArray("/SheetDrain") << 1;
-    QTest::newRow("pattern at the very end") << QByteArray("SavePath=") << QByteArray("=") << false << false << 64 << QByteArray() << 1;
-    QTest::newRow("absent empties") << path << QByteArray("\\") << false << false << 64 << QByteArray() << -1;
-    QTest::newRow("empty pattern") << path << QByteArray() << false << false << 64 << QByteArray() << -1;
-    QTest::newRow("several-byte pattern") << QByteArray("SourcePath=/a\r\nSavePath=/b\r\n") << QByteArray("SavePath=") << false << false << 64 << QByteArray("/b\r\n") << 1;
-    QTest::newRow("last uses the non-overlapping scan") << QByteArray("xaaay") << QByteArray("aa") << false << true << 64 << QByteArray("ay") << 1;
-    QTest::newRow("exact fit") << path << QByteArray("/") << false << true << 11 << QByteArray("SheetDrain") << 1;
-    QTest::newRow("one byte short refused") << path << QByteArray("/") << false << true << 10 << QByteArray() << -1;
+    QTest::newRow("last") << path << QByteArray("/") << false << true << 64
+                          << QByteArray("SheetDrain") << 1;
+    QTest::newRow("last, keep") << path << QByteArray("/") << true << true << 64
+                                << QByteArray("/SheetDrain") << 1;
+    QTest::newRow("pattern at the very end")
+        << QByteArray("SavePath=") << QByteArray("=") << false << false << 64 << QByteArray() << 1;
+    QTest::newRow("absent empties")
+        << path << QByteArray("\\") << false << false << 64 << QByteArray() << -1;
+    QTest::newRow("empty pattern")
+        << path << QByteArray() << false << false << 64 << QByteArray() << -1;
+    QTest::newRow("several-byte pattern")
+        << QByteArray("SourcePath=/a\r\nSavePath=/b\r\n") << QByteArray("SavePath=") << false
+        << false << 64 << QByteArray("/b\r\n") << 1;
+    QTest::newRow("last uses the non-overlapping scan")
+        << QByteArray("xaaay") << QByteArray("aa") << false << true << 64 << QByteArray("ay") << 1;
+    QTest::newRow("exact fit") << path << QByteArray("/") << false << true << 11
+                               << QByteArray("SheetDrain") << 1;
+    QTest::newRow("one byte short refused")
+        << path << QByteArray("/") << false << true << 10 << QByteArray() << -1;
 }
 
 void TestTextCut::textAfter()
@@ -101,7 +113,9 @@ void TestTextCut::textAfter()
     QFETCH(int, result);
 
     GuardedBuffer dest(destSize, Stale);
-    QCOMPARE(TextAfter(dest.data(), dest.size(), source.constData(), pattern.constData(), keep, last), result);
+    QCOMPARE(
+        TextAfter(dest.data(), dest.size(), source.constData(), pattern.constData(), keep, last),
+        result);
     QCOMPARE(dest.text(), expected);
     QVERIFY(dest.guardIntact());
 }
@@ -117,16 +131,26 @@ void TestTextCut::textBefore_data()
     QTest::addColumn<int>("result");
 
     const QByteArray path("/opt/sd/SheetDrain");
-    QTest::newRow("program folder: keep, last") << path << QByteArray("/") << true << true << 64 << QByteArray("/opt/sd/") << 1;
-    QTest::newRow("bare file name") << QByteArray("SheetDrain") << QByteArray("/") << true << true << 64 << QByteArray() << -1;
-    QTest::newRow("first") << QByteArray("a=b=c") << QByteArray("=") << false << false << 64 << QByteArray("a") << 1;
-    QTest::newRow("first, keep") << QByteArray("a=b=c") << QByteArray("=") << true << false << 64 << QByteArray("a=") << 1;
-    QTest::newRow("last") << QByteArray("a=b=c") << QByteArray("=") << false << true << 64 << QByteArray("a=b") << 1;
-    QTest::newRow("pattern at the start") << QByteArray("=abc") << QByteArray("=") << false << false << 64 << QByteArray() << 1;
-    QTest::newRow("absent empties") << QByteArray("abc") << QByteArray("=") << false << false << 64 << QByteArray() << -1;
-    QTest::newRow("line before CR LF") << QByteArray("D:\\in\\\r\nSavePath=") << QByteArray("\r\n") << false << false << 64 << QByteArray("D:\\in\\") << 1;
-    QTest::newRow("exact fit") << path << QByteArray("/") << true << true << 9 << QByteArray("/opt/sd/") << 1;
-    QTest::newRow("one byte short refused") << path << QByteArray("/") << true << true << 8 << QByteArray() << -1;
+    QTest::newRow("program folder: keep, last")
+        << path << QByteArray("/") << true << true << 64 << QByteArray("/opt/sd/") << 1;
+    QTest::newRow("bare file name")
+        << QByteArray("SheetDrain") << QByteArray("/") << true << true << 64 << QByteArray() << -1;
+    QTest::newRow("first") << QByteArray("a=b=c") << QByteArray("=") << false << false << 64
+                           << QByteArray("a") << 1;
+    QTest::newRow("first, keep") << QByteArray("a=b=c") << QByteArray("=") << true << false << 64
+                                 << QByteArray("a=") << 1;
+    QTest::newRow("last") << QByteArray("a=b=c") << QByteArray("=") << false << true << 64
+                          << QByteArray("a=b") << 1;
+    QTest::newRow("pattern at the start")
+        << QByteArray("=abc") << QByteArray("=") << false << false << 64 << QByteArray() << 1;
+    QTest::newRow("absent empties")
+        << QByteArray("abc") << QByteArray("=") << false << false << 64 << QByteArray() << -1;
+    QTest::newRow("line before CR LF") << QByteArray("D:\\in\\\r\nSavePath=") << QByteArray("\r\n")
+                                       << false << false << 64 << QByteArray("D:\\in\\") << 1;
+    QTest::newRow("exact fit") << path << QByteArray("/") << true << true << 9
+                               << QByteArray("/opt/sd/") << 1;
+    QTest::newRow("one byte short refused")
+        << path << QByteArray("/") << true << true << 8 << QByteArray() << -1;
 }
 
 void TestTextCut::textBefore()
@@ -140,7 +164,9 @@ void TestTextCut::textBefore()
     QFETCH(int, result);
 
     GuardedBuffer dest(destSize, Stale);
-    QCOMPARE(TextBefore(dest.data(), dest.size(), source.constData(), pattern.constData(), keep, last), result);
+    QCOMPARE(
+        TextBefore(dest.data(), dest.size(), source.constData(), pattern.constData(), keep, last),
+        result);
     QCOMPARE(dest.text(), expected);
     QVERIFY(dest.guardIntact());
 }
@@ -156,18 +182,34 @@ void TestTextCut::textBetween_data()
     QTest::addColumn<int>("result");
 
     const QByteArray settings("A=1\r\nSourcePath=/in/\r\nB=2\r\n");
-    QTest::newRow("a settings value") << settings << QByteArray("SourcePath=") << QByteArray("\r\n") << QByteArray("0000") << 64 << QByteArray("/in/") << 1;
-    QTest::newRow("key on the last line without CR LF") << QByteArray("A=1\r\nSourcePath=/in/") << QByteArray("SourcePath=") << QByteArray("\r\n") << QByteArray("0000") << 64 << QByteArray() << -1;
-    QTest::newRow("end searched only behind start") << QByteArray("x]a[b]c") << QByteArray("[") << QByteArray("]") << QByteArray("0000") << 64 << QByteArray("b") << 1;
-    QTest::newRow("start missing") << QByteArray("ab]") << QByteArray("[") << QByteArray("]") << QByteArray("0000") << 64 << QByteArray() << -1;
-    QTest::newRow("end missing") << QByteArray("a[b") << QByteArray("[") << QByteArray("]") << QByteArray("0000") << 64 << QByteArray() << -1;
-    QTest::newRow("keep both") << QByteArray("a[b]c") << QByteArray("[") << QByteArray("]") << QByteArray("1100") << 64 << QByteArray("[b]") << 1;
-    QTest::newRow("last start") << QByteArray("[a][b]") << QByteArray("[") << QByteArray("]") << QByteArray("0010") << 64 << QByteArray("b") << 1;
-    QTest::newRow("last end") << QByteArray("[a]b]") << QByteArray("[") << QByteArray("]") << QByteArray("0001") << 64 << QByteArray("a]b") << 1;
-    QTest::newRow("nothing between") << QByteArray("[]") << QByteArray("[") << QByteArray("]") << QByteArray("0000") << 64 << QByteArray() << 1;
-    QTest::newRow("same pattern both ends") << QByteArray("|a|b|") << QByteArray("|") << QByteArray("|") << QByteArray("0000") << 64 << QByteArray("a") << 1;
-    QTest::newRow("exact fit") << settings << QByteArray("SourcePath=") << QByteArray("\r\n") << QByteArray("0000") << 5 << QByteArray("/in/") << 1;
-    QTest::newRow("one byte short refused") << settings << QByteArray("SourcePath=") << QByteArray("\r\n") << QByteArray("0000") << 4 << QByteArray() << -1;
+    QTest::newRow("a settings value") << settings << QByteArray("SourcePath=") << QByteArray("\r\n")
+                                      << QByteArray("0000") << 64 << QByteArray("/in/") << 1;
+    QTest::newRow("key on the last line without CR LF")
+        << QByteArray("A=1\r\nSourcePath=/in/") << QByteArray("SourcePath=") << QByteArray("\r\n")
+        << QByteArray("0000") << 64 << QByteArray() << -1;
+    QTest::newRow("end searched only behind start")
+        << QByteArray("x]a[b]c") << QByteArray("[") << QByteArray("]") << QByteArray("0000") << 64
+        << QByteArray("b") << 1;
+    QTest::newRow("start missing") << QByteArray("ab]") << QByteArray("[") << QByteArray("]")
+                                   << QByteArray("0000") << 64 << QByteArray() << -1;
+    QTest::newRow("end missing") << QByteArray("a[b") << QByteArray("[") << QByteArray("]")
+                                 << QByteArray("0000") << 64 << QByteArray() << -1;
+    QTest::newRow("keep both") << QByteArray("a[b]c") << QByteArray("[") << QByteArray("]")
+                               << QByteArray("1100") << 64 << QByteArray("[b]") << 1;
+    QTest::newRow("last start") << QByteArray("[a][b]") << QByteArray("[") << QByteArray("]")
+                                << QByteArray("0010") << 64 << QByteArray("b") << 1;
+    QTest::newRow("last end") << QByteArray("[a]b]") << QByteArray("[") << QByteArray("]")
+                              << QByteArray("0001") << 64 << QByteArray("a]b") << 1;
+    QTest::newRow("nothing between") << QByteArray("[]") << QByteArray("[") << QByteArray("]")
+                                     << QByteArray("0000") << 64 << QByteArray() << 1;
+    QTest::newRow("same pattern both ends")
+        << QByteArray("|a|b|") << QByteArray("|") << QByteArray("|") << QByteArray("0000") << 64
+        << QByteArray("a") << 1;
+    QTest::newRow("exact fit") << settings << QByteArray("SourcePath=") << QByteArray("\r\n")
+                               << QByteArray("0000") << 5 << QByteArray("/in/") << 1;
+    QTest::newRow("one byte short refused")
+        << settings << QByteArray("SourcePath=") << QByteArray("\r\n") << QByteArray("0000") << 4
+        << QByteArray() << -1;
 }
 
 void TestTextCut::textBetween()

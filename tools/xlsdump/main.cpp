@@ -22,8 +22,8 @@ int main(int argc, char **argv)
     const QByteArray bytes = file.readAll();
     const size_t hexBytes = argc > 2 ? size_t(std::strtoul(argv[2], nullptr, 10)) : 16;
     std::string out;
-    const sd::Error e = sd::dumpXls(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()),
-                                    out, hexBytes);
+    const sd::Error e = sd::dumpXls(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                                    size_t(bytes.size()), out, hexBytes);
     std::fwrite(out.data(), 1, out.size(), stdout);
     if (e) {
         std::fprintf(stderr, "%s: %s\n", argv[1], e.description().c_str());

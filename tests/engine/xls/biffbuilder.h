@@ -14,7 +14,10 @@
 
 namespace biffbuilder {
 
-inline QByteArray u8(int v) { return QByteArray(1, char(v & 0xFF)); }
+inline QByteArray u8(int v)
+{
+    return QByteArray(1, char(v & 0xFF));
+}
 inline QByteArray u16(int v)
 {
     char b[2];
@@ -37,10 +40,16 @@ inline QByteArray f64(double v)
 }
 
 // One record: id, 16-bit length, body.
-inline QByteArray rec(int id, const QByteArray &body) { return u16(id) + u16(body.size()) + body; }
+inline QByteArray rec(int id, const QByteArray &body)
+{
+    return u16(id) + u16(body.size()) + body;
+}
 
 // Cell header: row, column, XF index.
-inline QByteArray rcx(int row, int col, int xf = 0) { return u16(row) + u16(col) + u16(xf); }
+inline QByteArray rcx(int row, int col, int xf = 0)
+{
+    return u16(row) + u16(col) + u16(xf);
+}
 
 // BIFF8 string body: 16-bit count, flags, characters (compressed when all Latin-1).
 inline QByteArray xlString(const QString &s, bool shortCount = false)
@@ -67,7 +76,10 @@ inline QByteArray bof(int version, int dt)
         body += u32(0) + u32(0x0006);
     return rec(0x0809, body);
 }
-inline QByteArray eof() { return rec(0x000A, {}); }
+inline QByteArray eof()
+{
+    return rec(0x000A, {});
+}
 
 // Sheets of a BIFF5/8 workbook: globals (without BOF/EOF and BOUNDSHEETs),
 // then per sheet its name and body (without BOF/EOF). The BOUNDSHEET offsets
@@ -81,7 +93,8 @@ struct SheetSpec
     int dt = 0x0010;
 };
 
-inline QByteArray workbookStream(int version, const QByteArray &globals, const QList<SheetSpec> &sheets)
+inline QByteArray workbookStream(int version, const QByteArray &globals,
+                                 const QList<SheetSpec> &sheets)
 {
     auto boundSheet = [&](quint32 offset, const SheetSpec &s) {
         QByteArray body = u32(offset) + u8(s.state) + u8(s.type);
@@ -120,7 +133,10 @@ struct Cfb
     QList<quint32> streamFirstSector; // regular streams only, 0xFFFFFFFF for mini ones
     quint32 sectorSize = 512;
 
-    quint32 fatEntryOffset(quint32 sector) const { return (fatSector + 1) * sectorSize + 4 * sector; }
+    quint32 fatEntryOffset(quint32 sector) const
+    {
+        return (fatSector + 1) * sectorSize + 4 * sector;
+    }
 };
 
 inline Cfb buildCfb(const QList<QPair<QString, QByteArray>> &streams, int majorVersion = 3)
@@ -159,7 +175,8 @@ inline Cfb buildCfb(const QList<QPair<QString, QByteArray>> &streams, int majorV
     }
     const quint32 perFat = ss / 4;
     quint32 fatSectors = 1;
-    while (fatSectors * perFat < fatSectors + dirSectors + miniFatSectors + miniSectors + dataSectors)
+    while (fatSectors * perFat
+           < fatSectors + dirSectors + miniFatSectors + miniSectors + dataSectors)
         ++fatSectors;
     const quint32 total = fatSectors + dirSectors + miniFatSectors + miniSectors + dataSectors;
 
@@ -192,7 +209,7 @@ inline Cfb buildCfb(const QList<QPair<QString, QByteArray>> &streams, int majorV
         fat << kFree;
 
     QByteArray header(int(ss), '\0');
-    const unsigned char magic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    const unsigned char magic[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
     std::memcpy(header.data(), magic, 8);
     auto put16 = [&](int off, int v) { header.replace(off, 2, u16(v)); };
     auto put32 = [&](int off, quint32 v) { header.replace(off, 4, u32(v)); };
@@ -215,7 +232,8 @@ inline Cfb buildCfb(const QList<QPair<QString, QByteArray>> &streams, int majorV
     QByteArray body;
     for (quint32 v : fat)
         body += u32(v);
-    auto entry = [&](const QString &name, int type, quint32 right, quint32 child, quint32 start, quint32 size) {
+    auto entry = [&](const QString &name, int type, quint32 right, quint32 child, quint32 start,
+                     quint32 size) {
         QByteArray e(128, '\0');
         for (int i = 0; i < name.size() && i < 31; ++i)
             e.replace(2 * i, 2, u16(name[i].unicode()));
@@ -233,7 +251,8 @@ inline Cfb buildCfb(const QList<QPair<QString, QByteArray>> &streams, int majorV
                            miniSectors ? miniStart : kEnd, quint32(mini.size()));
     for (int i = 0; i < streams.size(); ++i) {
         const quint32 right = i + 1 < streams.size() ? quint32(i + 2) : kFree;
-        dir += entry(streams[i].first, 2, right, kFree, starts[i], quint32(streams[i].second.size()));
+        dir += entry(streams[i].first, 2, right, kFree, starts[i],
+                     quint32(streams[i].second.size()));
     }
     dir.append(QByteArray(int(dirSectors * ss) - dir.size(), '\0'));
     body += dir;

@@ -8,7 +8,10 @@
 
 namespace {
 
-QString sharedDir() { return QStringLiteral(SHEETDRAIN_SHARED_DIR); }
+QString sharedDir()
+{
+    return QStringLiteral(SHEETDRAIN_SHARED_DIR);
+}
 
 // Files of the corpus that must not open, and how they fail.
 struct Refusal
@@ -17,16 +20,16 @@ struct Refusal
     sd::ErrorCode code;
 };
 const Refusal kRefusals[] = {
-    {"calamine/too_small.xls", sd::ErrorCode::NotAWorkbook},
-    {"exceldatareader/TestFail_Binary.xls", sd::ErrorCode::NotAWorkbook},
-    {"exceldatareader/Test_Issue_12556_corrupt.xls", sd::ErrorCode::Corrupt},
-    {"exceldatareader/Test_git_issue_5.xls", sd::ErrorCode::Corrupt},
-    {"exceldatareader/Test_git_issue_382_oom.xls", sd::ErrorCode::Corrupt},
-    {"calamine/OOM_alloc3.xls", sd::ErrorCode::Corrupt},
-    {"libxls/xls2csv_ole_read_MSAT_772.xls", sd::ErrorCode::Corrupt},
-    {"libxls/xls2csv_ole_read_MSAT_body_687.xls", sd::ErrorCode::Corrupt},
-    {"libxls/xls2csv_ole_read_MSAT_body_637.xls", sd::ErrorCode::Corrupt},
-    {"libxls/xls2csv_ole_ole2_fread_327.xls", sd::ErrorCode::Corrupt},
+    { "calamine/too_small.xls", sd::ErrorCode::NotAWorkbook },
+    { "exceldatareader/TestFail_Binary.xls", sd::ErrorCode::NotAWorkbook },
+    { "exceldatareader/Test_Issue_12556_corrupt.xls", sd::ErrorCode::Corrupt },
+    { "exceldatareader/Test_git_issue_5.xls", sd::ErrorCode::Corrupt },
+    { "exceldatareader/Test_git_issue_382_oom.xls", sd::ErrorCode::Corrupt },
+    { "calamine/OOM_alloc3.xls", sd::ErrorCode::Corrupt },
+    { "libxls/xls2csv_ole_read_MSAT_772.xls", sd::ErrorCode::Corrupt },
+    { "libxls/xls2csv_ole_read_MSAT_body_687.xls", sd::ErrorCode::Corrupt },
+    { "libxls/xls2csv_ole_read_MSAT_body_637.xls", sd::ErrorCode::Corrupt },
+    { "libxls/xls2csv_ole_ole2_fread_327.xls", sd::ErrorCode::Corrupt },
 };
 
 const Refusal *findRefusal(const QString &relative)
@@ -68,7 +71,7 @@ void TestXlsCorpus::sweep()
         QSKIP("shared corpus not found");
     int opened = 0, refused = 0, encrypted = 0, sheets = 0;
     QStringList problems;
-    QDirIterator it(corpus, {QStringLiteral("*.xls"), QStringLiteral("*.XLS")}, QDir::Files,
+    QDirIterator it(corpus, { QStringLiteral("*.xls"), QStringLiteral("*.XLS") }, QDir::Files,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
@@ -102,8 +105,8 @@ void TestXlsCorpus::sweep()
             problems << relative + QStringLiteral(": failed without a reason");
         qInfo("%s: %s", qPrintable(relative), qPrintable(reason));
     }
-    qInfo("xls corpus: %d opened (%d sheets), %d encrypted, %d refused as damaged or not workbooks", opened,
-          sheets, encrypted, refused);
+    qInfo("xls corpus: %d opened (%d sheets), %d encrypted, %d refused as damaged or not workbooks",
+          opened, sheets, encrypted, refused);
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     QVERIFY(opened > 250);
 }
@@ -117,14 +120,15 @@ void TestXlsCorpus::codePages_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("sheetName");
 
-    QTest::newRow("932 Shift-JIS (Excel 95, Japan)") << "parseexcel/sample/Test95J.xls" << 1 << 1 << 0
-                                                     << QString::fromUtf8("漢字も入る") << QString::fromUtf8("漢字名");
+    QTest::newRow("932 Shift-JIS (Excel 95, Japan)")
+        << "parseexcel/sample/Test95J.xls" << 1 << 1 << 0 << QString::fromUtf8("漢字も入る")
+        << QString::fromUtf8("漢字名");
     QTest::newRow("1251 Cyrillic") << "sheetjs/biff5/numfmt_1_russian.xls" << 0 << 3 << 1
                                    << QString::fromUtf8("1 234 567,89 р.") << "Sheet1";
     QTest::newRow("1253 Greek") << "sheetjs/biff5/number_format_greek.xls" << 0 << 12 << 3
                                 << QString::fromUtf8("18-Οκτ-33") << "Implied";
-    QTest::newRow("10000 Mac Roman") << "sheetjs/biff5/phonetic_text.xls" << 0 << 0 << 0
-                                     << QString::fromUtf8("äø") << "Sheet1";
+    QTest::newRow("10000 Mac Roman")
+        << "sheetjs/biff5/phonetic_text.xls" << 0 << 0 << 0 << QString::fromUtf8("äø") << "Sheet1";
 }
 
 void TestXlsCorpus::codePages()

@@ -30,11 +30,22 @@ QString describeSheet(sd::Workbook &book, int index)
             ref = QStringLiteral("C%1R%2").arg(c.col + 1).arg(c.row + 1);
         QString value;
         switch (c.type) {
-        case sd::CellType::Blank: value = QStringLiteral("b"); break;
-        case sd::CellType::Number: value = QStringLiteral("n:") + QString::number(c.number, 'g', 17); break;
-        case sd::CellType::Text: value = QStringLiteral("s:") + QString::fromStdString(book.strings[c.text]); break;
-        case sd::CellType::Bool: value = QStringLiteral("l:") + QString::number(c.number); break;
-        case sd::CellType::Error: value = QStringLiteral("e:") + QString::fromLatin1(sd::cellErrorText(uint8_t(c.number))); break;
+        case sd::CellType::Blank:
+            value = QStringLiteral("b");
+            break;
+        case sd::CellType::Number:
+            value = QStringLiteral("n:") + QString::number(c.number, 'g', 17);
+            break;
+        case sd::CellType::Text:
+            value = QStringLiteral("s:") + QString::fromStdString(book.strings[c.text]);
+            break;
+        case sd::CellType::Bool:
+            value = QStringLiteral("l:") + QString::number(c.number);
+            break;
+        case sd::CellType::Error:
+            value
+                = QStringLiteral("e:") + QString::fromLatin1(sd::cellErrorText(uint8_t(c.number)));
+            break;
         }
         parts << ref + QLatin1Char('=') + value;
     }
@@ -43,14 +54,15 @@ QString describeSheet(sd::Workbook &book, int index)
 
 std::unique_ptr<sd::Workbook> openBytes(const QByteArray &bytes, sd::Error *error)
 {
-    return sd::openXlsMemory(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()),
-                             "test.xls", error);
+    return sd::openXlsMemory(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                             size_t(bytes.size()), "test.xls", error);
 }
 
 QByteArray biff8Book(const QByteArray &globals, const QByteArray &sheetBody)
 {
-    const QByteArray stream = workbookStream(kBiff8, globals, {SheetSpec{"Sheet1", sheetBody}});
-    return buildCfb({{QStringLiteral("Workbook"), stream}}).bytes;
+    const QByteArray stream
+        = workbookStream(kBiff8, globals, { SheetSpec { "Sheet1", sheetBody } });
+    return buildCfb({ { QStringLiteral("Workbook"), stream } }).bytes;
 }
 
 QByteArray sst(const QByteArray &strings, int count)
@@ -86,7 +98,8 @@ void TestXlsReader::compoundFile_data()
 {
     QTest::addColumn<int>("version");
     QTest::addColumn<QString>("streamName");
-    QTest::addColumn<int>("padding"); // bytes of filler records: small streams live in the mini stream
+    QTest::addColumn<int>(
+        "padding"); // bytes of filler records: small streams live in the mini stream
 
     QTest::newRow("v3 mini stream") << 3 << "Workbook" << 0;
     QTest::newRow("v3 regular stream") << 3 << "Workbook" << 9000;
@@ -104,8 +117,10 @@ void TestXlsReader::compoundFile()
     QByteArray filler;
     while (filler.size() < padding)
         filler += rec(0x0055, u16(8)); // DEFCOLWIDTH, ignored
-    const QByteArray stream = workbookStream(kBiff8, filler, {SheetSpec{"S", rec(0x0203, rcx(2, 1) + f64(2.5))}});
-    const Cfb cfb = buildCfb({{QStringLiteral("Other"), QByteArray(100, 'x')}, {streamName, stream}}, version);
+    const QByteArray stream
+        = workbookStream(kBiff8, filler, { SheetSpec { "S", rec(0x0203, rcx(2, 1) + f64(2.5)) } });
+    const Cfb cfb = buildCfb(
+        { { QStringLiteral("Other"), QByteArray(100, 'x') }, { streamName, stream } }, version);
     sd::Error error;
     auto book = openBytes(cfb.bytes, &error);
     QVERIFY2(book, error.description().c_str());
@@ -119,13 +134,18 @@ void TestXlsReader::damagedCompoundFile_data()
     QTest::addColumn<QString>("detail");
 
     QTest::newRow("looping stream chain") << "loop" << int(sd::ErrorCode::Corrupt) << "loops";
-    QTest::newRow("chain to a sector past the end") << "outside" << int(sd::ErrorCode::Corrupt) << "outside";
+    QTest::newRow("chain to a sector past the end")
+        << "outside" << int(sd::ErrorCode::Corrupt) << "outside";
     QTest::newRow("truncated file") << "truncate" << int(sd::ErrorCode::Corrupt) << "";
-    QTest::newRow("FAT larger than the file") << "fatcount" << int(sd::ErrorCode::Corrupt) << "allocation table";
-    QTest::newRow("directory sibling cycle") << "dircycle" << int(sd::ErrorCode::Corrupt) << "sibling";
-    QTest::newRow("stream larger than the file") << "size" << int(sd::ErrorCode::Corrupt) << "exceeds";
+    QTest::newRow("FAT larger than the file")
+        << "fatcount" << int(sd::ErrorCode::Corrupt) << "allocation table";
+    QTest::newRow("directory sibling cycle")
+        << "dircycle" << int(sd::ErrorCode::Corrupt) << "sibling";
+    QTest::newRow("stream larger than the file")
+        << "size" << int(sd::ErrorCode::Corrupt) << "exceeds";
     QTest::newRow("short header") << "header" << int(sd::ErrorCode::Corrupt) << "too short";
-    QTest::newRow("no workbook stream") << "nostream" << int(sd::ErrorCode::NotAWorkbook) << "Workbook";
+    QTest::newRow("no workbook stream")
+        << "nostream" << int(sd::ErrorCode::NotAWorkbook) << "Workbook";
 }
 
 void TestXlsReader::damagedCompoundFile()
@@ -136,9 +156,11 @@ void TestXlsReader::damagedCompoundFile()
     QByteArray big;
     while (big.size() < 6000)
         big += rec(0x0055, u16(8));
-    const QByteArray stream = workbookStream(kBiff8, big, {SheetSpec{"S", rec(0x0203, rcx(0, 0) + f64(1))}});
-    Cfb cfb = buildCfb({{damage == QLatin1String("nostream") ? QStringLiteral("Data") : QStringLiteral("Workbook"),
-                         stream}});
+    const QByteArray stream
+        = workbookStream(kBiff8, big, { SheetSpec { "S", rec(0x0203, rcx(0, 0) + f64(1)) } });
+    Cfb cfb = buildCfb({ { damage == QLatin1String("nostream") ? QStringLiteral("Data")
+                                                               : QStringLiteral("Workbook"),
+                           stream } });
     QByteArray &b = cfb.bytes;
     const quint32 first = cfb.streamFirstSector.value(0);
     const int dirOffset = 512 * 2; // FAT sector 0, directory sector 1
@@ -161,7 +183,8 @@ void TestXlsReader::damagedCompoundFile()
     auto book = openBytes(b, &error);
     QVERIFY(!book);
     QCOMPARE(int(error.code), code);
-    QVERIFY2(QString::fromStdString(error.description()).contains(detail), error.description().c_str());
+    QVERIFY2(QString::fromStdString(error.description()).contains(detail),
+             error.description().c_str());
 }
 
 // A compound file object opened again forgets the previous file's mini
@@ -169,19 +192,24 @@ void TestXlsReader::damagedCompoundFile()
 // the old file's sectors.
 void TestXlsReader::reopenedCompoundFile()
 {
-    const QByteArray stream = workbookStream(kBiff8, {}, {SheetSpec{"S", rec(0x0203, rcx(0, 0) + f64(1))}});
-    const QByteArray withMini = buildCfb({{QStringLiteral("Workbook"), stream}}).bytes;
+    const QByteArray stream
+        = workbookStream(kBiff8, {}, { SheetSpec { "S", rec(0x0203, rcx(0, 0) + f64(1)) } });
+    const QByteArray withMini = buildCfb({ { QStringLiteral("Workbook"), stream } }).bytes;
     QByteArray noMini = withMini;
-    noMini.replace(512 * 2 + 120, 4, u32(0)); // the root entry (directory sector 1) holds no mini stream
+    noMini.replace(512 * 2 + 120, 4,
+                   u32(0)); // the root entry (directory sector 1) holds no mini stream
     sd::CompoundFile cfb;
-    QVERIFY(!cfb.open(reinterpret_cast<const uint8_t *>(withMini.constData()), size_t(withMini.size())));
-    QVERIFY(!cfb.open(reinterpret_cast<const uint8_t *>(noMini.constData()), size_t(noMini.size())));
+    QVERIFY(!cfb.open(reinterpret_cast<const uint8_t *>(withMini.constData()),
+                      size_t(withMini.size())));
+    QVERIFY(
+        !cfb.open(reinterpret_cast<const uint8_t *>(noMini.constData()), size_t(noMini.size())));
     const int index = cfb.findRootEntry("Workbook");
     QVERIFY(index >= 0);
     std::vector<uint8_t> out;
     const sd::Error error = cfb.readStream(cfb.rootEntries()[size_t(index)], out);
     QCOMPARE(int(error.code), int(sd::ErrorCode::Corrupt));
-    QVERIFY2(QString::fromStdString(error.description()).contains("mini stream"), error.description().c_str());
+    QVERIFY2(QString::fromStdString(error.description()).contains("mini stream"),
+             error.description().c_str());
 }
 
 void TestXlsReader::cells_data()
@@ -192,57 +220,73 @@ void TestXlsReader::cells_data()
 
     QTest::newRow("NUMBER") << QByteArray() << rec(0x0203, rcx(0, 0) + f64(-1.25)) << "A1=n:-1.25";
     // RK: bit 1 = 30-bit integer, bit 0 = divide by 100, else the top bits of a double.
-    QTest::newRow("RK integer") << QByteArray() << rec(0x027E, rcx(0, 0) + u32((123 << 2) | 2)) << "A1=n:123";
-    QTest::newRow("RK negative integer") << QByteArray() << rec(0x027E, rcx(0, 0) + u32((quint32(-5) << 2) | 2))
-                                         << "A1=n:-5";
-    QTest::newRow("RK integer / 100") << QByteArray() << rec(0x027E, rcx(0, 0) + u32((1234 << 2) | 3))
-                                      << "A1=n:12.34";
-    QTest::newRow("RK double") << QByteArray() << rec(0x027E, rcx(0, 0) + u32(0x3FF80000)) << "A1=n:1.5";
-    QTest::newRow("RK double / 100") << QByteArray() << rec(0x027E, rcx(0, 0) + u32(0x40590001)) << "A1=n:1";
+    QTest::newRow("RK integer") << QByteArray() << rec(0x027E, rcx(0, 0) + u32((123 << 2) | 2))
+                                << "A1=n:123";
+    QTest::newRow("RK negative integer")
+        << QByteArray() << rec(0x027E, rcx(0, 0) + u32((quint32(-5) << 2) | 2)) << "A1=n:-5";
+    QTest::newRow("RK integer / 100")
+        << QByteArray() << rec(0x027E, rcx(0, 0) + u32((1234 << 2) | 3)) << "A1=n:12.34";
+    QTest::newRow("RK double") << QByteArray() << rec(0x027E, rcx(0, 0) + u32(0x3FF80000))
+                               << "A1=n:1.5";
+    QTest::newRow("RK double / 100")
+        << QByteArray() << rec(0x027E, rcx(0, 0) + u32(0x40590001)) << "A1=n:1";
     QTest::newRow("MULRK") << QByteArray()
-                           << rec(0x00BD, u16(1) + u16(1) + u16(0) + u32((7 << 2) | 2) + u16(0)
-                                              + u32(0x3FF80000) + u16(0) + u32((250 << 2) | 3) + u16(3))
+                           << rec(0x00BD,
+                                  u16(1) + u16(1) + u16(0) + u32((7 << 2) | 2) + u16(0)
+                                      + u32(0x3FF80000) + u16(0) + u32((250 << 2) | 3) + u16(3))
                            << "B2=n:7 C2=n:1.5 D2=n:2.5";
     QTest::newRow("BLANK and MULBLANK are cells")
-        << QByteArray() << rec(0x0201, rcx(0, 0, 15)) + rec(0x00BE, u16(2) + u16(1) + u16(15) + u16(16) + u16(2))
+        << QByteArray()
+        << rec(0x0201, rcx(0, 0, 15)) + rec(0x00BE, u16(2) + u16(1) + u16(15) + u16(16) + u16(2))
         << "A1=b B3=b C3=b";
     QTest::newRow("BOOLERR") << QByteArray()
-                             << rec(0x0205, rcx(0, 0) + u8(1) + u8(0)) + rec(0x0205, rcx(0, 1) + u8(0x07) + u8(1))
+                             << rec(0x0205, rcx(0, 0) + u8(1) + u8(0))
+            + rec(0x0205, rcx(0, 1) + u8(0x07) + u8(1))
                              << "A1=l:1 B1=e:#DIV/0!";
-    QTest::newRow("LABEL BIFF8 Unicode") << QByteArray() << rec(0x0204, rcx(0, 0) + xlString(QStringLiteral("Gr\u00fc\u00df \u4e2d")))
-                                         << QString::fromUtf8("A1=s:Grüß 中");
-    QTest::newRow("FORMULA number") << QByteArray()
-                                    << rec(0x0006, rcx(0, 0) + f64(42) + u16(0) + u32(0) + u16(0))
-                                    << "A1=n:42";
+    QTest::newRow("LABEL BIFF8 Unicode")
+        << QByteArray()
+        << rec(0x0204, rcx(0, 0) + xlString(QStringLiteral("Gr\u00fc\u00df \u4e2d")))
+        << QString::fromUtf8("A1=s:Grüß 中");
+    QTest::newRow("FORMULA number")
+        << QByteArray() << rec(0x0006, rcx(0, 0) + f64(42) + u16(0) + u32(0) + u16(0)) << "A1=n:42";
     QTest::newRow("FORMULA string with STRING")
         << QByteArray()
-        << rec(0x0006, rcx(0, 0) + u8(0) + QByteArray(5, '\0') + u16(0xFFFF) + u16(0) + u32(0) + u16(0))
-               + rec(0x04BC, QByteArray(10, '\0')) + rec(0x0207, xlString(QStringLiteral("result")))
+        << rec(0x0006,
+               rcx(0, 0) + u8(0) + QByteArray(5, '\0') + u16(0xFFFF) + u16(0) + u32(0) + u16(0))
+            + rec(0x04BC, QByteArray(10, '\0')) + rec(0x0207, xlString(QStringLiteral("result")))
         << "A1=s:result";
     QTest::newRow("STRING continued")
         << QByteArray()
-        << rec(0x0006, rcx(0, 0) + u8(0) + QByteArray(5, '\0') + u16(0xFFFF) + u16(0) + u32(0) + u16(0))
-               + rec(0x0207, u16(6) + u8(0) + "abc") + rec(0x003C, u8(1) + u16('d') + u16('e') + u16(0x20AC))
+        << rec(0x0006,
+               rcx(0, 0) + u8(0) + QByteArray(5, '\0') + u16(0xFFFF) + u16(0) + u32(0) + u16(0))
+            + rec(0x0207, u16(6) + u8(0) + "abc")
+            + rec(0x003C, u8(1) + u16('d') + u16('e') + u16(0x20AC))
         << QString::fromUtf8("A1=s:abcde€");
     QTest::newRow("FORMULA bool, error, empty")
         << QByteArray()
-        << rec(0x0006, rcx(0, 0) + u8(1) + u8(0) + u8(1) + QByteArray(3, '\0') + u16(0xFFFF) + u16(0) + u32(0))
-               + rec(0x0006, rcx(0, 1) + u8(2) + u8(0) + u8(0x2A) + QByteArray(3, '\0') + u16(0xFFFF) + u16(0) + u32(0))
-               + rec(0x0006, rcx(0, 2) + u8(3) + QByteArray(5, '\0') + u16(0xFFFF) + u16(0) + u32(0))
+        << rec(0x0006,
+               rcx(0, 0) + u8(1) + u8(0) + u8(1) + QByteArray(3, '\0') + u16(0xFFFF) + u16(0)
+                   + u32(0))
+            + rec(0x0006,
+                  rcx(0, 1) + u8(2) + u8(0) + u8(0x2A) + QByteArray(3, '\0') + u16(0xFFFF) + u16(0)
+                      + u32(0))
+            + rec(0x0006, rcx(0, 2) + u8(3) + QByteArray(5, '\0') + u16(0xFFFF) + u16(0) + u32(0))
         << "A1=l:1 B1=e:#N/A C1=s:";
-    QTest::newRow("embedded chart substream skipped")
-        << QByteArray()
-        << rec(0x0203, rcx(0, 0) + f64(1)) + bof(kBiff8, 0x0020) + rec(0x0203, rcx(9, 9) + f64(9)) + eof()
-               + rec(0x0203, rcx(1, 0) + f64(2))
-        << "A1=n:1 A2=n:2";
-    QTest::newRow("later record of a cell wins") << QByteArray()
-                                                 << rec(0x0203, rcx(0, 0) + f64(1)) + rec(0x0203, rcx(0, 0) + f64(2))
-                                                 << "A1=n:2";
+    QTest::newRow("embedded chart substream skipped") << QByteArray()
+                                                      << rec(0x0203, rcx(0, 0) + f64(1))
+            + bof(kBiff8, 0x0020) + rec(0x0203, rcx(9, 9) + f64(9)) + eof()
+            + rec(0x0203, rcx(1, 0) + f64(2)) << "A1=n:1 A2=n:2";
+    QTest::newRow("later record of a cell wins")
+        << QByteArray() << rec(0x0203, rcx(0, 0) + f64(1)) + rec(0x0203, rcx(0, 0) + f64(2))
+        << "A1=n:2";
     QTest::newRow("merged area widens the used range")
-        << QByteArray() << rec(0x0203, rcx(0, 0) + f64(1)) + rec(0x00E5, u16(1) + u16(0) + u16(3) + u16(0) + u16(2))
+        << QByteArray()
+        << rec(0x0203, rcx(0, 0) + f64(1)) + rec(0x00E5, u16(1) + u16(0) + u16(3) + u16(0) + u16(2))
         << "A1=n:1 C4=b";
     QTest::newRow("DIMENSIONS does not make cells")
-        << QByteArray() << rec(0x0200, u32(0) + u32(50) + u16(0) + u16(20) + u16(0)) + rec(0x0203, rcx(1, 1) + f64(1))
+        << QByteArray()
+        << rec(0x0200, u32(0) + u32(50) + u16(0) + u16(20) + u16(0))
+            + rec(0x0203, rcx(1, 1) + f64(1))
         << "B2=n:1";
 }
 
@@ -263,11 +307,13 @@ void TestXlsReader::sharedStrings_data()
     QTest::addColumn<QString>("expected");
 
     const QByteArray one = u16(3) + u8(0) + "one";
-    QTest::newRow("single record") << rec(0x00FC, sst(one + u16(3) + u8(0) + "two", 2)) << "one|two";
+    QTest::newRow("single record")
+        << rec(0x00FC, sst(one + u16(3) + u8(0) + "two", 2)) << "one|two";
     // The split falls inside a string: the CONTINUE starts with a new flag
     // byte, here switching from 8-bit to 16-bit characters.
     QTest::newRow("split inside a string, flag changes")
-        << rec(0x00FC, sst(one + u16(5) + u8(0) + "ab", 2)) + rec(0x003C, u8(1) + u16('c') + u16(0x0416) + u16('e'))
+        << rec(0x00FC, sst(one + u16(5) + u8(0) + "ab", 2))
+            + rec(0x003C, u8(1) + u16('c') + u16(0x0416) + u16('e'))
         << QString::fromUtf8("one|abcЖe");
     QTest::newRow("split inside a 16-bit string, back to 8-bit")
         << rec(0x00FC, sst(u16(4) + u8(1) + u16(0x0416) + u16('x'), 1)) + rec(0x003C, u8(0) + "yz")
@@ -277,7 +323,7 @@ void TestXlsReader::sharedStrings_data()
     // Rich-text runs and phonetic data are skipped, also across a boundary.
     QTest::newRow("rich text and phonetic skipped")
         << rec(0x00FC, sst(u16(2) + u8(0x0C) + u16(2) + u32(6) + "hi" + u32(0x00010000), 2))
-               + rec(0x003C, u32(0x00020003) + QByteArray(6, 'P') + one)
+            + rec(0x003C, u32(0x00020003) + QByteArray(6, 'P') + one)
         << "hi|one";
     QTest::newRow("unique count too small") << rec(0x00FC, sst(one + one, 1)) << "one|one";
     QTest::newRow("unique count too large") << rec(0x00FC, sst(one, 5000000)) << "one";
@@ -304,36 +350,41 @@ void TestXlsReader::failures_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("detail"); // part of the description; for sheet errors, of the sheet's error
+    QTest::addColumn<QString>(
+        "detail"); // part of the description; for sheet errors, of the sheet's error
 
     QTest::newRow("FILEPASS") << biff8Book(rec(0x002F, u16(1) + QByteArray(52, '\0')), {})
                               << int(sd::ErrorCode::Encrypted) << "0x002F";
     QTest::newRow("encrypted OOXML package")
-        << buildCfb({{QStringLiteral("EncryptionInfo"), QByteArray(200, '\1')},
-                     {QStringLiteral("EncryptedPackage"), QByteArray(5000, '\2')}})
+        << buildCfb({ { QStringLiteral("EncryptionInfo"), QByteArray(200, '\1') },
+                      { QStringLiteral("EncryptedPackage"), QByteArray(5000, '\2') } })
                .bytes
         << int(sd::ErrorCode::Encrypted) << "password";
-    QTest::newRow("BMP named .xls") << QByteArray("BM\x36\x00\x0c\x00\x00\x00\x00\x00\x36\x00\x00\x00", 14)
-                                    << int(sd::ErrorCode::NotAWorkbook) << "not an Excel workbook";
-    QTest::newRow("text named .xls") << QByteArray("Attachment not found!") << int(sd::ErrorCode::NotAWorkbook)
-                                     << "not an Excel workbook";
+    QTest::newRow("BMP named .xls")
+        << QByteArray("BM\x36\x00\x0c\x00\x00\x00\x00\x00\x36\x00\x00\x00", 14)
+        << int(sd::ErrorCode::NotAWorkbook) << "not an Excel workbook";
+    QTest::newRow("text named .xls") << QByteArray("Attachment not found!")
+                                     << int(sd::ErrorCode::NotAWorkbook) << "not an Excel workbook";
     QTest::newRow("workbook stream without BOF")
-        << buildCfb({{QStringLiteral("Workbook"), rec(0x0203, rcx(0, 0) + f64(1))}}).bytes
+        << buildCfb({ { QStringLiteral("Workbook"), rec(0x0203, rcx(0, 0) + f64(1)) } }).bytes
         << int(sd::ErrorCode::NotAWorkbook) << "BOF";
     // Sheet-level damage: the sheet fails with the record id and offset.
-    QTest::newRow("short NUMBER record") << biff8Book({}, rec(0x0203, rcx(0, 0) + u16(0)))
-                                         << int(sd::ErrorCode::Corrupt) << "record 0x0203 (NUMBER) at 0x";
-    QTest::newRow("LABEL longer than its record") << biff8Book({}, rec(0x0204, rcx(0, 0) + u16(50) + u8(0) + "ab"))
-                                                  << int(sd::ErrorCode::Corrupt) << "record 0x0204 (LABEL)";
+    QTest::newRow("short NUMBER record")
+        << biff8Book({}, rec(0x0203, rcx(0, 0) + u16(0))) << int(sd::ErrorCode::Corrupt)
+        << "record 0x0203 (NUMBER) at 0x";
+    QTest::newRow("LABEL longer than its record")
+        << biff8Book({}, rec(0x0204, rcx(0, 0) + u16(50) + u8(0) + "ab"))
+        << int(sd::ErrorCode::Corrupt) << "record 0x0204 (LABEL)";
     QTest::newRow("column past 256") << biff8Book({}, rec(0x0203, rcx(0, 256) + f64(1)))
                                      << int(sd::ErrorCode::TooLarge) << "column 257";
-    QTest::newRow("MULRK past column 256")
-        << biff8Book({}, rec(0x00BD, u16(0) + u16(255) + u16(0) + u32(2) + u16(0) + u32(2) + u16(256)))
-        << int(sd::ErrorCode::TooLarge) << "column 257";
+    QTest::newRow("MULRK past column 256") << biff8Book(
+        {}, rec(0x00BD, u16(0) + u16(255) + u16(0) + u32(2) + u16(0) + u32(2) + u16(256)))
+                                           << int(sd::ErrorCode::TooLarge) << "column 257";
     QTest::newRow("string index past the table") << biff8Book({}, rec(0x00FD, rcx(0, 0) + u32(7)))
                                                  << int(sd::ErrorCode::Corrupt) << "string 7";
-    QTest::newRow("record header past the stream") << biff8Book({}, rec(0x0203, rcx(0, 0) + f64(1)) + u16(0x0203) + u16(400))
-                                                   << int(sd::ErrorCode::Corrupt) << "past the end";
+    QTest::newRow("record header past the stream")
+        << biff8Book({}, rec(0x0203, rcx(0, 0) + f64(1)) + u16(0x0203) + u16(400))
+        << int(sd::ErrorCode::Corrupt) << "past the end";
 }
 
 void TestXlsReader::failures()
@@ -347,28 +398,31 @@ void TestXlsReader::failures()
         QVERIFY(!book->sheet(0, &error));
     }
     QCOMPARE(int(error.code), code);
-    QVERIFY2(QString::fromStdString(error.description()).contains(detail), error.description().c_str());
+    QVERIFY2(QString::fromStdString(error.description()).contains(detail),
+             error.description().c_str());
 }
 
 void TestXlsReader::sheetList()
 {
     QList<SheetSpec> sheets;
-    sheets << SheetSpec{"Data", rec(0x0203, rcx(0, 0) + f64(1)), 0, 0, 0x0010};
-    sheets << SheetSpec{"Hidden", {}, 0, 1, 0x0010};
-    sheets << SheetSpec{"Chart", rec(0x0203, rcx(0, 0) + f64(1)), 2, 2, 0x0020};
-    sheets << SheetSpec{"Dialog", rec(0x0081, u16(0x0010)), 0, 0, 0x0010};
-    sheets << SheetSpec{"Macro", rec(0x0203, rcx(4, 0) + f64(3)), 1, 0, 0x0040};
-    sheets << SheetSpec{QString::fromUtf8("数据").toUtf8(), {}, 0, 0, 0x0010};
+    sheets << SheetSpec { "Data", rec(0x0203, rcx(0, 0) + f64(1)), 0, 0, 0x0010 };
+    sheets << SheetSpec { "Hidden", {}, 0, 1, 0x0010 };
+    sheets << SheetSpec { "Chart", rec(0x0203, rcx(0, 0) + f64(1)), 2, 2, 0x0020 };
+    sheets << SheetSpec { "Dialog", rec(0x0081, u16(0x0010)), 0, 0, 0x0010 };
+    sheets << SheetSpec { "Macro", rec(0x0203, rcx(4, 0) + f64(3)), 1, 0, 0x0040 };
+    sheets << SheetSpec { QString::fromUtf8("数据").toUtf8(), {}, 0, 0, 0x0010 };
     const QByteArray stream = workbookStream(kBiff8, rec(0x0022, u16(1)), sheets);
     sd::Error error;
-    auto book = openBytes(buildCfb({{QStringLiteral("Workbook"), stream}}).bytes, &error);
+    auto book = openBytes(buildCfb({ { QStringLiteral("Workbook"), stream } }).bytes, &error);
     QVERIFY2(book, error.description().c_str());
     QVERIFY(book->date1904);
     QCOMPARE(int(book->sheets.size()), 6);
-    const sd::SheetKind kinds[] = {sd::SheetKind::Worksheet, sd::SheetKind::Worksheet, sd::SheetKind::Chart,
-                                   sd::SheetKind::Dialog, sd::SheetKind::Macro, sd::SheetKind::Worksheet};
-    const sd::SheetState states[] = {sd::SheetState::Visible, sd::SheetState::Hidden, sd::SheetState::VeryHidden,
-                                     sd::SheetState::Visible, sd::SheetState::Visible, sd::SheetState::Visible};
+    const sd::SheetKind kinds[]
+        = { sd::SheetKind::Worksheet, sd::SheetKind::Worksheet, sd::SheetKind::Chart,
+            sd::SheetKind::Dialog,    sd::SheetKind::Macro,     sd::SheetKind::Worksheet };
+    const sd::SheetState states[]
+        = { sd::SheetState::Visible, sd::SheetState::Hidden,  sd::SheetState::VeryHidden,
+            sd::SheetState::Visible, sd::SheetState::Visible, sd::SheetState::Visible };
     for (int i = 0; i < 6; ++i) {
         QCOMPARE(int(book->sheets[size_t(i)].kind), int(kinds[i]));
         QCOMPARE(int(book->sheets[size_t(i)].state), int(states[i]));
@@ -396,10 +450,11 @@ void TestXlsReader::gbkBiff5()
     globals += rec(0x041E, u16(5) + u8(yuan.size()) + yuan);
     for (int i = 0; i < 16; ++i)
         globals += rec(0x00E0, u16(0) + u16(i == 15 ? 164 : 0) + QByteArray(12, '\0'));
-    const QByteArray body = rec(0x0204, rcx(0, 0) + u16(text.size()) + text) + rec(0x0203, rcx(1, 0, 15) + f64(3.5));
-    const QByteArray stream = workbookStream(kBiff5, globals, {SheetSpec{name, body}});
+    const QByteArray body
+        = rec(0x0204, rcx(0, 0) + u16(text.size()) + text) + rec(0x0203, rcx(1, 0, 15) + f64(3.5));
+    const QByteArray stream = workbookStream(kBiff5, globals, { SheetSpec { name, body } });
     sd::Error error;
-    auto book = openBytes(buildCfb({{QStringLiteral("Book"), stream}}).bytes, &error);
+    auto book = openBytes(buildCfb({ { QStringLiteral("Book"), stream } }).bytes, &error);
     QVERIFY2(book, error.description().c_str());
     QCOMPARE(QString::fromStdString(book->sheets[0].name), QString::fromUtf8("销售数据"));
     QCOMPARE(describeSheet(*book, 0), QString::fromUtf8("A1=s:北京市 A2=n:3.5"));
@@ -437,10 +492,13 @@ void TestXlsReader::bareBiff2()
     QVERIFY2(book, error.description().c_str());
     QCOMPARE(int(book->sheets.size()), 1);
     QCOMPARE(QString::fromStdString(book->sheets[0].name), QStringLiteral("test"));
-    QCOMPARE(describeSheet(*book, 0), QString::fromUtf8("A1=s:café A2=n:2.5 A3=n:40000 B4=e:#REF! C5=b A6=n:1.5 A7=s:hi A8=s:ho"));
+    QCOMPARE(describeSheet(*book, 0),
+             QString::fromUtf8(
+                 "A1=s:café A2=n:2.5 A3=n:40000 B4=e:#REF! C5=b A6=n:1.5 A7=s:hi A8=s:ho"));
     const sd::Sheet *sheet = book->sheet(0);
-    QCOMPARE(int(book->xf(sheet->cells[1].xf).numFmtId), 2);  // "0.00" is the built-in format
-    QCOMPARE(int(book->xf(sheet->cells[2].xf).numFmtId), 14); // Excel 4's spelling of the short date
+    QCOMPARE(int(book->xf(sheet->cells[1].xf).numFmtId), 2); // "0.00" is the built-in format
+    QCOMPARE(int(book->xf(sheet->cells[2].xf).numFmtId),
+             14); // Excel 4's spelling of the short date
     QCOMPARE(int(book->xf(sheet->cells[5].xf).numFmtId), 2); // through IXFE and XF 0
     QCOMPARE(int(book->xf(sheet->cells[6].xf).numFmtId), 2); // XF 0
     QCOMPARE(int(book->xf(sheet->cells[7].xf).numFmtId), 0); // XF 70: General
@@ -452,11 +510,12 @@ void TestXlsReader::bareBiff2()
 // 0xFFFF: they widen the used range no further than the note's own cell.
 void TestXlsReader::biff5NoteContinued()
 {
-    const QByteArray body = rec(0x0203, rcx(0, 0) + f64(1)) + rec(0x001C, u16(1) + u16(1) + u16(6) + "abc")
-                            + rec(0x001C, u16(0xFFFF) + u16(0) + u16(3) + "def");
-    const QByteArray stream = workbookStream(kBiff5, {}, {SheetSpec{"S", body}});
+    const QByteArray body = rec(0x0203, rcx(0, 0) + f64(1))
+        + rec(0x001C, u16(1) + u16(1) + u16(6) + "abc")
+        + rec(0x001C, u16(0xFFFF) + u16(0) + u16(3) + "def");
+    const QByteArray stream = workbookStream(kBiff5, {}, { SheetSpec { "S", body } });
     sd::Error error;
-    auto book = openBytes(buildCfb({{QStringLiteral("Book"), stream}}).bytes, &error);
+    auto book = openBytes(buildCfb({ { QStringLiteral("Book"), stream } }).bytes, &error);
     QVERIFY2(book, error.description().c_str());
     QCOMPARE(describeSheet(*book, 0), QStringLiteral("A1=n:1 B2=b"));
 }
