@@ -5,7 +5,7 @@
 // Prints the wall time and the cells or bytes handled.
 #include "core/display.h"
 #include "core/model.h"
-#include "xls/cfb.h"
+#include "io/cfb.h"
 
 #include <QFile>
 

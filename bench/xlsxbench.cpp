@@ -4,8 +4,8 @@
 //   xlsxbench read FILE...      open and load every sheet, no CSV writing
 // Prints the wall time and the bytes or cells handled.
 #include "core/model.h"
+#include "io/zip.h"
 #include "xlsx/xlsxreader.h"
-#include "xlsx/zip.h"
 
 #include <libdeflate.h>
 

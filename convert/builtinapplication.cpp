@@ -3,6 +3,7 @@
 #include "core/csvwriter.h"
 #include "core/display.h"
 #include "core/model.h"
+#include "open/openworkbook.h"
 
 #include <QDebug>
 #include <QFile>
@@ -349,9 +350,7 @@ public:
             // The job saves each worksheet once: drop its cells now, so that a
             // workbook of many large sheets holds one of them at a time (it
             // is read again should anything ask for it later).
-            sd::Workbook &source = *copy->source->book;
-            if (size_t(copy->sheetIndex) < source.loaded.size())
-                source.loaded[size_t(copy->sheetIndex)].reset();
+            copy->source->book->unloadSheet(copy->sheetIndex);
             if (error) {
                 warn(QFile::encodeName(path).toStdString(), error);
                 return {};
@@ -390,7 +389,7 @@ public:
             return nullptr;
         sd::Error error;
         std::unique_ptr<sd::Workbook> workbook
-            = sd::Workbook::open(QFile::encodeName(path).toStdString(), &error);
+            = sd::openWorkbook(QFile::encodeName(path).toStdString(), &error);
         if (!workbook) {
             warn(QFile::encodeName(path).toStdString(), error);
             return nullptr;

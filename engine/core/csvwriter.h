@@ -4,7 +4,7 @@
 // padded to the last column, minimal quoting, CR LF after every row, the
 // given encoding with "?" for what it cannot hold, no byte-order mark.
 
-#include "core/error.h"
+#include "io/error.h"
 #include "core/model.h"
 
 #include <string>

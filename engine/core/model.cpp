@@ -101,6 +101,12 @@ const Sheet *Workbook::sheet(int index, Error *error)
     return loaded[index].get();
 }
 
+void Workbook::unloadSheet(int index)
+{
+    if (index >= 0 && size_t(index) < loaded.size())
+        loaded[size_t(index)].reset();
+}
+
 int Workbook::worksheetIndex(int n) const
 {
     for (int i = 0; i < int(sheets.size()); ++i) {

@@ -4,7 +4,7 @@
 // renderer and the CSV writer. Readers fill it; nothing above the engine sees
 // file-format details.
 
-#include "core/error.h"
+#include "io/error.h"
 
 #include <cstdint>
 #include <memory>
@@ -101,7 +101,8 @@ public:
 class Workbook
 {
 public:
-    // Opens a workbook, choosing the reader from the file's magic bytes.
+    // Same as openWorkbook() (open/openworkbook.h), which defines it: the
+    // model itself knows no file format.
     static std::unique_ptr<Workbook> open(const std::string &path, Error *error);
 
     std::vector<SheetInfo> sheets; // every sheet, workbook order
@@ -121,6 +122,10 @@ public:
 
     // Format code that cell formatting uses for an xf index (built-in or custom).
     const Xf &xf(uint32_t index) const;
+
+    // Drops the cells of a loaded sheet; the next sheet() reads it again.
+    // Keeps memory to one sheet when sheets are used one at a time.
+    void unloadSheet(int index);
 
     std::unique_ptr<SheetLoader> loader;
     std::vector<std::unique_ptr<Sheet>> loaded; // parallel to `sheets`

@@ -4,7 +4,8 @@
 // workbook stream that never reads past the stream, and a field cursor that
 // knows the bytes left in the current record.
 
-#include "core/error.h"
+#include "io/byteorder.h"
+#include "io/error.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -83,22 +84,6 @@ constexpr uint16_t kBiff8Version = 0x0600;
 
 // Name of a record id ("NUMBER"), or "?" when unknown.
 const char *recordName(uint16_t id);
-
-inline uint16_t le16(const uint8_t *p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-inline uint32_t le32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline double leDouble(const uint8_t *p)
-{
-    uint64_t bits = uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32);
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
 
 // Decodes an RK value: a 30-bit integer or the top 30 bits of a double,
 // optionally divided by 100.

@@ -1,7 +1,7 @@
 #include "xls/xlsdump.h"
 
+#include "io/cfb.h"
 #include "xls/biff.h"
-#include "xls/cfb.h"
 #include "xls/xlsreader.h"
 
 #include <cstdio>
@@ -16,7 +16,7 @@ Error dumpXls(const uint8_t *data, size_t size, std::string &out, size_t hexByte
     std::vector<uint8_t> stream;
     const uint8_t *records = data;
     size_t recordBytes = size;
-    if (size >= sizeof kCfbMagic && std::memcmp(data, kCfbMagic, sizeof kCfbMagic) == 0) {
+    if (hasMagic(data, size, kCfbMagic)) {
         CompoundFile cfb;
         if (Error e = cfb.open(data, size))
             return e;

@@ -3,7 +3,7 @@
 // Diagnostic dump of a .xls file: the compound-file entries, then one line
 // per BIFF record (offset, id, name, length, first bytes in hex).
 
-#include "core/error.h"
+#include "io/error.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "xls/xlsreader.h"
 
+#include "io/cfb.h"
 #include "xls/biff.h"
-#include "xls/cfb.h"
 #include "xls/codepage.h"
 
 #include <QFile>
@@ -913,7 +913,7 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
                                         Error *error)
 {
     auto loader = std::make_unique<XlsLoader>();
-    if (size >= sizeof kCfbMagic && std::memcmp(data, kCfbMagic, sizeof kCfbMagic) == 0) {
+    if (hasMagic(data, size, kCfbMagic)) {
         CompoundFile cfb;
         if (Error e = cfb.open(data, size))
             return fail(error, e);

@@ -1,6 +1,6 @@
 #include "xlsx/sheetparser.h"
 
-#include "xlsx/xmlreader.h"
+#include "io/xmlreader.h"
 
 #include <charconv>
 #include <cmath>

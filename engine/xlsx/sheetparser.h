@@ -4,7 +4,7 @@
 // the cells of a Sheet. Knows nothing of zip or relationships.
 
 #include "core/model.h"
-#include "xlsx/zip.h"
+#include "io/zip.h"
 
 #include <string_view>
 

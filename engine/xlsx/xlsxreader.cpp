@@ -1,9 +1,9 @@
 #include "xlsx/xlsxreader.h"
 
+#include "io/xmlreader.h"
+#include "io/zip.h"
 #include "xlsx/sheetparser.h"
 #include "xlsx/xlsxlimits.h"
-#include "xlsx/xmlreader.h"
-#include "xlsx/zip.h"
 
 #include <charconv>
 #include <functional>

@@ -3,7 +3,7 @@
 // pages, encryption and files that are not workbooks.
 #include "biffbuilder.h"
 
-#include "xls/cfb.h"
+#include "io/cfb.h"
 #include "xls/xlsreader.h"
 
 #include <QTextCodec>

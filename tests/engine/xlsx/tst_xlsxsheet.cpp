@@ -3,9 +3,9 @@
 
 #include "zipbuilder.h"
 
+#include "io/xmlreader.h"
 #include "xlsx/sheetparser.h"
 #include "xlsx/xlsxreader.h"
-#include "xlsx/xmlreader.h"
 
 #include <QtTest>
 

@@ -3,8 +3,8 @@
 
 #include "zipbuilder.h"
 
-#include "xlsx/xlsxlimits.h"
-#include "xlsx/zip.h"
+#include "io/limits.h"
+#include "io/zip.h"
 
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 // Compound File Binary reader (versions 3 and 4): hands out the named byte
 // streams of an OLE2 container. Nothing above this layer sees sectors.
 
-#include "core/error.h"
+#include "io/error.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,9 +11,6 @@
 #include <vector>
 
 namespace sd {
-
-// The first eight bytes of every compound file.
-extern const unsigned char kCfbMagic[8];
 
 class CompoundFile
 {

@@ -7,8 +7,8 @@
 // c are the same), which covers any prefix and both the Transitional and the
 // Strict namespaces. A DOCTYPE is refused (no entity expansion, ever).
 
-#include "core/error.h"
-#include "xlsx/zip.h"
+#include "io/bytesource.h"
+#include "io/error.h"
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "core/error.h"
+#include "io/error.h"
 
 namespace sd {
 

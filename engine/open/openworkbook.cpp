@@ -1,4 +1,6 @@
-#include "core/model.h"
+#include "open/openworkbook.h"
+
+#include "io/byteorder.h"
 #include "xls/xlsreader.h"
 #include "xlsx/xlsxreader.h"
 
@@ -8,9 +10,7 @@
 
 namespace sd {
 
-// The reader is chosen by the file's first bytes, not its name: .xls files
-// that are really .xlsx packages (and the reverse) are common.
-std::unique_ptr<Workbook> Workbook::open(const std::string &path, Error *error)
+std::unique_ptr<Workbook> openWorkbook(const std::string &path, Error *error)
 {
     Error dummy;
     Error &err = error ? *error : dummy;
@@ -24,12 +24,10 @@ std::unique_ptr<Workbook> Workbook::open(const std::string &path, Error *error)
     size_t n = std::fread(magic, 1, sizeof magic, f);
     std::fclose(f);
 
-    static const unsigned char zipMagic[4] = { 'P', 'K', 3, 4 };
-    static const unsigned char cfbMagic[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
     std::unique_ptr<Workbook> book;
-    if (n >= 4 && std::memcmp(magic, zipMagic, 4) == 0)
+    if (hasMagic(magic, n, kZipMagic))
         book = openXlsx(path, &err);
-    else if (n >= 8 && std::memcmp(magic, cfbMagic, 8) == 0)
+    else if (hasMagic(magic, n, kCfbMagic))
         book = openXls(path, &err); // the .xls reader also names encrypted OOXML packages
     else if (looksLikeBareBiff(magic, n))
         book = openXls(path, &err);
@@ -38,6 +36,12 @@ std::unique_ptr<Workbook> Workbook::open(const std::string &path, Error *error)
     if (book)
         book->path = path;
     return book;
+}
+
+// The model's spelling, kept for callers that name the class.
+std::unique_ptr<Workbook> Workbook::open(const std::string &path, Error *error)
+{
+    return openWorkbook(path, error);
 }
 
 } // namespace sd

@@ -1,6 +1,6 @@
-#include "xlsx/xmlreader.h"
+#include "io/xmlreader.h"
 
-#include "xlsx/xlsxlimits.h"
+#include "io/limits.h"
 
 #include <algorithm>
 #include <cstring>

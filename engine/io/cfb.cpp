@@ -1,12 +1,12 @@
-#include "xls/cfb.h"
+#include "io/cfb.h"
+
+#include "io/byteorder.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace sd {
-
-const unsigned char kCfbMagic[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
 
 namespace {
 
@@ -36,15 +36,6 @@ constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
 // Special sector numbers.
 constexpr uint32_t kMaxRegularSector = 0xFFFFFFFA;
-
-uint16_t le16(const uint8_t *p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t le32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 Error corrupt(const std::string &where, const std::string &detail)
 {
@@ -113,7 +104,7 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
     m_miniStreamSize = 0;
     m_rootEntries.clear();
     const std::string where = "compound file header";
-    if (size < kHeaderSize || std::memcmp(data, kCfbMagic, sizeof kCfbMagic) != 0)
+    if (size < kHeaderSize || !hasMagic(data, size, kCfbMagic))
         return corrupt(where, "file too short for a compound-file header");
     const uint16_t major = le16(data + kOffMajorVersion);
     m_sectorShift = le16(data + kOffSectorShift);
