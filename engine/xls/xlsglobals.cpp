@@ -1,0 +1,345 @@
+#include "xls/xlsreader_p.h"
+
+#include <QByteArray>
+
+namespace sd {
+
+using namespace biff;
+
+namespace {
+
+// Position-numbered codes of BIFF2-4 that equal one of the application's own
+// formats keep that format's id.
+int legacyFormatId(int position, const std::string &code)
+{
+    static const struct
+    {
+        const char *code;
+        int id;
+    } known[] = {
+        { "General", 0 },
+        { "0", 1 },
+        { "0.00", 2 },
+        { "#,##0", 3 },
+        { "#,##0.00", 4 },
+        { "0%", 9 },
+        { "0.00%", 10 },
+        { "0.00E+00", 11 },
+        { "# ?/?", 12 },
+        { "# ?\?/?\?", 13 },
+        { "h:mm", 20 },
+        { "h:mm:ss", 21 },
+        { "mm:ss", 45 },
+        { "[h]:mm:ss", 46 },
+        { "mm:ss.0", 47 },
+        { "##0.0E+0", 48 },
+        { "@", 49 },
+        // The dates and times of the BIFF2-4 default list, written as Excel 4 spelled them.
+        { "m/d/yy", 14 },
+        { "d\\-mmm\\-yy", 15 },
+        { "d\\-mmm", 16 },
+        { "mmm\\-yy", 17 },
+        { "h:mm\\ AM/PM", 18 },
+        { "h:mm:ss\\ AM/PM", 19 },
+        { "m/d/yy\\ h:mm", 22 },
+        { "d-mmm-yy", 15 },
+        { "d-mmm", 16 },
+        { "mmm-yy", 17 },
+        { "h:mm AM/PM", 18 },
+        { "h:mm:ss AM/PM", 19 },
+        { "m/d/yy h:mm", 22 },
+    };
+    for (const auto &k : known) {
+        if (qstricmp(code.c_str(), k.code) == 0)
+            return k.id;
+    }
+    return kFirstCustomFormatId + position;
+}
+
+} // namespace
+
+Error XlsGlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+                              const std::string &name)
+{
+    RecordReader rr(data, size);
+    if (Error e = gather(rr, name))
+        return e;
+    m_info.codec = codecForCodePage(m_codePage);
+    m_info.sstCount = uint32_t(m_book.strings.size());
+    m_info.emptyString = uint32_t(m_book.strings.size());
+    m_book.strings.emplace_back();
+    resolveFormats();
+    resolveSheets(data, size, offsets, name);
+    return {};
+}
+
+Error XlsGlobalsParser::gather(RecordReader &rr, const std::string &name)
+{
+    Record r;
+    if (!rr.next(r) || !isBof(r.id) || r.size < 4)
+        return Error(ErrorCode::NotAWorkbook, name,
+                     "the workbook stream does not start with a BOF record");
+    while (rr.next(r)) {
+        if (Error e = record(r, rr))
+            return e;
+        if (r.id == kEof && !m_info.bare)
+            break;
+    }
+    m_info.globalsEnd = rr.position();
+    if (rr.truncated() && !m_info.bare)
+        return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
+                     "workbook globals run past the end of the stream");
+    return {};
+}
+
+Error XlsGlobalsParser::record(const Record &r, RecordReader &rr)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    switch (r.id) {
+    case kFilePass:
+        return Error(ErrorCode::Encrypted, recordWhere(r), "the workbook is password-protected");
+    case kCodePage:
+        if (n >= 2)
+            m_codePage = le16(d);
+        return {};
+    case kDateMode:
+        if (n >= 2)
+            m_book.date1904 = le16(d) != 0;
+        return {};
+    case kFormat2:
+    case kFormat:
+        return formatRecord(r);
+    case kXf:
+    case kXf3:
+    case kXf4:
+    case kXf2:
+        return xfRecord(r);
+    case kBoundSheet:
+        return sheetRecord(r);
+    case kBundleSheet4:
+        return Error(ErrorCode::Unsupported, recordWhere(r),
+                     "Excel 4 workbooks (BIFF4W) are not supported");
+    case kSst:
+        if (m_info.version != 8 || m_sawSst)
+            return {};
+        m_sawSst = true;
+        return parseSst(r, rr);
+    default:
+        return {};
+    }
+}
+
+Error XlsGlobalsParser::formatRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    if (r.id == kFormat2) {
+        if (n < 1 || size_t(d[0]) > n - 1)
+            return damaged(r, "format code runs past the record");
+        m_formats.push_back(
+            { int(m_formats.size()), std::string(reinterpret_cast<const char *>(d + 1), d[0]) });
+        return {};
+    }
+    if (n < 3)
+        return tooShort(r);
+    if (m_info.version == 8) {
+        const SegmentCursor::Segment seg { d + 2, n - 2 };
+        SegmentCursor c(&seg, 1);
+        std::string code;
+        if (!readUnicodeString(c, true, false, code))
+            return damaged(r, "format code runs past the record");
+        m_formats.push_back({ le16(d), std::move(code) });
+    } else {
+        if (size_t(d[2]) > n - 3)
+            return damaged(r, "format code runs past the record");
+        const int id = m_info.version <= 4 ? int(m_formats.size()) : le16(d);
+        m_formats.push_back({ id, std::string(reinterpret_cast<const char *>(d + 3), d[2]) });
+    }
+    return {};
+}
+
+Error XlsGlobalsParser::xfRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    switch (r.id) {
+    case kXf:
+        if (n < 6)
+            return tooShort(r);
+        m_xfs.push_back({ le16(d + 2), (le16(d + 4) & kXfQuotePrefix) != 0 });
+        break;
+    case kXf3:
+    case kXf4:
+        if (n < 4)
+            return tooShort(r);
+        m_xfs.push_back({ d[1], (d[2] & kXfQuotePrefix) != 0 });
+        break;
+    default: // XF2
+        if (n < 4)
+            return tooShort(r);
+        m_xfs.push_back({ uint16_t(d[2] & 0x3F), false });
+        break;
+    }
+    return {};
+}
+
+Error XlsGlobalsParser::sheetRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    if (n < 7)
+        return tooShort(r);
+    RawSheet s { le32(d), d[4], d[5], {} };
+    if (m_info.version == 8) {
+        const SegmentCursor::Segment seg { d + 6, n - 6 };
+        SegmentCursor c(&seg, 1);
+        if (!readUnicodeString(c, false, false, s.name))
+            return damaged(r, "sheet name runs past the record");
+    } else {
+        if (size_t(d[6]) > n - 7)
+            return damaged(r, "sheet name runs past the record");
+        s.name.assign(reinterpret_cast<const char *>(d + 7), d[6]);
+    }
+    m_sheets.push_back(std::move(s));
+    return {};
+}
+
+Error XlsGlobalsParser::parseSst(const Record &first, RecordReader &rr)
+{
+    std::vector<SegmentCursor::Segment> segments;
+    segments.push_back({ first.data, first.size });
+    uint16_t next = 0;
+    Record more;
+    while (rr.peekId(next) && next == kContinue && rr.next(more))
+        segments.push_back({ more.data, more.size });
+    SegmentCursor c(segments.data(), segments.size());
+    c.skip(8); // total and unique counts: not trusted, the strings are read until the data ends
+    if (!c.ok())
+        return tooShort(first);
+    while (!c.atEnd()) {
+        std::string s;
+        if (!readUnicodeString(c, true, true, s)) {
+            // A string cut short by the end of the table: keep what it holds.
+            m_book.strings.push_back(std::move(s));
+            break;
+        }
+        m_book.strings.push_back(std::move(s));
+    }
+    return {};
+}
+
+std::string XlsGlobalsParser::decode(const std::string &raw) const
+{
+    if (m_info.version == 8)
+        return raw;
+    std::string out;
+    appendText8(m_info, reinterpret_cast<const uint8_t *>(raw.data()), raw.size(), out);
+    return out;
+}
+
+// Number formats and cell formats.
+void XlsGlobalsParser::resolveFormats()
+{
+    if (m_info.version > 4) {
+        // Every code goes to the table, built-in ids too: the renderer knows
+        // which of them the application takes from the file (the currency
+        // formats) and which it shows its own way.
+        for (const RawFormat &f : m_formats)
+            m_book.numFmts[f.id] = decode(f.text);
+        for (const RawXf &x : m_xfs)
+            m_book.xfs.push_back({ x.format, x.quotePrefix });
+        return;
+    }
+    std::vector<int> ids;
+    for (const RawFormat &f : m_formats) {
+        const std::string code = decode(f.text);
+        const int id = legacyFormatId(f.id, code);
+        ids.push_back(id);
+        if (id >= kFirstCustomFormatId)
+            m_book.numFmts[id] = code;
+    }
+    auto idAt = [&](size_t position) { return position < ids.size() ? ids[position] : 0; };
+    if (m_info.version == 2) {
+        // BIFF2 cells name their format directly (see XlsSheetParser::biff2Xf).
+        for (uint32_t i = 0; i < kBiff2FormatSlots; ++i)
+            m_book.xfs.push_back({ uint16_t(idAt(i)), false });
+        for (const RawXf &x : m_xfs)
+            m_book.xfs.push_back({ uint16_t(idAt(x.format)), false });
+    } else {
+        for (const RawXf &x : m_xfs)
+            m_book.xfs.push_back({ uint16_t(idAt(x.format)), x.quotePrefix });
+    }
+}
+
+void XlsGlobalsParser::resolveSheets(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+                                     const std::string &name)
+{
+    if (m_info.bare) {
+        SheetInfo info;
+        info.name = name;
+        m_book.sheets.push_back(info);
+        offsets.push_back(0);
+        return;
+    }
+    for (const RawSheet &raw : m_sheets) {
+        m_book.sheets.push_back(sheetInfo(raw, data, size));
+        offsets.push_back(raw.offset);
+    }
+}
+
+SheetInfo XlsGlobalsParser::sheetInfo(const RawSheet &raw, const uint8_t *data, size_t size) const
+{
+    SheetInfo info;
+    info.name = decode(raw.name);
+    switch (raw.state & 0x03) {
+    case 1:
+        info.state = SheetState::Hidden;
+        break;
+    case 2:
+        info.state = SheetState::VeryHidden;
+        break;
+    default:
+        info.state = SheetState::Visible;
+        break;
+    }
+    switch (raw.type) {
+    case kTypeMacro:
+        info.kind = SheetKind::Macro;
+        break;
+    case kTypeChart:
+        info.kind = SheetKind::Chart;
+        break;
+    case kTypeVbModule:
+        info.kind = SheetKind::Module;
+        break;
+    default:
+        info.kind = SheetKind::Worksheet;
+        break;
+    }
+    // The sheet's own BOF says what it is; a WSBOOL flag marks dialogs.
+    RecordReader sr(data, size, raw.offset);
+    Record s;
+    if (raw.offset < size && sr.next(s) && s.id == kBof && s.size >= 4) {
+        const uint16_t dt = le16(s.data + 2);
+        if (dt == kBofChart)
+            info.kind = SheetKind::Chart;
+        else if (dt == kBofVbModule)
+            info.kind = SheetKind::Module;
+        else if (dt == kBofMacroSheet)
+            info.kind = SheetKind::Macro;
+        for (int i = 0; info.kind == SheetKind::Worksheet && i < kKindScanRecords && sr.next(s);
+             ++i) {
+            if (s.id == kWsBool && s.size >= 1) {
+                if (s.data[0] & kWsBoolDialog)
+                    info.kind = SheetKind::Dialog;
+                break;
+            }
+            if (s.id == kDimensions || s.id == kEof)
+                break;
+        }
+    }
+    return info;
+}
+
+} // namespace sd

@@ -1,0 +1,362 @@
+#include "xls/xlsreader_p.h"
+
+#include <algorithm>
+
+namespace sd {
+
+using namespace biff;
+
+namespace {
+
+// Row and column of a cell record (0, 0 when the record is too short to say).
+void cellPlace(const Record &r, uint32_t &row, uint32_t &col)
+{
+    row = r.size >= 4 ? le16(r.data) : 0;
+    col = r.size >= 4 ? le16(r.data + 2) : 0;
+}
+
+} // namespace
+
+Error XlsSheetParser::formulaResult(const Record &r, const uint8_t *res, uint32_t row, uint32_t col,
+                                    uint32_t xf)
+{
+    bool ok = true;
+    if (le16(res + 6) != kFormulaNonNumber) {
+        ok = add(row, col, xf, CellType::Number, leDouble(res));
+    } else {
+        switch (res[0]) {
+        case kResultString:
+            // The text follows in a STRING record (after any ARRAY, SHRFMLA
+            // or TABLE record); until then the cell shows nothing.
+            ok = add(row, col, xf, CellType::Text, 0.0, m_info.emptyString);
+            if (ok)
+                m_pendingString = m_sheet.cells.size() - 1;
+            break;
+        case kResultBool:
+            ok = add(row, col, xf, CellType::Bool, res[2] ? 1.0 : 0.0);
+            break;
+        case kResultError:
+            ok = add(row, col, xf, CellType::Error, res[2]);
+            break;
+        case kResultEmpty:
+            ok = add(row, col, xf, CellType::Text, 0.0, m_info.emptyString);
+            break;
+        default:
+            ok = add(row, col, xf, CellType::Blank);
+            break;
+        }
+    }
+    return ok ? Error() : outside(r, row, col);
+}
+
+Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t extent)
+{
+    RecordReader rr(data, size, pos);
+    Record r;
+    if (pos >= size || !rr.peekId(r.id))
+        return Error(ErrorCode::Corrupt, offsetWhere(pos),
+                     "sheet offset is outside the workbook stream");
+    // Some writers leave out a sheet's BOF (Test_git_issue624.xls): the sheet
+    // then starts right at its offset, which must lie past the globals.
+    if (isBof(r.id))
+        rr.next(r);
+    else if (pos < m_info.globalsEnd)
+        return Error(ErrorCode::Corrupt, recordWhere(r.id, pos),
+                     "sheet does not start with a BOF record");
+    // A cell record takes at least 10 bytes; reserving from the sheet's bytes
+    // (not from any count in the file) saves most regrowth.
+    const size_t estimate = std::min(extent, size - pos) / 10;
+    if (estimate >= kReserveThreshold)
+        m_sheet.cells.reserve(std::min(estimate, kReserveLimit));
+
+    int depth = 1; // embedded charts are BOF..EOF substreams inside the sheet
+    while (rr.next(r)) {
+        if (isBof(r.id)) {
+            ++depth;
+            continue;
+        }
+        if (r.id == kEof) {
+            if (--depth == 0) {
+                finishExtents();
+                return {};
+            }
+            continue;
+        }
+        if (depth > 1)
+            continue;
+        if (Error e = record(r, rr))
+            return e;
+    }
+    if (rr.truncated())
+        return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
+                     "record runs past the end of the stream");
+    finishExtents();
+    return {}; // the stream ends without the sheet's EOF; keep what was read
+}
+
+Error XlsSheetParser::record(const Record &r, RecordReader &rr)
+{
+    switch (r.id) {
+    case kNumber:
+    case kRk:
+    case kMulRk:
+        return numberRecord(r);
+    case kLabelSst:
+    case kLabel:
+    case kRString:
+        return labelRecord(r);
+    case kBlank:
+    case kMulBlank:
+    case kBoolErr:
+        return blankOrBoolRecord(r);
+    case kFormula3:
+    case kFormula4:
+    case kFormula:
+        return formulaRecord(r);
+    case kString:
+    case kString2:
+        return stringRecord(r, rr);
+    case kBlank2:
+    case kInteger2:
+    case kNumber2:
+    case kLabel2:
+    case kBoolErr2:
+    case kIxfe2:
+        return biff2Record(r);
+    case kMergeCells:
+    case kNote:
+        extentRecord(r);
+        return {};
+    default:
+        return {};
+    }
+}
+
+// NUMBER, RK, MULRK.
+Error XlsSheetParser::numberRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    uint32_t row, col;
+    cellPlace(r, row, col);
+    bool ok = true;
+    switch (r.id) {
+    case kNumber:
+        if (n < 14)
+            return tooShort(r);
+        ok = add(row, col, xf16(le16(d + 4)), CellType::Number, leDouble(d + 6));
+        break;
+    case kRk:
+        if (n < 10)
+            return tooShort(r);
+        ok = add(row, col, xf16(le16(d + 4)), CellType::Number, decodeRk(le32(d + 6)));
+        break;
+    default: { // MULRK
+        if (n < 6)
+            return tooShort(r);
+        const size_t count = (n - 6) / 6;
+        for (size_t i = 0; i < count && ok; ++i) {
+            const uint8_t *p = d + 4 + 6 * i;
+            ok = add(row, uint32_t(col + i), xf16(le16(p)), CellType::Number,
+                     decodeRk(le32(p + 2)));
+            if (!ok)
+                col = uint32_t(col + i);
+        }
+        break;
+    }
+    }
+    return ok ? Error() : outside(r, row, col);
+}
+
+// LABELSST, LABEL, RSTRING.
+Error XlsSheetParser::labelRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    uint32_t row, col;
+    cellPlace(r, row, col);
+    bool ok = true;
+    if (r.id == kLabelSst) {
+        if (n < 10)
+            return tooShort(r);
+        const uint32_t index = le32(d + 6);
+        if (index >= m_info.sstCount)
+            return damaged(r,
+                           "string " + std::to_string(index) + " of a table of "
+                               + std::to_string(m_info.sstCount));
+        ok = add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, index);
+    } else {
+        if (n < 8)
+            return tooShort(r);
+        std::string text;
+        if (m_info.version == 8) {
+            const SegmentCursor::Segment seg { d + 6, n - 6 };
+            SegmentCursor c(&seg, 1);
+            if (!readUnicodeString(c, true, false, text))
+                return damaged(r, "string runs past the record");
+        } else {
+            const size_t count = le16(d + 6);
+            if (count > n - 8)
+                return damaged(r, "string runs past the record");
+            appendText8(m_info, d + 8, count, text);
+        }
+        ok = add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, addString(std::move(text)));
+    }
+    return ok ? Error() : outside(r, row, col);
+}
+
+// BLANK, MULBLANK, BOOLERR.
+Error XlsSheetParser::blankOrBoolRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    uint32_t row, col;
+    cellPlace(r, row, col);
+    bool ok = true;
+    switch (r.id) {
+    case kBlank:
+        if (n < 6)
+            return tooShort(r);
+        ok = add(row, col, xf16(le16(d + 4)), CellType::Blank);
+        break;
+    case kMulBlank: {
+        if (n < 6)
+            return tooShort(r);
+        const size_t count = (n - 6) / 2;
+        for (size_t i = 0; i < count && ok; ++i) {
+            ok = add(row, uint32_t(col + i), xf16(le16(d + 4 + 2 * i)), CellType::Blank);
+            if (!ok)
+                col = uint32_t(col + i);
+        }
+        break;
+    }
+    default: // BOOLERR
+        if (n < 8)
+            return tooShort(r);
+        ok = d[7] ? add(row, col, xf16(le16(d + 4)), CellType::Error, d[6])
+                  : add(row, col, xf16(le16(d + 4)), CellType::Bool, d[6] ? 1.0 : 0.0);
+        break;
+    }
+    return ok ? Error() : outside(r, row, col);
+}
+
+// FORMULA in each BIFF generation: the cached result is the cell's value.
+Error XlsSheetParser::formulaRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    uint32_t row, col;
+    cellPlace(r, row, col);
+    if (r.id == kFormula && m_info.version == 2) {
+        if (n < 15)
+            return tooShort(r);
+        return formulaResult(r, d + 7, row, col, biff2Xf(d + 4));
+    }
+    if (n < 14)
+        return tooShort(r);
+    return formulaResult(r, d + 6, row, col, xf16(le16(d + 4)));
+}
+
+// STRING: the text result of the formula before it.
+Error XlsSheetParser::stringRecord(const Record &r, RecordReader &rr)
+{
+    if (m_pendingString == std::numeric_limits<size_t>::max())
+        return {};
+    // A long result goes on in CONTINUE records.
+    m_segments.clear();
+    m_segments.push_back({ r.data, r.size });
+    uint16_t next = 0;
+    Record more;
+    while (rr.peekId(next) && next == kContinue && rr.next(more))
+        m_segments.push_back({ more.data, more.size });
+    SegmentCursor c(m_segments.data(), m_segments.size());
+    std::string text;
+    if (m_info.version == 8) {
+        if (!readUnicodeString(c, true, false, text))
+            return damaged(r, "string runs past the record");
+    } else {
+        const size_t count = r.id == kString2 ? c.u8() : c.u16();
+        c.bytes(count, text);
+        if (!c.ok())
+            return damaged(r, "string runs past the record");
+        std::string raw;
+        raw.swap(text);
+        appendText8(m_info, reinterpret_cast<const uint8_t *>(raw.data()), raw.size(), text);
+    }
+    m_sheet.cells[m_pendingString].text = addString(std::move(text));
+    m_pendingString = std::numeric_limits<size_t>::max();
+    return {};
+}
+
+// BIFF2 cell records: a 3-byte attribute instead of an XF index.
+Error XlsSheetParser::biff2Record(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    uint32_t row, col;
+    cellPlace(r, row, col);
+    bool ok = true;
+    switch (r.id) {
+    case kBlank2:
+        if (n < 7)
+            return tooShort(r);
+        ok = add(row, col, biff2Xf(d + 4), CellType::Blank);
+        break;
+    case kInteger2:
+        if (n < 9)
+            return tooShort(r);
+        ok = add(row, col, biff2Xf(d + 4), CellType::Number, le16(d + 7));
+        break;
+    case kNumber2:
+        if (n < 15)
+            return tooShort(r);
+        ok = add(row, col, biff2Xf(d + 4), CellType::Number, leDouble(d + 7));
+        break;
+    case kLabel2: {
+        if (n < 8)
+            return tooShort(r);
+        const size_t count = d[7];
+        if (count > n - 8)
+            return damaged(r, "string runs past the record");
+        std::string text;
+        appendText8(m_info, d + 8, count, text);
+        ok = add(row, col, biff2Xf(d + 4), CellType::Text, 0.0, addString(std::move(text)));
+        break;
+    }
+    case kBoolErr2:
+        if (n < 9)
+            return tooShort(r);
+        ok = d[8] ? add(row, col, biff2Xf(d + 4), CellType::Error, d[7])
+                  : add(row, col, biff2Xf(d + 4), CellType::Bool, d[7] ? 1.0 : 0.0);
+        break;
+    default: // IXFE
+        if (n >= 2)
+            m_ixfe = le16(d);
+        break;
+    }
+    return ok ? Error() : outside(r, row, col);
+}
+
+// MERGEDCELLS and NOTE: corners that widen the used range.
+void XlsSheetParser::extentRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    const size_t n = r.size;
+    if (r.id == kMergeCells) {
+        const size_t count = n >= 2 ? std::min<size_t>(le16(d), (n - 2) / 8) : 0;
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t *p = d + 2 + 8 * i;
+            addExtent(le16(p), le16(p + 4));
+            addExtent(le16(p + 2), le16(p + 6));
+        }
+        return;
+    }
+    // Before BIFF8 a long note goes on in NOTE records whose row is 0xFFFF;
+    // those name no cell.
+    uint32_t row, col;
+    cellPlace(r, row, col);
+    if (n >= 4 && !(m_info.version < 8 && row == kNoteContinuedRow))
+        addExtent(row, col);
+}
+
+} // namespace sd
