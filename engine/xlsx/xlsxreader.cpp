@@ -2,8 +2,8 @@
 
 #include "io/xmlreader.h"
 #include "io/zip.h"
-#include "xlsx/sheetparser.h"
 #include "xlsx/xlsxlimits.h"
+#include "xlsx/xlsxsheetparser.h"
 
 #include <charconv>
 #include <functional>
@@ -266,38 +266,37 @@ SheetKind kindOf(const std::string &relType, const std::string &contentType)
     return SheetKind::Worksheet;
 }
 
-std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &err)
+using RelationshipMap = std::map<std::string, Relationship>;
+using ContentTypes = std::map<std::string, std::string>; // normalized part name -> content type
+
+// [Content_Types].xml: only needed to find a workbook part that the
+// package relationships do not name, and to tell sheet kinds apart when a
+// relationship type is unusual. Missing is tolerated.
+Error readContentTypes(XlsxPackage &pkg, ContentTypes &overrides)
 {
-    ZipArchive &zip = pkg->zip;
-    auto book = std::make_unique<Workbook>();
+    const ZipEntry *ct = pkg.zip.find("[Content_Types].xml");
+    if (!ct)
+        return {};
+    return pkg.parsePart(*ct, [&](XmlReader &xml, XmlReader::Event ev) {
+        if (ev == XmlReader::StartElement && xml.name() == "Override")
+            overrides[ZipArchive::normalizedName(attrText(xml.attribute("PartName")))]
+                = attrText(xml.attribute("ContentType"));
+        return true;
+    });
+}
 
-    // [Content_Types].xml: only needed to find a workbook part that the
-    // package relationships do not name, and to tell sheet kinds apart when
-    // a relationship type is unusual. Missing is tolerated.
-    std::map<std::string, std::string> overrides; // normalized part name -> content type
-    if (const ZipEntry *ct = zip.find("[Content_Types].xml")) {
-        err = pkg->parsePart(*ct, [&](XmlReader &xml, XmlReader::Event ev) {
-            if (ev == XmlReader::StartElement && xml.name() == "Override")
-                overrides[ZipArchive::normalizedName(attrText(xml.attribute("PartName")))]
-                    = attrText(xml.attribute("ContentType"));
-            return true;
-        });
-        if (err)
-            return nullptr;
-    }
-
-    // The workbook part: the package's officeDocument relationship, else the
-    // part whose content type says so, else the usual names.
-    std::string workbookPart;
-    {
-        std::map<std::string, Relationship> rels;
-        if ((err = pkg->readRelationships("", rels)))
-            return nullptr;
-        for (const auto &r : rels) {
-            if (typeIs(r.second.type, "officeDocument") && zip.find(r.second.target)) {
-                workbookPart = r.second.target;
-                break;
-            }
+// The workbook part: the package's officeDocument relationship, else the
+// part whose content type says so, else the usual names.
+Error findWorkbookPart(XlsxPackage &pkg, const ContentTypes &overrides, std::string &workbookPart)
+{
+    ZipArchive &zip = pkg.zip;
+    RelationshipMap rels;
+    if (Error e = pkg.readRelationships("", rels))
+        return e;
+    for (const auto &r : rels) {
+        if (typeIs(r.second.type, "officeDocument") && zip.find(r.second.target)) {
+            workbookPart = r.second.target;
+            break;
         }
     }
     if (workbookPart.empty()) {
@@ -312,62 +311,162 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
         if (workbookPart.empty() && zip.find(guess))
             workbookPart = guess;
     }
-    if (workbookPart.empty()) {
-        err = Error(ErrorCode::NotAWorkbook, zip.label(), "zip package holds no workbook part");
-        return nullptr;
-    }
+    if (workbookPart.empty())
+        return Error(ErrorCode::NotAWorkbook, zip.label(), "zip package holds no workbook part");
     workbookPart = zip.find(workbookPart)->name;
+    return {};
+}
 
-    std::map<std::string, Relationship> wbRels;
-    std::vector<Relationship> wbRelsOrdered;
-    if ((err = pkg->readRelationships(workbookPart, wbRels, &wbRelsOrdered)))
-        return nullptr;
-
-    // workbook.xml: sheet order, names, visibility, date system.
+// workbook.xml: sheet order, names, visibility, date system.
+Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &book,
+                   std::vector<std::string> &sheetRelIds)
+{
     bool rootSeen = false, isWorkbook = false;
-    std::vector<std::string> sheetRelIds;
-    err = pkg->parsePart(*zip.find(workbookPart), [&](XmlReader &xml, XmlReader::Event ev) {
+    const Error err
+        = pkg.parsePart(*pkg.zip.find(workbookPart), [&](XmlReader &xml, XmlReader::Event ev) {
+              if (ev != XmlReader::StartElement)
+                  return true;
+              if (!rootSeen) {
+                  rootSeen = true;
+                  isWorkbook = xml.name() == "workbook";
+                  return isWorkbook;
+              }
+              if (xml.name() == "workbookPr") {
+                  book.date1904 = attrBool(xml.attribute("date1904"));
+              } else if (xml.name() == "sheet" && xml.depth() == 3) {
+                  SheetInfo info;
+                  info.name = attrText(xml.attribute("name"));
+                  const std::string_view state = xml.attribute("state");
+                  info.state = state == "hidden" ? SheetState::Hidden
+                      : state == "veryHidden"    ? SheetState::VeryHidden
+                                                 : SheetState::Visible;
+                  book.sheets.push_back(std::move(info));
+                  sheetRelIds.push_back(attrText(xml.attribute("id")));
+              }
+              return true;
+          });
+    if (err)
+        return err;
+    if (!isWorkbook)
+        return Error(ErrorCode::NotAWorkbook, pkg.where(workbookPart),
+                     "the main part is not a workbook");
+    return {};
+}
+
+// Each sheet's part and kind, from the workbook's relationships.
+void resolveSheetParts(XlsxPackage &pkg, Workbook &book,
+                       const std::vector<std::string> &sheetRelIds, const RelationshipMap &wbRels,
+                       const ContentTypes &overrides)
+{
+    for (size_t i = 0; i < book.sheets.size(); ++i) {
+        auto it = wbRels.find(sheetRelIds[i]);
+        std::string part = it == wbRels.end() ? std::string() : it->second.target;
+        const ZipEntry *entry = part.empty() ? nullptr : pkg.zip.find(part);
+        const auto ct = overrides.find(ZipArchive::normalizedName(part));
+        book.sheets[i].kind = kindOf(it == wbRels.end() ? std::string() : it->second.type,
+                                     ct == overrides.end() ? std::string() : ct->second);
+        pkg.sheetParts.push_back(entry ? entry->name : part);
+    }
+}
+
+// styles.xml: the cellXfs table and custom number formats. Only the numFmts
+// and cellXfs directly under the style sheet count (dxfs and cellStyleXfs
+// hold look-alike elements).
+Error readStyles(XlsxPackage &pkg, const ZipEntry &styles, Workbook &book)
+{
+    int section = 0; // 1 inside numFmts, 2 inside cellXfs
+    return pkg.parsePart(styles, [&](XmlReader &xml, XmlReader::Event ev) {
+        if (ev == XmlReader::EndElement) {
+            if (xml.depth() == 1)
+                section = 0;
+            return true;
+        }
         if (ev != XmlReader::StartElement)
             return true;
-        if (!rootSeen) {
-            rootSeen = true;
-            isWorkbook = xml.name() == "workbook";
-            return isWorkbook;
-        }
-        if (xml.name() == "workbookPr") {
-            book->date1904 = attrBool(xml.attribute("date1904"));
-        } else if (xml.name() == "sheet" && xml.depth() == 3) {
-            SheetInfo info;
-            info.name = attrText(xml.attribute("name"));
-            const std::string_view state = xml.attribute("state");
-            info.state = state == "hidden" ? SheetState::Hidden
-                : state == "veryHidden"    ? SheetState::VeryHidden
-                                           : SheetState::Visible;
-            book->sheets.push_back(std::move(info));
-            sheetRelIds.push_back(attrText(xml.attribute("id")));
+        const std::string_view name = xml.name();
+        if (xml.depth() == 2) {
+            section = name == "numFmts" ? 1 : name == "cellXfs" ? 2 : 0;
+        } else if (xml.depth() == 3 && section == 1 && name == "numFmt") {
+            const uint32_t id = attrUint(xml.attribute("numFmtId"), UINT32_MAX);
+            if (id <= 0xFFFF)
+                book.numFmts[int(id)] = attrText(xml.attribute("formatCode"));
+        } else if (xml.depth() == 3 && section == 2 && name == "xf") {
+            Xf xf;
+            xf.numFmtId = uint16_t(std::min<uint32_t>(attrUint(xml.attribute("numFmtId")), 0xFFFF));
+            xf.quotePrefix = attrBool(xml.attribute("quotePrefix"));
+            book.xfs.push_back(xf);
         }
         return true;
     });
-    if (err)
-        return nullptr;
-    if (!isWorkbook) {
-        err = Error(ErrorCode::NotAWorkbook, pkg->where(workbookPart),
-                    "the main part is not a workbook");
-        return nullptr;
-    }
-    for (size_t i = 0; i < book->sheets.size(); ++i) {
-        auto it = wbRels.find(sheetRelIds[i]);
-        std::string part = it == wbRels.end() ? std::string() : it->second.target;
-        const ZipEntry *entry = part.empty() ? nullptr : zip.find(part);
-        const auto ct = overrides.find(ZipArchive::normalizedName(part));
-        book->sheets[i].kind = kindOf(it == wbRels.end() ? std::string() : it->second.type,
-                                      ct == overrides.end() ? std::string() : ct->second);
-        pkg->sheetParts.push_back(entry ? entry->name : part);
-    }
+}
 
-    // styles.xml: the cellXfs table and custom number formats. Only the
-    // numFmts and cellXfs directly under the style sheet count (dxfs and
-    // cellStyleXfs hold look-alike elements).
+// sharedStrings.xml: each <si> is one string, its runs joined, phonetic
+// (rPh) runs left out.
+Error readSharedStrings(XlsxPackage &pkg, const ZipEntry &sst, Workbook &book)
+{
+    bool inSi = false, inT = false;
+    int rPh = 0;
+    Error stringsError;
+    std::string text;
+    Error err = pkg.parsePart(sst, [&](XmlReader &xml, XmlReader::Event ev) {
+        if (ev == XmlReader::Text) {
+            if (inT && rPh == 0)
+                return xml.appendText(text);
+            return true;
+        }
+        const std::string_view name = xml.name();
+        if (ev == XmlReader::StartElement) {
+            if (name == "si") {
+                inSi = true;
+                text.clear();
+            } else if (inSi && name == "rPh") {
+                ++rPh;
+            } else if (inSi && name == "t") {
+                inT = true;
+            }
+        } else {
+            if (name == "t") {
+                inT = false;
+            } else if (name == "rPh") {
+                if (rPh > 0)
+                    --rPh;
+            } else if (name == "si" && inSi) {
+                inSi = false;
+                rPh = 0;
+                decodeOoxmlEscapes(text);
+                if (book.strings.size() >= kMaxSharedStrings) {
+                    stringsError = Error(ErrorCode::TooLarge, pkg.where(sst.name),
+                                         "more than " + std::to_string(kMaxSharedStrings)
+                                             + " shared strings");
+                    return false;
+                }
+                book.strings.push_back(text);
+            }
+        }
+        return true;
+    });
+    return err ? err : stringsError;
+}
+
+std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &err)
+{
+    ZipArchive &zip = pkg->zip;
+    auto book = std::make_unique<Workbook>();
+    ContentTypes overrides;
+    if ((err = readContentTypes(*pkg, overrides)))
+        return nullptr;
+    std::string workbookPart;
+    if ((err = findWorkbookPart(*pkg, overrides, workbookPart)))
+        return nullptr;
+    RelationshipMap wbRels;
+    std::vector<Relationship> wbRelsOrdered;
+    if ((err = pkg->readRelationships(workbookPart, wbRels, &wbRelsOrdered)))
+        return nullptr;
+    std::vector<std::string> sheetRelIds;
+    if ((err = readWorkbook(*pkg, workbookPart, *book, sheetRelIds)))
+        return nullptr;
+    resolveSheetParts(*pkg, *book, sheetRelIds, wbRels, overrides);
+
     const Relationship *stylesRel = nullptr, *stringsRel = nullptr;
     for (const Relationship &r : wbRelsOrdered) {
         if (!stylesRel && typeIs(r.type, "styles"))
@@ -376,82 +475,11 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
             stringsRel = &r;
     }
     if (const ZipEntry *styles = stylesRel ? zip.find(stylesRel->target) : nullptr) {
-        int section = 0; // 1 inside numFmts, 2 inside cellXfs
-        err = pkg->parsePart(*styles, [&](XmlReader &xml, XmlReader::Event ev) {
-            if (ev == XmlReader::EndElement) {
-                if (xml.depth() == 1)
-                    section = 0;
-                return true;
-            }
-            if (ev != XmlReader::StartElement)
-                return true;
-            const std::string_view name = xml.name();
-            if (xml.depth() == 2) {
-                section = name == "numFmts" ? 1 : name == "cellXfs" ? 2 : 0;
-            } else if (xml.depth() == 3 && section == 1 && name == "numFmt") {
-                const uint32_t id = attrUint(xml.attribute("numFmtId"), UINT32_MAX);
-                if (id <= 0xFFFF)
-                    book->numFmts[int(id)] = attrText(xml.attribute("formatCode"));
-            } else if (xml.depth() == 3 && section == 2 && name == "xf") {
-                Xf xf;
-                xf.numFmtId
-                    = uint16_t(std::min<uint32_t>(attrUint(xml.attribute("numFmtId")), 0xFFFF));
-                xf.quotePrefix = attrBool(xml.attribute("quotePrefix"));
-                book->xfs.push_back(xf);
-            }
-            return true;
-        });
-        if (err)
+        if ((err = readStyles(*pkg, *styles, *book)))
             return nullptr;
     }
-
-    // sharedStrings.xml: each <si> is one string, its runs joined, phonetic
-    // (rPh) runs left out.
     if (const ZipEntry *sst = stringsRel ? zip.find(stringsRel->target) : nullptr) {
-        bool inSi = false, inT = false;
-        int rPh = 0;
-        Error stringsError;
-        std::string text;
-        err = pkg->parsePart(*sst, [&](XmlReader &xml, XmlReader::Event ev) {
-            if (ev == XmlReader::Text) {
-                if (inT && rPh == 0)
-                    return xml.appendText(text);
-                return true;
-            }
-            const std::string_view name = xml.name();
-            if (ev == XmlReader::StartElement) {
-                if (name == "si") {
-                    inSi = true;
-                    text.clear();
-                } else if (inSi && name == "rPh") {
-                    ++rPh;
-                } else if (inSi && name == "t") {
-                    inT = true;
-                }
-            } else {
-                if (name == "t") {
-                    inT = false;
-                } else if (name == "rPh") {
-                    if (rPh > 0)
-                        --rPh;
-                } else if (name == "si" && inSi) {
-                    inSi = false;
-                    rPh = 0;
-                    decodeOoxmlEscapes(text);
-                    if (book->strings.size() >= kMaxSharedStrings) {
-                        stringsError = Error(ErrorCode::TooLarge, pkg->where(sst->name),
-                                             "more than " + std::to_string(kMaxSharedStrings)
-                                                 + " shared strings");
-                        return false;
-                    }
-                    book->strings.push_back(text);
-                }
-            }
-            return true;
-        });
-        if (!err)
-            err = stringsError;
-        if (err)
+        if ((err = readSharedStrings(*pkg, *sst, *book)))
             return nullptr;
     }
     pkg->sharedStrings = book->strings.size();

@@ -4,7 +4,7 @@
 #include "zipbuilder.h"
 
 #include "io/xmlreader.h"
-#include "xlsx/sheetparser.h"
+#include "xlsx/xlsxsheetparser.h"
 #include "xlsx/xlsxreader.h"
 
 #include <QtTest>

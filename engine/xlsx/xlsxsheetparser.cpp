@@ -1,4 +1,4 @@
-#include "xlsx/sheetparser.h"
+#include "xlsx/xlsxsheetparser.h"
 
 #include "io/xmlreader.h"
 
@@ -216,11 +216,50 @@ namespace {
 // Sheet::finish sorts them and lets a later duplicate win. Only <sheetData>
 // is read for cells; its <c> elements are kept when they have a value or a
 // style other than 0.
-class SheetParser
+// The t attribute of a cell: how its <v> (or <is>) reads.
+enum class CellKind : uint8_t {
+    Number, // n, and any type not known
+    SharedString, // s: <v> indexes the shared strings
+    FormulaString, // str: a formula's text result
+    InlineString, // inlineStr: text in <is> (some writers put it in <v>)
+    Bool, // b
+    Error, // e
+    Date, // d: an ISO 8601 date
+};
+
+// Reads the t attribute. Only its first letter counts, except for the two
+// long names.
+CellKind cellKindOf(std::string_view t)
+{
+    if (t.empty())
+        return CellKind::Number;
+    if (t == "str")
+        return CellKind::FormulaString;
+    if (t == "inlineStr")
+        return CellKind::InlineString;
+    switch (t[0]) {
+    case 's':
+        return CellKind::SharedString;
+    case 'f':
+        return CellKind::FormulaString;
+    case 'i':
+        return CellKind::InlineString;
+    case 'b':
+        return CellKind::Bool;
+    case 'e':
+        return CellKind::Error;
+    case 'd':
+        return CellKind::Date;
+    default:
+        return CellKind::Number;
+    }
+}
+
+class XlsxSheetParser
 {
 public:
-    SheetParser(ByteSource &source, const std::string &where, Workbook &book, size_t sharedStrings,
-                Sheet &out, uint64_t sizeHint)
+    XlsxSheetParser(ByteSource &source, const std::string &where, Workbook &book,
+                    size_t sharedStrings, Sheet &out, uint64_t sizeHint)
         : m_xml(source, where, sizeHint)
         , m_where(where)
         , m_book(book)
@@ -232,6 +271,11 @@ public:
     Error run();
 
 private:
+    // Where the parse stands: which text an XML text run belongs to.
+    enum class Slot { None, V, InlineT };
+
+    Error startElement(std::string_view name);
+    void endElement(std::string_view name);
     Error startRow(std::string_view r);
     Error beginCell(std::string_view r, std::string_view s, std::string_view t);
     void endCell();
@@ -254,12 +298,17 @@ private:
     int64_t m_row = -1;
     int64_t m_lastCol = -1;
     Cell m_cell;
-    char m_type = 'n';
+    CellKind m_kind = CellKind::Number;
     bool m_haveV = false, m_haveIs = false, m_haveF = false;
     std::string m_vText, m_isText;
+    int m_sheetDataDepth = -1; // -1 before <sheetData>, -2 after it
+    bool m_inCell = false, m_inIs = false;
+    int m_rPhDepth = 0;
+    Slot m_slot = Slot::None;
+    std::vector<Cell> m_corners; // of merged areas
 };
 
-Error SheetParser::startRow(std::string_view r)
+Error XlsxSheetParser::startRow(std::string_view r)
 {
     uint64_t n = 0;
     if (!r.empty()) {
@@ -278,12 +327,12 @@ Error SheetParser::startRow(std::string_view r)
     return {};
 }
 
-Error SheetParser::beginCell(std::string_view r, std::string_view s, std::string_view t)
+Error XlsxSheetParser::beginCell(std::string_view r, std::string_view s, std::string_view t)
 {
     if (m_row < 0)
         m_row = 0; // a cell outside any <row>: first row
     m_cell = Cell();
-    m_type = 'n';
+    m_kind = CellKind::Number;
     m_haveV = m_haveIs = m_haveF = false;
     m_vText.clear();
     m_isText.clear();
@@ -308,9 +357,7 @@ Error SheetParser::beginCell(std::string_view r, std::string_view s, std::string
     uint64_t xf = 0;
     if (!s.empty() && parseUint(s, xf))
         m_cell.xf = uint32_t(std::min<uint64_t>(xf, UINT32_MAX));
-    if (!t.empty()) {
-        m_type = t == "str" ? 'f' : t == "inlineStr" ? 'i' : t[0];
-    }
+    m_kind = cellKindOf(t);
     if (col >= kMaxColumns)
         return rowError(ErrorCode::TooLarge,
                         "more than " + std::to_string(kMaxColumns) + " columns");
@@ -320,12 +367,12 @@ Error SheetParser::beginCell(std::string_view r, std::string_view s, std::string
     return {};
 }
 
-void SheetParser::endCell()
+void XlsxSheetParser::endCell()
 {
     bool keep = true;
     const bool styledOrFormula = m_haveF || m_cell.xf != 0;
-    switch (m_type) {
-    case 's': {
+    switch (m_kind) {
+    case CellKind::SharedString: {
         uint64_t index = 0;
         if (m_haveV && parseUint(m_vText, index) && index < m_sharedStrings) {
             m_cell.type = CellType::Text;
@@ -335,8 +382,8 @@ void SheetParser::endCell()
         }
         break;
     }
-    case 'f': // formula string result
-    case 'i': // inline string (some writers put it in <v>)
+    case CellKind::FormulaString:
+    case CellKind::InlineString: // some writers put it in <v>
         if (m_haveIs || m_haveV) {
             std::string &text = m_haveIs ? m_isText : m_vText;
             decodeOoxmlEscapes(text);
@@ -345,7 +392,7 @@ void SheetParser::endCell()
             keep = styledOrFormula;
         }
         break;
-    case 'b':
+    case CellKind::Bool:
         if (m_haveV) {
             m_cell.type = CellType::Bool;
             const std::string_view flag = trimmed(m_vText);
@@ -354,7 +401,7 @@ void SheetParser::endCell()
             keep = styledOrFormula;
         }
         break;
-    case 'e':
+    case CellKind::Error:
         if (m_haveV) {
             bool known = false;
             const uint8_t code = errorCodeFromText(trimmed(m_vText), known);
@@ -368,7 +415,7 @@ void SheetParser::endCell()
             keep = styledOrFormula;
         }
         break;
-    case 'd':
+    case CellKind::Date:
         if (m_haveV && !m_vText.empty()) {
             double serial = 0;
             if (isoDateToSerial(m_vText, m_book.date1904, serial)) {
@@ -381,7 +428,7 @@ void SheetParser::endCell()
             keep = styledOrFormula;
         }
         break;
-    default: // 'n' and anything unknown
+    case CellKind::Number:
         if (m_haveV && !m_vText.empty()) {
             double value = 0;
             if (parseDouble(m_vText, value)) {
@@ -399,20 +446,13 @@ void SheetParser::endCell()
         m_out.cells.push_back(m_cell);
 }
 
-Error SheetParser::run()
+Error XlsxSheetParser::run()
 {
-    enum Slot { None, V, InlineT };
-    int sheetDataDepth = -1;
-    bool inCell = false, inIs = false;
-    int rPhDepth = 0;
-    Slot slot = None;
-    std::vector<Cell> corners; // of merged areas
     XmlReader::FastCell fast;
     XmlReader &xml = m_xml;
-
     for (;;) {
         // Most cells are <c ...><v>text</v></c> or <c .../>: taken whole.
-        if (sheetDataDepth >= 0 && !inCell) {
+        if (m_sheetDataDepth >= 0 && !m_inCell) {
             while (xml.fastCell(fast)) {
                 if (Error e = beginCell(fast.r, fast.s, fast.t))
                     return e;
@@ -425,80 +465,88 @@ Error SheetParser::run()
         if (ev == XmlReader::End)
             break;
         if (ev == XmlReader::Text) {
-            if (slot == V) {
+            if (m_slot == Slot::V) {
                 if (!xml.appendText(m_vText))
                     break;
-            } else if (slot == InlineT && rPhDepth == 0) {
+            } else if (m_slot == Slot::InlineT && m_rPhDepth == 0) {
                 if (!xml.appendText(m_isText))
                     break;
             }
             continue;
         }
-        const std::string_view name = xml.name();
         if (ev == XmlReader::StartElement) {
-            if (sheetDataDepth < 0) {
-                if (name == "sheetData" && sheetDataDepth == -1)
-                    sheetDataDepth = xml.depth();
-                else if (name == "mergeCell")
-                    addAreaCorners(xml.attribute("ref"), corners);
-                continue;
-            }
-            if (!inCell) {
-                if (name == "row" && xml.depth() == sheetDataDepth + 1) {
-                    if (Error e = startRow(xml.attribute("r")))
-                        return e;
-                } else if (name == "c") {
-                    inCell = true;
-                    if (Error e
-                        = beginCell(xml.attribute("r"), xml.attribute("s"), xml.attribute("t")))
-                        return e;
-                }
-                continue;
-            }
-            // Inside <c>.
-            if (name == "v" && !inIs) {
-                slot = V;
-                m_haveV = true;
-            } else if (name == "f") {
-                m_haveF = true;
-            } else if (name == "is") {
-                inIs = true;
-                m_haveIs = true;
-            } else if (inIs && name == "rPh") {
-                ++rPhDepth;
-            } else if (inIs && name == "t") {
-                slot = InlineT;
-            }
-            continue;
-        }
-        // EndElement.
-        if (sheetDataDepth < 0)
-            continue;
-        if (!inCell) {
-            if (name == "sheetData" && xml.depth() < sheetDataDepth)
-                sheetDataDepth = -2; // done; later <sheetData> elements are not cells
-            continue;
-        }
-        if (name == "v" || name == "t") {
-            slot = None;
-        } else if (name == "rPh") {
-            if (rPhDepth > 0)
-                --rPhDepth;
-        } else if (name == "is") {
-            inIs = false;
-        } else if (name == "c") {
-            inCell = false;
-            inIs = false;
-            rPhDepth = 0;
-            slot = None;
-            endCell();
+            if (Error e = startElement(xml.name()))
+                return e;
+        } else {
+            endElement(xml.name());
         }
     }
     if (xml.error())
         return xml.error();
-    if (!corners.empty()) // in front, so that a real cell at a corner wins
-        m_out.cells.insert(m_out.cells.begin(), corners.begin(), corners.end());
+    if (!m_corners.empty()) // in front, so that a real cell at a corner wins
+        m_out.cells.insert(m_out.cells.begin(), m_corners.begin(), m_corners.end());
     return {};
+}
+
+Error XlsxSheetParser::startElement(std::string_view name)
+{
+    XmlReader &xml = m_xml;
+    if (m_sheetDataDepth < 0) {
+        if (name == "sheetData" && m_sheetDataDepth == -1)
+            m_sheetDataDepth = xml.depth();
+        else if (name == "mergeCell")
+            addAreaCorners(xml.attribute("ref"), m_corners);
+        return {};
+    }
+    if (!m_inCell) {
+        if (name == "row" && xml.depth() == m_sheetDataDepth + 1)
+            return startRow(xml.attribute("r"));
+        if (name == "c") {
+            m_inCell = true;
+            return beginCell(xml.attribute("r"), xml.attribute("s"), xml.attribute("t"));
+        }
+        return {};
+    }
+    // Inside <c>.
+    if (name == "v" && !m_inIs) {
+        m_slot = Slot::V;
+        m_haveV = true;
+    } else if (name == "f") {
+        m_haveF = true;
+    } else if (name == "is") {
+        m_inIs = true;
+        m_haveIs = true;
+    } else if (m_inIs && name == "rPh") {
+        ++m_rPhDepth;
+    } else if (m_inIs && name == "t") {
+        m_slot = Slot::InlineT;
+    }
+    return {};
+}
+
+void XlsxSheetParser::endElement(std::string_view name)
+{
+    if (m_sheetDataDepth < 0)
+        return;
+    if (!m_inCell) {
+        if (name == "sheetData" && m_xml.depth() < m_sheetDataDepth)
+            m_sheetDataDepth = -2; // done; later <sheetData> elements are not cells
+        return;
+    }
+    if (name == "v" || name == "t") {
+        m_slot = Slot::None;
+    } else if (name == "rPh") {
+        if (m_rPhDepth > 0)
+            --m_rPhDepth;
+    } else if (name == "is") {
+        m_inIs = false;
+    } else if (name == "c") {
+        m_inCell = false;
+        m_inIs = false;
+        m_rPhDepth = 0;
+        m_slot = Slot::None;
+        endCell();
+    }
 }
 
 } // namespace
@@ -506,7 +554,7 @@ Error SheetParser::run()
 Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book,
                     size_t sharedStrings, Sheet &out, uint64_t sizeHint)
 {
-    SheetParser parser(source, where, book, sharedStrings, out, sizeHint);
+    XlsxSheetParser parser(source, where, book, sharedStrings, out, sizeHint);
     return parser.run();
 }
 
