@@ -55,6 +55,64 @@ struct RawEntry
     uint32_t left = kNoStream, right = kNoStream, child = kNoStream;
 };
 
+// Decodes one 128-byte directory entry.
+RawEntry readDirEntry(const uint8_t *d, uint16_t major)
+{
+    RawEntry raw;
+    raw.entry.type = d[kOffEntryType];
+    size_t nameBytes = le16(d + kOffEntryNameLength);
+    if (nameBytes > 64)
+        nameBytes = 64;
+    for (size_t k = 0; k + 1 < nameBytes; k += 2) {
+        uint16_t ch = le16(d + k);
+        if (ch == 0)
+            break;
+        if (ch < 0x80) {
+            raw.entry.name += char(ch);
+        } else if (ch < 0x800) {
+            raw.entry.name += char(0xC0 | (ch >> 6));
+            raw.entry.name += char(0x80 | (ch & 0x3F));
+        } else {
+            raw.entry.name += char(0xE0 | (ch >> 12));
+            raw.entry.name += char(0x80 | ((ch >> 6) & 0x3F));
+            raw.entry.name += char(0x80 | (ch & 0x3F));
+        }
+    }
+    raw.left = le32(d + kOffEntryLeft);
+    raw.right = le32(d + kOffEntryRight);
+    raw.child = le32(d + kOffEntryChild);
+    raw.entry.start = le32(d + kOffEntryStart);
+    raw.entry.size = le32(d + kOffEntrySize);
+    // Version 3 files may leave garbage in the high half of the size.
+    if (major == 4)
+        raw.entry.size |= uint64_t(le32(d + kOffEntrySize + 4)) << 32;
+    return raw;
+}
+
+// The root's children form a red-black tree of siblings; lists them in
+// order, walking with a visited set so that a cycle in the links cannot loop.
+Error listRootEntries(const std::vector<RawEntry> &entries, std::vector<CompoundFile::Entry> &out)
+{
+    std::vector<bool> seen(entries.size(), false);
+    std::vector<uint32_t> stack;
+    uint32_t node = entries[0].child;
+    seen[0] = true;
+    while (node != kNoStream || !stack.empty()) {
+        while (node != kNoStream) {
+            if (node >= entries.size() || seen[node])
+                return corrupt("directory", "bad sibling link to entry " + std::to_string(node));
+            seen[node] = true;
+            stack.push_back(node);
+            node = entries[node].left;
+        }
+        const uint32_t top = stack.back();
+        stack.pop_back();
+        out.push_back(entries[top].entry);
+        node = entries[top].right;
+    }
+    return {};
+}
+
 } // namespace
 
 const uint8_t *CompoundFile::sector(uint32_t index) const
@@ -103,10 +161,40 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
     m_miniStreamSectors.clear();
     m_miniStreamSize = 0;
     m_rootEntries.clear();
+    uint16_t major = 0;
+    if (Error e = readHeader(major))
+        return e;
+    if (Error e = readFat())
+        return e;
+
+    // Directory.
+    std::vector<uint32_t> dirSectors;
+    if (Error e = readChain(m_fat, le32(data + kOffFirstDirSector), "directory", dirSectors))
+        return e;
+    std::vector<RawEntry> entries;
+    for (uint32_t id : dirSectors) {
+        const uint8_t *s = sector(id);
+        if (!s)
+            return corrupt("directory", "sector " + std::to_string(id) + " is outside the file");
+        const size_t n = sectorBytes(id) / kDirEntrySize;
+        for (size_t i = 0; i < n; ++i)
+            entries.push_back(readDirEntry(s + i * kDirEntrySize, major));
+    }
+    if (entries.empty() || entries[0].entry.type != kTypeRoot)
+        return corrupt("directory", "no root entry");
+    if (Error e = readMiniStream(entries[0].entry))
+        return e;
+    return listRootEntries(entries, m_rootEntries);
+}
+
+Error CompoundFile::readHeader(uint16_t &major)
+{
+    const uint8_t *data = m_data;
+    const size_t size = m_size;
     const std::string where = "compound file header";
     if (size < kHeaderSize || !hasMagic(data, size, kCfbMagic))
         return corrupt(where, "file too short for a compound-file header");
-    const uint16_t major = le16(data + kOffMajorVersion);
+    major = le16(data + kOffMajorVersion);
     m_sectorShift = le16(data + kOffSectorShift);
     m_miniShift = le16(data + kOffMiniShift);
     if (major != 3 && major != 4)
@@ -122,7 +210,14 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
     // A file may end inside its last sector; that sector still counts.
     m_sectorCount
         = size > sectorSize ? uint32_t((size - sectorSize + sectorSize - 1) >> m_sectorShift) : 0;
+    return {};
+}
 
+Error CompoundFile::readFat()
+{
+    const uint8_t *data = m_data;
+    const std::string where = "compound file header";
+    const size_t sectorSize = size_t(1) << m_sectorShift;
     // DIFAT: the FAT's own sector numbers, 109 in the header, the rest in a
     // chain of DIFAT sectors whose last entry links to the next.
     const uint32_t fatSectors = le32(data + kOffFatSectorCount);
@@ -166,65 +261,23 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
         for (size_t i = 0; i < n; ++i)
             m_fat.push_back(le32(s + 4 * i));
     }
+    return {};
+}
 
-    // Directory.
-    std::vector<uint32_t> dirSectors;
-    if (Error e = readChain(m_fat, le32(data + kOffFirstDirSector), "directory", dirSectors))
-        return e;
-    std::vector<RawEntry> entries;
-    for (uint32_t id : dirSectors) {
-        const uint8_t *s = sector(id);
-        if (!s)
-            return corrupt("directory", "sector " + std::to_string(id) + " is outside the file");
-        const size_t n = sectorBytes(id) / kDirEntrySize;
-        for (size_t i = 0; i < n; ++i) {
-            const uint8_t *d = s + i * kDirEntrySize;
-            RawEntry raw;
-            raw.entry.type = d[kOffEntryType];
-            size_t nameBytes = le16(d + kOffEntryNameLength);
-            if (nameBytes > 64)
-                nameBytes = 64;
-            for (size_t k = 0; k + 1 < nameBytes; k += 2) {
-                uint16_t ch = le16(d + k);
-                if (ch == 0)
-                    break;
-                if (ch < 0x80) {
-                    raw.entry.name += char(ch);
-                } else if (ch < 0x800) {
-                    raw.entry.name += char(0xC0 | (ch >> 6));
-                    raw.entry.name += char(0x80 | (ch & 0x3F));
-                } else {
-                    raw.entry.name += char(0xE0 | (ch >> 12));
-                    raw.entry.name += char(0x80 | ((ch >> 6) & 0x3F));
-                    raw.entry.name += char(0x80 | (ch & 0x3F));
-                }
-            }
-            raw.left = le32(d + kOffEntryLeft);
-            raw.right = le32(d + kOffEntryRight);
-            raw.child = le32(d + kOffEntryChild);
-            raw.entry.start = le32(d + kOffEntryStart);
-            raw.entry.size = le32(d + kOffEntrySize);
-            // Version 3 files may leave garbage in the high half of the size.
-            if (major == 4)
-                raw.entry.size |= uint64_t(le32(d + kOffEntrySize + 4)) << 32;
-            entries.push_back(std::move(raw));
-        }
-    }
-    if (entries.empty() || entries[0].entry.type != kTypeRoot)
-        return corrupt("directory", "no root entry");
-
-    // Mini stream (held by the root entry) and its allocation table.
-    const RawEntry &root = entries[0];
-    if (root.entry.size > 0) {
-        if (Error e = readChain(m_fat, root.entry.start, "mini stream", m_miniStreamSectors))
+// The mini stream (held by the root entry) and its allocation table.
+Error CompoundFile::readMiniStream(const Entry &root)
+{
+    if (root.size > 0) {
+        if (Error e = readChain(m_fat, root.start, "mini stream", m_miniStreamSectors))
             return e;
-        m_miniStreamSize = root.entry.size;
+        m_miniStreamSize = root.size;
         const uint64_t held = uint64_t(m_miniStreamSectors.size()) << m_sectorShift;
         if (m_miniStreamSize > held)
             m_miniStreamSize = held;
     }
     std::vector<uint32_t> miniFatSectors;
-    if (Error e = readChain(m_fat, le32(data + kOffFirstMiniFatSector), "mini FAT", miniFatSectors))
+    if (Error e
+        = readChain(m_fat, le32(m_data + kOffFirstMiniFatSector), "mini FAT", miniFatSectors))
         return e;
     for (uint32_t id : miniFatSectors) {
         const uint8_t *s = sector(id);
@@ -233,26 +286,6 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
         const size_t n = sectorBytes(id) / 4;
         for (size_t i = 0; i < n; ++i)
             m_miniFat.push_back(le32(s + 4 * i));
-    }
-
-    // The root's children form a red-black tree of siblings; walk it with a
-    // visited set so that a cycle in the links cannot loop.
-    std::vector<bool> seen(entries.size(), false);
-    std::vector<uint32_t> stack;
-    uint32_t node = root.child;
-    seen[0] = true;
-    while (node != kNoStream || !stack.empty()) {
-        while (node != kNoStream) {
-            if (node >= entries.size() || seen[node])
-                return corrupt("directory", "bad sibling link to entry " + std::to_string(node));
-            seen[node] = true;
-            stack.push_back(node);
-            node = entries[node].left;
-        }
-        const uint32_t top = stack.back();
-        stack.pop_back();
-        m_rootEntries.push_back(entries[top].entry);
-        node = entries[top].right;
     }
     return {};
 }

@@ -42,6 +42,9 @@ public:
     Error readStream(const Entry &entry, std::vector<uint8_t> &out) const;
 
 private:
+    Error readHeader(uint16_t &major);
+    Error readFat(); // the DIFAT, then the FAT it names
+    Error readMiniStream(const Entry &root);
     Error readChain(const std::vector<uint32_t> &fat, uint32_t start, const char *what,
                     std::vector<uint32_t> &sectors) const;
     const uint8_t *sector(uint32_t index) const; // nullptr when outside the file

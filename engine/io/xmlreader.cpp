@@ -157,7 +157,6 @@ XmlReader::Event XmlReader::next()
 XmlReader::Scan XmlReader::scanToken(Event &event)
 {
     for (;;) {
-        const char *buf = m_buffer.data();
         if (m_begin == m_end) {
             if (!m_eof)
                 return NeedMore;
@@ -168,184 +167,236 @@ XmlReader::Scan XmlReader::scanToken(Event &event)
             event = End;
             return Done;
         }
-        if (buf[m_begin] != '<') {
-            // Cell values are short: one pass that also notes '&' and CR
-            // beats three memchr calls.
-            // A long text cut by the window's end resumes where the last
-            // scan stopped rather than starting over.
-            size_t stop = m_begin + m_textScanned;
-            bool amp = m_textHasAmp && m_textScanned, cr = m_textHasCr && m_textScanned;
-            while (stop < m_end) {
-                const char c = buf[stop];
-                if (c == '<')
-                    break;
-                amp |= c == '&';
-                cr |= c == '\r';
-                ++stop;
-            }
-            m_textHasAmp = amp;
-            m_textHasCr = cr;
-            if (stop == m_end && !m_eof) {
-                m_textScanned = stop - m_begin;
-                return NeedMore;
-            }
-            m_textScanned = 0;
-            m_text = std::string_view(buf + m_begin, stop - m_begin);
-            m_begin = stop;
-            event = Text;
-            return Done;
-        }
+        const char *buf = m_buffer.data();
+        if (buf[m_begin] != '<')
+            return scanText(event);
         const size_t avail = m_end - m_begin;
         if (avail < 2)
             return m_eof ? (fail(ErrorCode::Corrupt, "unexpected end of XML"), Failed) : NeedMore;
         const char second = buf[m_begin + 1];
-        auto skipPast = [&](const char *terminator, size_t from) -> Scan {
-            const size_t len = std::strlen(terminator);
-            std::string_view window(buf + from, m_end - from);
-            const size_t at = window.find(terminator);
-            if (at == std::string_view::npos) {
-                if (m_eof) {
-                    fail(ErrorCode::Corrupt, "unterminated markup");
-                    return Failed;
-                }
-                return NeedMore;
-            }
-            m_begin = from + at + len;
-            return Done;
-        };
-        if (second == '?') {
-            const Scan s = skipPast("?>", m_begin + 2);
-            if (s != Done)
+        if (second == '?' || second == '!') {
+            bool skipped = false;
+            const Scan s = scanDeclaration(event, skipped);
+            if (s != Done || !skipped)
                 return s;
             continue;
         }
-        if (second == '!') {
-            if (avail < 9 && !m_eof)
-                return NeedMore;
-            if (avail >= 4 && std::memcmp(buf + m_begin, "<!--", 4) == 0) {
-                const Scan s = skipPast("-->", m_begin + 4);
-                if (s != Done)
-                    return s;
-                continue;
-            }
-            if (avail >= 9 && std::memcmp(buf + m_begin, "<![CDATA[", 9) == 0) {
-                const size_t from = m_begin + 9;
-                const Scan s = skipPast("]]>", from);
-                if (s != Done)
-                    return s;
-                m_text = std::string_view(buf + from, m_begin - 3 - from);
-                m_textHasAmp = false;
-                m_textHasCr = std::memchr(m_text.data(), '\r', m_text.size()) != nullptr;
-                event = Text;
-                return Done;
-            }
-            // <!DOCTYPE and any other declaration: entity definitions are
-            // the door to expansion bombs and external reads, and no
-            // spreadsheet part needs them.
-            fail(ErrorCode::Unsupported, "DOCTYPE or markup declaration refused");
-            return Failed;
-        }
-        if (second == '/') {
-            const char *gt = buf + m_begin + 2;
-            const char *const stop = buf + m_end;
-            while (gt < stop && *gt != '>')
-                ++gt;
-            if (gt == stop)
-                return m_eof ? (fail(ErrorCode::Corrupt, "unterminated end tag"), Failed)
-                             : NeedMore;
-            size_t nameEnd = size_t(gt - buf);
-            while (nameEnd > m_begin + 2 && isSpace(buf[nameEnd - 1]))
-                --nameEnd;
-            const std::string_view qname(buf + m_begin + 2, nameEnd - m_begin - 2);
-            if (m_open.empty()) {
-                fail(ErrorCode::Corrupt, "end tag without start tag");
-                return Failed;
-            }
-            if (m_open.back() != std::hash<std::string_view>()(qname)) {
-                fail(ErrorCode::Corrupt,
-                     "end tag </" + std::string(qname.substr(0, 64))
-                         + "> does not match its start tag");
-                return Failed;
-            }
-            m_open.pop_back();
-            m_name = localName(qname);
-            m_begin = size_t(gt - buf) + 1;
-            --m_depth;
-            event = EndElement;
-            return Done;
-        }
+        if (second == '/')
+            return scanEndTag(event);
         return scanTag(m_begin, event);
     }
+}
+
+XmlReader::Scan XmlReader::scanText(Event &event)
+{
+    const char *buf = m_buffer.data();
+    // Cell values are short: one pass that also notes '&' and CR
+    // beats three memchr calls.
+    // A long text cut by the window's end resumes where the last
+    // scan stopped rather than starting over.
+    size_t stop = m_begin + m_textScanned;
+    bool amp = m_textHasAmp && m_textScanned, cr = m_textHasCr && m_textScanned;
+    while (stop < m_end) {
+        const char c = buf[stop];
+        if (c == '<')
+            break;
+        amp |= c == '&';
+        cr |= c == '\r';
+        ++stop;
+    }
+    m_textHasAmp = amp;
+    m_textHasCr = cr;
+    if (stop == m_end && !m_eof) {
+        m_textScanned = stop - m_begin;
+        return NeedMore;
+    }
+    m_textScanned = 0;
+    m_text = std::string_view(buf + m_begin, stop - m_begin);
+    m_begin = stop;
+    event = Text;
+    return Done;
+}
+
+// Moves past the next `terminator` at or after `from`.
+XmlReader::Scan XmlReader::skipMarkup(const char *terminator, size_t from)
+{
+    const size_t len = std::strlen(terminator);
+    std::string_view window(m_buffer.data() + from, m_end - from);
+    const size_t at = window.find(terminator);
+    if (at == std::string_view::npos) {
+        if (m_eof) {
+            fail(ErrorCode::Corrupt, "unterminated markup");
+            return Failed;
+        }
+        return NeedMore;
+    }
+    m_begin = from + at + len;
+    return Done;
+}
+
+// <?...?>, <!--...-->, <![CDATA[...]]>: the first two are skipped (skipped
+// set), CDATA is a text event; any other declaration is refused.
+XmlReader::Scan XmlReader::scanDeclaration(Event &event, bool &skipped)
+{
+    const char *buf = m_buffer.data();
+    const size_t avail = m_end - m_begin;
+    const char second = buf[m_begin + 1];
+    if (second == '?') {
+        const Scan s = skipMarkup("?>", m_begin + 2);
+        if (s != Done)
+            return s;
+        skipped = true;
+        return Done;
+    }
+    // <!...
+    if (avail < 9 && !m_eof)
+        return NeedMore;
+    if (avail >= 4 && std::memcmp(buf + m_begin, "<!--", 4) == 0) {
+        const Scan s = skipMarkup("-->", m_begin + 4);
+        if (s != Done)
+            return s;
+        skipped = true;
+        return Done;
+    }
+    if (avail >= 9 && std::memcmp(buf + m_begin, "<![CDATA[", 9) == 0) {
+        const size_t from = m_begin + 9;
+        const Scan s = skipMarkup("]]>", from);
+        if (s != Done)
+            return s;
+        m_text = std::string_view(buf + from, m_begin - 3 - from);
+        m_textHasAmp = false;
+        m_textHasCr = std::memchr(m_text.data(), '\r', m_text.size()) != nullptr;
+        event = Text;
+        return Done;
+    }
+    // <!DOCTYPE and any other declaration: entity definitions are
+    // the door to expansion bombs and external reads, and no
+    // spreadsheet part needs them.
+    fail(ErrorCode::Unsupported, "DOCTYPE or markup declaration refused");
+    return Failed;
+}
+
+XmlReader::Scan XmlReader::scanEndTag(Event &event)
+{
+    const char *buf = m_buffer.data();
+    const char *gt = buf + m_begin + 2;
+    const char *const stop = buf + m_end;
+    while (gt < stop && *gt != '>')
+        ++gt;
+    if (gt == stop)
+        return m_eof ? (fail(ErrorCode::Corrupt, "unterminated end tag"), Failed) : NeedMore;
+    size_t nameEnd = size_t(gt - buf);
+    while (nameEnd > m_begin + 2 && isSpace(buf[nameEnd - 1]))
+        --nameEnd;
+    const std::string_view qname(buf + m_begin + 2, nameEnd - m_begin - 2);
+    if (m_open.empty()) {
+        fail(ErrorCode::Corrupt, "end tag without start tag");
+        return Failed;
+    }
+    if (m_open.back() != std::hash<std::string_view>()(qname)) {
+        fail(ErrorCode::Corrupt,
+             "end tag </" + std::string(qname.substr(0, 64)) + "> does not match its start tag");
+        return Failed;
+    }
+    m_open.pop_back();
+    m_name = localName(qname);
+    m_begin = size_t(gt - buf) + 1;
+    --m_depth;
+    event = EndElement;
+    return Done;
+}
+
+XmlReader::Scan XmlReader::cutTag()
+{
+    if (m_eof) {
+        fail(ErrorCode::Corrupt, "unterminated start tag");
+        return Failed;
+    }
+    return NeedMore;
+}
+
+XmlReader::Scan XmlReader::malformedTag()
+{
+    fail(ErrorCode::Corrupt, "malformed start tag");
+    return Failed;
 }
 
 XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
 {
     const char *buf = m_buffer.data();
     const size_t end = m_end;
-    auto cut = [&]() -> Scan {
-        if (m_eof) {
-            fail(ErrorCode::Corrupt, "unterminated start tag");
-            return Failed;
-        }
-        return NeedMore;
-    };
-    auto malformed = [&]() -> Scan {
-        fail(ErrorCode::Corrupt, "malformed start tag");
-        return Failed;
-    };
     size_t p = start + 1;
     while (p < end && !isNameStop(buf[p]))
         ++p;
     if (p >= end)
-        return cut();
+        return cutTag();
     if (p == start + 1)
-        return malformed();
+        return malformedTag();
     const std::string_view qname(buf + start + 1, p - start - 1);
     m_attributes.clear();
+    if (const Scan s = scanAttributes(p); s != Done)
+        return s;
+    m_name = localName(qname);
+    m_begin = p;
+    if (++m_depth > kMaxXmlDepth) {
+        fail(ErrorCode::TooLarge,
+             "XML nested deeper than " + std::to_string(kMaxXmlDepth) + " levels");
+        return Failed;
+    }
+    m_open.push_back(std::hash<std::string_view>()(qname));
+    event = StartElement;
+    return Done;
+}
+
+// Reads the attributes of a start tag from p up to and past its '>' or '/>'.
+XmlReader::Scan XmlReader::scanAttributes(size_t &p)
+{
+    const char *buf = m_buffer.data();
+    const size_t end = m_end;
     for (;;) {
         while (p < end && isSpace(buf[p]))
             ++p;
         if (p >= end)
-            return cut();
+            return cutTag();
         if (buf[p] == '>') {
             ++p;
-            break;
+            return Done;
         }
         if (buf[p] == '/') {
             if (p + 1 >= end)
-                return cut();
+                return cutTag();
             if (buf[p + 1] != '>')
-                return malformed();
+                return malformedTag();
             p += 2;
             m_pendingEnd = true;
-            break;
+            return Done;
         }
         const size_t nameStart = p;
         while (p < end && !isNameStop(buf[p]))
             ++p;
         if (p >= end)
-            return cut();
+            return cutTag();
         const std::string_view attrName(buf + nameStart, p - nameStart);
         while (p < end && isSpace(buf[p]))
             ++p;
         if (p >= end)
-            return cut();
+            return cutTag();
         if (buf[p] != '=' || attrName.empty())
-            return malformed();
+            return malformedTag();
         ++p;
         while (p < end && isSpace(buf[p]))
             ++p;
         if (p >= end)
-            return cut();
+            return cutTag();
         const char quote = buf[p];
         if (quote != '"' && quote != '\'')
-            return malformed();
+            return malformedTag();
         // Attribute values are short ("A1", "3"): a plain loop beats memchr.
         size_t close = p + 1;
         while (close < end && buf[close] != quote)
             ++close;
         if (close >= end)
-            return cut();
+            return cutTag();
         const std::string_view value(buf + p + 1, close - p - 1);
         p = close + 1;
         // Namespace declarations are not attributes of the element; their
@@ -359,16 +410,6 @@ XmlReader::Scan XmlReader::scanTag(size_t start, Event &event)
         }
         m_attributes.push_back({ localName(attrName), value });
     }
-    m_name = localName(qname);
-    m_begin = p;
-    if (++m_depth > kMaxXmlDepth) {
-        fail(ErrorCode::TooLarge,
-             "XML nested deeper than " + std::to_string(kMaxXmlDepth) + " levels");
-        return Failed;
-    }
-    m_open.push_back(std::hash<std::string_view>()(qname));
-    event = StartElement;
-    return Done;
 }
 
 bool XmlReader::fastCell(FastCell &cell)

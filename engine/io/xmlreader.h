@@ -72,7 +72,14 @@ public:
 private:
     enum Scan { Done, NeedMore, Failed };
     Scan scanToken(Event &event);
+    Scan scanText(Event &event);
+    Scan skipMarkup(const char *terminator, size_t from);
+    Scan scanDeclaration(Event &event, bool &skipped);
+    Scan scanEndTag(Event &event);
     Scan scanTag(size_t start, Event &event);
+    Scan scanAttributes(size_t &p);
+    Scan cutTag();
+    Scan malformedTag();
     bool refill();
     void fail(ErrorCode code, const std::string &detail);
 

@@ -203,6 +203,34 @@ private:
     std::string m_input;
 };
 
+// The zip64 extra field holds, in order, those of the three values whose
+// classic field is saturated. False when it is too short for them.
+bool readZip64Extra(const unsigned char *x, size_t extraLen, ZipEntry &entry)
+{
+    const unsigned char *xEnd = x + extraLen;
+    while (x + 4 <= xEnd) {
+        const uint16_t id = le16(x), len = le16(x + 2);
+        if (x + 4 + len > xEnd)
+            break;
+        if (id == kZip64ExtraId) {
+            const unsigned char *f = x + 4, *fEnd = x + 4 + len;
+            auto take = [&](uint64_t &value) {
+                if (value != 0xFFFFFFFF)
+                    return true;
+                if (f + 8 > fEnd)
+                    return false;
+                value = le64(f);
+                f += 8;
+                return true;
+            };
+            if (!take(entry.size) || !take(entry.compressedSize) || !take(entry.localOffset))
+                return false;
+        }
+        x += 4 + len;
+    }
+    return true;
+}
+
 } // namespace
 
 ZipArchive::ZipArchive() = default;
@@ -284,6 +312,18 @@ std::string ZipArchive::normalizedName(std::string_view name)
 // real file size, and entries may neither overlap nor share a name.
 Error ZipArchive::readDirectory()
 {
+    uint64_t entryCount = 0, dirOffset = 0, dirSize = 0;
+    if (Error e = findDirectory(entryCount, dirOffset, dirSize))
+        return e;
+    if (Error e = readCentralDirectory(dirOffset, dirSize))
+        return e;
+    return checkEntries(dirOffset);
+}
+
+// The end-of-directory record (zip64 when a classic field is saturated):
+// where the central directory lies and how many entries it holds.
+Error ZipArchive::findDirectory(uint64_t &entryCount, uint64_t &dirOffset, uint64_t &dirSize)
+{
     if (m_size < kEndOfDirSize)
         return Error(ErrorCode::NotAWorkbook, m_label, "too short to be a zip package");
     const size_t tailSize = size_t(std::min<uint64_t>(m_size, kEndOfDirSize + kMaxCommentSize));
@@ -304,9 +344,9 @@ Error ZipArchive::readDirectory()
                      "no zip directory (not a zip package, or truncated)");
     const uint64_t eocdPos = m_size - tailSize + uint64_t(eocd);
     const unsigned char *e = t + eocd;
-    uint64_t entryCount = le16(e + 10);
-    uint64_t dirSize = le32(e + 12);
-    uint64_t dirOffset = le32(e + 16);
+    entryCount = le16(e + 10);
+    dirSize = le32(e + 12);
+    dirOffset = le32(e + 16);
     uint64_t dirLimit = eocdPos;
     if (entryCount == 0xFFFF || dirSize == 0xFFFFFFFF || dirOffset == 0xFFFFFFFF) {
         unsigned char loc[kZip64LocatorSize];
@@ -328,7 +368,11 @@ Error ZipArchive::readDirectory()
     if (entryCount > kMaxZipEntries)
         return Error(ErrorCode::TooLarge, m_label,
                      "more than " + std::to_string(kMaxZipEntries) + " zip entries");
+    return {};
+}
 
+Error ZipArchive::readCentralDirectory(uint64_t dirOffset, uint64_t dirSize)
+{
     std::string dir(size_t(dirSize), '\0');
     if (!readAt(dirOffset, dir.data(), dir.size()))
         return Error(ErrorCode::CannotOpen, m_label, "read error");
@@ -350,30 +394,8 @@ Error ZipArchive::readDirectory()
             return corrupt("truncated zip directory entry");
         entry.name.assign(dir.data() + pos + kCentralHeaderSize, nameLen);
         std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
-        // The zip64 extra field holds, in order, those of the three values
-        // whose classic field is saturated.
-        const unsigned char *x = h + kCentralHeaderSize + nameLen;
-        const unsigned char *xEnd = x + extraLen;
-        while (x + 4 <= xEnd) {
-            const uint16_t id = le16(x), len = le16(x + 2);
-            if (x + 4 + len > xEnd)
-                break;
-            if (id == kZip64ExtraId) {
-                const unsigned char *f = x + 4, *fEnd = x + 4 + len;
-                auto take = [&](uint64_t &value) {
-                    if (value != 0xFFFFFFFF)
-                        return true;
-                    if (f + 8 > fEnd)
-                        return false;
-                    value = le64(f);
-                    f += 8;
-                    return true;
-                };
-                if (!take(entry.size) || !take(entry.compressedSize) || !take(entry.localOffset))
-                    return corrupt("short zip64 extra field for " + entry.name);
-            }
-            x += 4 + len;
-        }
+        if (!readZip64Extra(h + kCentralHeaderSize + nameLen, extraLen, entry))
+            return corrupt("short zip64 extra field for " + entry.name);
         pos += kCentralHeaderSize + nameLen + extraLen + commentLen;
         if (m_entries.size() >= kMaxZipEntries)
             return Error(ErrorCode::TooLarge, m_label,
@@ -382,9 +404,13 @@ Error ZipArchive::readDirectory()
     }
     if (m_entries.empty())
         return Error(ErrorCode::NotAWorkbook, m_label, "empty zip package");
+    return {};
+}
 
-    // Local headers: where each entry's data starts, and that it stays clear
-    // of its neighbours and of the directory.
+// Local headers: where each entry's data starts, and that it stays clear of
+// its neighbours and of the directory. Names must be unique.
+Error ZipArchive::checkEntries(uint64_t dirOffset)
+{
     for (ZipEntry &entry : m_entries) {
         unsigned char lh[kLocalHeaderSize];
         if (entry.localOffset > dirOffset || !readAt(entry.localOffset, lh, sizeof lh)

@@ -64,6 +64,9 @@ public:
 
 private:
     Error readDirectory();
+    Error findDirectory(uint64_t &entryCount, uint64_t &dirOffset, uint64_t &dirSize);
+    Error readCentralDirectory(uint64_t dirOffset, uint64_t dirSize);
+    Error checkEntries(uint64_t dirOffset);
     Error corrupt(const std::string &detail) const;
 
     std::string m_label;
