@@ -4,8 +4,8 @@
 // padded to the last column, minimal quoting, CR LF after every row, the
 // given encoding with "?" for what it cannot hold, no byte-order mark.
 
-#include "io/error.h"
 #include "core/model.h"
+#include "io/error.h"
 
 #include <string>
 #include <string_view>

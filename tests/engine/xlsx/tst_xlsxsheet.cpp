@@ -4,8 +4,8 @@
 #include "zipbuilder.h"
 
 #include "io/xmlreader.h"
-#include "xlsx/xlsxsheetparser.h"
 #include "xlsx/xlsxreader.h"
+#include "xlsx/xlsxsheetparser.h"
 
 #include <QtTest>
 
