@@ -1,21 +1,18 @@
 // sheetdrain-cli: runs one conversion batch without widgets, the same worker
 // that the window drives, on a worker thread of its own.
 
+#include "builtinapplication.h"
 #include "mergeobject.h"
 #include "outputnames.h"
+#include "signalbridge.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QThread>
 
-#include <csignal>
 #include <cstdio>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -44,14 +41,6 @@ const char kUsage[]
       "application could be reached, 2 bad arguments or a missing folder,\n"
       "3 stopped by a signal (the CSV file being written is completed or not\n"
       "written at all).\n";
-
-int g_signalPipe[2] = { -1, -1 };
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
 
 void printLine(FILE *stream, const QString &text)
 {
@@ -86,6 +75,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(printMessage);
+    registerBuiltinApplication();
 
     QStringList folders;
     bool allSheets = false;
@@ -123,24 +113,12 @@ int main(int argc, char **argv)
 
     // Signals end the batch after the worksheet being saved.
     QThread thread;
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        struct sigaction action = {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        for (int signo : { SIGINT, SIGTERM, SIGHUP })
-            sigaction(signo, &action, nullptr);
-    }
     bool interrupted = false;
-    QSocketNotifier *notifier = nullptr;
-    if (g_signalPipe[0] >= 0) {
-        notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
-            char buffer[16];
-            while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
-            interrupted = true;
-            thread.requestInterruption();
-        });
-    }
+    QuitSignalBridge quitSignals;
+    QObject::connect(&quitSignals, &QuitSignalBridge::quitRequested, &app, [&] {
+        interrupted = true;
+        thread.requestInterruption();
+    });
 
     auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
     int total = 0;
