@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -69,18 +70,13 @@ int badArguments(const QString &message)
     return ExitBadArguments;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Reads the arguments into the batch parameters; -1 when the batch may run,
+// otherwise the exit status to end with.
+int setBatchFromArguments(const QStringList &args)
 {
-    QCoreApplication app(argc, argv);
-    qInstallMessageHandler(printMessage);
-    registerBuiltinApplication();
-
     QStringList folders;
     bool allSheets = false;
     bool utf8 = false;
-    const QStringList args = QCoreApplication::arguments().mid(1);
     for (const QString &arg : args) {
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             std::fputs(kUsage, stdout);
@@ -105,11 +101,48 @@ int main(int argc, char **argv)
         printLine(stderr, QStringLiteral("保存文件夹不存在!"));
         return ExitBadArguments;
     }
-
     g_SourcePath = QDir::toNativeSeparators(folders[0]);
     g_SavePath = QDir::toNativeSeparators(folders[1]);
     g_OnlyFirstSheet = !allSheets;
     g_SaveAsUTF8 = utf8;
+    return -1;
+}
+
+// Prints the worker's reports: workbook reports (absolute paths) numbered
+// on stderr, the summary on stdout, the phase and failure texts on stderr.
+void printReports(MergeObject *worker, QCoreApplication *app, bool *completed)
+{
+    int total = 0;
+    for (const QFileInfo &entry : worker->CollectFiles(AbsoluteFolder(g_SourcePath))) {
+        if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
+            ++total;
+    }
+    auto done = std::make_shared<int>(0);
+    QObject::connect(
+        worker, &MergeObject::ShowDisposingFile, app, [done, total](const QString &text) {
+            if (text.startsWith(QLatin1Char('/'))) {
+                ++*done;
+                printLine(stderr, QStringLiteral("[%1/%2] ").arg(*done).arg(total) + text);
+            } else if (text.startsWith(QStringLiteral("成功将"))) {
+                printLine(stdout, text);
+            } else {
+                printLine(stderr, text);
+            }
+        });
+    QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, app,
+                     [completed] { *completed = true; });
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(printMessage);
+    registerBuiltinApplication();
+    const int argumentsEnd = setBatchFromArguments(QCoreApplication::arguments().mid(1));
+    if (argumentsEnd >= 0)
+        return argumentsEnd;
 
     // Signals end the batch after the worksheet being saved.
     QThread thread;
@@ -121,27 +154,8 @@ int main(int argc, char **argv)
     });
 
     auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
-    int total = 0;
-    for (const QFileInfo &entry : worker->CollectFiles(AbsoluteFolder(g_SourcePath))) {
-        if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
-            ++total;
-    }
-
-    // Workbook reports are absolute paths; the summary, the phase text and the
-    // failure text are not.
-    int done = 0;
     bool completed = false;
-    QObject::connect(worker, &MergeObject::ShowDisposingFile, &app, [&](const QString &text) {
-        if (text.startsWith(QLatin1Char('/'))) {
-            ++done;
-            printLine(stderr, QStringLiteral("[%1/%2] ").arg(done).arg(total) + text);
-        } else if (text.startsWith(QStringLiteral("成功将"))) {
-            printLine(stdout, text);
-        } else {
-            printLine(stderr, text);
-        }
-    });
-    QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, &app, [&] { completed = true; });
+    printReports(worker, &app, &completed);
 
     worker->moveToThread(&thread);
     QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
