@@ -37,16 +37,16 @@ public:
     {
         switch (m_kind) {
         case App:
-            return std::make_unique<NullServer>(std::strcmp(member, AxNames::kWorkbooks) == 0 ? Books
-                                                                                      : Active);
+            return std::make_unique<NullServer>(
+                std::strcmp(member, AxNames::kWorkbooks) == 0 ? Books : Active);
         case Books:
             return std::make_unique<NullServer>(Book);
         case Book:
-            return std::make_unique<NullServer>(std::strcmp(member, AxNames::kSheets) == 0 ? Sheets
-                                                                                   : Worksheet);
+            return std::make_unique<NullServer>(
+                std::strcmp(member, AxNames::kSheets) == 0 ? Sheets : Worksheet);
         case Worksheet:
-            return std::make_unique<NullServer>(std::strcmp(member, AxNames::kUsedRange) == 0 ? Range
-                                                                                      : Cell);
+            return std::make_unique<NullServer>(
+                std::strcmp(member, AxNames::kUsedRange) == 0 ? Range : Cell);
         case Range:
             return std::make_unique<NullServer>(Count);
         default:

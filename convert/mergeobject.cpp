@@ -21,7 +21,6 @@ bool g_SaveAsUTF8 = false;
 
 namespace {
 
-
 QString utf8PhaseText()
 {
     return QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...");
@@ -218,7 +217,8 @@ void MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet, con
         return;
 
     // Blank: a used range of one cell that shows no value.
-    if (rows->property(AxNames::kCount).toInt() == 1 && columns->property(AxNames::kCount).toInt() == 1
+    if (rows->property(AxNames::kCount).toInt() == 1
+        && columns->property(AxNames::kCount).toInt() == 1
         && cell->dynamicCall(AxNames::kValueCall).toString().isEmpty())
         return;
 
@@ -230,7 +230,8 @@ void MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet, con
     // The name is settled before the folder is made, so a refused sheet name
     // leaves no empty folder behind.
     const QString folder = OutputFolderFor(batch.sourceRoot, batch.saveRoot, entry.absolutePath());
-    const QString sheetName = g_OnlyFirstSheet ? QString() : worksheet->property(AxNames::kName).toString();
+    const QString sheetName
+        = g_OnlyFirstSheet ? QString() : worksheet->property(AxNames::kName).toString();
     const QString fileName
         = CsvFileName(WorkbookBaseName(entry.fileName()), g_OnlyFirstSheet, sheetName);
     if (folder.isEmpty() || fileName.isEmpty())

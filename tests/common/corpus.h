@@ -45,12 +45,13 @@ inline QString corpusMissing(const QString &relative = QString())
 
 // Ends the current test function unless the corpus (or the file or folder
 // `relative` inside it) is there: QSKIP outside CI, QFAIL when CI=true.
-#define SD_REQUIRE_CORPUS(relative)                                                              \
-    do {                                                                                         \
-        const QString sdMissing_ = sdtest::corpusMissing(relative);                              \
-        if (!sdMissing_.isEmpty()) {                                                             \
-            if (sdtest::runningInCi())                                                           \
-                QFAIL(qPrintable(sdMissing_ + QStringLiteral(" (CI=true: failing, not skipping)"))); \
-            QSKIP(qPrintable(sdMissing_));                                                       \
-        }                                                                                        \
+#define SD_REQUIRE_CORPUS(relative)                                                                \
+    do {                                                                                           \
+        const QString sdMissing_ = sdtest::corpusMissing(relative);                                \
+        if (!sdMissing_.isEmpty()) {                                                               \
+            if (sdtest::runningInCi())                                                             \
+                QFAIL(                                                                             \
+                    qPrintable(sdMissing_ + QStringLiteral(" (CI=true: failing, not skipping)"))); \
+            QSKIP(qPrintable(sdMissing_));                                                         \
+        }                                                                                          \
     } while (false)

@@ -45,9 +45,9 @@ void TestProgramPaths::setProgramPaths_data()
     QTest::newRow("multi-byte folder name")
         << QByteArray("/\xe6\x96\x87/SheetDrain") << 0 << QByteArray("/\xe6\x96\x87/")
         << QByteArray("/\xe6\x96\x87/SheetDrain.ktz");
-    QTest::newRow("non-ASCII path") << QByteArray("/home/张三/表格工具/SheetDrain") << 0
-                                    << QByteArray("/home/张三/表格工具/")
-                                    << QByteArray("/home/张三/表格工具/SheetDrain.ktz");
+    QTest::newRow("non-ASCII path")
+        << QByteArray("/home/张三/表格工具/SheetDrain") << 0 << QByteArray("/home/张三/表格工具/")
+        << QByteArray("/home/张三/表格工具/SheetDrain.ktz");
 
     // SettingsFilePath is the longer of the two: the folder may take
     // 1023 - 14 bytes.
