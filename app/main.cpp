@@ -1,6 +1,7 @@
 // SheetDrain's entry: program paths, instance control, the application object
 // and the main window, in that order; the window goes before the application.
 
+#include "builtinapplication.h"
 #include "instancecontrol.h"
 #include "mainwindow.h"
 #include "programpaths.h"
@@ -12,6 +13,7 @@
 int main(int argc, char **argv)
 {
     initProgramResources();
+    registerBuiltinApplication();
 
     // Only the first argument is used: the executable's path as it was typed.
     // A path too long for the buffers leaves both paths empty, which reads as

@@ -1,15 +1,16 @@
 #!/bin/bash
 # Times SheetDrain's .xlsx path on the generated benchmark workbooks and
 # prints a table: wall time (median of RUNS), peak memory, and the floors.
-#   bench/run_xlsx.sh [WB_DIR] [BUILD_DIR]
+#   bench/run_xlsx.sh WB_DIR [BUILD_DIR]
 # WB_DIR holds big.xlsx, wide.xlsx and many/ (made by
-# ../shared/bench/make_workbooks.py; default /work/peers/wb). BUILD_DIR is a
-# Release build of this tree (configured here if missing).
+# ../shared/bench/make_workbooks.py). BUILD_DIR is a Release build of this
+# tree (configured here if missing); the script builds the sdconv and
+# xlsxbench targets in it (xlsxbench needs libdeflate).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(dirname "$here")
-wb=${1:-/work/peers/wb}
-build=${2:-$src/../build-bench}
+wb=${1:?usage: $0 WB_DIR [BUILD_DIR]}
+build=${2:-$src/build-bench}
 runs=${RUNS:-5}
 work=$(mktemp -d /tmp/sheetdrain-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -17,13 +18,10 @@ trap 'rm -rf "$work"' EXIT
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSHEETDRAIN_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target sd_engine sdconv -j2 >/dev/null
+cmake --build "$build" --target sdconv xlsxbench -j2 >/dev/null
 cli="$build/convert/sheetdrain-cli"
 cmake --build "$build" --target sheetdrain-cli -j2 >/dev/null 2>&1 || cli=""
 [ -x "$cli" ] || cli=""
-libdeflate=$(grep -q 'SD_LIBDEFLATE:FILEPATH=/' "$build/CMakeCache.txt" && echo -ldeflate || true)
-g++ -O2 -std=c++17 -I"$src/engine" -fPIC $(pkg-config --cflags Qt5Core) "$here/xlsxbench.cpp" \
-  "$build/engine/libsd_engine.a" $(pkg-config --libs Qt5Core) -lz -ldeflate -lpthread -o "$work/xlsxbench"
 
 # median wall seconds, max peak RSS (MB) and median CPU seconds (user+sys,
 # less sensitive to a busy machine) of RUNS runs of a command
@@ -58,10 +56,10 @@ for name in big wide; do
   if [ -n "$cli" ]; then
     row "$name.xlsx: sheetdrain-cli --all-sheets" "$cli" "$work/src_$name" "$work/out" --all-sheets
   fi
-  row "$name.xlsx: sdconv (all sheets)" "$build/engine/tools/sdconv" --quiet "$f" "$work/out"
-  row "$name.xlsx: read only (open + load sheets)" "$work/xlsxbench" read "$f"
-  row "$name.xlsx: inflate only, zlib streamed" "$work/xlsxbench" inflate "$f"
-  row "$name.xlsx: inflate only, libdeflate whole" "$work/xlsxbench" libdeflate "$f"
+  row "$name.xlsx: sdconv (all sheets)" "$build/tools/sdconv" --quiet "$f" "$work/out"
+  row "$name.xlsx: read only (open + load sheets)" "$build/bench/xlsxbench" read "$f"
+  row "$name.xlsx: inflate only, zlib streamed" "$build/bench/xlsxbench" inflate "$f"
+  row "$name.xlsx: inflate only, libdeflate whole" "$build/bench/xlsxbench" libdeflate "$f"
   row "$name.xlsx: inflate only, unzip -p" sh -c "unzip -p '$f' >/dev/null"
 done
 n=${#many[@]}
@@ -71,7 +69,7 @@ if [ -n "$cli" ]; then
   secs=${line%% s*}
   printf '%-44s %8.2f ms\n' "  per workbook" "$(echo "$secs * 1000 / $n" | bc -l)"
 fi
-line=$(measure "$work/xlsxbench" read "${many[@]}")
+line=$(measure "$build/bench/xlsxbench" read "${many[@]}")
 printf '%-44s %s\n' "many/ ($n files): read only, one process" "$line"
 secs=${line%% s*}
 printf '%-44s %8.2f ms\n' "  per workbook" "$(echo "$secs * 1000 / $n" | bc -l)"

@@ -2,8 +2,8 @@
 # Times sheetdrain-cli beside the peer converters in one run on the same
 # machine and the same generated workbooks, and prints one table.
 #
-# Usage: bench/side_by_side.sh [WORKDIR] [BUILD_DIR]
-#   WORKDIR    peer kit work folder (default /work/peers): workbooks in wb/,
+# Usage: bench/side_by_side.sh WORKDIR [BUILD_DIR]
+#   WORKDIR    peer kit work folder: workbooks in wb/,
 #              results in res/ (summary.md is rewritten with SheetDrain in it)
 #   BUILD_DIR  a Release build holding convert/sheetdrain-cli (default
 #              build-bench; configured and built when missing)
@@ -14,7 +14,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 kit="$root/../shared/bench"
-W="$(mkdir -p "${1:-/work/peers}" && cd "${1:-/work/peers}" && pwd)"
+W="$(mkdir -p "${1:?usage: $0 WORKDIR [BUILD_DIR]}" && cd "$1" && pwd)"
 build="${2:-$root/build-bench}"
 RUNS=${RUNS:-5}
 PEERS=${PEERS:-'^(big\.xlsx|wide\.xlsx|big\.xls)/(soffice|ssconvert|xlsx2csv|sheetjs|xls2csv|xlrd|floor-unzip|floor-cat)$|^many/(sheetjs-1proc|floor-cat)$|^many_xls/(xlrd-1proc|floor-cat-loop)$'}

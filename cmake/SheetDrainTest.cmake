@@ -3,7 +3,8 @@
 # Builds tst_<name> from its sources, registers it with CTest under the label
 # given (unit, golden, slow) and runs it in its own source folder, so that
 # QFINDTESTDATA finds the fixtures next to it. GUI tests run on the offscreen
-# platform. SHEETDRAIN_SHARED_DIR points the tests at ../shared when present.
+# platform. SHEETDRAIN_SHARED_DIR points the tests at ../shared; tests/common
+# (the corpus lookup, corpus.h) is on every test's include path.
 get_filename_component(SHEETDRAIN_SHARED_DIR "${PROJECT_SOURCE_DIR}/../shared" ABSOLUTE)
 
 function(sd_add_test name)
@@ -11,6 +12,7 @@ function(sd_add_test name)
   set(target tst_${name})
   add_executable(${target} ${T_SOURCES})
   target_link_libraries(${target} PRIVATE Qt5::Test ${T_LIBS})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
   target_compile_definitions(${target} PRIVATE
     SHEETDRAIN_SHARED_DIR="${SHEETDRAIN_SHARED_DIR}"
     SHEETDRAIN_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

@@ -1,7 +1,5 @@
 #include "axobject.h"
 
-#include "builtinapplication.h"
-
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
@@ -32,12 +30,6 @@ struct Registry
 {
     QMutex mutex;
     QHash<QString, AxApplicationFactory> factories;
-
-    Registry()
-    {
-        factories.insert(QStringLiteral("Excel.Application"),
-                         [] { return createBuiltinApplication(); });
-    }
 };
 
 Registry &registry()

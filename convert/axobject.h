@@ -10,8 +10,10 @@
 // The automation seam. AxObject has the shape of ActiveQt's QAxObject: an
 // application is selected by its programmatic identifier, members are called
 // by their signature text, and every sub-object is a child of the object it
-// came from. Behind it stands an AxServer tree that an application provides;
-// "Excel.Application" resolves to the built-in spreadsheet application.
+// came from. Behind it stands an AxServer tree that an application provides.
+// The seam knows no application of its own: each registers its factory under
+// its programmatic identifier (the built-in spreadsheet application through
+// registerBuiltinApplication()). The member texts are in automationnames.h.
 
 // One node of an application's object model. Members are matched by their
 // exact signature text. Whatever a node cannot answer yields an invalid
@@ -29,9 +31,10 @@ public:
 
 using AxApplicationFactory = std::function<std::unique_ptr<AxServer>()>;
 
-// The applications known by programmatic identifier. The built-in spreadsheet
-// application is registered as "Excel.Application" from the start; tests add
-// their fakes under identifiers of their own. Thread-safe.
+// The applications known by programmatic identifier. The program's entry
+// functions register the built-in spreadsheet application as
+// "Excel.Application"; tests add their fakes under identifiers of their own.
+// Registering an identifier again replaces its factory. Thread-safe.
 namespace AxRegistry {
 void registerApplication(const QString &progId, AxApplicationFactory factory);
 void unregisterApplication(const QString &progId);

@@ -1,5 +1,7 @@
 #include "builtinapplication.h"
 
+#include "automationnames.h"
+
 #include "core/csvwriter.h"
 #include "core/display.h"
 #include "core/model.h"
@@ -14,9 +16,6 @@
 #include <vector>
 
 namespace {
-
-// The application's code for "CSV (comma delimited)" in SaveAs.
-constexpr int kCsvFileFormat = 6;
 
 bool is(const char *member, const char *text)
 {
@@ -93,7 +92,7 @@ public:
     }
     QVariant property(const char *name) override
     {
-        return is(name, "Count") ? QVariant(m_count) : QVariant();
+        return is(name, AxNames::kCount) ? QVariant(m_count) : QVariant();
     }
 
 private:
@@ -109,19 +108,19 @@ public:
     }
     QVariant property(const char *name) override
     {
-        if (is(name, "Row"))
+        if (is(name, AxNames::kRow))
             return int(m_range.firstRow + 1);
-        if (is(name, "Column"))
+        if (is(name, AxNames::kColumn))
             return int(m_range.firstCol + 1);
-        if (is(name, "Count"))
+        if (is(name, AxNames::kCount))
             return qlonglong(m_range.rows()) * qlonglong(m_range.columns());
         return {};
     }
     std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &) override
     {
-        if (is(member, "Rows"))
+        if (is(member, AxNames::kRows))
             return std::make_unique<CountServer>(int(m_range.rows()));
-        if (is(member, "Columns"))
+        if (is(member, AxNames::kColumns))
             return std::make_unique<CountServer>(int(m_range.columns()));
         return nullptr;
     }
@@ -143,13 +142,13 @@ public:
 
     QVariant call(const char *member, const QVariantList &) override
     {
-        return is(member, "Value()") ? value() : QVariant();
+        return is(member, AxNames::kValueCall) ? value() : QVariant();
     }
     QVariant property(const char *name) override
     {
-        if (is(name, "Value"))
+        if (is(name, AxNames::kValue))
             return value();
-        if (is(name, "Text")) {
+        if (is(name, AxNames::kText)) {
             std::shared_ptr<OpenBook> book;
             const sd::Cell *cell = find(book);
             return cell ? QString::fromStdString(book->display().text(*cell)) : QString();
@@ -210,7 +209,7 @@ public:
 
     QVariant call(const char *member, const QVariantList &) override
     {
-        if (!is(member, "Copy()"))
+        if (!is(member, AxNames::kCopy))
             return {};
         std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book)
@@ -230,9 +229,9 @@ public:
         const sd::Sheet *sheet = book->book->sheet(m_sheetIndex);
         if (!sheet)
             return nullptr;
-        if (is(member, "UsedRange"))
+        if (is(member, AxNames::kUsedRange))
             return std::make_unique<RangeServer>(sheet->usedRange());
-        if (is(member, "Cells(int, int)") && args.size() == 2)
+        if (is(member, AxNames::kCells) && args.size() == 2)
             return std::make_unique<CellServer>(m_book, m_sheetIndex, args[0].toInt() - 1,
                                                 args[1].toInt() - 1);
         return nullptr;
@@ -241,7 +240,7 @@ public:
     QVariant property(const char *name) override
     {
         std::shared_ptr<OpenBook> book = lockOpen(m_book);
-        if (!book || !is(name, "Name"))
+        if (!book || !is(name, AxNames::kName))
             return {};
         return QString::fromStdString(book->book->sheets[size_t(m_sheetIndex)].name);
     }
@@ -262,7 +261,7 @@ public:
     QVariant property(const char *name) override
     {
         std::shared_ptr<OpenBook> book = lockOpen(m_book);
-        if (!book || !is(name, "Count"))
+        if (!book || !is(name, AxNames::kCount))
             return {};
         return int(book->book->sheets.size());
     }
@@ -282,7 +281,7 @@ public:
 
     QVariant call(const char *member, const QVariantList &) override
     {
-        if (!is(member, "Close (Boolean)"))
+        if (!is(member, AxNames::kClose))
             return {};
         std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book)
@@ -296,9 +295,9 @@ public:
         std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book)
             return nullptr;
-        if (is(member, "Sheets"))
+        if (is(member, AxNames::kSheets))
             return std::make_unique<SheetsServer>(m_book);
-        if (is(member, "WorkSheets(int)") && args.size() == 1) {
+        if (is(member, AxNames::kWorksheetAt) && args.size() == 1) {
             // Worksheets are counted from 1 and skip chart and other sheets.
             const int index = book->book->worksheetIndex(args[0].toInt() - 1);
             if (index < 0)
@@ -316,7 +315,7 @@ public:
     QVariant property(const char *name) override
     {
         std::shared_ptr<OpenBook> book = lockOpen(m_book);
-        if (!book || !is(name, "Name"))
+        if (!book || !is(name, AxNames::kName))
             return {};
         return QFileInfo(QFile::decodeName(book->book->path.c_str())).fileName();
     }
@@ -339,8 +338,8 @@ public:
         std::shared_ptr<SheetCopy> copy = m_copy.lock();
         if (!copy)
             return {};
-        if (is(member, "SaveAs(const QString&, QVariant)")) {
-            if (args.size() != 2 || args[1].toInt() != kCsvFileFormat)
+        if (is(member, AxNames::kSaveAs)) {
+            if (args.size() != 2 || args[1].toInt() != AxNames::kCsvFileFormat)
                 return {};
             const QString path = args[0].toString();
             if (path.isEmpty())
@@ -363,7 +362,7 @@ public:
     QVariant property(const char *name) override
     {
         std::shared_ptr<SheetCopy> copy = m_copy.lock();
-        if (!copy || !is(name, "Name"))
+        if (!copy || !is(name, AxNames::kName))
             return {};
         return QString::fromStdString(copy->source->book->sheets[size_t(copy->sheetIndex)].name);
     }
@@ -382,7 +381,7 @@ public:
 
     std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args) override
     {
-        if (!is(member, "Open(const QString&)") || args.size() != 1)
+        if (!is(member, AxNames::kOpen) || args.size() != 1)
             return nullptr;
         const QString path = args[0].toString();
         if (path.isEmpty())
@@ -402,7 +401,7 @@ public:
 
     QVariant property(const char *name) override
     {
-        return is(name, "Count") ? QVariant(int(m_app->open.size())) : QVariant();
+        return is(name, AxNames::kCount) ? QVariant(int(m_app->open.size())) : QVariant();
     }
 
 private:
@@ -419,11 +418,11 @@ public:
 
     QVariant call(const char *member, const QVariantList &args) override
     {
-        if (is(member, "SetVisible (bool Visible)") && args.size() == 1) {
+        if (is(member, AxNames::kSetVisible) && args.size() == 1) {
             m_app->visible = args[0].toBool();
             return true;
         }
-        if (is(member, "Quit(void)")) {
+        if (is(member, AxNames::kQuit)) {
             m_app->active.reset();
             for (const auto &book : m_app->open)
                 book->closed = true;
@@ -435,29 +434,29 @@ public:
 
     std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &) override
     {
-        if (is(member, "WorkBooks"))
+        if (is(member, AxNames::kWorkbooks))
             return std::make_unique<WorkbooksServer>(m_app);
-        if (is(member, "ActiveWorkBook") && m_app->active)
+        if (is(member, AxNames::kActiveWorkbook) && m_app->active)
             return std::make_unique<ActiveWorkbookServer>(m_app->active);
         return nullptr;
     }
 
     QVariant property(const char *name) override
     {
-        if (is(name, "DisplayAlerts"))
+        if (is(name, AxNames::kDisplayAlerts))
             return m_app->displayAlerts;
-        if (is(name, "Visible"))
+        if (is(name, AxNames::kVisible))
             return m_app->visible;
         return {};
     }
 
     bool setProperty(const char *name, const QVariant &value) override
     {
-        if (is(name, "DisplayAlerts")) {
+        if (is(name, AxNames::kDisplayAlerts)) {
             m_app->displayAlerts = value.toBool();
             return true;
         }
-        if (is(name, "Visible")) {
+        if (is(name, AxNames::kVisible)) {
             m_app->visible = value.toBool();
             return true;
         }
@@ -473,4 +472,10 @@ private:
 std::unique_ptr<AxServer> createBuiltinApplication()
 {
     return std::make_unique<ApplicationServer>();
+}
+
+void registerBuiltinApplication()
+{
+    AxRegistry::registerApplication(QString::fromLatin1(AxNames::kExcelApplication),
+                                    [] { return createBuiltinApplication(); });
 }

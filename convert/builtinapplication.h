@@ -4,9 +4,10 @@
 
 #include <memory>
 
-// The built-in spreadsheet application that answers to "Excel.Application":
-// the object model of the automation calls the conversion job makes, served
-// over the engine library (workbook reader, displayed text, CSV writer).
+// The built-in spreadsheet application that answers to "Excel.Application"
+// (AxNames::kExcelApplication): the object model of the automation calls the
+// conversion job makes, served over the engine library (workbook reader,
+// displayed text, CSV writer).
 //
 //   application: "SetVisible (bool Visible)", "DisplayAlerts", "WorkBooks",
 //                "ActiveWorkBook", "Quit(void)" (closes every workbook; the
@@ -24,3 +25,9 @@
 // "Copy()" copies no cell data: the active workbook refers to the source sheet,
 // which stays loaded until the next copy or "Quit(void)".
 std::unique_ptr<AxServer> createBuiltinApplication();
+
+// Registers the built-in application with the seam under
+// AxNames::kExcelApplication. Every program that runs conversions calls this
+// once at start (the window's and the command line's main, tests that use the
+// built-in application); calling it again is harmless.
+void registerBuiltinApplication();

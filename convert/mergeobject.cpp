@@ -1,5 +1,6 @@
 #include "mergeobject.h"
 
+#include "automationnames.h"
 #include "axobject.h"
 #include "folderchain.h"
 #include "outputnames.h"
@@ -19,10 +20,6 @@ bool g_OnlyFirstSheet = false;
 bool g_SaveAsUTF8 = false;
 
 namespace {
-
-const char kApplicationId[] = "Excel.Application";
-// The application's code for "CSV (comma delimited)" in SaveAs.
-constexpr int kCsvFileFormat = 6;
 
 QString utf8PhaseText()
 {
@@ -79,7 +76,7 @@ struct MergeObject::BatchState
 MergeObject::MergeObject(const QString &name, QObject *parent)
     : QObject(parent)
     , m_name(name)
-    , m_applicationId(QString::fromLatin1(kApplicationId))
+    , m_applicationId(QString::fromLatin1(AxNames::kExcelApplication))
 {
 }
 
@@ -140,7 +137,7 @@ void MergeObject::Transform()
         case WorkbookEnd::NoApplication:
             // The application object stays; it goes away with the worker.
             emit ShowDisposingFile(noApplicationText());
-            batch.app->dynamicCall("Quit(void)");
+            batch.app->dynamicCall(AxNames::kQuit);
             return;
         case WorkbookEnd::Stopped:
             delete batch.app;
@@ -167,9 +164,9 @@ MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const Q
     const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
 
     app->setControl(m_applicationId);
-    app->dynamicCall("SetVisible (bool Visible)", QStringLiteral("false"));
-    app->setProperty("DisplayAlerts", false);
-    AxObject *books = app->querySubObject("WorkBooks");
+    app->dynamicCall(AxNames::kSetVisible, QStringLiteral("false"));
+    app->setProperty(AxNames::kDisplayAlerts, false);
+    AxObject *books = app->querySubObject(AxNames::kWorkbooks);
     if (!books)
         return WorkbookEnd::NoApplication;
 
@@ -177,10 +174,10 @@ MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const Q
     emit ShowDisposingFile(nativePath);
 
     bool stopped = false;
-    AxObject *book = books->querySubObject("Open(const QString&)", nativePath);
+    AxObject *book = books->querySubObject(AxNames::kOpen, nativePath);
     if (book) {
-        AxObject *sheets = book->querySubObject("Sheets");
-        const int count = sheets ? sheets->property("Count").toInt() : 0;
+        AxObject *sheets = book->querySubObject(AxNames::kSheets);
+        const int count = sheets ? sheets->property(AxNames::kCount).toInt() : 0;
         const int visit = g_OnlyFirstSheet ? 1 : std::max(count, 0);
         for (int s = 1; s <= visit; ++s) {
             if (s > 1 && stopRequested()) {
@@ -189,9 +186,9 @@ MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const Q
             }
             convertSheet(batch, book, s, entry);
         }
-        book->dynamicCall("Close (Boolean)", false);
+        book->dynamicCall(AxNames::kClose, false);
     }
-    app->dynamicCall("Quit(void)");
+    app->dynamicCall(AxNames::kQuit);
     // The workbook's automation objects are of no further use once the
     // application has quit; releasing them here keeps a long batch from
     // growing by a few kilobytes per workbook.
@@ -205,34 +202,36 @@ MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const Q
 // worksheets handed to the application for saving are counted.
 void MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry)
 {
-    AxObject *worksheet = book->querySubObject("WorkSheets(int)", sheet);
+    AxObject *worksheet = book->querySubObject(AxNames::kWorksheetAt, sheet);
     if (!worksheet)
         return;
-    AxObject *usedRange = worksheet->querySubObject("UsedRange");
+    AxObject *usedRange = worksheet->querySubObject(AxNames::kUsedRange);
     if (!usedRange)
         return;
-    const int row = usedRange->property("Row").toInt();
-    const int column = usedRange->property("Column").toInt();
-    AxObject *rows = usedRange->querySubObject("Rows");
-    AxObject *columns = usedRange->querySubObject("Columns");
-    AxObject *cell = worksheet->querySubObject("Cells(int, int)", row, column);
+    const int row = usedRange->property(AxNames::kRow).toInt();
+    const int column = usedRange->property(AxNames::kColumn).toInt();
+    AxObject *rows = usedRange->querySubObject(AxNames::kRows);
+    AxObject *columns = usedRange->querySubObject(AxNames::kColumns);
+    AxObject *cell = worksheet->querySubObject(AxNames::kCells, row, column);
     if (!rows || !columns || !cell)
         return;
 
     // Blank: a used range of one cell that shows no value.
-    if (rows->property("Count").toInt() == 1 && columns->property("Count").toInt() == 1
-        && cell->dynamicCall("Value()").toString().isEmpty())
+    if (rows->property(AxNames::kCount).toInt() == 1
+        && columns->property(AxNames::kCount).toInt() == 1
+        && cell->dynamicCall(AxNames::kValueCall).toString().isEmpty())
         return;
 
-    worksheet->dynamicCall("Copy()");
-    AxObject *active = batch.app->querySubObject("ActiveWorkBook");
+    worksheet->dynamicCall(AxNames::kCopy);
+    AxObject *active = batch.app->querySubObject(AxNames::kActiveWorkbook);
     if (!active)
         return;
 
     // The name is settled before the folder is made, so a refused sheet name
     // leaves no empty folder behind.
     const QString folder = OutputFolderFor(batch.sourceRoot, batch.saveRoot, entry.absolutePath());
-    const QString sheetName = g_OnlyFirstSheet ? QString() : worksheet->property("Name").toString();
+    const QString sheetName
+        = g_OnlyFirstSheet ? QString() : worksheet->property(AxNames::kName).toString();
     const QString fileName
         = CsvFileName(WorkbookBaseName(entry.fileName()), g_OnlyFirstSheet, sheetName);
     if (folder.isEmpty() || fileName.isEmpty())
@@ -241,7 +240,7 @@ void MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet, con
 
     ++batch.csvCount;
     const QString outputPath = QDir::toNativeSeparators(folder + QLatin1Char('/') + fileName);
-    active->dynamicCall("SaveAs(const QString&, QVariant)", outputPath, kCsvFileFormat);
+    active->dynamicCall(AxNames::kSaveAs, outputPath, AxNames::kCsvFileFormat);
 }
 
 // False when the batch was asked to stop part-way.

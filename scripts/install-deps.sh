@@ -6,7 +6,8 @@ set -euo pipefail
 # Usage: install-deps.sh [--test] [--screenshots]
 #   (none)          build and run: compiler, CMake, Qt 5 widgets, zlib, fonts
 #                   with Chinese glyphs
-#   --test          also what the test suite needs
+#   --test          also what the test suite and CI need (clang for the fuzz
+#                   targets, clang-format 14 for the formatting check)
 #   --screenshots   also a virtual X server, a window manager, xdotool and
 #                   ImageMagick's import (tools/screenshots.sh)
 packages=(
@@ -17,7 +18,7 @@ packages=(
 )
 for arg in "$@"; do
   case "$arg" in
-    --test) packages+=(python3 clang libclang-rt-14-dev) ;;
+    --test) packages+=(python3 clang clang-format libclang-rt-14-dev) ;;
     --screenshots) packages+=(xvfb xauth imagemagick xdotool openbox) ;;
   esac
 done

@@ -1,20 +1,42 @@
 #!/usr/bin/env bash
-# Builds the readers, the support library and their tests with AddressSanitizer
-# and UndefinedBehaviorSanitizer and runs those tests (the golden corpus and
-# the fuzz seed replays included), so that memory errors in the parsers fail
-# the suite instead of passing silently.
+# The sanitizer passes of the test suite, each in a Debug build of its own:
+#
+# 1. AddressSanitizer and UndefinedBehaviorSanitizer over the readers, the
+#    support library and their tests (the golden corpus and the fuzz seed
+#    replays included), so that memory errors in the parsers fail the suite
+#    instead of passing silently (build-sanitize/).
+# 2. ThreadSanitizer over the tests that run threads: the conversion worker
+#    on its thread (job, seam, window controller, command line) and the
+#    .xlsx reader's read-ahead inflater (build-tsan/).
+#
+# SHEETDRAIN_SKIP_TSAN=1 leaves the second pass out.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${SANITIZE_BUILD_DIR:-$root/build-sanitize}"
-tests='^(charsearch|textcut|textreplace|settingsfile|startpaths|numfmt|csvwriter|golden|xls.*|replay_.*)$'
+jobs=$(nproc)
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DSHEETDRAIN_SANITIZE=ON \
-      -DSHEETDRAIN_TESTS=ON >/dev/null
-# Build only the test programs of the matching tests.
-targets=$(cd "$build" && ctest -N -R "$tests" | sed -n 's/^ *Test *#[0-9]*: //p' \
-          | sed -e 's/^replay_/tst_replay_/' -e '/^tst_replay_/!s/^/tst_/')
-cmake --build "$build" -j"$(nproc)" --target $targets
-cd "$build"
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" -R "$tests"
+# pass BUILD_DIR TESTS_REGEX CMAKE_OPTION...: configures, builds only the
+# test programs of the matching tests and runs them.
+pass() {
+  local build=$1 tests=$2
+  shift 2
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DSHEETDRAIN_TESTS=ON \
+        -DSHEETDRAIN_BENCH=OFF "$@" >/dev/null
+  local targets
+  targets=$(cd "$build" && ctest -N -R "$tests" | sed -n 's/^ *Test *#[0-9]*: //p' \
+            | sed -e 's/^replay_/tst_replay_/' -e '/^tst_replay_/!s/^/tst_/')
+  cmake --build "$build" -j"$jobs" --target $targets
+  (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs" -R "$tests")
+}
+
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  pass "${SANITIZE_BUILD_DIR:-$root/build-sanitize}" \
+       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|xls.*|replay_.*)$' \
+       -DSHEETDRAIN_SANITIZE=ON
+
+if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
+    pass "${TSAN_BUILD_DIR:-$root/build-tsan}" \
+         '^(mergeobject|axseam|cli|controller|xlsxsheet)$' \
+         -DSHEETDRAIN_TSAN=ON
+fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds SheetDrain with its tests and runs the whole
 # suite through CTest, then the readers' tests again under AddressSanitizer
-# and UndefinedBehaviorSanitizer (scripts/sanitize.sh; SHEETDRAIN_SKIP_SANITIZE=1
-# leaves that second pass out).
+# and UndefinedBehaviorSanitizer and the threaded tests under ThreadSanitizer
+# (scripts/sanitize.sh; SHEETDRAIN_SKIP_SANITIZE=1 leaves those passes out).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh" --test

@@ -1,21 +1,19 @@
 // sheetdrain-cli: runs one conversion batch without widgets, the same worker
 // that the window drives, on a worker thread of its own.
 
+#include "builtinapplication.h"
 #include "mergeobject.h"
 #include "outputnames.h"
+#include "signalbridge.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QThread>
 
-#include <csignal>
 #include <cstdio>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include <memory>
 
 namespace {
 
@@ -45,14 +43,6 @@ const char kUsage[]
       "3 stopped by a signal (the CSV file being written is completed or not\n"
       "written at all).\n";
 
-int g_signalPipe[2] = { -1, -1 };
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
-
 void printLine(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
@@ -80,17 +70,13 @@ int badArguments(const QString &message)
     return ExitBadArguments;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Reads the arguments into the batch parameters; -1 when the batch may run,
+// otherwise the exit status to end with.
+int setBatchFromArguments(const QStringList &args)
 {
-    QCoreApplication app(argc, argv);
-    qInstallMessageHandler(printMessage);
-
     QStringList folders;
     bool allSheets = false;
     bool utf8 = false;
-    const QStringList args = QCoreApplication::arguments().mid(1);
     for (const QString &arg : args) {
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             std::fputs(kUsage, stdout);
@@ -115,55 +101,61 @@ int main(int argc, char **argv)
         printLine(stderr, QStringLiteral("保存文件夹不存在!"));
         return ExitBadArguments;
     }
-
     g_SourcePath = QDir::toNativeSeparators(folders[0]);
     g_SavePath = QDir::toNativeSeparators(folders[1]);
     g_OnlyFirstSheet = !allSheets;
     g_SaveAsUTF8 = utf8;
+    return -1;
+}
 
-    // Signals end the batch after the worksheet being saved.
-    QThread thread;
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        struct sigaction action = {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        for (int signo : { SIGINT, SIGTERM, SIGHUP })
-            sigaction(signo, &action, nullptr);
-    }
-    bool interrupted = false;
-    QSocketNotifier *notifier = nullptr;
-    if (g_signalPipe[0] >= 0) {
-        notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
-            char buffer[16];
-            while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
-            interrupted = true;
-            thread.requestInterruption();
-        });
-    }
-
-    auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
+// Prints the worker's reports: workbook reports (absolute paths) numbered
+// on stderr, the summary on stdout, the phase and failure texts on stderr.
+void printReports(MergeObject *worker, QCoreApplication *app, bool *completed)
+{
     int total = 0;
     for (const QFileInfo &entry : worker->CollectFiles(AbsoluteFolder(g_SourcePath))) {
         if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
             ++total;
     }
+    auto done = std::make_shared<int>(0);
+    QObject::connect(
+        worker, &MergeObject::ShowDisposingFile, app, [done, total](const QString &text) {
+            if (text.startsWith(QLatin1Char('/'))) {
+                ++*done;
+                printLine(stderr, QStringLiteral("[%1/%2] ").arg(*done).arg(total) + text);
+            } else if (text.startsWith(QStringLiteral("成功将"))) {
+                printLine(stdout, text);
+            } else {
+                printLine(stderr, text);
+            }
+        });
+    QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, app,
+                     [completed] { *completed = true; });
+}
 
-    // Workbook reports are absolute paths; the summary, the phase text and the
-    // failure text are not.
-    int done = 0;
-    bool completed = false;
-    QObject::connect(worker, &MergeObject::ShowDisposingFile, &app, [&](const QString &text) {
-        if (text.startsWith(QLatin1Char('/'))) {
-            ++done;
-            printLine(stderr, QStringLiteral("[%1/%2] ").arg(done).arg(total) + text);
-        } else if (text.startsWith(QStringLiteral("成功将"))) {
-            printLine(stdout, text);
-        } else {
-            printLine(stderr, text);
-        }
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(printMessage);
+    registerBuiltinApplication();
+    const int argumentsEnd = setBatchFromArguments(QCoreApplication::arguments().mid(1));
+    if (argumentsEnd >= 0)
+        return argumentsEnd;
+
+    // Signals end the batch after the worksheet being saved.
+    QThread thread;
+    bool interrupted = false;
+    QuitSignalBridge quitSignals;
+    QObject::connect(&quitSignals, &QuitSignalBridge::quitRequested, &app, [&] {
+        interrupted = true;
+        thread.requestInterruption();
     });
-    QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, &app, [&] { completed = true; });
+
+    auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
+    bool completed = false;
+    printReports(worker, &app, &completed);
 
     worker->moveToThread(&thread);
     QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);

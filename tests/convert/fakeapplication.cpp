@@ -1,5 +1,7 @@
 #include "fakeapplication.h"
 
+#include "automationnames.h"
+
 #include <QSaveFile>
 #include <QThread>
 
@@ -62,16 +64,16 @@ public:
     QVariant call(const char *member, const QVariantList &args) override
     {
         record(QString::fromLatin1(member) + argsText(args));
-        if (m_kind == Cell && is(member, "Value()"))
+        if (m_kind == Cell && is(member, AxNames::kValueCall))
             return sheet().value;
-        if (m_kind == Active && is(member, "SaveAs(const QString&, QVariant)") && args.size() == 2)
+        if (m_kind == Active && is(member, AxNames::kSaveAs) && args.size() == 2)
             return save(args[0].toString());
-        if (m_kind == Worksheet && is(member, "Copy()")) {
+        if (m_kind == Worksheet && is(member, AxNames::kCopy)) {
             QMutexLocker lock(&m_script->mutex);
             m_script->copyPath = m_context.path;
             m_script->copySheet = m_context.sheet;
         }
-        if (m_kind == App && is(member, "Quit(void)")) {
+        if (m_kind == App && is(member, AxNames::kQuit)) {
             QMutexLocker lock(&m_script->mutex);
             m_script->copySheet = -1;
         }
@@ -83,14 +85,14 @@ public:
         record(QString::fromLatin1(member) + argsText(args));
         switch (m_kind) {
         case App:
-            if (is(member, "WorkBooks")) {
+            if (is(member, AxNames::kWorkbooks)) {
                 QMutexLocker lock(&m_script->mutex);
                 const int n = ++m_script->workbooksQueries;
                 if (m_script->workbooksMissingFrom > 0 && n >= m_script->workbooksMissingFrom)
                     return nullptr;
                 return make(Books, Context());
             }
-            if (is(member, "ActiveWorkBook")) {
+            if (is(member, AxNames::kActiveWorkbook)) {
                 Context copy;
                 {
                     QMutexLocker lock(&m_script->mutex);
@@ -102,7 +104,7 @@ public:
             }
             return nullptr;
         case Books:
-            if (is(member, "Open(const QString&)") && args.size() == 1) {
+            if (is(member, AxNames::kOpen) && args.size() == 1) {
                 const QString path = args[0].toString();
                 if (!m_script->book(path).opens)
                     return nullptr;
@@ -110,9 +112,9 @@ public:
             }
             return nullptr;
         case Book:
-            if (is(member, "Sheets"))
+            if (is(member, AxNames::kSheets))
                 return make(Sheets, m_context);
-            if (is(member, "WorkSheets(int)") && args.size() == 1) {
+            if (is(member, AxNames::kWorksheetAt) && args.size() == 1) {
                 const QList<FakeSheet> sheets = m_script->book(m_context.path).sheets;
                 int n = args[0].toInt();
                 for (int i = 0; i < sheets.size(); ++i) {
@@ -122,15 +124,15 @@ public:
             }
             return nullptr;
         case Worksheet:
-            if (is(member, "UsedRange") && !sheet().noUsedRange)
+            if (is(member, AxNames::kUsedRange) && !sheet().noUsedRange)
                 return make(Range, m_context);
-            if (is(member, "Cells(int, int)"))
+            if (is(member, AxNames::kCells))
                 return make(Cell, m_context);
             return nullptr;
         case Range:
-            if (is(member, "Rows"))
+            if (is(member, AxNames::kRows))
                 return make(Rows, m_context);
-            if (is(member, "Columns"))
+            if (is(member, AxNames::kColumns))
                 return make(Columns, m_context);
             return nullptr;
         default:
@@ -141,17 +143,17 @@ public:
     QVariant property(const char *name) override
     {
         record(QString::fromLatin1(name));
-        if (m_kind == Sheets && is(name, "Count"))
+        if (m_kind == Sheets && is(name, AxNames::kCount))
             return int(m_script->book(m_context.path).sheets.size());
-        if (m_kind == Worksheet && is(name, "Name"))
+        if (m_kind == Worksheet && is(name, AxNames::kName))
             return sheet().name;
-        if (m_kind == Range && is(name, "Row"))
+        if (m_kind == Range && is(name, AxNames::kRow))
             return sheet().row;
-        if (m_kind == Range && is(name, "Column"))
+        if (m_kind == Range && is(name, AxNames::kColumn))
             return sheet().column;
-        if (m_kind == Rows && is(name, "Count"))
+        if (m_kind == Rows && is(name, AxNames::kCount))
             return sheet().rows;
-        if (m_kind == Columns && is(name, "Count"))
+        if (m_kind == Columns && is(name, AxNames::kCount))
             return sheet().columns;
         return {};
     }
@@ -159,7 +161,7 @@ public:
     bool setProperty(const char *name, const QVariant &value) override
     {
         record(QString::fromLatin1(name) + QLatin1Char('=') + value.toString());
-        return m_kind == App && is(name, "DisplayAlerts");
+        return m_kind == App && is(name, AxNames::kDisplayAlerts);
     }
 
 private:

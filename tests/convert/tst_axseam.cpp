@@ -1,7 +1,10 @@
 // The automation seam and the built-in spreadsheet application behind
 // "Excel.Application".
 
+#include "automationnames.h"
 #include "axobject.h"
+#include "builtinapplication.h"
+#include "corpus.h"
 
 #include <QFile>
 #include <QPointer>
@@ -9,11 +12,6 @@
 #include <QTest>
 
 namespace {
-
-QString corpus(const char *relative)
-{
-    return QStringLiteral(SHEETDRAIN_SHARED_DIR "/corpus/") + QLatin1String(relative);
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -28,6 +26,16 @@ class TestAxSeam : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        // The seam knows no application until one registers itself.
+        const QString excel = QString::fromLatin1(AxNames::kExcelApplication);
+        QVERIFY(!AxRegistry::createApplication(excel));
+        registerBuiltinApplication();
+        registerBuiltinApplication(); // a second registration replaces the first
+        QVERIFY(AxRegistry::createApplication(excel));
+    }
+
     void unknownApplicationAnswersNothing()
     {
         AxObject app;
@@ -84,9 +92,8 @@ private slots:
     // range, the corner value, copy and SaveAs as CSV; close and quit.
     void builtinApplicationObjectModel()
     {
-        const QString path = corpus("calamine/any_sheets.xlsx");
-        if (!QFile::exists(path))
-            QSKIP("corpus not found (SHEETDRAIN_SHARED_DIR)");
+        SD_REQUIRE_CORPUS(QStringLiteral("calamine/any_sheets.xlsx"));
+        const QString path = sdtest::corpusPath(QStringLiteral("calamine/any_sheets.xlsx"));
         QTemporaryDir dir;
         QPointer<AxObject> keep;
         {

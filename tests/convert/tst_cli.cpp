@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "corpus.h"
+
 namespace {
 
 struct Run
@@ -130,9 +132,9 @@ private slots:
         QFETCH(bool, allSheets);
         QFETCH(QStringList, files);
         QFETCH(QString, summary);
-        const QString corpus = QStringLiteral(SHEETDRAIN_SHARED_DIR "/corpus/");
-        if (!QFile::exists(corpus + "xlrd/Formate.xls"))
-            QSKIP("corpus not found (SHEETDRAIN_SHARED_DIR)");
+        SD_REQUIRE_CORPUS(QStringLiteral("xlrd/Formate.xls"));
+        SD_REQUIRE_CORPUS(QStringLiteral("calamine/any_sheets.xlsx"));
+        const QString corpus = sdtest::corpusDir() + QLatin1Char('/');
         QTemporaryDir dir;
         const QString src = dir.filePath("src"), out = dir.filePath("out");
         QVERIFY(copyInto(corpus + "xlrd/Formate.xls", src + "/a/Formate.xls"));

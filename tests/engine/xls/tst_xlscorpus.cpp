@@ -6,6 +6,8 @@
 #include <QDirIterator>
 #include <QtTest>
 
+#include "corpus.h"
+
 namespace {
 
 QString sharedDir()
@@ -67,8 +69,7 @@ private slots:
 void TestXlsCorpus::sweep()
 {
     const QString corpus = sharedDir() + QStringLiteral("/corpus");
-    if (!QDir(corpus).exists())
-        QSKIP("shared corpus not found");
+    SD_REQUIRE_CORPUS(QString());
     int opened = 0, refused = 0, encrypted = 0, sheets = 0;
     QStringList problems;
     QDirIterator it(corpus, { QStringLiteral("*.xls"), QStringLiteral("*.XLS") }, QDir::Files,
@@ -140,8 +141,7 @@ void TestXlsCorpus::codePages()
     QFETCH(QString, text);
     QFETCH(QString, sheetName);
     const QString path = sharedDir() + QStringLiteral("/corpus/") + file;
-    if (!QFileInfo::exists(path))
-        QSKIP("shared corpus not found");
+    SD_REQUIRE_CORPUS(file);
     sd::Error error;
     auto book = sd::Workbook::open(path.toStdString(), &error);
     QVERIFY2(book, error.description().c_str());

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <set>
 
+#include "corpus.h"
+
 using namespace sd;
 
 namespace {
@@ -42,9 +44,8 @@ private slots:
 
 void TestXlsxCorpus::sweep()
 {
-    const QString root = QStringLiteral(SHEETDRAIN_SHARED_DIR "/corpus");
-    if (!QDir(root).exists())
-        QSKIP("shared corpus not available");
+    SD_REQUIRE_CORPUS(QString());
+    const QString root = sdtest::corpusDir();
     int files = 0, opened = 0, sheets = 0, cells = 0, refused = 0;
     QStringList unexpected;
     QDirIterator it(root, { QStringLiteral("*.xlsx"), QStringLiteral("*.xlsm") }, QDir::Files,

@@ -3,8 +3,9 @@
 // application (two worksheets per workbook, SaveAs writes nothing), so that
 // neither the engine nor the file system's writes are in the figure.
 //
-//   bench_seam [N]      (default 500)
+//   seambench [N]      (default 500)
 
+#include "automationnames.h"
 #include "axobject.h"
 #include "mergeobject.h"
 
@@ -36,16 +37,16 @@ public:
     {
         switch (m_kind) {
         case App:
-            return std::make_unique<NullServer>(std::strcmp(member, "WorkBooks") == 0 ? Books
-                                                                                      : Active);
+            return std::make_unique<NullServer>(
+                std::strcmp(member, AxNames::kWorkbooks) == 0 ? Books : Active);
         case Books:
             return std::make_unique<NullServer>(Book);
         case Book:
-            return std::make_unique<NullServer>(std::strcmp(member, "Sheets") == 0 ? Sheets
-                                                                                   : Worksheet);
+            return std::make_unique<NullServer>(
+                std::strcmp(member, AxNames::kSheets) == 0 ? Sheets : Worksheet);
         case Worksheet:
-            return std::make_unique<NullServer>(std::strcmp(member, "UsedRange") == 0 ? Range
-                                                                                      : Cell);
+            return std::make_unique<NullServer>(
+                std::strcmp(member, AxNames::kUsedRange) == 0 ? Range : Cell);
         case Range:
             return std::make_unique<NullServer>(Count);
         default:
@@ -56,7 +57,7 @@ public:
     {
         if (m_kind == Sheets || m_kind == Count)
             return 2;
-        if (std::strcmp(name, "Name") == 0)
+        if (std::strcmp(name, AxNames::kName) == 0)
             return QStringLiteral("Sheet");
         return 1;
     }

@@ -1,3 +1,6 @@
+// Where the program looks for its settings file, from the path it was
+// started by: the directory up to the last '/', then "SheetDrain.ktz".
+
 #include "programpaths.h"
 
 #include <QtTest>
@@ -30,11 +33,21 @@ void TestProgramPaths::setProgramPaths_data()
         << QByteArray("./SheetDrain") << 0 << QByteArray("./") << QByteArray("./SheetDrain.ktz");
     QTest::newRow("root") << QByteArray("/SheetDrain") << 0 << QByteArray("/")
                           << QByteArray("/SheetDrain.ktz");
+    QTest::newRow("empty") << QByteArray() << 0 << QByteArray() << QByteArray("SheetDrain.ktz");
     QTest::newRow("backslash is no separator")
         << QByteArray("dir\\SheetDrain") << 0 << QByteArray() << QByteArray("SheetDrain.ktz");
+    QTest::newRow("backslash is a name character")
+        << QByteArray("/home/u/a\\b\\SheetDrain") << 0 << QByteArray("/home/u/")
+        << QByteArray("/home/u/SheetDrain.ktz");
+    QTest::newRow("doubled slash kept")
+        << QByteArray("/usr//bin/SheetDrain") << 0 << QByteArray("/usr//bin/")
+        << QByteArray("/usr//bin/SheetDrain.ktz");
     QTest::newRow("multi-byte folder name")
         << QByteArray("/\xe6\x96\x87/SheetDrain") << 0 << QByteArray("/\xe6\x96\x87/")
         << QByteArray("/\xe6\x96\x87/SheetDrain.ktz");
+    QTest::newRow("non-ASCII path")
+        << QByteArray("/home/张三/表格工具/SheetDrain") << 0 << QByteArray("/home/张三/表格工具/")
+        << QByteArray("/home/张三/表格工具/SheetDrain.ktz");
 
     // SettingsFilePath is the longer of the two: the folder may take
     // 1023 - 14 bytes.
@@ -52,6 +65,8 @@ void TestProgramPaths::setProgramPaths_data()
         << QByteArray("/x/SheetDrain.ktz");
     QTest::newRow("argument of 1024 bytes")
         << "/x/" + QByteArray(1021, 'n') << -1 << QByteArray() << QByteArray();
+    QTest::newRow("argument longer than the buffer")
+        << QByteArray("/") + QByteArray(2000, 'x') << -1 << QByteArray() << QByteArray();
 }
 
 void TestProgramPaths::setProgramPaths()
@@ -78,4 +93,4 @@ void TestProgramPaths::nullArgument()
 }
 
 QTEST_GUILESS_MAIN(TestProgramPaths)
-#include "tst_startpaths.moc"
+#include "tst_programpaths.moc"

@@ -53,31 +53,34 @@ int usage()
     return 2;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+struct Options
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    int only = -1;
+    int only = -1; // the one sheet to write, or every sheet
     bool quiet = false;
     QTextCodec *codec = nullptr;
+    QString workbookPath;
+    QString outDir;
+};
+
+// -1 when the options are good, otherwise the exit status.
+int parseOptions(const QStringList &args, Options *o)
+{
     QStringList positional;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         if (a == QLatin1String("--sheet") && i + 1 < args.size()) {
             bool ok = false;
-            only = args[++i].toInt(&ok);
-            if (!ok || only < 0)
+            o->only = args[++i].toInt(&ok);
+            if (!ok || o->only < 0)
                 return usage();
         } else if (a == QLatin1String("--codec") && i + 1 < args.size()) {
-            codec = QTextCodec::codecForName(args[++i].toLatin1());
-            if (!codec) {
+            o->codec = QTextCodec::codecForName(args[++i].toLatin1());
+            if (!o->codec) {
                 std::fprintf(stderr, "sdconv: unknown codec %s\n", qPrintable(args[i]));
                 return 2;
             }
         } else if (a == QLatin1String("--quiet")) {
-            quiet = true;
+            o->quiet = true;
         } else if (a.startsWith(QLatin1String("--"))) {
             return usage();
         } else {
@@ -86,56 +89,72 @@ int main(int argc, char **argv)
     }
     if (positional.size() != 2)
         return usage();
-    const QString workbookPath = positional[0];
-    const QString outDir = positional[1];
-    if (!QDir().mkpath(outDir)) {
-        std::fprintf(stderr, "sdconv: cannot create %s\n", qPrintable(outDir));
+    o->workbookPath = positional[0];
+    o->outDir = positional[1];
+    return -1;
+}
+
+// Loads and writes sheet i, printing its line; false on failure.
+bool convertSheet(sd::Workbook &book, int i, const Options &o)
+{
+    const sd::SheetInfo &info = book.sheets[i];
+    const QString target = QDir(o.outDir).filePath(QString::number(i) + QLatin1String(".csv"));
+    // Load first, so that reading and writing are timed apart.
+    QElapsedTimer phase;
+    phase.start();
+    sd::Error error;
+    book.sheet(i, &error);
+    const qint64 loadMs = phase.restart();
+    if (!error)
+        error = sd::writeSheetCsv(book, i, target, o.codec);
+    const qint64 writeMs = phase.elapsed();
+    if (!o.quiet) {
+        std::printf("%d\t%s\t%s\t%s", i, kindName(info.kind), stateName(info.state),
+                    info.name.c_str());
+        if (!error) {
+            const sd::Sheet *sheet = book.sheet(i);
+            const sd::CellRange r = sheet->usedRange();
+            std::printf("\t%u x %u\t%zu cells\tload %lld ms\twrite %lld ms", r.rows(), r.columns(),
+                        sheet->cells.size(), static_cast<long long>(loadMs),
+                        static_cast<long long>(writeMs));
+        }
+        std::printf("\n");
+    }
+    if (error)
+        std::fprintf(stderr, "sdconv: sheet %d: %s\n", i, error.description().c_str());
+    return !error;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Options o;
+    const int optionsEnd = parseOptions(app.arguments().mid(1), &o);
+    if (optionsEnd >= 0)
+        return optionsEnd;
+    if (!QDir().mkpath(o.outDir)) {
+        std::fprintf(stderr, "sdconv: cannot create %s\n", qPrintable(o.outDir));
         return 1;
     }
 
     QElapsedTimer timer;
     timer.start();
     sd::Error error;
-    auto book = sd::Workbook::open(QFile::encodeName(workbookPath).toStdString(), &error);
+    auto book = sd::Workbook::open(QFile::encodeName(o.workbookPath).toStdString(), &error);
     if (!book) {
-        std::fprintf(stderr, "sdconv: %s: %s\n", qPrintable(workbookPath),
+        std::fprintf(stderr, "sdconv: %s: %s\n", qPrintable(o.workbookPath),
                      error.description().c_str());
         return 1;
     }
     const qint64 openMs = timer.elapsed();
     int failures = 0;
     for (int i = 0; i < int(book->sheets.size()); ++i) {
-        const sd::SheetInfo &info = book->sheets[i];
-        if (only >= 0 && i != only)
-            continue;
-        const QString target = QDir(outDir).filePath(QString::number(i) + QLatin1String(".csv"));
-        // Load first, so that reading and writing are timed apart.
-        QElapsedTimer phase;
-        phase.start();
-        error = sd::Error(); // sheet() sets it only on failure: clear the last sheet's
-        book->sheet(i, &error);
-        const qint64 loadMs = phase.restart();
-        if (!error)
-            error = sd::writeSheetCsv(*book, i, target, codec);
-        const qint64 writeMs = phase.elapsed();
-        if (!quiet) {
-            std::printf("%d\t%s\t%s\t%s", i, kindName(info.kind), stateName(info.state),
-                        info.name.c_str());
-            if (!error) {
-                const sd::Sheet *sheet = book->sheet(i);
-                const sd::CellRange r = sheet->usedRange();
-                std::printf("\t%u x %u\t%zu cells\tload %lld ms\twrite %lld ms", r.rows(),
-                            r.columns(), sheet->cells.size(), static_cast<long long>(loadMs),
-                            static_cast<long long>(writeMs));
-            }
-            std::printf("\n");
-        }
-        if (error) {
-            std::fprintf(stderr, "sdconv: sheet %d: %s\n", i, error.description().c_str());
+        if ((o.only < 0 || i == o.only) && !convertSheet(*book, i, o))
             ++failures;
-        }
     }
-    if (!quiet)
+    if (!o.quiet)
         std::printf("open %lld ms, total %lld ms\n", static_cast<long long>(openMs),
                     static_cast<long long>(timer.elapsed()));
     return failures ? 1 : 0;
