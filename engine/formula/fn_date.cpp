@@ -1,0 +1,475 @@
+// Date and time functions over serial numbers in the workbook's date system.
+
+#include "formula/fn_p.h"
+
+#include <cmath>
+
+namespace sd::formula {
+
+namespace {
+
+constexpr double kMaxSerial = 2958465; // 31 December 9999 (1900 system)
+
+struct Ymd
+{
+    int y = 0, m = 0, d = 0;
+};
+
+uint8_t dateArg(Call &c, int i, double &serial, Ymd *ymd = nullptr)
+{
+    if (uint8_t e = c.number(i, serial))
+        return e;
+    serial = std::floor(serial);
+    Ymd t;
+    if (!serialToDate(serial, c.engine.date1904(), t.y, t.m, t.d))
+        return ErrNum;
+    if (ymd)
+        *ymd = t;
+    return 0;
+}
+
+bool leap(int y)
+{
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysIn(int y, int m)
+{
+    static const int days[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    return m == 2 && leap(y) ? 29 : days[m - 1];
+}
+
+// Serial in the 1900 system's weekday count (serial 1 is a Sunday there).
+double weekdayBase(double serial, bool date1904)
+{
+    return date1904 ? serial + 1462 : serial;
+}
+
+Value secondsPart(Call &c, int which)
+{
+    SD_NUMBER(c, 0, v);
+    if (v < 0)
+        return Value::err(ErrNum);
+    const double frac = v - std::floor(v);
+    long s = long(std::floor(frac * 86400 + 0.5)) % 86400;
+    if (which == 0)
+        return Value::num(double(s / 3600));
+    if (which == 1)
+        return Value::num(double((s / 60) % 60));
+    return Value::num(double(s % 60));
+}
+
+} // namespace
+
+Value fnDate(Call &c)
+{
+    SD_NUMBER(c, 0, y);
+    SD_NUMBER(c, 1, m);
+    SD_NUMBER(c, 2, d);
+    y = std::trunc(y), m = std::trunc(m), d = std::trunc(d);
+    if (y < 1900 && !c.engine.date1904())
+        y += 1900;
+    else if (y < 1904 && c.engine.date1904())
+        y += 1900;
+    if (y < 1900 || y > 9999 || std::fabs(m) > 1e6 || std::fabs(d) > 1e8)
+        return Value::err(ErrNum);
+    const double serial = dateToSerial(int(y), int(m), int(d), c.engine.date1904());
+    if (serial < 0 || serial > kMaxSerial)
+        return Value::err(ErrNum);
+    return Value::num(serial);
+}
+
+Value fnTime(Call &c)
+{
+    SD_NUMBER(c, 0, h);
+    SD_NUMBER(c, 1, m);
+    SD_NUMBER(c, 2, s);
+    const double total = std::trunc(h) * 3600 + std::trunc(m) * 60 + std::trunc(s);
+    if (total < 0 || h > 32767 || m > 32767 || s > 32767)
+        return Value::err(ErrNum);
+    return Value::num(std::fmod(total, 86400) / 86400);
+}
+
+Value fnYear(Call &c)
+{
+    double s;
+    Ymd t;
+    if (uint8_t e = dateArg(c, 0, s, &t))
+        return Value::err(e);
+    return Value::num(t.y);
+}
+
+Value fnMonth(Call &c)
+{
+    double s;
+    Ymd t;
+    if (uint8_t e = dateArg(c, 0, s, &t))
+        return Value::err(e);
+    return Value::num(t.m);
+}
+
+Value fnDay(Call &c)
+{
+    double s;
+    Ymd t;
+    if (uint8_t e = dateArg(c, 0, s, &t))
+        return Value::err(e);
+    return Value::num(t.d);
+}
+
+Value fnHour(Call &c)
+{
+    return secondsPart(c, 0);
+}
+Value fnMinute(Call &c)
+{
+    return secondsPart(c, 1);
+}
+Value fnSecond(Call &c)
+{
+    return secondsPart(c, 2);
+}
+
+Value fnWeekday(Call &c)
+{
+    double s;
+    if (uint8_t e = dateArg(c, 0, s))
+        return Value::err(e);
+    double type = 1;
+    if (c.count() > 1)
+        if (uint8_t e = c.number(1, type))
+            return Value::err(e);
+    const int sunday0 = int(std::fmod(weekdayBase(s, c.engine.date1904()) + 6, 7)); // 0 = Sunday
+    switch (int(type)) {
+    case 1:
+        return Value::num(sunday0 + 1);
+    case 2:
+        return Value::num((sunday0 + 6) % 7 + 1);
+    case 3:
+        return Value::num((sunday0 + 6) % 7);
+    default:
+        if (type >= 11 && type <= 17) {
+            const int first = (int(type) - 10) % 7; // 11 Monday .. 17 Sunday (as Sunday0)
+            return Value::num((sunday0 - first + 7) % 7 + 1);
+        }
+        return Value::err(ErrNum);
+    }
+}
+
+Value fnNow(Call &c)
+{
+    return Value::num(c.engine.now());
+}
+
+Value fnToday(Call &c)
+{
+    return Value::num(std::floor(c.engine.now()));
+}
+
+namespace {
+
+Value addMonths(Call &c, bool endOfMonth)
+{
+    double s;
+    Ymd t;
+    if (uint8_t e = dateArg(c, 0, s, &t))
+        return Value::err(e);
+    SD_NUMBER(c, 1, months);
+    months = std::trunc(months);
+    if (std::fabs(months) > 120000)
+        return Value::err(ErrNum);
+    int total = t.y * 12 + (t.m - 1) + int(months);
+    int y = total / 12, m = total % 12 + 1;
+    if (y < 1900 || y > 9999)
+        return Value::err(ErrNum);
+    const int d = endOfMonth ? daysIn(y, m) : std::min(t.d, daysIn(y, m));
+    const double r = dateToSerial(y, m, d, c.engine.date1904());
+    if (r < 0)
+        return Value::err(ErrNum);
+    return Value::num(r);
+}
+
+} // namespace
+
+Value fnEdate(Call &c)
+{
+    return addMonths(c, false);
+}
+Value fnEomonth(Call &c)
+{
+    return addMonths(c, true);
+}
+
+Value fnDatedif(Call &c)
+{
+    double a, b;
+    Ymd x, y;
+    if (uint8_t e = dateArg(c, 0, a, &x))
+        return Value::err(e);
+    if (uint8_t e = dateArg(c, 1, b, &y))
+        return Value::err(e);
+    SD_TEXT(c, 2, unit);
+    if (a > b)
+        return Value::err(ErrNum);
+    const std::string u = upperText(unit);
+    int months = (y.y - x.y) * 12 + (y.m - x.m) - (y.d < x.d ? 1 : 0);
+    if (u == "D")
+        return Value::num(b - a);
+    if (u == "M")
+        return Value::num(months);
+    if (u == "Y")
+        return Value::num(months / 12);
+    if (u == "YM")
+        return Value::num(months % 12);
+    if (u == "MD") {
+        int d = y.d - x.d;
+        if (d < 0) {
+            const int pm = y.m == 1 ? 12 : y.m - 1;
+            d += daysIn(y.m == 1 ? y.y - 1 : y.y, pm);
+        }
+        return Value::num(d);
+    }
+    if (u == "YD") {
+        int yy = y.y;
+        if (y.m < x.m || (y.m == x.m && y.d < x.d))
+            --yy;
+        const double start
+            = dateToSerial(yy, x.m, std::min(x.d, daysIn(yy, x.m)), c.engine.date1904());
+        return Value::num(b - start);
+    }
+    return Value::err(ErrNum);
+}
+
+Value fnDateValue(Call &c)
+{
+    SD_TEXT(c, 0, s);
+    double d = 0;
+    if (!parseNumberText(s, d, c.engine.date1904()) || d < 1)
+        return Value::err(ErrValue);
+    return Value::num(std::floor(d));
+}
+
+Value fnTimeValue(Call &c)
+{
+    SD_TEXT(c, 0, s);
+    double d = 0;
+    if (!parseNumberText(s, d, c.engine.date1904()) || d < 0)
+        return Value::err(ErrValue);
+    return Value::num(d - std::floor(d));
+}
+
+Value fnDays(Call &c)
+{
+    double a, b;
+    if (uint8_t e = dateArg(c, 0, a))
+        return Value::err(e);
+    if (uint8_t e = dateArg(c, 1, b))
+        return Value::err(e);
+    return Value::num(a - b);
+}
+
+Value fnDays360(Call &c)
+{
+    double a, b;
+    Ymd x, y;
+    if (uint8_t e = dateArg(c, 0, a, &x))
+        return Value::err(e);
+    if (uint8_t e = dateArg(c, 1, b, &y))
+        return Value::err(e);
+    bool european = false;
+    if (c.count() > 2)
+        if (uint8_t e = c.boolean(2, european))
+            return Value::err(e);
+    if (european) {
+        x.d = std::min(x.d, 30);
+        y.d = std::min(y.d, 30);
+    } else {
+        const bool xLastFeb = x.m == 2 && x.d == daysIn(x.y, 2);
+        if (xLastFeb || x.d == 31)
+            x.d = 30;
+        if (y.d == 31 && x.d >= 30)
+            y.d = 30;
+    }
+    return Value::num((y.y - x.y) * 360.0 + (y.m - x.m) * 30.0 + (y.d - x.d));
+}
+
+namespace {
+
+// Serial numbers of the holidays argument.
+uint8_t holidays(Call &c, int i, std::vector<double> &out)
+{
+    if (c.count() <= i)
+        return 0;
+    const Value &v = c.arg(i);
+    if (v.isError())
+        return v.error;
+    uint8_t error = 0;
+    c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+        double d = 0;
+        if (uint8_t e = toNumber(x, d, c.engine.date1904()))
+            error = error ? error : e;
+        out.push_back(std::floor(d));
+    });
+    return error;
+}
+
+bool workday(double serial, const std::vector<double> &hol, bool date1904)
+{
+    const int wd = int(std::fmod(weekdayBase(serial, date1904) + 6, 7)); // 0 Sunday
+    if (wd == 0 || wd == 6)
+        return false;
+    for (double h : hol)
+        if (h == serial)
+            return false;
+    return true;
+}
+
+} // namespace
+
+Value fnNetworkDays(Call &c)
+{
+    double a, b;
+    if (uint8_t e = dateArg(c, 0, a))
+        return Value::err(e);
+    if (uint8_t e = dateArg(c, 1, b))
+        return Value::err(e);
+    std::vector<double> hol;
+    if (uint8_t e = holidays(c, 2, hol))
+        return Value::err(e);
+    const double sign = a <= b ? 1 : -1;
+    if (a > b)
+        std::swap(a, b);
+    double n = 0;
+    c.engine.step(uint64_t(b - a) + 1);
+    for (double d = a; d <= b; ++d)
+        n += workday(d, hol, c.engine.date1904());
+    return Value::num(sign * n);
+}
+
+Value fnWorkday(Call &c)
+{
+    double a;
+    if (uint8_t e = dateArg(c, 0, a))
+        return Value::err(e);
+    SD_NUMBER(c, 1, days);
+    days = std::trunc(days);
+    std::vector<double> hol;
+    if (uint8_t e = holidays(c, 2, hol))
+        return Value::err(e);
+    const double dir = days < 0 ? -1 : 1;
+    c.engine.step(uint64_t(std::fabs(days) * 1.5) + 1);
+    double d = a;
+    for (double left = std::fabs(days); left > 0;) {
+        d += dir;
+        if (d < 0 || d > kMaxSerial)
+            return Value::err(ErrNum);
+        if (workday(d, hol, c.engine.date1904()))
+            --left;
+    }
+    return Value::num(d);
+}
+
+Value fnIsoWeekNum(Call &c)
+{
+    double s;
+    Ymd t;
+    if (uint8_t e = dateArg(c, 0, s, &t))
+        return Value::err(e);
+    const bool d1904 = c.engine.date1904();
+    const int wd = (int(std::fmod(weekdayBase(s, d1904) + 6, 7)) + 6) % 7; // 0 Monday
+    const double thursday = s - wd + 3;
+    Ymd th;
+    serialToDate(thursday, d1904, th.y, th.m, th.d);
+    const double jan1 = dateToSerial(th.y, 1, 1, d1904);
+    return Value::num(std::floor((thursday - jan1) / 7) + 1);
+}
+
+Value fnWeekNum(Call &c)
+{
+    double s;
+    Ymd t;
+    if (uint8_t e = dateArg(c, 0, s, &t))
+        return Value::err(e);
+    double type = 1;
+    if (c.count() > 1)
+        if (uint8_t e = c.number(1, type))
+            return Value::err(e);
+    if (type == 21)
+        return fnIsoWeekNum(c);
+    int first; // weekday (0 Sunday) that starts a week
+    if (type == 1 || type == 17)
+        first = 0;
+    else if (type == 2 || type == 11)
+        first = 1;
+    else if (type >= 12 && type <= 16)
+        first = int(type) - 10;
+    else
+        return Value::err(ErrNum);
+    const bool d1904 = c.engine.date1904();
+    const double jan1 = dateToSerial(t.y, 1, 1, d1904);
+    const int wdJan1 = int(std::fmod(weekdayBase(jan1, d1904) + 6, 7));
+    const int offset = (wdJan1 - first + 7) % 7;
+    return Value::num(std::floor((s - jan1 + offset) / 7) + 1);
+}
+
+Value fnYearFrac(Call &c)
+{
+    double a, b;
+    Ymd x, y;
+    if (uint8_t e = dateArg(c, 0, a, &x))
+        return Value::err(e);
+    if (uint8_t e = dateArg(c, 1, b, &y))
+        return Value::err(e);
+    double basis = 0;
+    if (c.count() > 2)
+        if (uint8_t e = c.number(2, basis))
+            return Value::err(e);
+    if (a > b) {
+        std::swap(a, b);
+        std::swap(x, y);
+    }
+    switch (int(basis)) {
+    case 0: {
+        int d1 = x.d, d2 = y.d;
+        const bool lastFebX = x.m == 2 && x.d == daysIn(x.y, 2);
+        const bool lastFebY = y.m == 2 && y.d == daysIn(y.y, 2);
+        if (lastFebX && lastFebY)
+            d2 = 30;
+        if (lastFebX)
+            d1 = 30;
+        if (d2 == 31 && d1 >= 30)
+            d2 = 30;
+        if (d1 == 31)
+            d1 = 30;
+        return Value::num(((y.y - x.y) * 360.0 + (y.m - x.m) * 30.0 + (d2 - d1)) / 360);
+    }
+    case 1: {
+        double yearDays;
+        if (x.y == y.y) {
+            yearDays = leap(x.y) ? 366 : 365;
+        } else if (y.y - x.y == 1 && (y.m < x.m || (y.m == x.m && y.d <= x.d))) {
+            const bool feb29
+                = (leap(x.y) && (x.m < 3)) || (leap(y.y) && (y.m > 2 || (y.m == 2 && y.d == 29)));
+            yearDays = feb29 ? 366 : 365;
+        } else {
+            double total = 0;
+            for (int yy = x.y; yy <= y.y; ++yy)
+                total += leap(yy) ? 366 : 365;
+            yearDays = total / (y.y - x.y + 1);
+        }
+        return Value::num((b - a) / yearDays);
+    }
+    case 2:
+        return Value::num((b - a) / 360);
+    case 3:
+        return Value::num((b - a) / 365);
+    case 4: {
+        const int d1 = std::min(x.d, 30), d2 = std::min(y.d, 30);
+        return Value::num(((y.y - x.y) * 360.0 + (y.m - x.m) * 30.0 + (d2 - d1)) / 360);
+    }
+    default:
+        return Value::err(ErrNum);
+    }
+}
+
+} // namespace sd::formula

@@ -1,0 +1,635 @@
+// Lookup and reference functions.
+
+#include "formula/fn_p.h"
+
+#include <cmath>
+
+namespace sd::formula {
+
+namespace {
+
+Value lookupValue(Call &c, int i)
+{
+    Value v = c.scalar(i);
+    return v;
+}
+
+// VLOOKUP and HLOOKUP: `vertical` searches the first column.
+Value tableLookup(Call &c, bool vertical)
+{
+    const Value target = lookupValue(c, 0);
+    if (target.isError())
+        return target;
+    Grid g(c.engine, c.arg(1));
+    if (!g.ok())
+        return Value::err(g.error());
+    SD_NUMBER(c, 2, index);
+    index = std::trunc(index);
+    bool approximate = true;
+    if (c.count() > 3)
+        if (uint8_t e = c.boolean(3, approximate))
+            return Value::err(e);
+    if (index < 1)
+        return Value::err(ErrValue);
+    if (index > (vertical ? g.cols() : g.rows()))
+        return Value::err(ErrRef);
+    const long count = long(vertical ? g.usedRows() : g.usedCols());
+    auto at = [&](long i) {
+        c.engine.step();
+        return vertical ? g.at(uint32_t(i), 0) : g.at(0, uint32_t(i));
+    };
+    const long pos = lookupPosition(target, count, at, approximate ? 1 : 0);
+    if (pos < 0)
+        return Value::err(ErrNA);
+    const uint32_t k = uint32_t(index) - 1;
+    return vertical ? g.at(uint32_t(pos), k) : g.at(k, uint32_t(pos));
+}
+
+} // namespace
+
+Value fnVLookup(Call &c)
+{
+    return tableLookup(c, true);
+}
+Value fnHLookup(Call &c)
+{
+    return tableLookup(c, false);
+}
+
+Value fnMatch(Call &c)
+{
+    const Value target = lookupValue(c, 0);
+    if (target.isError())
+        return target;
+    Grid g(c.engine, c.arg(1));
+    if (!g.ok())
+        return Value::err(g.error());
+    double type = 1;
+    if (c.count() > 2)
+        if (uint8_t e = c.number(2, type))
+            return Value::err(e);
+    if (g.rows() > 1 && g.cols() > 1)
+        return Value::err(ErrNA);
+    const bool row = g.rows() == 1;
+    const long count = long(row ? g.usedCols() : g.usedRows());
+    auto at = [&](long i) {
+        c.engine.step();
+        return row ? g.at(0, uint32_t(i)) : g.at(uint32_t(i), 0);
+    };
+    const int mode = type > 0 ? 1 : type < 0 ? -1 : 0;
+    const long pos = lookupPosition(target, count, at, mode);
+    return pos < 0 ? Value::err(ErrNA) : Value::num(double(pos + 1));
+}
+
+Value fnLookup(Call &c)
+{
+    const Value target = lookupValue(c, 0);
+    if (target.isError())
+        return target;
+    Grid g(c.engine, c.arg(1));
+    if (!g.ok())
+        return Value::err(g.error());
+    // The two-argument form searches the first row or column of the longer
+    // side and returns from the last.
+    const bool byRow = g.cols() > g.rows();
+    const long count = long(byRow ? g.usedCols() : g.usedRows());
+    auto at = [&](long i) {
+        c.engine.step();
+        return byRow ? g.at(0, uint32_t(i)) : g.at(uint32_t(i), 0);
+    };
+    const long pos = lookupPosition(target, count, at, 1, false);
+    if (pos < 0)
+        return Value::err(ErrNA);
+    if (c.count() < 3)
+        return byRow ? g.at(g.rows() - 1, uint32_t(pos)) : g.at(uint32_t(pos), g.cols() - 1);
+    Grid r(c.engine, c.arg(2));
+    if (!r.ok())
+        return Value::err(r.error());
+    if (r.rows() == 1)
+        return uint32_t(pos) < r.cols() ? r.at(0, uint32_t(pos)) : Value::err(ErrNA);
+    return uint32_t(pos) < r.rows() ? r.at(uint32_t(pos), 0) : Value::err(ErrNA);
+}
+
+Value fnXLookup(Call &c)
+{
+    const Value target = lookupValue(c, 0);
+    if (target.isError())
+        return target;
+    Grid g(c.engine, c.arg(1));
+    if (!g.ok())
+        return Value::err(g.error());
+    double mode = 0, search = 1;
+    if (c.count() > 4 && !c.isEmpty(4))
+        if (uint8_t e = c.number(4, mode))
+            return Value::err(e);
+    if (c.count() > 5 && !c.isEmpty(5))
+        if (uint8_t e = c.number(5, search))
+            return Value::err(e);
+    if (g.rows() > 1 && g.cols() > 1)
+        return Value::err(ErrValue);
+    const bool row = g.rows() == 1 && g.cols() > 1;
+    const long count = long(row ? g.usedCols() : g.usedRows());
+    auto at = [&](long i) {
+        c.engine.step();
+        return row ? g.at(0, uint32_t(i)) : g.at(uint32_t(i), 0);
+    };
+    long pos = -1;
+    if (search == 2 || search == -2) {
+        pos = lookupPosition(target, count, at, search == 2 ? 1 : -1, false);
+        if (pos >= 0 && mode == 0 && compareValues(at(pos), target) != 0)
+            pos = -1;
+    } else {
+        // Linear search for an exact match, else the nearest on the side asked.
+        long best = -1;
+        for (long k = 0; k < count; ++k) {
+            const long i = search < 0 ? count - 1 - k : k;
+            const Value v = at(i);
+            if (mode == 2 && target.type == ValueType::Text) {
+                if (v.type == ValueType::Text && wildcardMatch(target.text, v.text)) {
+                    pos = i;
+                    break;
+                }
+                continue;
+            }
+            if (v.type != target.type)
+                continue;
+            const int cmp = compareValues(v, target);
+            if (cmp == 0) {
+                pos = i;
+                break;
+            }
+            if ((mode == -1 && cmp < 0 && (best < 0 || compareValues(v, at(best)) > 0))
+                || (mode == 1 && cmp > 0 && (best < 0 || compareValues(v, at(best)) < 0)))
+                best = i;
+        }
+        if (pos < 0)
+            pos = best;
+    }
+    if (pos < 0) {
+        if (c.count() > 3 && !c.isEmpty(3))
+            return c.scalar(3);
+        return Value::err(ErrNA);
+    }
+    const Value &ret = c.arg(2);
+    if (ret.isRef() && ret.areaCount() == 1) {
+        Area a = ret.area;
+        if (row) {
+            if (uint32_t(pos) >= a.cols())
+                return Value::err(ErrValue);
+            a.col1 = a.col2 = a.col1 + uint32_t(pos);
+        } else {
+            if (uint32_t(pos) >= a.rows())
+                return Value::err(ErrValue);
+            a.row1 = a.row2 = a.row1 + uint32_t(pos);
+        }
+        return Value::ref(a);
+    }
+    Grid r(c.engine, ret);
+    if (!r.ok())
+        return Value::err(r.error());
+    return row ? r.at(0, uint32_t(pos)) : r.at(uint32_t(pos), 0);
+}
+
+Value fnIndex(Call &c)
+{
+    const Value &src = c.arg(0);
+    if (src.isError())
+        return src;
+    double row = 0, col = 0, area = 1;
+    if (c.count() > 1 && !c.isEmpty(1))
+        if (uint8_t e = c.number(1, row))
+            return Value::err(e);
+    if (c.count() > 2 && !c.isEmpty(2))
+        if (uint8_t e = c.number(2, col))
+            return Value::err(e);
+    if (c.count() > 3)
+        if (uint8_t e = c.number(3, area))
+            return Value::err(e);
+    row = std::trunc(row), col = std::trunc(col), area = std::trunc(area);
+    if (row < 0 || col < 0 || area < 1)
+        return Value::err(ErrValue);
+    if (src.isRef()) {
+        if (area > double(src.areaCount()))
+            return Value::err(ErrRef);
+        Area a = src.areaAt(size_t(area) - 1);
+        // One row or column: a single index picks along it.
+        if (c.count() == 2 || (c.count() > 2 && c.isEmpty(2) && false)) {
+            if (a.rows() == 1 && a.cols() > 1)
+                std::swap(row, col);
+        }
+        if (row > a.rows() || col > a.cols())
+            return Value::err(ErrRef);
+        if (row > 0)
+            a.row1 = a.row2 = a.row1 + uint32_t(row) - 1;
+        if (col > 0)
+            a.col1 = a.col2 = a.col1 + uint32_t(col) - 1;
+        return Value::ref(a);
+    }
+    const ArrayData d = c.engine.toArray(src);
+    if (c.count() == 2 && d.rows == 1)
+        std::swap(row, col);
+    if (row > d.rows || col > d.cols)
+        return Value::err(ErrRef);
+    if (row > 0 && col > 0)
+        return d.at(uint32_t(row) - 1, uint32_t(col) - 1);
+    if (row == 0 && col == 0)
+        return Value::arr(d);
+    ArrayData part;
+    if (row > 0) {
+        part.rows = 1, part.cols = d.cols;
+        for (uint32_t x = 0; x < d.cols; ++x)
+            part.items.push_back(d.at(uint32_t(row) - 1, x));
+    } else {
+        part.rows = d.rows, part.cols = 1;
+        for (uint32_t y = 0; y < d.rows; ++y)
+            part.items.push_back(d.at(y, uint32_t(col) - 1));
+    }
+    if (part.items.size() == 1)
+        return part.items[0];
+    return Value::arr(std::move(part));
+}
+
+Value fnOffset(Call &c)
+{
+    const Value &base = c.arg(0);
+    if (base.isError())
+        return base;
+    if (!base.isRef() || base.areaCount() != 1)
+        return Value::err(ErrValue);
+    SD_NUMBER(c, 1, dr);
+    SD_NUMBER(c, 2, dc);
+    const Area &a = base.area;
+    double h = a.rows(), w = a.cols();
+    if (c.count() > 3 && !c.isEmpty(3))
+        if (uint8_t e = c.number(3, h))
+            return Value::err(e);
+    if (c.count() > 4 && !c.isEmpty(4))
+        if (uint8_t e = c.number(4, w))
+            return Value::err(e);
+    h = std::trunc(h), w = std::trunc(w);
+    if (h == 0 || w == 0)
+        return Value::err(ErrRef);
+    double r1 = double(a.row1) + std::trunc(dr), c1 = double(a.col1) + std::trunc(dc);
+    double r2 = r1 + h + (h > 0 ? -1 : 1), c2 = c1 + w + (w > 0 ? -1 : 1);
+    if (r2 < r1)
+        std::swap(r1, r2);
+    if (c2 < c1)
+        std::swap(c1, c2);
+    const double maxRows = c.engine.source().maxRows(), maxCols = c.engine.source().maxColumns();
+    if (r1 < 0 || c1 < 0 || r2 >= maxRows || c2 >= maxCols)
+        return Value::err(ErrRef);
+    Area out = a;
+    out.row1 = uint32_t(r1), out.row2 = uint32_t(r2);
+    out.col1 = uint32_t(c1), out.col2 = uint32_t(c2);
+    return Value::ref(out);
+}
+
+namespace {
+
+// R1C1 text ("R2C3", "R[-1]C", "RC[2]") relative to the formula's cell.
+bool r1c1(std::string_view s, const Ctx &ctx, int32_t &row, int32_t &col)
+{
+    size_t i = 0;
+    auto part = [&](char letter, uint32_t base, int32_t &out) {
+        if (i >= s.size() || (s[i] | 0x20) != (letter | 0x20))
+            return false;
+        ++i;
+        if (i < s.size() && s[i] == '[') {
+            ++i;
+            bool neg = false;
+            if (i < s.size() && (s[i] == '-' || s[i] == '+'))
+                neg = s[i++] == '-';
+            long v = 0;
+            const size_t start = i;
+            while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) && v < 10000000)
+                v = v * 10 + (s[i++] - '0');
+            if (i == start || i >= s.size() || s[i] != ']')
+                return false;
+            ++i;
+            out = int32_t(int64_t(base) + (neg ? -v : v));
+            return true;
+        }
+        long v = 0;
+        const size_t start = i;
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) && v < 10000000)
+            v = v * 10 + (s[i++] - '0');
+        out = i == start ? int32_t(base) : int32_t(v - 1);
+        return true;
+    };
+    return part('R', ctx.row, row) && part('C', ctx.col, col) && i == s.size();
+}
+
+} // namespace
+
+Value fnIndirect(Call &c)
+{
+    SD_TEXT(c, 0, text);
+    bool a1 = true;
+    if (c.count() > 1)
+        if (uint8_t e = c.boolean(1, a1))
+            return Value::err(e);
+    if (text.empty() || text.size() > 1024)
+        return Value::err(ErrRef);
+    if (!a1) {
+        std::string_view s = text;
+        int sheet = c.ctx.sheet;
+        const size_t bang = s.rfind('!');
+        if (bang != std::string_view::npos) {
+            std::string name(s.substr(0, bang));
+            if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'')
+                name = name.substr(1, name.size() - 2);
+            sheet = c.engine.source().sheetIndex(name);
+            if (sheet < 0)
+                return Value::err(ErrRef);
+            s = s.substr(bang + 1);
+        }
+        int32_t row = 0, col = 0;
+        if (!r1c1(s, c.ctx, row, col) || row < 0 || col < 0
+            || uint32_t(row) >= c.engine.source().maxRows()
+            || uint32_t(col) >= c.engine.source().maxColumns())
+            return Value::err(ErrRef);
+        Area a;
+        a.sheet = a.lastSheet = sheet;
+        a.row1 = a.row2 = uint32_t(row);
+        a.col1 = a.col2 = uint32_t(col);
+        return Value::ref(a);
+    }
+    const Formula f = parseFormula(text, c.engine.source(), c.ctx.row, c.ctx.col);
+    if (!f.ok())
+        return Value::err(ErrRef);
+    const Node &root = f.node(f.root);
+    if (root.kind != NodeKind::Ref && root.kind != NodeKind::Name
+        && !(root.kind == NodeKind::Binary && root.op == Op::Range))
+        return Value::err(ErrRef);
+    Value v;
+    try {
+        v = c.engine.eval(f, f.root, c.ctx);
+    } catch (const Unsupported &) {
+        return Value::err(ErrRef);
+    }
+    return v.isRef() ? v : Value::err(ErrRef);
+}
+
+namespace {
+
+Value position(Call &c, bool row)
+{
+    if (c.count() == 0 || c.isEmpty(0))
+        return Value::num(double(row ? c.ctx.row : c.ctx.col) + 1);
+    const Value &v = c.arg(0);
+    if (v.isError())
+        return v;
+    if (!v.isRef())
+        return Value::err(ErrValue);
+    const Area &a = v.area;
+    const uint32_t n = row ? a.rows() : a.cols();
+    if (c.ctx.array && n > 1) {
+        ArrayData d;
+        d.rows = row ? n : 1;
+        d.cols = row ? 1 : n;
+        for (uint32_t i = 0; i < n; ++i)
+            d.items.push_back(Value::num(double((row ? a.row1 : a.col1) + i) + 1));
+        return Value::arr(std::move(d));
+    }
+    return Value::num(double(row ? a.row1 : a.col1) + 1);
+}
+
+Value extent(Call &c, bool rows)
+{
+    const Value &v = c.arg(0);
+    if (v.isError())
+        return v;
+    if (v.isRef()) {
+        if (v.areaCount() != 1)
+            return Value::err(ErrRef);
+        return Value::num(rows ? v.area.rows() : v.area.cols());
+    }
+    if (v.isArray())
+        return Value::num(rows ? v.array->rows : v.array->cols);
+    return Value::num(1);
+}
+
+} // namespace
+
+Value fnRow(Call &c)
+{
+    return position(c, true);
+}
+Value fnColumn(Call &c)
+{
+    return position(c, false);
+}
+Value fnRows(Call &c)
+{
+    return extent(c, true);
+}
+Value fnColumns(Call &c)
+{
+    return extent(c, false);
+}
+
+Value fnAreas(Call &c)
+{
+    const Value &v = c.arg(0);
+    if (v.isError())
+        return v;
+    if (!v.isRef())
+        return Value::err(ErrValue);
+    return Value::num(double(v.areaCount()));
+}
+
+Value fnAddress(Call &c)
+{
+    SD_NUMBER(c, 0, row);
+    SD_NUMBER(c, 1, col);
+    double abs = 1;
+    bool a1 = true;
+    if (c.count() > 2 && !c.isEmpty(2))
+        if (uint8_t e = c.number(2, abs))
+            return Value::err(e);
+    if (c.count() > 3 && !c.isEmpty(3))
+        if (uint8_t e = c.boolean(3, a1))
+            return Value::err(e);
+    row = std::trunc(row), col = std::trunc(col), abs = std::trunc(abs);
+    if (row < 1 || col < 1 || row > kMaxRows || col > kMaxColumns || abs < 1 || abs > 4)
+        return Value::err(ErrValue);
+    const bool rowAbs = abs == 1 || abs == 2, colAbs = abs == 1 || abs == 3;
+    std::string out;
+    if (c.count() > 4 && !c.isEmpty(4)) {
+        SD_TEXT(c, 4, sheet);
+        bool quote = false;
+        for (char ch : sheet)
+            if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '.'))
+                quote = true;
+        out = quote ? "'" + sheet + "'!" : sheet + "!";
+    }
+    if (a1) {
+        std::string letters;
+        for (uint32_t n = uint32_t(col); n > 0; n = (n - 1) / 26)
+            letters.insert(letters.begin(), char('A' + (n - 1) % 26));
+        out += (colAbs ? "$" : "") + letters + (rowAbs ? "$" : "") + std::to_string(uint32_t(row));
+    } else {
+        out += rowAbs ? "R" + std::to_string(uint32_t(row))
+                      : "R[" + std::to_string(uint32_t(row)) + "]";
+        out += colAbs ? "C" + std::to_string(uint32_t(col))
+                      : "C[" + std::to_string(uint32_t(col)) + "]";
+    }
+    return Value::str(out);
+}
+
+Value fnChoose(Call &c)
+{
+    Value index = c.arg(0);
+    if (index.isArray()) {
+        std::vector<Value> args { index };
+        for (int i = 1; i < c.count(); ++i)
+            args.push_back(c.engine.deref(c.arg(i), c.ctx));
+        return c.engine.lift(args, [](const std::vector<Value> &s) {
+            double d = 0;
+            if (uint8_t e = toNumber(s[0], d))
+                return Value::err(e);
+            const size_t k = size_t(std::trunc(d));
+            if (k < 1 || k >= s.size())
+                return Value::err(ErrValue);
+            return s[k];
+        });
+    }
+    double d = 0;
+    if (uint8_t e = toNumber(index, d, c.engine.date1904()))
+        return Value::err(e);
+    const int k = int(std::trunc(d));
+    if (k < 1 || k >= c.count())
+        return Value::err(ErrValue);
+    if (c.isEmpty(k))
+        return Value::num(0);
+    return c.arg(k);
+}
+
+Value fnTranspose(Call &c)
+{
+    const Value &v = c.arg(0);
+    if (v.isError())
+        return v;
+    const ArrayData d = c.engine.toArray(v);
+    ArrayData t;
+    t.rows = d.cols, t.cols = d.rows;
+    t.items.resize(d.items.size());
+    for (uint32_t r = 0; r < d.rows; ++r)
+        for (uint32_t k = 0; k < d.cols; ++k)
+            t.items[size_t(k) * t.cols + r] = d.at(r, k);
+    return Value::arr(std::move(t));
+}
+
+// ---- database functions -------------------------------------------------------
+
+namespace {
+
+// DSUM and kin: rows of `database` (first row: labels) whose fields match
+// the criteria block (labels, then one row per alternative).
+Value database(Call &c, int kind)
+{
+    Grid db(c.engine, c.arg(0));
+    Grid crit(c.engine, c.arg(2));
+    if (!db.ok())
+        return Value::err(db.error());
+    if (!crit.ok())
+        return Value::err(crit.error());
+    const Value field = c.scalar(1);
+    long column = -1;
+    if (field.type == ValueType::Number) {
+        column = long(field.number) - 1;
+    } else if (field.type == ValueType::Text) {
+        for (uint32_t k = 0; k < db.cols(); ++k)
+            if (compareText(db.at(0, k).text, field.text) == 0
+                && db.at(0, k).type == ValueType::Text)
+                column = long(k);
+    } else if (!(kind == 1 && field.type == ValueType::Blank)) {
+        return Value::err(ErrValue);
+    }
+    if (column >= long(db.cols()) || (column < 0 && !(kind == 1 && field.type == ValueType::Blank)))
+        return Value::err(ErrValue);
+    // Criteria columns matched to database columns.
+    std::vector<long> critCol(crit.cols(), -1);
+    for (uint32_t k = 0; k < crit.cols(); ++k)
+        for (uint32_t j = 0; j < db.cols(); ++j)
+            if (crit.at(0, k).type == ValueType::Text && db.at(0, j).type == ValueType::Text
+                && compareText(crit.at(0, k).text, db.at(0, j).text) == 0)
+                critCol[k] = long(j);
+    std::vector<double> xs;
+    double counted = 0;
+    for (uint32_t r = 1; r < db.usedRows(); ++r) {
+        bool any = false;
+        for (uint32_t cr = 1; cr < crit.rows() && !any; ++cr) {
+            bool all = true;
+            for (uint32_t k = 0; k < crit.cols() && all; ++k) {
+                const Value cv = crit.at(cr, k);
+                if (cv.type == ValueType::Blank)
+                    continue;
+                if (critCol[k] < 0)
+                    return Value::err(ErrValue);
+                all = Criterion(cv, c.engine.date1904()).matches(db.at(r, uint32_t(critCol[k])));
+            }
+            any = all;
+        }
+        if (!any)
+            continue;
+        const Value v = column >= 0 ? db.at(r, uint32_t(column)) : Value::num(0);
+        if (kind == 1 && column < 0)
+            ++counted;
+        else if (kind == 2 ? v.type != ValueType::Blank : v.type == ValueType::Number)
+            xs.push_back(v.number), ++counted;
+    }
+    switch (kind) {
+    case 0: {
+        double s = 0;
+        for (double x : xs)
+            s += x;
+        return Value::num(s);
+    }
+    case 1:
+    case 2:
+        return Value::num(counted);
+    case 3:
+        if (xs.empty())
+            return Value::err(ErrDiv0);
+        {
+            double s = 0;
+            for (double x : xs)
+                s += x;
+            return Value::num(s / double(xs.size()));
+        }
+    case 4:
+        return Value::num(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
+    default:
+        return Value::num(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
+    }
+}
+
+} // namespace
+
+Value fnDSum(Call &c)
+{
+    return database(c, 0);
+}
+Value fnDCount(Call &c)
+{
+    return database(c, 1);
+}
+Value fnDCountA(Call &c)
+{
+    return database(c, 2);
+}
+Value fnDAverage(Call &c)
+{
+    return database(c, 3);
+}
+Value fnDMin(Call &c)
+{
+    return database(c, 4);
+}
+Value fnDMax(Call &c)
+{
+    return database(c, 5);
+}
+
+} // namespace sd::formula

@@ -1,0 +1,440 @@
+// Mathematical functions.
+
+#include "formula/fn_p.h"
+
+#include <cmath>
+#include <numeric>
+
+namespace sd::formula {
+
+namespace {
+
+Value unary(Call &c, double (*f)(double), bool (*domain)(double) = nullptr)
+{
+    SD_NUMBER(c, 0, x);
+    if (domain && !domain(x))
+        return Value::err(ErrNum);
+    return Value::num(f(x));
+}
+
+bool positive(double x)
+{
+    return x > 0;
+}
+
+bool nonNegative(double x)
+{
+    return x >= 0;
+}
+
+bool unit(double x)
+{
+    return x >= -1 && x <= 1;
+}
+
+// Quotient rounded to 15 digits, so that 0.3/0.1 counts as 3 steps.
+double steps(double n, double s)
+{
+    return round15(n / s);
+}
+
+} // namespace
+
+Value fnAbs(Call &c)
+{
+    return unary(c, std::fabs);
+}
+Value fnSqrt(Call &c)
+{
+    return unary(c, std::sqrt, nonNegative);
+}
+Value fnExp(Call &c)
+{
+    return unary(c, std::exp);
+}
+Value fnLn(Call &c)
+{
+    return unary(c, std::log, positive);
+}
+Value fnLog10(Call &c)
+{
+    return unary(c, std::log10, positive);
+}
+Value fnSin(Call &c)
+{
+    return unary(c, std::sin);
+}
+Value fnCos(Call &c)
+{
+    return unary(c, std::cos);
+}
+Value fnTan(Call &c)
+{
+    return unary(c, std::tan);
+}
+Value fnAtan(Call &c)
+{
+    return unary(c, std::atan);
+}
+Value fnAsin(Call &c)
+{
+    return unary(c, std::asin, unit);
+}
+Value fnAcos(Call &c)
+{
+    return unary(c, std::acos, unit);
+}
+Value fnSinh(Call &c)
+{
+    return unary(c, std::sinh);
+}
+Value fnCosh(Call &c)
+{
+    return unary(c, std::cosh);
+}
+Value fnTanh(Call &c)
+{
+    return unary(c, std::tanh);
+}
+Value fnAsinh(Call &c)
+{
+    return unary(c, std::asinh);
+}
+Value fnAcosh(Call &c)
+{
+    return unary(c, std::acosh, [](double x) { return x >= 1; });
+}
+Value fnAtanh(Call &c)
+{
+    return unary(c, std::atanh, [](double x) { return x > -1 && x < 1; });
+}
+Value fnInt(Call &c)
+{
+    return unary(c, std::floor);
+}
+Value fnRadians(Call &c)
+{
+    return unary(c, [](double x) { return x * M_PI / 180; });
+}
+Value fnDegrees(Call &c)
+{
+    return unary(c, [](double x) { return x * 180 / M_PI; });
+}
+Value fnSign(Call &c)
+{
+    return unary(c, [](double x) { return x > 0 ? 1.0 : x < 0 ? -1.0 : 0.0; });
+}
+Value fnGammaLn(Call &c)
+{
+    return unary(c, std::lgamma, positive);
+}
+
+Value fnPi(Call &)
+{
+    return Value::num(M_PI);
+}
+
+Value fnAtan2(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    SD_NUMBER(c, 1, y);
+    if (x == 0 && y == 0)
+        return Value::err(ErrDiv0);
+    return Value::num(std::atan2(y, x));
+}
+
+Value fnLog(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    double base = 10;
+    if (c.count() > 1)
+        if (uint8_t e = c.number(1, base))
+            return Value::err(e);
+    if (x <= 0 || base <= 0)
+        return Value::err(ErrNum);
+    if (base == 1)
+        return Value::err(ErrDiv0);
+    return Value::num(std::log(x) / std::log(base));
+}
+
+Value fnPower(Call &c)
+{
+    return c.engine.binaryOp(Op::Pow, c.scalar(0), c.scalar(1));
+}
+
+Value fnMod(Call &c)
+{
+    SD_NUMBER(c, 0, n);
+    SD_NUMBER(c, 1, d);
+    if (d == 0)
+        return Value::err(ErrDiv0);
+    double r = n - d * std::floor(n / d);
+    if (approxEqual(r, d) || std::fabs(r) < std::fabs(d) * 1e-15)
+        r = 0;
+    return Value::num(r);
+}
+
+Value fnQuotient(Call &c)
+{
+    SD_NUMBER(c, 0, n);
+    SD_NUMBER(c, 1, d);
+    if (d == 0)
+        return Value::err(ErrDiv0);
+    return Value::num(std::trunc(round15(n / d)));
+}
+
+Value fnRound(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    SD_NUMBER(c, 1, d);
+    return Value::num(roundDigits(x, int(std::trunc(d)), 0));
+}
+
+Value fnRoundUp(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    SD_NUMBER(c, 1, d);
+    return Value::num(roundDigits(x, int(std::trunc(d)), 1));
+}
+
+Value fnRoundDown(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    SD_NUMBER(c, 1, d);
+    return Value::num(roundDigits(x, int(std::trunc(d)), -1));
+}
+
+Value fnTrunc(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    double d = 0;
+    if (c.count() > 1)
+        if (uint8_t e = c.number(1, d))
+            return Value::err(e);
+    return Value::num(roundDigits(x, int(std::trunc(d)), -1));
+}
+
+Value fnCeiling(Call &c)
+{
+    SD_NUMBER(c, 0, n);
+    SD_NUMBER(c, 1, s);
+    if (n == 0 || s == 0)
+        return Value::num(0);
+    if (n > 0 && s < 0)
+        return Value::err(ErrNum);
+    if (n < 0 && s < 0)
+        return Value::num(-std::ceil(steps(-n, -s)) * -s);
+    return Value::num(std::ceil(steps(n, s)) * s);
+}
+
+Value fnFloor(Call &c)
+{
+    SD_NUMBER(c, 0, n);
+    SD_NUMBER(c, 1, s);
+    if (n == 0)
+        return Value::num(0);
+    if (s == 0)
+        return Value::err(ErrDiv0);
+    if (n > 0 && s < 0)
+        return Value::err(ErrNum);
+    if (n < 0 && s < 0)
+        return Value::num(-std::floor(steps(-n, -s)) * -s);
+    return Value::num(std::floor(steps(n, s)) * s);
+}
+
+namespace {
+
+Value ceilingFloor(Call &c, bool ceiling, bool precise)
+{
+    SD_NUMBER(c, 0, n);
+    double s = 1, mode = 0;
+    if (c.count() > 1 && !c.isEmpty(1))
+        if (uint8_t e = c.number(1, s))
+            return Value::err(e);
+    if (!precise && c.count() > 2)
+        if (uint8_t e = c.number(2, mode))
+            return Value::err(e);
+    s = std::fabs(s);
+    if (s == 0 || n == 0)
+        return Value::num(0);
+    const double q = steps(n, s);
+    double r;
+    if (n < 0 && mode != 0)
+        r = ceiling ? std::floor(q) : std::ceil(q); // away from / towards zero
+    else
+        r = ceiling ? std::ceil(q) : std::floor(q);
+    return Value::num(r * s);
+}
+
+} // namespace
+
+Value fnCeilingMath(Call &c)
+{
+    return ceilingFloor(c, true, false);
+}
+Value fnFloorMath(Call &c)
+{
+    return ceilingFloor(c, false, false);
+}
+Value fnCeilingPrecise(Call &c)
+{
+    return ceilingFloor(c, true, true);
+}
+Value fnFloorPrecise(Call &c)
+{
+    return ceilingFloor(c, false, true);
+}
+
+Value fnMround(Call &c)
+{
+    SD_NUMBER(c, 0, n);
+    SD_NUMBER(c, 1, m);
+    if (m == 0 || n == 0)
+        return Value::num(0);
+    if ((n > 0) != (m > 0))
+        return Value::err(ErrNum);
+    const double q = steps(n, m);
+    return Value::num(std::floor(std::fabs(q) + 0.5) * std::fabs(m) * (n < 0 ? -1 : 1));
+}
+
+Value fnEven(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    const double a = std::ceil(round15(std::fabs(x)) / 2) * 2;
+    return Value::num(x < 0 ? -a : a);
+}
+
+Value fnOdd(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    double a = std::ceil(round15(std::fabs(x)));
+    if (std::fmod(a, 2) == 0)
+        a += 1;
+    return Value::num(x < 0 ? -a : a);
+}
+
+Value fnFact(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    x = std::trunc(x);
+    if (x < 0 || x > 170)
+        return Value::err(ErrNum);
+    double r = 1;
+    for (int i = 2; i <= int(x); ++i)
+        r *= i;
+    return Value::num(r);
+}
+
+Value fnCombin(Call &c)
+{
+    SD_NUMBER(c, 0, n);
+    SD_NUMBER(c, 1, k);
+    n = std::trunc(n), k = std::trunc(k);
+    if (n < 0 || k < 0 || k > n)
+        return Value::err(ErrNum);
+    k = std::min(k, n - k);
+    double r = 1;
+    for (int i = 1; i <= int(k); ++i)
+        r = r * (n - k + i) / i;
+    return Value::num(std::round(r));
+}
+
+Value fnPermut(Call &c)
+{
+    SD_NUMBER(c, 0, n);
+    SD_NUMBER(c, 1, k);
+    n = std::trunc(n), k = std::trunc(k);
+    if (n <= 0 || k < 0 || k > n)
+        return Value::err(ErrNum);
+    double r = 1;
+    for (int i = 0; i < int(k); ++i)
+        r *= n - i;
+    return Value::num(r);
+}
+
+Value fnRand(Call &c)
+{
+    return Value::num(c.engine.random());
+}
+
+Value fnRandBetween(Call &c)
+{
+    SD_NUMBER(c, 0, lo);
+    SD_NUMBER(c, 1, hi);
+    lo = std::ceil(lo), hi = std::floor(hi);
+    if (lo > hi)
+        return Value::err(ErrNum);
+    return Value::num(lo + std::floor(c.engine.random() * (hi - lo + 1)));
+}
+
+Value fnIsEven(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    return Value::boolean(std::fmod(std::trunc(x), 2) == 0);
+}
+
+Value fnIsOdd(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    return Value::boolean(std::fmod(std::trunc(x), 2) != 0);
+}
+
+namespace {
+
+Value gcdLcm(Call &c, bool lcm)
+{
+    std::vector<double> xs;
+    if (uint8_t e = collectNumbers(c, 0, c.count(), Collect::Numbers, xs))
+        return Value::err(e);
+    double acc = lcm ? 1 : 0;
+    for (double x : xs) {
+        x = std::trunc(x);
+        if (x < 0 || x >= 9007199254740992.0)
+            return Value::err(ErrNum);
+        const uint64_t a = uint64_t(acc), b = uint64_t(x);
+        if (lcm) {
+            if (b == 0)
+                return Value::num(0);
+            acc = double(a / std::gcd(a, b)) * double(b);
+        } else {
+            acc = double(std::gcd(a, b));
+        }
+    }
+    return Value::num(acc);
+}
+
+} // namespace
+
+Value fnGcd(Call &c)
+{
+    return gcdLcm(c, false);
+}
+Value fnLcm(Call &c)
+{
+    return gcdLcm(c, true);
+}
+
+Value fnRoman(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    x = std::trunc(x);
+    if (x < 0 || x > 3999)
+        return Value::err(ErrValue);
+    static const struct
+    {
+        int value;
+        const char *text;
+    } parts[] = { { 1000, "M" }, { 900, "CM" }, { 500, "D" }, { 400, "CD" }, { 100, "C" },
+                  { 90, "XC" },  { 50, "L" },   { 40, "XL" }, { 10, "X" },   { 9, "IX" },
+                  { 5, "V" },    { 4, "IV" },   { 1, "I" } };
+    int n = int(x);
+    std::string out;
+    for (const auto &p : parts)
+        while (n >= p.value) {
+            out += p.text;
+            n -= p.value;
+        }
+    return Value::str(out);
+}
+
+} // namespace sd::formula

@@ -1,0 +1,695 @@
+// Aggregates and statistics: SUM and its kin, the criteria functions,
+// SUBTOTAL, SUMPRODUCT, order statistics and simple regression.
+
+#include "formula/fn_p.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sd::formula {
+
+namespace {
+
+Value numbersOr(Call &c, Collect mode, std::vector<double> &xs)
+{
+    if (uint8_t e = collectNumbers(c, 0, c.count(), mode, xs))
+        return Value::err(e);
+    return Value();
+}
+
+double sum(const std::vector<double> &xs)
+{
+    double s = 0;
+    for (double x : xs)
+        s += x;
+    return s;
+}
+
+// Sample (n-1) or population variance; -1 when undefined.
+double variance(const std::vector<double> &xs, bool sample)
+{
+    const size_t n = xs.size();
+    if (n == 0 || (sample && n < 2))
+        return -1;
+    const double mean = sum(xs) / double(n);
+    double ss = 0;
+    for (double x : xs)
+        ss += (x - mean) * (x - mean);
+    return ss / double(sample ? n - 1 : n);
+}
+
+Value aggregate(const std::vector<double> &xs, int fn)
+{
+    switch (fn) {
+    case 1: // AVERAGE
+        if (xs.empty())
+            return Value::err(ErrDiv0);
+        return Value::num(sum(xs) / double(xs.size()));
+    case 2: // COUNT
+    case 3: // COUNTA
+        return Value::num(double(xs.size()));
+    case 4: // MAX
+        return Value::num(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
+    case 5: // MIN
+        return Value::num(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
+    case 6: { // PRODUCT
+        double p = xs.empty() ? 0 : 1;
+        for (double x : xs)
+            p *= x;
+        return Value::num(p);
+    }
+    case 7:
+    case 8:
+    case 10:
+    case 11: {
+        const double v = variance(xs, fn == 7 || fn == 10);
+        if (v < 0)
+            return Value::err(ErrDiv0);
+        return Value::num(fn <= 8 ? std::sqrt(v) : v);
+    }
+    case 9:
+        return Value::num(sum(xs));
+    }
+    return Value::err(ErrValue);
+}
+
+Value withNumbers(Call &c, Collect mode, int fn)
+{
+    std::vector<double> xs;
+    Value e = numbersOr(c, mode, xs);
+    if (e.isError())
+        return e;
+    return aggregate(xs, fn);
+}
+
+} // namespace
+
+Value fnSum(Call &c)
+{
+    double s = 0;
+    for (int i = 0; i < c.count(); ++i) {
+        const Value &v = c.arg(i);
+        if (v.isRef() || v.isArray()) {
+            uint8_t error = 0;
+            c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+                if (x.type == ValueType::Number)
+                    s += x.number;
+                else if (x.isError() && !error)
+                    error = x.error;
+            });
+            if (error)
+                return Value::err(error);
+            continue;
+        }
+        double d = 0;
+        if (uint8_t e = toNumber(v, d, c.engine.date1904()))
+            return Value::err(e);
+        s += d;
+    }
+    return Value::num(s);
+}
+
+Value fnAverage(Call &c)
+{
+    return withNumbers(c, Collect::Numbers, 1);
+}
+Value fnAverageA(Call &c)
+{
+    return withNumbers(c, Collect::NumbersA, 1);
+}
+Value fnMax(Call &c)
+{
+    return withNumbers(c, Collect::Numbers, 4);
+}
+Value fnMin(Call &c)
+{
+    return withNumbers(c, Collect::Numbers, 5);
+}
+Value fnMaxA(Call &c)
+{
+    return withNumbers(c, Collect::NumbersA, 4);
+}
+Value fnMinA(Call &c)
+{
+    return withNumbers(c, Collect::NumbersA, 5);
+}
+Value fnProduct(Call &c)
+{
+    return withNumbers(c, Collect::Numbers, 6);
+}
+Value fnStdev(Call &c)
+{
+    return withNumbers(c, Collect::Numbers, 7);
+}
+Value fnStdevP(Call &c)
+{
+    return withNumbers(c, Collect::Numbers, 8);
+}
+Value fnVar(Call &c)
+{
+    return withNumbers(c, Collect::Numbers, 10);
+}
+Value fnVarP(Call &c)
+{
+    return withNumbers(c, Collect::Numbers, 11);
+}
+Value fnStdevA(Call &c)
+{
+    return withNumbers(c, Collect::NumbersA, 7);
+}
+Value fnStdevPA(Call &c)
+{
+    return withNumbers(c, Collect::NumbersA, 8);
+}
+Value fnVarA(Call &c)
+{
+    return withNumbers(c, Collect::NumbersA, 10);
+}
+Value fnVarPA(Call &c)
+{
+    return withNumbers(c, Collect::NumbersA, 11);
+}
+
+Value fnSumSq(Call &c)
+{
+    std::vector<double> xs;
+    Value e = numbersOr(c, Collect::Numbers, xs);
+    if (e.isError())
+        return e;
+    double s = 0;
+    for (double x : xs)
+        s += x * x;
+    return Value::num(s);
+}
+
+Value fnDevSq(Call &c)
+{
+    std::vector<double> xs;
+    Value e = numbersOr(c, Collect::Numbers, xs);
+    if (e.isError())
+        return e;
+    const double v = variance(xs, false);
+    return v < 0 ? Value::err(ErrNum) : Value::num(v * double(xs.size()));
+}
+
+Value fnAveDev(Call &c)
+{
+    std::vector<double> xs;
+    Value e = numbersOr(c, Collect::Numbers, xs);
+    if (e.isError())
+        return e;
+    if (xs.empty())
+        return Value::err(ErrNum);
+    const double mean = sum(xs) / double(xs.size());
+    double s = 0;
+    for (double x : xs)
+        s += std::fabs(x - mean);
+    return Value::num(s / double(xs.size()));
+}
+
+Value fnGeoMean(Call &c)
+{
+    std::vector<double> xs;
+    Value e = numbersOr(c, Collect::Numbers, xs);
+    if (e.isError())
+        return e;
+    if (xs.empty())
+        return Value::err(ErrNum);
+    double s = 0;
+    for (double x : xs) {
+        if (x <= 0)
+            return Value::err(ErrNum);
+        s += std::log(x);
+    }
+    return Value::num(std::exp(s / double(xs.size())));
+}
+
+Value fnHarMean(Call &c)
+{
+    std::vector<double> xs;
+    Value e = numbersOr(c, Collect::Numbers, xs);
+    if (e.isError())
+        return e;
+    if (xs.empty())
+        return Value::err(ErrNum);
+    double s = 0;
+    for (double x : xs) {
+        if (x <= 0)
+            return Value::err(ErrNum);
+        s += 1 / x;
+    }
+    return Value::num(double(xs.size()) / s);
+}
+
+Value fnCount(Call &c)
+{
+    double n = 0;
+    for (int i = 0; i < c.count(); ++i) {
+        const Value &v = c.arg(i);
+        if (v.isRef() || v.isArray()) {
+            c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+                if (x.type == ValueType::Number)
+                    ++n;
+            });
+        } else if (v.type == ValueType::Number || v.type == ValueType::Bool
+                   || (v.type == ValueType::Blank && c.isEmpty(i))) {
+            ++n;
+        } else if (v.type == ValueType::Text) {
+            double d;
+            if (parseNumberText(v.text, d, c.engine.date1904()))
+                ++n;
+        }
+    }
+    return Value::num(n);
+}
+
+Value fnCountA(Call &c)
+{
+    double n = 0;
+    for (int i = 0; i < c.count(); ++i) {
+        const Value &v = c.arg(i);
+        if (v.isRef() || v.isArray())
+            c.engine.visit(v, [&](const Value &, uint32_t, uint32_t) { ++n; });
+        else if (v.type != ValueType::Blank || c.isEmpty(i))
+            ++n;
+    }
+    return Value::num(n);
+}
+
+Value fnCountBlank(Call &c)
+{
+    const Value &v = c.arg(0);
+    if (!v.isRef()) {
+        if (v.isArray())
+            return Value::err(ErrValue);
+        return Value::num(v.type == ValueType::Blank
+                          || (v.type == ValueType::Text && v.text.empty()));
+    }
+    double filled = 0;
+    c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+        if (!(x.type == ValueType::Text && x.text.empty()))
+            ++filled;
+    });
+    double total = 0;
+    for (size_t i = 0; i < v.areaCount(); ++i)
+        total += double(v.areaAt(i).cellCount());
+    return Value::num(total - filled);
+}
+
+// ---- criteria -------------------------------------------------------------
+
+namespace {
+
+// Walks the positions of criteria ranges (all of one shape) and calls `hit`
+// with the position where every criterion matches. Positions beyond every
+// range's recorded cells are all blank: they are counted, not walked.
+Value criteriaWalk(Call &c, const std::vector<std::pair<int, int>> &pairs,
+                   const std::function<void(uint32_t r, uint32_t col)> &hit, double *blankHits)
+{
+    std::vector<Grid> grids;
+    std::vector<Criterion> crits;
+    uint32_t rows = 0, cols = 0, usedRows = 0, usedCols = 0;
+    for (const auto &p : pairs) {
+        grids.emplace_back(c.engine, c.arg(p.first));
+        if (!grids.back().ok())
+            return Value::err(grids.back().error());
+        Value crit = c.scalar(p.second);
+        crits.emplace_back(crit, c.engine.date1904());
+        const Grid &g = grids.back();
+        if (grids.size() == 1) {
+            rows = g.rows(), cols = g.cols();
+        } else if (g.rows() != rows || g.cols() != cols) {
+            return Value::err(ErrValue);
+        }
+        usedRows = std::max(usedRows, g.usedRows());
+        usedCols = std::max(usedCols, g.usedCols());
+    }
+    for (uint32_t r = 0; r < usedRows; ++r) {
+        for (uint32_t col = 0; col < usedCols; ++col) {
+            c.engine.step();
+            bool all = true;
+            for (size_t i = 0; i < grids.size() && all; ++i)
+                all = crits[i].matches(grids[i].at(r, col));
+            if (all)
+                hit(r, col);
+        }
+    }
+    if (blankHits) {
+        bool all = true;
+        for (const Criterion &k : crits)
+            all = all && k.matchesBlank();
+        const double total = double(rows) * double(cols);
+        *blankHits = all ? total - double(usedRows) * double(usedCols) : 0;
+    }
+    return Value();
+}
+
+// The cell of `target` at a criteria position (the target range takes the
+// criteria range's shape from its top-left cell).
+Value cellAt(Call &c, const Value &target, uint32_t r, uint32_t col)
+{
+    if (target.isRef()) {
+        const Area &a = target.area;
+        if (a.row1 + r >= c.engine.source().maxRows()
+            || a.col1 + col >= c.engine.source().maxColumns())
+            return Value();
+        return c.engine.cell(a.sheet, a.row1 + r, a.col1 + col);
+    }
+    if (target.isArray()) {
+        const ArrayData &d = *target.array;
+        return r < d.rows && col < d.cols ? d.at(r, col) : Value();
+    }
+    return Value();
+}
+
+// SUMIF/AVERAGEIF (one criterion, optional target), 'S' forms (target
+// first, then pairs). `kind`: 0 sum, 1 average, 2 max, 3 min, 4 count.
+Value criteriaAggregate(Call &c, int kind, bool multi)
+{
+    std::vector<std::pair<int, int>> pairs;
+    Value target;
+    if (multi) {
+        const int first = kind == 4 ? 0 : 1;
+        if ((c.count() - first) % 2 != 0)
+            return Value::err(ErrValue);
+        for (int i = first; i < c.count(); i += 2)
+            pairs.emplace_back(i, i + 1);
+        if (kind != 4)
+            target = c.arg(0);
+    } else {
+        pairs.emplace_back(0, 1);
+        target = c.count() > 2 && !c.isEmpty(2) ? c.arg(2) : c.arg(0);
+    }
+    if (kind != 4 && target.isError())
+        return target;
+    if (kind != 4 && target.isRef() && target.areaCount() != 1)
+        return Value::err(ErrValue);
+    double total = 0, count = 0;
+    double best = kind == 2 ? -HUGE_VAL : HUGE_VAL;
+    uint8_t error = 0;
+    double blanks = 0;
+    Value r = criteriaWalk(
+        c, pairs,
+        [&](uint32_t row, uint32_t col) {
+            if (kind == 4) {
+                ++count;
+                return;
+            }
+            const Value v = cellAt(c, target, row, col);
+            if (v.isError()) {
+                if (!error)
+                    error = v.error;
+            } else if (v.type == ValueType::Number) {
+                total += v.number;
+                ++count;
+                best = kind == 2 ? std::max(best, v.number) : std::min(best, v.number);
+            }
+        },
+        kind == 4 ? &blanks : nullptr);
+    if (r.isError())
+        return r;
+    if (error)
+        return Value::err(error);
+    switch (kind) {
+    case 0:
+        return Value::num(total);
+    case 1:
+        return count == 0 ? Value::err(ErrDiv0) : Value::num(total / count);
+    case 2:
+    case 3:
+        return Value::num(count == 0 ? 0 : best);
+    default:
+        return Value::num(count + blanks);
+    }
+}
+
+} // namespace
+
+Value fnSumIf(Call &c)
+{
+    return criteriaAggregate(c, 0, false);
+}
+Value fnAverageIf(Call &c)
+{
+    return criteriaAggregate(c, 1, false);
+}
+Value fnCountIf(Call &c)
+{
+    return criteriaAggregate(c, 4, true);
+}
+Value fnSumIfs(Call &c)
+{
+    return criteriaAggregate(c, 0, true);
+}
+Value fnAverageIfs(Call &c)
+{
+    return criteriaAggregate(c, 1, true);
+}
+Value fnMaxIfs(Call &c)
+{
+    return criteriaAggregate(c, 2, true);
+}
+Value fnMinIfs(Call &c)
+{
+    return criteriaAggregate(c, 3, true);
+}
+Value fnCountIfs(Call &c)
+{
+    return criteriaAggregate(c, 4, true);
+}
+
+// ---- SUBTOTAL, SUMPRODUCT ----------------------------------------------------
+
+Value fnSubtotal(Call &c)
+{
+    SD_NUMBER(c, 0, f);
+    int fn = int(std::trunc(f));
+    if (fn > 100)
+        fn -= 100;
+    if (fn < 1 || fn > 11)
+        return Value::err(ErrValue);
+    std::vector<double> xs;
+    uint8_t error = 0;
+    for (int i = 1; i < c.count() && !error; ++i) {
+        const Value &v = c.arg(i);
+        if (!v.isRef())
+            return Value::err(ErrValue);
+        for (size_t k = 0; k < v.areaCount(); ++k) {
+            const Area &a = v.areaAt(k);
+            c.engine.visit(Value::ref(a), [&](const Value &x, uint32_t r, uint32_t col) {
+                // Other subtotals inside the range are left out.
+                if (c.engine.isSubtotal(a.sheet, a.row1 + r, a.col1 + col))
+                    return;
+                if (x.isError()) {
+                    if (!error)
+                        error = x.error;
+                } else if (x.type == ValueType::Number) {
+                    xs.push_back(x.number);
+                } else if (fn == 3) {
+                    xs.push_back(0);
+                }
+            });
+        }
+    }
+    if (error)
+        return Value::err(error);
+    return aggregate(xs, fn);
+}
+
+Value fnSumProduct(Call &c)
+{
+    std::vector<ArrayData> arrays;
+    for (int i = 0; i < c.count(); ++i) {
+        const Value &v = c.arg(i);
+        if (v.isError())
+            return v;
+        arrays.push_back(c.engine.toArray(v));
+        if (arrays.back().rows != arrays[0].rows || arrays.back().cols != arrays[0].cols)
+            return Value::err(ErrValue);
+    }
+    double s = 0;
+    const size_t n = arrays[0].items.size();
+    for (size_t k = 0; k < n; ++k) {
+        double p = 1;
+        for (const ArrayData &a : arrays) {
+            const Value &x = a.items[k];
+            if (x.isError())
+                return x;
+            p *= x.type == ValueType::Number ? x.number : 0;
+        }
+        s += p;
+    }
+    return Value::num(s);
+}
+
+namespace {
+
+// Pairs of numbers at the same positions of two arrays (both numeric).
+Value pairs(Call &c, std::vector<double> &xs, std::vector<double> &ys, bool sameShape)
+{
+    const Value &a = c.arg(0), &b = c.arg(1);
+    if (a.isError())
+        return a;
+    if (b.isError())
+        return b;
+    const ArrayData x = c.engine.toArray(a), y = c.engine.toArray(b);
+    if (x.items.size() != y.items.size() || (sameShape && (x.rows != y.rows || x.cols != y.cols)))
+        return Value::err(sameShape ? ErrNA : ErrNA);
+    for (size_t i = 0; i < x.items.size(); ++i) {
+        if (x.items[i].isError())
+            return x.items[i];
+        if (y.items[i].isError())
+            return y.items[i];
+        if (x.items[i].type == ValueType::Number && y.items[i].type == ValueType::Number) {
+            xs.push_back(x.items[i].number);
+            ys.push_back(y.items[i].number);
+        }
+    }
+    return Value();
+}
+
+Value sumOfPairs(Call &c, int kind)
+{
+    std::vector<double> xs, ys;
+    Value e = pairs(c, xs, ys, true);
+    if (e.isError())
+        return e;
+    double s = 0;
+    for (size_t i = 0; i < xs.size(); ++i) {
+        const double x = xs[i], y = ys[i];
+        s += kind == 0 ? (x - y) * (x - y) : kind == 1 ? x * x - y * y : x * x + y * y;
+    }
+    return Value::num(s);
+}
+
+struct Fit
+{
+    double n = 0, mx = 0, my = 0, sxx = 0, syy = 0, sxy = 0;
+};
+
+Value fit(Call &c, Fit &f, int xArg, int yArg)
+{
+    (void)xArg, (void)yArg;
+    std::vector<double> ys, xs;
+    Value e = pairs(c, ys, xs, false); // argument 0 is known_y's
+    if (e.isError())
+        return e;
+    f.n = double(xs.size());
+    if (f.n == 0)
+        return Value::err(ErrDiv0);
+    for (size_t i = 0; i < xs.size(); ++i)
+        f.mx += xs[i], f.my += ys[i];
+    f.mx /= f.n, f.my /= f.n;
+    for (size_t i = 0; i < xs.size(); ++i) {
+        f.sxx += (xs[i] - f.mx) * (xs[i] - f.mx);
+        f.syy += (ys[i] - f.my) * (ys[i] - f.my);
+        f.sxy += (xs[i] - f.mx) * (ys[i] - f.my);
+    }
+    return Value();
+}
+
+} // namespace
+
+Value fnSumXMY2(Call &c)
+{
+    return sumOfPairs(c, 0);
+}
+Value fnSumX2MY2(Call &c)
+{
+    return sumOfPairs(c, 1);
+}
+Value fnSumX2PY2(Call &c)
+{
+    return sumOfPairs(c, 2);
+}
+
+Value fnSlope(Call &c)
+{
+    Fit f;
+    Value e = fit(c, f, 1, 0);
+    if (e.isError())
+        return e;
+    return f.sxx == 0 ? Value::err(ErrDiv0) : Value::num(f.sxy / f.sxx);
+}
+
+Value fnIntercept(Call &c)
+{
+    Fit f;
+    Value e = fit(c, f, 1, 0);
+    if (e.isError())
+        return e;
+    return f.sxx == 0 ? Value::err(ErrDiv0) : Value::num(f.my - f.sxy / f.sxx * f.mx);
+}
+
+Value fnCorrel(Call &c)
+{
+    Fit f;
+    Value e = fit(c, f, 1, 0);
+    if (e.isError())
+        return e;
+    if (f.sxx == 0 || f.syy == 0)
+        return Value::err(ErrDiv0);
+    return Value::num(f.sxy / std::sqrt(f.sxx * f.syy));
+}
+
+Value fnRsq(Call &c)
+{
+    Fit f;
+    Value e = fit(c, f, 1, 0);
+    if (e.isError())
+        return e;
+    if (f.sxx == 0 || f.syy == 0)
+        return Value::err(ErrDiv0);
+    return Value::num(f.sxy * f.sxy / (f.sxx * f.syy));
+}
+
+Value fnSteyx(Call &c)
+{
+    Fit f;
+    Value e = fit(c, f, 1, 0);
+    if (e.isError())
+        return e;
+    if (f.n < 3 || f.sxx == 0)
+        return Value::err(ErrDiv0);
+    return Value::num(std::sqrt((f.syy - f.sxy * f.sxy / f.sxx) / (f.n - 2)));
+}
+
+Value fnCovar(Call &c)
+{
+    Fit f;
+    Value e = fit(c, f, 1, 0);
+    if (e.isError())
+        return e;
+    return Value::num(f.sxy / f.n);
+}
+
+Value fnForecast(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    std::vector<double> ys, xs;
+    const Value &a = c.arg(1), &b = c.arg(2);
+    if (a.isError())
+        return a;
+    if (b.isError())
+        return b;
+    const ArrayData y = c.engine.toArray(a), xv = c.engine.toArray(b);
+    if (y.items.size() != xv.items.size())
+        return Value::err(ErrNA);
+    for (size_t i = 0; i < y.items.size(); ++i)
+        if (y.items[i].type == ValueType::Number && xv.items[i].type == ValueType::Number)
+            ys.push_back(y.items[i].number), xs.push_back(xv.items[i].number);
+    if (xs.empty())
+        return Value::err(ErrDiv0);
+    double mx = 0, my = 0, sxx = 0, sxy = 0;
+    for (size_t i = 0; i < xs.size(); ++i)
+        mx += xs[i], my += ys[i];
+    mx /= double(xs.size()), my /= double(xs.size());
+    for (size_t i = 0; i < xs.size(); ++i)
+        sxx += (xs[i] - mx) * (xs[i] - mx), sxy += (xs[i] - mx) * (ys[i] - my);
+    if (sxx == 0)
+        return Value::err(ErrDiv0);
+    const double b1 = sxy / sxx;
+    return Value::num(my - b1 * mx + b1 * x);
+}
+
+} // namespace sd::formula
