@@ -238,7 +238,7 @@ Value fnErrorType(Call &c)
     if (!v.isError())
         return Value::err(ErrNA);
     switch (v.error) {
-    case ErrNull:
+    case kErrNull:
         return Value::num(1);
     case ErrDiv0:
         return Value::num(2);

@@ -384,6 +384,13 @@ Value criteriaAggregate(Call &c, int kind, bool multi)
         return target;
     if (kind != 4 && target.isRef() && target.areaCount() != 1)
         return Value::err(ErrValue);
+    if (multi && kind != 4) {
+        // The 'S' forms want the target in the criteria ranges' shape.
+        const Value &first = c.arg(1);
+        const Grid t(c.engine, target), k(c.engine, first);
+        if (t.ok() && k.ok() && (t.rows() != k.rows() || t.cols() != k.cols()))
+            return Value::err(ErrValue);
+    }
     double total = 0, count = 0;
     double best = kind == 2 ? -HUGE_VAL : HUGE_VAL;
     uint8_t error = 0;

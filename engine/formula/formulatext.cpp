@@ -95,7 +95,7 @@ private:
         case NodeKind::Bool:
             return n.payload ? "TRUE" : "FALSE";
         case NodeKind::Error:
-            return cellErrorText(uint8_t(n.payload));
+            return errorText(engineError(uint8_t(n.payload)));
         case NodeKind::Missing:
             return "";
         case NodeKind::Ref:
@@ -114,7 +114,7 @@ private:
                     if (v.type == ValueType::Text)
                         t = "\"" + v.text + "\"";
                     else if (v.isError())
-                        t = cellErrorText(v.error);
+                        t = errorText(v.error);
                     else
                         toText(v, t);
                     s += t;

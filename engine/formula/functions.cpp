@@ -270,12 +270,12 @@ const FunctionInfo kFunctions[] = {
     // ---- functions newer than the BIFF table (add-in or _xlfn. names in .xls) ----
     { "IFERROR", -1, 2, 2, "VV", 0, fnIfError },
     { "IFNA", -1, 2, 2, "VV", 0, fnIfNA },
-    { "SUMIFS", -1, 3, N, "RRV", 0, fnSumIfs },
-    { "COUNTIFS", -1, 2, N, "RV", 0, fnCountIfs },
+    { "SUMIFS", -1, 3, N, "R|RV", 0, fnSumIfs },
+    { "COUNTIFS", -1, 2, N, "|RV", 0, fnCountIfs },
     { "AVERAGEIF", -1, 2, 3, "RVR", 0, fnAverageIf },
-    { "AVERAGEIFS", -1, 3, N, "RRV", 0, fnAverageIfs },
-    { "MAXIFS", -1, 3, N, "RRV", 0, fnMaxIfs },
-    { "MINIFS", -1, 3, N, "RRV", 0, fnMinIfs },
+    { "AVERAGEIFS", -1, 3, N, "R|RV", 0, fnAverageIfs },
+    { "MAXIFS", -1, 3, N, "R|RV", 0, fnMaxIfs },
+    { "MINIFS", -1, 3, N, "R|RV", 0, fnMinIfs },
     { "IFS", -1, 2, N, "V", 0, fnIfs },
     { "SWITCH", -1, 3, N, "V", 0, fnSwitch },
     { "XOR", -1, 1, N, "R", 0, fnXor },
@@ -403,6 +403,14 @@ int functionCount()
 
 char argumentClass(const FunctionInfo &f, int index)
 {
+    const char *bar = std::strchr(f.classes, '|');
+    if (bar) {
+        const size_t head = size_t(bar - f.classes);
+        if (size_t(index) < head)
+            return f.classes[index];
+        const size_t cycle = std::strlen(bar + 1);
+        return cycle ? bar[1 + (size_t(index) - head) % cycle] : 'V';
+    }
     const size_t n = std::strlen(f.classes);
     if (n == 0)
         return 'V';

@@ -25,6 +25,7 @@ struct FunctionInfo
     // Argument classes, one letter per argument, the last one repeating:
     // V a single value (a reference is intersected with the formula's cell),
     // R a reference or array as given, A an array (evaluated element-wise).
+    // Letters after a '|' repeat in turn (SUMIFS: "R|RV").
     const char *classes;
     uint8_t flags;
     FunctionImpl impl; // nullptr: known but not evaluated (keeps the cached value)

@@ -46,8 +46,13 @@ Value Value::err(uint8_t code)
 {
     Value r;
     r.type = ValueType::Error;
-    r.error = code;
+    r.error = engineError(code);
     return r;
+}
+
+const char *errorText(uint8_t code)
+{
+    return cellErrorText(fileError(code));
 }
 
 Value Value::ref(const Area &a)
@@ -243,7 +248,7 @@ uint8_t errorFromText(std::string_view t)
     {
         const char *text;
         uint8_t code;
-    } errors[] = { { "#NULL!", ErrNull },   { "#DIV/0!", ErrDiv0 },
+    } errors[] = { { "#NULL!", kErrNull },  { "#DIV/0!", ErrDiv0 },
                    { "#VALUE!", ErrValue }, { "#REF!", ErrRef },
                    { "#NAME?", ErrName },   { "#NUM!", ErrNum },
                    { "#N/A", ErrNA },       { "#GETTING_DATA", ErrGettingData } };

@@ -71,6 +71,20 @@ struct ArrayData
     const Value &at(uint32_t r, uint32_t c) const { return items[size_t(r) * cols + c]; }
 };
 
+// #NULL! is code 0 in files, which the engine keeps for "no error"; inside
+// the engine it is kErrNull. Value::err() and errorFromText() map it.
+constexpr uint8_t kErrNull = 0x80;
+inline uint8_t engineError(uint8_t fileCode)
+{
+    return fileCode == ErrNull ? kErrNull : fileCode;
+}
+inline uint8_t fileError(uint8_t engineCode)
+{
+    return engineCode == kErrNull ? uint8_t(ErrNull) : engineCode;
+}
+// "#DIV/0!" ... for an engine error code.
+const char *errorText(uint8_t code);
+
 // Limits that keep hostile formulas and workbooks bounded.
 constexpr size_t kMaxFormulaLength = 16384; // characters of formula text (application: 8192)
 constexpr size_t kMaxTokenBytes = 65536; // bytes of a parsed-expression stream
@@ -98,7 +112,7 @@ std::string numberToText(double v);
 // Rounds to 15 significant digits, as comparisons and display see numbers.
 double round15(double v);
 
-// Error code from its text ("#DIV/0!"), or 0xFF when the text is no error.
+// Engine error code from its text ("#DIV/0!"), or 0xFF when the text is no error.
 uint8_t errorFromText(std::string_view text);
 
 // Serial date <-> civil date in a date system (1900 keeps its 29 Feb 1900).
