@@ -78,6 +78,17 @@ const Cell *Sheet::find(uint32_t row, uint32_t col) const
 
 const Sheet *Workbook::sheet(int index, Error *error)
 {
+    Sheet *s = rawSheet(index, error);
+    if (s && calculator && !s->calculated) {
+        s->calculated = true;
+        if (!s->formulas.empty())
+            calculator->calculate(*this, index, *s);
+    }
+    return s;
+}
+
+Sheet *Workbook::rawSheet(int index, Error *error)
+{
     if (index < 0 || index >= int(sheets.size())) {
         if (error)
             *error = Error(ErrorCode::Corrupt, {}, "no sheet " + std::to_string(index));
@@ -103,8 +114,11 @@ const Sheet *Workbook::sheet(int index, Error *error)
 
 void Workbook::unloadSheet(int index)
 {
-    if (index >= 0 && size_t(index) < loaded.size())
+    if (index >= 0 && size_t(index) < loaded.size() && loaded[size_t(index)]) {
+        if (calculator)
+            calculator->forget();
         loaded[size_t(index)].reset();
+    }
 }
 
 int Workbook::worksheetIndex(int n) const

@@ -60,10 +60,33 @@ struct CellRange
     uint32_t columns() const { return lastCol - firstCol + 1; }
 };
 
+// A formula as the file stores it, kept (unparsed) so that it can be
+// recalculated where the application would recalculate it.
+struct CellFormula
+{
+    enum Flags : uint8_t {
+        Tokens = 1, // BIFF parsed-expression tokens; otherwise A1 text
+        Cached = 2, // the cell holds the result the file stored
+        Array = 4, // one cell of an array formula over `range`
+        Volatile = 8, // calls a function the application recalculates on every load
+        Biff5 = 16, // tokens in the BIFF5/7 layout
+    };
+    static constexpr uint32_t kNone = UINT32_MAX;
+    uint32_t row = 0, col = 0;
+    uint32_t anchorRow = 0, anchorCol = 0; // the cell the text or tokens were written for
+    uint32_t data = kNone; // Sheet::formulaData: the text or tokens (shared by a shared formula)
+    uint32_t extra = kNone; // Sheet::formulaData: BIFF data after the tokens
+    uint8_t flags = 0;
+    CellRange range; // Array: the whole array
+};
+
 struct Sheet
 {
     std::vector<Cell> cells; // readers append in file order; finish() sorts
+    std::vector<CellFormula> formulas; // formula cells, in file order
+    std::vector<std::string> formulaData; // their texts and tokens
     bool finished = false;
+    bool calculated = false; // recalculation (if any) has run
 
     // Sorts cells row-major and drops earlier duplicates of the same cell
     // (the later record wins, as in the application).
@@ -89,6 +112,36 @@ struct SheetInfo
 };
 
 class Workbook;
+
+// A defined name: its text (xlsx) or parsed-expression tokens (.xls).
+struct DefinedName
+{
+    std::string name; // UTF-8; built-in names as "_xlnm.Print_Area"
+    int scope = -1; // sheet index, -1 for the workbook
+    std::string data; // A1 text or tokens
+    std::string extra; // BIFF: data after the tokens
+    bool tokens = false;
+    bool biff5 = false;
+};
+
+// BIFF: one EXTERNSHEET entry; first/last are sheet indexes when the entry
+// points into this workbook, -1 otherwise.
+struct ExternSheet
+{
+    int supbook = -1;
+    int first = -1, last = -1;
+};
+
+// Recalculates formula cells after a sheet is read. Installed by the
+// readers; the formula engine implements it.
+class SheetCalculator
+{
+public:
+    virtual ~SheetCalculator() = default;
+    virtual void calculate(Workbook &book, int sheetIndex, Sheet &sheet) = 0;
+    // A loaded sheet is about to be dropped: forget what points into it.
+    virtual void forget() = 0;
+};
 
 // Implemented by each reader: fills one sheet's cells on demand.
 class SheetLoader
@@ -122,6 +175,20 @@ public:
 
     // Format code that cell formatting uses for an xf index (built-in or custom).
     const Xf &xf(uint32_t index) const;
+
+    // The sheet as read, before any recalculation (for the calculator).
+    Sheet *rawSheet(int index, Error *error = nullptr);
+
+    // Formulas: what recalculation needs besides the sheets.
+    bool fullCalcOnLoad = false; // xlsx calcPr: recalculate every formula on load
+    uint32_t gridRows = kMaxRows, gridColumns = kMaxColumns; // the format's grid
+    std::vector<DefinedName> names; // BIFF: in NAME record order (ptgName counts from 1)
+    std::vector<ExternSheet> externSheets; // BIFF8 EXTERNSHEET
+    std::vector<std::vector<std::string>> externNames; // BIFF8: per SUPBOOK, its EXTERNNAMEs
+    std::unique_ptr<SheetCalculator> calculator;
+    // Formulas that kept their cached value for want of support, with the
+    // reason ("Sheet1!B3: unknown function FOO"); for diagnostics, capped.
+    std::vector<std::string> calcNotes;
 
     // Drops the cells of a loaded sheet; the next sheet() reads it again.
     // Keeps memory to one sheet when sheets are used one at a time.

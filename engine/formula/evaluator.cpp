@@ -451,6 +451,15 @@ void Engine::computeVolatile()
             for (uint32_t r : col.second)
                 all.push_back(key(int(s), r, col.first));
     }
+    // Nothing to spread when no formula may be volatile.
+    bool any = false;
+    for (uint64_t k : all) {
+        Entry *e = entry(k);
+        if (e && e->src.kind != FormulaSource::Kind::None && e->src.cached && e->src.mayBeVolatile)
+            any = true;
+    }
+    if (!any)
+        return;
     std::vector<uint64_t> dirty;
     std::vector<std::pair<Area, uint64_t>> reads; // area read by a cached formula
     try {

@@ -29,6 +29,7 @@ struct FormulaSource
     bool array = false; // part of an array formula over arrayRange (anchored at its top-left)
     CellRange arrayRange;
     bool cached = false; // the cell holds a result computed by the last application that saved it
+    bool mayBeVolatile = true; // false: the reader's scan found no volatile call
     bool biff5 = false;
 };
 

@@ -1,5 +1,6 @@
 #include "xlsx/xlsxreader.h"
 
+#include "formula/workbookcalc.h"
 #include "io/xmlreader.h"
 #include "io/zip.h"
 #include "xlsx/xlsxlimits.h"
@@ -317,13 +318,25 @@ Error findWorkbookPart(XlsxPackage &pkg, const ContentTypes &overrides, std::str
     return {};
 }
 
-// workbook.xml: sheet order, names, visibility, date system.
+// workbook.xml: sheet order, names, visibility, date system, defined names
+// and whether the workbook asks for a full calculation on load.
 Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &book,
                    std::vector<std::string> &sheetRelIds)
 {
     bool rootSeen = false, isWorkbook = false;
+    DefinedName *name = nullptr; // the definedName whose text is being read
     const Error err
         = pkg.parsePart(*pkg.zip.find(workbookPart), [&](XmlReader &xml, XmlReader::Event ev) {
+              if (ev == XmlReader::Text) {
+                  if (name && name->data.size() < kMaxDefinedNameText)
+                      return xml.appendText(name->data);
+                  return true;
+              }
+              if (ev == XmlReader::EndElement) {
+                  if (xml.name() == "definedName")
+                      name = nullptr;
+                  return true;
+              }
               if (ev != XmlReader::StartElement)
                   return true;
               if (!rootSeen) {
@@ -333,6 +346,15 @@ Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &
               }
               if (xml.name() == "workbookPr") {
                   book.date1904 = attrBool(xml.attribute("date1904"));
+              } else if (xml.name() == "calcPr") {
+                  book.fullCalcOnLoad = attrBool(xml.attribute("fullCalcOnLoad"));
+              } else if (xml.name() == "definedName" && book.names.size() < kMaxDefinedNames) {
+                  DefinedName n;
+                  n.name = attrText(xml.attribute("name"));
+                  const std::string_view local = xml.attribute("localSheetId");
+                  n.scope = local.empty() ? -1 : int(attrUint(local, UINT32_MAX) & 0x7FFFFFFF);
+                  book.names.push_back(std::move(n));
+                  name = &book.names.back();
               } else if (xml.name() == "sheet" && xml.depth() == 3) {
                   SheetInfo info;
                   info.name = attrText(xml.attribute("name"));
@@ -486,6 +508,7 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
     book->path = zip.label();
     book->loaded.resize(book->sheets.size());
     book->loader = std::move(pkg);
+    formula::installCalculator(*book);
     return book;
 }
 

@@ -1,10 +1,13 @@
 #include "xlsx/xlsxsheetparser.h"
 
+#include "formula/workbookcalc.h"
 #include "io/xmlreader.h"
+#include "xlsx/xlsxlimits.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 
 namespace sd {
 
@@ -272,13 +275,22 @@ public:
 
 private:
     // Where the parse stands: which text an XML text run belongs to.
-    enum class Slot { None, V, InlineT };
+    enum class Slot { None, V, InlineT, F };
+    // The text of a shared formula, by its si, and the cell it was written for.
+    struct SharedMaster
+    {
+        uint32_t data, row, col;
+        bool isVolatile;
+    };
 
     Error startElement(std::string_view name);
     void endElement(std::string_view name);
     Error startRow(std::string_view r);
     Error beginCell(std::string_view r, std::string_view s, std::string_view t);
     void endCell();
+    void beginFormula();
+    void recordFormula();
+    void addArrayMembers();
     void addText(const std::string &text)
     {
         m_cell.type = CellType::Text;
@@ -306,6 +318,9 @@ private:
     int m_rPhDepth = 0;
     Slot m_slot = Slot::None;
     std::vector<Cell> m_corners; // of merged areas
+    std::string m_fText, m_fType, m_fRef, m_fSi; // the cell's <f>
+    std::unordered_map<uint32_t, SharedMaster> m_shared;
+    std::vector<size_t> m_arrays; // formulas (index into m_out.formulas) of array formulas
 };
 
 Error XlsxSheetParser::startRow(std::string_view r)
@@ -444,6 +459,109 @@ void XlsxSheetParser::endCell()
     }
     if (keep)
         m_out.cells.push_back(m_cell);
+    if (m_haveF)
+        recordFormula();
+}
+
+// <f t="..." ref="..." si="...">: the formula of the cell.
+void XlsxSheetParser::beginFormula()
+{
+    XmlReader &xml = m_xml;
+    m_haveF = true;
+    m_fText.clear();
+    m_fType = std::string(xml.attribute("t"));
+    m_fRef = std::string(xml.attribute("ref"));
+    m_fSi = std::string(xml.attribute("si"));
+    m_slot = Slot::F;
+}
+
+// Keeps the formula for recalculation: its text once (a shared formula's
+// other cells point at the text of the cell that holds it), with the cell
+// it was written for. Data tables are not formulas the engine evaluates.
+void XlsxSheetParser::recordFormula()
+{
+    CellFormula f;
+    f.row = f.anchorRow = m_cell.row;
+    f.col = f.anchorCol = m_cell.col;
+    if (m_haveV)
+        f.flags |= CellFormula::Cached;
+    bool isVolatile = false;
+    if (m_fType == "shared") {
+        uint64_t si = 0;
+        if (!parseUint(m_fSi, si) || si > UINT32_MAX)
+            return;
+        if (!m_fText.empty()) {
+            f.data = uint32_t(m_out.formulaData.size());
+            isVolatile = formula::textLooksVolatile(m_fText);
+            m_out.formulaData.push_back(std::move(m_fText));
+            m_shared[uint32_t(si)] = { f.data, f.row, f.col, isVolatile };
+        } else {
+            auto it = m_shared.find(uint32_t(si));
+            if (it == m_shared.end())
+                return;
+            f.data = it->second.data;
+            f.anchorRow = it->second.row;
+            f.anchorCol = it->second.col;
+            isVolatile = it->second.isVolatile;
+        }
+    } else if (m_fType.empty() || m_fType == "normal" || m_fType == "array") {
+        if (m_fText.empty())
+            return;
+        f.data = uint32_t(m_out.formulaData.size());
+        isVolatile = formula::textLooksVolatile(m_fText);
+        m_out.formulaData.push_back(std::move(m_fText));
+        if (m_fType == "array") {
+            f.flags |= CellFormula::Array;
+            f.range = { f.row, f.col, f.row, f.col };
+            uint32_t c1, r1, c2, r2;
+            bool hasRow = false;
+            const size_t colon = m_fRef.find(':');
+            if (!m_fRef.empty()
+                && parseCellRef(std::string_view(m_fRef).substr(0, colon), c1, r1, hasRow)
+                    == RefStatus::Ok
+                && hasRow) {
+                c2 = c1, r2 = r1;
+                if (colon != std::string::npos
+                    && (parseCellRef(std::string_view(m_fRef).substr(colon + 1), c2, r2, hasRow)
+                            != RefStatus::Ok
+                        || !hasRow))
+                    c2 = c1, r2 = r1;
+                f.range
+                    = { std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2) };
+                f.anchorRow = f.range.firstRow;
+                f.anchorCol = f.range.firstCol;
+            }
+            m_arrays.push_back(m_out.formulas.size());
+        }
+    } else {
+        return; // dataTable
+    }
+    if (isVolatile)
+        f.flags |= CellFormula::Volatile;
+    m_out.formulas.push_back(f);
+}
+
+// The other cells of each array formula hold only values; they are part of
+// the formula all the same.
+void XlsxSheetParser::addArrayMembers()
+{
+    for (size_t index : m_arrays) {
+        const CellFormula master = m_out.formulas[index];
+        const CellRange &r = master.range;
+        if (uint64_t(r.rows()) * r.columns() > kMaxArrayFormulaCells)
+            continue;
+        for (uint32_t row = r.firstRow; row <= r.lastRow; ++row) {
+            for (uint32_t col = r.firstCol; col <= r.lastCol; ++col) {
+                if (row == master.row && col == master.col)
+                    continue;
+                CellFormula f = master;
+                f.row = row;
+                f.col = col;
+                f.flags = uint8_t(f.flags | CellFormula::Cached);
+                m_out.formulas.push_back(f);
+            }
+        }
+    }
 }
 
 Error XlsxSheetParser::run()
@@ -471,6 +589,9 @@ Error XlsxSheetParser::run()
             } else if (m_slot == Slot::InlineT && m_rPhDepth == 0) {
                 if (!xml.appendText(m_isText))
                     break;
+            } else if (m_slot == Slot::F && m_fText.size() < kMaxFormulaText) {
+                if (!xml.appendText(m_fText))
+                    break;
             }
             continue;
         }
@@ -483,6 +604,7 @@ Error XlsxSheetParser::run()
     }
     if (xml.error())
         return xml.error();
+    addArrayMembers();
     if (!m_corners.empty()) // in front, so that a real cell at a corner wins
         m_out.cells.insert(m_out.cells.begin(), m_corners.begin(), m_corners.end());
     return {};
@@ -511,8 +633,8 @@ Error XlsxSheetParser::startElement(std::string_view name)
     if (name == "v" && !m_inIs) {
         m_slot = Slot::V;
         m_haveV = true;
-    } else if (name == "f") {
-        m_haveF = true;
+    } else if (name == "f" && !m_inIs) {
+        beginFormula();
     } else if (name == "is") {
         m_inIs = true;
         m_haveIs = true;
@@ -533,7 +655,7 @@ void XlsxSheetParser::endElement(std::string_view name)
             m_sheetDataDepth = -2; // done; later <sheetData> elements are not cells
         return;
     }
-    if (name == "v" || name == "t") {
+    if (name == "v" || name == "t" || name == "f") {
         m_slot = Slot::None;
     } else if (name == "rPh") {
         if (m_rPhDepth > 0)

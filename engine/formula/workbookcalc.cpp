@@ -1,0 +1,392 @@
+#include "formula/workbookcalc.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace sd::formula {
+
+namespace {
+
+uint64_t cellKey(uint32_t row, uint32_t col)
+{
+    return (uint64_t(row) << 32) | col;
+}
+
+constexpr size_t kMaxNotes = 1000;
+
+} // namespace
+
+bool textLooksVolatile(std::string_view text)
+{
+    static const char *const names[]
+        = { "NOW(", "TODAY(", "RAND(", "RANDBETWEEN(", "OFFSET(", "INDIRECT(", "INFO(", "CELL(" };
+    std::string upper;
+    for (char c : text)
+        upper += (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+    for (const char *n : names)
+        if (upper.find(n) != std::string::npos)
+            return true;
+    return false;
+}
+
+bool tokensLookVolatile(std::string_view tokens)
+{
+    // The application starts a volatile formula with tAttrVolatile.
+    if (tokens.size() >= 2 && tokens[0] == 0x19 && (tokens[1] & 0x01))
+        return true;
+    // Otherwise look for the calls themselves (a byte scan: may say yes wrongly).
+    static const int volatileIds[] = { 74, 221, 63, 78, 148, 244, 125 };
+    for (size_t i = 0; i + 2 < tokens.size(); ++i) {
+        const uint8_t t = uint8_t(tokens[i]);
+        if ((t & 0x9F) != 0x01 && (t & 0x9F) != 0x02)
+            continue;
+        const size_t at = (t & 0x1F) == 0x01 ? i + 1 : i + 2; // ptgFunc / ptgFuncVar
+        if (at + 1 >= tokens.size())
+            break;
+        const int id = (uint8_t(tokens[at]) | (uint8_t(tokens[at + 1]) << 8)) & 0x7FFF;
+        for (int v : volatileIds)
+            if (id == v)
+                return true;
+    }
+    return false;
+}
+
+WorkbookSource::WorkbookSource(Workbook &book)
+    : m_book(book)
+    , m_sheets(book.sheets.size())
+{
+    for (const DefinedName &n : book.names)
+        if (n.tokens ? tokensLookVolatile(n.data) : textLooksVolatile(n.data))
+            m_volatileNames = true;
+}
+
+WorkbookSource::SheetData *WorkbookSource::data(int sheet)
+{
+    if (sheet < 0 || size_t(sheet) >= m_sheets.size())
+        return nullptr;
+    SheetData &d = m_sheets[size_t(sheet)];
+    if (!d.sheet) {
+        d.sheet = m_book.rawSheet(sheet);
+        if (!d.sheet)
+            return nullptr;
+        for (size_t i = 0; i < d.sheet->formulas.size(); ++i) {
+            const CellFormula &f = d.sheet->formulas[i];
+            d.formulaAt[cellKey(f.row, f.col)] = uint32_t(i); // the last one wins
+        }
+    }
+    return &d;
+}
+
+int WorkbookSource::sheetIndex(std::string_view name) const
+{
+    for (size_t i = 0; i < m_book.sheets.size(); ++i)
+        if (compareText(m_book.sheets[i].name, name) == 0)
+            return int(i);
+    return -1;
+}
+
+bool WorkbookSource::externSheet(int index, int &first, int &last) const
+{
+    if (index < 0 || size_t(index) >= m_book.externSheets.size())
+        return false;
+    const ExternSheet &x = m_book.externSheets[size_t(index)];
+    if (x.first < 0 || x.last < 0 || x.first >= sheetCount() || x.last >= sheetCount())
+        return false;
+    first = x.first;
+    last = x.last;
+    return true;
+}
+
+bool WorkbookSource::definedName(int index, NameSpec &out) const
+{
+    if (index < 1 || size_t(index) > m_book.names.size())
+        return false;
+    const DefinedName &n = m_book.names[size_t(index) - 1];
+    out.name = n.name;
+    out.sheet = int16_t(n.scope);
+    return true;
+}
+
+std::string WorkbookSource::externName(int sheet, int nameIndex) const
+{
+    if (sheet < 0 || size_t(sheet) >= m_book.externSheets.size())
+        return {};
+    const int book = m_book.externSheets[size_t(sheet)].supbook;
+    if (book < 0 || size_t(book) >= m_book.externNames.size())
+        return {};
+    const auto &names = m_book.externNames[size_t(book)];
+    if (nameIndex < 1 || size_t(nameIndex) > names.size())
+        return {};
+    return names[size_t(nameIndex) - 1];
+}
+
+std::string WorkbookSource::sheetName(int sheet) const
+{
+    return sheet >= 0 && size_t(sheet) < m_book.sheets.size() ? m_book.sheets[size_t(sheet)].name
+                                                              : std::string();
+}
+
+Value WorkbookSource::cellValue(const Cell &c) const
+{
+    switch (c.type) {
+    case CellType::Number:
+        return Value::num(c.number);
+    case CellType::Text:
+        return Value::str(c.text < m_book.strings.size() ? m_book.strings[c.text] : std::string());
+    case CellType::Bool:
+        return Value::boolean(c.number != 0);
+    case CellType::Error:
+        return Value::err(uint8_t(c.number));
+    default:
+        return Value();
+    }
+}
+
+Value WorkbookSource::value(int sheet, uint32_t row, uint32_t col)
+{
+    SheetData *d = data(sheet);
+    if (!d)
+        return Value();
+    const Cell *c = d->sheet->find(row, col);
+    return c ? cellValue(*c) : Value();
+}
+
+void WorkbookSource::cellsIn(int sheet, const CellRange &area,
+                             const std::function<void(uint32_t, uint32_t, const Value &)> &visit)
+{
+    SheetData *d = data(sheet);
+    if (!d)
+        return;
+    const std::vector<Cell> &cells = d->sheet->cells;
+    auto it = std::lower_bound(cells.begin(), cells.end(), area.firstRow,
+                               [](const Cell &c, uint32_t row) { return c.row < row; });
+    for (; it != cells.end() && it->row <= area.lastRow; ++it) {
+        if (it->col < area.firstCol) {
+            // Skip to the first column of the area in this row.
+            const uint32_t row = it->row;
+            it = std::lower_bound(it, cells.end(), std::make_pair(row, area.firstCol),
+                                  [](const Cell &c, const std::pair<uint32_t, uint32_t> &rc) {
+                                      return c.row != rc.first ? c.row < rc.first
+                                                               : c.col < rc.second;
+                                  });
+            if (it == cells.end() || it->row > area.lastRow)
+                break;
+        }
+        if (it->col > area.lastCol) {
+            // On to the next row.
+            const uint32_t next = it->row + 1;
+            it = std::lower_bound(it, cells.end(), next,
+                                  [](const Cell &c, uint32_t row) { return c.row < row; });
+            if (it == cells.end())
+                break;
+            --it;
+            continue;
+        }
+        visit(it->row, it->col, cellValue(*it));
+    }
+}
+
+bool WorkbookSource::extent(int sheet, CellRange &out)
+{
+    SheetData *d = data(sheet);
+    if (!d)
+        return false;
+    if (!d->extentKnown) {
+        d->extentKnown = true;
+        d->hasExtent = !d->sheet->cells.empty();
+        if (d->hasExtent)
+            d->extent = d->sheet->usedRange();
+    }
+    out = d->extent;
+    return d->hasExtent;
+}
+
+FormulaSource WorkbookSource::formula(int sheet, uint32_t row, uint32_t col)
+{
+    FormulaSource out;
+    SheetData *d = data(sheet);
+    if (!d)
+        return out;
+    auto it = d->formulaAt.find(cellKey(row, col));
+    if (it == d->formulaAt.end())
+        return out;
+    const Sheet &s = *d->sheet;
+    const CellFormula &f = s.formulas[it->second];
+    if (f.data >= s.formulaData.size())
+        return out;
+    out.kind
+        = f.flags & CellFormula::Tokens ? FormulaSource::Kind::Tokens : FormulaSource::Kind::Text;
+    out.data = s.formulaData[f.data];
+    if (f.extra < s.formulaData.size())
+        out.extra = s.formulaData[f.extra];
+    out.anchorRow = f.anchorRow;
+    out.anchorCol = f.anchorCol;
+    out.key = &s.formulaData[f.data];
+    out.array = f.flags & CellFormula::Array;
+    out.arrayRange = f.range;
+    out.cached = f.flags & CellFormula::Cached;
+    out.biff5 = f.flags & CellFormula::Biff5;
+    out.mayBeVolatile = m_volatileNames || (f.flags & CellFormula::Volatile);
+    return out;
+}
+
+void WorkbookSource::formulaCells(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out)
+{
+    SheetData *d = data(sheet);
+    if (!d)
+        return;
+    for (const auto &f : d->formulaAt)
+        out.emplace_back(uint32_t(f.first >> 32), uint32_t(f.first & 0xFFFFFFFF));
+}
+
+bool WorkbookSource::name(std::string_view name, int sheet, FormulaSource &out)
+{
+    const DefinedName *found = nullptr;
+    for (const DefinedName &n : m_book.names) {
+        if (compareText(n.name, name) != 0)
+            continue;
+        if (n.scope == sheet) {
+            found = &n;
+            break;
+        }
+        if (n.scope < 0 && !found)
+            found = &n;
+    }
+    if (!found || found->data.empty())
+        return false;
+    out = FormulaSource();
+    out.kind = found->tokens ? FormulaSource::Kind::Tokens : FormulaSource::Kind::Text;
+    out.data = found->data;
+    out.extra = found->extra;
+    out.biff5 = found->biff5;
+    return true;
+}
+
+void storeValue(Workbook &book, const Value &v, Cell &cell)
+{
+    cell.text = 0;
+    cell.number = 0;
+    switch (v.type) {
+    case ValueType::Number:
+        cell.type = CellType::Number;
+        cell.number = v.number;
+        break;
+    case ValueType::Text:
+        cell.type = CellType::Text;
+        cell.text = uint32_t(book.strings.size());
+        book.strings.push_back(v.text);
+        break;
+    case ValueType::Bool:
+        cell.type = CellType::Bool;
+        cell.number = v.number;
+        break;
+    case ValueType::Error:
+        cell.type = CellType::Error;
+        cell.number = fileError(v.error);
+        break;
+    default:
+        cell.type = CellType::Number; // a formula shows 0 for an empty result
+        break;
+    }
+}
+
+namespace {
+
+double localOffsetSeconds(int64_t t)
+{
+    const std::time_t tt = std::time_t(t);
+    std::tm local {}, utc {};
+    localtime_r(&tt, &local);
+    gmtime_r(&tt, &utc);
+    local.tm_isdst = utc.tm_isdst = 0;
+    return std::difftime(std::mktime(&local), std::mktime(&utc));
+}
+
+class Calculator final : public SheetCalculator
+{
+public:
+    void calculate(Workbook &book, int index, Sheet &sheet) override
+    {
+        if (!needed(book, sheet))
+            return;
+        if (!m_evaluator) {
+            m_source = std::make_unique<WorkbookSource>(book);
+            EvalOptions options;
+            options.recalculateAll = book.fullCalcOnLoad;
+            options.clock = clockNow();
+            options.utcOffsetSeconds = localOffsetSeconds(options.clock);
+            m_evaluator = std::make_unique<Evaluator>(*m_source, options);
+        }
+        for (const CellFormula &f : sheet.formulas) {
+            if (!m_evaluator->recalculates(index, f.row, f.col))
+                continue;
+            const CellResult r = m_evaluator->result(index, f.row, f.col);
+            if (r.status != EvalStatus::Computed) {
+                if (book.calcNotes.size() < kMaxNotes)
+                    book.calcNotes.push_back(book.sheets[size_t(index)].name + "!R"
+                                             + std::to_string(f.row + 1) + "C"
+                                             + std::to_string(f.col + 1) + ": " + r.reason);
+                if (f.flags & CellFormula::Cached)
+                    continue;
+            }
+            auto it = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), f,
+                                       [](const Cell &c, const CellFormula &x) {
+                                           return c.row != x.row ? c.row < x.row : c.col < x.col;
+                                       });
+            if (it != sheet.cells.end() && it->row == f.row && it->col == f.col) {
+                storeValue(book, r.value, *it);
+            } else if (r.value.type != ValueType::Blank) {
+                Cell c;
+                c.row = f.row;
+                c.col = f.col;
+                storeValue(book, r.value, c);
+                sheet.cells.insert(it, c);
+            }
+        }
+    }
+
+    void forget() override
+    {
+        m_evaluator.reset();
+        m_source.reset();
+    }
+
+private:
+    // Quick test that nothing in this sheet asks for recalculation: every
+    // formula has its result, none is volatile, none looks at another sheet
+    // (which could hold a volatile one).
+    static bool needed(const Workbook &book, const Sheet &sheet)
+    {
+        if (book.fullCalcOnLoad)
+            return true;
+        for (const CellFormula &f : sheet.formulas) {
+            if (!(f.flags & CellFormula::Cached) || (f.flags & CellFormula::Volatile))
+                return true;
+        }
+        for (const CellFormula &f : sheet.formulas) {
+            if (f.data >= sheet.formulaData.size())
+                continue;
+            const std::string &d = sheet.formulaData[f.data];
+            if (f.flags & CellFormula::Tokens) {
+                for (unsigned char t : d)
+                    if ((t & 0x9F) == 0x1A || (t & 0x9F) == 0x1B)
+                        return true; // possibly a 3-D reference: look closer
+            } else if (d.find('!') != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::unique_ptr<WorkbookSource> m_source;
+    std::unique_ptr<Evaluator> m_evaluator;
+};
+
+} // namespace
+
+void installCalculator(Workbook &book)
+{
+    book.calculator = std::make_unique<Calculator>();
+}
+
+} // namespace sd::formula
