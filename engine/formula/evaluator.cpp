@@ -131,6 +131,13 @@ bool Engine::recalc(Entry &e, uint64_t k)
         e.status = EvalStatus::StepLimit;
         return false;
     }
+    if (m_options.keepVolatile && e.src.cached && e.src.mayBeVolatile) {
+        std::shared_ptr<Formula> f = parsed(e.src, int(k >> 34));
+        if (f->ok() && f->isVolatile) {
+            e.recalc = 0;
+            return false;
+        }
+    }
     if (m_options.recalculateAll || !e.src.cached) {
         e.recalc = 1;
         return true;

@@ -74,6 +74,9 @@ struct EvalOptions
     double utcOffsetSeconds = 0; // local time = UTC + offset
     uint64_t randomSeed = 0; // RAND; 0 takes one from the clock
     uint64_t stepLimit = 200'000'000; // bound on the work of one workbook
+    // Volatile formulas keep their cached results (comparing with a file's
+    // results, whose clock and random numbers cannot be repeated).
+    bool keepVolatile = false;
 };
 
 // Why a formula cell kept its cached value (or showed none).

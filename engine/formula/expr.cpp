@@ -150,6 +150,9 @@ Value Engine::intersect(const Value &ref, const Ctx &ctx)
         return cell(a.sheet, ctx.row, a.col1);
     if (a.row1 == a.row2 && ctx.col >= a.col1 && ctx.col <= a.col2)
         return cell(a.sheet, a.row1, ctx.col);
+    // A block meets the formula's cell when both its row and column do.
+    if (ctx.row >= a.row1 && ctx.row <= a.row2 && ctx.col >= a.col1 && ctx.col <= a.col2)
+        return cell(a.sheet, ctx.row, ctx.col);
     return Value::err(ErrValue);
 }
 

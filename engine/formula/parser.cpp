@@ -541,6 +541,7 @@ private:
     }
 
     // What follows "Sheet!": a reference, #REF! or a sheet-level name.
+    // `first` -2: the workbook itself ([0]!Name), for a workbook-level name.
     uint32_t afterSheet(int first, int last, bool external)
     {
         RefSpec r;
@@ -571,8 +572,8 @@ private:
             return m_b.unsupported("external name");
         NameSpec n;
         n.name = std::string(m_s.substr(start, m_pos - start));
-        n.sheet = int16_t(first);
-        if (first < 0)
+        n.sheet = int16_t(first == -2 ? -1 : first);
+        if (first == -1)
             return m_b.error(ErrRef);
         return m_b.name(std::move(n));
     }
@@ -620,6 +621,8 @@ private:
     uint32_t sheetRange(const std::string &sheet, bool external)
     {
         int first = -1, last = -1;
+        if (!external && sheet.empty())
+            first = last = -2; // [0]!: this workbook
         if (!external && !sheet.empty()) {
             const size_t colon = sheet.find(':');
             first = m_context.sheetIndex(sheet);

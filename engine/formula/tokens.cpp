@@ -540,11 +540,13 @@ private:
     bool function(bool variable)
     {
         int argc, number;
+        bool command = false;
         if (variable) {
             if (!need(3))
                 return false;
             argc = m_p[0] & 0x7F;
             number = le16(m_p + 1) & 0x7FFF;
+            command = le16(m_p + 1) & 0x8000; // a macro command, not a function
             m_p += 3;
         } else {
             if (!need(2))
@@ -560,6 +562,9 @@ private:
             return false;
         std::vector<uint32_t> args(m_stack.end() - argc, m_stack.end());
         m_stack.resize(m_stack.size() - size_t(argc));
+        if (command)
+            return push(
+                m_b.unknown("command #" + std::to_string(number), args.data(), args.size()));
         if (number == 255) // add-in or newer function: the first argument names it
             return addInCall(args);
         const int id = functionByBiff(number);

@@ -125,9 +125,127 @@ Error XlsGlobalsParser::record(const Record &r, RecordReader &rr)
             return {};
         m_sawSst = true;
         return parseSst(r, rr);
+    case kName:
+        return nameRecord(r);
+    case kExternSheet:
+        externSheetRecord(r);
+        return {};
+    case kSupBook:
+        supBookRecord(r);
+        return {};
+    case kExternName:
+        externNameRecord(r);
+        return {};
     default:
         return {};
     }
+}
+
+// NAME (BIFF5-8): a defined name and its tokens. Its position in the
+// globals is the number that ptgName tokens use (from 1).
+Error XlsGlobalsParser::nameRecord(const Record &r)
+{
+    if (m_info.version < 5 || r.size < 14 || m_book.names.size() >= kMaxNames)
+        return {};
+    static const char *const builtin[]
+        = { "Consolidate_Area", "Auto_Open",       "Auto_Close",   "Extract",        "Database",
+            "Criteria",         "Print_Area",      "Print_Titles", "Recorder",       "Data_Form",
+            "Auto_Activate",    "Auto_Deactivate", "Sheet_Title",  "_FilterDatabase" };
+    const uint8_t *d = r.data;
+    const uint16_t flags = le16(d);
+    const size_t chars = d[3];
+    const size_t cce = le16(d + 4);
+    const int itab = le16(d + 8);
+    DefinedName n;
+    n.scope = itab > 0 ? itab - 1 : -1;
+    n.biff5 = m_info.version < 8;
+    n.tokens = true;
+    size_t at = 14;
+    std::string raw;
+    if (m_info.version == 8) {
+        const bool wide = r.size > at && (d[at] & 0x01);
+        const size_t bytes = chars * (wide ? 2 : 1);
+        if (r.size < at + 1 + bytes)
+            return {};
+        uint16_t pending = 0;
+        if (wide)
+            appendUtf16(d + at + 1, chars, raw, pending);
+        else
+            appendLatin1(d + at + 1, chars, raw);
+        at += 1 + bytes;
+    } else {
+        if (r.size - at < chars)
+            return {};
+        appendLatin1(d + at, chars, raw);
+        at += chars;
+    }
+    if ((flags & 0x20) && !raw.empty()) {
+        const uint8_t code = uint8_t(raw[0]);
+        n.name = std::string("_xlnm.")
+            + (code < sizeof builtin / sizeof builtin[0] ? builtin[code] : "Builtin");
+    } else {
+        n.name = std::move(raw);
+    }
+    if (r.size - at >= cce) {
+        n.data.assign(reinterpret_cast<const char *>(d + at), cce);
+        n.extra.assign(reinterpret_cast<const char *>(d + at + cce), r.size - at - cce);
+    }
+    m_book.names.push_back(std::move(n));
+    return {};
+}
+
+// EXTERNSHEET (BIFF8): the sheets that 3-D references and external names
+// point at, through SUPBOOK records.
+void XlsGlobalsParser::externSheetRecord(const Record &r)
+{
+    if (m_info.version != 8 || r.size < 2)
+        return;
+    const size_t count = std::min<size_t>(le16(r.data), (r.size - 2) / 6);
+    for (size_t i = 0; i < count && m_book.externSheets.size() < kMaxNames; ++i) {
+        const uint8_t *p = r.data + 2 + 6 * i;
+        ExternSheet x;
+        x.supbook = le16(p);
+        const int16_t first = int16_t(le16(p + 2)), last = int16_t(le16(p + 4));
+        // Only the workbook's own SUPBOOK points at its sheets.
+        if (size_t(x.supbook) < m_supbookInternal.size() && m_supbookInternal[size_t(x.supbook)]
+            && first >= 0 && last >= 0) {
+            x.first = first;
+            x.last = last;
+        }
+        m_book.externSheets.push_back(x);
+    }
+}
+
+// SUPBOOK (BIFF8): this workbook (cch 0x0401), add-in functions (0x3A01) or
+// another workbook.
+void XlsGlobalsParser::supBookRecord(const Record &r)
+{
+    if (m_info.version != 8 || m_supbookInternal.size() >= kMaxNames)
+        return;
+    m_supbookInternal.push_back(r.size >= 4 && le16(r.data + 2) == 0x0401);
+    m_book.externNames.emplace_back();
+}
+
+// EXTERNNAME (BIFF8): a name of the SUPBOOK before it; for add-ins the
+// function's name (EDATE, EOMONTH ... in files of older versions).
+void XlsGlobalsParser::externNameRecord(const Record &r)
+{
+    if (m_info.version != 8 || m_book.externNames.empty() || r.size < 7)
+        return;
+    auto &names = m_book.externNames.back();
+    if (names.size() >= kMaxNames)
+        return;
+    const size_t chars = r.data[6];
+    const bool wide = r.size > 7 && (r.data[7] & 0x01);
+    std::string name;
+    if (r.size >= 8 + chars * (wide ? 2 : 1)) {
+        uint16_t pending = 0;
+        if (wide)
+            appendUtf16(r.data + 8, chars, name, pending);
+        else
+            appendLatin1(r.data + 8, chars, name);
+    }
+    names.push_back(name);
 }
 
 Error XlsGlobalsParser::formatRecord(const Record &r)

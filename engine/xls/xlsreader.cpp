@@ -1,5 +1,7 @@
 #include "xls/xlsreader.h"
 
+#include "formula/workbookcalc.h"
+
 #include "io/byteorder.h"
 #include "io/cfb.h"
 #include "xls/xlsreader_p.h"
@@ -144,7 +146,10 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
     if (Error e
         = globals.parse(loader->stream.data(), loader->stream.size(), loader->offsets, sheetName))
         return fail(error, e);
+    book->gridRows = info.maxRows;
+    book->gridColumns = info.maxColumns;
     book->loader = std::move(loader);
+    formula::installCalculator(*book);
     return book;
 }
 

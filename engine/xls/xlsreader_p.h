@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class QTextCodec;
@@ -57,6 +58,9 @@ enum SheetType : uint8_t { kTypeWorksheet = 0, kTypeMacro = 1, kTypeChart = 2, k
 // this many cells at least, and never for more than the limit.
 constexpr size_t kReserveThreshold = 1024;
 constexpr size_t kReserveLimit = size_t(1) << 22;
+
+// Most NAME, EXTERNSHEET entries, SUPBOOK and EXTERNNAME records kept.
+constexpr size_t kMaxNames = 65536;
 
 // How far a sheet's start is scanned to tell dialog sheets from worksheets.
 constexpr int kKindScanRecords = 64;
@@ -206,6 +210,11 @@ private:
     Error labelRecord(const Record &r);
     Error blankOrBoolRecord(const Record &r);
     Error formulaRecord(const Record &r);
+    // BIFF5-8: a formula's tokens kept for recalculation; SHRFMLA and ARRAY
+    // hold the tokens that cells pointing at them (ptgExp) share.
+    void keepFormula(const Record &r, uint32_t row, uint32_t col);
+    void sharedTokens(const Record &r);
+    void resolveSharedFormulas();
     Error stringRecord(const Record &r, RecordReader &rr);
     Error biff2Record(const Record &r);
     void extentRecord(const Record &r);
@@ -243,6 +252,15 @@ private:
     uint16_t m_ixfe = 0; // BIFF2: XF index of the next cell whose attribute says 63
     size_t m_pendingString = std::numeric_limits<size_t>::max(); // cell awaiting a STRING record
     std::vector<SegmentCursor::Segment> m_segments; // a STRING record and its CONTINUEs
+    // Tokens of SHRFMLA and ARRAY records, by the cell their range starts at.
+    struct SharedTokens
+    {
+        uint32_t data, extra;
+        CellRange range;
+        bool array;
+    };
+    std::unordered_map<uint64_t, SharedTokens> m_sharedTokens;
+    std::vector<std::pair<size_t, uint64_t>> m_pointing; // formulas given by ptgExp, and where
 };
 
 // Raw records gathered by the globals pass; 8-bit text is decoded once the
@@ -286,6 +304,11 @@ private:
     Error xfRecord(const Record &r);
     Error sheetRecord(const Record &r);
     Error parseSst(const Record &first, RecordReader &rr);
+    // What formulas refer to: defined names, other sheets, add-in functions.
+    Error nameRecord(const Record &r);
+    void externSheetRecord(const Record &r);
+    void supBookRecord(const Record &r);
+    void externNameRecord(const Record &r);
     // Resolving, once the code page is known.
     std::string decode(const std::string &raw) const;
     void resolveFormats();
@@ -299,6 +322,7 @@ private:
     std::vector<RawFormat> m_formats;
     std::vector<RawSheet> m_sheets;
     std::vector<RawXf> m_xfs;
+    std::vector<bool> m_supbookInternal; // per SUPBOOK: this workbook itself
     bool m_sawSst = false;
 };
 

@@ -1,5 +1,8 @@
 #include "xls/xlsreader_p.h"
 
+#include "formula/ast.h"
+#include "formula/workbookcalc.h"
+
 #include <algorithm>
 
 namespace sd {
@@ -77,6 +80,7 @@ Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t
         }
         if (r.id == kEof) {
             if (--depth == 0) {
+                resolveSharedFormulas();
                 finishExtents();
                 return {};
             }
@@ -90,6 +94,7 @@ Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t
     if (rr.truncated())
         return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
                      "record runs past the end of the stream");
+    resolveSharedFormulas();
     finishExtents();
     return {}; // the stream ends without the sheet's EOF; keep what was read
 }
@@ -113,6 +118,10 @@ Error XlsSheetParser::record(const Record &r, RecordReader &rr)
     case kFormula4:
     case kFormula:
         return formulaRecord(r);
+    case kShrFmla:
+    case kArray:
+        sharedTokens(r);
+        return {};
     case kString:
     case kString2:
         return stringRecord(r, rr);
@@ -254,7 +263,114 @@ Error XlsSheetParser::formulaRecord(const Record &r)
     }
     if (n < 14)
         return tooShort(r);
-    return formulaResult(r, d + 6, row, col, xf16(le16(d + 4)));
+    if (Error e = formulaResult(r, d + 6, row, col, xf16(le16(d + 4))))
+        return e;
+    if (r.id == kFormula && m_info.version >= 5)
+        keepFormula(r, row, col);
+    return {};
+}
+
+namespace {
+
+uint64_t cellKey(uint32_t row, uint32_t col)
+{
+    return (uint64_t(row) << 32) | col;
+}
+
+} // namespace
+
+// FORMULA (BIFF5-8): row, column, XF, result (8), flags, chn (4), cce, then
+// cce bytes of tokens and the data that follows them. A formula that is
+// part of a shared or array formula holds only ptgExp, naming the cell
+// whose SHRFMLA or ARRAY record holds the tokens.
+void XlsSheetParser::keepFormula(const Record &r, uint32_t row, uint32_t col)
+{
+    const uint8_t *d = r.data;
+    if (r.size < 22)
+        return;
+    const uint16_t flags = le16(d + 14);
+    const size_t cce = le16(d + 20);
+    if (size_t(r.size) - 22 < cce || cce == 0)
+        return;
+    const uint8_t *tokens = d + 22;
+    CellFormula f;
+    f.row = f.anchorRow = row;
+    f.col = f.anchorCol = col;
+    f.flags = CellFormula::Tokens | CellFormula::Cached;
+    if (m_info.version < 8)
+        f.flags |= CellFormula::Biff5;
+    if (flags & 0x0001) // fAlwaysCalc: the application marks volatile formulas so
+        f.flags |= CellFormula::Volatile;
+    uint32_t pointRow = 0, pointCol = 0;
+    if (formula::tokensPointAt(tokens, cce, pointRow, pointCol)) {
+        if (tokens[0] != 0x01)
+            return; // a data table keeps its values
+        m_pointing.emplace_back(m_sheet.formulas.size(), cellKey(pointRow, pointCol));
+    } else {
+        const std::string_view body(reinterpret_cast<const char *>(tokens), cce);
+        if (formula::tokensLookVolatile(body))
+            f.flags |= CellFormula::Volatile;
+        f.data = uint32_t(m_sheet.formulaData.size());
+        m_sheet.formulaData.emplace_back(body);
+        if (r.size > 22 + cce) {
+            f.extra = uint32_t(m_sheet.formulaData.size());
+            m_sheet.formulaData.emplace_back(reinterpret_cast<const char *>(tokens + cce),
+                                             r.size - 22 - cce);
+        }
+    }
+    m_sheet.formulas.push_back(f);
+}
+
+// SHRFMLA: range (rows u16 u16, columns u8 u8), reserved, use count, cce,
+// tokens. ARRAY: range, flags, chn (4), cce, tokens. Both may have data
+// after the tokens.
+void XlsSheetParser::sharedTokens(const Record &r)
+{
+    const size_t at = r.id == kShrFmla ? 8 : 12;
+    if (m_info.version < 5 || r.size < at + 2)
+        return;
+    const uint8_t *d = r.data;
+    const size_t cce = le16(d + at);
+    if (size_t(r.size) - at - 2 < cce || cce == 0)
+        return;
+    SharedTokens t;
+    t.range = { le16(d), d[4], le16(d + 2), d[5] };
+    if (t.range.lastRow < t.range.firstRow || t.range.lastCol < t.range.firstCol)
+        return;
+    t.array = r.id == kArray;
+    t.data = uint32_t(m_sheet.formulaData.size());
+    m_sheet.formulaData.emplace_back(reinterpret_cast<const char *>(d + at + 2), cce);
+    t.extra = CellFormula::kNone;
+    if (r.size > at + 2 + cce) {
+        t.extra = uint32_t(m_sheet.formulaData.size());
+        m_sheet.formulaData.emplace_back(reinterpret_cast<const char *>(d + at + 2 + cce),
+                                         r.size - at - 2 - cce);
+    }
+    m_sharedTokens[cellKey(t.range.firstRow, t.range.firstCol)] = t;
+}
+
+// Gives each formula that pointed at a SHRFMLA or ARRAY record its tokens.
+void XlsSheetParser::resolveSharedFormulas()
+{
+    for (const auto &p : m_pointing) {
+        auto it = m_sharedTokens.find(p.second);
+        if (it == m_sharedTokens.end())
+            continue;
+        CellFormula &f = m_sheet.formulas[p.first];
+        const SharedTokens &t = it->second;
+        f.data = t.data;
+        f.extra = t.extra;
+        f.anchorRow = t.range.firstRow;
+        f.anchorCol = t.range.firstCol;
+        if (t.array) {
+            f.flags |= CellFormula::Array;
+            f.range = t.range;
+        }
+        if (formula::tokensLookVolatile(m_sheet.formulaData[t.data]))
+            f.flags |= CellFormula::Volatile;
+    }
+    m_pointing.clear();
+    m_sharedTokens.clear();
 }
 
 // STRING: the text result of the formula before it.

@@ -344,11 +344,14 @@ Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &
                   isWorkbook = xml.name() == "workbook";
                   return isWorkbook;
               }
-              if (xml.name() == "workbookPr") {
+              if (xml.name() == "workbookPr" && xml.depth() == 2) {
+                  // Only the workbook's own: extensions hold look-alikes
+                  // (x15:workbookPr) that would reset the date system.
                   book.date1904 = attrBool(xml.attribute("date1904"));
-              } else if (xml.name() == "calcPr") {
+              } else if (xml.name() == "calcPr" && xml.depth() == 2) {
                   book.fullCalcOnLoad = attrBool(xml.attribute("fullCalcOnLoad"));
-              } else if (xml.name() == "definedName" && book.names.size() < kMaxDefinedNames) {
+              } else if (xml.name() == "definedName" && xml.depth() == 3
+                         && book.names.size() < kMaxDefinedNames) {
                   DefinedName n;
                   n.name = attrText(xml.attribute("name"));
                   const std::string_view local = xml.attribute("localSheetId");
