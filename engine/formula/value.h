@@ -91,7 +91,8 @@ constexpr size_t kMaxTokenBytes = 65536; // bytes of a parsed-expression stream
 constexpr int kMaxNesting = 256; // parenthesis / call / operator depth
 constexpr int kMaxArguments = 255; // arguments of one function call
 constexpr size_t kMaxNodes = 65536; // expression nodes of one formula
-constexpr size_t kMaxArrayCells = 4u << 20; // elements of one computed array
+constexpr size_t kMaxArrayCells = size_t(1)
+    << 20; // elements of one computed array (a whole column)
 constexpr size_t kMaxTextLength = 32767; // characters a text value may hold
 
 // ---- coercion -------------------------------------------------------------

@@ -285,7 +285,7 @@ void storeValue(Workbook &book, const Value &v, Cell &cell)
         cell.number = fileError(v.error);
         break;
     default:
-        cell.type = CellType::Number; // a formula shows 0 for an empty result
+        cell.type = CellType::Blank; // nothing known (a computed empty result is 0 already)
         break;
     }
 }
@@ -354,11 +354,14 @@ public:
 private:
     // Quick test that nothing in this sheet asks for recalculation: every
     // formula has its result, none is volatile, none looks at another sheet
-    // (which could hold a volatile one).
+    // (which could hold a volatile one), directly or through a name.
     static bool needed(const Workbook &book, const Sheet &sheet)
     {
         if (book.fullCalcOnLoad)
             return true;
+        for (const DefinedName &n : book.names)
+            if (n.name.compare(0, 6, "_xlnm.") != 0)
+                return true;
         for (const CellFormula &f : sheet.formulas) {
             if (!(f.flags & CellFormula::Cached) || (f.flags & CellFormula::Volatile))
                 return true;

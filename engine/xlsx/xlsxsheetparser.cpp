@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace sd {
 
@@ -545,6 +546,13 @@ void XlsxSheetParser::recordFormula()
 // the formula all the same.
 void XlsxSheetParser::addArrayMembers()
 {
+    if (m_arrays.empty())
+        return;
+    // Which cells of the arrays hold a value (the file's result).
+    std::unordered_set<uint64_t> valued;
+    for (const Cell &c : m_out.cells)
+        if (c.type != CellType::Blank)
+            valued.insert((uint64_t(c.row) << 32) | c.col);
     for (size_t index : m_arrays) {
         const CellFormula master = m_out.formulas[index];
         const CellRange &r = master.range;
@@ -557,7 +565,9 @@ void XlsxSheetParser::addArrayMembers()
                 CellFormula f = master;
                 f.row = row;
                 f.col = col;
-                f.flags = uint8_t(f.flags | CellFormula::Cached);
+                f.flags = uint8_t(f.flags & ~CellFormula::Cached);
+                if (valued.count((uint64_t(row) << 32) | col))
+                    f.flags |= CellFormula::Cached;
                 m_out.formulas.push_back(f);
             }
         }
