@@ -3,13 +3,15 @@
 # Runs apt only for packages that are missing; uses sudo when not root.
 set -euo pipefail
 
-# Usage: install-deps.sh [--test] [--screenshots]
+# Usage: install-deps.sh [--test] [--screenshots] [--bench]
 #   (none)          build and run: compiler, CMake, Qt 5 widgets, zlib, fonts
 #                   with Chinese glyphs
 #   --test          also what the test suite and CI need (clang for the fuzz
 #                   targets, clang-format 14 for the formatting check)
 #   --screenshots   also a virtual X server, a window manager, xdotool and
 #                   ImageMagick's import (tools/screenshots.sh)
+#   --bench         also XlsxWriter for the generated benchmark workbooks
+#                   (bench/make_formula_workbook.py)
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
@@ -20,6 +22,7 @@ for arg in "$@"; do
   case "$arg" in
     --test) packages+=(python3 clang clang-format libclang-rt-14-dev) ;;
     --screenshots) packages+=(xvfb xauth imagemagick xdotool openbox) ;;
+    --bench) packages+=(python3-xlsxwriter) ;;
   esac
 done
 
