@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -76,6 +77,9 @@ public:
     void visit(const Value &ref, const CellVisitor &f);
     // A reference, array or scalar as an array (bounded in size).
     ArrayData toArray(const Value &v);
+    // The values of a one-sheet area, read once and kept (lookups read the
+    // same table many times); nullptr when the area is too large to keep.
+    std::shared_ptr<const ArrayData> areaValues(const Area &a);
     void step(uint64_t n = 1)
     {
         m_steps += n;
@@ -155,6 +159,10 @@ private:
     std::unordered_map<uint64_t, std::shared_ptr<const ArrayData>>
         m_arrays; // array formula results by anchor
     std::unordered_map<std::string, std::unique_ptr<NumberFormat>> m_formats;
+    std::map<std::tuple<int, uint32_t, uint32_t, uint32_t, uint32_t>,
+             std::shared_ptr<const ArrayData>>
+        m_areaCache;
+    size_t m_areaCacheCells = 0;
     std::vector<uint64_t> m_need;
     uint64_t m_steps = 0;
     bool m_exhausted = false;

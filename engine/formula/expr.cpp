@@ -230,6 +230,32 @@ ArrayData Engine::toArray(const Value &v)
     return out;
 }
 
+namespace {
+
+// Cells of all kept areas together; beyond this, areas are read directly.
+constexpr size_t kAreaCacheCells = size_t(4) << 20;
+constexpr size_t kAreaCacheMinCells = 64; // small areas are cheaper to read directly
+
+} // namespace
+
+std::shared_ptr<const ArrayData> Engine::areaValues(const Area &a)
+{
+    const uint64_t cells = uint64_t(a.rows()) * a.cols();
+    if (a.sheet != a.lastSheet || cells < kAreaCacheMinCells
+        || m_areaCacheCells + cells > kAreaCacheCells)
+        return nullptr;
+    const auto k = std::make_tuple(a.sheet, a.row1, a.col1, a.row2, a.col2);
+    auto it = m_areaCache.find(k);
+    if (it != m_areaCache.end())
+        return it->second;
+    // All formula cells inside are computed first (or this throws to have
+    // them computed), so the values kept are final.
+    auto data = std::make_shared<ArrayData>(toArray(Value::ref(a)));
+    m_areaCacheCells += size_t(cells);
+    m_areaCache.emplace(k, data);
+    return data;
+}
+
 // ---- function calls -------------------------------------------------------
 
 Call::Call(Engine &e, const Formula &f, const Node &node, const Ctx &c, const FunctionInfo &fi)

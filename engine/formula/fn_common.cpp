@@ -35,6 +35,12 @@ Grid::Grid(Engine &engine, const Value &v)
             m_usedCols
                 = ext.lastCol < m_area.col1 ? 0 : std::min(m_cols, ext.lastCol - m_area.col1 + 1);
         }
+        if (m_usedRows && m_usedCols) {
+            Area used = m_area;
+            used.row2 = m_area.row1 + m_usedRows - 1;
+            used.col2 = m_area.col1 + m_usedCols - 1;
+            m_kept = engine.areaValues(used);
+        }
         return;
     }
     if (!v.isArray()) {
@@ -51,6 +57,8 @@ Value Grid::at(uint32_t r, uint32_t c) const
 {
     if (r >= m_usedRows || c >= m_usedCols)
         return Value();
+    if (m_kept)
+        return m_kept->at(r, c);
     if (m_ref)
         return m_engine.cell(m_area.sheet, m_area.row1 + r, m_area.col1 + c);
     return m_value.array->at(r, c);

@@ -33,6 +33,7 @@ private:
     Engine &m_engine;
     Value m_value;
     Area m_area;
+    std::shared_ptr<const ArrayData> m_kept; // the used part of a reference, read once
     bool m_ref = false;
     uint8_t m_error = 0;
     uint32_t m_rows = 0, m_cols = 0, m_usedRows = 0, m_usedCols = 0;
