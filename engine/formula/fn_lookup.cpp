@@ -556,6 +556,7 @@ Value database(Call &c, int kind)
                 && compareText(crit.at(0, k).text, db.at(0, j).text) == 0)
                 critCol[k] = long(j);
     std::vector<double> xs;
+    std::vector<Value> got; // DGET
     double counted = 0;
     for (uint32_t r = 1; r < db.usedRows(); ++r) {
         bool any = false;
@@ -574,6 +575,8 @@ Value database(Call &c, int kind)
         if (!any)
             continue;
         const Value v = column >= 0 ? db.at(r, uint32_t(column)) : Value::num(0);
+        if (kind == 11)
+            got.push_back(v);
         if (kind == 1 && column < 0)
             ++counted;
         else if (kind == 2 ? v.type != ValueType::Blank : v.type == ValueType::Number)
@@ -600,8 +603,32 @@ Value database(Call &c, int kind)
         }
     case 4:
         return Value::num(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
-    default:
+    case 5:
         return Value::num(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
+    case 6: {
+        double p = xs.empty() ? 0 : 1;
+        for (double x : xs)
+            p *= x;
+        return Value::num(p);
+    }
+    case 11:
+        if (got.empty())
+            return Value::err(ErrValue);
+        return got.size() > 1 ? Value::err(ErrNum) : got[0];
+    default: { // 7 DSTDEV, 8 DSTDEVP, 9 DVAR, 10 DVARP
+        const bool sample = kind == 7 || kind == 9;
+        const double n = double(xs.size());
+        if (n < (sample ? 2 : 1))
+            return Value::err(ErrDiv0);
+        double mean = 0, ss = 0;
+        for (double x : xs)
+            mean += x;
+        mean /= n;
+        for (double x : xs)
+            ss += (x - mean) * (x - mean);
+        const double var = ss / (sample ? n - 1 : n);
+        return Value::num(kind <= 8 ? std::sqrt(var) : var);
+    }
     }
 }
 
@@ -630,6 +657,30 @@ Value fnDMin(Call &c)
 Value fnDMax(Call &c)
 {
     return database(c, 5);
+}
+Value fnDProduct(Call &c)
+{
+    return database(c, 6);
+}
+Value fnDStdev(Call &c)
+{
+    return database(c, 7);
+}
+Value fnDStdevP(Call &c)
+{
+    return database(c, 8);
+}
+Value fnDVar(Call &c)
+{
+    return database(c, 9);
+}
+Value fnDVarP(Call &c)
+{
+    return database(c, 10);
+}
+Value fnDGet(Call &c)
+{
+    return database(c, 11);
 }
 
 } // namespace sd::formula
