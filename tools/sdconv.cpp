@@ -154,8 +154,12 @@ int main(int argc, char **argv)
         if ((o.only < 0 || i == o.only) && !convertSheet(*book, i, o))
             ++failures;
     }
-    if (!o.quiet)
+    if (!o.quiet) {
+        // Formulas that kept their cached value (or show none) and why.
+        for (const std::string &note : book->calcNotes)
+            std::printf("formula kept: %s\n", note.c_str());
         std::printf("open %lld ms, total %lld ms\n", static_cast<long long>(openMs),
                     static_cast<long long>(timer.elapsed()));
+    }
     return failures ? 1 : 0;
 }

@@ -526,6 +526,60 @@ namespace {
 
 // DSUM and kin: rows of `database` (first row: labels) whose fields match
 // the criteria block (labels, then one row per alternative).
+// What DSUM and its kin make of the matching rows' values.
+Value databaseResult(int kind, const std::vector<double> &xs, const std::vector<Value> &got,
+                     double counted)
+{
+    switch (kind) {
+    case 0: {
+        double s = 0;
+        for (double x : xs)
+            s += x;
+        return Value::num(s);
+    }
+    case 1:
+    case 2:
+        return Value::num(counted);
+    case 3:
+        if (xs.empty())
+            return Value::err(ErrDiv0);
+        {
+            double s = 0;
+            for (double x : xs)
+                s += x;
+            return Value::num(s / double(xs.size()));
+        }
+    case 4:
+        return Value::num(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
+    case 5:
+        return Value::num(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
+    case 6: {
+        double p = xs.empty() ? 0 : 1;
+        for (double x : xs)
+            p *= x;
+        return Value::num(p);
+    }
+    case 11:
+        if (got.empty())
+            return Value::err(ErrValue);
+        return got.size() > 1 ? Value::err(ErrNum) : got[0];
+    default: { // 7 DSTDEV, 8 DSTDEVP, 9 DVAR, 10 DVARP
+        const bool sample = kind == 7 || kind == 9;
+        const double n = double(xs.size());
+        if (n < (sample ? 2 : 1))
+            return Value::err(ErrDiv0);
+        double mean = 0, ss = 0;
+        for (double x : xs)
+            mean += x;
+        mean /= n;
+        for (double x : xs)
+            ss += (x - mean) * (x - mean);
+        const double var = ss / (sample ? n - 1 : n);
+        return Value::num(kind <= 8 ? std::sqrt(var) : var);
+    }
+    }
+}
+
 Value database(Call &c, int kind)
 {
     Grid db(c.engine, c.arg(0));
@@ -582,54 +636,7 @@ Value database(Call &c, int kind)
         else if (kind == 2 ? v.type != ValueType::Blank : v.type == ValueType::Number)
             xs.push_back(v.number), ++counted;
     }
-    switch (kind) {
-    case 0: {
-        double s = 0;
-        for (double x : xs)
-            s += x;
-        return Value::num(s);
-    }
-    case 1:
-    case 2:
-        return Value::num(counted);
-    case 3:
-        if (xs.empty())
-            return Value::err(ErrDiv0);
-        {
-            double s = 0;
-            for (double x : xs)
-                s += x;
-            return Value::num(s / double(xs.size()));
-        }
-    case 4:
-        return Value::num(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
-    case 5:
-        return Value::num(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
-    case 6: {
-        double p = xs.empty() ? 0 : 1;
-        for (double x : xs)
-            p *= x;
-        return Value::num(p);
-    }
-    case 11:
-        if (got.empty())
-            return Value::err(ErrValue);
-        return got.size() > 1 ? Value::err(ErrNum) : got[0];
-    default: { // 7 DSTDEV, 8 DSTDEVP, 9 DVAR, 10 DVARP
-        const bool sample = kind == 7 || kind == 9;
-        const double n = double(xs.size());
-        if (n < (sample ? 2 : 1))
-            return Value::err(ErrDiv0);
-        double mean = 0, ss = 0;
-        for (double x : xs)
-            mean += x;
-        mean /= n;
-        for (double x : xs)
-            ss += (x - mean) * (x - mean);
-        const double var = ss / (sample ? n - 1 : n);
-        return Value::num(kind <= 8 ? std::sqrt(var) : var);
-    }
-    }
+    return databaseResult(kind, xs, got, counted);
 }
 
 } // namespace
