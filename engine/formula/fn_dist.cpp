@@ -192,8 +192,10 @@ Value fnBinomDist(Call &c)
     if (!flag(c, 3, false))
         return Value::num(pmf(k));
     double s = 0;
-    for (double j = 0; j <= k; ++j)
+    for (double j = 0; j <= k; ++j) {
+        c.engine.step();
         s += pmf(j);
+    }
     return Value::num(std::min(1.0, s));
 }
 
@@ -206,6 +208,7 @@ Value fnCritBinom(Call &c)
         return Value::err(ErrNum);
     double s = 0;
     for (double j = 0; j <= n; ++j) {
+        c.engine.step();
         s += choose(n, j) * std::pow(p, j) * std::pow(1 - p, n - j);
         if (s >= alpha * (1 - 1e-14))
             return Value::num(j);
@@ -259,8 +262,10 @@ Value fnHypgeomDist(Call &c)
     if (!flag(c, 4, false))
         return Value::num(pmf(s));
     double sum = 0;
-    for (double k = std::max(0.0, n - total + m); k <= s; ++k)
+    for (double k = std::max(0.0, n - total + m); k <= s; ++k) {
+        c.engine.step();
         sum += pmf(k);
+    }
     return Value::num(sum);
 }
 

@@ -356,6 +356,7 @@ Value cumulative(Call &c, bool principalPart)
     const double pmt = -rate * pv * f / ((1 + rate * type) * (f - 1));
     double interest = 0, principal = 0;
     for (double per = start; per <= end; ++per) {
+        c.engine.step();
         // Balance before this payment.
         const double k = per - 1;
         const double fk = std::pow(1 + rate, k);
@@ -414,6 +415,7 @@ Value fnDb(Call &c)
     const double rate = cost == 0 ? 0 : roundDigits(1 - std::pow(salvage / cost, 1 / life), 3, 0);
     double total = 0, dep = 0;
     for (double p = 1; p <= period; ++p) {
+        c.engine.step();
         if (p == 1)
             dep = cost * rate * month / 12;
         else if (p == life + 1)

@@ -20,6 +20,8 @@ Value tableLookup(Call &c, bool vertical)
     const Value target = lookupValue(c, 0);
     if (target.isError())
         return target;
+    if (target.type == ValueType::Blank)
+        return Value::err(ErrNA); // an empty lookup value matches nothing
     Grid g(c.engine, c.arg(1));
     if (!g.ok())
         return Value::err(g.error());

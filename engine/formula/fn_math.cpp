@@ -333,6 +333,9 @@ Value fnCombin(Call &c)
     if (n < 0 || k < 0 || k > n)
         return Value::err(ErrNum);
     k = std::min(k, n - k);
+    if (k > 1000) // far beyond a double's range unless n is close to k
+        return Value::num(
+            std::round(std::exp(std::lgamma(n + 1) - std::lgamma(k + 1) - std::lgamma(n - k + 1))));
     double r = 1;
     for (int i = 1; i <= int(k); ++i)
         r = r * (n - k + i) / i;
@@ -346,6 +349,8 @@ Value fnPermut(Call &c)
     n = std::trunc(n), k = std::trunc(k);
     if (n <= 0 || k < 0 || k > n)
         return Value::err(ErrNum);
+    if (k > 1000)
+        return Value::num(std::exp(std::lgamma(n + 1) - std::lgamma(n - k + 1)));
     double r = 1;
     for (int i = 0; i < int(k); ++i)
         r *= n - i;

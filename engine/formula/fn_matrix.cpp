@@ -247,6 +247,7 @@ Value fnMmult(Call &c)
         throw Unsupported { "matrix too large" };
     for (size_t r = 0; r < a.size(); ++r)
         for (size_t k = 0; k < b[0].size(); ++k) {
+            c.engine.step(b.size());
             double s = 0;
             for (size_t i = 0; i < b.size(); ++i)
                 s += a[r][i] * b[i][k];
@@ -266,6 +267,7 @@ Value fnMdeterm(Call &c)
         return Value::err(ErrValue);
     double det = 1;
     for (size_t col = 0; col < n; ++col) {
+        c.engine.step(n * n);
         size_t pivot = col;
         for (size_t r = col + 1; r < n; ++r)
             if (std::fabs(a[r][col]) > std::fabs(a[pivot][col]))
@@ -299,6 +301,7 @@ Value fnMinverse(Call &c)
     out.rows = out.cols = uint32_t(n);
     out.items.resize(n * n);
     for (size_t k = 0; k < n; ++k) {
+        c.engine.step(n * n * n);
         std::vector<double> e(n, 0), x;
         e[k] = 1;
         if (!solve(a, e, x))
@@ -323,6 +326,7 @@ Value fnFrequency(Call &c)
     out.cols = 1;
     std::vector<double> counts(bins.size() + 1, 0);
     for (double x : data) {
+        c.engine.step(bins.size() + 1);
         // The first bin (in the order given) whose upper bound holds x.
         size_t best = bins.size();
         for (size_t i = 0; i < bins.size(); ++i)

@@ -503,6 +503,8 @@ Value fnDdb(Call &c)
     if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || period > life || factor <= 0)
         return Value::err(ErrNum);
     double value = cost, dep = 0;
+    if (period > 1e6)
+        return Value::err(ErrNum);
     for (int p = 1; p <= int(std::ceil(period)); ++p) {
         dep = std::min(value * factor / life, std::max(0.0, value - salvage));
         value -= dep;

@@ -344,6 +344,7 @@ Value fnTextJoin(Call &c)
             return Value::err(ErrValue);
         for (uint32_t y = 0; y < rows; ++y) {
             for (uint32_t x = 0; x < cols; ++x) {
+                c.engine.step();
                 std::string s;
                 if (uint8_t e = toText(g.at(y, x), s))
                     return Value::err(e);

@@ -27,7 +27,7 @@ Value Value::num(double v)
 Value Value::str(std::string s)
 {
     Value r;
-    if (s.size() > kMaxTextLength * 3 && textLength(s) > kMaxTextLength)
+    if (s.size() > kMaxTextLength && textLength(s) > kMaxTextLength)
         return err(ErrValue);
     r.type = ValueType::Text;
     r.text = std::move(s);
