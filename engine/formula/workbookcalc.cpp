@@ -1,6 +1,7 @@
 #include "formula/workbookcalc.h"
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 
 namespace sd::formula {
@@ -307,7 +308,7 @@ class Calculator final : public SheetCalculator
 public:
     void calculate(Workbook &book, int index, Sheet &sheet) override
     {
-        if (!needed(book, sheet))
+        if (!needed(book, index, sheet))
             return;
         if (!m_evaluator) {
             m_source = std::make_unique<WorkbookSource>(book);
@@ -352,35 +353,93 @@ public:
     }
 
 private:
-    // Quick test that nothing in this sheet asks for recalculation: every
-    // formula has its result, none is volatile, none looks at another sheet
-    // (which could hold a volatile one), directly or through a name.
-    static bool needed(const Workbook &book, const Sheet &sheet)
+    // Whether anything in this sheet asks for recalculation: a formula
+    // without its result or a volatile one, or, when the sheet looks beyond
+    // itself (another sheet, a defined name), a volatile formula anywhere.
+    bool needed(Workbook &book, int index, const Sheet &sheet)
     {
         if (book.fullCalcOnLoad)
             return true;
-        for (const DefinedName &n : book.names)
-            if (n.name.compare(0, 6, "_xlnm.") != 0)
-                return true;
-        for (const CellFormula &f : sheet.formulas) {
+        for (const CellFormula &f : sheet.formulas)
             if (!(f.flags & CellFormula::Cached) || (f.flags & CellFormula::Volatile))
                 return true;
-        }
+        return looksElsewhere(book, sheet) && anyVolatile(book, index);
+    }
+
+    static bool looksElsewhere(const Workbook &book, const Sheet &sheet)
+    {
+        bool names = false;
+        for (const DefinedName &n : book.names)
+            names = names || n.name.compare(0, 6, "_xlnm.") != 0;
         for (const CellFormula &f : sheet.formulas) {
             if (f.data >= sheet.formulaData.size())
                 continue;
             const std::string &d = sheet.formulaData[f.data];
             if (f.flags & CellFormula::Tokens) {
-                for (unsigned char t : d)
-                    if ((t & 0x9F) == 0x1A || (t & 0x9F) == 0x1B)
-                        return true; // possibly a 3-D reference: look closer
-            } else if (d.find('!') != std::string::npos) {
+                for (unsigned char t : d) // a byte scan: a 3-D reference or a name may be there
+                    if ((t & 0x9F) == 0x1A || (t & 0x9F) == 0x1B || (names && (t & 0x9F) == 0x03))
+                        return true;
+            } else if (d.find('!') != std::string::npos || (names && hasNameLikeWord(d))) {
                 return true;
             }
         }
         return false;
     }
 
+    // A word that is neither a function call, a reference nor TRUE/FALSE.
+    static bool hasNameLikeWord(const std::string &text)
+    {
+        bool quoted = false;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const char ch = text[i];
+            if (ch == '"')
+                quoted = !quoted;
+            if (quoted
+                || !(std::isalpha(static_cast<unsigned char>(ch)) || ch == '_' || ch == '\\'))
+                continue;
+            size_t j = i;
+            bool digits = false, letterAfterDigit = false;
+            while (j < text.size()
+                   && (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_'
+                       || text[j] == '.' || text[j] == '\\' || text[j] == '$')) {
+                if (std::isdigit(static_cast<unsigned char>(text[j])))
+                    digits = true;
+                else if (digits && std::isalpha(static_cast<unsigned char>(text[j])))
+                    letterAfterDigit = true;
+                ++j;
+            }
+            const std::string word = upperText(text.substr(i, j - i));
+            const bool call = j < text.size() && text[j] == '(';
+            const bool cell = digits && !letterAfterDigit && word.size() <= 10;
+            if (!call && !cell && word != "TRUE" && word != "FALSE")
+                return true;
+            i = j;
+        }
+        return false;
+    }
+
+    // Whether any formula of the workbook, or any defined name, may be
+    // volatile: every sheet is read once to know (the answer is kept).
+    bool anyVolatile(Workbook &book, int index)
+    {
+        if (m_volatileKnown)
+            return m_anyVolatile;
+        m_volatileKnown = true;
+        for (const DefinedName &n : book.names)
+            if (n.tokens ? tokensLookVolatile(n.data) : textLooksVolatile(n.data))
+                m_anyVolatile = true;
+        for (int i = 0; i < int(book.sheets.size()) && !m_anyVolatile; ++i) {
+            const Sheet *s = i == index ? nullptr : book.rawSheet(i);
+            if (!s)
+                continue;
+            for (const CellFormula &f : s->formulas)
+                if (f.flags & CellFormula::Volatile)
+                    m_anyVolatile = true;
+        }
+        return m_anyVolatile;
+    }
+
+    bool m_volatileKnown = false, m_anyVolatile = false; // survive forget()
     std::unique_ptr<WorkbookSource> m_source;
     std::unique_ptr<Evaluator> m_evaluator;
 };
