@@ -71,6 +71,9 @@ struct Fit
 {
     std::vector<double> coef; // per x variable, in the order of the x columns
     double intercept = 0;
+    bool constant = true;
+    std::vector<double> y; // as fitted (logarithms for LOGEST)
+    Matrix normal; // X'X, the constant's column last
 };
 
 // y as a vector, x as observations x variables; `log` fits ln(y).
@@ -144,7 +147,53 @@ Value leastSquares(Call &c, bool log, int constArg, Fit &fit, Matrix &xs, size_t
         return Value::err(ErrNum);
     fit.coef.assign(beta.begin(), beta.begin() + long(vars));
     fit.intercept = constant ? beta[vars] : 0;
+    fit.constant = constant;
+    fit.y = std::move(y);
+    fit.normal = std::move(a);
     return Value();
+}
+
+// Rows 2-5 of LINEST/LOGEST with statistics: standard errors; r-squared
+// and the standard error of y; F and the degrees of freedom; the regression
+// and residual sums of squares. Cells without a figure hold #N/A.
+void statistics(const Fit &fit, const Matrix &xs, size_t vars, ArrayData &out)
+{
+    const size_t n = fit.y.size(), k = vars + (fit.constant ? 1 : 0);
+    double mean = 0, ssResid = 0, ssReg = 0;
+    for (double v : fit.y)
+        mean += v;
+    mean /= double(n);
+    for (size_t i = 0; i < n; ++i) {
+        double p = fit.intercept;
+        for (size_t j = 0; j < vars; ++j)
+            p += fit.coef[j] * xs[i][j];
+        ssResid += (fit.y[i] - p) * (fit.y[i] - p);
+        ssReg += fit.constant ? (p - mean) * (p - mean) : p * p;
+    }
+    const double df = double(n) - double(k);
+    const double sey = df > 0 ? std::sqrt(ssResid / df) : 0;
+    const Value na = Value::err(ErrNA);
+    auto num = [](double v) { return std::isfinite(v) ? Value::num(v) : Value::err(ErrNum); };
+    // Standard errors from the diagonal of (X'X)^-1.
+    std::vector<double> se(k, 0);
+    for (size_t j = 0; j < k; ++j) {
+        std::vector<double> e(k, 0), x;
+        e[j] = 1;
+        if (solve(fit.normal, e, x))
+            se[j] = sey * std::sqrt(std::fabs(x[j]));
+    }
+    for (size_t j = vars; j-- > 0;)
+        out.items.push_back(num(se[j]));
+    out.items.push_back(fit.constant ? num(se[vars]) : na);
+    auto row = [&](double a, double b) {
+        out.items.push_back(num(a));
+        out.items.push_back(num(b));
+        for (size_t j = 2; j < vars + 1; ++j)
+            out.items.push_back(na);
+    };
+    row(ssReg / (ssReg + ssResid), sey);
+    row(df > 0 && ssResid > 0 ? (ssReg / double(vars)) / (ssResid / df) : HUGE_VAL, df);
+    row(ssReg, ssResid);
 }
 
 Value coefficients(Call &c, bool log)
@@ -155,18 +204,17 @@ Value coefficients(Call &c, bool log)
     Value e = leastSquares(c, log, 2, fit, xs, vars);
     if (e.isError())
         return e;
-    if (c.count() > 3) {
-        bool stats = false;
+    bool stats = false;
+    if (c.count() > 3 && !c.isEmpty(3))
         c.boolean(3, stats);
-        if (stats)
-            throw Unsupported { std::string(c.info.name) + " with statistics" };
-    }
     ArrayData out;
-    out.rows = 1;
+    out.rows = stats ? 5 : 1;
     out.cols = uint32_t(vars + 1);
     for (size_t i = vars; i-- > 0;)
         out.items.push_back(Value::num(log ? std::exp(fit.coef[i]) : fit.coef[i]));
     out.items.push_back(Value::num(log ? std::exp(fit.intercept) : fit.intercept));
+    if (stats)
+        statistics(fit, xs, vars, out);
     return Value::arr(std::move(out));
 }
 
