@@ -84,6 +84,7 @@ private slots:
     void sharedFormulaParsedOnce();
     void arrayFormulaSpreads();
     void pinnedClockAndSeed();
+    void implicitIntersection();
     void hostileText_data();
     void hostileText();
     void stepLimitBoundsWork();
@@ -241,6 +242,27 @@ void TestFormulaEngine::pinnedClockAndSeed()
     Evaluator c(s, pinned);
     QCOMPARE(number(c.value(0, 0, 0)), 25570.0);
     qunsetenv("SOURCE_DATE_EPOCH");
+}
+
+void TestFormulaEngine::implicitIntersection()
+{
+    // A range where one value is wanted meets the formula's row, its column,
+    // or (a block on another sheet) both.
+    MemorySource s;
+    s.addSheet("Sheet1");
+    s.addSheet("Other");
+    for (uint32_t r = 0; r < 3; ++r)
+        for (uint32_t c = 0; c < 3; ++c)
+            s.set(1, r, c, Value::num(10.0 * r + c));
+    s.setFormula(0, 1, 1, "Other!A1:C3");
+    s.setFormula(0, 2, 5, "Other!A1:A3+1");
+    s.setFormula(0, 7, 0, "Other!A1:C1*2");
+    s.setFormula(0, 7, 1, "Other!A1:C1*2");
+    Evaluator ev(s);
+    QCOMPARE(number(ev.value(0, 1, 1)), 11.0);
+    QCOMPARE(number(ev.value(0, 2, 5)), 21.0);
+    QCOMPARE(number(ev.value(0, 7, 0)), 0.0);
+    QCOMPARE(number(ev.value(0, 7, 1)), 2.0);
 }
 
 void TestFormulaEngine::hostileText_data()
