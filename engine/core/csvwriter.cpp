@@ -1,6 +1,10 @@
 #include "core/csvwriter.h"
+#include "core/csvbounds_p.h"
 #include "core/csvwriter_p.h"
 #include "core/display.h"
+#include "core/sheetbudget.h"
+
+#include "io/limits.h"
 
 #include <QByteArray>
 #include <QFileInfo>
@@ -20,8 +24,6 @@ namespace sd {
 
 namespace {
 
-// Output is encoded and written in blocks of about this size.
-constexpr size_t kFlushSize = 1 << 20;
 // MIB enum of UTF-8: text passes through unchanged.
 constexpr int kUtf8Mib = 106;
 // Attempts at a fresh temporary name before giving up.
@@ -325,6 +327,8 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
         codec = QTextCodec::codecForLocale();
     const bool passThrough = !codec || codec->mibEnum() == kUtf8Mib;
     const bool byRuns = !passThrough && asciiCompatible(codec);
+    if ((error = checkCsvSize(book, sheetIndex, *sheet, path)))
+        return error;
 
     AtomicFile file(path);
     if ((error = file.open()))
@@ -337,18 +341,27 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
     std::unique_ptr<RunEncoder> encoder;
     if (byRuns)
         encoder = std::make_unique<RunEncoder>(codec);
-    buffer.reserve(kFlushSize + (kFlushSize >> 2));
+    buffer.reserve(kCsvBlockBytes + (kCsvBlockBytes >> 2));
+    uint64_t written = 0; // this sheet's bytes, counted against the workbook's bound
+    auto write = [&](const char *data, size_t size) -> Error {
+        written += size;
+        if (book.csvBytesWritten + written > kMaxWorkbookCsvBytes)
+            return limitError(QFile::encodeName(path).toStdString(), kMaxWorkbookCsvBytes,
+                              "bytes of CSV from one workbook (" + sheetLabel(book, sheetIndex)
+                                  + " is left unwritten)");
+        return file.write(data, size);
+    };
     auto flush = [&]() -> Error {
         Error e;
         if (passThrough) {
-            e = file.write(buffer.data(), buffer.size());
+            e = write(buffer.data(), buffer.size());
         } else if (byRuns) {
             encoder->encode(buffer, encoded);
-            e = file.write(encoded.data(), encoded.size());
+            e = write(encoded.data(), encoded.size());
         } else {
             const QByteArray bytes = encodeText(
                 codec, QString::fromUtf8(buffer.data(), int(buffer.size())), &codecState);
-            e = file.write(bytes.constData(), size_t(bytes.size()));
+            e = write(bytes.constData(), size_t(bytes.size()));
         }
         buffer.clear();
         return e;
@@ -367,16 +380,21 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
             formatter.append(*cell, buffer);
             if (needsQuotes(buffer.data() + from, buffer.data() + buffer.size()))
                 quoteTail(buffer, from);
+            // Within a row too: a row of 16,384 cells of 32,767 characters
+            // is a gigabyte.
+            if (buffer.size() >= kCsvBlockBytes && (error = flush()))
+                return error;
         }
         for (; col < range.lastCol; ++col)
             buffer += ',';
         buffer += "\r\n";
-        if (buffer.size() >= kFlushSize && (error = flush()))
+        if (buffer.size() >= kCsvBlockBytes && (error = flush()))
             return error;
     }
-    if ((error = flush()))
+    if ((error = flush()) || (error = file.commit()))
         return error;
-    return file.commit();
+    book.csvBytesWritten += written;
+    return {};
 }
 
 } // namespace sd

@@ -1,11 +1,38 @@
 #include "core/display.h"
 
+#include "io/limits.h"
+
 namespace sd {
 
 namespace {
 
 // Width of the column a cell is shown in, in characters.
 constexpr size_t kColumnWidth = 255;
+
+// The bytes of text that surely hold kMaxCellTextUnits UTF-16 units when
+// there are that many: a unit takes at most three bytes of UTF-8.
+constexpr size_t kCellTextBytes = 4 * kMaxCellTextUnits;
+
+// Cuts the UTF-8 text from `from` on after `units` UTF-16 code units (a
+// character beyond the Basic Multilingual Plane counts two), at a character
+// boundary; a character that would straddle the cut goes.
+void cutToUnits(std::string &text, size_t from, size_t units)
+{
+    if (text.size() - from <= units)
+        return; // every unit takes a byte at least
+    size_t counted = 0;
+    for (size_t i = from; i < text.size(); ++i) {
+        const uint8_t byte = uint8_t(text[i]);
+        if ((byte & 0xC0) == 0x80)
+            continue; // inside a character
+        const size_t width = byte >= 0xF0 ? 2 : 1;
+        if (counted + width > units) {
+            text.resize(i);
+            return;
+        }
+        counted += width;
+    }
+}
 
 // Characters (UTF-8 sequences) in text from `from` on.
 size_t characters(const std::string &text, size_t from)
@@ -29,9 +56,17 @@ DisplayFormatter::~DisplayFormatter() = default;
 const NumberFormat &DisplayFormatter::formatForCode(const std::string &code)
 {
     auto it = m_byCode.find(code);
-    if (it == m_byCode.end())
-        it = m_byCode.emplace(code, std::make_unique<NumberFormat>(code)).first;
-    return *it->second;
+    if (it != m_byCode.end())
+        return *it->second;
+    // Rendering costs time in proportion to the code, for every cell, and
+    // a parsed code memory in proportion to its length: codes longer than
+    // the application accepts, or past the workbook's share, show General.
+    if (m_general
+        && (code.size() > kMaxFormatCodeBytes
+            || m_parsedBytes + code.size() > kMaxParsedFormatBytes))
+        return *m_general;
+    m_parsedBytes += code.size();
+    return *m_byCode.emplace(code, std::make_unique<NumberFormat>(code)).first->second;
 }
 
 const NumberFormat &DisplayFormatter::formatForXf(uint32_t xf)
@@ -80,8 +115,11 @@ void DisplayFormatter::append(const Cell &cell, std::string &out)
         return;
     }
     case CellType::Text:
-        if (cell.text < m_book.strings.size())
-            formatForXf(cell.xf).appendText(m_book.strings[cell.text], out);
+        if (cell.text < m_book.strings.size()) {
+            const size_t from = out.size();
+            formatForXf(cell.xf).appendText(m_book.strings[cell.text], out, kCellTextBytes);
+            cutToUnits(out, from, kMaxCellTextUnits);
+        }
         return;
     case CellType::Bool:
         out += cell.number != 0 ? "TRUE" : "FALSE";

@@ -50,18 +50,35 @@ void Sheet::finish()
 
 CellRange Sheet::usedRange() const
 {
-    CellRange range;
-    if (cells.empty())
-        return range;
-    range.firstRow = range.lastRow = cells.front().row;
-    range.firstCol = range.lastCol = cells.front().col;
+    CellRange range = extent;
+    bool any = hasExtent;
     for (const Cell &c : cells) {
+        if (!any) {
+            range.firstRow = range.lastRow = c.row;
+            range.firstCol = range.lastCol = c.col;
+            any = true;
+            continue;
+        }
         range.firstRow = std::min(range.firstRow, c.row);
         range.lastRow = std::max(range.lastRow, c.row);
         range.firstCol = std::min(range.firstCol, c.col);
         range.lastCol = std::max(range.lastCol, c.col);
     }
-    return range;
+    return any ? range : CellRange();
+}
+
+void Sheet::widen(uint32_t row, uint32_t col)
+{
+    if (!hasExtent) {
+        extent.firstRow = extent.lastRow = row;
+        extent.firstCol = extent.lastCol = col;
+        hasExtent = true;
+        return;
+    }
+    extent.firstRow = std::min(extent.firstRow, row);
+    extent.lastRow = std::max(extent.lastRow, row);
+    extent.firstCol = std::min(extent.firstCol, col);
+    extent.lastCol = std::max(extent.lastCol, col);
 }
 
 const Cell *Sheet::find(uint32_t row, uint32_t col) const
@@ -87,14 +104,19 @@ const Sheet *Workbook::sheet(int index, Error *error)
         loaded.resize(sheets.size());
     if (!loaded[index]) {
         auto sheet = std::make_unique<Sheet>();
+        sheet->firstString = strings.size();
         if (loader) {
             Error e = loader->loadSheet(*this, index, *sheet);
             if (e) {
+                // The text of a sheet that failed half-way is of no use.
+                if (strings.size() > sheet->firstString)
+                    strings.resize(sheet->firstString);
                 if (error)
                     *error = e;
                 return nullptr;
             }
         }
+        sheet->endString = strings.size();
         sheet->finish();
         loaded[index] = std::move(sheet);
     }
@@ -103,8 +125,13 @@ const Sheet *Workbook::sheet(int index, Error *error)
 
 void Workbook::unloadSheet(int index)
 {
-    if (index >= 0 && size_t(index) < loaded.size())
-        loaded[size_t(index)].reset();
+    if (index < 0 || size_t(index) >= loaded.size() || !loaded[size_t(index)])
+        return;
+    const Sheet &sheet = *loaded[size_t(index)];
+    // Only text at the end can go: other sheets may refer to what follows.
+    if (sheet.endString == strings.size() && sheet.firstString < sheet.endString)
+        strings.resize(sheet.firstString);
+    loaded[size_t(index)].reset();
 }
 
 int Workbook::worksheetIndex(int n) const

@@ -7,6 +7,7 @@
 #include "io/error.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -64,12 +65,24 @@ struct Sheet
 {
     std::vector<Cell> cells; // readers append in file order; finish() sorts
     bool finished = false;
+    // The rectangle that merged areas and commented cells add to the used
+    // range without holding a value (see widen()); valid when hasExtent.
+    CellRange extent;
+    bool hasExtent = false;
+    // Workbook::strings from firstString up to endString were added while
+    // this sheet loaded (its inline text); set by Workbook::sheet().
+    size_t firstString = 0, endString = 0;
 
     // Sorts cells row-major and drops earlier duplicates of the same cell
     // (the later record wins, as in the application).
     void finish();
-    // Smallest rectangle holding every cell; A1:A1 for a sheet without cells.
+    // Smallest rectangle holding every cell and the extent; A1:A1 for a
+    // sheet without either.
     CellRange usedRange() const;
+    // Widens the used range to (row, col) without recording a cell: a merged
+    // area's or a comment's corner. Costs no memory however often it is
+    // called, and a real cell at that place keeps its value.
+    void widen(uint32_t row, uint32_t col);
     // The cell at (row, col), or nullptr. Needs finish().
     const Cell *find(uint32_t row, uint32_t col) const;
 };
@@ -109,7 +122,10 @@ public:
     bool date1904 = false;
     std::vector<Xf> xfs; // empty: every cell uses General
     std::unordered_map<int, std::string> numFmts; // custom format codes by id (UTF-8)
-    std::vector<std::string> strings; // text of Text cells (UTF-8)
+    // Text of Text cells (UTF-8): the shared strings, then the text of the
+    // loaded sheets. A deque, so that growing it never copies every string
+    // at once (a vector of millions of strings would briefly hold two).
+    std::deque<std::string> strings;
     std::string path;
 
     // Loads sheet `index` (all kinds) on first use; nullptr with *error set
@@ -123,9 +139,14 @@ public:
     // Format code that cell formatting uses for an xf index (built-in or custom).
     const Xf &xf(uint32_t index) const;
 
-    // Drops the cells of a loaded sheet; the next sheet() reads it again.
-    // Keeps memory to one sheet when sheets are used one at a time.
+    // Drops the cells of a loaded sheet, and its text when that is the last
+    // text added; the next sheet() reads it again. Keeps memory to one sheet
+    // when sheets are used one at a time.
     void unloadSheet(int index);
+
+    // Bytes of CSV written from this workbook so far, against the bound
+    // kMaxWorkbookCsvBytes (io/limits.h).
+    uint64_t csvBytesWritten = 0;
 
     std::unique_ptr<SheetLoader> loader;
     std::vector<std::unique_ptr<Sheet>> loaded; // parallel to `sheets`

@@ -219,18 +219,26 @@ void NumberFormat::appendNumber(double value, bool date1904, std::string &out) c
     }
 }
 
-void NumberFormat::appendText(std::string_view text, std::string &out) const
+void NumberFormat::appendText(std::string_view text, std::string &out, size_t maxBytes) const
 {
     // Empty text shows nothing, whatever the text section would add.
     if (m_textSection < 0 || text.empty()) {
-        out.append(text.data(), text.size());
+        out.append(text.data(), std::min(text.size(), maxBytes));
         return;
     }
+    size_t room = maxBytes;
+    auto append = [&](std::string_view part) {
+        const size_t n = std::min(part.size(), room);
+        out.append(part.data(), n);
+        room -= n;
+    };
     for (const Token &t : m_sections[size_t(m_textSection)].tokens) {
+        if (room == 0)
+            break;
         if (t.kind == Tok::Literal)
-            out += t.text;
+            append(t.text);
         else if (t.kind == Tok::Text || t.kind == Tok::General)
-            out.append(text.data(), text.size());
+            append(text);
     }
 }
 

@@ -4,9 +4,12 @@
 // streams of an OLE2 container. Nothing above this layer sees sectors.
 
 #include "io/error.h"
+#include "io/randomaccess.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,10 @@ public:
     // Parses header, DIFAT, FAT, MiniFAT and directory of `data` (which must
     // outlive this object). Returns a Corrupt error saying what is wrong.
     Error open(const uint8_t *data, size_t size);
+    // The same from a file or any other source (which must outlive this
+    // object and the streams opened from it). Reads the header, the
+    // allocation tables and the directory, not the streams.
+    Error open(const RandomAccessSource &file);
 
     // The entries directly below the root storage, in directory-tree order.
     const std::vector<Entry> &rootEntries() const { return m_rootEntries; }
@@ -41,17 +48,29 @@ public:
     // visited set, so a loop or a sector outside the file is an error.
     Error readStream(const Entry &entry, std::vector<uint8_t> &out) const;
 
+    // A stream read in place, sector by sector, as its reader asks for it:
+    // only its chain (4 bytes a sector) is held, so a stream of gigabytes
+    // costs megabytes. Small streams (in the mini stream) are read whole.
+    // Checked as readStream() checks; it reads from the file this object
+    // was opened on, which must outlive it.
+    std::unique_ptr<RandomAccessSource> openStream(const Entry &entry, Error *error) const;
+
 private:
     Error readHeader(uint16_t &major);
     Error readFat(); // the DIFAT, then the FAT it names
     Error readMiniStream(const Entry &root);
     Error readChain(const std::vector<uint32_t> &fat, uint32_t start, const char *what,
                     std::vector<uint32_t> &sectors) const;
-    const uint8_t *sector(uint32_t index) const; // nullptr when outside the file
-    size_t sectorBytes(uint32_t index) const; // bytes of the sector inside the file
+    // The bytes of a sector that lie inside the file; an error naming
+    // `what` when the sector lies outside it.
+    Error readSector(uint32_t index, const char *what, std::vector<uint8_t> &out) const;
+    uint64_t sectorBytes(uint32_t index) const; // bytes of the sector inside the file
+    Error readMiniStreamEntry(const Entry &entry, std::vector<uint8_t> &out) const;
 
-    const uint8_t *m_data = nullptr;
-    size_t m_size = 0;
+    const RandomAccessSource *m_file = nullptr;
+    std::unique_ptr<RandomAccessSource> m_memory; // what open(data, size) reads
+    uint64_t m_size = 0;
+    std::array<uint8_t, 512> m_header {};
     uint32_t m_sectorShift = 9;
     uint32_t m_miniShift = 6;
     uint32_t m_miniCutoff = 4096;

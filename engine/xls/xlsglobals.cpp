@@ -1,5 +1,7 @@
 #include "xls/xlsreader_p.h"
 
+#include "io/limits.h"
+
 #include <QByteArray>
 
 namespace sd {
@@ -58,18 +60,21 @@ int legacyFormatId(int position, const std::string &code)
 
 } // namespace
 
-Error XlsGlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+Error XlsGlobalsParser::parse(const RandomAccessSource &stream, std::vector<size_t> &offsets,
                               const std::string &name)
 {
-    RecordReader rr(data, size);
-    if (Error e = gather(rr, name))
+    RecordReader rr(stream);
+    rr.setLimits(kMaxSubstreamRecords, kMaxWorkbookRecordBytes);
+    Error e = gather(rr, name);
+    m_bytesRead = rr.bytesRead();
+    if (e || (e = rr.error()))
         return e;
     m_info.codec = codecForCodePage(m_codePage);
     m_info.sstCount = uint32_t(m_book.strings.size());
     m_info.emptyString = uint32_t(m_book.strings.size());
     m_book.strings.emplace_back();
     resolveFormats();
-    resolveSheets(data, size, offsets, name);
+    resolveSheets(stream, offsets, name);
     return {};
 }
 
@@ -86,6 +91,8 @@ Error XlsGlobalsParser::gather(RecordReader &rr, const std::string &name)
             break;
     }
     m_info.globalsEnd = rr.position();
+    if (rr.error())
+        return rr.error();
     if (rr.truncated() && !m_info.bare)
         return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
                      "workbook globals run past the end of the stream");
@@ -167,17 +174,23 @@ Error XlsGlobalsParser::xfRecord(const Record &r)
     case kXf:
         if (n < 6)
             return tooShort(r);
+        if (m_xfs.size() >= kMaxCellFormats)
+            return limitError(recordWhere(r), kMaxCellFormats, "cell formats");
         m_xfs.push_back({ le16(d + 2), (le16(d + 4) & kXfQuotePrefix) != 0 });
         break;
     case kXf3:
     case kXf4:
         if (n < 4)
             return tooShort(r);
+        if (m_xfs.size() >= kMaxCellFormats)
+            return limitError(recordWhere(r), kMaxCellFormats, "cell formats");
         m_xfs.push_back({ d[1], (d[2] & kXfQuotePrefix) != 0 });
         break;
     default: // XF2
         if (n < 4)
             return tooShort(r);
+        if (m_xfs.size() >= kMaxCellFormats)
+            return limitError(recordWhere(r), kMaxCellFormats, "cell formats");
         m_xfs.push_back({ uint16_t(d[2] & 0x3F), false });
         break;
     }
@@ -190,6 +203,8 @@ Error XlsGlobalsParser::sheetRecord(const Record &r)
     const size_t n = r.size;
     if (n < 7)
         return tooShort(r);
+    if (m_sheets.size() >= kMaxSheets)
+        return limitError(recordWhere(r), kMaxSheets, "sheets");
     RawSheet s { le32(d), d[4], d[5], {} };
     if (m_info.version == 8) {
         const SegmentCursor::Segment seg { d + 6, n - 6 };
@@ -205,27 +220,29 @@ Error XlsGlobalsParser::sheetRecord(const Record &r)
     return {};
 }
 
+// The shared strings, read as the SST and its CONTINUE records stream by;
+// held to kMaxSharedStrings strings and kMaxSharedStringBytes of memory.
 Error XlsGlobalsParser::parseSst(const Record &first, RecordReader &rr)
 {
-    std::vector<SegmentCursor::Segment> segments;
-    segments.push_back({ first.data, first.size });
-    uint16_t next = 0;
-    Record more;
-    while (rr.peekId(next) && next == kContinue && rr.next(more))
-        segments.push_back({ more.data, more.size });
-    SegmentCursor c(segments.data(), segments.size());
+    SegmentCursor c(first, rr);
     c.skip(8); // total and unique counts: not trusted, the strings are read until the data ends
     if (!c.ok())
         return tooShort(first);
+    uint64_t bytes = 0;
     while (!c.atEnd()) {
         std::string s;
-        if (!readUnicodeString(c, true, true, s)) {
-            // A string cut short by the end of the table: keep what it holds.
-            m_book.strings.push_back(std::move(s));
-            break;
-        }
+        const bool whole = readUnicodeString(c, true, true, s);
+        // A string cut short by the end of the table: keep what it holds.
+        if (m_book.strings.size() >= kMaxSharedStrings)
+            return limitError(recordWhere(first), kMaxSharedStrings, "shared strings");
+        bytes += kTextObjectBytes + s.size();
+        if (bytes > kMaxSharedStringBytes)
+            return limitError(recordWhere(first), kMaxSharedStringBytes, "bytes of shared strings");
         m_book.strings.push_back(std::move(s));
+        if (!whole)
+            break;
     }
+    c.skipRest();
     return {};
 }
 
@@ -246,14 +263,15 @@ void XlsGlobalsParser::resolveFormats()
         // which of them the application takes from the file (the currency
         // formats) and which it shows its own way.
         for (const RawFormat &f : m_formats)
-            m_book.numFmts[f.id] = decode(f.text);
+            m_book.numFmts[f.id]
+                = f.text.size() <= kMaxFormatCodeBytes ? decode(f.text) : "General";
         for (const RawXf &x : m_xfs)
             m_book.xfs.push_back({ x.format, x.quotePrefix });
         return;
     }
     std::vector<int> ids;
     for (const RawFormat &f : m_formats) {
-        const std::string code = decode(f.text);
+        const std::string code = f.text.size() <= kMaxFormatCodeBytes ? decode(f.text) : "General";
         const int id = legacyFormatId(f.id, code);
         ids.push_back(id);
         if (id >= kFirstCustomFormatId)
@@ -272,7 +290,7 @@ void XlsGlobalsParser::resolveFormats()
     }
 }
 
-void XlsGlobalsParser::resolveSheets(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+void XlsGlobalsParser::resolveSheets(const RandomAccessSource &stream, std::vector<size_t> &offsets,
                                      const std::string &name)
 {
     if (m_info.bare) {
@@ -283,15 +301,15 @@ void XlsGlobalsParser::resolveSheets(const uint8_t *data, size_t size, std::vect
         return;
     }
     for (const RawSheet &raw : m_sheets) {
-        m_book.sheets.push_back(sheetInfo(raw, data, size));
+        m_book.sheets.push_back(sheetInfo(raw, stream));
         offsets.push_back(raw.offset);
     }
 }
 
-SheetInfo XlsGlobalsParser::sheetInfo(const RawSheet &raw, const uint8_t *data, size_t size) const
+SheetInfo XlsGlobalsParser::sheetInfo(const RawSheet &raw, const RandomAccessSource &stream) const
 {
     SheetInfo info;
-    info.name = decode(raw.name);
+    info.name = decode(raw.name.substr(0, kMaxSheetNameBytes));
     switch (raw.state & 0x03) {
     case 1:
         info.state = SheetState::Hidden;
@@ -318,9 +336,9 @@ SheetInfo XlsGlobalsParser::sheetInfo(const RawSheet &raw, const uint8_t *data, 
         break;
     }
     // The sheet's own BOF says what it is; a WSBOOL flag marks dialogs.
-    RecordReader sr(data, size, raw.offset);
+    RecordReader sr(stream, raw.offset);
     Record s;
-    if (raw.offset < size && sr.next(s) && s.id == kBof && s.size >= 4) {
+    if (raw.offset < stream.size() && sr.next(s) && s.id == kBof && s.size >= 4) {
         const uint16_t dt = le16(s.data + 2);
         if (dt == kBofChart)
             info.kind = SheetKind::Chart;

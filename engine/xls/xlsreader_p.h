@@ -4,7 +4,9 @@
 // the sheet parser (xlssheetparser.cpp) and the loader (xlsreader.cpp).
 
 #include "core/model.h"
+#include "core/sheetbudget.h"
 #include "io/error.h"
+#include "io/randomaccess.h"
 #include "xls/biff.h"
 #include "xls/codepage.h"
 
@@ -54,9 +56,8 @@ constexpr uint32_t kNoteContinuedRow = 0xFFFF;
 enum SheetType : uint8_t { kTypeWorksheet = 0, kTypeMacro = 1, kTypeChart = 2, kTypeVbModule = 6 };
 
 // Cell buffers are reserved from the sheet's size only when that promises
-// this many cells at least, and never for more than the limit.
+// this many cells at least, and never for more than kMaxCellReservation.
 constexpr size_t kReserveThreshold = 1024;
-constexpr size_t kReserveLimit = size_t(1) << 22;
 
 // How far a sheet's start is scanned to tell dialog sheets from worksheets.
 constexpr int kKindScanRecords = 64;
@@ -129,25 +130,25 @@ public:
         : m_info(info)
         , m_book(book)
         , m_sheet(sheet)
+        , m_budget(sheet)
     {
     }
 
-    // Parses the substream at `pos`; `extent` (bytes up to the next sheet)
+    // Parses the substream at `pos` of the workbook stream, reading at most
+    // `byteBudget` bytes of records; `extent` (bytes up to the next sheet)
     // only sizes the cell buffer.
-    Error parse(const uint8_t *data, size_t size, size_t pos, size_t extent);
+    Error parse(const RandomAccessSource &stream, size_t pos, size_t extent, uint64_t byteBudget);
+    // Bytes of records the parse read.
+    uint64_t bytesRead() const { return m_bytesRead; }
 
 private:
+    // False for a cell outside the grid, or past the sheet's bounds (then
+    // m_overBudget).
     bool add(uint32_t row, uint32_t col, uint32_t xf, CellType type, double number = 0.0,
              uint32_t text = 0)
     {
         if (row >= m_info.maxRows || col >= m_info.maxColumns)
             return false;
-        // More records than the grid has cells can only repeat cells; stop
-        // there rather than let a hostile file grow the buffer without end.
-        if (m_sheet.cells.size() >= size_t(m_info.maxRows) * m_info.maxColumns) {
-            m_tooManyCells = true;
-            return false;
-        }
         Cell c;
         c.row = row;
         c.col = col;
@@ -155,24 +156,32 @@ private:
         c.type = type;
         c.number = number;
         c.text = text;
-        m_sheet.cells.push_back(c);
-        return true;
+        if (m_budget.addCell(c))
+            return true;
+        m_overBudget = true;
+        return false;
     }
     Error outside(const Record &r, uint32_t row, uint32_t col) const
     {
-        if (m_tooManyCells)
-            return Error(ErrorCode::TooLarge, recordWhere(r),
-                         "more cell records than the sheet has cells");
+        if (m_overBudget)
+            return m_budget.error(recordWhere(r));
         return Error(ErrorCode::TooLarge, recordWhere(r),
                      "cell at row " + std::to_string(row + 1) + ", column "
                          + std::to_string(col + 1) + " is outside the sheet's "
                          + std::to_string(m_info.maxRows) + " rows and "
                          + std::to_string(m_info.maxColumns) + " columns");
     }
-    uint32_t addString(std::string &&s)
+    // Keeps a cell's own text; false past the sheet's text bound (then
+    // m_overBudget).
+    bool addString(std::string &&s, uint32_t &index)
     {
+        if (!m_budget.addString(s.size())) {
+            m_overBudget = true;
+            return false;
+        }
         m_book.strings.push_back(std::move(s));
-        return uint32_t(m_book.strings.size() - 1);
+        index = uint32_t(m_book.strings.size() - 1);
+        return true;
     }
     // BIFF2 cells carry their format index in the 3-byte cell attribute; the
     // book has one synthetic XF per format index. An XF index of 63 means
@@ -196,6 +205,7 @@ private:
             return kBiff2FormatSlots + m_ixfe;
         return xf < kBiff2IxfeMarker ? kBiff2FormatSlots + xf : kNoXf;
     }
+    Error parseRecords(RecordReader &rr, size_t pos, size_t extent);
     Error formulaResult(const Record &r, const uint8_t *result, uint32_t row, uint32_t col,
                         uint32_t xf);
 
@@ -208,26 +218,18 @@ private:
     Error formulaRecord(const Record &r);
     Error stringRecord(const Record &r, RecordReader &rr);
     Error biff2Record(const Record &r);
-    void extentRecord(const Record &r);
+    Error extentRecord(const Record &r);
 
     // Merged areas and cell comments widen the used range without holding a
-    // value (comments_stress_test.xls, xlrd issue20.xls): their corners become
-    // blank cells placed ahead of the real ones, so that a real cell at the
-    // same place wins when the sheet is finished.
+    // value (comments_stress_test.xls, xlrd issue20.xls); a real cell at
+    // the same place keeps its value.
     void addExtent(uint32_t row, uint32_t col)
     {
-        if (row < m_info.maxRows && col < m_info.maxColumns) {
-            Cell c;
-            c.row = row;
-            c.col = col;
-            m_extents.push_back(c);
-        }
+        if (row < m_info.maxRows && col < m_info.maxColumns)
+            m_sheet.widen(row, col);
     }
-    void finishExtents()
+    void finish()
     {
-        if (!m_extents.empty())
-            m_sheet.cells.insert(m_sheet.cells.begin(), m_extents.begin(), m_extents.end());
-        m_extents.clear();
         // Give back a reservation that the sheet used less than half of (a
         // sheet of few, long records); a copy of a full one would cost more.
         std::vector<Cell> &cells = m_sheet.cells;
@@ -238,11 +240,11 @@ private:
     const BiffInfo &m_info;
     Workbook &m_book;
     Sheet &m_sheet;
-    std::vector<Cell> m_extents;
-    bool m_tooManyCells = false;
+    SheetBudget m_budget;
+    bool m_overBudget = false;
+    uint64_t m_bytesRead = 0;
     uint16_t m_ixfe = 0; // BIFF2: XF index of the next cell whose attribute says 63
     size_t m_pendingString = std::numeric_limits<size_t>::max(); // cell awaiting a STRING record
-    std::vector<SegmentCursor::Segment> m_segments; // a STRING record and its CONTINUEs
 };
 
 // Raw records gathered by the globals pass; 8-bit text is decoded once the
@@ -275,8 +277,10 @@ public:
 
     // Reads the workbook globals (or, for a bare stream, the format records
     // of the whole stream) and fills the book's sheet list and format tables.
-    Error parse(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+    Error parse(const RandomAccessSource &stream, std::vector<size_t> &offsets,
                 const std::string &name);
+    // Bytes of records the parse read.
+    uint64_t bytesRead() const { return m_bytesRead; }
 
 private:
     // Gathering: the globals' records as they come.
@@ -289,9 +293,9 @@ private:
     // Resolving, once the code page is known.
     std::string decode(const std::string &raw) const;
     void resolveFormats();
-    void resolveSheets(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+    void resolveSheets(const RandomAccessSource &stream, std::vector<size_t> &offsets,
                        const std::string &name);
-    SheetInfo sheetInfo(const RawSheet &raw, const uint8_t *data, size_t size) const;
+    SheetInfo sheetInfo(const RawSheet &raw, const RandomAccessSource &stream) const;
 
     BiffInfo &m_info;
     Workbook &m_book;
@@ -300,6 +304,7 @@ private:
     std::vector<RawSheet> m_sheets;
     std::vector<RawXf> m_xfs;
     bool m_sawSst = false;
+    uint64_t m_bytesRead = 0;
 };
 
 } // namespace sd

@@ -1,5 +1,7 @@
 #include "xls/xlsreader_p.h"
 
+#include "io/limits.h"
+
 #include <algorithm>
 
 namespace sd {
@@ -49,13 +51,24 @@ Error XlsSheetParser::formulaResult(const Record &r, const uint8_t *res, uint32_
     return ok ? Error() : outside(r, row, col);
 }
 
-Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t extent)
+Error XlsSheetParser::parse(const RandomAccessSource &stream, size_t pos, size_t extent,
+                            uint64_t byteBudget)
 {
-    RecordReader rr(data, size, pos);
+    RecordReader rr(stream, pos);
+    rr.setLimits(kMaxSubstreamRecords, byteBudget);
+    Error e = parseRecords(rr, pos, extent);
+    m_bytesRead = rr.bytesRead();
+    return e ? e : rr.error();
+}
+
+Error XlsSheetParser::parseRecords(RecordReader &rr, size_t pos, size_t extent)
+{
+    const size_t size = size_t(rr.size());
     Record r;
     if (pos >= size || !rr.peekId(r.id))
-        return Error(ErrorCode::Corrupt, offsetWhere(pos),
-                     "sheet offset is outside the workbook stream");
+        return rr.error() ? rr.error()
+                          : Error(ErrorCode::Corrupt, offsetWhere(pos),
+                                  "sheet offset is outside the workbook stream");
     // Some writers leave out a sheet's BOF (Test_git_issue624.xls): the sheet
     // then starts right at its offset, which must lie past the globals.
     if (isBof(r.id))
@@ -67,7 +80,7 @@ Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t
     // (not from any count in the file) saves most regrowth.
     const size_t estimate = std::min(extent, size - pos) / 10;
     if (estimate >= kReserveThreshold)
-        m_sheet.cells.reserve(std::min(estimate, kReserveLimit));
+        m_sheet.cells.reserve(std::min(estimate, kMaxCellReservation));
 
     int depth = 1; // embedded charts are BOF..EOF substreams inside the sheet
     while (rr.next(r)) {
@@ -77,7 +90,7 @@ Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t
         }
         if (r.id == kEof) {
             if (--depth == 0) {
-                finishExtents();
+                finish();
                 return {};
             }
             continue;
@@ -87,10 +100,12 @@ Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t
         if (Error e = record(r, rr))
             return e;
     }
+    if (rr.error())
+        return {}; // parse() reports it
     if (rr.truncated())
         return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
                      "record runs past the end of the stream");
-    finishExtents();
+    finish();
     return {}; // the stream ends without the sheet's EOF; keep what was read
 }
 
@@ -125,8 +140,7 @@ Error XlsSheetParser::record(const Record &r, RecordReader &rr)
         return biff2Record(r);
     case kMergeCells:
     case kNote:
-        extentRecord(r);
-        return {};
+        return extentRecord(r);
     default:
         return {};
     }
@@ -200,7 +214,9 @@ Error XlsSheetParser::labelRecord(const Record &r)
                 return damaged(r, "string runs past the record");
             appendText8(m_info, d + 8, count, text);
         }
-        ok = add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, addString(std::move(text)));
+        uint32_t index = 0;
+        ok = addString(std::move(text), index)
+            && add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, index);
     }
     return ok ? Error() : outside(r, row, col);
 }
@@ -262,14 +278,8 @@ Error XlsSheetParser::stringRecord(const Record &r, RecordReader &rr)
 {
     if (m_pendingString == std::numeric_limits<size_t>::max())
         return {};
-    // A long result goes on in CONTINUE records.
-    m_segments.clear();
-    m_segments.push_back({ r.data, r.size });
-    uint16_t next = 0;
-    Record more;
-    while (rr.peekId(next) && next == kContinue && rr.next(more))
-        m_segments.push_back({ more.data, more.size });
-    SegmentCursor c(m_segments.data(), m_segments.size());
+    // A long result goes on in CONTINUE records, read as the text needs them.
+    SegmentCursor c(r, rr);
     std::string text;
     if (m_info.version == 8) {
         if (!readUnicodeString(c, true, false, text))
@@ -283,7 +293,11 @@ Error XlsSheetParser::stringRecord(const Record &r, RecordReader &rr)
         raw.swap(text);
         appendText8(m_info, reinterpret_cast<const uint8_t *>(raw.data()), raw.size(), text);
     }
-    m_sheet.cells[m_pendingString].text = addString(std::move(text));
+    c.skipRest();
+    uint32_t index = 0;
+    if (!addString(std::move(text), index))
+        return m_budget.error(recordWhere(r));
+    m_sheet.cells[m_pendingString].text = index;
     m_pendingString = std::numeric_limits<size_t>::max();
     return {};
 }
@@ -320,7 +334,9 @@ Error XlsSheetParser::biff2Record(const Record &r)
             return damaged(r, "string runs past the record");
         std::string text;
         appendText8(m_info, d + 8, count, text);
-        ok = add(row, col, biff2Xf(d + 4), CellType::Text, 0.0, addString(std::move(text)));
+        uint32_t index = 0;
+        ok = addString(std::move(text), index)
+            && add(row, col, biff2Xf(d + 4), CellType::Text, 0.0, index);
         break;
     }
     case kBoolErr2:
@@ -338,18 +354,20 @@ Error XlsSheetParser::biff2Record(const Record &r)
 }
 
 // MERGEDCELLS and NOTE: corners that widen the used range.
-void XlsSheetParser::extentRecord(const Record &r)
+Error XlsSheetParser::extentRecord(const Record &r)
 {
     const uint8_t *d = r.data;
     const size_t n = r.size;
     if (r.id == kMergeCells) {
         const size_t count = n >= 2 ? std::min<size_t>(le16(d), (n - 2) / 8) : 0;
         for (size_t i = 0; i < count; ++i) {
+            if (!m_budget.addMergedArea())
+                return m_budget.error(recordWhere(r));
             const uint8_t *p = d + 2 + 8 * i;
             addExtent(le16(p), le16(p + 4));
             addExtent(le16(p + 2), le16(p + 6));
         }
-        return;
+        return {};
     }
     // Before BIFF8 a long note goes on in NOTE records whose row is 0xFFFF;
     // those name no cell.
@@ -357,6 +375,7 @@ void XlsSheetParser::extentRecord(const Record &r)
     cellPlace(r, row, col);
     if (n >= 4 && !(m_info.version < 8 && row == kNoteContinuedRow))
         addExtent(row, col);
+    return {};
 }
 
 } // namespace sd

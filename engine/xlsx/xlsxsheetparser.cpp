@@ -1,5 +1,6 @@
 #include "xlsx/xlsxsheetparser.h"
 
+#include "core/sheetbudget.h"
 #include "io/xmlreader.h"
 
 #include <charconv>
@@ -91,16 +92,16 @@ uint8_t errorCodeFromText(std::string_view text, bool &known)
 
 } // namespace
 
-void addAreaCorners(std::string_view ref, std::vector<Cell> &out)
+void widenToArea(std::string_view ref, Sheet &out)
 {
     const size_t colon = ref.find(':');
     const std::string_view parts[2]
         = { ref.substr(0, colon), colon == std::string_view::npos ? ref : ref.substr(colon + 1) };
     for (const std::string_view part : parts) {
-        Cell cell;
+        uint32_t col = 0, row = 0;
         bool hasRow = false;
-        if (parseCellRef(part, cell.col, cell.row, hasRow) == RefStatus::Ok && hasRow)
-            out.push_back(cell);
+        if (parseCellRef(part, col, row, hasRow) == RefStatus::Ok && hasRow)
+            out.widen(row, col);
     }
 }
 
@@ -265,6 +266,7 @@ public:
         , m_book(book)
         , m_sharedStrings(sharedStrings)
         , m_out(out)
+        , m_budget(out)
     {
     }
 
@@ -275,16 +277,26 @@ private:
     enum class Slot { None, V, InlineT };
 
     Error startElement(std::string_view name);
-    void endElement(std::string_view name);
+    Error endElement(std::string_view name);
     Error startRow(std::string_view r);
     Error beginCell(std::string_view r, std::string_view s, std::string_view t);
-    void endCell();
-    void addText(const std::string &text)
+    Error endCell();
+    bool addText(const std::string &text)
     {
+        if (!m_budget.addString(text.size()))
+            return false;
         m_cell.type = CellType::Text;
         m_cell.text = uint32_t(m_book.strings.size());
         m_book.strings.push_back(text);
+        return true;
     }
+    // Appends the current text event to the text being built, within the
+    // sheet's text bound.
+    bool appendText(std::string &to)
+    {
+        return m_xml.appendText(to) && m_budget.stringFits(to.size());
+    }
+    Error budgetError() const { return m_budget.error(m_where); }
     Error rowError(ErrorCode code, const std::string &detail) const
     {
         return Error(code, m_where, detail + " (row " + std::to_string(m_row + 1) + ")");
@@ -295,6 +307,7 @@ private:
     Workbook &m_book;
     const size_t m_sharedStrings;
     Sheet &m_out;
+    SheetBudget m_budget;
     int64_t m_row = -1;
     int64_t m_lastCol = -1;
     Cell m_cell;
@@ -305,7 +318,6 @@ private:
     bool m_inCell = false, m_inIs = false;
     int m_rPhDepth = 0;
     Slot m_slot = Slot::None;
-    std::vector<Cell> m_corners; // of merged areas
 };
 
 Error XlsxSheetParser::startRow(std::string_view r)
@@ -367,9 +379,10 @@ Error XlsxSheetParser::beginCell(std::string_view r, std::string_view s, std::st
     return {};
 }
 
-void XlsxSheetParser::endCell()
+Error XlsxSheetParser::endCell()
 {
     bool keep = true;
+    bool stored = true; // false when the text did not fit the sheet's bound
     const bool styledOrFormula = m_haveF || m_cell.xf != 0;
     switch (m_kind) {
     case CellKind::SharedString: {
@@ -387,7 +400,7 @@ void XlsxSheetParser::endCell()
         if (m_haveIs || m_haveV) {
             std::string &text = m_haveIs ? m_isText : m_vText;
             decodeOoxmlEscapes(text);
-            addText(text);
+            stored = addText(text);
         } else {
             keep = styledOrFormula;
         }
@@ -409,7 +422,7 @@ void XlsxSheetParser::endCell()
                 m_cell.type = CellType::Error;
                 m_cell.number = code;
             } else { // an error value newer than the model's list shows as its text
-                addText(m_vText);
+                stored = addText(m_vText);
             }
         } else {
             keep = styledOrFormula;
@@ -422,7 +435,7 @@ void XlsxSheetParser::endCell()
                 m_cell.type = CellType::Number;
                 m_cell.number = serial;
             } else {
-                addText(m_vText);
+                stored = addText(m_vText);
             }
         } else {
             keep = styledOrFormula;
@@ -435,15 +448,16 @@ void XlsxSheetParser::endCell()
                 m_cell.type = CellType::Number;
                 m_cell.number = value;
             } else {
-                addText(m_vText);
+                stored = addText(m_vText);
             }
         } else {
             keep = m_haveV || styledOrFormula;
         }
         break;
     }
-    if (keep)
-        m_out.cells.push_back(m_cell);
+    if (!stored || (keep && !m_budget.addCell(m_cell)))
+        return budgetError();
+    return {};
 }
 
 Error XlsxSheetParser::run()
@@ -458,44 +472,41 @@ Error XlsxSheetParser::run()
                     return e;
                 m_haveV = fast.hasV;
                 m_vText.assign(fast.v.data(), fast.v.size());
-                endCell();
+                if (Error e = endCell())
+                    return e;
             }
         }
         const XmlReader::Event ev = xml.next();
         if (ev == XmlReader::End)
             break;
         if (ev == XmlReader::Text) {
-            if (m_slot == Slot::V) {
-                if (!xml.appendText(m_vText))
-                    break;
-            } else if (m_slot == Slot::InlineT && m_rPhDepth == 0) {
-                if (!xml.appendText(m_isText))
-                    break;
-            }
+            std::string *to = m_slot == Slot::V              ? &m_vText
+                : m_slot == Slot::InlineT && m_rPhDepth == 0 ? &m_isText
+                                                             : nullptr;
+            if (to && !appendText(*to))
+                break;
             continue;
         }
-        if (ev == XmlReader::StartElement) {
-            if (Error e = startElement(xml.name()))
-                return e;
-        } else {
-            endElement(xml.name());
-        }
+        if (Error e
+            = ev == XmlReader::StartElement ? startElement(xml.name()) : endElement(xml.name()))
+            return e;
     }
     if (xml.error())
         return xml.error();
-    if (!m_corners.empty()) // in front, so that a real cell at a corner wins
-        m_out.cells.insert(m_out.cells.begin(), m_corners.begin(), m_corners.end());
-    return {};
+    return budgetError();
 }
 
 Error XlsxSheetParser::startElement(std::string_view name)
 {
     XmlReader &xml = m_xml;
     if (m_sheetDataDepth < 0) {
-        if (name == "sheetData" && m_sheetDataDepth == -1)
+        if (name == "sheetData" && m_sheetDataDepth == -1) {
             m_sheetDataDepth = xml.depth();
-        else if (name == "mergeCell")
-            addAreaCorners(xml.attribute("ref"), m_corners);
+        } else if (name == "mergeCell") {
+            if (!m_budget.addMergedArea())
+                return budgetError();
+            widenToArea(xml.attribute("ref"), m_out);
+        }
         return {};
     }
     if (!m_inCell) {
@@ -524,14 +535,14 @@ Error XlsxSheetParser::startElement(std::string_view name)
     return {};
 }
 
-void XlsxSheetParser::endElement(std::string_view name)
+Error XlsxSheetParser::endElement(std::string_view name)
 {
     if (m_sheetDataDepth < 0)
-        return;
+        return {};
     if (!m_inCell) {
         if (name == "sheetData" && m_xml.depth() < m_sheetDataDepth)
             m_sheetDataDepth = -2; // done; later <sheetData> elements are not cells
-        return;
+        return {};
     }
     if (name == "v" || name == "t") {
         m_slot = Slot::None;
@@ -545,8 +556,9 @@ void XlsxSheetParser::endElement(std::string_view name)
         m_inIs = false;
         m_rPhDepth = 0;
         m_slot = Slot::None;
-        endCell();
+        return endCell();
     }
+    return {};
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // damage, BIFF8/BIFF5/BIFF2 records, string tables split by CONTINUE, code
 // pages, encryption and files that are not workbooks.
 #include "biffbuilder.h"
+#include "sheetcells.h"
 
 #include "io/cfb.h"
 #include "xls/xlsreader.h"
@@ -24,7 +25,7 @@ QString describeSheet(sd::Workbook &book, int index)
     if (!sheet)
         return QStringLiteral("error: ") + QString::fromStdString(error.description());
     QStringList parts;
-    for (const sd::Cell &c : sheet->cells) {
+    for (const sd::Cell &c : cellsWithExtent(*sheet)) {
         QString ref = QString(QChar('A' + int(c.col % 26))) + QString::number(c.row + 1);
         if (c.col >= 26)
             ref = QStringLiteral("C%1R%2").arg(c.col + 1).arg(c.row + 1);

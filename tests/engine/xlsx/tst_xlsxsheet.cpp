@@ -1,6 +1,7 @@
 // Workbook and sheet XML: what reaches the model from each construct, with
 // the XML also fed in chunks of 1-5 bytes to exercise the tokenizer's window.
 
+#include "sheetcells.h"
 #include "zipbuilder.h"
 
 #include "io/xmlreader.h"
@@ -52,7 +53,7 @@ std::string colName(uint32_t col)
 std::string dump(const Workbook &book, const Sheet &sheet)
 {
     std::string out;
-    for (const Cell &c : sheet.cells) {
+    for (const Cell &c : cellsWithExtent(sheet)) {
         if (!out.empty())
             out += ' ';
         out += colName(c.col) + std::to_string(c.row + 1) + '=';
