@@ -3,6 +3,7 @@
 #include "automationnames.h"
 #include "axobject.h"
 #include "folderchain.h"
+#include "folderwalk.h"
 #include "outputnames.h"
 #include "utf8pass.h"
 
@@ -11,8 +12,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <utility>
-#include <vector>
 
 QString g_SourcePath;
 QString g_SavePath;
@@ -42,26 +41,6 @@ bool stopRequested()
     return QThread::currentThread()->isInterruptionRequested();
 }
 
-// Sorts entries by lower-cased name, code unit by code unit; names that differ
-// only in case keep a fixed order by their exact spelling.
-void sortByLowerName(QFileInfoList &entries)
-{
-    std::vector<std::pair<QString, int>> keys;
-    keys.reserve(size_t(entries.size()));
-    for (int i = 0; i < entries.size(); ++i)
-        keys.emplace_back(entries[i].fileName().toLower(), i);
-    std::sort(keys.begin(), keys.end(), [&entries](const auto &a, const auto &b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        return entries[a.second].fileName() < entries[b.second].fileName();
-    });
-    QFileInfoList sorted;
-    sorted.reserve(entries.size());
-    for (const auto &key : keys)
-        sorted.append(entries[key.second]);
-    entries.swap(sorted);
-}
-
 } // namespace
 
 struct MergeObject::BatchState
@@ -84,34 +63,9 @@ MergeObject::~MergeObject() = default;
 
 QFileInfoList MergeObject::CollectFiles(const QString &path)
 {
-    QStringList descent;
-    return collectFiles(path, descent);
-}
-
-// `descent` holds the canonical paths of the folders being walked above this
-// one: a link back to any of them would loop, so such a folder is not entered
-// again. A folder reached twice through different links on separate branches
-// is walked each time, like any other folder.
-QFileInfoList MergeObject::collectFiles(const QString &path, QStringList &descent)
-{
-    if (path.isEmpty())
-        return {};
-    const QDir dir(path);
-    const QString canonical = dir.canonicalPath();
-    if (canonical.isEmpty() || descent.contains(canonical))
-        return {};
-
-    QFileInfoList result
-        = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
-    QFileInfoList folders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
-    sortByLowerName(result);
-    sortByLowerName(folders);
-
-    descent.append(canonical);
-    for (const QFileInfo &folder : qAsConst(folders))
-        result += collectFiles(folder.absoluteFilePath(), descent);
-    descent.removeLast();
-    return result;
+    // A stop request ends the walk at once; the batch then stops at its next
+    // check, before the first workbook.
+    return WalkFolderTree(path, stopRequested);
 }
 
 void MergeObject::Transform()

@@ -35,7 +35,8 @@ public:
     // ones included, file links left out) sorted by lower-cased name, then the
     // tree of each sub-folder (hidden ones left out, folder links followed) in
     // the same order. A folder already being walked is never entered again, so
-    // a link cycle cannot loop.
+    // a link cycle cannot loop (see WalkFolderTree). A stop request to the
+    // calling thread ends the walk at once with the files found so far.
     QFileInfoList CollectFiles(const QString &path);
 
     // The programmatic identifier of the application that the batch selects;
@@ -58,7 +59,6 @@ private:
     enum class WorkbookEnd { Done, NoApplication, Stopped };
     struct BatchState;
 
-    QFileInfoList collectFiles(const QString &path, QStringList &descent);
     WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry);
     void convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry);
     bool runUtf8Pass(const QString &saveRoot);
