@@ -108,21 +108,30 @@ int setBatchFromArguments(const QStringList &args)
     return -1;
 }
 
-// Prints the worker's reports: workbook reports (absolute paths) numbered
-// on stderr, the summary on stdout, the phase and failure texts on stderr.
-void printReports(MergeObject *worker, QCoreApplication *app, bool *completed)
+// The workbooks of the batch, for the reports' "[k/n]". Runs on the worker's
+// thread ahead of the batch, where a stop request ends the walk at once.
+int countWorkbooks(MergeObject *worker)
 {
     int total = 0;
     for (const QFileInfo &entry : worker->CollectFiles(AbsoluteFolder(g_SourcePath))) {
         if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
             ++total;
     }
+    return total;
+}
+
+// Prints the worker's reports: workbook reports (absolute paths) numbered
+// on stderr, the summary on stdout, the phase and failure texts on stderr.
+// `total` is set on the worker's thread before its first report is sent.
+void printReports(MergeObject *worker, QCoreApplication *app, bool *completed,
+                  std::shared_ptr<const int> total)
+{
     auto done = std::make_shared<int>(0);
     QObject::connect(
         worker, &MergeObject::ShowDisposingFile, app, [done, total](const QString &text) {
             if (text.startsWith(QLatin1Char('/'))) {
                 ++*done;
-                printLine(stderr, QStringLiteral("[%1/%2] ").arg(*done).arg(total) + text);
+                printLine(stderr, QStringLiteral("[%1/%2] ").arg(*done).arg(*total) + text);
             } else if (text.startsWith(QStringLiteral("成功将"))) {
                 printLine(stdout, text);
             } else {
@@ -155,11 +164,16 @@ int main(int argc, char **argv)
 
     auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
     bool completed = false;
-    printReports(worker, &app, &completed);
+    auto total = std::make_shared<int>(0);
+    printReports(worker, &app, &completed, total);
 
     worker->moveToThread(&thread);
     QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
     thread.start();
+    // Counted on the worker's thread, not here: this thread must stay free to
+    // take a stop request while a large tree is walked.
+    QMetaObject::invokeMethod(
+        worker, [worker, total] { *total = countWorkbooks(worker); }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(worker, "Transform", Qt::QueuedConnection);
     // Runs on the worker thread after Transform, so its notice reaches the main
     // thread behind every report of the batch.
