@@ -351,7 +351,9 @@ public:
             // is read again should anything ask for it later).
             copy->source->book->unloadSheet(copy->sheetIndex);
             if (error) {
-                warn(QFile::encodeName(path).toStdString(), error);
+                // Named by its workbook (the reason names the sheet and, in
+                // parentheses, the file it was to be written to).
+                warn(copy->source->book->path, error);
                 return {};
             }
             return QVariant(true);
