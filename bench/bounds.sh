@@ -18,7 +18,7 @@ limit=${LIMIT:-60}
 clis=("$@")
 [ ${#clis[@]} -gt 0 ] || clis=("${BUILD_DIR:-$src/build}/convert/sheetdrain-cli")
 good=$src/../shared/corpus/libxlsxwriter/data01.xlsx
-cases=${CASES:-"at_format.xlsx at_format_rows.xlsx at_format5000.xlsx styled_blanks.xlsx
+cases=${CASES:-"at_format.xlsx at_format_rows.xlsx at_format5000.xlsx output_bound.xlsx styled_blanks.xlsx
  merges.xlsx inline_str.xlsx big_cell.xlsx corners.xlsx merge_all.xlsx worst.xlsx sst_empty.xls
  cfb_2gb.xls mulblank.xls xls_corners.xls deep1000 deep4000 wide wide:stop"}
 

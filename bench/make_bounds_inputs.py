@@ -348,6 +348,8 @@ CASES = {
     'at_format_rows.xlsx': lambda p: at_format(p, 254, 16000, 1, 1000),
     # the issue's own: 5,000 "@" (a code the application would refuse)
     'at_format5000.xlsx': at_format,
+    # 81,920 cells of 32,767 characters: 2.7 GB of CSV from 20 KB
+    'output_bound.xlsx': lambda p: at_format(p, 254, 5000, 16384, 5),
     'styled_blanks.xlsx': styled_blanks,
     'merges.xlsx': merges,
     'inline_str.xlsx': inline_str,
