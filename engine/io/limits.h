@@ -88,9 +88,9 @@ constexpr size_t kMaxParsedFormatBytes = size_t(1) << 20;
 constexpr size_t kMaxSharedStrings = size_t(16) << 20;
 // Most memory the shared strings of one workbook may take, counting each
 // string's object and its characters (kTextObjectBytes + length): 192 MB,
-// room for six million strings of 30 characters, about 870 times the
-// corpus' largest table. 20 million empty strings in 60 MB of SST took
-// 1.15 GB before.
+// room for three million strings of 30 characters, 170 times the strings
+// of the corpus' largest table (20 million empty strings in 60 MB of SST
+// took 1.15 GB).
 constexpr uint64_t kMaxSharedStringBytes = uint64_t(192) << 20;
 // What one stored string costs besides its characters (the string object).
 constexpr uint64_t kTextObjectBytes = 32;
@@ -146,7 +146,7 @@ constexpr size_t kMaxCellTextUnits = 32767;
 // refused before anything is written.
 constexpr uint64_t kMaxSheetPadding = uint64_t(1) << 28;
 // Most bytes of CSV written from one workbook, all its sheets together:
-// 2 GiB, 38 times the corpus' largest sheet. Cells may legitimately show
+// 2 GiB, 37 times the corpus' largest sheet. Cells may legitimately show
 // up to kMaxCellTextUnits characters each through a format, so this, not
 // the cell count, is what bounds the output; a sheet that would pass it is
 // cut off (its file is not written) with a reason.

@@ -324,59 +324,68 @@ inline std::string emptyStringTable(uint32_t count)
     return out;
 }
 
-// Writes a version 4 compound file (4,096-byte sectors) holding one stream
-// "Workbook": `stream`, followed by `zeros` zero bytes that are left as a
-// hole in the file.
-inline bool writeCompoundFile(const std::string &path, const std::string &stream,
-                              uint64_t zeros = 0)
+// The layout of a version 4 compound file (4,096-byte sectors) holding one
+// stream: sector 0 the directory, then the stream, its FAT, its DIFAT.
+struct CompoundLayout
 {
-    constexpr uint64_t kSector = 4096;
-    constexpr uint32_t kPerFat = kSector / 4;
-    constexpr uint32_t kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kFatMark = 0xFFFFFFFD,
-                       kDifatMark = 0xFFFFFFFC;
-    uint64_t size = stream.size() + zeros;
-    if (size < 4096)
-        size = 4096; // below the mini-stream cutoff a stream lives in the mini stream
-    const uint32_t streamSectors = uint32_t((size + kSector - 1) / kSector);
-    uint32_t fatSectors = 0, difatSectors = 0;
-    for (;;) {
-        const uint64_t total = 1 + uint64_t(streamSectors) + fatSectors + difatSectors;
-        const uint32_t needFat = uint32_t((total + kPerFat - 1) / kPerFat);
-        const uint32_t needDifat
-            = needFat > 109 ? (needFat - 109 + kPerFat - 2) / (kPerFat - 1) : 0;
-        if (needFat == fatSectors && needDifat == difatSectors)
-            break;
-        fatSectors = needFat;
-        difatSectors = needDifat;
-    }
-    const uint32_t firstFat = 1 + streamSectors;
-    const uint32_t firstDifat = firstFat + fatSectors;
+    static constexpr uint64_t kSector = 4096;
+    static constexpr uint32_t kPerFat = kSector / 4;
+    static constexpr uint32_t kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF;
+    uint64_t size = 0; // of the stream
+    uint32_t streamSectors = 0, fatSectors = 0, difatSectors = 0;
+    uint32_t firstFat() const { return 1 + streamSectors; }
+    uint32_t firstDifat() const { return firstFat() + fatSectors; }
 
+    explicit CompoundLayout(uint64_t streamSize)
+        : size(std::max<uint64_t>(streamSize, 4096)) // smaller streams live in the mini stream
+        , streamSectors(uint32_t((size + kSector - 1) / kSector))
+    {
+        for (;;) {
+            const uint64_t total = 1 + uint64_t(streamSectors) + fatSectors + difatSectors;
+            const uint32_t needFat = uint32_t((total + kPerFat - 1) / kPerFat);
+            const uint32_t needDifat
+                = needFat > 109 ? (needFat - 109 + kPerFat - 2) / (kPerFat - 1) : 0;
+            if (needFat == fatSectors && needDifat == difatSectors)
+                break;
+            fatSectors = needFat;
+            difatSectors = needDifat;
+        }
+    }
+};
+
+// The header sector.
+inline std::string compoundHeader(const CompoundLayout &l)
+{
     std::string header(512, '\0');
     const unsigned char magic[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
     std::memcpy(&header[0], magic, 8);
     std::string fields;
     put16(fields, 0x3E);
-    put16(fields, 4);
+    put16(fields, 4); // version 4
     put16(fields, 0xFFFE);
-    put16(fields, 12);
+    put16(fields, 12); // 4,096-byte sectors
     put16(fields, 6);
     header.replace(24, fields.size(), fields);
     fields.clear();
-    put32(fields, 0); // directory sectors (0 in version 3, may be 0 in 4)
-    put32(fields, fatSectors);
+    put32(fields, 0); // directory sectors (may be 0)
+    put32(fields, l.fatSectors);
     put32(fields, 0); // first directory sector
     put32(fields, 0);
     put32(fields, 4096); // mini stream cutoff
-    put32(fields, kEnd); // no mini FAT
+    put32(fields, CompoundLayout::kEnd); // no mini FAT
     put32(fields, 0);
-    put32(fields, difatSectors ? firstDifat : kEnd);
-    put32(fields, difatSectors);
+    put32(fields, l.difatSectors ? l.firstDifat() : CompoundLayout::kEnd);
+    put32(fields, l.difatSectors);
     for (uint32_t i = 0; i < 109; ++i)
-        put32(fields, i < fatSectors ? firstFat + i : kFree);
+        put32(fields, i < l.fatSectors ? l.firstFat() + i : CompoundLayout::kFree);
     header.replace(40, fields.size(), fields);
-    header.resize(size_t(kSector), '\0');
+    header.resize(size_t(CompoundLayout::kSector), '\0');
+    return header;
+}
 
+// The directory sector: the root and the stream "Workbook".
+inline std::string compoundDirectory(const CompoundLayout &l)
+{
     auto entry = [](const std::string &name, uint8_t type, uint32_t start, uint64_t bytes,
                     uint32_t child) {
         std::string e(128, '\0');
@@ -386,8 +395,8 @@ inline bool writeCompoundFile(const std::string &path, const std::string &stream
         put16(f, uint32_t(2 * name.size() + 2));
         f += char(type);
         f += char(1);
-        put32(f, kFree);
-        put32(f, kFree);
+        put32(f, CompoundLayout::kFree);
+        put32(f, CompoundLayout::kFree);
         put32(f, child);
         e.replace(64, f.size(), f);
         f.clear();
@@ -396,44 +405,57 @@ inline bool writeCompoundFile(const std::string &path, const std::string &stream
         e.replace(116, f.size(), f);
         return e;
     };
-    std::string directory
-        = entry("Root Entry", 5, kEnd, 0, 1) + entry("Workbook", 2, 1, size, kFree);
-    directory.resize(size_t(kSector), '\0');
+    std::string directory = entry("Root Entry", 5, CompoundLayout::kEnd, 0, 1)
+        + entry("Workbook", 2, 1, l.size, CompoundLayout::kFree);
+    directory.resize(size_t(CompoundLayout::kSector), '\0');
+    return directory;
+}
 
+// The FAT sectors, then the DIFAT sectors.
+inline std::string compoundTables(const CompoundLayout &l)
+{
     std::string fat;
-    for (uint64_t s = 0; s < uint64_t(fatSectors) * kPerFat; ++s) {
-        uint32_t v = kFree;
+    const uint64_t entries = uint64_t(l.fatSectors) * CompoundLayout::kPerFat;
+    for (uint64_t s = 0; s < entries; ++s) {
+        uint32_t v = CompoundLayout::kFree;
         if (s == 0)
-            v = kEnd;
-        else if (s <= streamSectors)
-            v = s < streamSectors ? uint32_t(s + 1) : kEnd;
-        else if (s < firstDifat)
-            v = kFatMark;
-        else if (s < firstDifat + difatSectors)
-            v = kDifatMark;
+            v = CompoundLayout::kEnd;
+        else if (s <= l.streamSectors)
+            v = s < l.streamSectors ? uint32_t(s + 1) : CompoundLayout::kEnd;
+        else if (s < l.firstDifat())
+            v = 0xFFFFFFFD; // a FAT sector
+        else if (s < l.firstDifat() + l.difatSectors)
+            v = 0xFFFFFFFC; // a DIFAT sector
         put32(fat, v);
     }
-    std::string difat;
-    for (uint32_t k = 0; k < difatSectors; ++k) {
-        for (uint32_t i = 0; i < kPerFat - 1; ++i) {
-            const uint32_t n = 109 + k * (kPerFat - 1) + i;
-            put32(difat, n < fatSectors ? firstFat + n : kFree);
+    for (uint32_t k = 0; k < l.difatSectors; ++k) {
+        for (uint32_t i = 0; i < CompoundLayout::kPerFat - 1; ++i) {
+            const uint32_t n = 109 + k * (CompoundLayout::kPerFat - 1) + i;
+            put32(fat, n < l.fatSectors ? l.firstFat() + n : CompoundLayout::kFree);
         }
-        put32(difat, k + 1 < difatSectors ? firstDifat + k + 1 : kEnd);
+        put32(fat, k + 1 < l.difatSectors ? l.firstDifat() + k + 1 : CompoundLayout::kEnd);
     }
+    return fat;
+}
 
+// Writes a version 4 compound file holding one stream "Workbook": `stream`,
+// followed by `zeros` zero bytes that are left as a hole in the file.
+inline bool writeCompoundFile(const std::string &path, const std::string &stream,
+                              uint64_t zeros = 0)
+{
+    const CompoundLayout layout(stream.size() + zeros);
     std::FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
+    const std::string header = compoundHeader(layout), directory = compoundDirectory(layout);
     std::fwrite(header.data(), 1, header.size(), f);
     std::fwrite(directory.data(), 1, directory.size(), f);
     std::fwrite(stream.data(), 1, stream.size(), f);
     // The rest of the stream: a hole, up to the FAT.
-    std::fseek(f, long((1 + uint64_t(firstFat)) * kSector), SEEK_SET);
-    std::fwrite(fat.data(), 1, fat.size(), f);
-    std::fwrite(difat.data(), 1, difat.size(), f);
-    std::fclose(f);
-    return true;
+    std::fseek(f, long((1 + uint64_t(layout.firstFat())) * CompoundLayout::kSector), SEEK_SET);
+    const std::string tables = compoundTables(layout);
+    std::fwrite(tables.data(), 1, tables.size(), f);
+    return std::fclose(f) == 0;
 }
 
 } // namespace crafted
