@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -64,6 +65,13 @@ void writeFile(const QString &path, const QByteArray &content)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(content);
+}
+
+// A time limit stretched by SHEETDRAIN_TIMEOUT_SCALE (set by the
+// ThreadSanitizer pass, under which a batch runs many times slower).
+int scaledTimeout(int ms)
+{
+    return ms * std::max(1, qEnvironmentVariableIntValue("SHEETDRAIN_TIMEOUT_SCALE"));
 }
 
 // Every file under `root`, relative to it, sorted.
@@ -209,7 +217,7 @@ QString tst_Controller::pressStart()
 bool tst_Controller::waitForBatchEnd(int timeoutMs)
 {
     auto *button = child<QPushButton>("pBtn_Transform");
-    QDeadlineTimer deadline(timeoutMs);
+    QDeadlineTimer deadline(scaledTimeout(timeoutMs));
     while (!button->isEnabled() && !deadline.hasExpired())
         QTest::qWait(10);
     return button->isEnabled();
@@ -623,7 +631,7 @@ void tst_Controller::leavingMidBatch()
     QTimer safety;
     safety.setSingleShot(true);
     connect(&safety, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
-    safety.start(20000);
+    safety.start(scaledTimeout(20000));
     if (how == QLatin1String("close")) {
         m_window->close();
     } else if (how == QLatin1String("tray")) {
