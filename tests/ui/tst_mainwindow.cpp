@@ -114,7 +114,7 @@ void tst_MainWindow::formTexts_data()
     QTest::newRow("start") << "pBtn_Transform" << QStringLiteral("转换");
     QTest::newRow("status")
         << "lb_ShowDisposing"
-        << QStringLiteral("【操作前请先关闭所有Excel文件,支持微软Office2007以上、WPS专业版】");
+        << QStringLiteral("【无需安装Office或WPS,支持.xls、.xlsx、.xlsm工作簿】");
 }
 
 void tst_MainWindow::formTexts()
