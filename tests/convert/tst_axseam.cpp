@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
 namespace {
 
 QByteArray readFile(const QString &path)
@@ -65,6 +67,35 @@ private slots:
         QVERIFY(!AxInitializeThread()); // once per thread
     }
 
+    // An exception a server raises reaches the object's signal once, during
+    // the call that raised it.
+    void exceptionSignal()
+    {
+        struct Raising final : AxServer
+        {
+            QVariant call(const char *member, const QVariantList &) override
+            {
+                if (std::strcmp(member, "Fail()") == 0)
+                    raiseException(7, QStringLiteral("Test"), QStringLiteral("it failed"));
+                return {};
+            }
+        };
+        AxRegistry::registerApplication(QStringLiteral("Test.Raising"),
+                                        [] { return std::make_unique<Raising>(); });
+        AxObject app;
+        QVERIFY(app.setControl(QStringLiteral("Test.Raising")));
+        QStringList seen;
+        connect(&app, &AxObject::exception,
+                [&](int code, const QString &source, const QString &description, const QString &) {
+                    seen << QStringLiteral("%1 %2 %3").arg(code).arg(source, description);
+                });
+        app.dynamicCall("Fine()");
+        app.dynamicCall("Fail()");
+        app.dynamicCall("Fine()");
+        QCOMPARE(seen, QStringList { "7 Test it failed" });
+        AxRegistry::unregisterApplication(QStringLiteral("Test.Raising"));
+    }
+
     void builtinApplicationWithoutWorkbooks()
     {
         AxObject app;
@@ -80,10 +111,20 @@ private slots:
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("not a workbook");
         text.close();
+        // A workbook that does not open says why, through the exception signal.
+        QStringList raised;
+        connect(books, &AxObject::exception,
+                [&](int, const QString &source, const QString &description, const QString &) {
+                    raised << source + ": " + description;
+                });
         QVERIFY(!books->querySubObject("Open(const QString&)", dir.filePath("missing.xlsx")));
         QVERIFY(!books->querySubObject("Open(const QString&)", dir.filePath("notes.xlsx")));
+        QCOMPARE(raised.size(), 2);
+        QVERIFY2(raised[0].startsWith("SheetDrain: cannot open file: "), qPrintable(raised[0]));
+        QCOMPARE(raised[1], QStringLiteral("SheetDrain: not a workbook: not an Excel workbook"));
         QVERIFY(!app.querySubObject("ActiveWorkBook"));
         QVERIFY(!books->querySubObject("Unknown member"));
+        QCOMPARE(raised.size(), 2); // an unknown member is no failure to report
         app.dynamicCall("Quit(void)");
         QVERIFY(app.querySubObject("WorkBooks")); // still answers after quitting
     }
