@@ -3,6 +3,7 @@
 
 #include "builtinapplication.h"
 #include "instancecontrol.h"
+#include "localeencoding.h"
 #include "mainwindow.h"
 #include "programpaths.h"
 #include "programresources.h"
@@ -45,6 +46,8 @@ int main(int argc, char **argv)
 
     int exitCode = 0;
     QApplication app(argc, argv);
+    // File names, settings values and CSV files in the locale's encoding.
+    UseLocaleEncoding();
     {
         // From here on SIGTERM, SIGINT and SIGHUP end the event loop the way
         // the tray's exit entry does, so a running batch is wound down by the
