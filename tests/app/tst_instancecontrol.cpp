@@ -39,8 +39,6 @@ class tst_InstanceControl : public QObject
 private slots:
     void countInTable_data();
     void countInTable();
-    void displayOfEnvironment_data();
-    void displayOfEnvironment();
     void unreadableTable();
     void failedSignalStillCountsAsFound();
 
@@ -142,27 +140,6 @@ void tst_InstanceControl::countInTable()
     const sheetdrain::InstanceScope scope = sheetdrain::currentScope();
     QCOMPARE(sheetdrain::countProcessesNamedIn(root.constData(), name.constData(), scope), count);
     QCOMPARE(sheetdrain::countProcessesNamedIn(root.constData(), nullptr, scope), 0);
-}
-
-void tst_InstanceControl::displayOfEnvironment_data()
-{
-    QTest::addColumn<QByteArray>("environment");
-    QTest::addColumn<QByteArray>("display");
-    QTest::newRow("none") << QByteArray("HOME=/root\0", 11) << QByteArray();
-    QTest::newRow("in a fixed order") << QByteArray("QT_QPA_PLATFORM=xcb\0A=1\0DISPLAY=:0\0", 35)
-                                      << QByteArray("DISPLAY=:0\0QT_QPA_PLATFORM=xcb\0", 31);
-    QTest::newRow("whole names only") << QByteArray("XDISPLAY=:1\0DISPLAY_2=:2\0DISPLAY=:3", 35)
-                                      << QByteArray("DISPLAY=:3\0", 11);
-    QTest::newRow("empty value is a value")
-        << QByteArray("WAYLAND_DISPLAY=\0", 17) << QByteArray("WAYLAND_DISPLAY=\0", 17);
-}
-
-void tst_InstanceControl::displayOfEnvironment()
-{
-    QFETCH(QByteArray, environment);
-    QFETCH(QByteArray, display);
-    const std::string got = sheetdrain::displayOfEnvironment(environment.toStdString());
-    QCOMPARE(QByteArray(got.data(), int(got.size())), display);
 }
 
 void tst_InstanceControl::unreadableTable()

@@ -11,8 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstring>
-
 namespace {
 
 QByteArray readFile(const QString &path)
@@ -65,35 +63,6 @@ private slots:
         QVERIFY(!AxRegistry::createApplication(QStringLiteral("Test.Counter")));
         AxInitializeThread();
         QVERIFY(!AxInitializeThread()); // once per thread
-    }
-
-    // An exception a server raises reaches the object's signal once, during
-    // the call that raised it.
-    void exceptionSignal()
-    {
-        struct Raising final : AxServer
-        {
-            QVariant call(const char *member, const QVariantList &) override
-            {
-                if (std::strcmp(member, "Fail()") == 0)
-                    raiseException(7, QStringLiteral("Test"), QStringLiteral("it failed"));
-                return {};
-            }
-        };
-        AxRegistry::registerApplication(QStringLiteral("Test.Raising"),
-                                        [] { return std::make_unique<Raising>(); });
-        AxObject app;
-        QVERIFY(app.setControl(QStringLiteral("Test.Raising")));
-        QStringList seen;
-        connect(&app, &AxObject::exception,
-                [&](int code, const QString &source, const QString &description, const QString &) {
-                    seen << QStringLiteral("%1 %2 %3").arg(code).arg(source, description);
-                });
-        app.dynamicCall("Fine()");
-        app.dynamicCall("Fail()");
-        app.dynamicCall("Fine()");
-        QCOMPARE(seen, QStringList { "7 Test it failed" });
-        AxRegistry::unregisterApplication(QStringLiteral("Test.Raising"));
     }
 
     void builtinApplicationWithoutWorkbooks()
