@@ -324,7 +324,8 @@ void tst_InstanceControl::otherDisplayOrUserIsLeftAlone()
         p->waitForFinished(5000);
     }
     if (!otherUser)
-        QSKIP("another user's copy needs the superuser and setpriv; the other display was tried");
+        qInfo("another user's copy needs the superuser and setpriv; only the other display was "
+              "tried");
 }
 
 QTEST_GUILESS_MAIN(tst_InstanceControl)
