@@ -48,7 +48,7 @@ enum class NameRefusal {
 // The CSV file names of one batch. The first worksheet to claim a name gets
 // the name as the rules above make it; a later one of the same batch never
 // replaces that file: it gets the workbook's name up to its last "." (so
-// "issue.2246b.xlsx" gives "issue.2246b.csv"), then that name with " (2)",
+// "case.2246b.xlsx" gives "case.2246b.csv"), then that name with " (2)",
 // " (3)" ... added, whichever is free first. A name counts as taken when
 // this batch claimed it, or when it names a file that this batch wrote (two
 // spellings of one file on a file system that ignores case). Files left by

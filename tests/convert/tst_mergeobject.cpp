@@ -345,9 +345,9 @@ private slots:
             << QStringList { "Sales.2020.xlsx", "Sales.2019.xlsx" } << false
             << QStringList { "Sales(Sheet1).csv|Sales.2019.xlsx",
                              "Sales.2020(Sheet1).csv|Sales.2020.xlsx" };
-        QTest::newRow("issue.2246a and issue.2246b, first sheet")
-            << QStringList { "issue.2246a.xlsx", "issue.2246b.xlsx" } << true
-            << QStringList { "issue.2246b.csv|issue.2246b.xlsx", "issue.csv|issue.2246a.xlsx" };
+        QTest::newRow("case.2246a and case.2246b, first sheet")
+            << QStringList { "case.2246a.xlsx", "case.2246b.xlsx" } << true
+            << QStringList { "case.2246b.csv|case.2246b.xlsx", "case.csv|case.2246a.xlsx" };
         QTest::newRow("three of one name")
             << QStringList { "r.xls", "r.xlsm", "r.xlsx" } << true
             << QStringList { "r (2).csv|r.xlsm", "r (3).csv|r.xlsx", "r.csv|r.xls" };
