@@ -20,7 +20,13 @@
 //   cell:        "Value()" (number, text, boolean, error text; empty when
 //                the cell holds no value), "Text" (the displayed text)
 //   copy:        "SaveAs(const QString&, QVariant)" with format 6 writes the
-//                sheet as CSV in the locale's encoding, "Name"
+//                sheet as CSV in the locale's encoding, "Name". Before its
+//                first save into a folder it removes the temporary files that
+//                a killed run left there; a stop request of the calling
+//                thread ends a long sheet part-way, without a file.
+//
+// A workbook that does not open, a worksheet that does not load and a save
+// that fails raise an exception (AxObject::exception) that says why.
 //
 // "Copy()" copies no cell data: the active workbook refers to the source sheet,
 // which stays loaded until the next copy or "Quit(void)".

@@ -7,7 +7,8 @@ set -euo pipefail
 #   (none)          build and run: compiler, CMake, Qt 5 widgets, zlib, fonts
 #                   with Chinese glyphs
 #   --test          also what the test suite and CI need (clang for the fuzz
-#                   targets, clang-format 14 for the formatting check)
+#                   targets, clang-format 14 for the formatting check, the
+#                   locale sources from which scripts/test.sh makes zh_CN.GBK)
 #   --screenshots   also a virtual X server, a window manager, xdotool and
 #                   ImageMagick's import (tools/screenshots.sh)
 packages=(
@@ -18,7 +19,7 @@ packages=(
 )
 for arg in "$@"; do
   case "$arg" in
-    --test) packages+=(python3 clang clang-format libclang-rt-14-dev) ;;
+    --test) packages+=(python3 clang clang-format libclang-rt-14-dev locales) ;;
     --screenshots) packages+=(xvfb xauth imagemagick xdotool openbox) ;;
   esac
 done

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "failurelist.h"
 #include "mergeobject.h"
 #include "programpaths.h"
 #include "settingsfile.h"
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
 
@@ -74,7 +76,21 @@ MainWindow::MainWindow(QWidget *parent)
     connect(tray, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
             SLOT(SystemTrayActivated(QSystemTrayIcon::ActivationReason)));
 
+    createFailureButton();
     applySettings();
+}
+
+// The list of what failed is reached through a button under the status line
+// that shows only after a batch that had failures; until then the form is as
+// it always is.
+void MainWindow::createFailureButton()
+{
+    m_failureList = new FailureList(this);
+    m_failureButton = new QPushButton(m_ui->wgt_AddToTab1);
+    m_failureButton->setObjectName(QStringLiteral("pBtn_ShowFailures"));
+    m_failureButton->hide();
+    m_ui->verticalLayout_3->addWidget(m_failureButton, 0, Qt::AlignLeft);
+    connect(m_failureButton, &QPushButton::clicked, this, &MainWindow::showFailureList);
 }
 
 MainWindow::~MainWindow()
@@ -184,6 +200,9 @@ void MainWindow::on_pBtn_Transform_clicked()
     }
 
     m_ui->lb_ShowDisposing->setText(QString());
+    m_failureButton->hide();
+    m_failureList->hide();
+    m_failureList->clear();
     m_ui->pBtn_Transform->setEnabled(false);
 
     // The previous batch has ended (the button was enabled again); its thread
@@ -202,6 +221,8 @@ void MainWindow::on_pBtn_Transform_clicked()
             SLOT(on_ShowDisposingFile(QString)));
     connect(this, SIGNAL(pBtn_Transform_HasClicked()), m_worker, SLOT(Transform()));
     connect(m_worker, SIGNAL(Signal_SetButtonEnable()), this, SLOT(on_Signal_SetButtonEnable()));
+    connect(m_worker, SIGNAL(ShowFailure(QString, QString)), this,
+            SLOT(on_ShowFailure(QString, QString)));
 
     emit pBtn_Transform_HasClicked();
 }
@@ -209,6 +230,22 @@ void MainWindow::on_pBtn_Transform_clicked()
 void MainWindow::on_Signal_SetButtonEnable()
 {
     m_ui->pBtn_Transform->setEnabled(true);
+    if (m_failureList->count() > 0) {
+        m_failureButton->setText(QStringLiteral("查看失败原因(%1项)…").arg(m_failureList->count()));
+        m_failureButton->show();
+    }
+}
+
+void MainWindow::on_ShowFailure(QString path, QString reason)
+{
+    m_failureList->addFailure(path, reason);
+}
+
+void MainWindow::showFailureList()
+{
+    m_failureList->show();
+    m_failureList->raise();
+    m_failureList->activateWindow();
 }
 
 // Asks a running batch to stop after the worksheet it is saving (the worker

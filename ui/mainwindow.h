@@ -6,8 +6,10 @@
 
 #include <functional>
 
+class FailureList;
 class MergeObject;
 class QLineEdit;
+class QPushButton;
 class QThread;
 
 namespace Ui {
@@ -56,8 +58,13 @@ private slots:
     void on_pBtn_SavePath_clicked();
     void on_pBtn_Transform_clicked();
     void on_Signal_SetButtonEnable();
+    /// Records what failed in the batch, for the list behind the button
+    /// that appears when a batch with failures has ended.
+    void on_ShowFailure(QString path, QString reason);
+    void showFailureList();
 
 private:
+    void createFailureButton();
     void applySettings();
     void pickFolder(QLineEdit *field, const char *key);
     void endBatch();
@@ -69,6 +76,8 @@ private:
     int m_normalWidth = 0;
     QThread *m_thread = nullptr;
     MergeObject *m_worker = nullptr;
+    QPushButton *m_failureButton = nullptr; // below the status line; hidden without failures
+    FailureList *m_failureList = nullptr;
 
     DirectoryQuestion m_directoryQuestion;
     QString m_applicationId;

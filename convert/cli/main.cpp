@@ -2,6 +2,7 @@
 // that the window drives, on a worker thread of its own.
 
 #include "builtinapplication.h"
+#include "localeencoding.h"
 #include "mergeobject.h"
 #include "outputnames.h"
 #include "signalbridge.h"
@@ -22,6 +23,7 @@ enum ExitCode {
     ExitFailureEnd = 1, // no spreadsheet application could be reached
     ExitBadArguments = 2,
     ExitInterrupted = 3, // stopped by SIGINT, SIGTERM or SIGHUP
+    ExitWithFailures = 4, // the batch ended, but something of it failed
 };
 
 const char kUsage[]
@@ -33,15 +35,51 @@ const char kUsage[]
       "\n"
       "  --all-sheets  write every worksheet as NAME(SHEET).csv; without it only\n"
       "                the first worksheet is written, as NAME.csv\n"
-      "  --utf8        afterwards re-encode every CSV file under OUTPUT that is not\n"
-      "                valid UTF-8 (read as GBK) as UTF-8\n"
+      "  --utf8        afterwards re-encode the CSV files that this run wrote as\n"
+      "                UTF-8 where they are not (they are read as GBK); other files\n"
+      "                under OUTPUT are left alone\n"
       "  -h, --help    show this text\n"
       "\n"
-      "Each workbook is reported on stderr as [k/n] PATH; the closing summary goes\n"
-      "to stdout. Exit status: 0 the batch ended normally, 1 no spreadsheet\n"
-      "application could be reached, 2 bad arguments or a missing folder,\n"
-      "3 stopped by a signal (the CSV file being written is completed or not\n"
-      "written at all).\n";
+      "A CSV file of an earlier run is replaced. Two workbooks of one run never\n"
+      "write the same file: the first keeps its name, a later one is named after\n"
+      "its whole name up to the last dot, then with \" (2)\", \" (3)\" added.\n"
+      "\n"
+      "Each workbook is reported on stderr as [k/n] PATH, followed by a line\n"
+      "PATH: REASON for each thing of it that failed (as are folders that cannot\n"
+      "be read and names that are not valid in the locale's encoding). Control\n"
+      "characters in these lines are written as \\n, \\r, \\t or \\xHH, so each\n"
+      "report stays on one line. The closing summary goes to stdout; it counts\n"
+      "only the workbooks converted and the CSV files written, then says what\n"
+      "failed.\n"
+      "\n"
+      "Exit status: 0 the batch ended normally, 1 no spreadsheet application\n"
+      "could be reached, 2 bad arguments or a missing folder, 3 stopped by a\n"
+      "signal (the CSV file being written is completed or not written at all),\n"
+      "4 the batch ended, but some workbooks, folders or re-encodings failed.\n";
+
+// A report on one line: control characters (a newline in a file name) are
+// written as escapes.
+QString oneLine(const QString &text)
+{
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u >= 0x20 && u != 0x7F) {
+            line += c;
+        } else if (u == '\n') {
+            line += QLatin1String("\\n");
+        } else if (u == '\r') {
+            line += QLatin1String("\\r");
+        } else if (u == '\t') {
+            line += QLatin1String("\\t");
+        } else {
+            line += QStringLiteral("\\x")
+                + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        }
+    }
+    return line;
+}
 
 void printLine(FILE *stream, const QString &text)
 {
@@ -51,8 +89,8 @@ void printLine(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
-// Warnings from the worker thread (why a workbook or a save failed) are
-// printed by the main thread, queued behind the report of their workbook.
+// Diagnostics from the worker thread are printed by the main thread, queued
+// behind the report of their workbook.
 void printMessage(QtMsgType, const QMessageLogContext &, const QString &text)
 {
     QCoreApplication *app = QCoreApplication::instance();
@@ -108,29 +146,53 @@ int setBatchFromArguments(const QStringList &args)
     return -1;
 }
 
-// Prints the worker's reports: workbook reports (absolute paths) numbered
-// on stderr, the summary on stdout, the phase and failure texts on stderr.
-void printReports(MergeObject *worker, QCoreApplication *app, bool *completed)
+struct Reports
 {
+    int done = 0;
     int total = 0;
+    int failures = 0;
+    bool completed = false;
+    QString pending; // the last text that is not a workbook's path
+};
+
+// Prints the worker's reports: workbook reports (absolute paths) numbered on
+// stderr, each failure after them, and the phase and failure texts on
+// stderr; the last text of a batch that ends normally is its summary, which
+// goes to stdout.
+void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
+{
     for (const QFileInfo &entry : worker->CollectFiles(AbsoluteFolder(g_SourcePath))) {
         if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
-            ++total;
+            ++reports->total;
     }
-    auto done = std::make_shared<int>(0);
-    QObject::connect(
-        worker, &MergeObject::ShowDisposingFile, app, [done, total](const QString &text) {
-            if (text.startsWith(QLatin1Char('/'))) {
-                ++*done;
-                printLine(stderr, QStringLiteral("[%1/%2] ").arg(*done).arg(total) + text);
-            } else if (text.startsWith(QStringLiteral("成功将"))) {
-                printLine(stdout, text);
-            } else {
-                printLine(stderr, text);
-            }
-        });
-    QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, app,
-                     [completed] { *completed = true; });
+    auto flushPending = [reports] {
+        if (!reports->pending.isEmpty())
+            printLine(stderr, oneLine(reports->pending));
+        reports->pending.clear();
+    };
+    QObject::connect(worker, &MergeObject::ShowDisposingFile, app,
+                     [reports, flushPending](const QString &text) {
+                         flushPending();
+                         if (!text.startsWith(QLatin1Char('/'))) {
+                             reports->pending = text;
+                             return;
+                         }
+                         ++reports->done;
+                         printLine(stderr,
+                                   QStringLiteral("[%1/%2] ").arg(reports->done).arg(reports->total)
+                                       + oneLine(text));
+                     });
+    QObject::connect(worker, &MergeObject::ShowFailure, app,
+                     [reports, flushPending](const QString &path, const QString &reason) {
+                         flushPending();
+                         ++reports->failures;
+                         printLine(stderr, oneLine(path + QStringLiteral(": ") + reason));
+                     });
+    QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, app, [reports] {
+        reports->completed = true;
+        printLine(stdout, oneLine(reports->pending));
+        reports->pending.clear();
+    });
 }
 
 } // namespace
@@ -138,6 +200,7 @@ void printReports(MergeObject *worker, QCoreApplication *app, bool *completed)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    UseLocaleEncoding(); // file names and CSV files in the locale's encoding
     qInstallMessageHandler(printMessage);
     registerBuiltinApplication();
     const int argumentsEnd = setBatchFromArguments(QCoreApplication::arguments().mid(1));
@@ -154,8 +217,8 @@ int main(int argc, char **argv)
     });
 
     auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
-    bool completed = false;
-    printReports(worker, &app, &completed);
+    Reports reports;
+    printReports(worker, &app, &reports);
 
     worker->moveToThread(&thread);
     QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
@@ -174,7 +237,9 @@ int main(int argc, char **argv)
 
     thread.quit();
     thread.wait();
-    if (completed)
-        return ExitNormalEnd;
+    if (reports.completed)
+        return reports.failures > 0 ? ExitWithFailures : ExitNormalEnd;
+    if (!reports.pending.isEmpty())
+        printLine(stderr, oneLine(reports.pending)); // the failure text
     return interrupted ? ExitInterrupted : ExitFailureEnd;
 }

@@ -137,8 +137,9 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
 
     auto book = std::make_unique<Workbook>();
     XlsGlobalsParser globals(info, *book);
+    // Paths are bytes in the locale's encoding; the model holds UTF-8.
     std::string sheetName
-        = QFileInfo(QString::fromStdString(name)).completeBaseName().toStdString();
+        = QFileInfo(QFile::decodeName(name.c_str())).completeBaseName().toStdString();
     if (sheetName.empty())
         sheetName = "Sheet1";
     if (Error e
@@ -150,7 +151,8 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
 
 std::unique_ptr<Workbook> openXls(const std::string &path, Error *error)
 {
-    QFile file(QString::fromStdString(path));
+    // The path is bytes in the locale's encoding, as every file name.
+    QFile file(QFile::decodeName(path.c_str()));
     if (!file.open(QIODevice::ReadOnly))
         return fail(error, Error(ErrorCode::CannotOpen, path, file.errorString().toStdString()));
     // Mapping the file saves a copy of it; only the workbook stream is kept.

@@ -27,6 +27,7 @@
 #include <QTextCodec>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <algorithm>
@@ -132,6 +133,7 @@ private slots:
     void startRefused_data();
     void startRefused();
     void batchOnFakeApplication();
+    void failuresBehindTheStatusLine();
     void secondBatchDisposesFirst();
     void failureEndKeepsButtonDisabled();
     void batchOnRealWorkbooks();
@@ -503,6 +505,56 @@ void tst_Controller::batchOnFakeApplication()
     QVERIFY(readFile(out + QStringLiteral("/sub/b(第二页).csv"))
                 .startsWith((in + QStringLiteral("/sub/b.xls|第二页")).toUtf8()));
     m_script->books.clear();
+}
+
+// What failed, and why, is there for the window user: the closing line
+// says how many workbooks failed, and a button under it opens the list of
+// files and reasons. The next batch starts without them.
+void tst_Controller::failuresBehindTheStatusLine()
+{
+    const QString in = m_dir->filePath(QStringLiteral("in"));
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    writeFile(in + QStringLiteral("/bad.xlsx"), "fake");
+    writeFile(in + QStringLiteral("/good.xlsx"), "fake");
+    QDir().mkpath(out);
+    FakeWorkbook bad;
+    bad.opens = false;
+    bad.openError = QStringLiteral("encrypted workbook");
+    m_script->books.insert(in + QStringLiteral("/bad.xlsx"), bad);
+
+    makeWindow();
+    m_window->setApplicationId(kFakeId);
+    child<QLineEdit>("lEdt_SourcePath")->setText(in);
+    child<QLineEdit>("lEdt_SavePath")->setText(out);
+    auto *button = child<QPushButton>("pBtn_ShowFailures");
+    QVERIFY(!button->isVisible());
+    QCOMPARE(pressStart(), QString());
+    QVERIFY(waitForBatchEnd());
+    QCOMPARE(child<QLabel>("lb_ShowDisposing")->text(),
+             QStringLiteral("成功将1个excel文件转换为1个csv文件。1个excel文件转换失败。"));
+    QVERIFY(button->isVisible());
+    QVERIFY(button->geometry().top() >= child<QLabel>("lb_ShowDisposing")->geometry().bottom());
+
+    button->click();
+    auto *list = m_window->findChild<QDialog *>(QStringLiteral("dlg_Failures"));
+    QVERIFY(list);
+    QTRY_VERIFY(list->isVisible());
+    auto *tree = list->findChild<QTreeWidget *>(QStringLiteral("tree_Failures"));
+    QVERIFY(tree);
+    QCOMPARE(tree->topLevelItemCount(), 1);
+    QCOMPARE(tree->topLevelItem(0)->text(0), in + QStringLiteral("/bad.xlsx"));
+    QCOMPARE(tree->topLevelItem(0)->text(1), QStringLiteral("encrypted workbook"));
+
+    // A batch without failures: no button, an empty list.
+    m_script->books.clear();
+    QCOMPARE(pressStart(), QString());
+    QVERIFY(!button->isVisible());
+    QVERIFY(!list->isVisible());
+    QVERIFY(waitForBatchEnd());
+    QCOMPARE(child<QLabel>("lb_ShowDisposing")->text(),
+             QStringLiteral("成功将2个excel文件转换为2个csv文件。"));
+    QVERIFY(!button->isVisible());
+    QCOMPARE(tree->topLevelItemCount(), 0);
 }
 
 void tst_Controller::secondBatchDisposesFirst()
