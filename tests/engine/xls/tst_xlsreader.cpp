@@ -89,6 +89,8 @@ private slots:
     void failures_data();
     void failures();
     void sheetList();
+    void formattedRowsAndColumns_data();
+    void formattedRowsAndColumns();
     void gbkBiff5();
     void bareBiff2();
     void biff5NoteContinued();
@@ -400,6 +402,50 @@ void TestXlsReader::failures()
     QCOMPARE(int(error.code), code);
     QVERIFY2(QString::fromStdString(error.description()).contains(detail),
              error.description().c_str());
+}
+
+// ROW records flagged with their own height or format, and COLINFO records
+// with a non-default XF that end inside the grid, widen the used range along
+// their own axis (rules and evidence in xlssheetparser.cpp).
+void TestXlsReader::formattedRowsAndColumns_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("range"); // first row, first column, last row, last column
+    auto row = [](int r, int flags, int xf = 15) {
+        return rec(0x0208,
+                   u16(r) + u16(0) + u16(1) + u16(255) + u16(0) + u16(0) + u16(flags) + u16(xf));
+    };
+    auto colinfo = [](int first, int last, int xf) {
+        return rec(0x007D, u16(first) + u16(last) + u16(2340) + u16(xf) + u16(0) + u16(0));
+    };
+    const QByteArray a1 = rec(0x0203, rcx(0, 0) + f64(1));
+    QTest::newRow("custom height") << row(6, 0x0140) + a1 << "0,0,6,0";
+    QTest::newRow("own format") << row(9, 0x0180, 21) + a1 << "0,0,9,0";
+    QTest::newRow("plain row record") << row(9, 0x0100) + a1 << "0,0,0,0";
+    QTest::newRow("styled columns") << colinfo(2, 7, 21) + a1 << "0,0,0,7";
+    QTest::newRow("default XF") << colinfo(2, 7, 15) + a1 << "0,0,0,0";
+    QTest::newRow("to the end") << colinfo(13, 256, 21) + a1 << "0,0,0,0";
+    QTest::newRow("up to IV") << colinfo(1, 255, 21) + rec(0x0203, rcx(3, 0) + f64(1))
+                              << "3,0,3,255";
+    QTest::newRow("columns, no cells") << colinfo(0, 255, 21) << "0,0,0,255";
+    QTest::newRow("rows, no cells") << row(2, 0x0140) + row(4, 0x0180) << "2,0,4,0";
+    QTest::newRow("short records")
+        << rec(0x0208, u16(9) + u16(0x0140)) + rec(0x007D, u16(0) + u16(5)) + a1 << "0,0,0,0";
+}
+
+void TestXlsReader::formattedRowsAndColumns()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, range);
+    sd::Error error;
+    auto book = openBytes(biff8Book({}, body), &error);
+    QVERIFY2(book, error.description().c_str());
+    const sd::Sheet *sheet = book->sheet(0, &error);
+    QVERIFY2(sheet, error.description().c_str());
+    const sd::CellRange r = sheet->usedRange();
+    QCOMPARE(
+        QStringLiteral("%1,%2,%3,%4").arg(r.firstRow).arg(r.firstCol).arg(r.lastRow).arg(r.lastCol),
+        range);
 }
 
 void TestXlsReader::sheetList()

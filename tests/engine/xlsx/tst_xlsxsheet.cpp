@@ -126,6 +126,8 @@ private slots:
     void sharedStringsAndStyles();
     void workbookStructure();
     void commentsWidenTheRange();
+    void formattedRowsAndColumns_data();
+    void formattedRowsAndColumns();
     void largePartStreams();
     void date1904AppliesToIsoCells();
     void missingOptionalParts();
@@ -446,6 +448,64 @@ void TestXlsxSheet::commentsWidenTheRange()
     const Sheet *s = book->sheet(0, &e);
     QVERIFY2(s, e.description().c_str());
     QCOMPARE(QString::fromStdString(dump(*book, *s)), QString("B2=n:1 N34=_"));
+}
+
+// Rows with their own format or height, and styled columns that stop short
+// of the grid's last column, widen the used range along their own axis.
+void TestXlsxSheet::formattedRowsAndColumns_data()
+{
+    QTest::addColumn<std::string>("xml");
+    QTest::addColumn<QString>("range");
+    auto row = [](const char *name, const std::string &cols, const std::string &data,
+                  const char *range) {
+        QTest::newRow(name) << "<worksheet><cols>" + cols + "</cols><sheetData>" + data
+                + "</sheetData></worksheet>"
+                            << QString(range);
+    };
+    const std::string a1 = "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>";
+    // The shape of sheetjs hyperlink_no_rels.xlsx (Excel wrote A1:AC40).
+    row("styled rows and columns",
+        "<col min=\"1\" max=\"1\" style=\"2\"/><col min=\"2\" max=\"29\" style=\"4\"/>"
+        "<col min=\"30\" max=\"16384\" style=\"1\"/>",
+        a1 + "<row r=\"2\" s=\"4\" customFormat=\"1\"/><row r=\"40\" s=\"4\" customFormat=\"1\"/>",
+        "A1:AC40");
+    row("custom height", "", a1 + "<row r=\"5\" ht=\"30\" customHeight=\"1\"/>", "A1:A5");
+    row("custom format written true", "", a1 + "<row r=\"3\" s=\"2\" customFormat=\"true\"/>",
+        "A1:A3");
+    row("height without the flag", "", a1 + "<row r=\"5\" ht=\"30\"/>", "A1:A1");
+    row("style without the flag", "", a1 + "<row r=\"5\" s=\"2\" customFormat=\"0\"/>", "A1:A1");
+    row("column style 0 or none",
+        "<col min=\"1\" max=\"9\" style=\"0\"/><col min=\"10\" max=\"12\" width=\"30\"/>", a1,
+        "A1:A1");
+    row("column to the last column", "<col min=\"3\" max=\"16384\" style=\"5\"/>", a1, "A1:A1");
+    row("columns without cells", "<col min=\"3\" max=\"5\" style=\"5\"/>", "", "C1:E1");
+    row("styled column left of the cells", "<col min=\"1\" max=\"1\" style=\"5\"/>",
+        "<row r=\"3\"><c r=\"C3\"><v>1</v></c><c r=\"D4\"><v>1</v></c></row>", "A3:D4");
+    row("rows without cells", "",
+        "<row r=\"4\" customHeight=\"1\"/><row r=\"6\" customHeight=\"1\"/>", "A4:A6");
+    row("bad column bounds",
+        "<col min=\"0\" max=\"4\" style=\"5\"/><col min=\"6\" max=\"2\" style=\"5\"/>", a1,
+        "A1:A1");
+}
+
+void TestXlsxSheet::formattedRowsAndColumns()
+{
+    QFETCH(std::string, xml);
+    QFETCH(QString, range);
+    for (int pass = 0; pass < 2; ++pass) {
+        Workbook book;
+        Sheet sheet;
+        MemorySource whole(xml.data(), xml.size());
+        ChunkedSource chunked(xml);
+        ByteSource &source = pass == 0 ? static_cast<ByteSource &>(whole) : chunked;
+        const Error e = parseSheetXml(source, "sheet", book, 0, sheet);
+        QVERIFY2(!e, e.description().c_str());
+        sheet.finish();
+        const CellRange r = sheet.usedRange();
+        QCOMPARE(QString::fromStdString(colName(r.firstCol) + std::to_string(r.firstRow + 1) + ':'
+                                        + colName(r.lastCol) + std::to_string(r.lastRow + 1)),
+                 range);
+    }
 }
 
 void TestXlsxSheet::largePartStreams()
