@@ -560,6 +560,19 @@ bool XmlReader::decode(std::string_view raw, std::string &out)
     return true;
 }
 
+void trimXmlSpace(std::string &text, size_t from)
+{
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    size_t end = text.size();
+    while (end > from && space(text[end - 1]))
+        --end;
+    size_t begin = from;
+    while (begin < end && space(text[begin]))
+        ++begin;
+    text.erase(end);
+    text.erase(from, begin - from);
+}
+
 void decodeOoxmlEscapes(std::string &text, size_t from)
 {
     size_t at = text.find("_x", from);

@@ -109,4 +109,15 @@ private:
 // that XML cannot carry, such as _x000D_ for CR; _x005F_ escapes "_").
 void decodeOoxmlEscapes(std::string &text, size_t from = 0);
 
+// Text of a spreadsheet <t> element keeps its leading and trailing white
+// space (space, tab, CR, LF) only under xml:space="preserve"; the
+// application drops it otherwise. Trims text[from..] in place.
+void trimXmlSpace(std::string &text, size_t from = 0);
+// Whether an element with this xml:space attribute value (empty when
+// absent) keeps its white space, given what its parent keeps.
+inline bool keepsXmlSpace(std::string_view attribute, bool inherited)
+{
+    return attribute.empty() ? inherited : attribute == "preserve";
+}
+
 } // namespace sd

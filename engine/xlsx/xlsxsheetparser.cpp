@@ -310,6 +310,8 @@ private:
     std::string m_vText, m_isText;
     int m_sheetDataDepth = -1; // -1 before <sheetData>, -2 after it
     bool m_inCell = false, m_inIs = false;
+    bool m_isKeepsSpace = false, m_tKeepsSpace = false; // xml:space of <is>, of <t>
+    size_t m_tStart = 0; // where the current <t>'s text starts in m_isText
     int m_rPhDepth = 0;
     Slot m_slot = Slot::None;
     std::vector<Cell> m_corners; // of merged areas
@@ -550,10 +552,13 @@ Error XlsxSheetParser::startElement(std::string_view name)
     } else if (name == "is") {
         m_inIs = true;
         m_haveIs = true;
+        m_isKeepsSpace = keepsXmlSpace(xml.attribute("space"), false);
     } else if (m_inIs && name == "rPh") {
         ++m_rPhDepth;
     } else if (m_inIs && name == "t") {
         m_slot = Slot::InlineT;
+        m_tKeepsSpace = keepsXmlSpace(xml.attribute("space"), m_isKeepsSpace);
+        m_tStart = m_isText.size();
     }
     return {};
 }
@@ -568,6 +573,11 @@ void XlsxSheetParser::endElement(std::string_view name)
         return;
     }
     if (name == "v" || name == "t") {
+        // Inline text without xml:space="preserve" loses its white space at
+        // both ends, as in the application (seen in an Excel export of a
+        // third-party workbook: "Advances </t>" became "Advances").
+        if (name == "t" && m_slot == Slot::InlineT && !m_tKeepsSpace)
+            trimXmlSpace(m_isText, m_tStart);
         m_slot = Slot::None;
     } else if (name == "rPh") {
         if (m_rPhDepth > 0)

@@ -170,10 +170,12 @@ void TestXlsxSheet::cells_data()
         "<row r=\"1\"><!-- note --><c r=\"A1\" t=\"inlineStr\"><is><t><![CDATA[<x>&]]></t></is></c>"
         "<?pi stuff?></row>",
         "A1=s:<x>&");
-    row("whitespace kept",
+    row("whitespace kept only with xml:space",
         "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t xml:space=\"preserve\">  a  </t></is></c>"
-        "<c r=\"B1\" t=\"inlineStr\"><is><t> b </t></is></c></row>",
-        "A1=s:  a   B1=s: b ");
+        "<c r=\"B1\" t=\"inlineStr\"><is><t> b\t\r\n</t></is></c>"
+        "<c r=\"C1\" t=\"inlineStr\"><is><r><t>c </t></r><r><t xml:space=\"preserve\"> d</t></r>"
+        "</is></c><c r=\"D1\" t=\"str\"><v> e </v></c></row>",
+        "A1=s:  a   B1=s:b C1=s:c d D1=s: e ");
     row("inline rich text and phonetics",
         "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><r><t>ab</t></r><r><t>c</t></r>"
         "<rPh sb=\"0\" eb=\"1\"><t>PH</t></rPh></is></c></row>",
@@ -338,10 +340,11 @@ void TestXlsxSheet::sharedStringsAndStyles()
     const std::string sst
         = "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
           "count=\"999999999\">"
-          "<si><t>plain</t></si>"
-          "<si><r><rPr><b/></rPr><t>rich </t></r><r><t xml:space=\"preserve\">runs</t></r>"
+          "<si><t> plain\n</t></si>"
+          "<si><r><rPr><b/></rPr><t xml:space=\"preserve\">rich </t></r><r><t> runs</t></r>"
           "<rPh sb=\"0\" eb=\"1\"><t>ruby</t></rPh><phoneticPr fontId=\"1\"/></si>"
-          "<si><t>cr_x000D_lf</t></si><si/></sst>";
+          "<si><t>cr_x000D_lf</t></si><si/>"
+          "<si xml:space=\"preserve\"><t> kept </t></si><si><t>_x0020_x </t></si></sst>";
     const std::string styles
         = "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
           "<numFmts count=\"1\"><numFmt numFmtId=\"164\" "
@@ -356,8 +359,13 @@ void TestXlsxSheet::sharedStringsAndStyles()
     Error e;
     auto book = openBytes(sdtest::minimalXlsx({ sheet }, sst, styles), e);
     QVERIFY2(book, e.description().c_str());
-    QCOMPARE(book->strings.size(), size_t(4));
+    QCOMPARE(book->strings.size(), size_t(6));
+    // White space around a <t> goes unless xml:space="preserve" keeps it
+    // (on the <t> or its <si>); an escaped space stays.
+    QCOMPARE(QString::fromStdString(book->strings[0]), QString("plain"));
     QCOMPARE(QString::fromStdString(book->strings[1]), QString("rich runs"));
+    QCOMPARE(QString::fromStdString(book->strings[4]), QString(" kept "));
+    QCOMPARE(QString::fromStdString(book->strings[5]), QString(" x"));
     QCOMPARE(QString::fromStdString(book->strings[2]), QString("cr\rlf"));
     QCOMPARE(book->xfs.size(), size_t(3));
     QCOMPARE(int(book->xfs[1].numFmtId), 164);
