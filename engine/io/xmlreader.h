@@ -10,6 +10,7 @@
 #include "io/bytesource.h"
 #include "io/error.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,7 +84,11 @@ private:
     bool refill();
     void fail(ErrorCode code, const std::string &detail);
 
-    ByteSource &m_source;
+    bool detectEncoding();
+
+    ByteSource *m_source; // the part, or m_utf16 reading it
+    std::unique_ptr<ByteSource> m_utf16; // transcodes a UTF-16 part
+    bool m_encodingKnown = false;
     std::string m_where;
     std::string m_buffer;
     size_t m_begin = 0; // first unconsumed byte

@@ -128,6 +128,8 @@ private slots:
     void commentsWidenTheRange();
     void formattedRowsAndColumns_data();
     void formattedRowsAndColumns();
+    void utf16Parts_data();
+    void utf16Parts();
     void largePartStreams();
     void date1904AppliesToIsoCells();
     void missingOptionalParts();
@@ -514,6 +516,77 @@ void TestXlsxSheet::formattedRowsAndColumns()
                                         + colName(r.lastCol) + std::to_string(r.lastRow + 1)),
                  range);
     }
+}
+
+namespace {
+
+// UTF-8 text as UTF-16 bytes, with or without a byte-order mark.
+std::string utf16(const std::string &utf8, bool bigEndian, bool bom)
+{
+    const QString text = QString::fromUtf8(utf8.data(), int(utf8.size()));
+    std::string out;
+    auto unit = [&](ushort u) {
+        const char hi = char(u >> 8), lo = char(u & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    if (bom)
+        unit(0xFEFF);
+    for (QChar c : text)
+        unit(c.unicode());
+    return out;
+}
+
+} // namespace
+
+// Parts whose XML is UTF-16 (legal, and written by Excel Mobile) are read as
+// the same text in UTF-8 would be, whole or fed a few bytes at a time.
+void TestXlsxSheet::utf16Parts_data()
+{
+    QTest::addColumn<std::string>("xml");
+    QTest::addColumn<std::string>("expected");
+    const std::string sheet = "<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"yes\"?>"
+                              "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\">"
+                              "<is><t>\xE4\xB8\xAD\xF0\x9F\x98\x80 x</t></is></c>"
+                              "<c r=\"B1\"><v>2.5</v></c></row></sheetData></worksheet>";
+    const std::string cells = "A1=s:\xE4\xB8\xAD\xF0\x9F\x98\x80 x B1=n:2.5";
+    QTest::newRow("little-endian with mark") << utf16(sheet, false, true) << cells;
+    QTest::newRow("big-endian with mark") << utf16(sheet, true, true) << cells;
+    QTest::newRow("little-endian without mark") << utf16(sheet, false, false) << cells;
+    QTest::newRow("big-endian without mark") << utf16(sheet, true, false) << cells;
+    // A lone surrogate and an odd last byte become U+FFFD, not an error.
+    std::string broken
+        = utf16("<worksheet><sheetData><row><c t=\"inlineStr\"><is><t>a", false, true);
+    broken += std::string("\x00\xD8", 2)
+        + utf16("b</t></is></c></row></sheetData></worksheet>", false, false);
+    QTest::newRow("lone surrogate") << broken
+                                    << std::string("A1=s:a\xEF\xBF\xBD"
+                                                   "b");
+    QTest::newRow("UTF-8 unchanged") << sheet << cells;
+}
+
+void TestXlsxSheet::utf16Parts()
+{
+    QFETCH(std::string, xml);
+    QFETCH(std::string, expected);
+    Workbook book;
+    std::string cells;
+    const Error e = parseBothWays(xml, book, cells);
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(QString::fromStdString(cells), QString::fromStdString(expected));
+
+    // The same sheet in a package, with UTF-16 shared strings beside it.
+    const std::string sst = utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><sst><si><t>s"
+                                  "</t></si></sst>",
+                                  false, true);
+    Error open;
+    auto packaged = openBytes(sdtest::minimalXlsx({ xml }, sst), open);
+    QVERIFY2(packaged, open.description().c_str());
+    QCOMPARE(packaged->strings.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(packaged->strings[0]), QString("s"));
+    const Sheet *s = packaged->sheet(0, &open);
+    QVERIFY2(s, open.description().c_str());
+    QCOMPARE(QString::fromStdString(dump(*packaged, *s)), QString::fromStdString(expected));
 }
 
 void TestXlsxSheet::largePartStreams()
