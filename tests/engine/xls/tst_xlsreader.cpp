@@ -82,6 +82,8 @@ private slots:
     void damagedCompoundFile_data();
     void damagedCompoundFile();
     void reopenedCompoundFile();
+    void tolerantCompoundFile_data();
+    void tolerantCompoundFile();
     void cells_data();
     void cells();
     void sharedStrings_data();
@@ -212,6 +214,62 @@ void TestXlsReader::reopenedCompoundFile()
     QCOMPARE(int(error.code), int(sd::ErrorCode::Corrupt));
     QVERIFY2(QString::fromStdString(error.description()).contains("mini stream"),
              error.description().c_str());
+}
+
+// Damage that other readers overlook: the file ends inside its last sector
+// (the missing bytes read as zeros), the root entry's size ends before mini
+// sectors in use, a FAT sector lies outside the file. Only bytes a stream
+// needs from a sector wholly outside the file are an error.
+void TestXlsReader::tolerantCompoundFile_data()
+{
+    QTest::addColumn<int>("streamSize");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("zeroTail"); // bytes at the end that must read as 0; -1: an error
+    QTest::newRow("regular stream, last sector short") << 5000 << "cut412" << 292;
+    QTest::newRow("regular stream, padding cut") << 5000 << "cut120" << 0;
+    QTest::newRow("mini stream, host sector short") << 1000 << "cut124" << 100;
+    QTest::newRow("root entry shorter than its chain") << 1000 << "rootsize" << 0;
+    QTest::newRow("FAT sector outside the file") << 5000 << "fatoutside" << 0;
+    QTest::newRow("needed sectors outside the file") << 5000 << "cut1024" << -1;
+}
+
+void TestXlsReader::tolerantCompoundFile()
+{
+    QFETCH(int, streamSize);
+    QFETCH(QString, damage);
+    QFETCH(int, zeroTail);
+    QByteArray data(streamSize, '\0');
+    for (int i = 0; i < streamSize; ++i)
+        data[i] = char(i % 251 + 1);
+    QByteArray b = buildCfb({ { QStringLiteral("Data"), data } }).bytes;
+    const int dirOffset = 512 * 2; // FAT sector 0, directory sector 1
+    if (damage.startsWith(QLatin1String("cut"))) {
+        b.chop(damage.mid(3).toInt());
+    } else if (damage == QLatin1String("rootsize")) {
+        b.replace(dirOffset + 120, 4, u32(512)); // the chain holds 1024 bytes
+    } else if (damage == QLatin1String("fatoutside")) {
+        b.replace(44, 4, u32(2)); // a second FAT sector, past the end
+        b.replace(76 + 4, 4, u32(5000));
+    }
+    sd::CompoundFile cfb;
+    sd::Error error = cfb.open(reinterpret_cast<const uint8_t *>(b.constData()), size_t(b.size()));
+    QVERIFY2(!error, error.description().c_str());
+    const int index = cfb.findRootEntry("Data");
+    QVERIFY(index >= 0);
+    std::vector<uint8_t> out;
+    error = cfb.readStream(cfb.rootEntries()[size_t(index)], out);
+    if (zeroTail < 0) {
+        QCOMPARE(int(error.code), int(sd::ErrorCode::Corrupt));
+        QVERIFY2(QString::fromStdString(error.description()).contains("outside the file"),
+                 error.description().c_str());
+        return;
+    }
+    QVERIFY2(!error, error.description().c_str());
+    QCOMPARE(int(out.size()), streamSize);
+    const int kept = streamSize - zeroTail;
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(out.data()), kept), data.left(kept));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(out.data()) + kept, zeroTail),
+             QByteArray(zeroTail, '\0'));
 }
 
 void TestXlsReader::cells_data()
