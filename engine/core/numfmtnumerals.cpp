@@ -138,4 +138,20 @@ void transliterateDigits(std::string &out, size_t from, NumeralStyle style, bool
     }
 }
 
+void dateFieldToNumerals(std::string &out, size_t from, bool digitwise, NumeralStyle style)
+{
+    if (from >= out.size())
+        return;
+    const std::string field = out.substr(from);
+    out.resize(from);
+    size_t digits = 0;
+    while (digits < field.size() && !isDigit(field[digits]))
+        out += field[digits++];
+    const std::string_view value(field.data() + digits, field.size() - digits);
+    if (digitwise)
+        appendNumeralDigits(value, style, out);
+    else
+        appendSpelledNumber(value, style, true, out);
+}
+
 } // namespace sd

@@ -54,4 +54,9 @@ void appendNumeralDigits(std::string_view digits, NumeralStyle style, std::strin
 void appendSpelledNumber(std::string_view digits, NumeralStyle style, bool dateField,
                          std::string &out);
 
+// Rewrites the digits of a date or time field at out[from..] (after any
+// leading '.') in numerals: `digitwise` for a year or a fraction of a
+// second (二〇二三), otherwise spelled out as dates are read (十五).
+void dateFieldToNumerals(std::string &out, size_t from, bool digitwise, NumeralStyle style);
+
 } // namespace sd

@@ -762,27 +762,6 @@ void appendClockToken(const FormatSection &sec, const Token &t, const DateParts 
     }
 }
 
-// Rewrites the digits a date or time token appended at out[from..] in
-// Chinese numerals: a year and the fraction of a second digit by digit
-// (二〇二三, .五), other fields spelled out as dates are read (十五日).
-// Names of months and days stay as they are.
-void toNumerals(const Token &t, NumeralStyle style, std::string &out, size_t from)
-{
-    const bool named = (t.kind == Tok::Month || t.kind == Tok::Day) && t.n > 2;
-    if (named || t.kind == Tok::AmPm || t.kind == Tok::Era || from >= out.size())
-        return;
-    std::string field = out.substr(from);
-    out.resize(from);
-    size_t digits = 0;
-    while (digits < field.size() && (field[digits] < '0' || field[digits] > '9'))
-        out += field[digits++];
-    const std::string_view value(field.data() + digits, field.size() - digits);
-    if (t.kind == Tok::Year || t.kind == Tok::SubSecond)
-        appendNumeralDigits(value, style, out);
-    else
-        appendSpelledNumber(value, style, true, out);
-}
-
 } // namespace
 
 void renderDate(const FormatSection &sec, double v, bool date1904, std::string &out)
@@ -800,8 +779,12 @@ void renderDate(const FormatSection &sec, double v, bool date1904, std::string &
             appendCalendarToken(t, p, out);
         else
             appendClockToken(sec, t, p, out);
-        if (sec.numerals.active() && t.kind != Tok::Literal)
-            toNumerals(t, sec.numerals, out, from);
+        // Chinese numerals: names of months and days, AM/PM and eras stay.
+        const bool named = (t.kind == Tok::Month || t.kind == Tok::Day) && t.n > 2;
+        if (sec.numerals.active() && t.kind != Tok::Literal && t.kind != Tok::AmPm
+            && t.kind != Tok::Era && !named)
+            dateFieldToNumerals(out, from, t.kind == Tok::Year || t.kind == Tok::SubSecond,
+                                sec.numerals);
     }
 }
 
