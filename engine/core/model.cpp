@@ -50,16 +50,19 @@ void Sheet::finish()
 
 CellRange Sheet::usedRange() const
 {
-    CellRange range;
-    if (cells.empty())
-        return range;
-    range.firstRow = range.lastRow = cells.front().row;
-    range.firstCol = range.lastCol = cells.front().col;
+    Span rows = formattedRows, columns = formattedColumns;
     for (const Cell &c : cells) {
-        range.firstRow = std::min(range.firstRow, c.row);
-        range.lastRow = std::max(range.lastRow, c.row);
-        range.firstCol = std::min(range.firstCol, c.col);
-        range.lastCol = std::max(range.lastCol, c.col);
+        rows.add(c.row, c.row);
+        columns.add(c.col, c.col);
+    }
+    CellRange range;
+    if (!rows.empty()) {
+        range.firstRow = rows.first;
+        range.lastRow = rows.last;
+    }
+    if (!columns.empty()) {
+        range.firstCol = columns.first;
+        range.lastCol = columns.last;
     }
     return range;
 }

@@ -6,6 +6,7 @@
 
 #include "io/error.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,15 +61,33 @@ struct CellRange
     uint32_t columns() const { return lastCol - firstCol + 1; }
 };
 
+// A run of rows or of columns, inclusive and 0-based; empty until added to.
+struct Span
+{
+    uint32_t first = UINT32_MAX, last = 0;
+    bool empty() const { return first > last; }
+    void add(uint32_t from, uint32_t to)
+    {
+        first = std::min(first, from);
+        last = std::max(last, to);
+    }
+};
+
 struct Sheet
 {
     std::vector<Cell> cells; // readers append in file order; finish() sorts
     bool finished = false;
+    // Rows that carry their own format or height and columns that carry
+    // their own format (readers decide which count): each widens the used
+    // range along its own axis only.
+    Span formattedRows, formattedColumns;
 
     // Sorts cells row-major and drops earlier duplicates of the same cell
     // (the later record wins, as in the application).
     void finish();
-    // Smallest rectangle holding every cell; A1:A1 for a sheet without cells.
+    // Smallest rectangle holding every cell, every formatted row and every
+    // formatted column. Without cells a formatted row spans column A only and
+    // a formatted column row 1 only; A1:A1 for a sheet with none of them.
     CellRange usedRange() const;
     // The cell at (row, col), or nullptr. Needs finish().
     const Cell *find(uint32_t row, uint32_t col) const;

@@ -131,6 +131,48 @@ size_t CompoundFile::sectorBytes(uint32_t index) const
     return m_size - offset < full ? m_size - offset : full;
 }
 
+// A file may end inside its last sector (writers that do not pad it), or
+// before sectors its tables still name. Other readers open such files, and
+// so do we: the part of a sector that the file holds is read, the rest
+// counts as `fill` (zeros for data; 0xFF, free entries, for tables), and
+// only a sector that lies wholly outside the file is missing. Missing
+// sectors of the tables leave their entries free, so that only a stream
+// that needs them fails.
+bool CompoundFile::copySector(uint32_t index, uint8_t fill, std::vector<uint8_t> &out) const
+{
+    const size_t full = size_t(1) << m_sectorShift;
+    const uint8_t *s = sector(index);
+    if (!s)
+        return false;
+    const size_t have = sectorBytes(index);
+    out.assign(s, s + have);
+    out.resize(full, fill);
+    return true;
+}
+
+bool CompoundFile::appendSectorBytes(uint32_t index, size_t from, size_t count,
+                                     std::vector<uint8_t> &out) const
+{
+    const uint8_t *s = sector(index);
+    if (!s)
+        return false;
+    const size_t have = sectorBytes(index);
+    const size_t real = from < have ? std::min(count, have - from) : 0;
+    if (real > 0)
+        out.insert(out.end(), s + from, s + from + real);
+    out.resize(out.size() + (count - real), 0);
+    return true;
+}
+
+void CompoundFile::appendTable(uint32_t index, std::vector<uint32_t> &table) const
+{
+    std::vector<uint8_t> bytes;
+    if (!copySector(index, 0xFF, bytes))
+        bytes.assign(size_t(1) << m_sectorShift, 0xFF);
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
+        table.push_back(le32(bytes.data() + i));
+}
+
 Error CompoundFile::readChain(const std::vector<uint32_t> &fat, uint32_t start, const char *what,
                               std::vector<uint32_t> &sectors) const
 {
@@ -173,9 +215,11 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
         return e;
     std::vector<RawEntry> entries;
     for (uint32_t id : dirSectors) {
+        // Entries outside the file are missing (see copySector); so is the
+        // tail of one that the file cuts short.
         const uint8_t *s = sector(id);
         if (!s)
-            return corrupt("directory", "sector " + std::to_string(id) + " is outside the file");
+            continue;
         const size_t n = sectorBytes(id) / kDirEntrySize;
         for (size_t i = 0; i < n; ++i)
             entries.push_back(readDirEntry(s + i * kDirEntrySize, major));
@@ -235,13 +279,15 @@ Error CompoundFile::readFat()
         std::vector<bool> visited(m_sectorCount, false);
         uint32_t difat = le32(data + kOffFirstDifatSector);
         const size_t perSector = sectorSize / 4 - 1;
+        std::vector<uint8_t> bytes;
         while (difat <= kMaxRegularSector && fatIds.size() < fatSectors) {
-            const uint8_t *s = sector(difat);
-            if (!s || sectorBytes(difat) < sectorSize)
-                return corrupt("DIFAT", "sector " + std::to_string(difat) + " is outside the file");
+            // A DIFAT sector outside the file ends the list (see copySector).
+            if (difat >= m_sectorCount || !copySector(difat, 0xFF, bytes))
+                break;
             if (visited[difat])
                 return corrupt("DIFAT", "sector chain loops at sector " + std::to_string(difat));
             visited[difat] = true;
+            const uint8_t *s = bytes.data();
             for (size_t i = 0; i < perSector && fatIds.size() < fatSectors; ++i) {
                 uint32_t id = le32(s + 4 * i);
                 if (id <= kMaxRegularSector)
@@ -253,40 +299,28 @@ Error CompoundFile::readFat()
     if (fatIds.empty())
         return corrupt("FAT", "no allocation table");
     m_fat.reserve(fatIds.size() * (sectorSize / 4));
-    for (uint32_t id : fatIds) {
-        const uint8_t *s = sector(id);
-        if (!s)
-            return corrupt("FAT", "sector " + std::to_string(id) + " is outside the file");
-        const size_t n = sectorBytes(id) / 4;
-        for (size_t i = 0; i < n; ++i)
-            m_fat.push_back(le32(s + 4 * i));
-    }
+    for (uint32_t id : fatIds)
+        appendTable(id, m_fat);
     return {};
 }
 
 // The mini stream (held by the root entry) and its allocation table.
 Error CompoundFile::readMiniStream(const Entry &root)
 {
+    // The mini stream is as long as the root's chain: a root entry whose
+    // size ends early (before mini sectors that streams use) is a writer's
+    // slip that other readers overlook. A root of size 0 has no mini stream.
     if (root.size > 0) {
         if (Error e = readChain(m_fat, root.start, "mini stream", m_miniStreamSectors))
             return e;
-        m_miniStreamSize = root.size;
-        const uint64_t held = uint64_t(m_miniStreamSectors.size()) << m_sectorShift;
-        if (m_miniStreamSize > held)
-            m_miniStreamSize = held;
+        m_miniStreamSize = uint64_t(m_miniStreamSectors.size()) << m_sectorShift;
     }
     std::vector<uint32_t> miniFatSectors;
     if (Error e
         = readChain(m_fat, le32(m_data + kOffFirstMiniFatSector), "mini FAT", miniFatSectors))
         return e;
-    for (uint32_t id : miniFatSectors) {
-        const uint8_t *s = sector(id);
-        if (!s)
-            return corrupt("mini FAT", "sector " + std::to_string(id) + " is outside the file");
-        const size_t n = sectorBytes(id) / 4;
-        for (size_t i = 0; i < n; ++i)
-            m_miniFat.push_back(le32(s + 4 * i));
-    }
+    for (uint32_t id : miniFatSectors)
+        appendTable(id, m_miniFat);
     return {};
 }
 
@@ -336,23 +370,18 @@ Error CompoundFile::readStream(const Entry &entry, std::vector<uint8_t> &out) co
                     where, "mini sector " + std::to_string(mini) + " is outside the mini stream");
             const uint32_t host = m_miniStreamSectors[size_t(offset >> m_sectorShift)];
             const size_t within = size_t(offset & ((uint64_t(1) << m_sectorShift) - 1));
-            const uint8_t *s = sector(host);
-            if (!s || sectorBytes(host) < within + miniSize)
+            if (!appendSectorBytes(host, within, std::min(miniSize, size - out.size()), out))
                 return corrupt(where, "sector " + std::to_string(host) + " is outside the file");
-            const size_t take = std::min(miniSize, size - out.size());
-            out.insert(out.end(), s + within, s + within + take);
         }
     } else {
         if (Error e = readChain(m_fat, entry.start, "stream chain", chain))
             return e;
+        const size_t sectorSize = size_t(1) << m_sectorShift;
         for (uint32_t id : chain) {
             if (out.size() >= size)
                 break;
-            const uint8_t *s = sector(id);
-            if (!s)
+            if (!appendSectorBytes(id, 0, std::min(sectorSize, size - out.size()), out))
                 return corrupt(where, "sector " + std::to_string(id) + " is outside the file");
-            const size_t take = std::min(sectorBytes(id), size - out.size());
-            out.insert(out.end(), s, s + take);
         }
     }
     if (out.size() < size)

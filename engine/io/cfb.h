@@ -38,7 +38,9 @@ public:
     int findRootEntry(const char *name) const;
 
     // Copies a stream's bytes into `out`. Every chain is walked with a
-    // visited set, so a loop or a sector outside the file is an error.
+    // visited set, so a loop is an error; so is a sector the stream needs
+    // that lies wholly outside the file (the file's last sector, cut short,
+    // reads as zeros past the end).
     Error readStream(const Entry &entry, std::vector<uint8_t> &out) const;
 
 private:
@@ -49,6 +51,15 @@ private:
                     std::vector<uint32_t> &sectors) const;
     const uint8_t *sector(uint32_t index) const; // nullptr when outside the file
     size_t sectorBytes(uint32_t index) const; // bytes of the sector inside the file
+    // A whole sector, its part past the end of the file as `fill`; false
+    // when the sector lies wholly outside the file.
+    bool copySector(uint32_t index, uint8_t fill, std::vector<uint8_t> &out) const;
+    // Appends `count` bytes of a sector from offset `from`, zeros past the
+    // end of the file; false when the sector lies wholly outside the file.
+    bool appendSectorBytes(uint32_t index, size_t from, size_t count,
+                           std::vector<uint8_t> &out) const;
+    // Appends a FAT or mini FAT sector's entries (free where the file ends).
+    void appendTable(uint32_t index, std::vector<uint32_t> &table) const;
 
     const uint8_t *m_data = nullptr;
     size_t m_size = 0;

@@ -42,6 +42,12 @@ constexpr uint16_t kXfQuotePrefix = 0x0008;
 constexpr uint8_t kWsBoolDialog = 0x10;
 // FORMULA result marker: bytes 6-7 of the result are 0xFFFF for non-numbers.
 constexpr uint16_t kFormulaNonNumber = 0xFFFF;
+// ROW flags: the row has its own height (fUnsynced), its own format
+// (fGhostDirty).
+constexpr uint16_t kRowCustomHeight = 0x0040;
+constexpr uint16_t kRowFormatted = 0x0080;
+// The XF of cells (and columns) with no format of their own, BIFF3-8.
+constexpr uint16_t kDefaultCellXf = 15;
 enum FormulaResultType : uint8_t {
     kResultString = 0,
     kResultBool = 1,
@@ -209,6 +215,7 @@ private:
     Error stringRecord(const Record &r, RecordReader &rr);
     Error biff2Record(const Record &r);
     void extentRecord(const Record &r);
+    void formattedRecord(const Record &r);
 
     // Merged areas and cell comments widen the used range without holding a
     // value (comments_stress_test.xls, xlrd issue20.xls): their corners become

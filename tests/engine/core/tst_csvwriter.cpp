@@ -55,13 +55,15 @@ std::unique_ptr<sd::Workbook> makeBook(const std::vector<CellSpec> &cells)
     book->xfs = { sd::Xf { 0, false },   sd::Xf { 0, false },   sd::Xf { 2, false },
                   sd::Xf { 164, false }, sd::Xf { 0, true },    sd::Xf { 14, false },
                   sd::Xf { 7, false },   sd::Xf { 200, false }, sd::Xf { 30, false },
-                  sd::Xf { 201, false }, sd::Xf { 202, false } };
+                  sd::Xf { 201, false }, sd::Xf { 202, false }, sd::Xf { 3, false },
+                  sd::Xf { 41, false },  sd::Xf { 15, false } };
     book->numFmts[164] = "0.0;;;\"<\"@\">\"";
     book->numFmts[201] = std::string(256, '0'); // one digit too wide for the column
     book->numFmts[202] = std::string(255, '0'); // exactly as wide
-    // Codes a Russian file restates for built-in ids.
-    book->numFmts[14] = "dd.mm.yyyy";
+    // Codes a file restates for built-in ids.
+    book->numFmts[15] = "dd.mm.yyyy";
     book->numFmts[7] = "#,##0.00\"\xD1\x80.\"";
+    book->numFmts[3] = "#0.#";
     auto sheet = std::make_unique<sd::Sheet>();
     for (const CellSpec &s : cells) {
         sd::Cell c;
@@ -299,7 +301,10 @@ void TestCsvWriter::cellText_data()
     QTest::newRow("#N/A") << e << double(sd::ErrNA) << "" << 2 << "#N/A";
     QTest::newRow("#GETTING_DATA") << e << double(sd::ErrGettingData) << "" << 0 << "#GETTING_DATA";
     QTest::newRow("blank") << int(sd::CellType::Blank) << 0.0 << "" << 2 << "";
-    QTest::newRow("restated built-in date keeps its own") << n << 45000.0 << "" << 5 << "3/15/2023";
+    QTest::newRow("restated built-in date follows the file")
+        << n << 45000.0 << "" << 13 << "15.03.2023";
+    QTest::newRow("restated built-in number follows the file") << n << 0.0 << "" << 11 << "0.";
+    QTest::newRow("empty text through a text section") << s << 0.0 << "" << 12 << "  ";
     QTest::newRow("currency id follows the file") << n << 1234.5 << "" << 6 << "1,234.50\xD1\x80.";
     QTest::newRow("unknown id shows General") << n << 1234.5 << "" << 7 << "1234.5";
     QTest::newRow("East Asian id") << n << 45000.0 << "" << 8 << "3-15-23";
