@@ -1,0 +1,34 @@
+#include "crypto/cryptoerror.h"
+
+namespace sd {
+namespace crypto {
+
+const char *cryptoStatusText(CryptoStatus status)
+{
+    switch (status) {
+    case CryptoStatus::Ok:
+        return "no error";
+    case CryptoStatus::PasswordNeeded:
+        return "password needed";
+    case CryptoStatus::Malformed:
+        return "damaged encryption header";
+    case CryptoStatus::Unsupported:
+        return "unsupported encryption";
+    case CryptoStatus::OutOfBounds:
+        return "encryption parameters out of bounds";
+    case CryptoStatus::IntegrityFailed:
+        return "encrypted package fails its integrity check";
+    }
+    return "unknown encryption error";
+}
+
+std::string CryptoError::description() const
+{
+    std::string text = cryptoStatusText(status);
+    if (!detail.empty())
+        text += ": " + detail;
+    return text;
+}
+
+} // namespace crypto
+} // namespace sd
