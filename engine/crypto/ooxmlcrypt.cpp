@@ -201,31 +201,24 @@ CryptoError decryptStandard(const StandardEncryption &s, const uint8_t *package,
 // Agile encryption
 // ---------------------------------------------------------------------------
 
+// Decrypts the segments in place in a copy of the stream; `cipherBytes`
+// (checked against the stream) covers them all.
 CryptoError decryptAgileSegments(const AgileParameters &k, const Bytes &key, const uint8_t *package,
-                                 size_t size, uint64_t streamSize, Bytes &zip)
+                                 uint64_t streamSize, size_t cipherBytes, Bytes &zip)
 {
     BlockCipher cipher;
     if (!cipher.setKey(k.cipher, key))
         return CryptoError(CryptoStatus::Malformed, "package key of the wrong size");
-    const bool stream = k.chaining == ChainingMode::Cfb8;
-    const uint8_t *src = package + 8;
-    const size_t available = size - 8;
-    zip.clear();
-    zip.reserve(size_t(streamSize) + k.blockSize);
-    Bytes segment;
-    for (uint64_t done = 0, index = 0; done < streamSize; done += kAgileSegmentSize, ++index) {
-        const size_t plain = size_t(std::min<uint64_t>(kAgileSegmentSize, streamSize - done));
-        const size_t bytes = stream ? plain : (plain + k.blockSize - 1) / k.blockSize * k.blockSize;
-        if (done + bytes > available)
-            return CryptoError(CryptoStatus::Malformed, "EncryptedPackage ends inside a block");
+    zip.assign(package + 8, package + 8 + cipherBytes);
+    uint32_t index = 0;
+    for (size_t done = 0; done < cipherBytes; done += kAgileSegmentSize, ++index) {
         uint8_t blockKey[4];
-        putLe32(blockKey, uint32_t(index));
+        putLe32(blockKey, index);
         const Bytes iv = agileDerive(k.hash, k.salt, blockKey, 4, k.blockSize);
-        segment.assign(src + done, src + done + bytes);
-        cipher.decrypt(k.chaining, iv.data(), segment.data(), segment.size());
-        zip.insert(zip.end(), segment.begin(), segment.begin() + plain);
+        cipher.decrypt(k.chaining, iv.data(), zip.data() + done,
+                       std::min(kAgileSegmentSize, cipherBytes - done));
     }
-    wipe(segment);
+    zip.resize(size_t(streamSize));
     return {};
 }
 
@@ -242,6 +235,7 @@ CryptoError decryptAgile(const AgileEncryption &agile, const uint8_t *package, s
         + (agile.keyData.chaining == ChainingMode::Cfb8 ? last : (last + bs - 1) / bs * bs);
     if (needed > size - 8)
         return CryptoError(CryptoStatus::Malformed, "EncryptedPackage ends inside a block");
+    const size_t cipherBytes = size_t(needed);
     for (const std::u16string &password : passwords) {
         Bytes key;
         CryptoError e = agileUnlock(agile, utf16le(password), key);
@@ -250,7 +244,7 @@ CryptoError decryptAgile(const AgileEncryption &agile, const uint8_t *package, s
         if (!e)
             e = agileCheckIntegrity(agile, key, package, size);
         if (!e)
-            e = decryptAgileSegments(agile.keyData, key, package, size, streamSize, zip);
+            e = decryptAgileSegments(agile.keyData, key, package, streamSize, cipherBytes, zip);
         wipe(key);
         if (e)
             zip.clear();

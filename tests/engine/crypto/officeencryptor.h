@@ -1,10 +1,12 @@
 #pragma once
 
 // Encrypts an OOXML package the way the desktop application does (Agile or
-// Standard encryption), for tests and benchmarks: the decryptor must read
-// what this writes, and damage made here must be caught. Salts and keys come
+// Standard encryption), and writes .xls FILEPASS payloads, for tests,
+// benchmarks and fuzz seeds: the decryptor must read what this writes, and
+// damage made here must be caught. Salts and keys come
 // from a fixed seed, so every run writes the same bytes.
 
+#include "crypto/biffcrypt_p.h"
 #include "crypto/ooxmlcrypt_p.h"
 
 #include <QByteArray>
@@ -207,6 +209,57 @@ inline Encrypted encryptStandard(const QByteArray &zip, const std::u16string &pa
     data.resize((data.size() + 15) / 16 * 16, 0);
     aes.encrypt(ChainingMode::Ecb, nullptr, data.data(), data.size());
     out.package = le64(quint64(zip.size())) + toQByteArray(data);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// .xls FILEPASS payloads
+// ---------------------------------------------------------------------------
+
+// A BIFF8 FILEPASS for RC4 (version 1.1) or RC4 CryptoAPI (keyBits 40-128)
+// that `password` opens, made with the key derivations under test.
+inline QByteArray rc4FilePass(const std::u16string &password, int cryptoApiKeyBits = 0)
+{
+    using namespace sd::crypto;
+    quint32 seed = 1997;
+    const Bytes salt = pseudoRandom(16, seed), verifier = pseudoRandom(16, seed);
+    Rc4 rc4;
+    Bytes encVerifier = verifier, encHash;
+    if (cryptoApiKeyBits == 0) {
+        uint8_t key[16];
+        rc4StandardBlockKey(rc4StandardKeyBase(utf16le(password), salt), 0, key);
+        rc4.setKey(key, 16);
+        encHash = digest(HashAlgorithm::Md5, verifier);
+    } else {
+        const Bytes key = rc4CryptoApiBlockKey(digest(HashAlgorithm::Sha1, salt, utf16le(password)),
+                                               0, size_t(cryptoApiKeyBits));
+        rc4.setKey(key.data(), key.size());
+        encHash = digest(HashAlgorithm::Sha1, verifier);
+    }
+    rc4.apply(encVerifier.data(), encVerifier.size());
+    rc4.apply(encHash.data(), encHash.size());
+    if (cryptoApiKeyBits == 0)
+        return QByteArray("\1\0\1\0\1\0", 6) + toQByteArray(salt) + toQByteArray(encVerifier)
+            + toQByteArray(encHash);
+    const QByteArray header = le32(0x04) + le32(0) + le32(kAlgRc4) + le32(kAlgSha1)
+        + le32(quint32(cryptoApiKeyBits)) + le32(1) + le32(0) + le32(0)
+        + QByteArray("B\0a\0s\0e\0\0\0", 10);
+    return QByteArray("\1\0\4\0\2\0", 6) + le32(0x04) + le32(quint32(header.size())) + header
+        + le32(16) + toQByteArray(salt) + toQByteArray(encVerifier) + le32(20)
+        + toQByteArray(encHash);
+}
+
+// A FILEPASS for XOR obfuscation (BIFF8 with its scheme type, or BIFF2-7).
+inline QByteArray xorFilePass(const QByteArray &password, bool biff8)
+{
+    using namespace sd::crypto;
+    const Bytes pw(password.begin(), password.end());
+    const uint16_t key = xorKey(pw), verifier = xorPasswordVerifier(pw);
+    QByteArray out = biff8 ? QByteArray(2, '\0') : QByteArray();
+    out += char(key & 0xFF);
+    out += char(key >> 8);
+    out += char(verifier & 0xFF);
+    out += char(verifier >> 8);
     return out;
 }
 

@@ -13,6 +13,8 @@
 #include <random>
 
 using namespace sd::crypto;
+using officeencryptor::rc4FilePass;
+using officeencryptor::xorFilePass;
 
 namespace {
 
@@ -41,39 +43,6 @@ Bytes counting(size_t n, uint8_t from = 0)
 }
 
 const QByteArray kLe16Password = QByteArray("p\0a\0s\0s\0w\0o\0r\0d\0", 16);
-
-// A BIFF8 FILEPASS for RC4 (version 1.1) or RC4 CryptoAPI (keyBits 40-128)
-// that `password` opens, made with the key derivations under test.
-QByteArray rc4FilePass(const std::u16string &password, int cryptoApiKeyBits = 0)
-{
-    using officeencryptor::le32;
-    using officeencryptor::toQByteArray;
-    const Bytes salt = counting(16, 0x40), verifier = counting(16, 0x80);
-    Rc4 rc4;
-    Bytes encVerifier = verifier, encHash;
-    if (cryptoApiKeyBits == 0) {
-        uint8_t key[16];
-        rc4StandardBlockKey(rc4StandardKeyBase(utf16le(password), salt), 0, key);
-        rc4.setKey(key, 16);
-        encHash = digest(HashAlgorithm::Md5, verifier);
-    } else {
-        const Bytes key = rc4CryptoApiBlockKey(digest(HashAlgorithm::Sha1, salt, utf16le(password)),
-                                               0, size_t(cryptoApiKeyBits));
-        rc4.setKey(key.data(), key.size());
-        encHash = digest(HashAlgorithm::Sha1, verifier);
-    }
-    rc4.apply(encVerifier.data(), encVerifier.size());
-    rc4.apply(encHash.data(), encHash.size());
-    if (cryptoApiKeyBits == 0)
-        return QByteArray("\1\0\1\0\1\0", 6) + toQByteArray(salt) + toQByteArray(encVerifier)
-            + toQByteArray(encHash);
-    const QByteArray header = le32(0x04) + le32(0) + le32(kAlgRc4) + le32(kAlgSha1)
-        + le32(quint32(cryptoApiKeyBits)) + le32(1) + le32(0) + le32(0)
-        + QByteArray("B\0a\0s\0e\0\0\0", 10);
-    return QByteArray("\1\0\4\0\2\0", 6) + le32(0x04) + le32(quint32(header.size())) + header
-        + le32(16) + toQByteArray(salt) + toQByteArray(encVerifier) + le32(20)
-        + toQByteArray(encHash);
-}
 
 std::unique_ptr<BiffDecryptor> open8(const QByteArray &filePass, const PasswordList &passwords,
                                      CryptoError *error)
@@ -328,22 +297,6 @@ void TestCrypto::candidates()
     QCOMPARE(list, (PasswordList { kDefaultPassword, u"a", u"", u"b" }));
     QCOMPARE(candidatePasswords({}), PasswordList { kDefaultPassword });
 }
-
-namespace {
-
-QByteArray xorFilePass(const QByteArray &password, bool biff8)
-{
-    const Bytes pw = bytes(password);
-    const uint16_t key = xorKey(pw), verifier = xorPasswordVerifier(pw);
-    QByteArray out = biff8 ? QByteArray(2, '\0') : QByteArray();
-    out += char(key & 0xFF);
-    out += char(key >> 8);
-    out += char(verifier & 0xFF);
-    out += char(verifier >> 8);
-    return out;
-}
-
-} // namespace
 
 void TestCrypto::biffOpen_data()
 {
