@@ -30,5 +30,22 @@ std::string CryptoError::description() const
     return text;
 }
 
+Error asError(const CryptoError &error, const std::string &where)
+{
+    switch (error.status) {
+    case CryptoStatus::Ok:
+        return {};
+    case CryptoStatus::PasswordNeeded:
+        return Error(ErrorCode::PasswordNeeded, where, error.detail);
+    case CryptoStatus::Malformed:
+    case CryptoStatus::IntegrityFailed:
+        return Error(ErrorCode::Corrupt, where, error.description());
+    case CryptoStatus::Unsupported:
+    case CryptoStatus::OutOfBounds:
+        break;
+    }
+    return Error(ErrorCode::Encrypted, where, error.description());
+}
+
 } // namespace crypto
 } // namespace sd

@@ -1,8 +1,10 @@
 #pragma once
 
 // Errors of the decryption layer: a status and a short detail that names what
-// was refused ("spin count 20000000 above 10000000", "cipher RC2 in CFB mode").
-// The readers above turn them into their own errors.
+// was refused ("spin count 20000000 above 10000000", "cipher DESX"). The
+// readers turn them into engine errors with asError().
+
+#include "io/error.h"
 
 #include <cstdint>
 #include <string>
@@ -36,6 +38,11 @@ struct CryptoError
 };
 
 const char *cryptoStatusText(CryptoStatus status);
+
+// The engine error for a decryption error at `where`: PasswordNeeded; Corrupt
+// for damage (a failed integrity check included); Encrypted for encryption
+// that cannot be undone here (its reason in the detail).
+Error asError(const CryptoError &error, const std::string &where);
 
 } // namespace crypto
 } // namespace sd

@@ -7,10 +7,12 @@
 #include "crypto/biffcrypt.h"
 #include "crypto/ooxmlcrypt.h"
 #include "io/cfb.h"
+#include "open/openworkbook.h"
 #include "xls/xlsreader.h"
 #include "xlsx/xlsxreader.h"
 
 #include <QDirIterator>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -181,6 +183,9 @@ private slots:
     void initTestCase();
     void workbooks_data();
     void workbooks();
+    void openWorkbook_data() { workbooks_data(); }
+    void openWorkbook();
+    void openTamperedPackage();
     void noPassword();
     void tamperedPackage_data();
     void tamperedPackage();
@@ -215,6 +220,54 @@ void TestCryptoCorpus::workbooks()
         checkXls(p, s);
     else
         checkPackage(p, s);
+}
+
+// The same files through the engine's opening of any workbook, as the
+// conversion opens them: with the default password and, where the file has
+// its own, the recorded one; without it they need a password.
+void TestCryptoCorpus::openWorkbook()
+{
+    QFETCH(int, index);
+    const Protected &p = kWorkbooks[index];
+    const std::string path
+        = QFile::encodeName(corpusDir() + QLatin1Char('/') + p.path).toStdString();
+    sd::Error error;
+    if (p.password) {
+        QVERIFY(!sd::openWorkbook(path, &error));
+        QCOMPARE(int(error.code), int(sd::ErrorCode::PasswordNeeded));
+        QVERIFY2(error.description().rfind("password needed: ", 0) == 0,
+                 error.description().c_str());
+    }
+    auto book = sd::openWorkbook(path, &error, userList(p));
+    QVERIFY2(book, error.description().c_str());
+    QCOMPARE(book->path, path);
+    for (size_t i = 0; i < book->sheets.size(); ++i)
+        QVERIFY2(book->sheet(int(i), &error), error.description().c_str());
+    QTEST(firstValue(*book), "probe");
+}
+
+// A package changed after it was encrypted is refused as damaged, not as
+// needing a password, and nothing of it is read.
+void TestCryptoCorpus::openTamperedPackage()
+{
+    Streams s;
+    QVERIFY(
+        readStreams(corpusDir() + QStringLiteral("/exceldatareader/Test_git_issue289.xlsx"), s));
+    s.package[s.package.size() / 2] ^= 0x01;
+    const biffbuilder::Cfb cfb = biffbuilder::buildCfb(
+        { { QStringLiteral("EncryptionInfo"),
+            QByteArray(reinterpret_cast<const char *>(s.info.data()), int(s.info.size())) },
+          { QStringLiteral("EncryptedPackage"),
+            QByteArray(reinterpret_cast<const char *>(s.package.data()),
+                       int(s.package.size())) } });
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("tampered.xlsx")));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(cfb.bytes) == cfb.bytes.size());
+    f.close();
+    sd::Error error;
+    QVERIFY(!sd::openWorkbook(QFile::encodeName(f.fileName()).toStdString(), &error));
+    QCOMPARE(int(error.code), int(sd::ErrorCode::Corrupt));
+    QVERIFY2(error.detail.find("integrity") != std::string::npos, error.detail.c_str());
 }
 
 void TestCryptoCorpus::checkXls(const Protected &p, Streams &s)
@@ -286,6 +339,13 @@ void TestCryptoCorpus::checkPackage(const Protected &p, Streams &s)
 void TestCryptoCorpus::noPassword()
 {
     for (const char *path : kNoPassword) {
+        sd::Error error;
+        QVERIFY(!sd::openWorkbook(
+            QFile::encodeName(corpusDir() + QLatin1Char('/') + QLatin1String(path)).toStdString(),
+            &error, { u"password" }));
+        QCOMPARE(int(error.code), int(sd::ErrorCode::PasswordNeeded));
+        QCOMPARE(QString::fromStdString(error.description()).left(15),
+                 QStringLiteral("password needed"));
         Streams s;
         QVERIFY(readStreams(corpusDir() + QLatin1Char('/') + QLatin1String(path), s));
         Bytes zip;
