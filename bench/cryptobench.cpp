@@ -1,4 +1,4 @@
-// Figures for opening encrypted workbooks (bench/run_crypto.sh builds it):
+// Figures for opening encrypted workbooks (bench/run_crypto.sh runs it):
 //   cryptobench make PLAIN.xlsx OUT.xlsx [SPINS] [PASSWORD]
 //       writes PLAIN's package Agile-encrypted (AES-256, SHA-512, SPINS
 //       spins, default 100,000) in a compound file, with the built-in
@@ -7,10 +7,10 @@
 //       times one Agile key derivation (SHA-512) and one Standard one
 //   cryptobench decrypt FILE.xlsx [PASSWORD]
 //       times reading the two streams and decrypting the package alone
-#include "../tests/engine/crypto/officeencryptor.h"
-#include "../tests/engine/xls/biffbuilder.h"
+#include "biffbuilder.h"
 #include "crypto/ooxmlcrypt.h"
-#include "xls/cfb.h"
+#include "io/cfb.h"
+#include "officeencryptor.h"
 
 #include <QFile>
 

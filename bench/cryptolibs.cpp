@@ -2,9 +2,8 @@
 // protected workbooks costs: the Agile key derivation (SHA-512, 100,000
 // spins), the Standard one (SHA-1, 50,000), AES-256-CBC decryption of 10 MB in
 // 4096-byte segments, and RC4 over 10 MB re-keyed every 1024 bytes (MD5).
-// The figures chose the library of engine/crypto; bench/run_crypto.sh builds
-// and runs this (it needs nettle-dev, libgcrypt20-dev and libssl-dev):
-//   g++ -O2 -std=c++17 cryptolibs.cpp $(pkg-config --cflags --libs nettle libgcrypt libcrypto)
+// The figures chose the library of engine/crypto; bench/run_crypto.sh runs
+// it where CMake found all three (nettle-dev, libgcrypt20-dev, libssl-dev).
 #include <chrono>
 #include <cstdio>
 #include <cstring>

@@ -2,15 +2,17 @@
 # Times opening an Agile-encrypted workbook (AES-256, SHA-512, 100,000 spins:
 # what the desktop application writes) against the same workbook unencrypted,
 # and compares the crypto libraries on the work decryption costs.
-#   bench/run_crypto.sh [PLAIN.xlsx] [BUILD_DIR]
-# PLAIN.xlsx defaults to big.xlsx of ../shared/bench/make_workbooks.py in
-# /work/peers/wb. BUILD_DIR is a Release build of this tree (configured here
-# if missing). The encrypted copies are written to a temporary folder.
+#   bench/run_crypto.sh PLAIN.xlsx [BUILD_DIR]
+# PLAIN.xlsx is any workbook, e.g. big.xlsx of
+# ../shared/bench/make_workbooks.py. BUILD_DIR is a Release build of this tree
+# (configured here if missing); the script builds sdconv, cryptobench and,
+# where nettle, libgcrypt and libcrypto are all installed, cryptolibs in it.
+# The encrypted copies go to a temporary folder that is removed at the end.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(dirname "$here")
-plain=${1:-/work/peers/wb/big.xlsx}
-build=${2:-$src/../build-bench}
+plain=${1:?usage: $0 PLAIN.xlsx [BUILD_DIR]}
+build=${2:-$src/build-bench}
 runs=${RUNS:-5}
 work=$(mktemp -d /tmp/sheetdrain-crypto-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -18,10 +20,8 @@ trap 'rm -rf "$work"' EXIT
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSHEETDRAIN_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target sd_engine sdconv -j2 >/dev/null
-g++ -O2 -std=c++17 -I"$src/engine" -fPIC $(pkg-config --cflags Qt5Core) "$here/cryptobench.cpp" \
-  "$build/engine/libsd_engine.a" "$build/engine/crypto/libsd_crypto.a" \
-  $(pkg-config --libs Qt5Core nettle) -lz -ldeflate -lpthread -o "$work/cryptobench"
+cmake --build "$build" --target sdconv cryptobench -j2 >/dev/null
+cmake --build "$build" --target cryptolibs -j2 >/dev/null 2>&1 || true
 
 measure() { # median wall seconds and peak RSS (MB) of RUNS runs
   local times=() peak=0
@@ -34,22 +34,21 @@ measure() { # median wall seconds and peak RSS (MB) of RUNS runs
   printf '%8s s %7d MB' "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")" \
     $((peak / 1024))
 }
-row() { local label=$1; shift; printf '%-52s %s\n' "$label" "$(measure "$@")"; }
+row() { local label=$1; shift; printf '%-56s %s\n' "$label" "$(measure "$@")"; }
 
-"$work/cryptobench" make "$plain" "$work/default.xlsx" 100000 >/dev/null
-"$work/cryptobench" make "$plain" "$work/password.xlsx" 100000 secret >/dev/null
+bench="$build/bench"
+"$bench/cryptobench" make "$plain" "$work/default.xlsx" 100000 >/dev/null
+"$bench/cryptobench" make "$plain" "$work/password.xlsx" 100000 secret >/dev/null
+sdconv="$build/tools/sdconv"
+[ -x "$sdconv" ] || sdconv=$(find "$build" -name sdconv -type f -perm -u+x | head -1)
 name=$(basename "$plain")
 echo "SheetDrain encrypted-workbook benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, median of $runs"
-printf '%-52s %10s %10s\n' "case (sdconv: open, load, write every sheet)" "wall" "peak"
-row "$name, unencrypted" "$build/engine/tools/sdconv" --quiet "$plain" "$work/out"
-row "$name, Agile, default password" "$build/engine/tools/sdconv" --quiet "$work/default.xlsx" "$work/out"
-row "$name, Agile, password given (default tried first)" \
-  "$build/engine/tools/sdconv" --quiet --password secret "$work/password.xlsx" "$work/out"
-"$work/cryptobench" derive 100000
-"$work/cryptobench" decrypt "$work/default.xlsx"
-
-# The library comparison that chose nettle (needs all three -dev packages).
-if pkg-config --exists nettle libgcrypt libcrypto; then
-  g++ -O2 -std=c++17 "$here/cryptolibs.cpp" $(pkg-config --cflags --libs nettle libgcrypt libcrypto) \
-    -o "$work/cryptolibs" && "$work/cryptolibs"
-fi
+printf '%-56s %10s %10s\n' "case (sdconv: open, load, write every sheet)" "wall" "peak"
+row "$name, unencrypted" "$sdconv" --quiet "$plain" "$work/out"
+row "$name, Agile, default password" "$sdconv" --quiet "$work/default.xlsx" "$work/out"
+row "$name, Agile, --password (default one tried first)" \
+  "$sdconv" --quiet --password secret "$work/password.xlsx" "$work/out"
+"$bench/cryptobench" derive 100000
+"$bench/cryptobench" decrypt "$work/default.xlsx"
+[ -x "$bench/cryptolibs" ] && "$bench/cryptolibs"
+exit 0
