@@ -36,12 +36,12 @@ int make(const char *plainPath, const char *outPath, quint32 spins, const char *
         return 1;
     }
     const QByteArray zip = in.readAll();
-    officeencryptor::AgileSpec spec;
-    spec.spinCount = spins;
+    officeencryptor::AgileOptions options;
+    options.spinCount = spins;
     const std::u16string pw = password ? QString::fromLocal8Bit(password).toStdU16String()
                                        : sd::crypto::kDefaultPassword;
     const auto start = clock_type::now();
-    const officeencryptor::Encrypted e = officeencryptor::encryptAgile(zip, pw, spec);
+    const officeencryptor::Encrypted e = officeencryptor::encryptAgile(zip, pw, options);
     const biffbuilder::Cfb cfb
         = biffbuilder::buildCfb({ { QStringLiteral("EncryptionInfo"), e.info },
                                   { QStringLiteral("EncryptedPackage"), e.package } },

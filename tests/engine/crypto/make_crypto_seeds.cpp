@@ -63,9 +63,9 @@ int main(int argc, char **argv)
     QByteArray zip("PK\3\4");
     for (int i = 0; zip.size() < 5000; ++i)
         zip += QByteArray::number(i) + ',';
-    AgileSpec aes;
+    AgileOptions aes;
     aes.spinCount = 10;
-    AgileSpec des = aes, rc2 = aes, tdes = aes;
+    AgileOptions des = aes, rc2 = aes, tdes = aes;
     des.cipher = QStringLiteral("DES");
     des.keyBits = 64;
     des.hash = QStringLiteral("MD5");

@@ -18,7 +18,7 @@ namespace officeencryptor {
 
 using sd::crypto::Bytes;
 
-struct AgileSpec
+struct AgileOptions
 {
     QString cipher = QStringLiteral("AES"); // as the descriptor names it
     int keyBits = 256;
@@ -90,14 +90,14 @@ inline sd::crypto::HashAlgorithm hashOf(const QString &name)
 
 // Encrypts `plain` with `key`, the IV cut or padded (0x36) to a block; CBC
 // input is padded with zeros to whole blocks.
-inline Bytes encryptValue(const AgileSpec &spec, const Bytes &key, Bytes iv, Bytes plain)
+inline Bytes encryptValue(const AgileOptions &options, const Bytes &key, Bytes iv, Bytes plain)
 {
     using namespace sd::crypto;
     BlockCipher cipher;
-    cipher.setKey(cipherOf(spec.cipher), key);
+    cipher.setKey(cipherOf(options.cipher), key);
     const size_t bs = cipher.blockSize();
     iv.resize(bs, 0x36);
-    const bool cfb = spec.chaining == QLatin1String("ChainingModeCFB");
+    const bool cfb = options.chaining == QLatin1String("ChainingModeCFB");
     if (!cfb)
         plain.resize((plain.size() + bs - 1) / bs * bs, 0);
     cipher.encrypt(cfb ? ChainingMode::Cfb8 : ChainingMode::Cbc, iv.data(), plain.data(),
@@ -106,14 +106,14 @@ inline Bytes encryptValue(const AgileSpec &spec, const Bytes &key, Bytes iv, Byt
 }
 
 inline Encrypted encryptAgile(const QByteArray &zip, const std::u16string &password,
-                              const AgileSpec &spec = {})
+                              const AgileOptions &options = {})
 {
     using namespace sd::crypto;
     quint32 seed = 20240611;
-    const HashAlgorithm hash = hashOf(spec.hash);
+    const HashAlgorithm hash = hashOf(options.hash);
     const size_t hashSize = digestSize(hash);
-    const size_t blockSize = cipherBlockSize(cipherOf(spec.cipher));
-    const size_t keySize = spec.cipher == QLatin1String("DES") ? 8 : size_t(spec.keyBits) / 8;
+    const size_t blockSize = cipherBlockSize(cipherOf(options.cipher));
+    const size_t keySize = options.cipher == QLatin1String("DES") ? 8 : size_t(options.keyBits) / 8;
     const Bytes keySalt = pseudoRandom(16, seed), passwordSalt = pseudoRandom(16, seed);
     const Bytes packageKey = pseudoRandom(keySize, seed);
 
@@ -125,7 +125,7 @@ inline Encrypted encryptAgile(const QByteArray &zip, const std::u16string &passw
         std::memcpy(blockKey, le32(quint32(index)).constData(), 4);
         const Bytes iv = agileDerive(hash, keySalt, blockKey, 4, blockSize);
         package
-            += toQByteArray(encryptValue(spec, packageKey, iv, Bytes(part.begin(), part.end())));
+            += toQByteArray(encryptValue(options, packageKey, iv, Bytes(part.begin(), part.end())));
     }
 
     // The integrity HMAC over the encrypted package.
@@ -137,41 +137,42 @@ inline Encrypted encryptAgile(const QByteArray &zip, const std::u16string &passw
     const Bytes hmacValueIv = agileDerive(hash, keySalt, kBlockKeyIntegrityValue, 8, blockSize);
 
     // The password's key encryptor.
-    const Bytes hashed = agileHashPassword(hash, passwordSalt, utf16le(password), spec.spinCount);
+    const Bytes hashed
+        = agileHashPassword(hash, passwordSalt, utf16le(password), options.spinCount);
     const Bytes verifierInput = pseudoRandom(16, seed);
     auto keyFor
         = [&](const uint8_t *blockKey) { return agileDerive(hash, hashed, blockKey, 8, keySize); };
     const Bytes encInput
-        = encryptValue(spec, keyFor(kBlockKeyVerifierInput), passwordSalt, verifierInput);
-    const Bytes encValue = encryptValue(spec, keyFor(kBlockKeyVerifierValue), passwordSalt,
+        = encryptValue(options, keyFor(kBlockKeyVerifierInput), passwordSalt, verifierInput);
+    const Bytes encValue = encryptValue(options, keyFor(kBlockKeyVerifierValue), passwordSalt,
                                         digest(hash, verifierInput));
     const Bytes encKey
-        = encryptValue(spec, keyFor(kBlockKeyEncryptedKey), passwordSalt, packageKey);
+        = encryptValue(options, keyFor(kBlockKeyEncryptedKey), passwordSalt, packageKey);
 
     auto b64 = [](const Bytes &b) { return QString::fromLatin1(toQByteArray(b).toBase64()); };
     const QString params
         = QStringLiteral("saltSize=\"16\" blockSize=\"%1\" keyBits=\"%2\" hashSize=\"%3\" "
                          "cipherAlgorithm=\"%4\" cipherChaining=\"%5\" hashAlgorithm=\"%6\"")
               .arg(blockSize)
-              .arg(spec.keyBits)
+              .arg(options.keyBits)
               .arg(hashSize)
-              .arg(spec.cipher, spec.chaining, spec.hash);
+              .arg(options.cipher, options.chaining, options.hash);
     QString xml = QStringLiteral(
                       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
                       "<encryption xmlns=\"http://schemas.microsoft.com/office/2006/encryption\" "
                       "xmlns:p=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\">"
                       "<keyData %1 saltValue=\"%2\"/>")
                       .arg(params, b64(keySalt));
-    if (spec.integrity)
+    if (options.integrity)
         xml += QStringLiteral("<dataIntegrity encryptedHmacKey=\"%1\" encryptedHmacValue=\"%2\"/>")
-                   .arg(b64(encryptValue(spec, packageKey, hmacKeyIv, hmacKey)),
-                        b64(encryptValue(spec, packageKey, hmacValueIv, hmacValue)));
+                   .arg(b64(encryptValue(options, packageKey, hmacKeyIv, hmacKey)),
+                        b64(encryptValue(options, packageKey, hmacValueIv, hmacValue)));
     xml += QStringLiteral("<keyEncryptors><keyEncryptor "
                           "uri=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\">"
                           "<p:encryptedKey spinCount=\"%1\" %2 saltValue=\"%3\" "
                           "encryptedVerifierHashInput=\"%4\" encryptedVerifierHashValue=\"%5\" "
                           "encryptedKeyValue=\"%6\"/></keyEncryptor></keyEncryptors></encryption>")
-               .arg(spec.spinCount)
+               .arg(options.spinCount)
                .arg(params, b64(passwordSalt), b64(encInput), b64(encValue), b64(encKey));
     Encrypted out;
     out.info = QByteArray("\x04\x00\x04\x00\x40\x00\x00\x00", 8) + xml.toUtf8();

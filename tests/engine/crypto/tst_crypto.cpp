@@ -498,17 +498,17 @@ void TestCrypto::packageRoundTrip()
     if (cipher == QLatin1String("Standard")) {
         e = officeencryptor::encryptStandard(kZip, u"s\u00e9same", keyBits);
     } else {
-        officeencryptor::AgileSpec spec;
-        spec.cipher = cipher;
-        spec.keyBits = keyBits;
+        officeencryptor::AgileOptions options;
+        options.cipher = cipher;
+        options.keyBits = keyBits;
         QFETCH(QString, hash);
         QFETCH(QString, chaining);
         QFETCH(bool, integrity);
-        spec.hash = hash;
-        spec.chaining = chaining;
-        spec.integrity = integrity;
-        spec.spinCount = 1000;
-        e = officeencryptor::encryptAgile(kZip, u"s\u00e9same", spec);
+        options.hash = hash;
+        options.chaining = chaining;
+        options.integrity = integrity;
+        options.spinCount = 1000;
+        e = officeencryptor::encryptAgile(kZip, u"s\u00e9same", options);
     }
     Bytes zip;
     CryptoError error = decrypt(e, { u"first", u"s\u00e9same" }, zip);
@@ -576,9 +576,9 @@ void TestCrypto::packageRefusals()
     QFETCH(QByteArray, to);
     QFETCH(int, status);
     QFETCH(QString, detail);
-    officeencryptor::AgileSpec spec;
-    spec.spinCount = 1000;
-    officeencryptor::Encrypted e = officeencryptor::encryptAgile(kZip, u"pw", spec);
+    officeencryptor::AgileOptions options;
+    options.spinCount = 1000;
+    officeencryptor::Encrypted e = officeencryptor::encryptAgile(kZip, u"pw", options);
     QVERIFY(e.info.contains(from));
     e.info.replace(e.info.indexOf(from), from.size(), to);
     Bytes zip;
@@ -609,9 +609,9 @@ void TestCrypto::damagedPackage()
     QFETCH(bool, agile);
     QFETCH(int, offset);
     QFETCH(int, cut);
-    officeencryptor::AgileSpec spec;
-    spec.spinCount = 10;
-    officeencryptor::Encrypted e = agile ? officeencryptor::encryptAgile(kZip, u"pw", spec)
+    officeencryptor::AgileOptions options;
+    options.spinCount = 10;
+    officeencryptor::Encrypted e = agile ? officeencryptor::encryptAgile(kZip, u"pw", options)
                                          : officeencryptor::encryptStandard(kZip, u"pw");
     if (cut > 0) {
         e.package.chop(cut);
