@@ -5,6 +5,7 @@
 #include "core/csvwriter.h"
 #include "core/display.h"
 #include "core/model.h"
+#include "crypto/passwords.h"
 #include "open/openworkbook.h"
 
 #include <QDateTime>
@@ -15,9 +16,20 @@
 #include <QThread>
 
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
+
+// The passwords of setBuiltinApplicationPasswords().
+std::mutex g_passwordsMutex;
+sd::crypto::PasswordList g_passwords;
+
+sd::crypto::PasswordList passwords()
+{
+    std::lock_guard<std::mutex> lock(g_passwordsMutex);
+    return g_passwords;
+}
 
 bool is(const char *member, const char *text)
 {
@@ -415,7 +427,7 @@ public:
             return nullptr;
         sd::Error error;
         std::unique_ptr<sd::Workbook> workbook
-            = sd::openWorkbook(QFile::encodeName(path).toStdString(), &error);
+            = sd::openWorkbook(QFile::encodeName(path).toStdString(), &error, passwords());
         if (!workbook) {
             raiseException(int(error.code), QString::fromLatin1(kSource),
                            reasonOf(QFile::encodeName(path).toStdString(), error));
@@ -500,6 +512,17 @@ private:
 std::unique_ptr<AxServer> createBuiltinApplication()
 {
     return std::make_unique<ApplicationServer>();
+}
+
+void setBuiltinApplicationPasswords(const QStringList &list)
+{
+    sd::crypto::PasswordList converted;
+    for (const QString &password : list)
+        converted.push_back(password.toStdU16String());
+    std::lock_guard<std::mutex> lock(g_passwordsMutex);
+    for (std::u16string &old : g_passwords)
+        sd::crypto::wipe(old.data(), old.size() * sizeof(char16_t));
+    g_passwords = std::move(converted);
 }
 
 void registerBuiltinApplication()

@@ -2,6 +2,8 @@
 
 #include "axobject.h"
 
+#include <QStringList>
+
 #include <memory>
 
 // The built-in spreadsheet application that answers to "Excel.Application"
@@ -30,7 +32,17 @@
 //
 // "Copy()" copies no cell data: the active workbook refers to the source sheet,
 // which stays loaded until the next copy or "Quit(void)".
+//
+// Like the desktop application, "Open" opens a workbook encrypted with the
+// application's built-in default password without asking; a workbook that
+// needs another password is refused ("password needed" on standard error)
+// unless it is among the passwords set below.
 std::unique_ptr<AxServer> createBuiltinApplication();
+
+// Passwords that "Open" tries, in order, after the built-in default one, for
+// every workbook from now on (process-wide; the command line's --password).
+// The window sets none. Thread-safe; the texts stay in memory only.
+void setBuiltinApplicationPasswords(const QStringList &passwords);
 
 // Registers the built-in application with the seam under
 // AxNames::kExcelApplication. Every program that runs conversions calls this

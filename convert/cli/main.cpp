@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <QThread>
@@ -27,7 +28,8 @@ enum ExitCode {
 };
 
 const char kUsage[]
-    = "Usage: sheetdrain-cli SOURCE OUTPUT [--all-sheets] [--utf8]\n"
+    = "Usage: sheetdrain-cli SOURCE OUTPUT [--all-sheets] [--utf8] [--password PW]...\n"
+      "                      [--password-file FILE]...\n"
       "\n"
       "Converts every .xls, .xlsx and .xlsm workbook under the folder SOURCE\n"
       "(sub-folders included, hidden folders and ~$ lock files left out) to CSV\n"
@@ -38,7 +40,18 @@ const char kUsage[]
       "  --utf8        afterwards re-encode the CSV files that this run wrote as\n"
       "                UTF-8 where they are not (they are read as GBK); other files\n"
       "                under OUTPUT are left alone\n"
+      "  --password PW           a password to try on encrypted workbooks; give it\n"
+      "                          once per password (also --password=PW)\n"
+      "  --password-file FILE    the same for every line of FILE (UTF-8, one\n"
+      "                          password per line, empty lines skipped)\n"
       "  -h, --help    show this text\n"
+      "\n"
+      "An encrypted workbook is opened with the spreadsheet application's built-in\n"
+      "default password (as the desktop application does without asking), then\n"
+      "with the given passwords in order. One that none of them opens gives no\n"
+      "CSV file and the reason \"password needed\". Passwords are never printed\n"
+      "or written to disk; a password on the command line is visible to other\n"
+      "users of the machine while the batch runs, a password file is not.\n"
       "\n"
       "A CSV file of an earlier run is replaced. Two workbooks of one run never\n"
       "write the same file: the first keeps its name, a later one is named after\n"
@@ -108,26 +121,86 @@ int badArguments(const QString &message)
     return ExitBadArguments;
 }
 
-// Reads the arguments into the batch parameters; -1 when the batch may run,
-// otherwise the exit status to end with.
+// A password file larger than this is refused (one password per line).
+constexpr qint64 kMaxPasswordFileSize = 1 << 20;
+
+// Appends the lines of a password file; false with *reason set when it
+// cannot be read. The file's content is never printed.
+bool readPasswordFile(const QString &path, QStringList *passwords, QString *reason)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *reason = file.errorString();
+        return false;
+    }
+    if (file.size() > kMaxPasswordFileSize) {
+        *reason = QStringLiteral("larger than 1 MB");
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    for (QByteArray line : bytes.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            passwords->append(QString::fromUtf8(line));
+    }
+    return true;
+}
+
+// The value of an option given as "--name VALUE" or "--name=VALUE": true
+// when `args[*i]` is that option (then *i steps past a separate value).
+bool optionValue(const QStringList &args, int *i, const QString &name, QString *value,
+                 bool *missing)
+{
+    const QString &arg = args[*i];
+    if (arg.startsWith(name + QLatin1Char('='))) {
+        *value = arg.mid(name.size() + 1);
+        return true;
+    }
+    if (arg != name)
+        return false;
+    *missing = *i + 1 >= args.size();
+    if (!*missing)
+        *value = args[++*i];
+    return true;
+}
+
+// Reads the arguments into the batch parameters and the built-in
+// application's passwords; -1 when the batch may run, otherwise the exit
+// status to end with.
 int setBatchFromArguments(const QStringList &args)
 {
-    QStringList folders;
+    QStringList folders, passwords;
     bool allSheets = false;
     bool utf8 = false;
-    for (const QString &arg : args) {
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        QString value, reason;
+        bool missing = false;
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             std::fputs(kUsage, stdout);
             return ExitNormalEnd;
         }
-        if (arg == QLatin1String("--all-sheets"))
+        if (arg == QLatin1String("--all-sheets")) {
             allSheets = true;
-        else if (arg == QLatin1String("--utf8"))
+        } else if (arg == QLatin1String("--utf8")) {
             utf8 = true;
-        else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-            return badArguments(QStringLiteral("unknown option: ") + arg);
-        else
+        } else if (optionValue(args, &i, QStringLiteral("--password"), &value, &missing)) {
+            if (missing)
+                return badArguments(QStringLiteral("--password needs a value"));
+            passwords.append(value);
+        } else if (optionValue(args, &i, QStringLiteral("--password-file"), &value, &missing)) {
+            if (missing)
+                return badArguments(QStringLiteral("--password-file needs a file"));
+            if (!readPasswordFile(value, &passwords, &reason))
+                return badArguments(
+                    QStringLiteral("cannot read the password file %1: %2").arg(value, reason));
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return badArguments(QStringLiteral("unknown option: ")
+                                + arg.section(QLatin1Char('='), 0, 0));
+        } else {
             folders.append(arg);
+        }
     }
     if (folders.size() != 2)
         return badArguments(QStringLiteral("expected the folders SOURCE and OUTPUT"));
@@ -143,6 +216,7 @@ int setBatchFromArguments(const QStringList &args)
     g_SavePath = QDir::toNativeSeparators(folders[1]);
     g_OnlyFirstSheet = !allSheets;
     g_SaveAsUTF8 = utf8;
+    setBuiltinApplicationPasswords(passwords);
     return -1;
 }
 

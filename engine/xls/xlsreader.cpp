@@ -97,7 +97,7 @@ bool looksLikeBareBiff(const unsigned char *head, size_t size)
 }
 
 std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const std::string &name,
-                                        Error *error)
+                                        Error *error, const crypto::PasswordList &passwords)
 {
     auto loader = std::make_unique<XlsLoader>();
     if (hasMagic(data, size, kCfbMagic)) {
@@ -134,6 +134,8 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
     info.bare = bare;
     info.maxRows = version == 8 ? kBiff8MaxRows : kBiff2To7MaxRows;
     info.maxColumns = kBiffMaxColumns;
+    if (Error e = decryptWorkbookStream(loader->stream, info, passwords))
+        return fail(error, e);
 
     auto book = std::make_unique<Workbook>();
     XlsGlobalsParser globals(info, *book);
@@ -149,7 +151,8 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
     return book;
 }
 
-std::unique_ptr<Workbook> openXls(const std::string &path, Error *error)
+std::unique_ptr<Workbook> openXls(const std::string &path, Error *error,
+                                  const crypto::PasswordList &passwords)
 {
     // The path is bytes in the locale's encoding, as every file name.
     QFile file(QFile::decodeName(path.c_str()));
@@ -167,7 +170,7 @@ std::unique_ptr<Workbook> openXls(const std::string &path, Error *error)
     }
     const uint8_t *data = mapped ? mapped : reinterpret_cast<const uint8_t *>(bytes.constData());
     const size_t length = mapped ? size_t(size) : size_t(bytes.size());
-    auto book = openXlsMemory(data, length, path, error);
+    auto book = openXlsMemory(data, length, path, error, passwords);
     if (mapped)
         file.unmap(const_cast<uchar *>(mapped));
     if (book)

@@ -4,6 +4,7 @@
 // the sheet parser (xlssheetparser.cpp) and the loader (xlsreader.cpp).
 
 #include "core/model.h"
+#include "crypto/passwords.h"
 #include "io/error.h"
 #include "xls/biff.h"
 #include "xls/codepage.h"
@@ -100,7 +101,14 @@ struct BiffInfo
     uint32_t sstCount = 0; // strings 0..sstCount-1 of the book are the SST
     uint32_t emptyString = 0; // index of "" in the book's strings
     size_t globalsEnd = 0; // offset just past the globals' EOF
+    bool decrypted = false; // a FILEPASS record was met and the stream decrypted
 };
+
+// Decrypts the stream in place when its globals hold a FILEPASS record,
+// trying the default password and then `passwords` (xlsdecrypt.cpp). An
+// error when no password opens it or the encryption cannot be undone.
+Error decryptWorkbookStream(std::vector<uint8_t> &stream, BiffInfo &info,
+                            const crypto::PasswordList &passwords);
 
 inline void appendText8(const BiffInfo &info, const uint8_t *p, size_t n, std::string &out)
 {

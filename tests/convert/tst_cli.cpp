@@ -137,6 +137,16 @@ private slots:
                                       << "提取文件夹中没有找到excel文件(.xls、.xlsx、.xlsm)。";
         QTest::newRow("help names the exit status of a run with failures")
             << QStringList { "--help" } << 0 << "4 the batch ended, but some";
+        QTest::newRow("--password without a value")
+            << QStringList { "SRC", "OUT", "--password" } << 2 << "--password needs a value";
+        QTest::newRow("unreadable password file")
+            << QStringList { "SRC", "OUT", "--password-file=NOWHERE" } << 2
+            << "cannot read the password file";
+        QTest::newRow("misspelt option with a value: the value is not echoed")
+            << QStringList { "SRC", "OUT", "--pasword=Zebra-77" } << 2
+            << "unknown option: --pasword\n";
+        QTest::newRow("help names the password options")
+            << QStringList { "--help" } << 0 << "--password-file FILE";
     }
 
     void arguments()
@@ -157,7 +167,8 @@ private slots:
         const Run run = runCli(args);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2((run.out + run.err).contains(message), qPrintable(run.out + run.err));
-        if (exitCode == 0 && !args.contains("--help")) {
+        QVERIFY(!(run.out + run.err).contains("Zebra"));
+        if (exitCode == 0 && !args.contains("--help") && !args.contains("--password")) {
             QCOMPARE(run.out, message + "\n");
             QCOMPARE(run.err, QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...\n"));
         }
@@ -306,6 +317,71 @@ private slots:
         QVERIFY(existsRaw(out, "\xcd\xb3\xbc\xc6.csv"));
         removeTree(src);
         removeTree(out);
+    }
+
+    void encrypted_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("summary");
+        const QStringList defaultOnly { "default/TestExcel_2040.csv",
+                                        "default/Test_git_issue289.csv",
+                                        "default/protectedsheet-xxx.csv" };
+        const QStringList all = QStringList(defaultOnly)
+            << "own/agile_AES256_SHA512_CBC_pwd_password.csv"
+            << "own/password_2002_40_xor.csv"
+            << "own/pers-encrypted-RC4-pass-11.csv";
+        QTest::newRow("default password only")
+            << QStringList() << defaultOnly
+            << "成功将3个excel文件转换为3个csv文件。3个excel文件转换失败。";
+        QTest::newRow("--password, repeated")
+            << QStringList { "--password", "Zebra-77", "--password=password", "--password", "11" }
+            << all << "成功将6个excel文件转换为6个csv文件。";
+        QTest::newRow("--password-file") << QStringList { "--password-file", "PASSWORDS" } << all
+                                         << "成功将6个excel文件转换为6个csv文件。";
+        QTest::newRow("wrong passwords only")
+            << QStringList { "--password", "Zebra-77" } << defaultOnly
+            << "成功将3个excel文件转换为3个csv文件。3个excel文件转换失败。";
+    }
+
+    // Encrypted workbooks: those encrypted with the built-in default password
+    // convert with no option, the others with their passwords given; one
+    // that no password opens is reported as needing one. No password ever
+    // shows in the output, and nothing but the CSV files is written.
+    void encrypted()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, files);
+        QFETCH(QString, summary);
+        SD_REQUIRE_CORPUS(QStringLiteral("exceldatareader/Test_git_issue289.xlsx"));
+        const QString corpus = sdtest::corpusDir() + QLatin1Char('/');
+        QTemporaryDir dir;
+        const QString src = dir.filePath("src"), out = dir.filePath("out");
+        for (const char *name :
+             { "exceldatareader/TestExcel_2040.xlsx", "exceldatareader/Test_git_issue289.xlsx",
+               "exceldatareader/protectedsheet-xxx.xls" })
+            QVERIFY(copyInto(corpus + name, src + "/default/" + QFileInfo(name).fileName()));
+        for (const char *name :
+             { "exceldatareader/agile_AES256_SHA512_CBC_pwd_password.xlsx",
+               "sheetjs/password_2002_40_xor.xls", "parseexcel/t/pers-encrypted-RC4-pass-11.xls" })
+            QVERIFY(copyInto(corpus + name, src + "/own/" + QFileInfo(name).fileName()));
+        QDir().mkpath(out);
+        QFile passwords(dir.filePath("passwords.txt"));
+        QVERIFY(passwords.open(QIODevice::WriteOnly));
+        passwords.write("Zebra-77\r\n\r\npassword\r\n11\n");
+        passwords.close();
+        for (QString &option : options) {
+            if (option == QLatin1String("PASSWORDS"))
+                option = passwords.fileName();
+        }
+        const Run run = runCli(QStringList { src, out } + options);
+        QCOMPARE(run.exitCode, files.size() == 6 ? 0 : 4);
+        QCOMPARE(run.out, summary + "\n");
+        QCOMPARE(filesUnder(out), files);
+        const int needed = run.err.count(QStringLiteral(": password needed"));
+        QCOMPARE(needed, 6 - files.size());
+        QVERIFY2(!(run.out + run.err).contains("Zebra"), qPrintable(run.err));
+        QVERIFY(!(run.out + run.err).contains("VelvetSweatshop"));
     }
 };
 

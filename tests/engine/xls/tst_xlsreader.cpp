@@ -1,8 +1,10 @@
 // The .xls reader on files built in the test: compound-file structure and
 // damage, BIFF8/BIFF5/BIFF2 records, string tables split by CONTINUE, code
 // pages, encryption and files that are not workbooks.
+#include "../crypto/officeencryptor.h"
 #include "biffbuilder.h"
 
+#include "crypto/biffcrypt.h"
 #include "io/cfb.h"
 #include "xls/xlsreader.h"
 
@@ -90,6 +92,8 @@ private slots:
     void sharedStrings();
     void failures_data();
     void failures();
+    void encrypted_data();
+    void encrypted();
     void sheetList();
     void formattedRowsAndColumns_data();
     void formattedRowsAndColumns();
@@ -404,6 +408,56 @@ void TestXlsReader::sharedStrings()
     for (int i = 0; i < strings.size(); ++i)
         cells << QStringLiteral("A%1=s:%2").arg(i + 1).arg(strings[i]);
     QCOMPARE(describeSheet(*book, 0), cells.join(QLatin1Char(' ')));
+}
+
+void TestXlsReader::encrypted_data()
+{
+    QTest::addColumn<QByteArray>("filePass");
+    QTest::addColumn<QString>("password"); // the one it was encrypted with
+    QTest::addColumn<QStringList>("given");
+    QTest::addColumn<QString>("expected"); // the sheet, or the error's description
+    const QString def = QString::fromStdU16String(sd::crypto::kDefaultPassword);
+    const QString sheet = QStringLiteral("A1=n:1.5 B1=s:clear text");
+    QTest::newRow("RC4, the default password")
+        << officeencryptor::rc4FilePass(sd::crypto::kDefaultPassword) << def << QStringList()
+        << sheet;
+    QTest::newRow("RC4 CryptoAPI, the second password given")
+        << officeencryptor::rc4FilePass(u"pw", 128) << "pw" << QStringList { "x", "pw" } << sheet;
+    QTest::newRow("RC4 CryptoAPI, no password fits")
+        << officeencryptor::rc4FilePass(u"pw", 40) << "pw" << QStringList { "PW" }
+        << "password needed: RC4 CryptoAPI (record 0x002F (FILEPASS) at 0x14)";
+}
+
+// A workbook encrypted after FILEPASS (RC4 is its own inverse, so the
+// decryptor encrypts): the shared strings in the globals and the cells of
+// the sheet come back.
+void TestXlsReader::encrypted()
+{
+    QFETCH(QByteArray, filePass);
+    QFETCH(QString, password);
+    QFETCH(QStringList, given);
+    const QByteArray head = bof(kBiff8, 0x0005) + rec(0x002F, filePass);
+    QByteArray stream = workbookStream(
+        kBiff8, rec(0x002F, filePass) + rec(0x00FC, sst(xlString("clear text"), 1)),
+        { SheetSpec { "Sheet1",
+                      rec(0x0203, rcx(0, 0) + f64(1.5)) + rec(0x00FD, rcx(0, 1) + u32(0)) } });
+    auto encryptor = sd::crypto::openFilePass(
+        reinterpret_cast<const uint8_t *>(filePass.constData()), size_t(filePass.size()),
+        sd::crypto::FilePassLayout::Biff8, { password.toStdU16String() }, nullptr);
+    QVERIFY(encryptor);
+    sd::crypto::decryptBiffStream(*encryptor, reinterpret_cast<uint8_t *>(stream.data()),
+                                  size_t(stream.size()), size_t(head.size()));
+    QVERIFY(!stream.contains("clear text"));
+    sd::crypto::PasswordList passwords;
+    for (const QString &p : given)
+        passwords.push_back(p.toStdU16String());
+    const QByteArray file = buildCfb({ { QStringLiteral("Workbook"), stream } }).bytes;
+    sd::Error error;
+    auto book = sd::openXlsMemory(reinterpret_cast<const uint8_t *>(file.constData()),
+                                  size_t(file.size()), "test.xls", &error, passwords);
+    QTEST(book ? describeSheet(*book, 0) : QString::fromStdString(error.description()), "expected");
+    QCOMPARE(book ? QString::fromStdString(book->sheets[0].name) : QString(),
+             book ? QStringLiteral("Sheet1") : QString());
 }
 
 void TestXlsReader::failures_data()
