@@ -53,7 +53,8 @@ std::unique_ptr<Workbook> openEncryptedPackage(const CompoundFile &cfb, const st
 std::unique_ptr<Workbook> openCompoundFile(const std::string &path,
                                            const crypto::PasswordList &passwords, Error &err)
 {
-    QFile file(QString::fromStdString(path));
+    // Paths are the locale's 8-bit bytes, as everywhere in the engine.
+    QFile file(QFile::decodeName(path.c_str()));
     if (!file.open(QIODevice::ReadOnly)) {
         err = Error(ErrorCode::CannotOpen, path, file.errorString().toStdString());
         return nullptr;
