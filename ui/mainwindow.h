@@ -8,6 +8,9 @@
 
 class FailureList;
 class MergeObject;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QLineEdit;
 class QPushButton;
 class QThread;
@@ -20,6 +23,10 @@ class MainWindow;
 /// form of mainwindow.ui filled from the settings file, the two folder
 /// pickers, and the start button that runs one MergeObject on a thread of its
 /// own. The tray icon is its child.
+///
+/// A folder reaches a path field by the picker, by a drop (on the field, or
+/// anywhere else on the window for the source folder) or typed by hand; all
+/// three are shown and remembered alike. Return in a field starts the batch.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -63,10 +70,20 @@ private slots:
     void on_ShowFailure(QString path, QString reason);
     void showFailureList();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 private:
     void createFailureButton();
     void applySettings();
-    void pickFolder(QLineEdit *field, const char *key);
+    void pickFolder(QLineEdit *field);
+    void setFolder(QLineEdit *field, const QString &folder);
+    void adoptTypedFolder(QLineEdit *field);
+    bool dropFolderOn(QLineEdit *field, QDropEvent *event);
+    void setBatchRunning(bool running);
     void endBatch();
 
     Ui::MainWindow *m_ui;

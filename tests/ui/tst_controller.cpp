@@ -360,7 +360,7 @@ void tst_Controller::pickers()
                      .arg(int(options));
         return answer;
     });
-    // The field already shows a folder: the question still starts at ".".
+    // The field shows a folder that does not exist: the question starts at ".".
     child<QPushButton>(button.toLatin1().constData())->click();
     const int options = int(QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     QCOMPARE(asked, QStringList(QStringLiteral("1|选择文件夹|.|%1").arg(options)));
@@ -460,9 +460,16 @@ void tst_Controller::startRefused()
              saved.constData());
     QVERIFY2(saved.contains(QByteArray("OnlyFirstSheet=") + (firstSheet ? "y" : "n") + "\r\n"),
              saved.constData());
-    // A typed path is used, never saved.
-    QVERIFY(!saved.contains("SourcePath"));
-    QVERIFY(!saved.contains("SavePath"));
+    // A typed folder that exists is remembered like a picked one; a text
+    // that names no folder is not.
+    const QByteArray sourceLine = "SourcePath=" + QFile::encodeName(pathFor(source)) + "/\r\n";
+    const QByteArray saveLine = "SavePath=" + QFile::encodeName(pathFor(save)) + "/\r\n";
+    QCOMPARE(saved.contains("SourcePath"), source == QLatin1String("dir"));
+    QCOMPARE(saved.contains("SavePath"), save == QLatin1String("dir"));
+    if (source == QLatin1String("dir"))
+        QVERIFY2(saved.contains(sourceLine), saved.constData());
+    if (save == QLatin1String("dir"))
+        QVERIFY2(saved.contains(saveLine), saved.constData());
 }
 
 void tst_Controller::batchOnFakeApplication()
