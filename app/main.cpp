@@ -2,9 +2,11 @@
 // and the main window, in that order; the window goes before the application.
 
 #include "builtinapplication.h"
+#include "formgeometry.h"
 #include "instancecontrol.h"
 #include "localeencoding.h"
 #include "mainwindow.h"
+#include "programlanguage.h"
 #include "programpaths.h"
 #include "programresources.h"
 #include "signalbridge.h"
@@ -44,19 +46,16 @@ int main(int argc, char **argv)
     if (CountProcessesNamed(kInstanceName) > 1)
         TerminateFirstProcessNamed(kInstanceName);
 
-    // Qt's own high-DPI scaling: on a 192-dpi screen the window's pixel
-    // geometry doubles with its text. A ratio of 1.5 is rounded down and its
-    // remainder left to the form (see MainWindow), which then grows by
-    // exactly the desktop's factor instead of by 2.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::RoundPreferFloor);
+    // Must precede the application object.
+    enableHighDpiScaling();
 
     int exitCode = 0;
     QApplication app(argc, argv);
     // File names, settings values and CSV files in the locale's encoding.
     UseLocaleEncoding();
+    // The texts follow the locale (LANGUAGE, LANG): Chinese as written in
+    // the sources, English for every other language.
+    installProgramTranslations(&app);
     {
         // From here on SIGTERM, SIGINT and SIGHUP end the event loop the way
         // the tray's exit entry does, so a running batch is wound down by the

@@ -4,8 +4,9 @@
 set -euo pipefail
 
 # Usage: install-deps.sh [--test] [--screenshots]
-#   (none)          build and run: compiler, CMake, Qt 5 widgets, zlib, fonts
-#                   with Chinese glyphs
+#   (none)          build and run: compiler, CMake, Qt 5 widgets and its
+#                   translation tools and translations, zlib, fonts with
+#                   Chinese glyphs
 #   --test          also what the test suite and CI need (clang for the fuzz
 #                   targets, clang-format 14 for the formatting check, the
 #                   locale sources from which scripts/test.sh makes zh_CN.GBK)
@@ -14,6 +15,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
+  qttools5-dev qttools5-dev-tools qttranslations5-l10n
   zlib1g-dev libdeflate-dev
   fonts-wqy-microhei
 )

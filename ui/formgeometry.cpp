@@ -1,5 +1,6 @@
 #include "formgeometry.h"
 
+#include <QGuiApplication>
 #include <QLayout>
 #include <QSpacerItem>
 #include <QWidget>
@@ -48,6 +49,14 @@ bool isFormObject(const QObject *object)
 }
 
 } // namespace
+
+void enableHighDpiScaling()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::RoundPreferFloor);
+}
 
 qreal remainingTextScale(const QWidget *widget)
 {
