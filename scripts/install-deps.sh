@@ -3,13 +3,15 @@
 # Runs apt only for packages that are missing; uses sudo when not root.
 set -euo pipefail
 
-# Usage: install-deps.sh [--test] [--screenshots]
+# Usage: install-deps.sh [--test] [--screenshots] [--package]
 #   (none)          build and run: compiler, CMake, Qt 5 widgets and its
 #                   translation tools and translations, zlib, fonts with
 #                   Chinese glyphs
 #   --test          also what the test suite and CI need (clang for the fuzz
 #                   targets, clang-format 14 for the formatting check, the
 #                   locale sources from which scripts/test.sh makes zh_CN.GBK)
+#   --package       also what building and checking the Debian package
+#                   needs (scripts/package.sh): dpkg-dev, file, lintian
 #   --screenshots   also a virtual X server, a window manager, xdotool and
 #                   ImageMagick's import (tools/screenshots.sh)
 packages=(
@@ -22,7 +24,8 @@ packages=(
 for arg in "$@"; do
   case "$arg" in
     --test) packages+=(python3 clang clang-format libclang-rt-14-dev locales) ;;
-    --screenshots) packages+=(xvfb xauth imagemagick xdotool openbox) ;;
+    --screenshots) packages+=(xvfb xauth x11-xserver-utils imagemagick xdotool openbox) ;;
+    --package) packages+=(dpkg-dev file lintian) ;;
   esac
 done
 
