@@ -13,7 +13,9 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -41,6 +43,9 @@ constexpr const char kYes[] = "y";
 constexpr const char kNo[] = "n";
 
 constexpr const char kWorkerName[] = "tem";
+
+// Between the progress and the path in the status line, like the form's rows.
+constexpr int kProgressSpacing = 6;
 
 QString askForDirectory(QWidget *parent, const QString &caption, const QString &startDirectory,
                         QFileDialog::Options options)
@@ -97,6 +102,7 @@ MainWindow::MainWindow(QWidget *parent)
     , m_directoryQuestion(askForDirectory)
 {
     m_ui->setupUi(this);
+    createProgressLabel();
     // Qt's high-DPI scaling covers whole multiples of 96 dpi; the rest of a
     // larger text resolution (120 dpi, say) grows the form's pixel geometry,
     // so that the texts keep fitting their buttons and rows.
@@ -114,14 +120,39 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowTitle(QString::fromLocal8Bit(kDisplayTitle) + QLatin1String(kVersionText));
     setWindowIcon(QIcon(QStringLiteral(":/images/ktz.ico")));
 
-    SystemTray *tray = new SystemTray(this);
-    connect(tray, SIGNAL(showWidget()), this, SLOT(ShowSoftWindow()));
-    connect(tray, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
+    m_tray = new SystemTray(this);
+    connect(m_tray, SIGNAL(showWidget()), this, SLOT(ShowSoftWindow()));
+    connect(m_tray, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
             SLOT(SystemTrayActivated(QSystemTrayIcon::ActivationReason)));
 
     createFailureButton();
     applySettings();
+    connectFolderFields();
+}
 
+// How far a batch is shows beside the workbook's path, left of it: the status
+// line keeps its text (the path alone) and its place under the group box.
+void MainWindow::createProgressLabel()
+{
+    QLabel *status = m_ui->lb_ShowDisposing;
+    m_progressLabel = new QLabel(m_ui->wgt_AddToTab1);
+    m_progressLabel->setObjectName(QStringLiteral("lb_Progress"));
+    m_progressLabel->setStyleSheet(status->styleSheet());
+    m_progressLabel->hide();
+    auto *row = new QHBoxLayout();
+    row->setObjectName(QStringLiteral("horizontalLayout_Status"));
+    row->setSpacing(kProgressSpacing);
+    const int index = m_ui->verticalLayout_3->indexOf(status);
+    m_ui->verticalLayout_3->removeWidget(status);
+    row->addWidget(m_progressLabel);
+    row->addWidget(status, 1);
+    m_ui->verticalLayout_3->insertLayout(index, row);
+}
+
+// A folder dropped on a field, or typed and confirmed, is taken like a
+// picked one; Return in either field starts the batch when none runs.
+void MainWindow::connectFolderFields()
+{
     setAcceptDrops(true);
     for (QLineEdit *field : { m_ui->lEdt_SourcePath, m_ui->lEdt_SavePath }) {
         field->installEventFilter(this);
@@ -202,8 +233,22 @@ void MainWindow::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason)
         ShowSoftWindow();
 }
 
+// The text that follows a progress report is its workbook's path: the two
+// show together, in the window and in the tray icon's tool-tip. Any other
+// text (phase, summary, failure) stands alone.
 void MainWindow::on_ShowDisposingFile(QString filePath)
 {
+    if (m_progressText.isEmpty()) {
+        m_progressLabel->hide();
+        m_tray->setToolTip(QString::fromLocal8Bit(kDisplayTitle));
+    } else {
+        m_progressLabel->setText(m_progressText);
+        m_progressLabel->show();
+        m_tray->setToolTip(
+            QString::fromLocal8Bit(kDisplayTitle) + QLatin1Char('\n')
+            + tr("%1：%2", "how far, then the workbook's path").arg(m_progressText, filePath));
+        m_progressText.clear();
+    }
     m_ui->lb_ShowDisposing->setText(filePath);
 }
 
@@ -328,6 +373,8 @@ void MainWindow::on_pBtn_Transform_clicked()
     }
 
     m_ui->lb_ShowDisposing->setText(QString());
+    m_progressLabel->hide();
+    m_progressText.clear();
     m_failureButton->hide();
     m_failureList->hide();
     m_failureList->clear();
@@ -351,6 +398,9 @@ void MainWindow::on_pBtn_Transform_clicked()
     connect(m_worker, SIGNAL(Signal_SetButtonEnable()), this, SLOT(on_Signal_SetButtonEnable()));
     connect(m_worker, SIGNAL(ShowFailure(QString, QString)), this,
             SLOT(on_ShowFailure(QString, QString)));
+    connect(m_worker, &MergeObject::ShowProgress, this, [this](int current, int total) {
+        m_progressText = tr("第%1个(共%2个)").arg(current).arg(total);
+    });
 
     emit pBtn_Transform_HasClicked();
 }
@@ -359,7 +409,7 @@ void MainWindow::on_Signal_SetButtonEnable()
 {
     setBatchRunning(false);
     if (m_failureList->count() > 0) {
-        m_failureButton->setText(QStringLiteral("查看失败原因(%1项)…").arg(m_failureList->count()));
+        m_failureButton->setText(tr("查看失败原因(%n项)…", nullptr, m_failureList->count()));
         m_failureButton->show();
     }
 }

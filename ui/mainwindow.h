@@ -11,9 +11,11 @@ class MergeObject;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QThread;
+class SystemTray;
 
 namespace Ui {
 class MainWindow;
@@ -78,6 +80,8 @@ protected:
 
 private:
     void createFailureButton();
+    void createProgressLabel();
+    void connectFolderFields();
     void applySettings();
     void pickFolder(QLineEdit *field);
     void setFolder(QLineEdit *field, const QString &folder);
@@ -95,6 +99,9 @@ private:
     MergeObject *m_worker = nullptr;
     QPushButton *m_failureButton = nullptr; // below the status line; hidden without failures
     FailureList *m_failureList = nullptr;
+    SystemTray *m_tray = nullptr;
+    QLabel *m_progressLabel = nullptr; // "workbook k of n" left of the path, while a batch runs
+    QString m_progressText; // reported for the path that comes next
 
     DirectoryQuestion m_directoryQuestion;
     QString m_applicationId;

@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -22,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
+#include <QTreeWidget>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -56,8 +58,17 @@ QStringList windowTexts(MainWindow &window)
         if (!button->text().isEmpty())
             texts << button->text();
     }
-    for (const QLabel *label : window.findChildren<QLabel *>())
-        texts << label->text();
+    for (const QLabel *label : window.findChildren<QLabel *>()) {
+        if (!label->text().isEmpty()) // the progress, shown only while a batch runs
+            texts << label->text();
+    }
+    // The list of failures, a dialog of the window.
+    for (const QDialog *dialog : window.findChildren<QDialog *>())
+        texts << dialog->windowTitle();
+    for (const QTreeWidget *tree : window.findChildren<QTreeWidget *>()) {
+        for (int i = 0; i < tree->columnCount(); ++i)
+            texts << tree->headerItem()->text(i);
+    }
     const auto *tray = window.findChild<QSystemTrayIcon *>();
     texts << tray->toolTip();
     for (const QAction *action : tray->contextMenu()->actions())
