@@ -19,7 +19,7 @@ LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 export CXXFLAGS CFLAGS LDFLAGS
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DSHEETDRAIN_TESTS=OFF -DSHEETDRAIN_BENCH=OFF -DSHEETDRAIN_SETTINGS_FILE=OFF >/dev/null
+  -DSHEETDRAIN_TESTS=OFF -DSHEETDRAIN_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
 (cd "$build" && cpack -G DEB >/dev/null)
 package="$(ls -t "$build"/sheetdrain_*.deb | head -1)"
