@@ -2,9 +2,11 @@
 // and the main window, in that order; the window goes before the application.
 
 #include "builtinapplication.h"
+#include "formgeometry.h"
 #include "instancecontrol.h"
 #include "localeencoding.h"
 #include "mainwindow.h"
+#include "programlanguage.h"
 #include "programpaths.h"
 #include "programresources.h"
 #include "signalbridge.h"
@@ -44,10 +46,16 @@ int main(int argc, char **argv)
     if (CountProcessesNamed(kInstanceName) > 1)
         TerminateFirstProcessNamed(kInstanceName);
 
+    // Must precede the application object.
+    enableHighDpiScaling();
+
     int exitCode = 0;
     QApplication app(argc, argv);
     // File names, settings values and CSV files in the locale's encoding.
     UseLocaleEncoding();
+    // The texts follow the locale (LANGUAGE, LANG): Chinese as written in
+    // the sources, English for every other language.
+    installProgramTranslations(&app);
     {
         // From here on SIGTERM, SIGINT and SIGHUP end the event loop the way
         // the tray's exit entry does, so a running batch is wound down by the

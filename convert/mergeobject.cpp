@@ -8,6 +8,7 @@
 #include "utf8pass.h"
 #include "walkchecks.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTextCodec>
@@ -28,13 +29,13 @@ namespace {
 
 QString utf8PhaseText()
 {
-    return QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...");
+    return QCoreApplication::translate("MergeObject", "完成excel转csv,开始进行UTF-8编码转换...");
 }
 
 QString noApplicationText()
 {
-    return QStringLiteral(
-        "本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
+    return QCoreApplication::translate(
+        "MergeObject", "本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
 }
 
 // MIB enum of UTF-8.
@@ -121,6 +122,7 @@ struct MergeObject::BatchState
     OutputClaims claims;
     QStringList written; // the CSV files of this batch, in the order written
     bool workbookFailed = false; // the workbook being converted
+    QStringList workbookCsvFiles; // the CSV files it wrote
 };
 
 MergeObject::MergeObject(const QString &name, QObject *parent)
@@ -185,28 +187,46 @@ void MergeObject::reportWalkProblems(BatchState &batch, const QList<WalkProblem>
     }
 }
 
+// The workbooks of the batch, in the order of the walk. A single workbook as
+// the source is a tree of its own folder holding only that workbook.
+QFileInfoList MergeObject::workbooksToConvert(BatchState &batch)
+{
+    const QFileInfo source(QDir::fromNativeSeparators(g_SourcePath));
+    QFileInfoList files;
+    if (source.isFile()) {
+        batch.sourceRoot = AbsoluteFolder(source.absolutePath());
+        files.append(source);
+    } else {
+        batch.sourceRoot = AbsoluteFolder(g_SourcePath);
+        QStringList descent;
+        QList<WalkProblem> problems;
+        files = collectFiles(batch.sourceRoot, descent, &problems);
+        reportWalkProblems(batch, problems);
+    }
+    QFileInfoList workbooks;
+    for (const QFileInfo &entry : qAsConst(files)) {
+        if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
+            workbooks.append(entry);
+    }
+    return workbooks;
+}
+
 void MergeObject::Transform()
 {
     BatchState batch;
-    batch.sourceRoot = AbsoluteFolder(g_SourcePath);
     batch.saveRoot = AbsoluteFolder(g_SavePath);
     batch.canonicalSaveRoot = QFileInfo(batch.saveRoot).canonicalFilePath();
-    QStringList descent;
-    QList<WalkProblem> problems;
-    const QFileInfoList files = collectFiles(batch.sourceRoot, descent, &problems);
-    reportWalkProblems(batch, problems);
+    const QFileInfoList workbooks = workbooksToConvert(batch);
 
     AxInitializeThread();
     batch.app = new AxObject(this);
 
-    for (const QFileInfo &entry : files) {
+    for (int i = 0; i < workbooks.size(); ++i) {
         if (stopRequested()) {
             delete batch.app;
             return;
         }
-        if (!IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
-            continue;
-        switch (convertWorkbook(batch, entry)) {
+        switch (convertWorkbook(batch, workbooks.at(i), i + 1, workbooks.size())) {
         case WorkbookEnd::Done:
             break;
         case WorkbookEnd::NoApplication:
@@ -235,7 +255,8 @@ void MergeObject::Transform()
 
 // A workbook counts as converted when it opened and none of its worksheets
 // failed; otherwise as failed, with each reason reported on the way.
-MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const QFileInfo &entry)
+MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const QFileInfo &entry,
+                                                      int current, int total)
 {
     AxObject *app = batch.app;
     const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
@@ -247,8 +268,10 @@ MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const Q
     if (!books)
         return WorkbookEnd::NoApplication;
 
+    emit ShowProgress(current, total);
     emit ShowDisposingFile(nativePath);
     batch.workbookFailed = false;
+    batch.workbookCsvFiles.clear();
     bool stopped = false;
     QString raised;
     AxObject *book = recordingException(
@@ -279,6 +302,7 @@ MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const Q
         ++batch.outcome.failedWorkbooks;
     else
         ++batch.outcome.convertedWorkbooks;
+    emit WorkbookDone(nativePath, !batch.workbookFailed, batch.workbookCsvFiles);
     return WorkbookEnd::Done;
 }
 
@@ -370,6 +394,7 @@ MergeObject::SheetEnd MergeObject::saveSheet(BatchState &batch, AxObject *active
                     + (raised.isEmpty() ? QStringLiteral("the file was not written") : raised));
     batch.claims.recordWritten(outputPath);
     batch.written.append(outputPath);
+    batch.workbookCsvFiles.append(QDir::toNativeSeparators(outputPath));
     ++batch.outcome.csvFiles;
     return SheetEnd::Written;
 }

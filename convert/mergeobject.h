@@ -22,6 +22,9 @@ extern bool g_SaveAsUTF8;
 // each workbook, each failure with its reason, and a closing line that counts
 // only what was done.
 //
+// The source may also be a single workbook: its CSV files then go straight
+// into the output folder.
+//
 // A batch stops early, without the completion signal, when the worker's thread
 // is asked to stop (QThread::requestInterruption): it is checked between
 // worksheets and between workbooks, and the application checks it while it
@@ -57,6 +60,12 @@ signals:
     // file concerned, `reason` says what went wrong. Sent when it happens,
     // so it follows the report of its workbook.
     void ShowFailure(QString path, QString reason);
+    // How far the batch is: the workbook about to be reported is the
+    // `current`-th of `total`. Sent just before that workbook's path.
+    void ShowProgress(int current, int total);
+    // A workbook is done with: `converted` as the closing line counts it, and
+    // the CSV files it wrote. Not sent for a workbook that a stop cut short.
+    void WorkbookDone(QString path, bool converted, QStringList csvFiles);
 
 public slots:
     // Runs one whole batch synchronously on the calling thread.
@@ -69,8 +78,9 @@ private:
 
     QFileInfoList collectFiles(const QString &path, QStringList &descent,
                                QList<WalkProblem> *problems);
+    QFileInfoList workbooksToConvert(BatchState &batch);
     void reportWalkProblems(BatchState &batch, const QList<WalkProblem> &problems);
-    WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry);
+    WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry, int current, int total);
     SheetEnd convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry);
     SheetEnd saveSheet(BatchState &batch, AxObject *active, int sheet, const QString &sheetName,
                        const QFileInfo &entry);

@@ -21,11 +21,11 @@ FailureList::FailureList(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("dlg_Failures"));
-    setWindowTitle(QStringLiteral("转换失败的文件"));
+    setWindowTitle(tr("转换失败的文件"));
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("tree_Failures"));
     m_list->setColumnCount(2);
-    m_list->setHeaderLabels({ QStringLiteral("文件"), QStringLiteral("原因") });
+    m_list->setHeaderLabels({ tr("文件"), tr("原因") });
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -33,8 +33,7 @@ FailureList::FailureList(QWidget *parent)
     m_list->header()->setStretchLastSection(true);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    QPushButton *copy
-        = buttons->addButton(QStringLiteral("复制全部"), QDialogButtonBox::ActionRole);
+    QPushButton *copy = buttons->addButton(tr("复制全部"), QDialogButtonBox::ActionRole);
     connect(copy, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(text()); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTextCodec>
 
+#include "clitestutil.h"
 #include "corpus.h"
 
 #include <fcntl.h>
@@ -18,46 +19,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using clitest::copySample;
+using clitest::Run;
+using clitest::runCli;
+
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QByteArray rawOut, rawErr;
-};
-
-Run runCli(const QStringList &args, const QString &locale = QStringLiteral("C.UTF-8"))
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), locale);
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(SHEETDRAIN_CLI), args);
-    Run run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.rawOut = process.readAllStandardOutput();
-    run.rawErr = process.readAllStandardError();
-    run.out = QString::fromUtf8(run.rawOut);
-    run.err = QString::fromUtf8(run.rawErr);
-    return run;
-}
-
-// Copies a workbook of the repository's own samples to a name given as bytes.
-bool copySample(const char *sample, const QString &folder, const QByteArray &name)
-{
-    QFile from(QStringLiteral(SHEETDRAIN_SAMPLES "/") + QLatin1String(sample));
-    if (!from.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = from.readAll();
-    const QByteArray path = QFile::encodeName(folder) + '/' + name;
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const bool ok = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    return fd >= 0 && ::close(fd) == 0 && ok;
-}
 
 bool existsRaw(const QString &folder, const QByteArray &name)
 {
@@ -119,56 +85,74 @@ private slots:
     void arguments_data()
     {
         QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("language");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message"); // in stderr, or stdout for --help
-        QTest::newRow("help") << QStringList { "--help" } << 0 << "Usage: sheetdrain-cli";
-        QTest::newRow("no folders") << QStringList {} << 2 << "SOURCE and OUTPUT";
-        QTest::newRow("one folder") << QStringList { "SRC" } << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("help") << QStringList { "--help" } << "en" << 0 << "Usage: sheetdrain-cli";
+        QTest::newRow("help in Chinese")
+            << QStringList { "--help" } << "zh_CN" << 0 << "用法:sheetdrain-cli [选项] SOURCE";
+        QTest::newRow("version") << QStringList { "--version" } << "en" << 0
+                                 << "sheetdrain-cli " SHEETDRAIN_VERSION "\n";
+        QTest::newRow("no folders") << QStringList {} << "en" << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("one folder") << QStringList { "SRC" } << "en" << 2 << "SOURCE and OUTPUT";
         QTest::newRow("three folders")
-            << QStringList { "SRC", "OUT", "OUT" } << 2 << "SOURCE and OUTPUT";
-        QTest::newRow("unknown option") << QStringList { "SRC", "OUT", "--fast" } << 2 << "--fast";
+            << QStringList { "SRC", "OUT", "OUT" } << "en" << 2 << "SOURCE and OUTPUT";
+        QTest::newRow("unknown option")
+            << QStringList { "SRC", "OUT", "--fast" } << "zh_CN" << 2 << "未知选项:--fast";
+        QTest::newRow("report without a file")
+            << QStringList { "SRC", "OUT", "--report" } << "en" << 2 << "--report needs a file";
+        QTest::newRow("report cannot be written")
+            << QStringList { "SRC", "OUT", "--report", "NOWHERE/r.json" } << "en" << 2
+            << "cannot write the report file";
         QTest::newRow("missing source")
-            << QStringList { "NOWHERE", "OUT" } << 2 << "提取文件夹不存在!";
+            << QStringList { "NOWHERE", "OUT" } << "zh_CN" << 2 << "提取文件夹不存在!";
+        QTest::newRow("missing source, English")
+            << QStringList { "NOWHERE", "OUT" } << "en" << 2 << "The source folder does not exist!";
         QTest::newRow("missing output")
-            << QStringList { "SRC", "NOWHERE" } << 2 << "保存文件夹不存在!";
-        QTest::newRow("source is a file")
-            << QStringList { "SRC/a.txt", "OUT" } << 2 << "提取文件夹不存在!";
-        QTest::newRow("empty source") << QStringList { "SRC", "OUT", "--utf8" } << 0
+            << QStringList { "SRC", "NOWHERE" } << "zh_CN" << 2 << "保存文件夹不存在!";
+        QTest::newRow("source is a file, not a workbook")
+            << QStringList { "SRC/a.txt", "OUT" } << "zh_CN" << 2
+            << "提取的文件不是Excel工作簿(.xls、.xlsx、.xlsm)!";
+        QTest::newRow("source is a lock file") << QStringList { "SRC/~$a.xlsx", "OUT" } << "en" << 2
+                                               << "The source file is not a workbook";
+        QTest::newRow("empty source") << QStringList { "SRC", "OUT", "--utf8" } << "zh_CN" << 0
                                       << "提取文件夹中没有找到excel文件(.xls、.xlsx、.xlsm)。";
         QTest::newRow("help names the exit status of a run with failures")
-            << QStringList { "--help" } << 0 << "4 the batch ended, but some";
-        QTest::newRow("--password without a value")
-            << QStringList { "SRC", "OUT", "--password" } << 2 << "--password needs a value";
+            << QStringList { "--help" } << "en" << 0 << "4 the batch ended, but some";
+        QTest::newRow("--password without a value") << QStringList { "SRC", "OUT", "--password" }
+                                                    << "en" << 2 << "--password needs a value";
         QTest::newRow("unreadable password file")
-            << QStringList { "SRC", "OUT", "--password-file=NOWHERE" } << 2
+            << QStringList { "SRC", "OUT", "--password-file=NOWHERE" } << "en" << 2
             << "cannot read the password file";
         QTest::newRow("misspelt option with a value: the value is not echoed")
-            << QStringList { "SRC", "OUT", "--pasword=Zebra-77" } << 2
+            << QStringList { "SRC", "OUT", "--pasword=Zebra-77" } << "en" << 2
             << "unknown option: --pasword\n";
         QTest::newRow("help names the password options")
-            << QStringList { "--help" } << 0 << "--password-file FILE";
+            << QStringList { "--help" } << "en" << 0 << "--password-file FILE";
     }
 
     void arguments()
     {
         QFETCH(QStringList, args);
+        QFETCH(QString, language);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         QTemporaryDir dir;
         QDir().mkpath(dir.filePath("SRC"));
         QDir().mkpath(dir.filePath("OUT"));
-        QFile text(dir.filePath("SRC/a.txt"));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.close();
+        for (const char *name : { "SRC/a.txt", "SRC/~$a.xlsx" }) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
         for (QString &arg : args) {
             if (!arg.startsWith('-'))
                 arg = dir.filePath(arg);
         }
-        const Run run = runCli(args);
+        const Run run = runCli(args, QStringLiteral("C.UTF-8"), language);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2((run.out + run.err).contains(message), qPrintable(run.out + run.err));
         QVERIFY(!(run.out + run.err).contains("Zebra"));
-        if (exitCode == 0 && !args.contains("--help") && !args.contains("--password")) {
+        if (exitCode == 0 && !args.first().startsWith(QLatin1Char('-'))) {
             QCOMPARE(run.out, message + "\n");
             QCOMPARE(run.err, QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...\n"));
         }

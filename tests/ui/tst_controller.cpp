@@ -88,16 +88,21 @@ QStringList filesUnder(const QString &root)
 
 // Records the status label's text after each queued call that reaches the
 // window (the worker's reports arrive that way), so every text that the
-// label showed is seen, however quickly the next one follows.
+// label showed is seen, however quickly the next one follows; with it what
+// the progress beside it and the tray icon's tool-tip said. The empty label
+// of a batch that has only just started is not a report.
 class StatusRecorder : public QObject
 {
 public:
     StatusRecorder(QWidget *window, QLabel *label)
-        : m_label(label)
+        : m_window(window)
+        , m_label(label)
     {
         window->installEventFilter(this);
     }
     QStringList shown;
+    QStringList progress; // beside each text shown; empty when hidden
+    QStringList toolTips;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -105,12 +110,18 @@ protected:
         if (event->type() != QEvent::MetaCall)
             return false;
         watched->event(event);
-        if (shown.isEmpty() || shown.last() != m_label->text())
-            shown << m_label->text();
+        const QString text = m_label->text();
+        if (!text.isEmpty() && (shown.isEmpty() || shown.last() != text)) {
+            shown << text;
+            const auto *label = m_window->findChild<QLabel *>(QStringLiteral("lb_Progress"));
+            progress << (label && label->isVisible() ? label->text() : QString());
+            toolTips << m_window->findChild<QSystemTrayIcon *>()->toolTip();
+        }
         return true;
     }
 
 private:
+    QWidget *m_window;
     QLabel *m_label;
 };
 
@@ -360,7 +371,7 @@ void tst_Controller::pickers()
                      .arg(int(options));
         return answer;
     });
-    // The field already shows a folder: the question still starts at ".".
+    // The field shows a folder that does not exist: the question starts at ".".
     child<QPushButton>(button.toLatin1().constData())->click();
     const int options = int(QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     QCOMPARE(asked, QStringList(QStringLiteral("1|选择文件夹|.|%1").arg(options)));
@@ -460,9 +471,16 @@ void tst_Controller::startRefused()
              saved.constData());
     QVERIFY2(saved.contains(QByteArray("OnlyFirstSheet=") + (firstSheet ? "y" : "n") + "\r\n"),
              saved.constData());
-    // A typed path is used, never saved.
-    QVERIFY(!saved.contains("SourcePath"));
-    QVERIFY(!saved.contains("SavePath"));
+    // A typed folder that exists is remembered like a picked one; a text
+    // that names no folder is not.
+    const QByteArray sourceLine = "SourcePath=" + QFile::encodeName(pathFor(source)) + "/\r\n";
+    const QByteArray saveLine = "SavePath=" + QFile::encodeName(pathFor(save)) + "/\r\n";
+    QCOMPARE(saved.contains("SourcePath"), source == QLatin1String("dir"));
+    QCOMPARE(saved.contains("SavePath"), save == QLatin1String("dir"));
+    if (source == QLatin1String("dir"))
+        QVERIFY2(saved.contains(sourceLine), saved.constData());
+    if (save == QLatin1String("dir"))
+        QVERIFY2(saved.contains(saveLine), saved.constData());
 }
 
 void tst_Controller::batchOnFakeApplication()
@@ -498,6 +516,16 @@ void tst_Controller::batchOnFakeApplication()
                             QStringLiteral("成功将2个excel文件转换为3个csv文件。") }));
     QCOMPARE(child<QLabel>("lb_ShowDisposing")->text(),
              QStringLiteral("成功将2个excel文件转换为3个csv文件。"));
+    // How far the batch is stands beside each workbook's path, and in the
+    // tray icon's tool-tip; the phase and summary texts stand alone.
+    QCOMPARE(status.progress,
+             (QStringList { QStringLiteral("第1个(共2个)"), QStringLiteral("第2个(共2个)"),
+                            QString(), QString() }));
+    QCOMPARE(status.toolTips,
+             (QStringList {
+                 QStringLiteral("SheetDrain\n第1个(共2个)：") + in + QStringLiteral("/a.xlsx"),
+                 QStringLiteral("SheetDrain\n第2个(共2个)：") + in + QStringLiteral("/sub/b.xls"),
+                 QStringLiteral("SheetDrain"), QStringLiteral("SheetDrain") }));
     QCOMPARE(filesUnder(out),
              (QStringList { QStringLiteral("a(Sheet1).csv"), QStringLiteral("sub/b(Sheet1).csv"),
                             QStringLiteral("sub/b(第二页).csv") }));
