@@ -1,9 +1,12 @@
 #include "folderwalk.h"
 
+#include "walkchecks.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <set>
@@ -27,6 +30,7 @@ struct Listing
 {
     QStringList files; // regular files, hidden ones included
     QStringList folders; // folders and links to folders, hidden ones left out
+    bool undecodable = false; // names left out: not valid in the locale's encoding
 };
 
 // Sorts names by their lower-cased form, code unit by code unit; names that
@@ -75,15 +79,21 @@ bool listFolder(int fd, Listing &out, const std::function<bool()> &stopRequested
                                          : DT_UNKNOWN;
         }
         const bool hidden = name[0] == '.';
-        if (type == DT_REG) {
-            out.files.append(QFile::decodeName(name));
-        } else if (hidden) {
+        if (type != DT_REG && (hidden || (type != DT_DIR && type != DT_LNK)))
             continue;
+        // A name the locale cannot decode would be opened under another name.
+        const QByteArray bytes(name);
+        QString decoded = QFile::decodeName(bytes);
+        if (QFile::encodeName(decoded) != bytes) {
+            out.undecodable = true;
+            continue;
+        }
+        if (type == DT_REG) {
+            out.files.append(std::move(decoded));
         } else if (type == DT_DIR) {
-            out.folders.append(QFile::decodeName(name));
-        } else if (type == DT_LNK && ::fstatat(::dirfd(dir), name, &info, 0) == 0
-                   && S_ISDIR(info.st_mode)) {
-            out.folders.append(QFile::decodeName(name));
+            out.folders.append(std::move(decoded));
+        } else if (::fstatat(::dirfd(dir), name, &info, 0) == 0 && S_ISDIR(info.st_mode)) {
+            out.folders.append(std::move(decoded));
         }
     }
     ::closedir(dir);
@@ -98,7 +108,7 @@ QString childPath(const QString &folder, const QString &name)
 } // namespace
 
 QFileInfoList WalkFolderTree(const QString &root, const std::function<bool()> &stopRequested,
-                             bool *stopped)
+                             bool *stopped, QList<WalkProblem> *problems)
 {
     if (stopped)
         *stopped = false;
@@ -131,10 +141,21 @@ QFileInfoList WalkFolderTree(const QString &root, const std::function<bool()> &s
                 *stopped = true;
             return result;
         }
+        // A folder that cannot be read (no right, path too long) is reported;
+        // one that has gone meanwhile is not.
+        auto reportedUnreadable = [&]() {
+            const QString reason = problems ? UnreadableFolderReason(frame.path) : QString();
+            if (!reason.isEmpty())
+                problems->append({ WalkProblem::UnreadableFolder, frame.path, reason });
+            return !reason.isEmpty();
+        };
         const int fd
             = ::open(QFile::encodeName(frame.path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            continue; // cannot be read (no right, path too long, gone)
+        if (fd < 0) {
+            if (errno != ENOENT)
+                reportedUnreadable();
+            continue;
+        }
         struct stat info;
         if (::fstat(fd, &info) != 0) {
             ::close(fd);
@@ -145,12 +166,19 @@ QFileInfoList WalkFolderTree(const QString &root, const std::function<bool()> &s
             ::close(fd); // a link back to a folder on the way down
             continue;
         }
+        // Listed but not searchable (no x right): its files cannot be opened.
+        if (reportedUnreadable()) {
+            ::close(fd);
+            continue;
+        }
         Listing listing;
         if (!listFolder(fd, listing, stopRequested)) {
             if (stopped)
                 *stopped = true;
             return result;
         }
+        if (problems && listing.undecodable)
+            *problems += UndecodableEntries(frame.path);
         sortByLowerName(listing.files);
         sortByLowerName(listing.folders);
         for (const QString &name : qAsConst(listing.files))

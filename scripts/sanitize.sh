@@ -31,10 +31,11 @@ pass() {
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   pass "${SANITIZE_BUILD_DIR:-$root/build-sanitize}" \
-       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|xls.*|replay_.*)$' \
+       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|xls.*|crypto.*|replay_.*)$' \
        -DSHEETDRAIN_SANITIZE=ON
 
 if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then
+  SHEETDRAIN_TIMEOUT_SCALE=5 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
     pass "${TSAN_BUILD_DIR:-$root/build-tsan}" \
          '^(mergeobject|axseam|cli|controller|xlsxsheet)$' \

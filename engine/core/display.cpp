@@ -80,19 +80,18 @@ const NumberFormat &DisplayFormatter::formatForXf(uint32_t xf)
         m_xfFormats.resize(m_book.xfs.size(), nullptr);
     const int id = m_book.xfs[xf].numFmtId;
     const NumberFormat *format = m_general;
-    // Built-in ids show their own definition even when the file restates
-    // them: files record these codes in the writer's locale ("# ##0,00" in a
-    // Russian file), and the application shows its own.
-    // The currency and accounting ids (5-8, 41-44) are the exception: the
-    // application stores their codes in every file because they carry the
-    // writer's currency, and shows the stored code (a rouble file keeps its
-    // roubles). The corpus has no cell that tells either way.
-    const bool currency = (id >= 5 && id <= 8) || (id >= 41 && id <= 44);
+    // A code the workbook records for an id wins over the built-in table,
+    // also below 164: the application shows "0." for zero through a file's
+    // <numFmt numFmtId="2" formatCode="#0.#"/>, and ECMA-376 has the ids it
+    // does not list (5-8) follow the recorded code. The application's own
+    // files record only the ids it leaves to the writer's locale (the
+    // currency and accounting ids 5-8 and 41-44: a rouble file keeps its
+    // roubles) and ids of 164 and above, so no Excel-made CSV of the corpus
+    // shows a restated id either way.
     auto custom = m_book.numFmts.find(id);
-    const char *builtin = builtinNumberFormat(id);
-    if (custom != m_book.numFmts.end() && (currency || !builtin))
+    if (custom != m_book.numFmts.end())
         format = &formatForCode(custom->second);
-    else if (builtin)
+    else if (const char *builtin = builtinNumberFormat(id))
         format = &formatForCode(builtin);
     m_xfFormats[xf] = format;
     return *format;

@@ -50,21 +50,25 @@ void Sheet::finish()
 
 CellRange Sheet::usedRange() const
 {
-    CellRange range = extent;
-    bool any = hasExtent;
-    for (const Cell &c : cells) {
-        if (!any) {
-            range.firstRow = range.lastRow = c.row;
-            range.firstCol = range.lastCol = c.col;
-            any = true;
-            continue;
-        }
-        range.firstRow = std::min(range.firstRow, c.row);
-        range.lastRow = std::max(range.lastRow, c.row);
-        range.firstCol = std::min(range.firstCol, c.col);
-        range.lastCol = std::max(range.lastCol, c.col);
+    Span rows = formattedRows, columns = formattedColumns;
+    if (hasExtent) {
+        rows.add(extent.firstRow, extent.lastRow);
+        columns.add(extent.firstCol, extent.lastCol);
     }
-    return any ? range : CellRange();
+    for (const Cell &c : cells) {
+        rows.add(c.row, c.row);
+        columns.add(c.col, c.col);
+    }
+    CellRange range;
+    if (!rows.empty()) {
+        range.firstRow = rows.first;
+        range.lastRow = rows.last;
+    }
+    if (!columns.empty()) {
+        range.firstCol = columns.first;
+        range.lastCol = columns.last;
+    }
+    return range;
 }
 
 void Sheet::widen(uint32_t row, uint32_t col)

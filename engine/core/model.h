@@ -6,6 +6,7 @@
 
 #include "io/error.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -61,6 +62,18 @@ struct CellRange
     uint32_t columns() const { return lastCol - firstCol + 1; }
 };
 
+// A run of rows or of columns, inclusive and 0-based; empty until added to.
+struct Span
+{
+    uint32_t first = UINT32_MAX, last = 0;
+    bool empty() const { return first > last; }
+    void add(uint32_t from, uint32_t to)
+    {
+        first = std::min(first, from);
+        last = std::max(last, to);
+    }
+};
+
 struct Sheet
 {
     std::vector<Cell> cells; // readers append in file order; finish() sorts
@@ -72,12 +85,18 @@ struct Sheet
     // Workbook::strings from firstString up to endString were added while
     // this sheet loaded (its inline text); set by Workbook::sheet().
     size_t firstString = 0, endString = 0;
+    // Rows that carry their own format or height and columns that carry
+    // their own format (readers decide which count): each widens the used
+    // range along its own axis only.
+    Span formattedRows, formattedColumns;
 
     // Sorts cells row-major and drops earlier duplicates of the same cell
     // (the later record wins, as in the application).
     void finish();
-    // Smallest rectangle holding every cell and the extent; A1:A1 for a
-    // sheet without either.
+    // Smallest rectangle holding every cell, the extent, every formatted
+    // row and every formatted column. Without cells a formatted row spans
+    // column A only and a formatted column row 1 only; A1:A1 for a sheet
+    // with none of them.
     CellRange usedRange() const;
     // Widens the used range to (row, col) without recording a cell: a merged
     // area's or a comment's corner. Costs no memory however often it is

@@ -124,12 +124,36 @@ uint64_t CompoundFile::sectorBytes(uint32_t index) const
     return m_size - offset < full ? m_size - offset : full;
 }
 
-Error CompoundFile::readSector(uint32_t index, const char *what, std::vector<uint8_t> &out) const
+// A file may end inside its last sector (writers that do not pad it), or
+// before sectors its tables still name. Other readers open such files, and
+// so do we: the part of a sector that the file holds is read, the rest
+// counts as `fill` (zeros for data; 0xFF, free entries, for tables), and
+// only a sector that lies wholly outside the file is missing. Missing
+// sectors of the tables leave their entries free, so that only a stream
+// that needs them fails.
+Error CompoundFile::readSector(uint32_t index, uint8_t fill, std::vector<uint8_t> &out) const
 {
-    if (index >= m_sectorCount)
-        return corrupt(what, "sector " + std::to_string(index) + " is outside the file");
-    out.resize(size_t(sectorBytes(index)));
-    return m_file->readAt((uint64_t(index) + 1) << m_sectorShift, out.data(), out.size());
+    out.clear();
+    const size_t have = size_t(sectorBytes(index));
+    if (have == 0)
+        return {};
+    out.resize(have);
+    if (Error e = m_file->readAt((uint64_t(index) + 1) << m_sectorShift, out.data(), have))
+        return e;
+    out.resize(size_t(1) << m_sectorShift, fill);
+    return {};
+}
+
+Error CompoundFile::appendTable(uint32_t index, std::vector<uint32_t> &table) const
+{
+    std::vector<uint8_t> bytes;
+    if (Error e = readSector(index, 0xFF, bytes))
+        return e;
+    if (bytes.empty())
+        bytes.assign(size_t(1) << m_sectorShift, 0xFF);
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
+        table.push_back(le32(bytes.data() + i));
+    return {};
 }
 
 Error CompoundFile::readChain(const std::vector<uint32_t> &fat, uint32_t start, const char *what,
@@ -184,9 +208,11 @@ Error CompoundFile::open(const RandomAccessSource &file)
     std::vector<RawEntry> entries;
     std::vector<uint8_t> s;
     for (uint32_t id : dirSectors) {
-        if (Error e = readSector(id, "directory", s))
+        // Entries outside the file are missing (see readSector); so is the
+        // tail of one that the file cuts short.
+        if (Error e = readSector(id, 0, s))
             return e;
-        const size_t n = s.size() / kDirEntrySize;
+        const size_t n = size_t(sectorBytes(id)) / kDirEntrySize;
         for (size_t i = 0; i < n; ++i)
             entries.push_back(readDirEntry(s.data() + i * kDirEntrySize, major));
     }
@@ -253,12 +279,13 @@ Error CompoundFile::readFat()
         uint32_t difat = le32(data + kOffFirstDifatSector);
         const size_t perSector = sectorSize / 4 - 1;
         while (difat <= kMaxRegularSector && fatIds.size() < fatSectors) {
-            if (sectorBytes(difat) < sectorSize)
-                return corrupt("DIFAT", "sector " + std::to_string(difat) + " is outside the file");
+            // A DIFAT sector outside the file ends the list (see readSector).
+            if (difat >= m_sectorCount)
+                break;
             if (visited[difat])
                 return corrupt("DIFAT", "sector chain loops at sector " + std::to_string(difat));
             visited[difat] = true;
-            if (Error e = readSector(difat, "DIFAT", s))
+            if (Error e = readSector(difat, 0xFF, s))
                 return e;
             for (size_t i = 0; i < perSector && fatIds.size() < fatSectors; ++i) {
                 uint32_t id = le32(s.data() + 4 * i);
@@ -272,11 +299,8 @@ Error CompoundFile::readFat()
         return corrupt("FAT", "no allocation table");
     m_fat.reserve(fatIds.size() * (sectorSize / 4));
     for (uint32_t id : fatIds) {
-        if (Error e = readSector(id, "FAT", s))
+        if (Error e = appendTable(id, m_fat))
             return e;
-        const size_t n = s.size() / 4;
-        for (size_t i = 0; i < n; ++i)
-            m_fat.push_back(le32(s.data() + 4 * i));
     }
     return {};
 }
@@ -284,25 +308,21 @@ Error CompoundFile::readFat()
 // The mini stream (held by the root entry) and its allocation table.
 Error CompoundFile::readMiniStream(const Entry &root)
 {
+    // The mini stream is as long as the root's chain: a root entry whose
+    // size ends early (before mini sectors that streams use) is a writer's
+    // slip that other readers overlook. A root of size 0 has no mini stream.
     if (root.size > 0) {
         if (Error e = readChain(m_fat, root.start, "mini stream", m_miniStreamSectors))
             return e;
-        m_miniStreamSize = root.size;
-        const uint64_t held = uint64_t(m_miniStreamSectors.size()) << m_sectorShift;
-        if (m_miniStreamSize > held)
-            m_miniStreamSize = held;
+        m_miniStreamSize = uint64_t(m_miniStreamSectors.size()) << m_sectorShift;
     }
     std::vector<uint32_t> miniFatSectors;
     if (Error e = readChain(m_fat, le32(m_header.data() + kOffFirstMiniFatSector), "mini FAT",
                             miniFatSectors))
         return e;
-    std::vector<uint8_t> s;
     for (uint32_t id : miniFatSectors) {
-        if (Error e = readSector(id, "mini FAT", s))
+        if (Error e = appendTable(id, m_miniFat))
             return e;
-        const size_t n = s.size() / 4;
-        for (size_t i = 0; i < n; ++i)
-            m_miniFat.push_back(le32(s.data() + 4 * i));
     }
     return {};
 }
@@ -348,14 +368,19 @@ Error CompoundFile::readMiniStreamEntry(const Entry &entry, std::vector<uint8_t>
                            "mini sector " + std::to_string(mini) + " is outside the mini stream");
         const uint32_t host = m_miniStreamSectors[size_t(offset >> m_sectorShift)];
         const size_t within = size_t(offset & ((uint64_t(1) << m_sectorShift) - 1));
-        if (sectorBytes(host) < within + miniSize)
+        const size_t have = size_t(sectorBytes(host));
+        if (have == 0)
             return corrupt(where, "sector " + std::to_string(host) + " is outside the file");
+        // Past the end of a cut-short last sector the bytes read as zeros.
         const size_t take = std::min(miniSize, size - out.size());
+        const size_t real = within < have ? std::min(take, have - within) : 0;
         const size_t at = out.size();
-        out.resize(at + take);
-        if (Error e = m_file->readAt(((uint64_t(host) + 1) << m_sectorShift) + within,
-                                     out.data() + at, take))
-            return e;
+        out.resize(at + take, 0);
+        if (real > 0) {
+            if (Error e = m_file->readAt(((uint64_t(host) + 1) << m_sectorShift) + within,
+                                         out.data() + at, real))
+                return e;
+        }
     }
     if (out.size() < size)
         return corrupt(where,
@@ -397,8 +422,15 @@ public:
             }
             const size_t take = size_t(std::min<uint64_t>(run, n));
             const uint64_t at = ((uint64_t(m_chain[offset >> m_shift]) + 1) << m_shift) + within;
-            if (Error e = m_file.readAt(at, out, take))
-                return e;
+            // The file's last sector may be cut short: the rest reads as
+            // zeros (every other sector lies wholly inside the file).
+            const uint64_t fileSize = m_file.size();
+            const size_t real = at < fileSize ? size_t(std::min<uint64_t>(take, fileSize - at)) : 0;
+            if (real > 0) {
+                if (Error e = m_file.readAt(at, out, real))
+                    return e;
+            }
+            std::memset(out + real, 0, take - real);
             out += take;
             offset += take;
             n -= take;
@@ -437,15 +469,16 @@ std::unique_ptr<RandomAccessSource> CompoundFile::openStream(const Entry &entry,
     std::vector<uint32_t> chain;
     if (Error e = readChain(m_fat, entry.start, "stream chain", chain))
         return fail(e);
-    // Every sector the stream uses must lie wholly inside the file (the last
-    // one may end with the file), and the chain must hold the whole size.
+    // Every sector the stream uses must lie inside the file (the file's
+    // last one may be cut short, read as zeros past its end), and the chain
+    // must hold the whole size.
+    const uint64_t sectorSize = uint64_t(1) << m_sectorShift;
     uint64_t held = 0;
     for (size_t i = 0; i < chain.size() && held < entry.size; ++i) {
-        const uint64_t bytes = sectorBytes(chain[i]);
-        if (bytes == 0)
+        if (sectorBytes(chain[i]) == 0)
             return fail(
                 corrupt(where, "sector " + std::to_string(chain[i]) + " is outside the file"));
-        held += bytes;
+        held += sectorSize;
     }
     if (held < entry.size)
         return fail(corrupt(where,

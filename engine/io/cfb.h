@@ -45,7 +45,9 @@ public:
     int findRootEntry(const char *name) const;
 
     // Copies a stream's bytes into `out`. Every chain is walked with a
-    // visited set, so a loop or a sector outside the file is an error.
+    // visited set, so a loop is an error; so is a sector the stream needs
+    // that lies wholly outside the file (the file's last sector, cut short,
+    // reads as zeros past the end).
     Error readStream(const Entry &entry, std::vector<uint8_t> &out) const;
 
     // A stream read in place, sector by sector, as its reader asks for it:
@@ -61,9 +63,11 @@ private:
     Error readMiniStream(const Entry &root);
     Error readChain(const std::vector<uint32_t> &fat, uint32_t start, const char *what,
                     std::vector<uint32_t> &sectors) const;
-    // The bytes of a sector that lie inside the file; an error naming
-    // `what` when the sector lies outside it.
-    Error readSector(uint32_t index, const char *what, std::vector<uint8_t> &out) const;
+    // A whole sector, its part past the end of the file as `fill`; empty
+    // when the sector lies wholly outside the file.
+    Error readSector(uint32_t index, uint8_t fill, std::vector<uint8_t> &out) const;
+    // Appends a FAT or mini FAT sector's entries (free where the file ends).
+    Error appendTable(uint32_t index, std::vector<uint32_t> &table) const;
     uint64_t sectorBytes(uint32_t index) const; // bytes of the sector inside the file
     Error readMiniStreamEntry(const Entry &entry, std::vector<uint8_t> &out) const;
 

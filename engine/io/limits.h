@@ -124,6 +124,19 @@ constexpr uint64_t kMaxSubstreamRecords = uint64_t(1) << 26;
 // (sheets may start at the same offset and be read again and again): the
 // .xls counterpart of kMaxWorkbookInflated.
 constexpr uint64_t kMaxWorkbookRecordBytes = uint64_t(2) << 30;
+// Largest stream of a protected workbook that is read into memory to be
+// decrypted: the workbook stream of an .xls with FILEPASS, or the
+// EncryptedPackage of an encrypted .xlsx (whose EncryptionInfo is bounded by
+// crypto/cryptolimits.h, with the rest of the decryption's bounds). The
+// bytes of an .xls stream are keyed on their position in it, so such a
+// stream is read whole and decrypted in place instead of streaming through
+// a window as an unprotected one does; a package is decrypted into a zip in
+// memory. The corpus' largest .xls is under 5 MB and the benchmark's
+// largest package 30 MB; 256 MB holds a sheet of kMaxSheetCells numbers (18
+// bytes a record: 151 MB) with room, and twice that (stream and decrypted
+// copy) stays inside the 1 GiB that a hostile workbook may take (a sparse
+// file can declare a stream of gigabytes).
+constexpr uint64_t kMaxDecryptedStreamBytes = uint64_t(256) << 20;
 // Cell buffers of an .xls sheet are reserved from the sheet's bytes (never
 // from a count the file states) up to this many cells; beyond, they grow.
 constexpr size_t kMaxCellReservation = size_t(1) << 20;

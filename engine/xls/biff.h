@@ -39,6 +39,7 @@ enum RecordId : uint16_t {
     kCodePage = 0x0042,
     kXf2 = 0x0043,
     kIxfe2 = 0x0044,
+    kColInfo = 0x007D,
     kWsBool = 0x0081,
     kBoundSheet = 0x0085,
     kBundleSheet4 = 0x008F,

@@ -104,8 +104,10 @@ Error XlsGlobalsParser::record(const Record &r, RecordReader &rr)
     const uint8_t *d = r.data;
     const size_t n = r.size;
     switch (r.id) {
-    case kFilePass:
-        return Error(ErrorCode::Encrypted, recordWhere(r), "the workbook is password-protected");
+    case kFilePass: // decrypted before this pass (xlsdecrypt.cpp), or refused there
+        if (!m_info.decrypted)
+            return Error(ErrorCode::Encrypted, recordWhere(r), "FILEPASS record out of place");
+        return {};
     case kCodePage:
         if (n >= 2)
             m_codePage = le16(d);

@@ -6,6 +6,7 @@
 #include "io/randomaccess.h"
 #include "xls/xlsreader_p.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -111,7 +112,7 @@ namespace {
 
 // Reads the globals of the loader's workbook stream into a new workbook.
 std::unique_ptr<Workbook> readWorkbook(std::unique_ptr<XlsLoader> loader, const std::string &name,
-                                       Error *error)
+                                       Error *error, const crypto::PasswordList &passwords)
 {
     uint8_t head[8] = {};
     const size_t headSize = size_t(std::min<uint64_t>(sizeof head, loader->stream->size()));
@@ -128,11 +129,18 @@ std::unique_ptr<Workbook> readWorkbook(std::unique_ptr<XlsLoader> loader, const 
     info.bare = bare;
     info.maxRows = version == 8 ? kBiff8MaxRows : kBiff2To7MaxRows;
     info.maxColumns = kBiffMaxColumns;
+    // A protected workbook's stream is replaced by its decrypted copy in
+    // memory; others go on streaming from the file.
+    if (Error e = decryptWorkbookStream(loader->stream, info, passwords))
+        return fail(error, e);
+    if (info.decrypted)
+        loader->file.reset();
 
     auto book = std::make_unique<Workbook>();
     XlsGlobalsParser globals(info, *book);
+    // Paths are bytes in the locale's encoding; the model holds UTF-8.
     std::string sheetName
-        = QFileInfo(QString::fromStdString(name)).completeBaseName().toStdString();
+        = QFileInfo(QFile::decodeName(name.c_str())).completeBaseName().toStdString();
     if (sheetName.empty())
         sheetName = "Sheet1";
     Error e = globals.parse(*loader->stream, loader->offsets, sheetName);
@@ -167,7 +175,7 @@ const CompoundFile::Entry *workbookEntry(const CompoundFile &cfb, const std::str
 } // namespace
 
 std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const std::string &name,
-                                        Error *error)
+                                        Error *error, const crypto::PasswordList &passwords)
 {
     auto loader = std::make_unique<XlsLoader>();
     if (hasMagic(data, size, kCfbMagic)) {
@@ -186,13 +194,16 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
     } else {
         return fail(error, Error(ErrorCode::NotAWorkbook, name, "not an Excel workbook"));
     }
-    return readWorkbook(std::move(loader), name, error);
+    return readWorkbook(std::move(loader), name, error, passwords);
 }
 
-std::unique_ptr<Workbook> openXls(const std::string &path, Error *error)
+std::unique_ptr<Workbook> openXls(const std::string &path, Error *error,
+                                  const crypto::PasswordList &passwords)
 {
     // The file is read where the reader needs it, never mapped or read
     // whole: a workbook stream of gigabytes costs a window of kilobytes.
+    // The path is bytes in the locale's encoding, as every file name, and
+    // is opened as such.
     Error e;
     std::unique_ptr<FileBytes> file = FileBytes::open(path, &e);
     if (!file)
@@ -218,7 +229,7 @@ std::unique_ptr<Workbook> openXls(const std::string &path, Error *error)
     } else {
         return fail(error, Error(ErrorCode::NotAWorkbook, path, "not an Excel workbook"));
     }
-    auto book = readWorkbook(std::move(loader), path, error);
+    auto book = readWorkbook(std::move(loader), path, error, passwords);
     if (book)
         book->path = path;
     return book;

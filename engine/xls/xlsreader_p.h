@@ -5,6 +5,7 @@
 
 #include "core/model.h"
 #include "core/sheetbudget.h"
+#include "crypto/passwords.h"
 #include "io/error.h"
 #include "io/randomaccess.h"
 #include "xls/biff.h"
@@ -44,6 +45,12 @@ constexpr uint16_t kXfQuotePrefix = 0x0008;
 constexpr uint8_t kWsBoolDialog = 0x10;
 // FORMULA result marker: bytes 6-7 of the result are 0xFFFF for non-numbers.
 constexpr uint16_t kFormulaNonNumber = 0xFFFF;
+// ROW flags: the row has its own height (fUnsynced), its own format
+// (fGhostDirty).
+constexpr uint16_t kRowCustomHeight = 0x0040;
+constexpr uint16_t kRowFormatted = 0x0080;
+// The XF of cells (and columns) with no format of their own, BIFF3-8.
+constexpr uint16_t kDefaultCellXf = 15;
 enum FormulaResultType : uint8_t {
     kResultString = 0,
     kResultBool = 1,
@@ -95,7 +102,16 @@ struct BiffInfo
     uint32_t sstCount = 0; // strings 0..sstCount-1 of the book are the SST
     uint32_t emptyString = 0; // index of "" in the book's strings
     size_t globalsEnd = 0; // offset just past the globals' EOF
+    bool decrypted = false; // a FILEPASS record was met and the stream decrypted
 };
+
+// When the stream's globals hold a FILEPASS record, replaces `stream` by
+// its decrypted copy in memory, trying the default password and then
+// `passwords` (xlsdecrypt.cpp). An error when no password opens it, the
+// encryption cannot be undone or the stream is larger than
+// kMaxDecryptedStreamBytes.
+Error decryptWorkbookStream(std::unique_ptr<RandomAccessSource> &stream, BiffInfo &info,
+                            const crypto::PasswordList &passwords);
 
 inline void appendText8(const BiffInfo &info, const uint8_t *p, size_t n, std::string &out)
 {
@@ -219,6 +235,7 @@ private:
     Error stringRecord(const Record &r, RecordReader &rr);
     Error biff2Record(const Record &r);
     Error extentRecord(const Record &r);
+    void formattedRecord(const Record &r);
 
     // Merged areas and cell comments widen the used range without holding a
     // value (comments_stress_test.xls, xlrd issue20.xls); a real cell at

@@ -141,6 +141,10 @@ Error XlsSheetParser::record(const Record &r, RecordReader &rr)
     case kMergeCells:
     case kNote:
         return extentRecord(r);
+    case kRow:
+    case kColInfo:
+        formattedRecord(r);
+        return {};
     default:
         return {};
     }
@@ -376,6 +380,38 @@ Error XlsSheetParser::extentRecord(const Record &r)
     if (n >= 4 && !(m_info.version < 8 && row == kNoteContinuedRow))
         addExtent(row, col);
     return {};
+}
+
+// ROW and COLINFO: rows and columns with their own format widen the used
+// range along their own axis.
+//
+// A ROW record counts when its flags say the row has its own height
+// (fUnsynced, 0x40) or its own format (fGhostDirty, 0x80): sheetjs
+// row_height.xls and number_format.xls flag every such row, while rows with
+// only the always-set bit 0x100 (xlrd xf_class.xls, second sheet; A4X_2013.xls)
+// stay out of the Excel-made CSVs.
+//
+// A COLINFO record counts when its XF is not the default cell XF (15) and it
+// ends inside the grid: gnumeric's A4X_gnumeric.xls formats columns 0-255
+// with XF 21 and Excel wrote 256 columns, one row deep, even for its two
+// sheets without cells; xlrd profiles.xls formats columns 13-256 with XF 21
+// (256: "to the end", as Excel writes it) and Excel wrote only the cells'
+// 13 columns; pivot_table_test.xls widens columns with XF 15 only, and
+// Excel did not widen the range for them.
+void XlsSheetParser::formattedRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    if (r.id == kRow) {
+        if (r.size >= 16 && (le16(d + 12) & (kRowCustomHeight | kRowFormatted)) != 0
+            && le16(d) < m_info.maxRows)
+            m_sheet.formattedRows.add(le16(d), le16(d));
+        return;
+    }
+    if (r.size < 10 || le16(d + 6) == kDefaultCellXf)
+        return;
+    const uint32_t first = le16(d), last = le16(d + 2);
+    if (first <= last && last < m_info.maxColumns)
+        m_sheet.formattedColumns.add(first, last);
 }
 
 } // namespace sd

@@ -451,6 +451,10 @@ Error readStyles(XlsxPackage &pkg, const ZipEntry &styles, Workbook &book)
 Error readSharedStrings(XlsxPackage &pkg, const ZipEntry &sst, Workbook &book)
 {
     bool inSi = false, inT = false;
+    // xml:space of the <si> and of the current <t>; where the <t>'s text
+    // starts (a rich string has one <t> per run, each trimmed alone).
+    bool siKeepsSpace = false, tKeepsSpace = false;
+    size_t tStart = 0;
     int rPh = 0;
     Error stringsError;
     std::string text;
@@ -473,13 +477,20 @@ Error readSharedStrings(XlsxPackage &pkg, const ZipEntry &sst, Workbook &book)
             if (name == "si") {
                 inSi = true;
                 text.clear();
+                siKeepsSpace = keepsXmlSpace(xml.attribute("space"), false);
             } else if (inSi && name == "rPh") {
                 ++rPh;
             } else if (inSi && name == "t") {
                 inT = true;
+                tKeepsSpace = keepsXmlSpace(xml.attribute("space"), siKeepsSpace);
+                tStart = text.size();
             }
         } else {
             if (name == "t") {
+                // Trimmed before the _xHHHH_ escapes are decoded: an escaped
+                // space (_x0020_) stays.
+                if (inT && !tKeepsSpace)
+                    trimXmlSpace(text, tStart);
                 inT = false;
             } else if (name == "rPh") {
                 if (rPh > 0)

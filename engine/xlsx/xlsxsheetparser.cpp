@@ -23,6 +23,12 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
+// An xsd:boolean attribute that is true.
+bool flagSet(std::string_view v)
+{
+    return v == "1" || v == "true";
+}
+
 bool parseUint(std::string_view text, uint64_t &value)
 {
     text = trimmed(text);
@@ -279,6 +285,7 @@ private:
     Error startElement(std::string_view name);
     Error endElement(std::string_view name);
     Error startRow(std::string_view r);
+    void formattedColumns(std::string_view min, std::string_view max, std::string_view style);
     Error beginCell(std::string_view r, std::string_view s, std::string_view t);
     Error endCell();
     bool addText(const std::string &text)
@@ -316,9 +323,27 @@ private:
     std::string m_vText, m_isText;
     int m_sheetDataDepth = -1; // -1 before <sheetData>, -2 after it
     bool m_inCell = false, m_inIs = false;
+    bool m_isKeepsSpace = false, m_tKeepsSpace = false; // xml:space of <is>, of <t>
+    size_t m_tStart = 0; // where the current <t>'s text starts in m_isText
     int m_rPhDepth = 0;
     Slot m_slot = Slot::None;
 };
+
+// A <col> range with a style other than 0 widens the used range's columns
+// (sheetjs hyperlink_no_rels.xlsx: columns B-AC carry style 4 and the cells
+// end at M; Excel wrote 29 columns), unless it runs to the last column of
+// the grid: "AD:XFD" with style 1 there, and "H:XFD" with style 7 in sheetjs
+// חישוב_נקודות_זיכוי.xlsx, widen nothing.
+void XlsxSheetParser::formattedColumns(std::string_view min, std::string_view max,
+                                       std::string_view style)
+{
+    uint64_t first = 0, last = 0, xf = 0;
+    if (!parseUint(style, xf) || xf == 0 || !parseUint(min, first) || !parseUint(max, last))
+        return;
+    if (first == 0 || first > last || last >= kMaxColumns)
+        return;
+    m_out.formattedColumns.add(uint32_t(first - 1), uint32_t(last - 1));
+}
 
 Error XlsxSheetParser::startRow(std::string_view r)
 {
@@ -506,12 +531,23 @@ Error XlsxSheetParser::startElement(std::string_view name)
             if (!m_budget.addMergedArea())
                 return budgetError();
             widenToArea(xml.attribute("ref"), m_out);
+        } else if (name == "col" && m_sheetDataDepth == -1) {
+            formattedColumns(xml.attribute("min"), xml.attribute("max"), xml.attribute("style"));
         }
         return {};
     }
     if (!m_inCell) {
-        if (name == "row" && xml.depth() == m_sheetDataDepth + 1)
-            return startRow(xml.attribute("r"));
+        if (name == "row" && xml.depth() == m_sheetDataDepth + 1) {
+            if (Error e = startRow(xml.attribute("r")))
+                return e;
+            // A row with its own format or height belongs to the used range
+            // (sheetjs hyperlink_no_rels.xlsx: rows 2-40 carry s="4"
+            // customFormat="1" and no cells below row 6; Excel wrote 40
+            // rows).
+            if (flagSet(xml.attribute("customFormat")) || flagSet(xml.attribute("customHeight")))
+                m_out.formattedRows.add(uint32_t(m_row), uint32_t(m_row));
+            return {};
+        }
         if (name == "c") {
             m_inCell = true;
             return beginCell(xml.attribute("r"), xml.attribute("s"), xml.attribute("t"));
@@ -527,10 +563,13 @@ Error XlsxSheetParser::startElement(std::string_view name)
     } else if (name == "is") {
         m_inIs = true;
         m_haveIs = true;
+        m_isKeepsSpace = keepsXmlSpace(xml.attribute("space"), false);
     } else if (m_inIs && name == "rPh") {
         ++m_rPhDepth;
     } else if (m_inIs && name == "t") {
         m_slot = Slot::InlineT;
+        m_tKeepsSpace = keepsXmlSpace(xml.attribute("space"), m_isKeepsSpace);
+        m_tStart = m_isText.size();
     }
     return {};
 }
@@ -545,6 +584,11 @@ Error XlsxSheetParser::endElement(std::string_view name)
         return {};
     }
     if (name == "v" || name == "t") {
+        // Inline text without xml:space="preserve" loses its white space at
+        // both ends, as in the application (seen in an Excel export of a
+        // third-party workbook: "Advances </t>" became "Advances").
+        if (name == "t" && m_slot == Slot::InlineT && !m_tKeepsSpace)
+            trimXmlSpace(m_isText, m_tStart);
         m_slot = Slot::None;
     } else if (name == "rPh") {
         if (m_rPhDepth > 0)

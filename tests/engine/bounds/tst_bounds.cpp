@@ -143,6 +143,20 @@ bool streamOfTwoGigabytes(const std::string &path)
                                       uint64_t(2) << 30);
 }
 
+bool protectedStreamOfTwoGigabytes(const std::string &path)
+{
+    // A FILEPASS record (XOR) right after the BOF: a protected stream is
+    // read whole to be decrypted, so its size is what is bounded.
+    std::string filePass;
+    crafted::put16(filePass, 0); // XOR obfuscation
+    crafted::put16(filePass, 0x1234); // key
+    crafted::put16(filePass, 0x5678); // password verifier
+    return crafted::writeCompoundFile(path,
+                                      crafted::bof(0x0005) + crafted::record(0x002F, filePass)
+                                          + crafted::record(0x000A, {}),
+                                      uint64_t(2) << 30);
+}
+
 bool sheetRunningOn(const std::string &path)
 {
     // No EOF: the sheet goes on in records of zeros (4 bytes each) to the
@@ -201,6 +215,9 @@ void tst_Bounds::hostileWorkbook_data()
                                           << "more than 8,388,608 cells in one sheet" << qint64(0);
     QTest::newRow("stream of 2 GB (xls)")
         << Maker(streamOfTwoGigabytes) << "xls" << QString() << qint64(3);
+    QTest::newRow("protected stream of 2 GB (xls)")
+        << Maker(protectedStreamOfTwoGigabytes) << "xls"
+        << "bytes in the workbook stream of a protected workbook" << qint64(0);
     QTest::newRow("sheet running on for 2 GB (xls)")
         << Maker(sheetRunningOn) << "xls"
         << "more than 67,108,864 records in one sheet" << qint64(0);
