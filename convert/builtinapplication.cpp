@@ -70,6 +70,10 @@ struct SheetCopy
     int sheetIndex = -1;
 };
 
+// How much older than the application a temporary file must be to count as
+// left behind by a killed run.
+constexpr qint64 kStaleMarginMs = 10000;
+
 struct AppState
 {
     std::vector<std::shared_ptr<OpenBook>> open;
@@ -82,14 +86,17 @@ struct AppState
 
     // Before the first save into a folder: the temporary files that a killed
     // run left there go (those older than this application; a writer at work
-    // elsewhere keeps its own).
+    // elsewhere keeps its own). File times are coarse, and a writer locks its
+    // file only just after making it: a run started side by side into the
+    // same folder can make one that seems older than this application and is
+    // not yet locked. So only files older by a margin count.
     void sweepFolderOf(const QString &path)
     {
         const QString folder = QFileInfo(path).absolutePath();
         if (sweptFolders.contains(folder))
             return;
         sweptFolders.insert(folder);
-        sd::removeStaleCsvTemporaryFiles(folder, started);
+        sd::removeStaleCsvTemporaryFiles(folder, started - kStaleMarginMs);
     }
 
     void close(const std::shared_ptr<OpenBook> &book)

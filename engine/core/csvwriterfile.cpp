@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QString>
 
 #include <cerrno>
@@ -176,6 +177,15 @@ Error CsvTemporaryFile::commit()
         ::close(fd);
         return failure(nullptr, err);
     }
+    // The lock lives as long as a descriptor of the file is open: a copy
+    // keeps it until the rename, or a run sweeping the folder meanwhile (one
+    // started side by side into the same output folder) would take the
+    // closed file for one that a killed run left, and remove it.
+    const int lock = ::dup(fd);
+    const auto unlock = qScopeGuard([lock] {
+        if (lock >= 0)
+            ::close(lock);
+    });
     if (::close(fd) != 0)
         return failure(nullptr, errno);
     if (::renameat(m_folder, m_tempName.constData(), m_folder, m_name.constData()) != 0)

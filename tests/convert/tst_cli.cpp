@@ -239,6 +239,7 @@ private slots:
         QFile stale(out + "/.report.csv.sheetdrain-k3x9.tmp");
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("half a sheet");
+        QVERIFY(stale.flush()); // or closing would write it, and date it now
         QVERIFY(stale.setFileTime(QDateTime::currentDateTime().addSecs(-60),
                                   QFileDevice::FileModificationTime));
         stale.close();
