@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+extern char **environ;
+
 namespace {
 
 constexpr const char kProcRoot[] = "/proc";
@@ -20,6 +22,8 @@ constexpr const char kProcRoot[] = "/proc";
 // as "longer" rather than cut to a false match.
 constexpr size_t kCommBufferSize = 64;
 constexpr size_t kPathBufferSize = 4096;
+// The environment variables that say where a copy shows its window.
+constexpr const char *kDisplayVariables[] = { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" };
 
 // The process id an entry of the process table names, or 0 when the entry is
 // not a process (not all digits, or out of range). Zero and negative values
@@ -72,11 +76,72 @@ bool processHasName(const char *procRoot, const char *entryName, const char *exe
     return std::strcmp(comm, exeName) == 0;
 }
 
+// The whole content of procRoot/entryName/file; false when it cannot be read.
+bool readProcessFile(const char *procRoot, const char *entryName, const char *file,
+                     std::string &content)
+{
+    char path[kPathBufferSize];
+    const int n = std::snprintf(path, sizeof path, "%s/%s/%s", procRoot, entryName, file);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path)
+        return false;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    content.clear();
+    char buffer[4096];
+    bool ok = true;
+    for (;;) {
+        const ssize_t r = ::read(fd, buffer, sizeof buffer);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            ok = false;
+        if (r <= 0)
+            break;
+        content.append(buffer, static_cast<size_t>(r));
+    }
+    ::close(fd);
+    return ok;
+}
+
+// The real user id, the first number of the "Uid:" line of a status file.
+bool realUserOf(const std::string &status, uid_t &user)
+{
+    size_t from;
+    if (status.compare(0, 4, "Uid:") == 0) {
+        from = 4;
+    } else {
+        from = status.find("\nUid:");
+        if (from == std::string::npos)
+            return false;
+        from += 5;
+    }
+    errno = 0;
+    char *end = nullptr;
+    const unsigned long value = std::strtoul(status.c_str() + from, &end, 10);
+    if (errno != 0 || end == status.c_str() + from)
+        return false;
+    user = static_cast<uid_t>(value);
+    return static_cast<unsigned long>(user) == value;
+}
+
+// Whether the process `entryName` under `procRoot` belongs to `scope`.
+bool processInScope(const char *procRoot, const char *entryName,
+                    const sheetdrain::InstanceScope &scope)
+{
+    std::string status, environment;
+    uid_t user = 0;
+    return readProcessFile(procRoot, entryName, "status", status) && realUserOf(status, user)
+        && user == scope.user && readProcessFile(procRoot, entryName, "environ", environment)
+        && sheetdrain::displayOfEnvironment(environment) == scope.display;
+}
+
 // Walks the process table in listing order and calls `visit` with the pid of
-// each process named `exeName`; stops when `visit` returns false. Returns
-// false when the table cannot be read.
+// each process in `scope` named `exeName`; stops when `visit` returns false.
+// Returns false when the table cannot be read.
 template<typename Visit>
-bool walkProcessesNamed(const char *procRoot, const char *exeName, Visit visit)
+bool walkProcessesNamed(const char *procRoot, const char *exeName,
+                        const sheetdrain::InstanceScope &scope, Visit visit)
 {
     DIR *dir = ::opendir(procRoot);
     if (!dir)
@@ -85,7 +150,8 @@ bool walkProcessesNamed(const char *procRoot, const char *exeName, Visit visit)
         const pid_t pid = processIdOf(entry->d_name);
         if (pid == 0)
             continue;
-        if (processHasName(procRoot, entry->d_name, exeName) && !visit(pid))
+        if (processHasName(procRoot, entry->d_name, exeName)
+            && processInScope(procRoot, entry->d_name, scope) && !visit(pid))
             break;
     }
     ::closedir(dir);
@@ -96,26 +162,59 @@ bool walkProcessesNamed(const char *procRoot, const char *exeName, Visit visit)
 
 namespace sheetdrain {
 
-int countProcessesNamedIn(const char *procRoot, const char *exeName)
+std::string displayOfEnvironment(const std::string &environment)
+{
+    std::string display;
+    for (const char *name : kDisplayVariables) {
+        const std::string key = std::string(name) + '=';
+        for (size_t at = 0; at < environment.size();) {
+            size_t end = environment.find('\0', at);
+            if (end == std::string::npos)
+                end = environment.size();
+            if (environment.compare(at, key.size(), key) == 0) {
+                display.append(environment, at, end - at);
+                display += '\0';
+                break;
+            }
+            at = end + 1;
+        }
+    }
+    return display;
+}
+
+InstanceScope currentScope()
+{
+    InstanceScope scope;
+    scope.user = ::getuid();
+    std::string environment;
+    for (char **entry = environ; entry && *entry; ++entry) {
+        environment += *entry;
+        environment += '\0';
+    }
+    scope.display = displayOfEnvironment(environment);
+    return scope;
+}
+
+int countProcessesNamedIn(const char *procRoot, const char *exeName, const InstanceScope &scope)
 {
     if (!procRoot || !exeName)
         return 0;
     int count = 0;
-    walkProcessesNamed(procRoot, exeName, [&count](pid_t) {
+    walkProcessesNamed(procRoot, exeName, scope, [&count](pid_t) {
         ++count;
         return true;
     });
     return count;
 }
 
-int terminateFirstProcessNamedIn(const char *procRoot, const char *exeName)
+int terminateFirstProcessNamedIn(const char *procRoot, const char *exeName,
+                                 const InstanceScope &scope)
 {
     if (!procRoot || !exeName)
         return 0;
     int found = 0;
-    walkProcessesNamed(procRoot, exeName, [&found](pid_t pid) {
-        // The result is not examined: a process that has gone or that belongs
-        // to someone we may not signal is left as it is.
+    walkProcessesNamed(procRoot, exeName, scope, [&found](pid_t pid) {
+        // The result is not examined: a process that has gone is left as it is.
         ::kill(pid, SIGTERM);
         found = 1;
         return false;
@@ -127,10 +226,10 @@ int terminateFirstProcessNamedIn(const char *procRoot, const char *exeName)
 
 int CountProcessesNamed(const char *exeName)
 {
-    return sheetdrain::countProcessesNamedIn(kProcRoot, exeName);
+    return sheetdrain::countProcessesNamedIn(kProcRoot, exeName, sheetdrain::currentScope());
 }
 
 int TerminateFirstProcessNamed(const char *exeName)
 {
-    return sheetdrain::terminateFirstProcessNamedIn(kProcRoot, exeName);
+    return sheetdrain::terminateFirstProcessNamedIn(kProcRoot, exeName, sheetdrain::currentScope());
 }

@@ -24,6 +24,23 @@ bool AxServer::setProperty(const char *, const QVariant &)
     return false;
 }
 
+bool AxServer::takeException(AxException *exception)
+{
+    if (!m_raised)
+        return false;
+    m_raised = false;
+    if (exception)
+        *exception = std::move(m_exception);
+    m_exception = AxException();
+    return true;
+}
+
+void AxServer::raiseException(int code, const QString &source, const QString &description)
+{
+    m_raised = true;
+    m_exception = AxException { code, source, description, QString() };
+}
+
 namespace {
 
 struct Registry
@@ -118,7 +135,9 @@ QVariant AxObject::dynamicCall(const char *function, const QVariant &var1, const
 {
     if (!m_server || !function)
         return {};
-    return m_server->call(function, leadingValid(var1, var2, var3, var4));
+    const QVariant result = m_server->call(function, leadingValid(var1, var2, var3, var4));
+    reportException();
+    return result;
 }
 
 AxObject *AxObject::querySubObject(const char *name, const QVariant &var1, const QVariant &var2,
@@ -127,6 +146,7 @@ AxObject *AxObject::querySubObject(const char *name, const QVariant &var1, const
     if (!m_server || !name)
         return nullptr;
     std::unique_ptr<AxServer> sub = m_server->subObject(name, leadingValid(var1, var2, var3, var4));
+    reportException();
     if (!sub)
         return nullptr;
     return new AxObject(std::move(sub), this);
@@ -136,12 +156,23 @@ QVariant AxObject::property(const char *name) const
 {
     if (!m_server || !name)
         return {};
-    return m_server->property(name);
+    const QVariant value = m_server->property(name);
+    reportException();
+    return value;
 }
 
 bool AxObject::setProperty(const char *name, const QVariant &value)
 {
     if (!m_server || !name)
         return false;
-    return m_server->setProperty(name, value);
+    const bool done = m_server->setProperty(name, value);
+    reportException();
+    return done;
+}
+
+void AxObject::reportException() const
+{
+    AxException e;
+    if (m_server && m_server->takeException(&e))
+        emit const_cast<AxObject *>(this)->exception(e.code, e.source, e.description, e.help);
 }

@@ -15,9 +15,20 @@
 // its programmatic identifier (the built-in spreadsheet application through
 // registerBuiltinApplication()). The member texts are in automationnames.h.
 
+// What a failed call tells about its failure, as a COM server's exception
+// information does: a code, the source and a description for the user.
+struct AxException
+{
+    int code = 0;
+    QString source;
+    QString description;
+    QString help;
+};
+
 // One node of an application's object model. Members are matched by their
 // exact signature text. Whatever a node cannot answer yields an invalid
-// QVariant, no sub-object or false.
+// QVariant, no sub-object or false. A call that fails for a reason the user
+// should see raises an exception (raiseException) before it returns.
 class AxServer
 {
 public:
@@ -27,6 +38,16 @@ public:
     virtual std::unique_ptr<AxServer> subObject(const char *member, const QVariantList &args);
     virtual QVariant property(const char *name);
     virtual bool setProperty(const char *name, const QVariant &value);
+
+    // The exception the last call raised, if any; taking it clears it.
+    bool takeException(AxException *exception);
+
+protected:
+    void raiseException(int code, const QString &source, const QString &description);
+
+private:
+    bool m_raised = false;
+    AxException m_exception;
 };
 
 using AxApplicationFactory = std::function<std::unique_ptr<AxServer>()>;
@@ -74,7 +95,14 @@ public:
     QVariant property(const char *name) const;
     bool setProperty(const char *name, const QVariant &value);
 
+signals:
+    // A call on this object failed with a reason, as QAxObject reports a COM
+    // exception; emitted before the call returns.
+    void exception(int code, const QString &source, const QString &desc, const QString &help);
+
 private:
+    void reportException() const;
+
     AxObject(std::unique_ptr<AxServer> server, QObject *parent);
 
     QString m_control;

@@ -5,32 +5,48 @@
 #include "core/csvwriter.h"
 #include "core/display.h"
 #include "core/model.h"
+#include "crypto/passwords.h"
 #include "open/openworkbook.h"
 
-#include <QDebug>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTextCodec>
+#include <QThread>
 
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
+
+// The passwords of setBuiltinApplicationPasswords().
+std::mutex g_passwordsMutex;
+sd::crypto::PasswordList g_passwords;
+
+sd::crypto::PasswordList passwords()
+{
+    std::lock_guard<std::mutex> lock(g_passwordsMutex);
+    return g_passwords;
+}
 
 bool is(const char *member, const char *text)
 {
     return std::strcmp(member, text) == 0;
 }
 
-// The job reports only the workbook's path; the reason why a workbook, a
-// sheet or a save failed goes to standard error, where the command-line
-// tool's user sees it.
-void warn(const std::string &path, sd::Error error)
+// The source named in the exceptions that the application raises.
+const char kSource[] = "SheetDrain";
+
+// Why a workbook did not open, a sheet did not load or a save failed, as the
+// exception's description: the job reports it with the file's path, so the
+// path is left out. (It is bytes in the locale's encoding; the rest is UTF-8.)
+QString reasonOf(const std::string &path, sd::Error error)
 {
     if (error.where == path)
-        error.where.clear(); // the line starts with the path already
-    qWarning().noquote() << QFile::decodeName(path.c_str()) + QStringLiteral(": ")
-            + QString::fromStdString(error.description());
+        error.where.clear();
+    return QString::fromStdString(error.description());
 }
 
 struct OpenBook
@@ -54,12 +70,34 @@ struct SheetCopy
     int sheetIndex = -1;
 };
 
+// How much older than the application a temporary file must be to count as
+// left behind by a killed run.
+constexpr qint64 kStaleMarginMs = 10000;
+
 struct AppState
 {
     std::vector<std::shared_ptr<OpenBook>> open;
     std::shared_ptr<SheetCopy> active;
     bool visible = false;
     bool displayAlerts = true;
+    // When the application started, and the folders it has saved into since.
+    qint64 started = QDateTime::currentMSecsSinceEpoch();
+    QSet<QString> sweptFolders;
+
+    // Before the first save into a folder: the temporary files that a killed
+    // run left there go (those older than this application; a writer at work
+    // elsewhere keeps its own). File times are coarse, and a writer locks its
+    // file only just after making it: a run started side by side into the
+    // same folder can make one that seems older than this application and is
+    // not yet locked. So only files older by a margin count.
+    void sweepFolderOf(const QString &path)
+    {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (sweptFolders.contains(folder))
+            return;
+        sweptFolders.insert(folder);
+        sd::removeStaleCsvTemporaryFiles(folder, started - kStaleMarginMs);
+    }
 
     void close(const std::shared_ptr<OpenBook> &book)
     {
@@ -304,7 +342,8 @@ public:
                 return nullptr;
             sd::Error error;
             if (!book->book->sheet(index, &error)) {
-                warn(book->book->path, error);
+                raiseException(int(error.code), QString::fromLatin1(kSource),
+                               reasonOf(book->book->path, error));
                 return nullptr;
             }
             return std::make_unique<WorksheetServer>(m_app, m_book, index);
@@ -328,8 +367,9 @@ private:
 class ActiveWorkbookServer final : public AxServer
 {
 public:
-    explicit ActiveWorkbookServer(std::weak_ptr<SheetCopy> copy)
-        : m_copy(std::move(copy))
+    ActiveWorkbookServer(AppPtr app, std::weak_ptr<SheetCopy> copy)
+        : m_app(std::move(app))
+        , m_copy(std::move(copy))
     {
     }
 
@@ -344,14 +384,19 @@ public:
             const QString path = args[0].toString();
             if (path.isEmpty())
                 return {};
-            const sd::Error error = sd::writeSheetCsv(*copy->source->book, copy->sheetIndex, path,
-                                                      QTextCodec::codecForLocale());
+            m_app->sweepFolderOf(path);
+            // A stop request of the calling thread (the batch's) ends a long
+            // sheet part-way.
+            const sd::Error error = sd::writeSheetCsv(
+                *copy->source->book, copy->sheetIndex, path, QTextCodec::codecForLocale(),
+                [] { return QThread::currentThread()->isInterruptionRequested(); });
             // The job saves each worksheet once: drop its cells now, so that a
             // workbook of many large sheets holds one of them at a time (it
             // is read again should anything ask for it later).
             copy->source->book->unloadSheet(copy->sheetIndex);
             if (error) {
-                warn(QFile::encodeName(path).toStdString(), error);
+                raiseException(int(error.code), QString::fromLatin1(kSource),
+                               reasonOf(QFile::encodeName(path).toStdString(), error));
                 return {};
             }
             return QVariant(true);
@@ -368,6 +413,7 @@ public:
     }
 
 private:
+    AppPtr m_app;
     std::weak_ptr<SheetCopy> m_copy;
 };
 
@@ -388,9 +434,10 @@ public:
             return nullptr;
         sd::Error error;
         std::unique_ptr<sd::Workbook> workbook
-            = sd::openWorkbook(QFile::encodeName(path).toStdString(), &error);
+            = sd::openWorkbook(QFile::encodeName(path).toStdString(), &error, passwords());
         if (!workbook) {
-            warn(QFile::encodeName(path).toStdString(), error);
+            raiseException(int(error.code), QString::fromLatin1(kSource),
+                           reasonOf(QFile::encodeName(path).toStdString(), error));
             return nullptr;
         }
         auto book = std::make_shared<OpenBook>();
@@ -437,7 +484,7 @@ public:
         if (is(member, AxNames::kWorkbooks))
             return std::make_unique<WorkbooksServer>(m_app);
         if (is(member, AxNames::kActiveWorkbook) && m_app->active)
-            return std::make_unique<ActiveWorkbookServer>(m_app->active);
+            return std::make_unique<ActiveWorkbookServer>(m_app, m_app->active);
         return nullptr;
     }
 
@@ -472,6 +519,17 @@ private:
 std::unique_ptr<AxServer> createBuiltinApplication()
 {
     return std::make_unique<ApplicationServer>();
+}
+
+void setBuiltinApplicationPasswords(const QStringList &list)
+{
+    sd::crypto::PasswordList converted;
+    for (const QString &password : list)
+        converted.push_back(password.toStdU16String());
+    std::lock_guard<std::mutex> lock(g_passwordsMutex);
+    for (std::u16string &old : g_passwords)
+        sd::crypto::wipe(old.data(), old.size() * sizeof(char16_t));
+    g_passwords = std::move(converted);
 }
 
 void registerBuiltinApplication()

@@ -2,17 +2,22 @@
 
 #include "automationnames.h"
 #include "axobject.h"
-#include "folderchain.h"
+#include "batchoutcome.h"
+#include "folderwalk.h"
+#include "outputfolder.h"
 #include "outputnames.h"
 #include "utf8pass.h"
+#include "walkchecks.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTextCodec>
 #include <QThread>
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <utility>
-#include <vector>
 
 QString g_SourcePath;
 QString g_SavePath;
@@ -23,43 +28,65 @@ namespace {
 
 QString utf8PhaseText()
 {
-    return QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...");
+    return QCoreApplication::translate("MergeObject", "完成excel转csv,开始进行UTF-8编码转换...");
 }
 
 QString noApplicationText()
 {
-    return QStringLiteral(
-        "本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
+    return QCoreApplication::translate(
+        "MergeObject", "本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
 }
 
-QString summaryText(int workbooks, int csvFiles)
-{
-    return QStringLiteral("成功将%1个excel文件转换为%2个csv文件。").arg(workbooks).arg(csvFiles);
-}
+// MIB enum of UTF-8.
+constexpr int kUtf8Mib = 106;
 
 bool stopRequested()
 {
     return QThread::currentThread()->isInterruptionRequested();
 }
 
-// Sorts entries by lower-cased name, code unit by code unit; names that differ
-// only in case keep a fixed order by their exact spelling.
-void sortByLowerName(QFileInfoList &entries)
+// Runs `call` and keeps in *raised the description of the exception that
+// `object` raised meanwhile, if any.
+template<typename Call> auto recordingException(AxObject *object, QString *raised, Call call)
 {
-    std::vector<std::pair<QString, int>> keys;
-    keys.reserve(size_t(entries.size()));
-    for (int i = 0; i < entries.size(); ++i)
-        keys.emplace_back(entries[i].fileName().toLower(), i);
-    std::sort(keys.begin(), keys.end(), [&entries](const auto &a, const auto &b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        return entries[a.second].fileName() < entries[b.second].fileName();
-    });
-    QFileInfoList sorted;
-    sorted.reserve(entries.size());
-    for (const auto &key : keys)
-        sorted.append(entries[key.second]);
-    entries.swap(sorted);
+    const QMetaObject::Connection connection = QObject::connect(
+        object, &AxObject::exception,
+        [raised](int, const QString &, const QString &description, const QString &) {
+            *raised = description.isEmpty() ? QStringLiteral("failed") : description;
+        });
+    auto result = call();
+    QObject::disconnect(connection);
+    return result;
+}
+
+// What a file is on disk, to tell whether a save replaced it.
+struct FileStamp
+{
+    bool exists = false;
+    struct stat st = {};
+
+    static FileStamp of(const QString &path)
+    {
+        FileStamp stamp;
+        stamp.exists = ::stat(QFile::encodeName(path).constData(), &stamp.st) == 0
+            && S_ISREG(stamp.st.st_mode);
+        return stamp;
+    }
+    // Whether this file is one that a save made after `before`.
+    bool isNewerFileThan(const FileStamp &before) const
+    {
+        if (!exists)
+            return false;
+        return !before.exists || st.st_ino != before.st.st_ino || st.st_dev != before.st.st_dev
+            || st.st_mtim.tv_sec != before.st.st_mtim.tv_sec
+            || st.st_mtim.tv_nsec != before.st.st_mtim.tv_nsec || st.st_size != before.st.st_size;
+    }
+};
+
+QString sheetLabel(const QString &sheetName, int index)
+{
+    return sheetName.isEmpty() ? QStringLiteral("worksheet %1").arg(index)
+                               : QStringLiteral("worksheet \u201c%1\u201d").arg(sheetName);
 }
 
 } // namespace
@@ -69,8 +96,12 @@ struct MergeObject::BatchState
     AxObject *app = nullptr;
     QString sourceRoot; // absolute, cleaned
     QString saveRoot; // absolute, cleaned
-    int workbookCount = 0;
-    int csvCount = 0;
+    QString canonicalSaveRoot;
+    BatchOutcome outcome;
+    OutputClaims claims;
+    QStringList written; // the CSV files of this batch, in the order written
+    bool workbookFailed = false; // the workbook being converted
+    QStringList workbookCsvFiles; // the CSV files it wrote
 };
 
 MergeObject::MergeObject(const QString &name, QObject *parent)
@@ -84,54 +115,64 @@ MergeObject::~MergeObject() = default;
 
 QFileInfoList MergeObject::CollectFiles(const QString &path)
 {
-    QStringList descent;
-    return collectFiles(path, descent);
+    // A stop request ends the walk at once; the batch then stops at its next
+    // check, before the first workbook.
+    return WalkFolderTree(path, stopRequested);
 }
 
-// `descent` holds the canonical paths of the folders being walked above this
-// one: a link back to any of them would loop, so such a folder is not entered
-// again. A folder reached twice through different links on separate branches
-// is walked each time, like any other folder.
-QFileInfoList MergeObject::collectFiles(const QString &path, QStringList &descent)
+void MergeObject::reportWalkProblems(BatchState &batch, const QList<WalkProblem> &problems)
 {
-    if (path.isEmpty())
-        return {};
-    const QDir dir(path);
-    const QString canonical = dir.canonicalPath();
-    if (canonical.isEmpty() || descent.contains(canonical))
-        return {};
+    for (const WalkProblem &problem : problems) {
+        if (problem.kind == WalkProblem::UndecodableWorkbook)
+            ++batch.outcome.failedWorkbooks;
+        else
+            ++batch.outcome.unreadableFolders;
+        emit ShowFailure(QDir::toNativeSeparators(problem.path), problem.reason);
+    }
+}
 
-    QFileInfoList result
-        = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
-    QFileInfoList folders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
-    sortByLowerName(result);
-    sortByLowerName(folders);
-
-    descent.append(canonical);
-    for (const QFileInfo &folder : qAsConst(folders))
-        result += collectFiles(folder.absoluteFilePath(), descent);
-    descent.removeLast();
-    return result;
+// The workbooks of the batch, in the order of the walk. A single workbook as
+// the source is a tree of its own folder holding only that workbook.
+QFileInfoList MergeObject::workbooksToConvert(BatchState &batch)
+{
+    const QFileInfo source(QDir::fromNativeSeparators(g_SourcePath));
+    QFileInfoList files;
+    if (source.isFile()) {
+        batch.sourceRoot = AbsoluteFolder(source.absolutePath());
+        files.append(source);
+    } else {
+        batch.sourceRoot = AbsoluteFolder(g_SourcePath);
+        QList<WalkProblem> problems;
+        bool stopped = false;
+        files = WalkFolderTree(batch.sourceRoot, stopRequested, &stopped, &problems);
+        if (stopped)
+            return {}; // the batch stops at its next check
+        reportWalkProblems(batch, problems);
+    }
+    QFileInfoList workbooks;
+    for (const QFileInfo &entry : qAsConst(files)) {
+        if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
+            workbooks.append(entry);
+    }
+    return workbooks;
 }
 
 void MergeObject::Transform()
 {
     BatchState batch;
-    batch.sourceRoot = AbsoluteFolder(g_SourcePath);
     batch.saveRoot = AbsoluteFolder(g_SavePath);
-    const QFileInfoList files = CollectFiles(batch.sourceRoot);
+    batch.canonicalSaveRoot = QFileInfo(batch.saveRoot).canonicalFilePath();
+    const QFileInfoList workbooks = workbooksToConvert(batch);
 
     AxInitializeThread();
     batch.app = new AxObject(this);
 
-    for (const QFileInfo &entry : files) {
+    for (int i = 0; i < workbooks.size(); ++i) {
         if (stopRequested()) {
             delete batch.app;
             return;
         }
-        if (!IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
-            continue;
-        switch (convertWorkbook(batch, entry)) {
+        switch (convertWorkbook(batch, workbooks.at(i), i + 1, workbooks.size())) {
         case WorkbookEnd::Done:
             break;
         case WorkbookEnd::NoApplication:
@@ -151,14 +192,17 @@ void MergeObject::Transform()
         return;
     if (g_SaveAsUTF8) {
         emit ShowDisposingFile(utf8PhaseText());
-        if (!runUtf8Pass(batch.saveRoot))
+        if (!runUtf8Pass(batch))
             return;
     }
-    emit ShowDisposingFile(summaryText(batch.workbookCount, batch.csvCount));
+    emit ShowDisposingFile(SummaryText(batch.outcome));
     emit Signal_SetButtonEnable();
 }
 
-MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const QFileInfo &entry)
+// A workbook counts as converted when it opened and none of its worksheets
+// failed; otherwise as failed, with each reason reported on the way.
+MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const QFileInfo &entry,
+                                                      int current, int total)
 {
     AxObject *app = batch.app;
     const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
@@ -170,89 +214,157 @@ MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const Q
     if (!books)
         return WorkbookEnd::NoApplication;
 
-    ++batch.workbookCount;
+    emit ShowProgress(current, total);
     emit ShowDisposingFile(nativePath);
-
+    batch.workbookFailed = false;
+    batch.workbookCsvFiles.clear();
     bool stopped = false;
-    AxObject *book = books->querySubObject(AxNames::kOpen, nativePath);
+    QString raised;
+    AxObject *book = recordingException(
+        books, &raised, [&] { return books->querySubObject(AxNames::kOpen, nativePath); });
     if (book) {
         AxObject *sheets = book->querySubObject(AxNames::kSheets);
         const int count = sheets ? sheets->property(AxNames::kCount).toInt() : 0;
         const int visit = g_OnlyFirstSheet ? 1 : std::max(count, 0);
-        for (int s = 1; s <= visit; ++s) {
-            if (s > 1 && stopRequested()) {
-                stopped = true;
-                break;
-            }
-            convertSheet(batch, book, s, entry);
+        for (int s = 1; s <= visit && !stopped; ++s) {
+            stopped = (s > 1 && stopRequested())
+                || convertSheet(batch, book, s, entry) == SheetEnd::Stopped;
         }
         book->dynamicCall(AxNames::kClose, false);
+    } else {
+        batch.workbookFailed = true;
+        emit ShowFailure(nativePath,
+                         raised.isEmpty() ? QStringLiteral("the workbook could not be opened")
+                                          : raised);
     }
     app->dynamicCall(AxNames::kQuit);
     // The workbook's automation objects are of no further use once the
     // application has quit; releasing them here keeps a long batch from
     // growing by a few kilobytes per workbook.
     qDeleteAll(app->findChildren<AxObject *>(QString(), Qt::FindDirectChildrenOnly));
-    return stopped ? WorkbookEnd::Stopped : WorkbookEnd::Done;
+    if (stopped)
+        return WorkbookEnd::Stopped;
+    if (batch.workbookFailed)
+        ++batch.outcome.failedWorkbooks;
+    else
+        ++batch.outcome.convertedWorkbooks;
+    emit WorkbookDone(nativePath, !batch.workbookFailed, batch.workbookCsvFiles);
+    return WorkbookEnd::Done;
 }
 
 // A worksheet whose automation objects are missing (a chart sheet behind the
-// index, no used range, no active workbook after the copy) is skipped, and so
-// is one whose name cannot become a file name inside the output folder. Only
-// worksheets handed to the application for saving are counted.
-void MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry)
+// index, no used range, no active workbook after the copy) is skipped; one
+// that the application could not load fails with its reason.
+MergeObject::SheetEnd MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet,
+                                                const QFileInfo &entry)
 {
-    AxObject *worksheet = book->querySubObject(AxNames::kWorksheetAt, sheet);
-    if (!worksheet)
-        return;
+    QString raised;
+    AxObject *worksheet = recordingException(
+        book, &raised, [&] { return book->querySubObject(AxNames::kWorksheetAt, sheet); });
+    if (!worksheet) {
+        if (raised.isEmpty())
+            return SheetEnd::Skipped;
+        batch.workbookFailed = true;
+        emit ShowFailure(QDir::toNativeSeparators(entry.absoluteFilePath()),
+                         sheetLabel(QString(), sheet) + QStringLiteral(": ") + raised);
+        return SheetEnd::Failed;
+    }
     AxObject *usedRange = worksheet->querySubObject(AxNames::kUsedRange);
     if (!usedRange)
-        return;
+        return SheetEnd::Skipped;
     const int row = usedRange->property(AxNames::kRow).toInt();
     const int column = usedRange->property(AxNames::kColumn).toInt();
     AxObject *rows = usedRange->querySubObject(AxNames::kRows);
     AxObject *columns = usedRange->querySubObject(AxNames::kColumns);
     AxObject *cell = worksheet->querySubObject(AxNames::kCells, row, column);
     if (!rows || !columns || !cell)
-        return;
+        return SheetEnd::Skipped;
 
     // Blank: a used range of one cell that shows no value.
     if (rows->property(AxNames::kCount).toInt() == 1
         && columns->property(AxNames::kCount).toInt() == 1
         && cell->dynamicCall(AxNames::kValueCall).toString().isEmpty())
-        return;
+        return SheetEnd::Skipped;
 
     worksheet->dynamicCall(AxNames::kCopy);
     AxObject *active = batch.app->querySubObject(AxNames::kActiveWorkbook);
     if (!active)
-        return;
-
-    // The name is settled before the folder is made, so a refused sheet name
-    // leaves no empty folder behind.
-    const QString folder = OutputFolderFor(batch.sourceRoot, batch.saveRoot, entry.absolutePath());
+        return SheetEnd::Skipped;
     const QString sheetName
         = g_OnlyFirstSheet ? QString() : worksheet->property(AxNames::kName).toString();
-    const QString fileName
-        = CsvFileName(WorkbookBaseName(entry.fileName()), g_OnlyFirstSheet, sheetName);
-    if (folder.isEmpty() || fileName.isEmpty())
-        return;
-    CreateFolderChain(QFile::encodeName(folder).constData());
-
-    ++batch.csvCount;
-    const QString outputPath = QDir::toNativeSeparators(folder + QLatin1Char('/') + fileName);
-    active->dynamicCall(AxNames::kSaveAs, outputPath, AxNames::kCsvFileFormat);
+    const SheetEnd end = saveSheet(batch, active, sheet, sheetName, entry);
+    if (end == SheetEnd::Failed)
+        batch.workbookFailed = true;
+    return end;
 }
 
-// False when the batch was asked to stop part-way.
-bool MergeObject::runUtf8Pass(const QString &saveRoot)
+// The name is settled before the folder is made, so a refused sheet name
+// leaves no empty folder behind. A CSV file counts once it is on disk, made
+// by this save.
+MergeObject::SheetEnd MergeObject::saveSheet(BatchState &batch, AxObject *active, int sheet,
+                                             const QString &sheetName, const QFileInfo &entry)
 {
-    const QFileInfoList files = CollectFiles(saveRoot);
-    for (const QFileInfo &entry : files) {
+    const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
+    const QString label = sheetLabel(sheetName, sheet);
+    auto fail = [&](const QString &reason) {
+        emit ShowFailure(nativePath,
+                         (g_OnlyFirstSheet ? QString() : label + QStringLiteral(": ")) + reason);
+        return SheetEnd::Failed;
+    };
+    const QString folder = OutputFolderFor(batch.sourceRoot, batch.saveRoot, entry.absolutePath());
+    if (folder.isEmpty())
+        return fail(QStringLiteral("the workbook lies outside the source folder"));
+    NameRefusal refusal = NameRefusal::None;
+    const QString outputPath
+        = batch.claims.claim(folder, entry.fileName(), g_OnlyFirstSheet, sheetName, &refusal);
+    if (refusal == NameRefusal::DotName)
+        return fail(QStringLiteral("the sheet's name cannot be a file name"));
+    if (refusal == NameRefusal::TooLong)
+        return fail(QStringLiteral("the CSV file's name would be longer than the file system "
+                                   "allows (255 bytes)"));
+    const QString folderProblem = PrepareOutputFolder(batch.canonicalSaveRoot, folder);
+    if (!folderProblem.isEmpty())
+        return fail(folderProblem);
+
+    const FileStamp before = FileStamp::of(outputPath);
+    QString raised;
+    recordingException(active, &raised, [&] {
+        return active->dynamicCall(AxNames::kSaveAs, QDir::toNativeSeparators(outputPath),
+                                   AxNames::kCsvFileFormat);
+    });
+    const bool written = raised.isEmpty() && FileStamp::of(outputPath).isNewerFileThan(before);
+    if (!written && stopRequested())
+        return SheetEnd::Stopped;
+    if (!written)
+        return fail(QDir::toNativeSeparators(outputPath) + QStringLiteral(": ")
+                    + (raised.isEmpty() ? QStringLiteral("the file was not written") : raised));
+    batch.claims.recordWritten(outputPath);
+    batch.written.append(outputPath);
+    batch.workbookCsvFiles.append(QDir::toNativeSeparators(outputPath));
+    ++batch.outcome.csvFiles;
+    return SheetEnd::Written;
+}
+
+// Re-encodes the CSV files that this batch wrote, and no other file. Where
+// the locale's encoding is UTF-8, they are UTF-8 already. False when the
+// batch was asked to stop part-way.
+bool MergeObject::runUtf8Pass(BatchState &batch)
+{
+    QTextCodec *locale = QTextCodec::codecForLocale();
+    if (locale && locale->mibEnum() == kUtf8Mib)
+        return true;
+    for (const QString &path : qAsConst(batch.written)) {
         if (stopRequested())
             return false;
-        const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
-        if (nativePath.toLower().endsWith(QLatin1String(".csv")))
-            ReencodeCsvAsUtf8(entry.absoluteFilePath());
+        QString problem;
+        if (!IsFileInsideOutputTree(batch.canonicalSaveRoot, path))
+            problem = QStringLiteral("no longer a file inside the output folder; left as it was");
+        else if (const Utf8PassResult result = ReencodeCsvAsUtf8(path, &problem);
+                 result == Utf8PassResult::Unchanged || result == Utf8PassResult::Rewritten)
+            continue;
+        ++batch.outcome.failedReencodes;
+        emit ShowFailure(QDir::toNativeSeparators(path),
+                         QStringLiteral("not re-encoded as UTF-8: ") + problem);
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 class AxObject;
+struct WalkProblem;
 
 // Batch parameters: written by the main window before it starts a batch, read
 // by MergeObject::Transform on the worker thread. Paths use native separators.
@@ -17,11 +18,17 @@ extern bool g_SaveAsUTF8;
 // it walks the source tree, has the spreadsheet application (reached through
 // the automation seam, AxObject) save each worksheet that is not blank as CSV
 // in a mirror of the tree under the output folder, optionally re-encodes the
-// output as UTF-8 and reports to the window through its signals.
+// CSV files it wrote as UTF-8 and reports to the window through its signals:
+// each workbook, each failure with its reason, and a closing line that counts
+// only what was done.
+//
+// The source may also be a single workbook: its CSV files then go straight
+// into the output folder.
 //
 // A batch stops early, without the completion signal, when the worker's thread
 // is asked to stop (QThread::requestInterruption): it is checked between
-// worksheets and between workbooks.
+// worksheets and between workbooks, and the application checks it while it
+// writes a long worksheet.
 class MergeObject : public QObject
 {
     Q_OBJECT
@@ -35,7 +42,8 @@ public:
     // ones included, file links left out) sorted by lower-cased name, then the
     // tree of each sub-folder (hidden ones left out, folder links followed) in
     // the same order. A folder already being walked is never entered again, so
-    // a link cycle cannot loop.
+    // a link cycle cannot loop (see WalkFolderTree). A stop request to the
+    // calling thread ends the walk at once with the files found so far.
     QFileInfoList CollectFiles(const QString &path);
 
     // The programmatic identifier of the application that the batch selects;
@@ -49,6 +57,16 @@ signals:
     // A text for the window's status line: a workbook path, the UTF-8 phase
     // text, the summary or the failure text.
     void ShowDisposingFile(QString filePath);
+    // Something of the batch failed: `path` is the workbook, folder or CSV
+    // file concerned, `reason` says what went wrong. Sent when it happens,
+    // so it follows the report of its workbook.
+    void ShowFailure(QString path, QString reason);
+    // How far the batch is: the workbook about to be reported is the
+    // `current`-th of `total`. Sent just before that workbook's path.
+    void ShowProgress(int current, int total);
+    // A workbook is done with: `converted` as the closing line counts it, and
+    // the CSV files it wrote. Not sent for a workbook that a stop cut short.
+    void WorkbookDone(QString path, bool converted, QStringList csvFiles);
 
 public slots:
     // Runs one whole batch synchronously on the calling thread.
@@ -56,12 +74,16 @@ public slots:
 
 private:
     enum class WorkbookEnd { Done, NoApplication, Stopped };
+    enum class SheetEnd { Written, Skipped, Failed, Stopped };
     struct BatchState;
 
-    QFileInfoList collectFiles(const QString &path, QStringList &descent);
-    WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry);
-    void convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry);
-    bool runUtf8Pass(const QString &saveRoot);
+    QFileInfoList workbooksToConvert(BatchState &batch);
+    void reportWalkProblems(BatchState &batch, const QList<WalkProblem> &problems);
+    WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry, int current, int total);
+    SheetEnd convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry);
+    SheetEnd saveSheet(BatchState &batch, AxObject *active, int sheet, const QString &sheetName,
+                       const QFileInfo &entry);
+    bool runUtf8Pass(BatchState &batch);
 
     QString m_name;
     QString m_applicationId;

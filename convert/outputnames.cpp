@@ -5,6 +5,8 @@
 
 #include <climits>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Longest file name (one path component) in bytes.
@@ -13,6 +15,22 @@ constexpr int kMaxFileNameBytes = NAME_MAX;
 #else
 constexpr int kMaxFileNameBytes = 255;
 #endif
+// How far the counter of a name taken in the batch goes before giving up.
+constexpr int kMaxNameCounter = 100000;
+
+bool fileIdentity(const QString &path, QPair<quint64, quint64> *identity)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    *identity = qMakePair(quint64(st.st_dev), quint64(st.st_ino));
+    return true;
+}
+
+QString joined(const QString &folder, const QString &name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
 
 } // namespace
 
@@ -87,4 +105,59 @@ QString CsvFileName(const QString &baseName, bool onlyFirstSheet, const QString 
         name = baseName + QLatin1Char('(') + safe + QLatin1String(").csv");
     }
     return FitsFileNameLimit(name) ? name : QString();
+}
+
+bool OutputClaims::taken(const QString &path) const
+{
+    if (m_claimed.contains(path))
+        return true;
+    QPair<quint64, quint64> identity;
+    return !m_written.isEmpty() && fileIdentity(path, &identity) && m_written.contains(identity);
+}
+
+QString OutputClaims::claim(const QString &folder, const QString &workbookFileName,
+                            bool onlyFirstSheet, const QString &sheetName, NameRefusal *refusal)
+{
+    *refusal = NameRefusal::None;
+    QString suffix = QStringLiteral(".csv");
+    if (!onlyFirstSheet) {
+        QString safe;
+        if (!SafeSheetName(sheetName, &safe)) {
+            *refusal = NameRefusal::DotName;
+            return {};
+        }
+        suffix = QLatin1Char('(') + safe + QStringLiteral(").csv");
+    }
+    const QString base = WorkbookBaseName(workbookFileName);
+    if (!FitsFileNameLimit(base + suffix)) {
+        *refusal = NameRefusal::TooLong;
+        return {};
+    }
+    QString path = joined(folder, base + suffix);
+    if (taken(path)) {
+        // The name up to the last dot tells the workbooks of one base name
+        // apart; where it does not (report.xls, report.xlsx), a counter does.
+        const int lastDot = workbookFileName.lastIndexOf(QLatin1Char('.'));
+        QString stem = lastDot > 0 ? workbookFileName.left(lastDot) : base;
+        if (!FitsFileNameLimit(stem + suffix))
+            stem = base;
+        path = joined(folder, stem + suffix);
+        for (int n = 2; taken(path); ++n) {
+            const QString name = stem + QStringLiteral(" (%1)").arg(n) + suffix;
+            if (n > kMaxNameCounter || !FitsFileNameLimit(name)) {
+                *refusal = NameRefusal::TooLong;
+                return {};
+            }
+            path = joined(folder, name);
+        }
+    }
+    m_claimed.insert(path);
+    return path;
+}
+
+void OutputClaims::recordWritten(const QString &path)
+{
+    QPair<quint64, quint64> identity;
+    if (fileIdentity(path, &identity))
+        m_written.insert(identity);
 }

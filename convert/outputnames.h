@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPair>
+#include <QSet>
 #include <QString>
 
 // The plain naming rules of a batch: which files are workbooks, where a
@@ -35,3 +37,36 @@ bool FitsFileNameLimit(const QString &fileName);
 // otherwise base name + "(" + safe sheet name + ").csv". Empty when the sheet
 // name is refused or the name would be too long.
 QString CsvFileName(const QString &baseName, bool onlyFirstSheet, const QString &sheetName);
+
+// Why a worksheet gets no CSV file name.
+enum class NameRefusal {
+    None,
+    DotName, // "." or "..": the file would name a folder
+    TooLong, // longer than the file system allows for one name
+};
+
+// The CSV file names of one batch. The first worksheet to claim a name gets
+// the name as the rules above make it; a later one of the same batch never
+// replaces that file: it gets the workbook's name up to its last "." (so
+// "case.2246b.xlsx" gives "case.2246b.csv"), then that name with " (2)",
+// " (3)" ... added, whichever is free first. A name counts as taken when
+// this batch claimed it, or when it names a file that this batch wrote (two
+// spellings of one file on a file system that ignores case). Files left by
+// an earlier run do not count: they are replaced as before.
+class OutputClaims
+{
+public:
+    // The path of the CSV file for a worksheet of `workbookFileName` in
+    // `folder`, now claimed; empty when the sheet name is refused (*refusal
+    // says why).
+    QString claim(const QString &folder, const QString &workbookFileName, bool onlyFirstSheet,
+                  const QString &sheetName, NameRefusal *refusal);
+    // Records that `path` was written, as the file it now is on disk.
+    void recordWritten(const QString &path);
+
+private:
+    bool taken(const QString &path) const;
+
+    QSet<QString> m_claimed;
+    QSet<QPair<quint64, quint64>> m_written; // device and inode
+};

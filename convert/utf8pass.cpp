@@ -66,20 +66,22 @@ bool IsValidGbk(const char *data, qsizetype size)
     return true;
 }
 
-Utf8PassResult ReencodeCsvAsUtf8(const QString &path)
+Utf8PassResult ReencodeCsvAsUtf8(const QString &path, QString *problem)
 {
+    auto fail = [problem](Utf8PassResult result, const QString &why) {
+        if (problem)
+            *problem = why;
+        return result;
+    };
     QByteArray bytes;
     {
         QFile in(path);
         if (!in.open(QIODevice::ReadOnly))
-            return Utf8PassResult::Unreadable;
+            return fail(Utf8PassResult::Unreadable, in.errorString());
         bytes = in.readAll();
         if (in.error() != QFileDevice::NoError)
-            return Utf8PassResult::Unreadable;
+            return fail(Utf8PassResult::Unreadable, in.errorString());
     }
-    // CR LF line ends are read as LF. A CR that stands alone is cell text (a
-    // quoted field may hold one) and is kept as it is.
-    bytes.replace("\r\n", "\n");
     if (IsValidUtf8(bytes.constData(), bytes.size()))
         return Utf8PassResult::Unchanged;
 
@@ -87,23 +89,27 @@ Utf8PassResult ReencodeCsvAsUtf8(const QString &path)
     // private-use character without counting either as invalid, so the byte
     // structure is checked first.
     QTextCodec *gbk = QTextCodec::codecForName("GBK");
+    const QString notGbk = QStringLiteral("neither UTF-8 nor GBK text; left as it was");
     if (!gbk || !IsValidGbk(bytes.constData(), bytes.size()))
-        return Utf8PassResult::NotGbk;
+        return fail(Utf8PassResult::NotGbk, notGbk);
     QTextCodec::ConverterState state;
-    QString text = gbk->toUnicode(bytes.constData(), bytes.size(), &state);
+    const QString text = gbk->toUnicode(bytes.constData(), bytes.size(), &state);
     if (state.invalidChars != 0 || state.remainingChars != 0
         || text.contains(QChar::ReplacementCharacter))
-        return Utf8PassResult::NotGbk;
+        return fail(Utf8PassResult::NotGbk, notGbk);
 
-    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    // GBK holds ASCII as itself, so CR and LF come through untouched.
     const QByteArray utf8 = text.toUtf8();
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
-        return Utf8PassResult::WriteFailed;
+        return fail(Utf8PassResult::WriteFailed, out.errorString());
     if (out.write(utf8) != utf8.size()) {
+        const QString why = out.errorString();
         out.cancelWriting();
         out.commit();
-        return Utf8PassResult::WriteFailed;
+        return fail(Utf8PassResult::WriteFailed, why);
     }
-    return out.commit() ? Utf8PassResult::Rewritten : Utf8PassResult::WriteFailed;
+    if (!out.commit())
+        return fail(Utf8PassResult::WriteFailed, out.errorString());
+    return Utf8PassResult::Rewritten;
 }

@@ -3,11 +3,16 @@
 # Runs apt only for packages that are missing; uses sudo when not root.
 set -euo pipefail
 
-# Usage: install-deps.sh [--test] [--screenshots] [--bench]
-#   (none)          build and run: compiler, CMake, Qt 5 widgets, zlib, fonts
-#                   with Chinese glyphs
+# Usage: install-deps.sh [--test] [--screenshots] [--package] [--bench]
+#   (none)          build and run: compiler, CMake, Qt 5 widgets and its
+#                   translation tools and translations, zlib, nettle,
+#                   fonts with
+#                   Chinese glyphs
 #   --test          also what the test suite and CI need (clang for the fuzz
-#                   targets, clang-format 14 for the formatting check)
+#                   targets, clang-format 14 for the formatting check, the
+#                   locale sources from which scripts/test.sh makes zh_CN.GBK)
+#   --package       also what building and checking the Debian package
+#                   needs (scripts/package.sh): dpkg-dev, file, lintian
 #   --screenshots   also a virtual X server, a window manager, xdotool and
 #                   ImageMagick's import (tools/screenshots.sh)
 #   --bench         also XlsxWriter for the generated benchmark workbooks
@@ -15,13 +20,15 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
-  zlib1g-dev libdeflate-dev
+  qttools5-dev qttools5-dev-tools qttranslations5-l10n
+  zlib1g-dev libdeflate-dev nettle-dev
   fonts-wqy-microhei
 )
 for arg in "$@"; do
   case "$arg" in
-    --test) packages+=(python3 clang clang-format libclang-rt-14-dev) ;;
-    --screenshots) packages+=(xvfb xauth imagemagick xdotool openbox) ;;
+    --test) packages+=(python3 clang clang-format libclang-rt-14-dev locales) ;;
+    --screenshots) packages+=(xvfb xauth x11-xserver-utils imagemagick xdotool openbox) ;;
+    --package) packages+=(dpkg-dev file lintian) ;;
     --bench) packages+=(python3-xlsxwriter) ;;
   esac
 done

@@ -6,8 +6,9 @@
 #    replays included), so that memory errors in the parsers fail the suite
 #    instead of passing silently (build-sanitize/).
 # 2. ThreadSanitizer over the tests that run threads: the conversion worker
-#    on its thread (job, seam, window controller, command line) and the
-#    .xlsx reader's read-ahead inflater (build-tsan/).
+#    on its thread (job, seam, window controller and folder fields, command
+#    line and its reports) and the .xlsx reader's read-ahead inflater
+#    (build-tsan/).
 #
 # SHEETDRAIN_SKIP_TSAN=1 leaves the second pass out.
 set -euo pipefail
@@ -31,12 +32,13 @@ pass() {
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   pass "${SANITIZE_BUILD_DIR:-$root/build-sanitize}" \
-       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|xls.*|replay_.*)$' \
+       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|xls.*|crypto.*|replay_.*)$' \
        -DSHEETDRAIN_SANITIZE=ON
 
 if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then
+  SHEETDRAIN_TIMEOUT_SCALE=5 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
     pass "${TSAN_BUILD_DIR:-$root/build-tsan}" \
-         '^(mergeobject|axseam|cli|controller|xlsxsheet)$' \
+         '^(mergeobject|axseam|cli|clireport|controller|folderfields|xlsxsheet)$' \
          -DSHEETDRAIN_TSAN=ON
 fi

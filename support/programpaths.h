@@ -2,11 +2,12 @@
 
 #include "pathstrings.h"
 
-// The folder the program was started from, up to and including its last '/',
-// or empty; set once at start-up.
+// The program's folder, up to and including its last '/', or empty; set once
+// at start-up.
 extern char ProgramDirectory[PathBufferSize];
 
-// ProgramDirectory followed by SettingsFileName, or empty; set once at start-up.
+// ProgramDirectory followed by SettingsFileName, or empty, or the per-user
+// settings file (ChooseSettingsFile); set once at start-up.
 extern char SettingsFilePath[PathBufferSize];
 
 // Name of the settings file beside the executable.
@@ -15,3 +16,23 @@ constexpr char SettingsFileName[] = "SheetDrain.ktz";
 // Sets both paths from the program's first argument; 0 set, -1 refused (null, or a path too
 // long for the buffers), both then left empty, which reads as a missing settings file.
 int SetProgramPaths(const char *argv0);
+
+// Sets both paths from the running executable's real location (/proc/self/exe),
+// so that a program started by name from PATH finds its own folder; when that
+// cannot be read, from argv0 as SetProgramPaths does. 0 set, -1 refused.
+int SetProgramPathsFromExecutable(const char *argv0);
+
+// The per-user configuration folder into out: $XDG_CONFIG_HOME when it is an
+// absolute path, otherwise $HOME/.config. 0 set, -1 none (out empty).
+int UserConfigHome(char *out, std::size_t outSize);
+
+// Name of the per-user settings folder inside the configuration folder.
+constexpr char UserSettingsFolderName[] = "SheetDrain";
+
+// Moves SettingsFilePath to the per-user file configHome/SheetDrain/SheetDrain.ktz
+// when the file beside the program cannot be written (a system install): the
+// per-user file is used when it exists, and otherwise made from the one beside
+// the program (its text, or empty when it cannot be read) when that exists; a
+// program without a settings file beside it still gets none. configHome must
+// be absolute (null or relative: no per-user file). 1 moved, 0 kept as it was.
+int ChooseSettingsFile(const char *configHome);

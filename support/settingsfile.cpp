@@ -45,13 +45,19 @@ long readUpTo(int fd, char *buffer, std::size_t maxBytes)
     return static_cast<long>(total);
 }
 
+enum class NulBytes { EndTheText, Refuse };
+
 // Reads a whole settings file from fd into text (SettingsTextSize bytes) and
 // terminates it; false when it cannot be read or is longer than maxLength.
-bool readSettingsFile(int fd, char *text, std::size_t maxLength)
+// The text ends at a NUL byte. A file that holds one is refused with
+// NulBytes::Refuse: what follows the NUL would be lost if it were rewritten.
+bool readSettingsFile(int fd, char *text, std::size_t maxLength, NulBytes nulBytes)
 {
     // One byte more than allowed tells an over-long file from one that fits.
     const long length = readUpTo(fd, text, maxLength + 1);
     if (length < 0 || static_cast<std::size_t>(length) > maxLength)
+        return false;
+    if (nulBytes == NulBytes::Refuse && std::memchr(text, '\0', std::size_t(length)))
         return false;
     text[length] = '\0';
     return true;
@@ -153,7 +159,8 @@ int LoadSettingsText(char *text, std::size_t textSize, const char *path)
     // Read into a buffer of our own, so that a refused file leaves the
     // caller's buffer untouched.
     char buffer[SettingsTextSize];
-    const bool ok = readSettingsFile(fd, buffer, std::min(textSize, SettingsTextSize) - 1);
+    const bool ok = readSettingsFile(fd, buffer, std::min(textSize, SettingsTextSize) - 1,
+                                     NulBytes::EndTheText);
     ::close(fd);
     if (!ok)
         return -1;
@@ -240,33 +247,62 @@ int ComposeSettingsText(char *out, std::size_t outSize, const char *oldText, con
     return 0;
 }
 
+namespace {
+
+// Opens the settings file at path for a rewrite: its real path (a link is
+// followed, so that the file it points to is the one replaced), its status
+// and its text. False, with nothing left open, when it must not be rewritten.
+//
+// The replacement goes through a rename, which needs only the folder's
+// permission, so the file's own is checked here: it must open for writing
+// (permissions, read-only mounts, immutable files) and, because the
+// superuser passes any permission bits, it must carry at least one write
+// bit; a file marked read-only for everyone stays as it is. A file longer
+// than a settings file may be, or holding a NUL byte, is never rewritten.
+bool loadForRewrite(const char *path, std::string &realPath, struct stat &old, char *text)
+{
+    if (!path || !*path)
+        return false;
+    char *resolved = realpath(path, nullptr);
+    if (!resolved)
+        return false;
+    realPath = resolved;
+    std::free(resolved);
+    const int fd = ::open(realPath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fstat(fd, &old) == 0 && S_ISREG(old.st_mode)
+        && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0
+        && readSettingsFile(fd, text, SettingsTextSize - 1, NulBytes::Refuse);
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
 int SetSettingsValue(const char *path, const char *key, const char *value)
 {
-    if (!path || !*path || !key || !value)
+    if (!key || !value)
         return -1;
-    // A link is followed, so that the file it points to is the one replaced.
-    char *realPath = realpath(path, nullptr);
-    if (!realPath)
-        return -1;
-    int result = -1;
-    // The replacement goes through a rename, which needs only the folder's
-    // permission, so the file's own is checked here: it must open for
-    // writing (permissions, read-only mounts, immutable files) and, because
-    // the superuser passes any permission bits, it must carry at least one
-    // write bit; a file marked read-only for everyone stays as it is.
-    const int fd = ::open(realPath, O_RDWR | O_CLOEXEC);
+    std::string realPath;
     struct stat old;
-    if (fd >= 0) {
-        char oldText[SettingsTextSize];
-        char newText[SettingsTextSize];
-        const bool ok = fstat(fd, &old) == 0 && S_ISREG(old.st_mode)
-            && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0
-            && readSettingsFile(fd, oldText, SettingsTextSize - 1)
-            && ComposeSettingsText(newText, sizeof newText, oldText, key, value) == 0;
-        ::close(fd);
-        if (ok && replaceFile(realPath, old, newText))
-            result = 0;
-    }
-    std::free(realPath);
-    return result;
+    char oldText[SettingsTextSize];
+    char newText[SettingsTextSize];
+    if (!loadForRewrite(path, realPath, old, oldText)
+        || ComposeSettingsText(newText, sizeof newText, oldText, key, value) != 0
+        || !replaceFile(realPath.c_str(), old, newText))
+        return -1;
+    return 0;
+}
+
+int SettingsFileWritable(const char *path)
+{
+    std::string realPath;
+    struct stat old;
+    char text[SettingsTextSize];
+    if (!loadForRewrite(path, realPath, old, text))
+        return 0;
+    // The replacement is made in the file's folder.
+    const std::string folder = realPath.substr(0, realPath.rfind('/'));
+    return ::access(folder.empty() ? "/" : folder.c_str(), W_OK | X_OK) == 0 ? 1 : 0;
 }

@@ -21,5 +21,11 @@ int GetSettingsValue(char *value, std::size_t valueSize, const char *text, const
 int ComposeSettingsText(char *out, std::size_t outSize, const char *oldText, const char *key,
                         const char *value);
 
-// Sets key in the existing writable file, replacing it whole; 0 written, -1 file left as it was.
+// Sets key in the existing writable file, replacing it whole; 0 written, -1 file left as it was
+// (also when it is longer than a settings file may be or holds a NUL byte).
 int SetSettingsValue(const char *path, const char *key, const char *value);
+
+// 1 when SetSettingsValue could rewrite the file at path (it exists, may be
+// written and replaced in its folder, and is neither too long nor holding a
+// NUL byte), otherwise 0. Nothing is changed.
+int SettingsFileWritable(const char *path);

@@ -1,11 +1,13 @@
-// sdconv [--sheet N] [--codec NAME] [--quiet] WORKBOOK OUTDIR
+// sdconv [--sheet N] [--codec NAME] [--password PW]... [--quiet] WORKBOOK OUTDIR
 //
 // Opens a workbook with the built-in engine, prints its sheet list and writes
 // every sheet (or sheet N, 0-based index into the sheet list) as
 // OUTDIR/<index>.csv. Prints any error and the time taken; exits 1 on error.
+// An encrypted workbook is tried with the default password, then each PW.
 
 #include "core/csvwriter.h"
 #include "core/model.h"
+#include "open/openworkbook.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,7 +51,9 @@ const char *stateName(sd::SheetState state)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: sdconv [--sheet N] [--codec NAME] [--quiet] WORKBOOK OUTDIR\n");
+    std::fprintf(stderr,
+                 "usage: sdconv [--sheet N] [--codec NAME] [--password PW]... [--quiet] "
+                 "WORKBOOK OUTDIR\n");
     return 2;
 }
 
@@ -58,6 +62,7 @@ struct Options
     int only = -1; // the one sheet to write, or every sheet
     bool quiet = false;
     QTextCodec *codec = nullptr;
+    sd::crypto::PasswordList passwords;
     QString workbookPath;
     QString outDir;
 };
@@ -79,6 +84,8 @@ int parseOptions(const QStringList &args, Options *o)
                 std::fprintf(stderr, "sdconv: unknown codec %s\n", qPrintable(args[i]));
                 return 2;
             }
+        } else if (a == QLatin1String("--password") && i + 1 < args.size()) {
+            o->passwords.push_back(args[++i].toStdU16String());
         } else if (a == QLatin1String("--quiet")) {
             o->quiet = true;
         } else if (a.startsWith(QLatin1String("--"))) {
@@ -142,7 +149,8 @@ int main(int argc, char **argv)
     QElapsedTimer timer;
     timer.start();
     sd::Error error;
-    auto book = sd::Workbook::open(QFile::encodeName(o.workbookPath).toStdString(), &error);
+    auto book
+        = sd::openWorkbook(QFile::encodeName(o.workbookPath).toStdString(), &error, o.passwords);
     if (!book) {
         std::fprintf(stderr, "sdconv: %s: %s\n", qPrintable(o.workbookPath),
                      error.description().c_str());

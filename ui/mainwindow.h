@@ -6,9 +6,16 @@
 
 #include <functional>
 
+class FailureList;
 class MergeObject;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QThread;
+class SystemTray;
 
 namespace Ui {
 class MainWindow;
@@ -18,6 +25,10 @@ class MainWindow;
 /// form of mainwindow.ui filled from the settings file, the two folder
 /// pickers, and the start button that runs one MergeObject on a thread of its
 /// own. The tray icon is its child.
+///
+/// A folder reaches a path field by the picker, by a drop (on the field, or
+/// anywhere else on the window for the source folder) or typed by hand; all
+/// three are shown and remembered alike. Return in a field starts the batch.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -56,10 +67,27 @@ private slots:
     void on_pBtn_SavePath_clicked();
     void on_pBtn_Transform_clicked();
     void on_Signal_SetButtonEnable();
+    /// Records what failed in the batch, for the list behind the button
+    /// that appears when a batch with failures has ended.
+    void on_ShowFailure(QString path, QString reason);
+    void showFailureList();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
+    void createFailureButton();
+    void createProgressLabel();
+    void connectFolderFields();
     void applySettings();
-    void pickFolder(QLineEdit *field, const char *key);
+    void pickFolder(QLineEdit *field);
+    void setFolder(QLineEdit *field, const QString &folder);
+    void adoptTypedFolder(QLineEdit *field);
+    bool dropFolderOn(QLineEdit *field, QDropEvent *event);
+    void setBatchRunning(bool running);
     void endBatch();
 
     Ui::MainWindow *m_ui;
@@ -69,6 +97,11 @@ private:
     int m_normalWidth = 0;
     QThread *m_thread = nullptr;
     MergeObject *m_worker = nullptr;
+    QPushButton *m_failureButton = nullptr; // below the status line; hidden without failures
+    FailureList *m_failureList = nullptr;
+    SystemTray *m_tray = nullptr;
+    QLabel *m_progressLabel = nullptr; // "workbook k of n" left of the path, while a batch runs
+    QString m_progressText; // reported for the path that comes next
 
     DirectoryQuestion m_directoryQuestion;
     QString m_applicationId;

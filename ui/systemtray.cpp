@@ -8,8 +8,8 @@
 SystemTray::SystemTray(QObject *parent)
     : QSystemTrayIcon(parent)
     , trayMenu(new QMenu())
-    , showAction(new QAction(QStringLiteral("软件设置"), this))
-    , quitAction(new QAction(QStringLiteral("退出程序"), this))
+    , showAction(new QAction(tr("软件设置"), this))
+    , quitAction(new QAction(tr("退出程序"), this))
 {
     trayMenu->addAction(showAction);
     trayMenu->addAction(quitAction);

@@ -1,153 +1,26 @@
 #include "core/csvwriter.h"
-#include "core/csvwriter_p.h"
+#include "core/csvbounds_p.h"
+#include "core/csvwriterfile_p.h"
 #include "core/display.h"
+#include "core/sheetbudget.h"
+
+#include "io/limits.h"
 
 #include <QByteArray>
-#include <QFileInfo>
-#include <QRandomGenerator>
+#include <QFile>
 #include <QString>
 #include <QTextCodec>
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace sd {
 
 namespace {
 
-// Output is encoded and written in blocks of about this size.
-constexpr size_t kFlushSize = 1 << 20;
 // MIB enum of UTF-8: text passes through unchanged.
 constexpr int kUtf8Mib = 106;
-// Attempts at a fresh temporary name before giving up.
-constexpr int kTempNameAttempts = 100;
-// Bytes of the target's name kept in the temporary name: with the dot, the
-// random part and ".tmp" it stays within the 255-byte limit of a file name
-// even when the target's name is near that limit itself.
-constexpr int kTempStemBytes = 200;
-// Permission bits a replaced file passes on (no set-id or sticky bits).
-constexpr mode_t kPermissionBits = 0777;
-
-CsvWriteFunction g_write = nullptr;
-
-ssize_t writeBytes(int fd, const void *data, size_t size)
-{
-    return g_write ? g_write(fd, data, size) : ::write(fd, data, size);
-}
-
-// A temporary file next to the target, renamed over it by commit().
-class AtomicFile
-{
-public:
-    explicit AtomicFile(const QString &target)
-        : m_target(QFile::encodeName(target))
-    {
-    }
-    ~AtomicFile() { discard(); }
-
-    Error open()
-    {
-        const QFileInfo info(QFile::decodeName(m_target));
-        const QByteArray dir = QFile::encodeName(info.absolutePath());
-        QByteArray base = QFile::encodeName(info.fileName());
-        if (base.size() > kTempStemBytes) {
-            int cut = kTempStemBytes;
-            while (cut > 0 && (uchar(base[cut]) & 0xC0) == 0x80)
-                --cut; // not inside a UTF-8 sequence
-            base.truncate(cut);
-        }
-        for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-            m_temp = dir + "/." + base + '.'
-                + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
-            // 0666 less the umask, as for any file the user creates.
-            m_fd = ::open(m_temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (m_fd >= 0)
-                return keepPermissions();
-            if (errno != EEXIST)
-                break;
-        }
-        const int err = errno;
-        m_temp.clear();
-        return Error(ErrorCode::WriteFailed, m_target.toStdString(),
-                     std::string("cannot create a temporary file: ") + std::strerror(err));
-    }
-
-    // A file that is replaced keeps its permissions, as when it is
-    // overwritten in place: a private (0600) file must not turn readable.
-    // Set before anything is written.
-    Error keepPermissions()
-    {
-        struct stat old;
-        if (::stat(m_target.constData(), &old) != 0 || !S_ISREG(old.st_mode))
-            return {};
-        if (::fchmod(m_fd, old.st_mode & kPermissionBits) == 0)
-            return {};
-        const int err = errno;
-        discard();
-        return Error(ErrorCode::WriteFailed, m_target.toStdString(),
-                     std::string("cannot set the permissions: ") + std::strerror(err));
-    }
-
-    Error write(const char *data, size_t size)
-    {
-        while (size > 0) {
-            const ssize_t n = writeBytes(m_fd, data, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                // A write of 0 bytes makes no progress: treat it as a full disk.
-                const int err = n < 0 ? errno : ENOSPC;
-                return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
-            }
-            data += n;
-            size -= size_t(n);
-        }
-        return {};
-    }
-
-    Error commit()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        // On disk before it takes the final name: a crash right after the
-        // rename must not leave an empty or partial file under that name.
-        if (::fdatasync(fd) != 0) {
-            const int err = errno;
-            ::close(fd);
-            return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
-        }
-        if (::close(fd) != 0) {
-            const int err = errno;
-            return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
-        }
-        if (::rename(m_temp.constData(), m_target.constData()) != 0) {
-            const int err = errno;
-            return Error(ErrorCode::WriteFailed, m_target.toStdString(), std::strerror(err));
-        }
-        m_temp.clear();
-        return {};
-    }
-
-    void discard()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        if (!m_temp.isEmpty())
-            ::unlink(m_temp.constData());
-        m_temp.clear();
-    }
-
-private:
-    QByteArray m_target;
-    QByteArray m_temp;
-    int m_fd = -1;
-};
 
 bool needsQuotes(const char *p, const char *end)
 {
@@ -302,11 +175,6 @@ private:
 
 } // namespace
 
-void setCsvWriteFunction(CsvWriteFunction function)
-{
-    g_write = function;
-}
-
 void appendCsvField(std::string_view text, std::string &out)
 {
     const size_t from = out.size();
@@ -315,7 +183,8 @@ void appendCsvField(std::string_view text, std::string &out)
         quoteTail(out, from);
 }
 
-Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec)
+Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
+                    const std::function<bool()> &stopRequested)
 {
     Error error;
     const Sheet *sheet = book.sheet(sheetIndex, &error);
@@ -325,8 +194,10 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
         codec = QTextCodec::codecForLocale();
     const bool passThrough = !codec || codec->mibEnum() == kUtf8Mib;
     const bool byRuns = !passThrough && asciiCompatible(codec);
+    if ((error = checkCsvSize(book, sheetIndex, *sheet, path)))
+        return error;
 
-    AtomicFile file(path);
+    CsvTemporaryFile file(path);
     if ((error = file.open()))
         return error;
 
@@ -337,18 +208,32 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
     std::unique_ptr<RunEncoder> encoder;
     if (byRuns)
         encoder = std::make_unique<RunEncoder>(codec);
-    buffer.reserve(kFlushSize + (kFlushSize >> 2));
+    buffer.reserve(kCsvBlockBytes + (kCsvBlockBytes >> 2));
+    uint64_t written = 0; // this sheet's bytes, counted against the workbook's bound
+    auto write = [&](const char *data, size_t size) -> Error {
+        written += size;
+        if (book.csvBytesWritten + written > kMaxWorkbookCsvBytes)
+            return limitError(QFile::encodeName(path).toStdString(), kMaxWorkbookCsvBytes,
+                              "bytes of CSV from one workbook (" + sheetLabel(book, sheetIndex)
+                                  + " is left unwritten)");
+        return file.write(data, size);
+    };
+    // A stop request is honoured between blocks, also inside a long sheet;
+    // the temporary file goes and an older file of that name stays.
     auto flush = [&]() -> Error {
+        if (stopRequested && stopRequested())
+            return Error(ErrorCode::WriteFailed, QFile::encodeName(path).toStdString(),
+                         "stopped before the end of the sheet");
         Error e;
         if (passThrough) {
-            e = file.write(buffer.data(), buffer.size());
+            e = write(buffer.data(), buffer.size());
         } else if (byRuns) {
             encoder->encode(buffer, encoded);
-            e = file.write(encoded.data(), encoded.size());
+            e = write(encoded.data(), encoded.size());
         } else {
             const QByteArray bytes = encodeText(
                 codec, QString::fromUtf8(buffer.data(), int(buffer.size())), &codecState);
-            e = file.write(bytes.constData(), size_t(bytes.size()));
+            e = write(bytes.constData(), size_t(bytes.size()));
         }
         buffer.clear();
         return e;
@@ -367,16 +252,21 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
             formatter.append(*cell, buffer);
             if (needsQuotes(buffer.data() + from, buffer.data() + buffer.size()))
                 quoteTail(buffer, from);
+            // Within a row too: a row of 16,384 cells of 32,767 characters
+            // is a gigabyte.
+            if (buffer.size() >= kCsvBlockBytes && (error = flush()))
+                return error;
         }
         for (; col < range.lastCol; ++col)
             buffer += ',';
         buffer += "\r\n";
-        if (buffer.size() >= kFlushSize && (error = flush()))
+        if (buffer.size() >= kCsvBlockBytes && (error = flush()))
             return error;
     }
-    if ((error = flush()))
+    if ((error = flush()) || (error = file.commit()))
         return error;
-    return file.commit();
+    book.csvBytesWritten += written;
+    return {};
 }
 
 } // namespace sd

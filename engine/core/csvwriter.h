@@ -7,6 +7,9 @@
 #include "core/model.h"
 #include "io/error.h"
 
+#include <QtGlobal>
+
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,9 +20,18 @@ namespace sd {
 
 // Writes sheet `sheetIndex` of `book` to `path`. The text goes to a temporary
 // file in the target folder that is renamed into place once complete, so a
-// failed write leaves any older file untouched. codec nullptr: the locale's.
+// failed write leaves any older file untouched; a link in the target's place
+// is replaced, never written through. codec nullptr: the locale's.
+// `stopRequested`, when given, is asked between blocks of output (about a
+// megabyte each); when it says yes, the write ends with an error and nothing
+// is left of it.
 Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path,
-                    QTextCodec *codec = nullptr);
+                    QTextCodec *codec = nullptr, const std::function<bool()> &stopRequested = {});
+
+// Removes the temporary files that a writer which was killed left in
+// `folder` (a writer at work locks its file): those of this user changed
+// before `before` (milliseconds since the epoch). Returns how many went.
+int removeStaleCsvTemporaryFiles(const QString &folder, qint64 before);
 
 // Appends one field, quoted only when it holds a comma, a double quote, CR or LF.
 void appendCsvField(std::string_view text, std::string &out);

@@ -1,11 +1,13 @@
 #pragma once
 
-// Test seam of the CSV writer: the function that writes bytes to the
-// temporary file, so tests can inject short writes and failures.
+// Test seams of the CSV writer: the function that writes bytes to the
+// temporary file, so tests can inject short writes and failures, and the one
+// that tells the free space of a disk.
 
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace sd {
 
@@ -13,5 +15,11 @@ using CsvWriteFunction = ssize_t (*)(int fd, const void *data, size_t size);
 
 // Replaces the write function (nullptr restores ::write). For tests only.
 void setCsvWriteFunction(CsvWriteFunction function);
+
+// Sets *bytes to the space free in `folder`; false when it cannot tell.
+using CsvFreeSpaceFunction = bool (*)(const char *folder, uint64_t *bytes);
+
+// Replaces the free-space function (nullptr restores statvfs). For tests only.
+void setCsvFreeSpaceFunction(CsvFreeSpaceFunction function);
 
 } // namespace sd

@@ -24,7 +24,14 @@ public:
     DisplayFormatter(const DisplayFormatter &) = delete;
     DisplayFormatter &operator=(const DisplayFormatter &) = delete;
 
-    // Appends the cell's displayed text (UTF-8) to `out`.
+    // Appends the cell's displayed text (UTF-8) to `out`: at most
+    // kMaxCellTextUnits (32,767) UTF-16 code units of it, the application's
+    // limit on a cell's text. Longer text, which only a format that repeats
+    // the text ("@@") or a file written by another program can produce, is
+    // cut after that many units, never inside a character: the first
+    // 32,767 units are kept and the rest is left out, as the application
+    // truncates text that passes its limit. Numbers wider than the column
+    // show as '#' across it instead.
     void append(const Cell &cell, std::string &out);
     // The cell's displayed text (UTF-8).
     std::string text(const Cell &cell);
@@ -38,6 +45,7 @@ private:
     const Workbook &m_book;
     std::vector<const NumberFormat *> m_xfFormats; // by xf index, filled on first use
     std::unordered_map<std::string, std::unique_ptr<NumberFormat>> m_byCode;
+    size_t m_parsedBytes = 0; // of the codes in m_byCode, against kMaxParsedFormatBytes
     const NumberFormat *m_general = nullptr;
 };
 

@@ -50,18 +50,39 @@ void Sheet::finish()
 
 CellRange Sheet::usedRange() const
 {
-    CellRange range;
-    if (cells.empty())
-        return range;
-    range.firstRow = range.lastRow = cells.front().row;
-    range.firstCol = range.lastCol = cells.front().col;
+    Span rows = formattedRows, columns = formattedColumns;
+    if (hasExtent) {
+        rows.add(extent.firstRow, extent.lastRow);
+        columns.add(extent.firstCol, extent.lastCol);
+    }
     for (const Cell &c : cells) {
-        range.firstRow = std::min(range.firstRow, c.row);
-        range.lastRow = std::max(range.lastRow, c.row);
-        range.firstCol = std::min(range.firstCol, c.col);
-        range.lastCol = std::max(range.lastCol, c.col);
+        rows.add(c.row, c.row);
+        columns.add(c.col, c.col);
+    }
+    CellRange range;
+    if (!rows.empty()) {
+        range.firstRow = rows.first;
+        range.lastRow = rows.last;
+    }
+    if (!columns.empty()) {
+        range.firstCol = columns.first;
+        range.lastCol = columns.last;
     }
     return range;
+}
+
+void Sheet::widen(uint32_t row, uint32_t col)
+{
+    if (!hasExtent) {
+        extent.firstRow = extent.lastRow = row;
+        extent.firstCol = extent.lastCol = col;
+        hasExtent = true;
+        return;
+    }
+    extent.firstRow = std::min(extent.firstRow, row);
+    extent.lastRow = std::max(extent.lastRow, row);
+    extent.firstCol = std::min(extent.firstCol, col);
+    extent.lastCol = std::max(extent.lastCol, col);
 }
 
 const Cell *Sheet::find(uint32_t row, uint32_t col) const
@@ -81,8 +102,14 @@ const Sheet *Workbook::sheet(int index, Error *error)
     Sheet *s = rawSheet(index, error);
     if (s && calculator && !s->calculated) {
         s->calculated = true;
-        if (!s->formulas.empty())
+        if (!s->formulas.empty()) {
+            const bool textAtEnd = s->endString == strings.size();
             calculator->calculate(*this, index, *s);
+            // Text results belong to the sheet, unless the calculation read
+            // other sheets whose text now lies between (then it stays).
+            if (textAtEnd && !loadedSince(s->endString))
+                s->endString = strings.size();
+        }
     }
     return s;
 }
@@ -98,27 +125,43 @@ Sheet *Workbook::rawSheet(int index, Error *error)
         loaded.resize(sheets.size());
     if (!loaded[index]) {
         auto sheet = std::make_unique<Sheet>();
+        sheet->firstString = strings.size();
         if (loader) {
             Error e = loader->loadSheet(*this, index, *sheet);
             if (e) {
+                // The text of a sheet that failed half-way is of no use.
+                if (strings.size() > sheet->firstString)
+                    strings.resize(sheet->firstString);
                 if (error)
                     *error = e;
                 return nullptr;
             }
         }
+        sheet->endString = strings.size();
         sheet->finish();
         loaded[index] = std::move(sheet);
     }
     return loaded[index].get();
 }
 
+bool Workbook::loadedSince(size_t stringIndex) const
+{
+    return std::any_of(loaded.begin(), loaded.end(), [&](const std::unique_ptr<Sheet> &s) {
+        return s && s->firstString >= stringIndex && s->endString > s->firstString;
+    });
+}
+
 void Workbook::unloadSheet(int index)
 {
-    if (index >= 0 && size_t(index) < loaded.size() && loaded[size_t(index)]) {
-        if (calculator)
-            calculator->forget();
-        loaded[size_t(index)].reset();
-    }
+    if (index < 0 || size_t(index) >= loaded.size() || !loaded[size_t(index)])
+        return;
+    if (calculator)
+        calculator->forget();
+    const Sheet &sheet = *loaded[size_t(index)];
+    // Only text at the end can go: other sheets may refer to what follows.
+    if (sheet.endString == strings.size() && sheet.firstString < sheet.endString)
+        strings.resize(sheet.firstString);
+    loaded[size_t(index)].reset();
 }
 
 int Workbook::worksheetIndex(int n) const

@@ -6,7 +6,9 @@
 
 #include "io/error.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -60,6 +62,18 @@ struct CellRange
     uint32_t columns() const { return lastCol - firstCol + 1; }
 };
 
+// A run of rows or of columns, inclusive and 0-based; empty until added to.
+struct Span
+{
+    uint32_t first = UINT32_MAX, last = 0;
+    bool empty() const { return first > last; }
+    void add(uint32_t from, uint32_t to)
+    {
+        first = std::min(first, from);
+        last = std::max(last, to);
+    }
+};
+
 // A formula as the file stores it, kept (unparsed) so that it can be
 // recalculated where the application would recalculate it.
 struct CellFormula
@@ -87,12 +101,30 @@ struct Sheet
     std::vector<std::string> formulaData; // their texts and tokens
     bool finished = false;
     bool calculated = false; // recalculation (if any) has run
+    // The rectangle that merged areas and commented cells add to the used
+    // range without holding a value (see widen()); valid when hasExtent.
+    CellRange extent;
+    bool hasExtent = false;
+    // Workbook::strings from firstString up to endString were added while
+    // this sheet loaded (its inline text); set by Workbook::sheet().
+    size_t firstString = 0, endString = 0;
+    // Rows that carry their own format or height and columns that carry
+    // their own format (readers decide which count): each widens the used
+    // range along its own axis only.
+    Span formattedRows, formattedColumns;
 
     // Sorts cells row-major and drops earlier duplicates of the same cell
     // (the later record wins, as in the application).
     void finish();
-    // Smallest rectangle holding every cell; A1:A1 for a sheet without cells.
+    // Smallest rectangle holding every cell, the extent, every formatted
+    // row and every formatted column. Without cells a formatted row spans
+    // column A only and a formatted column row 1 only; A1:A1 for a sheet
+    // with none of them.
     CellRange usedRange() const;
+    // Widens the used range to (row, col) without recording a cell: a merged
+    // area's or a comment's corner. Costs no memory however often it is
+    // called, and a real cell at that place keeps its value.
+    void widen(uint32_t row, uint32_t col);
     // The cell at (row, col), or nullptr. Needs finish().
     const Cell *find(uint32_t row, uint32_t col) const;
 };
@@ -162,7 +194,10 @@ public:
     bool date1904 = false;
     std::vector<Xf> xfs; // empty: every cell uses General
     std::unordered_map<int, std::string> numFmts; // custom format codes by id (UTF-8)
-    std::vector<std::string> strings; // text of Text cells (UTF-8)
+    // Text of Text cells (UTF-8): the shared strings, then the text of the
+    // loaded sheets. A deque, so that growing it never copies every string
+    // at once (a vector of millions of strings would briefly hold two).
+    std::deque<std::string> strings;
     std::string path;
 
     // Loads sheet `index` (all kinds) on first use; nullptr with *error set
@@ -190,12 +225,22 @@ public:
     // reason ("Sheet1!B3: unknown function FOO"); for diagnostics, capped.
     std::vector<std::string> calcNotes;
 
-    // Drops the cells of a loaded sheet; the next sheet() reads it again.
-    // Keeps memory to one sheet when sheets are used one at a time.
+    // Drops the cells of a loaded sheet, and its text when that is the last
+    // text added; the next sheet() reads it again. Keeps memory to one sheet
+    // when sheets are used one at a time.
     void unloadSheet(int index);
+
+    // Bytes of CSV written from this workbook so far, against the bound
+    // kMaxWorkbookCsvBytes (io/limits.h).
+    uint64_t csvBytesWritten = 0;
 
     std::unique_ptr<SheetLoader> loader;
     std::vector<std::unique_ptr<Sheet>> loaded; // parallel to `sheets`
+
+private:
+    // Whether a sheet that holds text of its own from `stringIndex` on is
+    // loaded.
+    bool loadedSince(size_t stringIndex) const;
 };
 
 } // namespace sd

@@ -57,7 +57,10 @@ const char *builtinNumberFormat(int id)
     case 46:
         return "[h]:mm:ss";
     case 47:
-        return "mmss.0";
+        // ECMA-376 prints "mmss.0", a misprint: the application shows minutes,
+        // a colon and seconds. Its own files agree: sheetjs number_format.xls
+        // (saved by Excel) keeps "mmss.0" as custom format 167, not as id 47.
+        return "mm:ss.0";
     case 48:
         return "##0.0E+0";
     case 49:
@@ -96,6 +99,46 @@ const char *builtinNumberFormat(int id)
     return nullptr;
 }
 
+namespace {
+
+// The literal digits of a number section with Chinese numerals are marked,
+// so that only the digits of the number itself turn into numerals (a date
+// section converts token by token and needs no marks).
+void markLiteralDigits(FormatSection &sec)
+{
+    if (!sec.numerals.active() || sec.kind == SectionKind::Date)
+        return;
+    for (Token &t : sec.tokens) {
+        if (t.kind != Tok::Literal)
+            continue;
+        for (char &c : t.text) {
+            if (c >= '0' && c <= '9')
+                c = char(kLiteralDigitMark + (c - '0'));
+        }
+    }
+}
+
+// Appends |value| (already scaled) through a number section.
+void renderNumberSection(const FormatSection &sec, double v, std::string &out)
+{
+    if (sec.kind == SectionKind::Text) {
+        for (const Token &t : sec.tokens) {
+            if (t.kind == Tok::Literal)
+                out += t.text;
+            else if (t.kind == Tok::Text)
+                appendGeneral(v, out);
+        }
+    } else if (sec.fraction) {
+        renderFraction(sec, v, out);
+    } else if (sec.exponent) {
+        renderExponent(sec, v, out);
+    } else {
+        renderPlain(sec, v, out);
+    }
+}
+
+} // namespace
+
 NumberFormat::NumberFormat(std::string_view code)
     : m_code(code)
 {
@@ -123,6 +166,8 @@ NumberFormat::NumberFormat(std::string_view code)
     m_numericSections = m_textSection >= 0 ? std::min(count - 1, 3) : count;
     if (m_numericSections == 0)
         m_general = m_textSection < 0;
+    for (int i = 0; i < m_numericSections; ++i)
+        markLiteralDigits(m_sections[size_t(i)]);
 }
 
 NumberFormat::~NumberFormat() = default;
@@ -201,36 +246,46 @@ void NumberFormat::appendNumber(double value, bool date1904, std::string &out) c
         v *= 100;
     for (int k = 0; k < sec.scale; ++k)
         v /= 1000;
+    const size_t signAt = out.size();
     if (showSign)
         out += '-';
-    if (sec.kind == SectionKind::Text) {
-        for (const Token &t : sec.tokens) {
-            if (t.kind == Tok::Literal)
-                out += t.text;
-            else if (t.kind == Tok::Text)
-                appendGeneral(v, out);
-        }
-    } else if (sec.fraction) {
-        renderFraction(sec, v, out);
-    } else if (sec.exponent) {
-        renderExponent(sec, v, out);
-    } else {
-        renderPlain(sec, v, out);
+    const size_t body = out.size();
+    renderNumberSection(sec, v, out);
+    // A lone number section shows a negative number whose displayed digits
+    // are all zero without its sign: 0.000 for -1.8E-16 through "0.000". With
+    // a negative section the sign still picks the section ("($0.00)" for a
+    // tiny negative through "$#,##0.00_);($#,##0.00)").
+    if (showSign && m_numericSections == 1) {
+        std::string zero;
+        renderNumberSection(sec, 0.0, zero);
+        if (out.compare(body, std::string::npos, zero) == 0)
+            out.erase(signAt, 1);
     }
+    if (sec.numerals.active())
+        transliterateDigits(out, body, sec.numerals, sec.general || sec.kind == SectionKind::Text);
 }
 
-void NumberFormat::appendText(std::string_view text, std::string &out) const
+void NumberFormat::appendText(std::string_view text, std::string &out, size_t maxBytes) const
 {
-    // Empty text shows nothing, whatever the text section would add.
-    if (m_textSection < 0 || text.empty()) {
-        out.append(text.data(), text.size());
+    // Empty text (a formula's "" result) goes through the text section too:
+    // "_(@_)" shows it as two spaces.
+    if (m_textSection < 0) {
+        out.append(text.data(), std::min(text.size(), maxBytes));
         return;
     }
+    size_t room = maxBytes;
+    auto append = [&](std::string_view part) {
+        const size_t n = std::min(part.size(), room);
+        out.append(part.data(), n);
+        room -= n;
+    };
     for (const Token &t : m_sections[size_t(m_textSection)].tokens) {
+        if (room == 0)
+            break;
         if (t.kind == Tok::Literal)
-            out += t.text;
+            append(t.text);
         else if (t.kind == Tok::Text || t.kind == Tok::General)
-            out.append(text.data(), text.size());
+            append(text);
     }
 }
 

@@ -37,8 +37,10 @@ public:
 
     // Appends a number as displayed; date1904 picks the workbook's date system.
     void appendNumber(double value, bool date1904, std::string &out) const;
-    // Appends a text value as displayed through the text section (if any).
-    void appendText(std::string_view text, std::string &out) const;
+    // Appends a text value as displayed through the text section (if any),
+    // no more than maxBytes of it: a section that repeats the text ("@@@")
+    // stops there instead of building all of it.
+    void appendText(std::string_view text, std::string &out, size_t maxBytes = SIZE_MAX) const;
 
     bool isGeneral() const { return m_general; }
     // True when the first section shows a date or a time.

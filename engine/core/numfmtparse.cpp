@@ -77,6 +77,26 @@ size_t runLength(std::string_view s, size_t i, char lower)
     return n;
 }
 
+// Whether a locale id ("404", "0C04", "zh-TW") names Taiwan, Hong Kong or
+// Macao, whose Chinese numerals take the traditional forms.
+bool isTraditionalChineseLocale(std::string_view id)
+{
+    if (startsWithNoCase(id, 0, "zh-tw") || startsWithNoCase(id, 0, "zh-hk")
+        || startsWithNoCase(id, 0, "zh-mo") || startsWithNoCase(id, 0, "zh-hant"))
+        return true;
+    uint32_t lcid = 0;
+    for (char c : id) {
+        const int d = c >= '0' && c <= '9'           ? c - '0'
+            : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
+                                                     : -1;
+        if (d < 0)
+            return false;
+        lcid = (lcid << 4 | uint32_t(d)) & 0xFFFFFFFFu;
+    }
+    const uint32_t language = lcid & 0xFFFF;
+    return language == 0x0404 || language == 0x0C04 || language == 0x1404;
+}
+
 // Reads a bracketed part "[...]" at s[i] == '['. Returns the index after it,
 // or i when the bracket is not closed (then '[' is literal).
 size_t parseBracket(std::string_view s, size_t i, FormatSection &section)
@@ -95,13 +115,23 @@ size_t parseBracket(std::string_view s, size_t i, FormatSection &section)
         return close + 1;
     }
     if (!body.empty() && body[0] == '$') {
-        // [$symbol-locale]: the symbol is shown, the locale id is not.
+        // [$symbol-locale]: the symbol is shown, the locale id is not; it
+        // only picks the traditional forms of Chinese numerals.
         std::string_view symbol = body.substr(1);
         const size_t dash = symbol.find('-');
-        if (dash != std::string_view::npos)
+        if (dash != std::string_view::npos) {
+            section.numerals.traditional = isTraditionalChineseLocale(symbol.substr(dash + 1));
             symbol = symbol.substr(0, dash);
+        }
         if (!symbol.empty())
             addLiteral(tokens, symbol);
+        return close + 1;
+    }
+    if (body.size() == 6 && startsWithNoCase(body, 0, "dbnum") && body[5] >= '1'
+        && body[5] <= '3') {
+        section.numerals.kind = body[5] == '1' ? Numerals::Lower
+            : body[5] == '2'                   ? Numerals::Upper
+                                               : Numerals::FullWidth;
         return close + 1;
     }
     if (!body.empty()) {

@@ -772,12 +772,19 @@ void renderDate(const FormatSection &sec, double v, bool date1904, std::string &
         return;
     }
     for (const Token &t : sec.tokens) {
+        const size_t from = out.size();
         if (t.kind == Tok::Literal)
             out += t.text;
         else if (t.kind == Tok::Year || t.kind == Tok::Month || t.kind == Tok::Day)
             appendCalendarToken(t, p, out);
         else
             appendClockToken(sec, t, p, out);
+        // Chinese numerals: names of months and days, AM/PM and eras stay.
+        const bool named = (t.kind == Tok::Month || t.kind == Tok::Day) && t.n > 2;
+        if (sec.numerals.active() && t.kind != Tok::Literal && t.kind != Tok::AmPm
+            && t.kind != Tok::Era && !named)
+            dateFieldToNumerals(out, from, t.kind == Tok::Year || t.kind == Tok::SubSecond,
+                                sec.numerals);
     }
 }
 

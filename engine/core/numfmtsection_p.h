@@ -4,6 +4,8 @@
 // shared by the parser (numfmtparse.cpp), the renderer (numfmtrender.cpp) and
 // NumberFormat (numfmt.cpp).
 
+#include "core/numfmtnumerals_p.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -71,6 +73,7 @@ struct FormatSection
 
     bool invalid = false; // a code the application refuses; shown as General
     const char *systemFormat = nullptr; // [$-F800] and kin: the system's own format
+    NumeralStyle numerals; // [DBNum1]-[DBNum3]: Chinese numerals
 
     // Date sections.
     int subSecondDigits = 0;

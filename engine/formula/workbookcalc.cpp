@@ -1,5 +1,7 @@
 #include "formula/workbookcalc.h"
 
+#include "io/limits.h"
+
 #include <algorithm>
 #include <cctype>
 #include <ctime>
@@ -318,10 +320,20 @@ public:
             options.utcOffsetSeconds = localOffsetSeconds(options.clock);
             m_evaluator = std::make_unique<Evaluator>(*m_source, options);
         }
+        uint64_t textBytes = sheetTextBytes(book, sheet);
+        std::vector<Cell> added; // results of formula cells the sheet has no cell for
         for (const CellFormula &f : sheet.formulas) {
             if (!m_evaluator->recalculates(index, f.row, f.col))
                 continue;
-            const CellResult r = m_evaluator->result(index, f.row, f.col);
+            CellResult r = m_evaluator->result(index, f.row, f.col);
+            if (r.status == EvalStatus::Computed && r.value.type == ValueType::Text) {
+                textBytes += kTextObjectBytes + r.value.text.size();
+                if (textBytes > kMaxSheetTextBytes) {
+                    r.status = EvalStatus::Unsupported;
+                    r.reason = "text results pass the sheet's text bound";
+                    r.value = Value();
+                }
+            }
             if (r.status != EvalStatus::Computed) {
                 if (book.calcNotes.size() < kMaxNotes)
                     book.calcNotes.push_back(book.sheets[size_t(index)].name + "!R"
@@ -330,10 +342,7 @@ public:
                 if (f.flags & CellFormula::Cached)
                     continue;
             }
-            auto it = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), f,
-                                       [](const Cell &c, const CellFormula &x) {
-                                           return c.row != x.row ? c.row < x.row : c.col < x.col;
-                                       });
+            auto it = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), f, cellBefore);
             if (it != sheet.cells.end() && it->row == f.row && it->col == f.col) {
                 storeValue(book, r.value, *it);
             } else if (r.value.type != ValueType::Blank) {
@@ -341,9 +350,10 @@ public:
                 c.row = f.row;
                 c.col = f.col;
                 storeValue(book, r.value, c);
-                sheet.cells.insert(it, c);
+                added.push_back(c);
             }
         }
+        addCells(sheet, added);
     }
 
     void forget() override
@@ -353,6 +363,45 @@ public:
     }
 
 private:
+    static bool cellBefore(const Cell &c, const CellFormula &x)
+    {
+        return c.row != x.row ? c.row < x.row : c.col < x.col;
+    }
+
+    // What the sheet's own text takes, counted as the readers count it.
+    static uint64_t sheetTextBytes(const Workbook &book, const Sheet &sheet)
+    {
+        uint64_t bytes = 0;
+        for (size_t i = sheet.firstString; i < sheet.endString && i < book.strings.size(); ++i)
+            bytes += kTextObjectBytes + book.strings[i].size();
+        return bytes;
+    }
+
+    // Merges new cells into the sorted cells in one pass (inserting them one
+    // by one would take time in the square of the sheet's size); of cells
+    // added twice at one place, the later wins.
+    static void addCells(Sheet &sheet, std::vector<Cell> &added)
+    {
+        if (added.empty())
+            return;
+        auto before = [](const Cell &a, const Cell &b) {
+            return a.row != b.row ? a.row < b.row : a.col < b.col;
+        };
+        std::stable_sort(added.begin(), added.end(), before);
+        size_t out = 0;
+        for (size_t i = 0; i < added.size(); ++i) {
+            if (out > 0 && added[out - 1].row == added[i].row && added[out - 1].col == added[i].col)
+                added[out - 1] = added[i];
+            else
+                added[out++] = added[i];
+        }
+        added.resize(out);
+        const size_t middle = sheet.cells.size();
+        sheet.cells.insert(sheet.cells.end(), added.begin(), added.end());
+        std::inplace_merge(sheet.cells.begin(), sheet.cells.begin() + ptrdiff_t(middle),
+                           sheet.cells.end(), before);
+    }
+
     // Whether anything in this sheet asks for recalculation: a formula
     // without its result or a volatile one, or, when the sheet looks beyond
     // itself (another sheet, a defined name), a volatile formula anywhere.

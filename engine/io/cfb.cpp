@@ -115,20 +115,45 @@ Error listRootEntries(const std::vector<RawEntry> &entries, std::vector<Compound
 
 } // namespace
 
-const uint8_t *CompoundFile::sector(uint32_t index) const
-{
-    if (index >= m_sectorCount)
-        return nullptr;
-    return m_data + ((size_t(index) + 1) << m_sectorShift);
-}
-
-size_t CompoundFile::sectorBytes(uint32_t index) const
+uint64_t CompoundFile::sectorBytes(uint32_t index) const
 {
     if (index >= m_sectorCount)
         return 0;
-    size_t offset = (size_t(index) + 1) << m_sectorShift;
-    size_t full = size_t(1) << m_sectorShift;
+    const uint64_t offset = (uint64_t(index) + 1) << m_sectorShift;
+    const uint64_t full = uint64_t(1) << m_sectorShift;
     return m_size - offset < full ? m_size - offset : full;
+}
+
+// A file may end inside its last sector (writers that do not pad it), or
+// before sectors its tables still name. Other readers open such files, and
+// so do we: the part of a sector that the file holds is read, the rest
+// counts as `fill` (zeros for data; 0xFF, free entries, for tables), and
+// only a sector that lies wholly outside the file is missing. Missing
+// sectors of the tables leave their entries free, so that only a stream
+// that needs them fails.
+Error CompoundFile::readSector(uint32_t index, uint8_t fill, std::vector<uint8_t> &out) const
+{
+    out.clear();
+    const size_t have = size_t(sectorBytes(index));
+    if (have == 0)
+        return {};
+    out.resize(have);
+    if (Error e = m_file->readAt((uint64_t(index) + 1) << m_sectorShift, out.data(), have))
+        return e;
+    out.resize(size_t(1) << m_sectorShift, fill);
+    return {};
+}
+
+Error CompoundFile::appendTable(uint32_t index, std::vector<uint32_t> &table) const
+{
+    std::vector<uint8_t> bytes;
+    if (Error e = readSector(index, 0xFF, bytes))
+        return e;
+    if (bytes.empty())
+        bytes.assign(size_t(1) << m_sectorShift, 0xFF);
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
+        table.push_back(le32(bytes.data() + i));
+    return {};
 }
 
 Error CompoundFile::readChain(const std::vector<uint32_t> &fat, uint32_t start, const char *what,
@@ -154,8 +179,16 @@ Error CompoundFile::readChain(const std::vector<uint32_t> &fat, uint32_t start, 
 
 Error CompoundFile::open(const uint8_t *data, size_t size)
 {
-    m_data = data;
-    m_size = size;
+    m_memory = std::make_unique<MemoryBytes>(data, size);
+    return open(*m_memory);
+}
+
+Error CompoundFile::open(const RandomAccessSource &file)
+{
+    if (&file != m_memory.get())
+        m_memory.reset();
+    m_file = &file;
+    m_size = file.size();
     m_fat.clear();
     m_miniFat.clear();
     m_miniStreamSectors.clear();
@@ -169,16 +202,19 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
 
     // Directory.
     std::vector<uint32_t> dirSectors;
-    if (Error e = readChain(m_fat, le32(data + kOffFirstDirSector), "directory", dirSectors))
+    if (Error e
+        = readChain(m_fat, le32(m_header.data() + kOffFirstDirSector), "directory", dirSectors))
         return e;
     std::vector<RawEntry> entries;
+    std::vector<uint8_t> s;
     for (uint32_t id : dirSectors) {
-        const uint8_t *s = sector(id);
-        if (!s)
-            return corrupt("directory", "sector " + std::to_string(id) + " is outside the file");
-        const size_t n = sectorBytes(id) / kDirEntrySize;
+        // Entries outside the file are missing (see readSector); so is the
+        // tail of one that the file cuts short.
+        if (Error e = readSector(id, 0, s))
+            return e;
+        const size_t n = size_t(sectorBytes(id)) / kDirEntrySize;
         for (size_t i = 0; i < n; ++i)
-            entries.push_back(readDirEntry(s + i * kDirEntrySize, major));
+            entries.push_back(readDirEntry(s.data() + i * kDirEntrySize, major));
     }
     if (entries.empty() || entries[0].entry.type != kTypeRoot)
         return corrupt("directory", "no root entry");
@@ -189,10 +225,13 @@ Error CompoundFile::open(const uint8_t *data, size_t size)
 
 Error CompoundFile::readHeader(uint16_t &major)
 {
-    const uint8_t *data = m_data;
-    const size_t size = m_size;
     const std::string where = "compound file header";
-    if (size < kHeaderSize || !hasMagic(data, size, kCfbMagic))
+    if (m_size < kHeaderSize)
+        return corrupt(where, "file too short for a compound-file header");
+    if (Error e = m_file->readAt(0, m_header.data(), kHeaderSize))
+        return e;
+    const uint8_t *data = m_header.data();
+    if (!hasMagic(data, kHeaderSize, kCfbMagic))
         return corrupt(where, "file too short for a compound-file header");
     major = le16(data + kOffMajorVersion);
     m_sectorShift = le16(data + kOffSectorShift);
@@ -206,16 +245,19 @@ Error CompoundFile::readHeader(uint16_t &major)
     m_miniCutoff = le32(data + kOffMiniCutoff);
     if (m_miniCutoff == 0 || m_miniCutoff > (1u << 20))
         m_miniCutoff = 4096;
-    const size_t sectorSize = size_t(1) << m_sectorShift;
+    const uint64_t sectorSize = uint64_t(1) << m_sectorShift;
     // A file may end inside its last sector; that sector still counts.
-    m_sectorCount
-        = size > sectorSize ? uint32_t((size - sectorSize + sectorSize - 1) >> m_sectorShift) : 0;
+    const uint64_t sectors
+        = m_size > sectorSize ? (m_size - sectorSize + sectorSize - 1) >> m_sectorShift : 0;
+    if (sectors > kMaxRegularSector)
+        return corrupt(where, "file too large for a compound file");
+    m_sectorCount = uint32_t(sectors);
     return {};
 }
 
 Error CompoundFile::readFat()
 {
-    const uint8_t *data = m_data;
+    const uint8_t *data = m_header.data();
     const std::string where = "compound file header";
     const size_t sectorSize = size_t(1) << m_sectorShift;
     // DIFAT: the FAT's own sector numbers, 109 in the header, the rest in a
@@ -231,35 +273,34 @@ Error CompoundFile::readFat()
         if (id <= kMaxRegularSector)
             fatIds.push_back(id);
     }
+    std::vector<uint8_t> s;
     {
         std::vector<bool> visited(m_sectorCount, false);
         uint32_t difat = le32(data + kOffFirstDifatSector);
         const size_t perSector = sectorSize / 4 - 1;
         while (difat <= kMaxRegularSector && fatIds.size() < fatSectors) {
-            const uint8_t *s = sector(difat);
-            if (!s || sectorBytes(difat) < sectorSize)
-                return corrupt("DIFAT", "sector " + std::to_string(difat) + " is outside the file");
+            // A DIFAT sector outside the file ends the list (see readSector).
+            if (difat >= m_sectorCount)
+                break;
             if (visited[difat])
                 return corrupt("DIFAT", "sector chain loops at sector " + std::to_string(difat));
             visited[difat] = true;
+            if (Error e = readSector(difat, 0xFF, s))
+                return e;
             for (size_t i = 0; i < perSector && fatIds.size() < fatSectors; ++i) {
-                uint32_t id = le32(s + 4 * i);
+                uint32_t id = le32(s.data() + 4 * i);
                 if (id <= kMaxRegularSector)
                     fatIds.push_back(id);
             }
-            difat = le32(s + 4 * perSector);
+            difat = le32(s.data() + 4 * perSector);
         }
     }
     if (fatIds.empty())
         return corrupt("FAT", "no allocation table");
     m_fat.reserve(fatIds.size() * (sectorSize / 4));
     for (uint32_t id : fatIds) {
-        const uint8_t *s = sector(id);
-        if (!s)
-            return corrupt("FAT", "sector " + std::to_string(id) + " is outside the file");
-        const size_t n = sectorBytes(id) / 4;
-        for (size_t i = 0; i < n; ++i)
-            m_fat.push_back(le32(s + 4 * i));
+        if (Error e = appendTable(id, m_fat))
+            return e;
     }
     return {};
 }
@@ -267,25 +308,21 @@ Error CompoundFile::readFat()
 // The mini stream (held by the root entry) and its allocation table.
 Error CompoundFile::readMiniStream(const Entry &root)
 {
+    // The mini stream is as long as the root's chain: a root entry whose
+    // size ends early (before mini sectors that streams use) is a writer's
+    // slip that other readers overlook. A root of size 0 has no mini stream.
     if (root.size > 0) {
         if (Error e = readChain(m_fat, root.start, "mini stream", m_miniStreamSectors))
             return e;
-        m_miniStreamSize = root.size;
-        const uint64_t held = uint64_t(m_miniStreamSectors.size()) << m_sectorShift;
-        if (m_miniStreamSize > held)
-            m_miniStreamSize = held;
+        m_miniStreamSize = uint64_t(m_miniStreamSectors.size()) << m_sectorShift;
     }
     std::vector<uint32_t> miniFatSectors;
-    if (Error e
-        = readChain(m_fat, le32(m_data + kOffFirstMiniFatSector), "mini FAT", miniFatSectors))
+    if (Error e = readChain(m_fat, le32(m_header.data() + kOffFirstMiniFatSector), "mini FAT",
+                            miniFatSectors))
         return e;
     for (uint32_t id : miniFatSectors) {
-        const uint8_t *s = sector(id);
-        if (!s)
-            return corrupt("mini FAT", "sector " + std::to_string(id) + " is outside the file");
-        const size_t n = sectorBytes(id) / 4;
-        for (size_t i = 0; i < n; ++i)
-            m_miniFat.push_back(le32(s + 4 * i));
+        if (Error e = appendTable(id, m_miniFat))
+            return e;
     }
     return {};
 }
@@ -312,47 +349,37 @@ int CompoundFile::findRootEntry(const char *name) const
     return -1;
 }
 
-Error CompoundFile::readStream(const Entry &entry, std::vector<uint8_t> &out) const
+Error CompoundFile::readMiniStreamEntry(const Entry &entry, std::vector<uint8_t> &out) const
 {
-    out.clear();
     const std::string where = "stream \"" + entry.name + "\"";
-    if (entry.size == 0)
-        return {};
-    if (entry.size > m_size)
-        return corrupt(where, "declared size " + std::to_string(entry.size) + " exceeds the file");
     const size_t size = size_t(entry.size);
-    out.reserve(size);
     std::vector<uint32_t> chain;
-    if (entry.size < m_miniCutoff) {
-        if (Error e = readChain(m_miniFat, entry.start, "mini stream chain", chain))
-            return e;
-        const size_t miniSize = size_t(1) << m_miniShift;
-        for (uint32_t mini : chain) {
-            if (out.size() >= size)
-                break;
-            const uint64_t offset = uint64_t(mini) << m_miniShift;
-            if (offset + miniSize > m_miniStreamSize)
-                return corrupt(
-                    where, "mini sector " + std::to_string(mini) + " is outside the mini stream");
-            const uint32_t host = m_miniStreamSectors[size_t(offset >> m_sectorShift)];
-            const size_t within = size_t(offset & ((uint64_t(1) << m_sectorShift) - 1));
-            const uint8_t *s = sector(host);
-            if (!s || sectorBytes(host) < within + miniSize)
-                return corrupt(where, "sector " + std::to_string(host) + " is outside the file");
-            const size_t take = std::min(miniSize, size - out.size());
-            out.insert(out.end(), s + within, s + within + take);
-        }
-    } else {
-        if (Error e = readChain(m_fat, entry.start, "stream chain", chain))
-            return e;
-        for (uint32_t id : chain) {
-            if (out.size() >= size)
-                break;
-            const uint8_t *s = sector(id);
-            if (!s)
-                return corrupt(where, "sector " + std::to_string(id) + " is outside the file");
-            const size_t take = std::min(sectorBytes(id), size - out.size());
-            out.insert(out.end(), s, s + take);
+    if (Error e = readChain(m_miniFat, entry.start, "mini stream chain", chain))
+        return e;
+    const size_t miniSize = size_t(1) << m_miniShift;
+    out.clear();
+    out.reserve(size);
+    for (uint32_t mini : chain) {
+        if (out.size() >= size)
+            break;
+        const uint64_t offset = uint64_t(mini) << m_miniShift;
+        if (offset + miniSize > m_miniStreamSize)
+            return corrupt(where,
+                           "mini sector " + std::to_string(mini) + " is outside the mini stream");
+        const uint32_t host = m_miniStreamSectors[size_t(offset >> m_sectorShift)];
+        const size_t within = size_t(offset & ((uint64_t(1) << m_sectorShift) - 1));
+        const size_t have = size_t(sectorBytes(host));
+        if (have == 0)
+            return corrupt(where, "sector " + std::to_string(host) + " is outside the file");
+        // Past the end of a cut-short last sector the bytes read as zeros.
+        const size_t take = std::min(miniSize, size - out.size());
+        const size_t real = within < have ? std::min(take, have - within) : 0;
+        const size_t at = out.size();
+        out.resize(at + take, 0);
+        if (real > 0) {
+            if (Error e = m_file->readAt(((uint64_t(host) + 1) << m_sectorShift) + within,
+                                         out.data() + at, real))
+                return e;
         }
     }
     if (out.size() < size)
@@ -360,6 +387,116 @@ Error CompoundFile::readStream(const Entry &entry, std::vector<uint8_t> &out) co
                        "sector chain holds " + std::to_string(out.size()) + " of "
                            + std::to_string(size) + " bytes (" + hex(entry.start) + ")");
     return {};
+}
+
+namespace {
+
+// A stream of regular sectors, read where its reader asks; runs of
+// consecutive sectors are read with one call.
+class ChainSource final : public RandomAccessSource
+{
+public:
+    ChainSource(const RandomAccessSource &file, std::vector<uint32_t> chain, uint32_t shift,
+                uint64_t size)
+        : m_file(file)
+        , m_chain(std::move(chain))
+        , m_shift(shift)
+        , m_size(size)
+    {
+    }
+    uint64_t size() const override { return m_size; }
+    Error readAt(uint64_t offset, void *dst, size_t n) const override
+    {
+        if (offset > m_size || n > m_size - offset)
+            return corrupt("stream", "read past the end of the stream");
+        auto *out = static_cast<uint8_t *>(dst);
+        const uint64_t sectorSize = uint64_t(1) << m_shift;
+        while (n > 0) {
+            size_t index = size_t(offset >> m_shift);
+            const uint64_t within = offset & (sectorSize - 1);
+            uint64_t run = sectorSize - within;
+            while (run < n && index + 1 < m_chain.size()
+                   && m_chain[index + 1] == m_chain[index] + 1) {
+                ++index;
+                run += sectorSize;
+            }
+            const size_t take = size_t(std::min<uint64_t>(run, n));
+            const uint64_t at = ((uint64_t(m_chain[offset >> m_shift]) + 1) << m_shift) + within;
+            // The file's last sector may be cut short: the rest reads as
+            // zeros (every other sector lies wholly inside the file).
+            const uint64_t fileSize = m_file.size();
+            const size_t real = at < fileSize ? size_t(std::min<uint64_t>(take, fileSize - at)) : 0;
+            if (real > 0) {
+                if (Error e = m_file.readAt(at, out, real))
+                    return e;
+            }
+            std::memset(out + real, 0, take - real);
+            out += take;
+            offset += take;
+            n -= take;
+        }
+        return {};
+    }
+
+private:
+    const RandomAccessSource &m_file;
+    std::vector<uint32_t> m_chain;
+    uint32_t m_shift;
+    uint64_t m_size;
+};
+
+} // namespace
+
+std::unique_ptr<RandomAccessSource> CompoundFile::openStream(const Entry &entry, Error *error) const
+{
+    auto fail = [&](Error e) -> std::unique_ptr<RandomAccessSource> {
+        if (error)
+            *error = std::move(e);
+        return nullptr;
+    };
+    const std::string where = "stream \"" + entry.name + "\"";
+    if (entry.size > m_size)
+        return fail(
+            corrupt(where, "declared size " + std::to_string(entry.size) + " exceeds the file"));
+    if (entry.size == 0)
+        return std::make_unique<MemoryBytes>(std::vector<uint8_t>());
+    if (entry.size < m_miniCutoff) {
+        std::vector<uint8_t> bytes;
+        if (Error e = readMiniStreamEntry(entry, bytes))
+            return fail(e);
+        return std::make_unique<MemoryBytes>(std::move(bytes));
+    }
+    std::vector<uint32_t> chain;
+    if (Error e = readChain(m_fat, entry.start, "stream chain", chain))
+        return fail(e);
+    // Every sector the stream uses must lie inside the file (the file's
+    // last one may be cut short, read as zeros past its end), and the chain
+    // must hold the whole size.
+    const uint64_t sectorSize = uint64_t(1) << m_sectorShift;
+    uint64_t held = 0;
+    for (size_t i = 0; i < chain.size() && held < entry.size; ++i) {
+        if (sectorBytes(chain[i]) == 0)
+            return fail(
+                corrupt(where, "sector " + std::to_string(chain[i]) + " is outside the file"));
+        held += sectorSize;
+    }
+    if (held < entry.size)
+        return fail(corrupt(where,
+                            "sector chain holds " + std::to_string(held) + " of "
+                                + std::to_string(entry.size) + " bytes (" + hex(entry.start)
+                                + ")"));
+    return std::make_unique<ChainSource>(*m_file, std::move(chain), m_sectorShift, entry.size);
+}
+
+Error CompoundFile::readStream(const Entry &entry, std::vector<uint8_t> &out) const
+{
+    out.clear();
+    Error e;
+    const std::unique_ptr<RandomAccessSource> stream = openStream(entry, &e);
+    if (!stream)
+        return e;
+    out.resize(size_t(stream->size()));
+    return stream->readAt(0, out.data(), out.size());
 }
 
 } // namespace sd

@@ -4,9 +4,12 @@
 // streams of an OLE2 container. Nothing above this layer sees sectors.
 
 #include "io/error.h"
+#include "io/randomaccess.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,10 @@ public:
     // Parses header, DIFAT, FAT, MiniFAT and directory of `data` (which must
     // outlive this object). Returns a Corrupt error saying what is wrong.
     Error open(const uint8_t *data, size_t size);
+    // The same from a file or any other source (which must outlive this
+    // object and the streams opened from it). Reads the header, the
+    // allocation tables and the directory, not the streams.
+    Error open(const RandomAccessSource &file);
 
     // The entries directly below the root storage, in directory-tree order.
     const std::vector<Entry> &rootEntries() const { return m_rootEntries; }
@@ -38,8 +45,17 @@ public:
     int findRootEntry(const char *name) const;
 
     // Copies a stream's bytes into `out`. Every chain is walked with a
-    // visited set, so a loop or a sector outside the file is an error.
+    // visited set, so a loop is an error; so is a sector the stream needs
+    // that lies wholly outside the file (the file's last sector, cut short,
+    // reads as zeros past the end).
     Error readStream(const Entry &entry, std::vector<uint8_t> &out) const;
+
+    // A stream read in place, sector by sector, as its reader asks for it:
+    // only its chain (4 bytes a sector) is held, so a stream of gigabytes
+    // costs megabytes. Small streams (in the mini stream) are read whole.
+    // Checked as readStream() checks; it reads from the file this object
+    // was opened on, which must outlive it.
+    std::unique_ptr<RandomAccessSource> openStream(const Entry &entry, Error *error) const;
 
 private:
     Error readHeader(uint16_t &major);
@@ -47,11 +63,18 @@ private:
     Error readMiniStream(const Entry &root);
     Error readChain(const std::vector<uint32_t> &fat, uint32_t start, const char *what,
                     std::vector<uint32_t> &sectors) const;
-    const uint8_t *sector(uint32_t index) const; // nullptr when outside the file
-    size_t sectorBytes(uint32_t index) const; // bytes of the sector inside the file
+    // A whole sector, its part past the end of the file as `fill`; empty
+    // when the sector lies wholly outside the file.
+    Error readSector(uint32_t index, uint8_t fill, std::vector<uint8_t> &out) const;
+    // Appends a FAT or mini FAT sector's entries (free where the file ends).
+    Error appendTable(uint32_t index, std::vector<uint32_t> &table) const;
+    uint64_t sectorBytes(uint32_t index) const; // bytes of the sector inside the file
+    Error readMiniStreamEntry(const Entry &entry, std::vector<uint8_t> &out) const;
 
-    const uint8_t *m_data = nullptr;
-    size_t m_size = 0;
+    const RandomAccessSource *m_file = nullptr;
+    std::unique_ptr<RandomAccessSource> m_memory; // what open(data, size) reads
+    uint64_t m_size = 0;
+    std::array<uint8_t, 512> m_header {};
     uint32_t m_sectorShift = 9;
     uint32_t m_miniShift = 6;
     uint32_t m_miniCutoff = 4096;

@@ -13,6 +13,8 @@ const char *errorCodeText(ErrorCode code)
         return "not a workbook";
     case ErrorCode::Encrypted:
         return "encrypted workbook";
+    case ErrorCode::PasswordNeeded:
+        return "password needed";
     case ErrorCode::Corrupt:
         return "damaged workbook";
     case ErrorCode::TooLarge:

@@ -10,7 +10,8 @@ enum class ErrorCode : uint8_t {
     Ok,
     CannotOpen, // file missing or unreadable
     NotAWorkbook, // magic bytes match no supported format
-    Encrypted, // password-protected workbook
+    Encrypted, // protected with encryption this build cannot undo
+    PasswordNeeded, // encrypted, and no password of the list opens it
     Corrupt, // structure damaged (where says what and where)
     TooLarge, // a limit was exceeded (rows, columns, inflated size, ratio)
     Unsupported, // a valid file using a feature we do not read

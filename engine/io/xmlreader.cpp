@@ -1,6 +1,7 @@
 #include "io/xmlreader.h"
 
 #include "io/limits.h"
+#include "io/utf16source.h"
 
 #include <algorithm>
 #include <cstring>
@@ -76,7 +77,7 @@ int hexValue(char c)
 } // namespace
 
 XmlReader::XmlReader(ByteSource &source, std::string where, uint64_t sizeHint)
-    : m_source(source)
+    : m_source(&source)
     , m_where(std::move(where))
 {
     // One byte more than the part lets the first read see its end.
@@ -117,14 +118,48 @@ bool XmlReader::refill()
         }
         m_buffer.resize(m_buffer.size() * 2);
     }
+    if (!m_encodingKnown) {
+        if (!detectEncoding())
+            return false;
+        if (m_eof)
+            return true;
+    }
     size_t got = 0;
-    if (Error e = m_source.read(m_buffer.data() + m_end, m_buffer.size() - m_end, &got)) {
+    if (Error e = m_source->read(m_buffer.data() + m_end, m_buffer.size() - m_end, &got)) {
         m_error = e;
         return false;
     }
     if (got == 0)
         m_eof = true;
     m_end += got;
+    return true;
+}
+
+// Reads the part's first bytes (before anything is scanned). A part in
+// UTF-16, with or without a byte-order mark, is read through a transcoder
+// from then on; the bytes already read go to it, and the window starts
+// over with UTF-8. (Error offsets of such a part count UTF-8 bytes.)
+bool XmlReader::detectEncoding()
+{
+    m_encodingKnown = true;
+    while (m_end < 4 && !m_eof) {
+        size_t got = 0;
+        if (Error e = m_source->read(m_buffer.data() + m_end, 4 - m_end, &got)) {
+            m_error = e;
+            return false;
+        }
+        m_eof = got == 0;
+        m_end += got;
+    }
+    bool bigEndian = false;
+    size_t bom = 0;
+    if (!looksLikeUtf16(m_buffer.data(), m_end, &bigEndian, &bom))
+        return true;
+    m_utf16 = std::make_unique<Utf16Source>(*m_source, bigEndian,
+                                            std::string(m_buffer.data() + bom, m_end - bom), m_eof);
+    m_source = m_utf16.get();
+    m_end = 0;
+    m_eof = false;
     return true;
 }
 
@@ -558,6 +593,19 @@ bool XmlReader::decode(std::string_view raw, std::string &out)
         i = semi + 1;
     }
     return true;
+}
+
+void trimXmlSpace(std::string &text, size_t from)
+{
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    size_t end = text.size();
+    while (end > from && space(text[end - 1]))
+        --end;
+    size_t begin = from;
+    while (begin < end && space(text[begin]))
+        ++begin;
+    text.erase(end);
+    text.erase(from, begin - from);
 }
 
 void decodeOoxmlEscapes(std::string &text, size_t from)

@@ -10,6 +10,7 @@
 #include "io/bytesource.h"
 #include "io/error.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,7 +84,11 @@ private:
     bool refill();
     void fail(ErrorCode code, const std::string &detail);
 
-    ByteSource &m_source;
+    bool detectEncoding();
+
+    ByteSource *m_source; // the part, or m_utf16 reading it
+    std::unique_ptr<ByteSource> m_utf16; // transcodes a UTF-16 part
+    bool m_encodingKnown = false;
     std::string m_where;
     std::string m_buffer;
     size_t m_begin = 0; // first unconsumed byte
@@ -108,5 +113,16 @@ private:
 // Decodes the _xHHHH_ escapes of spreadsheet text in place (a character
 // that XML cannot carry, such as _x000D_ for CR; _x005F_ escapes "_").
 void decodeOoxmlEscapes(std::string &text, size_t from = 0);
+
+// Text of a spreadsheet <t> element keeps its leading and trailing white
+// space (space, tab, CR, LF) only under xml:space="preserve"; the
+// application drops it otherwise. Trims text[from..] in place.
+void trimXmlSpace(std::string &text, size_t from = 0);
+// Whether an element with this xml:space attribute value (empty when
+// absent) keeps its white space, given what its parent keeps.
+inline bool keepsXmlSpace(std::string_view attribute, bool inherited)
+{
+    return attribute.empty() ? inherited : attribute == "preserve";
+}
 
 } // namespace sd

@@ -1,5 +1,7 @@
 #include "xls/biff.h"
 
+#include "core/sheetbudget.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -261,20 +263,137 @@ void appendUtf16(const uint8_t *p, size_t units, std::string &out, uint16_t &pen
     }
 }
 
+namespace {
+
+std::string offsetText(size_t offset)
+{
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "offset 0x%zx", offset);
+    return buf;
+}
+
+} // namespace
+
+RecordReader::RecordReader(const RandomAccessSource &source, size_t pos)
+    : m_source(&source)
+    , m_data(source.data())
+    , m_size(size_t(source.size()))
+    , m_pos(pos)
+    , m_start(pos)
+    , m_keep(pos)
+{
+}
+
+void RecordReader::setLimits(uint64_t records, uint64_t bytes)
+{
+    m_maxRecords = records;
+    m_maxBytes = bytes;
+}
+
+const uint8_t *RecordReader::view(size_t pos, size_t n)
+{
+    if (m_data)
+        return m_data + pos;
+    if (pos >= m_windowStart && pos + n <= m_windowStart + m_windowLength)
+        return m_window.data() + (pos - m_windowStart);
+    // Refill from the start of the record in hand, which stays readable: a
+    // record and the header after it take less than half the window.
+    const size_t from = std::min(m_keep, pos);
+    const size_t want = std::max(m_fill, pos + n - from);
+    m_fill = std::min(2 * m_fill, kWindowBytes);
+    if (m_window.size() < want)
+        m_window.resize(std::max(want, std::min(2 * m_window.size(), kWindowBytes)));
+    m_windowStart = from;
+    m_windowLength = std::min(m_window.size(), m_size - from);
+    if (Error e = m_source->readAt(from, m_window.data(), m_windowLength)) {
+        m_windowLength = 0;
+        m_error = e;
+        return nullptr;
+    }
+    return m_window.data() + (pos - from);
+}
+
+bool RecordReader::next(Record &r)
+{
+    if (m_error)
+        return false;
+    if (m_pos >= m_size || m_size - m_pos < 4) {
+        m_truncated = m_pos < m_size;
+        return false;
+    }
+    if (m_records >= m_maxRecords) {
+        m_error = limitError(offsetText(m_pos), m_maxRecords, "records in one sheet");
+        return false;
+    }
+    if (m_pos - m_start >= m_maxBytes) {
+        m_error
+            = limitError(offsetText(m_pos), m_maxBytes, "bytes of records read from one workbook");
+        return false;
+    }
+    const uint8_t *header = view(m_pos, 4);
+    if (!header)
+        return false;
+    const uint16_t size = le16(header + 2);
+    if (m_size - m_pos - 4 < size) {
+        m_truncated = true;
+        return false;
+    }
+    const uint8_t *whole = view(m_pos, 4 + size_t(size));
+    if (!whole)
+        return false;
+    r.offset = m_pos;
+    r.id = le16(whole);
+    r.size = size;
+    r.data = whole + 4;
+    m_keep = m_pos;
+    m_pos += 4 + size_t(size);
+    ++m_records;
+    return true;
+}
+
+bool RecordReader::peekId(uint16_t &id)
+{
+    if (m_error || m_pos >= m_size || m_size - m_pos < 4)
+        return false;
+    const uint8_t *header = view(m_pos, 4);
+    if (!header)
+        return false;
+    id = le16(header);
+    return true;
+}
+
+bool SegmentCursor::advance()
+{
+    if (m_reader) {
+        uint16_t id = 0;
+        Record more;
+        if (m_reader->peekId(id) && id == kContinue && m_reader->next(more)) {
+            m_current = { more.data, more.size };
+            m_pos = 0;
+            return true;
+        }
+    } else if (m_index + 1 < m_count) {
+        m_current = m_segments[++m_index];
+        m_pos = 0;
+        return true;
+    }
+    m_done = true;
+    return false;
+}
+
 // Copies n bytes across segment boundaries into out, or only passes over them
 // when out is null.
 void SegmentCursor::read(uint8_t *out, size_t n)
 {
     while (n > 0) {
         settle();
-        if (m_index >= m_count) {
+        if (m_done) {
             m_ok = false;
             return;
         }
-        const Segment &s = m_segments[m_index];
-        const size_t take = std::min(n, s.size - m_pos);
+        const size_t take = std::min(n, m_current.size - m_pos);
         if (out) {
-            std::memcpy(out, s.data + m_pos, take);
+            std::memcpy(out, m_current.data + m_pos, take);
             out += take;
         }
         m_pos += take;
@@ -291,13 +410,12 @@ void SegmentCursor::bytes(size_t count, std::string &out)
 {
     while (count > 0) {
         settle();
-        if (m_index >= m_count) {
+        if (m_done) {
             m_ok = false;
             return;
         }
-        const Segment &s = m_segments[m_index];
-        const size_t take = std::min(count, s.size - m_pos);
-        out.append(reinterpret_cast<const char *>(s.data + m_pos), take);
+        const size_t take = std::min(count, m_current.size - m_pos);
+        out.append(reinterpret_cast<const char *>(m_current.data + m_pos), take);
         m_pos += take;
         count -= take;
     }
@@ -307,30 +425,28 @@ void SegmentCursor::chars(size_t count, bool compressed, std::string &out)
 {
     uint16_t pendingHigh = 0;
     while (count > 0) {
-        if (m_index >= m_count) {
+        if (m_done) {
             m_ok = false;
             return;
         }
-        const Segment &s = m_segments[m_index];
         const size_t unit = compressed ? 1 : 2;
-        const size_t n = std::min(count, (s.size - m_pos) / unit);
+        const size_t n = std::min(count, (m_current.size - m_pos) / unit);
         if (compressed)
-            appendLatin1(s.data + m_pos, n, out);
+            appendLatin1(m_current.data + m_pos, n, out);
         else
-            appendUtf16(s.data + m_pos, n, out, pendingHigh);
+            appendUtf16(m_current.data + m_pos, n, out, pendingHigh);
         m_pos += n * unit;
         count -= n;
         if (count == 0)
             break;
         // The characters go on in the next CONTINUE, which starts with the
         // flag byte that says how they are stored from there on.
-        ++m_index;
-        m_pos = 0;
-        if (m_index >= m_count || m_segments[m_index].size == 0) {
+        if (!advance() || m_current.size == 0) {
+            m_done = true;
             m_ok = false;
             return;
         }
-        compressed = !(m_segments[m_index].data[0] & 1);
+        compressed = !(m_current.data[0] & 1);
         m_pos = 1;
     }
     if (pendingHigh)

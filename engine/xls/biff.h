@@ -6,11 +6,13 @@
 
 #include "io/byteorder.h"
 #include "io/error.h"
+#include "io/randomaccess.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace sd {
 namespace biff {
@@ -37,6 +39,7 @@ enum RecordId : uint16_t {
     kCodePage = 0x0042,
     kXf2 = 0x0043,
     kIxfe2 = 0x0044,
+    kColInfo = 0x007D,
     kWsBool = 0x0081,
     kBoundSheet = 0x0085,
     kBundleSheet4 = 0x008F,
@@ -120,7 +123,13 @@ inline std::string recordWhere(const Record &r)
 
 // Walks the records of a stream. next() returns false at the end of the
 // stream, and also when a record header announces more bytes than are left
-// (truncated() then tells the two apart).
+// (truncated() then tells the two apart), and when it cannot go on (error()
+// then says why: a read error, or a bound of setLimits() passed).
+//
+// Over memory, records are handed out in place. Over any other source (a
+// compound-file stream read as it goes) they are read through a window of
+// kWindowBytes: a record's data stays valid until the record after the next
+// one is read, so peekId() never spoils the record in hand.
 class RecordReader
 {
 public:
@@ -128,48 +137,54 @@ public:
         : m_data(data)
         , m_size(size)
         , m_pos(pos)
+        , m_start(pos)
+        , m_keep(pos)
     {
     }
+    explicit RecordReader(const RandomAccessSource &source, size_t pos = 0);
 
-    bool next(Record &r)
-    {
-        if (m_pos >= m_size || m_size - m_pos < 4) {
-            m_truncated = m_pos < m_size;
-            return false;
-        }
-        r.offset = m_pos;
-        r.id = le16(m_data + m_pos);
-        r.size = le16(m_data + m_pos + 2);
-        if (m_size - m_pos - 4 < r.size) {
-            m_truncated = true;
-            return false;
-        }
-        r.data = m_data + m_pos + 4;
-        m_pos += 4 + size_t(r.size);
-        return true;
-    }
+    // Stops after `records` records or `bytes` bytes from the starting
+    // position, with an error that names the bound.
+    void setLimits(uint64_t records, uint64_t bytes);
+
+    bool next(Record &r);
     // Id of the next record without consuming it; false at the end.
-    bool peekId(uint16_t &id) const
-    {
-        if (m_pos >= m_size || m_size - m_pos < 4)
-            return false;
-        id = le16(m_data + m_pos);
-        return true;
-    }
+    bool peekId(uint16_t &id);
     bool truncated() const { return m_truncated; }
     size_t position() const { return m_pos; }
+    size_t size() const { return m_size; } // of the whole stream
+    // Bytes of records read since the starting position.
+    uint64_t bytesRead() const { return m_pos - m_start; }
+    const Error &error() const { return m_error; }
+
+    static constexpr size_t kWindowBytes = size_t(256) << 10;
+    // The first read is small: a sheet's kind is told from its first few
+    // records, and a workbook may have thousands of sheets.
+    static constexpr size_t kFirstFillBytes = size_t(16) << 10;
 
 private:
-    const uint8_t *m_data;
-    size_t m_size;
-    size_t m_pos;
+    // The n bytes at pos; nullptr (with m_error set) when they cannot be read.
+    const uint8_t *view(size_t pos, size_t n);
+
+    const RandomAccessSource *m_source = nullptr;
+    const uint8_t *m_data = nullptr; // in memory: the whole stream
+    size_t m_size = 0;
+    size_t m_pos = 0;
+    size_t m_start = 0;
+    size_t m_keep = 0; // start of the last record handed out
+    std::vector<uint8_t> m_window;
+    size_t m_windowStart = 0, m_windowLength = 0;
+    size_t m_fill = kFirstFillBytes; // bytes the next refill reads, doubling up to the window
+    uint64_t m_records = 0;
+    uint64_t m_maxRecords = UINT64_MAX, m_maxBytes = UINT64_MAX;
     bool m_truncated = false;
+    Error m_error;
 };
 
-// Reads fields across a record and its CONTINUE records (a list of byte
-// segments). Every read checks the bytes left; a failed read leaves ok()
-// false. Character runs re-read the compressed/uncompressed flag at each
-// segment boundary, as BIFF8 does for strings split by CONTINUE.
+// Reads fields across a record and its CONTINUE records. Every read checks
+// the bytes left; a failed read leaves ok() false. Character runs re-read
+// the compressed/uncompressed flag at each segment boundary, as BIFF8 does
+// for strings split by CONTINUE.
 class SegmentCursor
 {
 public:
@@ -178,9 +193,20 @@ public:
         const uint8_t *data;
         size_t size;
     };
+    // Over a list of segments.
     SegmentCursor(const Segment *segments, size_t count)
         : m_segments(segments)
         , m_count(count)
+        , m_current(count > 0 ? segments[0] : Segment { nullptr, 0 })
+        , m_done(count == 0)
+    {
+    }
+    // Over a record and the CONTINUE records that follow it in `reader`,
+    // each read only when the fields reach it (an SST of gigabytes is never
+    // held whole).
+    SegmentCursor(const Record &first, RecordReader &reader)
+        : m_reader(&reader)
+        , m_current { first.data, first.size }
     {
     }
 
@@ -188,7 +214,7 @@ public:
     bool atEnd()
     {
         settle();
-        return m_index >= m_count;
+        return m_done;
     }
     uint8_t u8()
     {
@@ -214,21 +240,29 @@ public:
     void chars(size_t count, bool compressed, std::string &out);
     // Appends `count` raw bytes (8-bit text in the workbook's code page).
     void bytes(size_t count, std::string &out);
+    // Passes over the rest, CONTINUE records included.
+    void skipRest()
+    {
+        while (!atEnd())
+            m_pos = m_current.size;
+    }
 
 private:
+    // Moves on to the next segment; false (and m_done) when there is none.
+    bool advance();
     void settle()
     {
-        while (m_index < m_count && m_pos >= m_segments[m_index].size) {
-            ++m_index;
-            m_pos = 0;
-        }
+        while (!m_done && m_pos >= m_current.size && advance()) { }
     }
     void read(uint8_t *out, size_t n);
 
-    const Segment *m_segments;
-    size_t m_count;
-    size_t m_index = 0;
+    const Segment *m_segments = nullptr;
+    size_t m_count = 0;
+    size_t m_index = 0; // of m_current in m_segments
+    RecordReader *m_reader = nullptr;
+    Segment m_current;
     size_t m_pos = 0;
+    bool m_done = false;
     bool m_ok = true;
 };
 

@@ -1,5 +1,9 @@
 #include "xls/xlsreader_p.h"
 
+#include "core/sheetbudget.h"
+#include "formula/formulalimits.h"
+#include "io/limits.h"
+
 #include <QByteArray>
 
 namespace sd {
@@ -58,18 +62,21 @@ int legacyFormatId(int position, const std::string &code)
 
 } // namespace
 
-Error XlsGlobalsParser::parse(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+Error XlsGlobalsParser::parse(const RandomAccessSource &stream, std::vector<size_t> &offsets,
                               const std::string &name)
 {
-    RecordReader rr(data, size);
-    if (Error e = gather(rr, name))
+    RecordReader rr(stream);
+    rr.setLimits(kMaxSubstreamRecords, kMaxWorkbookRecordBytes);
+    Error e = gather(rr, name);
+    m_bytesRead = rr.bytesRead();
+    if (e || (e = rr.error()))
         return e;
     m_info.codec = codecForCodePage(m_codePage);
     m_info.sstCount = uint32_t(m_book.strings.size());
     m_info.emptyString = uint32_t(m_book.strings.size());
     m_book.strings.emplace_back();
     resolveFormats();
-    resolveSheets(data, size, offsets, name);
+    resolveSheets(stream, offsets, name);
     return {};
 }
 
@@ -86,6 +93,8 @@ Error XlsGlobalsParser::gather(RecordReader &rr, const std::string &name)
             break;
     }
     m_info.globalsEnd = rr.position();
+    if (rr.error())
+        return rr.error();
     if (rr.truncated() && !m_info.bare)
         return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
                      "workbook globals run past the end of the stream");
@@ -97,8 +106,10 @@ Error XlsGlobalsParser::record(const Record &r, RecordReader &rr)
     const uint8_t *d = r.data;
     const size_t n = r.size;
     switch (r.id) {
-    case kFilePass:
-        return Error(ErrorCode::Encrypted, recordWhere(r), "the workbook is password-protected");
+    case kFilePass: // decrypted before this pass (xlsdecrypt.cpp), or refused there
+        if (!m_info.decrypted)
+            return Error(ErrorCode::Encrypted, recordWhere(r), "FILEPASS record out of place");
+        return {};
     case kCodePage:
         if (n >= 2)
             m_codePage = le16(d);
@@ -126,16 +137,18 @@ Error XlsGlobalsParser::record(const Record &r, RecordReader &rr)
         m_sawSst = true;
         return parseSst(r, rr);
     case kName:
-        return nameRecord(r);
+        if (Error e = nameRecord(r))
+            return e;
+        return namesWithinBound(r);
     case kExternSheet:
         externSheetRecord(r);
-        return {};
+        return namesWithinBound(r);
     case kSupBook:
         supBookRecord(r);
-        return {};
+        return namesWithinBound(r);
     case kExternName:
         externNameRecord(r);
-        return {};
+        return namesWithinBound(r);
     default:
         return {};
     }
@@ -190,7 +203,15 @@ Error XlsGlobalsParser::nameRecord(const Record &r)
         n.data.assign(reinterpret_cast<const char *>(d + at), cce);
         n.extra.assign(reinterpret_cast<const char *>(d + at + cce), r.size - at - cce);
     }
+    m_nameBytes += 3 * kTextObjectBytes + n.name.size() + n.data.size() + n.extra.size();
     m_book.names.push_back(std::move(n));
+    return {};
+}
+
+Error XlsGlobalsParser::namesWithinBound(const Record &r) const
+{
+    if (m_nameBytes > kMaxNameBytes)
+        return limitError(recordWhere(r), kMaxNameBytes, "bytes of names in one workbook");
     return {};
 }
 
@@ -212,6 +233,7 @@ void XlsGlobalsParser::externSheetRecord(const Record &r)
             x.first = first;
             x.last = last;
         }
+        m_nameBytes += sizeof x;
         m_book.externSheets.push_back(x);
     }
 }
@@ -223,6 +245,7 @@ void XlsGlobalsParser::supBookRecord(const Record &r)
     if (m_info.version != 8 || m_supbookInternal.size() >= kMaxNames)
         return;
     m_supbookInternal.push_back(r.size >= 4 && le16(r.data + 2) == 0x0401);
+    m_nameBytes += kTextObjectBytes;
     m_book.externNames.emplace_back();
 }
 
@@ -245,6 +268,7 @@ void XlsGlobalsParser::externNameRecord(const Record &r)
         else
             appendLatin1(r.data + 8, chars, name);
     }
+    m_nameBytes += kTextObjectBytes + name.size();
     names.push_back(name);
 }
 
@@ -285,17 +309,23 @@ Error XlsGlobalsParser::xfRecord(const Record &r)
     case kXf:
         if (n < 6)
             return tooShort(r);
+        if (m_xfs.size() >= kMaxCellFormats)
+            return limitError(recordWhere(r), kMaxCellFormats, "cell formats");
         m_xfs.push_back({ le16(d + 2), (le16(d + 4) & kXfQuotePrefix) != 0 });
         break;
     case kXf3:
     case kXf4:
         if (n < 4)
             return tooShort(r);
+        if (m_xfs.size() >= kMaxCellFormats)
+            return limitError(recordWhere(r), kMaxCellFormats, "cell formats");
         m_xfs.push_back({ d[1], (d[2] & kXfQuotePrefix) != 0 });
         break;
     default: // XF2
         if (n < 4)
             return tooShort(r);
+        if (m_xfs.size() >= kMaxCellFormats)
+            return limitError(recordWhere(r), kMaxCellFormats, "cell formats");
         m_xfs.push_back({ uint16_t(d[2] & 0x3F), false });
         break;
     }
@@ -308,6 +338,8 @@ Error XlsGlobalsParser::sheetRecord(const Record &r)
     const size_t n = r.size;
     if (n < 7)
         return tooShort(r);
+    if (m_sheets.size() >= kMaxSheets)
+        return limitError(recordWhere(r), kMaxSheets, "sheets");
     RawSheet s { le32(d), d[4], d[5], {} };
     if (m_info.version == 8) {
         const SegmentCursor::Segment seg { d + 6, n - 6 };
@@ -323,27 +355,29 @@ Error XlsGlobalsParser::sheetRecord(const Record &r)
     return {};
 }
 
+// The shared strings, read as the SST and its CONTINUE records stream by;
+// held to kMaxSharedStrings strings and kMaxSharedStringBytes of memory.
 Error XlsGlobalsParser::parseSst(const Record &first, RecordReader &rr)
 {
-    std::vector<SegmentCursor::Segment> segments;
-    segments.push_back({ first.data, first.size });
-    uint16_t next = 0;
-    Record more;
-    while (rr.peekId(next) && next == kContinue && rr.next(more))
-        segments.push_back({ more.data, more.size });
-    SegmentCursor c(segments.data(), segments.size());
+    SegmentCursor c(first, rr);
     c.skip(8); // total and unique counts: not trusted, the strings are read until the data ends
     if (!c.ok())
         return tooShort(first);
+    uint64_t bytes = 0;
     while (!c.atEnd()) {
         std::string s;
-        if (!readUnicodeString(c, true, true, s)) {
-            // A string cut short by the end of the table: keep what it holds.
-            m_book.strings.push_back(std::move(s));
-            break;
-        }
+        const bool whole = readUnicodeString(c, true, true, s);
+        // A string cut short by the end of the table: keep what it holds.
+        if (m_book.strings.size() >= kMaxSharedStrings)
+            return limitError(recordWhere(first), kMaxSharedStrings, "shared strings");
+        bytes += kTextObjectBytes + s.size();
+        if (bytes > kMaxSharedStringBytes)
+            return limitError(recordWhere(first), kMaxSharedStringBytes, "bytes of shared strings");
         m_book.strings.push_back(std::move(s));
+        if (!whole)
+            break;
     }
+    c.skipRest();
     return {};
 }
 
@@ -364,14 +398,15 @@ void XlsGlobalsParser::resolveFormats()
         // which of them the application takes from the file (the currency
         // formats) and which it shows its own way.
         for (const RawFormat &f : m_formats)
-            m_book.numFmts[f.id] = decode(f.text);
+            m_book.numFmts[f.id]
+                = f.text.size() <= kMaxFormatCodeBytes ? decode(f.text) : "General";
         for (const RawXf &x : m_xfs)
             m_book.xfs.push_back({ x.format, x.quotePrefix });
         return;
     }
     std::vector<int> ids;
     for (const RawFormat &f : m_formats) {
-        const std::string code = decode(f.text);
+        const std::string code = f.text.size() <= kMaxFormatCodeBytes ? decode(f.text) : "General";
         const int id = legacyFormatId(f.id, code);
         ids.push_back(id);
         if (id >= kFirstCustomFormatId)
@@ -390,7 +425,7 @@ void XlsGlobalsParser::resolveFormats()
     }
 }
 
-void XlsGlobalsParser::resolveSheets(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+void XlsGlobalsParser::resolveSheets(const RandomAccessSource &stream, std::vector<size_t> &offsets,
                                      const std::string &name)
 {
     if (m_info.bare) {
@@ -401,15 +436,15 @@ void XlsGlobalsParser::resolveSheets(const uint8_t *data, size_t size, std::vect
         return;
     }
     for (const RawSheet &raw : m_sheets) {
-        m_book.sheets.push_back(sheetInfo(raw, data, size));
+        m_book.sheets.push_back(sheetInfo(raw, stream));
         offsets.push_back(raw.offset);
     }
 }
 
-SheetInfo XlsGlobalsParser::sheetInfo(const RawSheet &raw, const uint8_t *data, size_t size) const
+SheetInfo XlsGlobalsParser::sheetInfo(const RawSheet &raw, const RandomAccessSource &stream) const
 {
     SheetInfo info;
-    info.name = decode(raw.name);
+    info.name = decode(raw.name.substr(0, kMaxSheetNameBytes));
     switch (raw.state & 0x03) {
     case 1:
         info.state = SheetState::Hidden;
@@ -436,9 +471,9 @@ SheetInfo XlsGlobalsParser::sheetInfo(const RawSheet &raw, const uint8_t *data, 
         break;
     }
     // The sheet's own BOF says what it is; a WSBOOL flag marks dialogs.
-    RecordReader sr(data, size, raw.offset);
+    RecordReader sr(stream, raw.offset);
     Record s;
-    if (raw.offset < size && sr.next(s) && s.id == kBof && s.size >= 4) {
+    if (raw.offset < stream.size() && sr.next(s) && s.id == kBof && s.size >= 4) {
         const uint16_t dt = le16(s.data + 2);
         if (dt == kBofChart)
             info.kind = SheetKind::Chart;

@@ -4,6 +4,8 @@
 
 #include "io/byteorder.h"
 #include "io/cfb.h"
+#include "io/limits.h"
+#include "io/randomaccess.h"
 #include "xls/xlsreader_p.h"
 
 #include <QFile>
@@ -17,14 +19,17 @@ using namespace biff;
 
 namespace {
 
-// Lazy per-sheet loading: keeps the workbook stream and each sheet's offset.
+// Lazy per-sheet loading: keeps the workbook stream (read as each sheet
+// needs it) and each sheet's offset.
 class XlsLoader final : public SheetLoader
 {
 public:
-    std::vector<uint8_t> stream;
+    std::unique_ptr<RandomAccessSource> file; // what a compound-file stream reads from
+    std::unique_ptr<RandomAccessSource> stream; // the workbook stream
     BiffInfo info;
     std::vector<size_t> offsets; // parallel to Workbook::sheets
     std::vector<size_t> sortedOffsets;
+    uint64_t recordBytes = 0; // read so far, against kMaxWorkbookRecordBytes
 
     Error loadSheet(Workbook &book, int index, Sheet &out) override
     {
@@ -38,12 +43,19 @@ public:
             sortedOffsets = offsets;
             std::sort(sortedOffsets.begin(), sortedOffsets.end());
         }
+        const size_t size = size_t(stream->size());
         const size_t pos = offsets[size_t(index)];
         const auto next = std::upper_bound(sortedOffsets.begin(), sortedOffsets.end(), pos);
-        const size_t end
-            = next == sortedOffsets.end() ? stream.size() : std::min(*next, stream.size());
+        const size_t end = next == sortedOffsets.end() ? size : std::min(*next, size);
         XlsSheetParser parser(info, book, out);
-        Error e = parser.parse(stream.data(), stream.size(), pos, end - pos);
+        // Sheets may share an offset and be read again and again: the bytes
+        // read from the stream are counted over all of them.
+        Error e = recordBytes < kMaxWorkbookRecordBytes
+            ? parser.parse(*stream, pos, end - std::min(pos, end),
+                           kMaxWorkbookRecordBytes - recordBytes)
+            : limitError(offsetWhere(pos), kMaxWorkbookRecordBytes,
+                         "bytes of records read from one workbook");
+        recordBytes += parser.bytesRead();
         if (e)
             e.detail = "sheet \"" + book.sheets[size_t(index)].name + "\": " + e.detail;
         return e;
@@ -98,35 +110,18 @@ bool looksLikeBareBiff(const unsigned char *head, size_t size)
     return id == kBof && size >= 8 && (head[6] | (head[7] << 8)) == kBofWorksheet;
 }
 
-std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const std::string &name,
-                                        Error *error)
-{
-    auto loader = std::make_unique<XlsLoader>();
-    if (hasMagic(data, size, kCfbMagic)) {
-        CompoundFile cfb;
-        if (Error e = cfb.open(data, size))
-            return fail(error, e);
-        if (cfb.findRootEntry("EncryptedPackage") >= 0 || cfb.findRootEntry("EncryptionInfo") >= 0)
-            return fail(
-                error,
-                Error(ErrorCode::Encrypted, name, "password-protected Office Open XML package"));
-        int index = cfb.findRootEntry("Workbook");
-        if (index < 0)
-            index = cfb.findRootEntry("Book");
-        if (index < 0)
-            return fail(
-                error,
-                Error(ErrorCode::NotAWorkbook, name, "compound file without a Workbook stream"));
-        if (Error e = cfb.readStream(cfb.rootEntries()[size_t(index)], loader->stream))
-            return fail(error, e);
-    } else if (looksLikeBareBiff(data, size)) {
-        loader->stream.assign(data, data + size);
-    } else {
-        return fail(error, Error(ErrorCode::NotAWorkbook, name, "not an Excel workbook"));
-    }
+namespace {
 
+// Reads the globals of the loader's workbook stream into a new workbook.
+std::unique_ptr<Workbook> readWorkbook(std::unique_ptr<XlsLoader> loader, const std::string &name,
+                                       Error *error, const crypto::PasswordList &passwords)
+{
+    uint8_t head[8] = {};
+    const size_t headSize = size_t(std::min<uint64_t>(sizeof head, loader->stream->size()));
+    if (Error e = loader->stream->readAt(0, head, headSize))
+        return fail(error, e);
     bool bare = false;
-    const int version = biffVersion(loader->stream.data(), loader->stream.size(), &bare);
+    const int version = biffVersion(head, headSize, &bare);
     if (version == 0)
         return fail(error,
                     Error(ErrorCode::NotAWorkbook, name,
@@ -136,15 +131,23 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
     info.bare = bare;
     info.maxRows = version == 8 ? kBiff8MaxRows : kBiff2To7MaxRows;
     info.maxColumns = kBiffMaxColumns;
+    // A protected workbook's stream is replaced by its decrypted copy in
+    // memory; others go on streaming from the file.
+    if (Error e = decryptWorkbookStream(loader->stream, info, passwords))
+        return fail(error, e);
+    if (info.decrypted)
+        loader->file.reset();
 
     auto book = std::make_unique<Workbook>();
     XlsGlobalsParser globals(info, *book);
+    // Paths are bytes in the locale's encoding; the model holds UTF-8.
     std::string sheetName
-        = QFileInfo(QString::fromStdString(name)).completeBaseName().toStdString();
+        = QFileInfo(QFile::decodeName(name.c_str())).completeBaseName().toStdString();
     if (sheetName.empty())
         sheetName = "Sheet1";
-    if (Error e
-        = globals.parse(loader->stream.data(), loader->stream.size(), loader->offsets, sheetName))
+    Error e = globals.parse(*loader->stream, loader->offsets, sheetName);
+    loader->recordBytes = globals.bytesRead();
+    if (e)
         return fail(error, e);
     book->gridRows = info.maxRows;
     book->gridColumns = info.maxColumns;
@@ -153,26 +156,85 @@ std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const 
     return book;
 }
 
-std::unique_ptr<Workbook> openXls(const std::string &path, Error *error)
+// The Workbook (or Book) stream of a compound file; nullptr with *error
+// set when there is none.
+const CompoundFile::Entry *workbookEntry(const CompoundFile &cfb, const std::string &name,
+                                         Error *error)
 {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(error, Error(ErrorCode::CannotOpen, path, file.errorString().toStdString()));
-    // Mapping the file saves a copy of it; only the workbook stream is kept.
-    const qint64 size = file.size();
-    const uchar *mapped = size > 0 ? file.map(0, size) : nullptr;
-    QByteArray bytes;
-    if (!mapped) {
-        bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return fail(error,
-                        Error(ErrorCode::CannotOpen, path, file.errorString().toStdString()));
+    if (cfb.findRootEntry("EncryptedPackage") >= 0 || cfb.findRootEntry("EncryptionInfo") >= 0) {
+        fail(error,
+             Error(ErrorCode::Encrypted, name, "password-protected Office Open XML package"));
+        return nullptr;
     }
-    const uint8_t *data = mapped ? mapped : reinterpret_cast<const uint8_t *>(bytes.constData());
-    const size_t length = mapped ? size_t(size) : size_t(bytes.size());
-    auto book = openXlsMemory(data, length, path, error);
-    if (mapped)
-        file.unmap(const_cast<uchar *>(mapped));
+    int index = cfb.findRootEntry("Workbook");
+    if (index < 0)
+        index = cfb.findRootEntry("Book");
+    if (index < 0) {
+        fail(error,
+             Error(ErrorCode::NotAWorkbook, name, "compound file without a Workbook stream"));
+        return nullptr;
+    }
+    return &cfb.rootEntries()[size_t(index)];
+}
+
+} // namespace
+
+std::unique_ptr<Workbook> openXlsMemory(const uint8_t *data, size_t size, const std::string &name,
+                                        Error *error, const crypto::PasswordList &passwords)
+{
+    auto loader = std::make_unique<XlsLoader>();
+    if (hasMagic(data, size, kCfbMagic)) {
+        CompoundFile cfb;
+        if (Error e = cfb.open(data, size))
+            return fail(error, e);
+        const CompoundFile::Entry *entry = workbookEntry(cfb, name, error);
+        if (!entry)
+            return nullptr;
+        std::vector<uint8_t> stream;
+        if (Error e = cfb.readStream(*entry, stream))
+            return fail(error, e);
+        loader->stream = std::make_unique<MemoryBytes>(std::move(stream));
+    } else if (looksLikeBareBiff(data, size)) {
+        loader->stream = std::make_unique<MemoryBytes>(std::vector<uint8_t>(data, data + size));
+    } else {
+        return fail(error, Error(ErrorCode::NotAWorkbook, name, "not an Excel workbook"));
+    }
+    return readWorkbook(std::move(loader), name, error, passwords);
+}
+
+std::unique_ptr<Workbook> openXls(const std::string &path, Error *error,
+                                  const crypto::PasswordList &passwords)
+{
+    // The file is read where the reader needs it, never mapped or read
+    // whole: a workbook stream of gigabytes costs a window of kilobytes.
+    // The path is bytes in the locale's encoding, as every file name, and
+    // is opened as such.
+    Error e;
+    std::unique_ptr<FileBytes> file = FileBytes::open(path, &e);
+    if (!file)
+        return fail(error, e);
+    uint8_t head[8] = {};
+    const size_t headSize = size_t(std::min<uint64_t>(sizeof head, file->size()));
+    if ((e = file->readAt(0, head, headSize)))
+        return fail(error, e);
+    auto loader = std::make_unique<XlsLoader>();
+    if (hasMagic(head, headSize, kCfbMagic)) {
+        CompoundFile cfb;
+        if ((e = cfb.open(*file)))
+            return fail(error, e);
+        const CompoundFile::Entry *entry = workbookEntry(cfb, path, error);
+        if (!entry)
+            return nullptr;
+        loader->stream = cfb.openStream(*entry, &e);
+        if (!loader->stream)
+            return fail(error, e);
+        loader->file = std::move(file);
+    } else if (looksLikeBareBiff(head, headSize)) {
+        loader->stream = std::move(file);
+    } else {
+        return fail(error, Error(ErrorCode::NotAWorkbook, path, "not an Excel workbook"));
+    }
+    auto book = readWorkbook(std::move(loader), path, error, passwords);
     if (book)
         book->path = path;
     return book;

@@ -4,7 +4,10 @@
 // the sheet parser (xlssheetparser.cpp) and the loader (xlsreader.cpp).
 
 #include "core/model.h"
+#include "core/sheetbudget.h"
+#include "crypto/passwords.h"
 #include "io/error.h"
+#include "io/randomaccess.h"
 #include "xls/biff.h"
 #include "xls/codepage.h"
 
@@ -43,6 +46,12 @@ constexpr uint16_t kXfQuotePrefix = 0x0008;
 constexpr uint8_t kWsBoolDialog = 0x10;
 // FORMULA result marker: bytes 6-7 of the result are 0xFFFF for non-numbers.
 constexpr uint16_t kFormulaNonNumber = 0xFFFF;
+// ROW flags: the row has its own height (fUnsynced), its own format
+// (fGhostDirty).
+constexpr uint16_t kRowCustomHeight = 0x0040;
+constexpr uint16_t kRowFormatted = 0x0080;
+// The XF of cells (and columns) with no format of their own, BIFF3-8.
+constexpr uint16_t kDefaultCellXf = 15;
 enum FormulaResultType : uint8_t {
     kResultString = 0,
     kResultBool = 1,
@@ -55,9 +64,8 @@ constexpr uint32_t kNoteContinuedRow = 0xFFFF;
 enum SheetType : uint8_t { kTypeWorksheet = 0, kTypeMacro = 1, kTypeChart = 2, kTypeVbModule = 6 };
 
 // Cell buffers are reserved from the sheet's size only when that promises
-// this many cells at least, and never for more than the limit.
+// this many cells at least, and never for more than kMaxCellReservation.
 constexpr size_t kReserveThreshold = 1024;
-constexpr size_t kReserveLimit = size_t(1) << 22;
 
 // Most NAME, EXTERNSHEET entries, SUPBOOK and EXTERNNAME records kept.
 constexpr size_t kMaxNames = 65536;
@@ -98,7 +106,16 @@ struct BiffInfo
     uint32_t sstCount = 0; // strings 0..sstCount-1 of the book are the SST
     uint32_t emptyString = 0; // index of "" in the book's strings
     size_t globalsEnd = 0; // offset just past the globals' EOF
+    bool decrypted = false; // a FILEPASS record was met and the stream decrypted
 };
+
+// When the stream's globals hold a FILEPASS record, replaces `stream` by
+// its decrypted copy in memory, trying the default password and then
+// `passwords` (xlsdecrypt.cpp). An error when no password opens it, the
+// encryption cannot be undone or the stream is larger than
+// kMaxDecryptedStreamBytes.
+Error decryptWorkbookStream(std::unique_ptr<RandomAccessSource> &stream, BiffInfo &info,
+                            const crypto::PasswordList &passwords);
 
 inline void appendText8(const BiffInfo &info, const uint8_t *p, size_t n, std::string &out)
 {
@@ -133,25 +150,25 @@ public:
         : m_info(info)
         , m_book(book)
         , m_sheet(sheet)
+        , m_budget(sheet)
     {
     }
 
-    // Parses the substream at `pos`; `extent` (bytes up to the next sheet)
+    // Parses the substream at `pos` of the workbook stream, reading at most
+    // `byteBudget` bytes of records; `extent` (bytes up to the next sheet)
     // only sizes the cell buffer.
-    Error parse(const uint8_t *data, size_t size, size_t pos, size_t extent);
+    Error parse(const RandomAccessSource &stream, size_t pos, size_t extent, uint64_t byteBudget);
+    // Bytes of records the parse read.
+    uint64_t bytesRead() const { return m_bytesRead; }
 
 private:
+    // False for a cell outside the grid, or past the sheet's bounds (then
+    // m_overBudget).
     bool add(uint32_t row, uint32_t col, uint32_t xf, CellType type, double number = 0.0,
              uint32_t text = 0)
     {
         if (row >= m_info.maxRows || col >= m_info.maxColumns)
             return false;
-        // More records than the grid has cells can only repeat cells; stop
-        // there rather than let a hostile file grow the buffer without end.
-        if (m_sheet.cells.size() >= size_t(m_info.maxRows) * m_info.maxColumns) {
-            m_tooManyCells = true;
-            return false;
-        }
         Cell c;
         c.row = row;
         c.col = col;
@@ -159,24 +176,32 @@ private:
         c.type = type;
         c.number = number;
         c.text = text;
-        m_sheet.cells.push_back(c);
-        return true;
+        if (m_budget.addCell(c))
+            return true;
+        m_overBudget = true;
+        return false;
     }
     Error outside(const Record &r, uint32_t row, uint32_t col) const
     {
-        if (m_tooManyCells)
-            return Error(ErrorCode::TooLarge, recordWhere(r),
-                         "more cell records than the sheet has cells");
+        if (m_overBudget)
+            return m_budget.error(recordWhere(r));
         return Error(ErrorCode::TooLarge, recordWhere(r),
                      "cell at row " + std::to_string(row + 1) + ", column "
                          + std::to_string(col + 1) + " is outside the sheet's "
                          + std::to_string(m_info.maxRows) + " rows and "
                          + std::to_string(m_info.maxColumns) + " columns");
     }
-    uint32_t addString(std::string &&s)
+    // Keeps a cell's own text; false past the sheet's text bound (then
+    // m_overBudget).
+    bool addString(std::string &&s, uint32_t &index)
     {
+        if (!m_budget.addString(s.size())) {
+            m_overBudget = true;
+            return false;
+        }
         m_book.strings.push_back(std::move(s));
-        return uint32_t(m_book.strings.size() - 1);
+        index = uint32_t(m_book.strings.size() - 1);
+        return true;
     }
     // BIFF2 cells carry their format index in the 3-byte cell attribute; the
     // book has one synthetic XF per format index. An XF index of 63 means
@@ -200,6 +225,7 @@ private:
             return kBiff2FormatSlots + m_ixfe;
         return xf < kBiff2IxfeMarker ? kBiff2FormatSlots + xf : kNoXf;
     }
+    Error parseRecords(RecordReader &rr, size_t pos, size_t extent);
     Error formulaResult(const Record &r, const uint8_t *result, uint32_t row, uint32_t col,
                         uint32_t xf);
 
@@ -211,32 +237,35 @@ private:
     Error blankOrBoolRecord(const Record &r);
     Error formulaRecord(const Record &r);
     // BIFF5-8: a formula's tokens kept for recalculation; SHRFMLA and ARRAY
-    // hold the tokens that cells pointing at them (ptgExp) share.
-    void keepFormula(const Record &r, uint32_t row, uint32_t col);
-    void sharedTokens(const Record &r);
+    // hold the tokens that cells pointing at them (ptgExp) share. Both are
+    // false past the sheet's text bound (then m_overBudget).
+    bool keepFormula(const Record &r, uint32_t row, uint32_t col);
+    bool sharedTokens(const Record &r);
+    // Counts memory kept for recalculation (a formula entry, its tokens)
+    // against the sheet's text bound, as if it were a string of `bytes`.
+    bool chargeFormula(uint64_t bytes)
+    {
+        if (m_budget.addString(bytes))
+            return true;
+        m_overBudget = true;
+        return false;
+    }
     void resolveSharedFormulas();
     Error stringRecord(const Record &r, RecordReader &rr);
     Error biff2Record(const Record &r);
-    void extentRecord(const Record &r);
+    Error extentRecord(const Record &r);
+    void formattedRecord(const Record &r);
 
     // Merged areas and cell comments widen the used range without holding a
-    // value (comments_stress_test.xls, xlrd issue20.xls): their corners become
-    // blank cells placed ahead of the real ones, so that a real cell at the
-    // same place wins when the sheet is finished.
+    // value (comments_stress_test.xls, xlrd issue20.xls); a real cell at
+    // the same place keeps its value.
     void addExtent(uint32_t row, uint32_t col)
     {
-        if (row < m_info.maxRows && col < m_info.maxColumns) {
-            Cell c;
-            c.row = row;
-            c.col = col;
-            m_extents.push_back(c);
-        }
+        if (row < m_info.maxRows && col < m_info.maxColumns)
+            m_sheet.widen(row, col);
     }
-    void finishExtents()
+    void finish()
     {
-        if (!m_extents.empty())
-            m_sheet.cells.insert(m_sheet.cells.begin(), m_extents.begin(), m_extents.end());
-        m_extents.clear();
         // Give back a reservation that the sheet used less than half of (a
         // sheet of few, long records); a copy of a full one would cost more.
         std::vector<Cell> &cells = m_sheet.cells;
@@ -247,11 +276,11 @@ private:
     const BiffInfo &m_info;
     Workbook &m_book;
     Sheet &m_sheet;
-    std::vector<Cell> m_extents;
-    bool m_tooManyCells = false;
+    SheetBudget m_budget;
+    bool m_overBudget = false;
+    uint64_t m_bytesRead = 0;
     uint16_t m_ixfe = 0; // BIFF2: XF index of the next cell whose attribute says 63
     size_t m_pendingString = std::numeric_limits<size_t>::max(); // cell awaiting a STRING record
-    std::vector<SegmentCursor::Segment> m_segments; // a STRING record and its CONTINUEs
     // Tokens of SHRFMLA and ARRAY records, by the cell their range starts at.
     struct SharedTokens
     {
@@ -293,8 +322,10 @@ public:
 
     // Reads the workbook globals (or, for a bare stream, the format records
     // of the whole stream) and fills the book's sheet list and format tables.
-    Error parse(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+    Error parse(const RandomAccessSource &stream, std::vector<size_t> &offsets,
                 const std::string &name);
+    // Bytes of records the parse read.
+    uint64_t bytesRead() const { return m_bytesRead; }
 
 private:
     // Gathering: the globals' records as they come.
@@ -309,12 +340,15 @@ private:
     void externSheetRecord(const Record &r);
     void supBookRecord(const Record &r);
     void externNameRecord(const Record &r);
+    // An error once the names, external sheets and external names kept for
+    // recalculation take more than kMaxNameBytes.
+    Error namesWithinBound(const Record &r) const;
     // Resolving, once the code page is known.
     std::string decode(const std::string &raw) const;
     void resolveFormats();
-    void resolveSheets(const uint8_t *data, size_t size, std::vector<size_t> &offsets,
+    void resolveSheets(const RandomAccessSource &stream, std::vector<size_t> &offsets,
                        const std::string &name);
-    SheetInfo sheetInfo(const RawSheet &raw, const uint8_t *data, size_t size) const;
+    SheetInfo sheetInfo(const RawSheet &raw, const RandomAccessSource &stream) const;
 
     BiffInfo &m_info;
     Workbook &m_book;
@@ -324,6 +358,8 @@ private:
     std::vector<RawXf> m_xfs;
     std::vector<bool> m_supbookInternal; // per SUPBOOK: this workbook itself
     bool m_sawSst = false;
+    uint64_t m_nameBytes = 0; // what the name tables keep, counted as strings
+    uint64_t m_bytesRead = 0;
 };
 
 } // namespace sd

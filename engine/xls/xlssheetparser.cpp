@@ -2,6 +2,7 @@
 
 #include "formula/ast.h"
 #include "formula/workbookcalc.h"
+#include "io/limits.h"
 
 #include <algorithm>
 
@@ -52,13 +53,24 @@ Error XlsSheetParser::formulaResult(const Record &r, const uint8_t *res, uint32_
     return ok ? Error() : outside(r, row, col);
 }
 
-Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t extent)
+Error XlsSheetParser::parse(const RandomAccessSource &stream, size_t pos, size_t extent,
+                            uint64_t byteBudget)
 {
-    RecordReader rr(data, size, pos);
+    RecordReader rr(stream, pos);
+    rr.setLimits(kMaxSubstreamRecords, byteBudget);
+    Error e = parseRecords(rr, pos, extent);
+    m_bytesRead = rr.bytesRead();
+    return e ? e : rr.error();
+}
+
+Error XlsSheetParser::parseRecords(RecordReader &rr, size_t pos, size_t extent)
+{
+    const size_t size = size_t(rr.size());
     Record r;
     if (pos >= size || !rr.peekId(r.id))
-        return Error(ErrorCode::Corrupt, offsetWhere(pos),
-                     "sheet offset is outside the workbook stream");
+        return rr.error() ? rr.error()
+                          : Error(ErrorCode::Corrupt, offsetWhere(pos),
+                                  "sheet offset is outside the workbook stream");
     // Some writers leave out a sheet's BOF (Test_git_issue624.xls): the sheet
     // then starts right at its offset, which must lie past the globals.
     if (isBof(r.id))
@@ -70,7 +82,7 @@ Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t
     // (not from any count in the file) saves most regrowth.
     const size_t estimate = std::min(extent, size - pos) / 10;
     if (estimate >= kReserveThreshold)
-        m_sheet.cells.reserve(std::min(estimate, kReserveLimit));
+        m_sheet.cells.reserve(std::min(estimate, kMaxCellReservation));
 
     int depth = 1; // embedded charts are BOF..EOF substreams inside the sheet
     while (rr.next(r)) {
@@ -81,7 +93,7 @@ Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t
         if (r.id == kEof) {
             if (--depth == 0) {
                 resolveSharedFormulas();
-                finishExtents();
+                finish();
                 return {};
             }
             continue;
@@ -91,11 +103,13 @@ Error XlsSheetParser::parse(const uint8_t *data, size_t size, size_t pos, size_t
         if (Error e = record(r, rr))
             return e;
     }
+    if (rr.error())
+        return {}; // parse() reports it
     if (rr.truncated())
         return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
                      "record runs past the end of the stream");
     resolveSharedFormulas();
-    finishExtents();
+    finish();
     return {}; // the stream ends without the sheet's EOF; keep what was read
 }
 
@@ -120,7 +134,8 @@ Error XlsSheetParser::record(const Record &r, RecordReader &rr)
         return formulaRecord(r);
     case kShrFmla:
     case kArray:
-        sharedTokens(r);
+        if (!sharedTokens(r))
+            return m_budget.error(recordWhere(r));
         return {};
     case kString:
     case kString2:
@@ -134,7 +149,10 @@ Error XlsSheetParser::record(const Record &r, RecordReader &rr)
         return biff2Record(r);
     case kMergeCells:
     case kNote:
-        extentRecord(r);
+        return extentRecord(r);
+    case kRow:
+    case kColInfo:
+        formattedRecord(r);
         return {};
     default:
         return {};
@@ -209,7 +227,9 @@ Error XlsSheetParser::labelRecord(const Record &r)
                 return damaged(r, "string runs past the record");
             appendText8(m_info, d + 8, count, text);
         }
-        ok = add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, addString(std::move(text)));
+        uint32_t index = 0;
+        ok = addString(std::move(text), index)
+            && add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, index);
     }
     return ok ? Error() : outside(r, row, col);
 }
@@ -265,8 +285,8 @@ Error XlsSheetParser::formulaRecord(const Record &r)
         return tooShort(r);
     if (Error e = formulaResult(r, d + 6, row, col, xf16(le16(d + 4))))
         return e;
-    if (r.id == kFormula && m_info.version >= 5)
-        keepFormula(r, row, col);
+    if (r.id == kFormula && m_info.version >= 5 && !keepFormula(r, row, col))
+        return m_budget.error(recordWhere(r));
     return {};
 }
 
@@ -283,15 +303,15 @@ uint64_t cellKey(uint32_t row, uint32_t col)
 // cce bytes of tokens and the data that follows them. A formula that is
 // part of a shared or array formula holds only ptgExp, naming the cell
 // whose SHRFMLA or ARRAY record holds the tokens.
-void XlsSheetParser::keepFormula(const Record &r, uint32_t row, uint32_t col)
+bool XlsSheetParser::keepFormula(const Record &r, uint32_t row, uint32_t col)
 {
     const uint8_t *d = r.data;
     if (r.size < 22)
-        return;
+        return true;
     const uint16_t flags = le16(d + 14);
     const size_t cce = le16(d + 20);
     if (size_t(r.size) - 22 < cce || cce == 0)
-        return;
+        return true;
     const uint8_t *tokens = d + 22;
     CellFormula f;
     f.row = f.anchorRow = row;
@@ -304,12 +324,16 @@ void XlsSheetParser::keepFormula(const Record &r, uint32_t row, uint32_t col)
     uint32_t pointRow = 0, pointCol = 0;
     if (formula::tokensPointAt(tokens, cce, pointRow, pointCol)) {
         if (tokens[0] != 0x01)
-            return; // a data table keeps its values
+            return true; // a data table keeps its values
+        if (!chargeFormula(sizeof(CellFormula)))
+            return false;
         m_pointing.emplace_back(m_sheet.formulas.size(), cellKey(pointRow, pointCol));
     } else {
         const std::string_view body(reinterpret_cast<const char *>(tokens), cce);
         if (formula::tokensLookVolatile(body))
             f.flags |= CellFormula::Volatile;
+        if (!chargeFormula(sizeof(CellFormula) + r.size - 22))
+            return false;
         f.data = uint32_t(m_sheet.formulaData.size());
         m_sheet.formulaData.emplace_back(body);
         if (r.size > 22 + cce) {
@@ -319,24 +343,27 @@ void XlsSheetParser::keepFormula(const Record &r, uint32_t row, uint32_t col)
         }
     }
     m_sheet.formulas.push_back(f);
+    return true;
 }
 
 // SHRFMLA: range (rows u16 u16, columns u8 u8), reserved, use count, cce,
 // tokens. ARRAY: range, flags, chn (4), cce, tokens. Both may have data
 // after the tokens.
-void XlsSheetParser::sharedTokens(const Record &r)
+bool XlsSheetParser::sharedTokens(const Record &r)
 {
     const size_t at = r.id == kShrFmla ? 8 : 12;
     if (m_info.version < 5 || r.size < at + 2)
-        return;
+        return true;
     const uint8_t *d = r.data;
     const size_t cce = le16(d + at);
     if (size_t(r.size) - at - 2 < cce || cce == 0)
-        return;
+        return true;
     SharedTokens t;
     t.range = { le16(d), d[4], le16(d + 2), d[5] };
     if (t.range.lastRow < t.range.firstRow || t.range.lastCol < t.range.firstCol)
-        return;
+        return true;
+    if (!chargeFormula(sizeof(SharedTokens) + r.size - at - 2))
+        return false;
     t.array = r.id == kArray;
     t.data = uint32_t(m_sheet.formulaData.size());
     m_sheet.formulaData.emplace_back(reinterpret_cast<const char *>(d + at + 2), cce);
@@ -347,6 +374,7 @@ void XlsSheetParser::sharedTokens(const Record &r)
                                          r.size - at - 2 - cce);
     }
     m_sharedTokens[cellKey(t.range.firstRow, t.range.firstCol)] = t;
+    return true;
 }
 
 // Gives each formula that pointed at a SHRFMLA or ARRAY record its tokens.
@@ -378,14 +406,8 @@ Error XlsSheetParser::stringRecord(const Record &r, RecordReader &rr)
 {
     if (m_pendingString == std::numeric_limits<size_t>::max())
         return {};
-    // A long result goes on in CONTINUE records.
-    m_segments.clear();
-    m_segments.push_back({ r.data, r.size });
-    uint16_t next = 0;
-    Record more;
-    while (rr.peekId(next) && next == kContinue && rr.next(more))
-        m_segments.push_back({ more.data, more.size });
-    SegmentCursor c(m_segments.data(), m_segments.size());
+    // A long result goes on in CONTINUE records, read as the text needs them.
+    SegmentCursor c(r, rr);
     std::string text;
     if (m_info.version == 8) {
         if (!readUnicodeString(c, true, false, text))
@@ -399,7 +421,11 @@ Error XlsSheetParser::stringRecord(const Record &r, RecordReader &rr)
         raw.swap(text);
         appendText8(m_info, reinterpret_cast<const uint8_t *>(raw.data()), raw.size(), text);
     }
-    m_sheet.cells[m_pendingString].text = addString(std::move(text));
+    c.skipRest();
+    uint32_t index = 0;
+    if (!addString(std::move(text), index))
+        return m_budget.error(recordWhere(r));
+    m_sheet.cells[m_pendingString].text = index;
     m_pendingString = std::numeric_limits<size_t>::max();
     return {};
 }
@@ -436,7 +462,9 @@ Error XlsSheetParser::biff2Record(const Record &r)
             return damaged(r, "string runs past the record");
         std::string text;
         appendText8(m_info, d + 8, count, text);
-        ok = add(row, col, biff2Xf(d + 4), CellType::Text, 0.0, addString(std::move(text)));
+        uint32_t index = 0;
+        ok = addString(std::move(text), index)
+            && add(row, col, biff2Xf(d + 4), CellType::Text, 0.0, index);
         break;
     }
     case kBoolErr2:
@@ -454,18 +482,20 @@ Error XlsSheetParser::biff2Record(const Record &r)
 }
 
 // MERGEDCELLS and NOTE: corners that widen the used range.
-void XlsSheetParser::extentRecord(const Record &r)
+Error XlsSheetParser::extentRecord(const Record &r)
 {
     const uint8_t *d = r.data;
     const size_t n = r.size;
     if (r.id == kMergeCells) {
         const size_t count = n >= 2 ? std::min<size_t>(le16(d), (n - 2) / 8) : 0;
         for (size_t i = 0; i < count; ++i) {
+            if (!m_budget.addMergedArea())
+                return m_budget.error(recordWhere(r));
             const uint8_t *p = d + 2 + 8 * i;
             addExtent(le16(p), le16(p + 4));
             addExtent(le16(p + 2), le16(p + 6));
         }
-        return;
+        return {};
     }
     // Before BIFF8 a long note goes on in NOTE records whose row is 0xFFFF;
     // those name no cell.
@@ -473,6 +503,39 @@ void XlsSheetParser::extentRecord(const Record &r)
     cellPlace(r, row, col);
     if (n >= 4 && !(m_info.version < 8 && row == kNoteContinuedRow))
         addExtent(row, col);
+    return {};
+}
+
+// ROW and COLINFO: rows and columns with their own format widen the used
+// range along their own axis.
+//
+// A ROW record counts when its flags say the row has its own height
+// (fUnsynced, 0x40) or its own format (fGhostDirty, 0x80): sheetjs
+// row_height.xls and number_format.xls flag every such row, while rows with
+// only the always-set bit 0x100 (xlrd xf_class.xls, second sheet; A4X_2013.xls)
+// stay out of the Excel-made CSVs.
+//
+// A COLINFO record counts when its XF is not the default cell XF (15) and it
+// ends inside the grid: gnumeric's A4X_gnumeric.xls formats columns 0-255
+// with XF 21 and Excel wrote 256 columns, one row deep, even for its two
+// sheets without cells; xlrd profiles.xls formats columns 13-256 with XF 21
+// (256: "to the end", as Excel writes it) and Excel wrote only the cells'
+// 13 columns; pivot_table_test.xls widens columns with XF 15 only, and
+// Excel did not widen the range for them.
+void XlsSheetParser::formattedRecord(const Record &r)
+{
+    const uint8_t *d = r.data;
+    if (r.id == kRow) {
+        if (r.size >= 16 && (le16(d + 12) & (kRowCustomHeight | kRowFormatted)) != 0
+            && le16(d) < m_info.maxRows)
+            m_sheet.formattedRows.add(le16(d), le16(d));
+        return;
+    }
+    if (r.size < 10 || le16(d + 6) == kDefaultCellXf)
+        return;
+    const uint32_t first = le16(d), last = le16(d + 2);
+    if (first <= last && last < m_info.maxColumns)
+        m_sheet.formattedColumns.add(first, last);
 }
 
 } // namespace sd

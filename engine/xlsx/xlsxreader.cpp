@@ -1,9 +1,11 @@
 #include "xlsx/xlsxreader.h"
 
+#include "core/sheetbudget.h"
+#include "formula/formulalimits.h"
 #include "formula/workbookcalc.h"
+#include "io/limits.h"
 #include "io/xmlreader.h"
 #include "io/zip.h"
-#include "xlsx/xlsxlimits.h"
 #include "xlsx/xlsxsheetparser.h"
 
 #include <charconv>
@@ -45,6 +47,17 @@ uint32_t attrUint(std::string_view raw, uint32_t fallback = 0)
 bool attrBool(std::string_view raw)
 {
     return raw == "1" || raw == "true" || raw == "on";
+}
+
+// Cuts a sheet name to kMaxSheetNameBytes, at a character boundary.
+void cutSheetName(std::string &name)
+{
+    if (name.size() <= kMaxSheetNameBytes)
+        return;
+    size_t cut = kMaxSheetNameBytes;
+    while (cut > 0 && (uint8_t(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    name.resize(cut);
 }
 
 std::string dirOf(const std::string &part)
@@ -169,10 +182,16 @@ public:
         const ZipEntry *entry = zip.find(dir + "_rels/" + file + ".rels");
         if (!entry)
             return {};
-        return parsePart(*entry, [&](XmlReader &xml, XmlReader::Event ev) {
+        Error tooMany;
+        const Error err = parsePart(*entry, [&](XmlReader &xml, XmlReader::Event ev) {
             if (ev == XmlReader::StartElement && xml.name() == "Relationship") {
                 if (xml.attribute("TargetMode") == "External")
                     return true;
+                if (rels.size() >= kMaxRelationships) {
+                    tooMany = limitError(where(entry->name), kMaxRelationships,
+                                         "relationships in one part");
+                    return false;
+                }
                 Relationship rel;
                 rel.type = attrText(xml.attribute("Type"));
                 rel.target = resolveTarget(dir, attrText(xml.attribute("Target")));
@@ -189,6 +208,7 @@ public:
             }
             return true;
         });
+        return err ? err : tooMany;
     }
 
     Error loadSheet(Workbook &book, int sheetIndex, Sheet &out) override
@@ -207,10 +227,21 @@ public:
             return Error(ErrorCode::Corrupt, zip.label(),
                          "part of sheet \"" + book.sheets[size_t(sheetIndex)].name
                              + "\" missing: " + part);
-        // Commented cells belong to the used range even when empty; they go
-        // first so that the sheet's own record of a cell wins.
+        Error e = readSheetPart(book, *entry, out);
+        if (e) {
+            out.cells.clear();
+            e.detail = "sheet \"" + book.sheets[size_t(sheetIndex)].name + "\": " + e.detail;
+        }
+        return e;
+    }
+
+private:
+    // Commented cells belong to the used range even when empty; then the
+    // sheet's own cells.
+    Error readSheetPart(Workbook &book, const ZipEntry &entry, Sheet &out)
+    {
         std::map<std::string, Relationship> rels;
-        if (Error e = readRelationships(entry->name, rels))
+        if (Error e = readRelationships(entry.name, rels))
             return e;
         for (const auto &r : rels) {
             const ZipEntry *comments
@@ -219,7 +250,7 @@ public:
                 continue;
             Error e = parsePart(*comments, [&](XmlReader &xml, XmlReader::Event ev) {
                 if (ev == XmlReader::StartElement && xml.name() == "comment")
-                    addAreaCorners(xml.attribute("ref"), out.cells);
+                    widenToArea(xml.attribute("ref"), out);
                 return true;
             });
             if (e)
@@ -227,17 +258,12 @@ public:
         }
         std::string whole;
         Error openError;
-        const std::unique_ptr<ByteSource> source = openPart(*entry, whole, true, openError);
+        const std::unique_ptr<ByteSource> source = openPart(entry, whole, true, openError);
         if (!source)
             return openError;
-        // Room for the cells a part of this size usually holds (a cell takes
-        // 25-40 bytes of XML), so the vector is not copied while it grows.
-        // The size is already capped, and untouched capacity costs no memory.
-        out.cells.reserve(out.cells.size() + size_t(entry->size / kXmlBytesPerCellEstimate));
-        Error e = parseSheetXml(*source, where(entry->name), book, sharedStrings, out, entry->size);
-        if (e)
-            out.cells.clear();
-        return e;
+        // No room is reserved from the part's size: that size is what the
+        // file states, and the cells grow with what the part really holds.
+        return parseSheetXml(*source, where(entry.name), book, sharedStrings, out, entry.size);
     }
 };
 
@@ -278,12 +304,19 @@ Error readContentTypes(XlsxPackage &pkg, ContentTypes &overrides)
     const ZipEntry *ct = pkg.zip.find("[Content_Types].xml");
     if (!ct)
         return {};
-    return pkg.parsePart(*ct, [&](XmlReader &xml, XmlReader::Event ev) {
-        if (ev == XmlReader::StartElement && xml.name() == "Override")
-            overrides[ZipArchive::normalizedName(attrText(xml.attribute("PartName")))]
-                = attrText(xml.attribute("ContentType"));
+    Error tooMany;
+    const Error err = pkg.parsePart(*ct, [&](XmlReader &xml, XmlReader::Event ev) {
+        if (ev != XmlReader::StartElement || xml.name() != "Override")
+            return true;
+        if (overrides.size() >= kMaxRelationships) {
+            tooMany = limitError(pkg.where(ct->name), kMaxRelationships, "content-type overrides");
+            return false;
+        }
+        overrides[ZipArchive::normalizedName(attrText(xml.attribute("PartName")))]
+            = attrText(xml.attribute("ContentType"));
         return true;
     });
+    return err ? err : tooMany;
 }
 
 // The workbook part: the package's officeDocument relationship, else the
@@ -325,6 +358,8 @@ Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &
 {
     bool rootSeen = false, isWorkbook = false;
     DefinedName *name = nullptr; // the definedName whose text is being read
+    uint64_t nameBytes = 0; // all names' text, counted as strings against kMaxNameBytes
+    Error tooMany;
     const Error err
         = pkg.parsePart(*pkg.zip.find(workbookPart), [&](XmlReader &xml, XmlReader::Event ev) {
               if (ev == XmlReader::Text) {
@@ -333,8 +368,15 @@ Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &
                   return true;
               }
               if (ev == XmlReader::EndElement) {
-                  if (xml.name() == "definedName")
+                  if (xml.name() == "definedName" && name) {
+                      nameBytes += 2 * kTextObjectBytes + name->name.size() + name->data.size();
                       name = nullptr;
+                      if (nameBytes > kMaxNameBytes) {
+                          tooMany = limitError(pkg.where(workbookPart), kMaxNameBytes,
+                                               "bytes of names in one workbook");
+                          return false;
+                      }
+                  }
                   return true;
               }
               if (ev != XmlReader::StartElement)
@@ -359,8 +401,13 @@ Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &
                   book.names.push_back(std::move(n));
                   name = &book.names.back();
               } else if (xml.name() == "sheet" && xml.depth() == 3) {
+                  if (book.sheets.size() >= kMaxSheets) {
+                      tooMany = limitError(pkg.where(workbookPart), kMaxSheets, "sheets");
+                      return false;
+                  }
                   SheetInfo info;
                   info.name = attrText(xml.attribute("name"));
+                  cutSheetName(info.name);
                   const std::string_view state = xml.attribute("state");
                   info.state = state == "hidden" ? SheetState::Hidden
                       : state == "veryHidden"    ? SheetState::VeryHidden
@@ -370,8 +417,8 @@ Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &
               }
               return true;
           });
-    if (err)
-        return err;
+    if (err || tooMany)
+        return err ? err : tooMany;
     if (!isWorkbook)
         return Error(ErrorCode::NotAWorkbook, pkg.where(workbookPart),
                      "the main part is not a workbook");
@@ -400,7 +447,8 @@ void resolveSheetParts(XlsxPackage &pkg, Workbook &book,
 Error readStyles(XlsxPackage &pkg, const ZipEntry &styles, Workbook &book)
 {
     int section = 0; // 1 inside numFmts, 2 inside cellXfs
-    return pkg.parsePart(styles, [&](XmlReader &xml, XmlReader::Event ev) {
+    Error tooMany;
+    const Error err = pkg.parsePart(styles, [&](XmlReader &xml, XmlReader::Event ev) {
         if (ev == XmlReader::EndElement) {
             if (xml.depth() == 1)
                 section = 0;
@@ -413,9 +461,15 @@ Error readStyles(XlsxPackage &pkg, const ZipEntry &styles, Workbook &book)
             section = name == "numFmts" ? 1 : name == "cellXfs" ? 2 : 0;
         } else if (xml.depth() == 3 && section == 1 && name == "numFmt") {
             const uint32_t id = attrUint(xml.attribute("numFmtId"), UINT32_MAX);
+            const std::string_view code = xml.attribute("formatCode");
             if (id <= 0xFFFF)
-                book.numFmts[int(id)] = attrText(xml.attribute("formatCode"));
+                book.numFmts[int(id)]
+                    = code.size() <= kMaxFormatCodeBytes ? attrText(code) : "General";
         } else if (xml.depth() == 3 && section == 2 && name == "xf") {
+            if (book.xfs.size() >= kMaxCellFormats) {
+                tooMany = limitError(pkg.where(styles.name), kMaxCellFormats, "cell formats");
+                return false;
+            }
             Xf xf;
             xf.numFmtId = uint16_t(std::min<uint32_t>(attrUint(xml.attribute("numFmtId")), 0xFFFF));
             xf.quotePrefix = attrBool(xml.attribute("quotePrefix"));
@@ -423,6 +477,7 @@ Error readStyles(XlsxPackage &pkg, const ZipEntry &styles, Workbook &book)
         }
         return true;
     });
+    return err ? err : tooMany;
 }
 
 // sharedStrings.xml: each <si> is one string, its runs joined, phonetic
@@ -430,27 +485,46 @@ Error readStyles(XlsxPackage &pkg, const ZipEntry &styles, Workbook &book)
 Error readSharedStrings(XlsxPackage &pkg, const ZipEntry &sst, Workbook &book)
 {
     bool inSi = false, inT = false;
+    // xml:space of the <si> and of the current <t>; where the <t>'s text
+    // starts (a rich string has one <t> per run, each trimmed alone).
+    bool siKeepsSpace = false, tKeepsSpace = false;
+    size_t tStart = 0;
     int rPh = 0;
     Error stringsError;
     std::string text;
+    uint64_t bytes = 0; // of the strings kept, as kMaxSharedStringBytes counts them
+    auto tooMuchText = [&] {
+        stringsError
+            = limitError(pkg.where(sst.name), kMaxSharedStringBytes, "bytes of shared strings");
+        return false;
+    };
     Error err = pkg.parsePart(sst, [&](XmlReader &xml, XmlReader::Event ev) {
         if (ev == XmlReader::Text) {
-            if (inT && rPh == 0)
-                return xml.appendText(text);
-            return true;
+            if (!inT || rPh != 0)
+                return true;
+            if (!xml.appendText(text))
+                return false;
+            return bytes + kTextObjectBytes + text.size() <= kMaxSharedStringBytes || tooMuchText();
         }
         const std::string_view name = xml.name();
         if (ev == XmlReader::StartElement) {
             if (name == "si") {
                 inSi = true;
                 text.clear();
+                siKeepsSpace = keepsXmlSpace(xml.attribute("space"), false);
             } else if (inSi && name == "rPh") {
                 ++rPh;
             } else if (inSi && name == "t") {
                 inT = true;
+                tKeepsSpace = keepsXmlSpace(xml.attribute("space"), siKeepsSpace);
+                tStart = text.size();
             }
         } else {
             if (name == "t") {
+                // Trimmed before the _xHHHH_ escapes are decoded: an escaped
+                // space (_x0020_) stays.
+                if (inT && !tKeepsSpace)
+                    trimXmlSpace(text, tStart);
                 inT = false;
             } else if (name == "rPh") {
                 if (rPh > 0)
@@ -460,11 +534,13 @@ Error readSharedStrings(XlsxPackage &pkg, const ZipEntry &sst, Workbook &book)
                 rPh = 0;
                 decodeOoxmlEscapes(text);
                 if (book.strings.size() >= kMaxSharedStrings) {
-                    stringsError = Error(ErrorCode::TooLarge, pkg.where(sst.name),
-                                         "more than " + std::to_string(kMaxSharedStrings)
-                                             + " shared strings");
+                    stringsError
+                        = limitError(pkg.where(sst.name), kMaxSharedStrings, "shared strings");
                     return false;
                 }
+                bytes += kTextObjectBytes + text.size();
+                if (bytes > kMaxSharedStringBytes)
+                    return tooMuchText();
                 book.strings.push_back(text);
             }
         }

@@ -1,8 +1,9 @@
 #include "xlsx/xlsxsheetparser.h"
 
+#include "core/sheetbudget.h"
+#include "formula/formulalimits.h"
 #include "formula/workbookcalc.h"
 #include "io/xmlreader.h"
-#include "xlsx/xlsxlimits.h"
 
 #include <charconv>
 #include <cmath>
@@ -24,6 +25,12 @@ std::string_view trimmed(std::string_view text)
     while (!text.empty() && space(text.back()))
         text.remove_suffix(1);
     return text;
+}
+
+// An xsd:boolean attribute that is true.
+bool flagSet(std::string_view v)
+{
+    return v == "1" || v == "true";
 }
 
 bool parseUint(std::string_view text, uint64_t &value)
@@ -95,16 +102,16 @@ uint8_t errorCodeFromText(std::string_view text, bool &known)
 
 } // namespace
 
-void addAreaCorners(std::string_view ref, std::vector<Cell> &out)
+void widenToArea(std::string_view ref, Sheet &out)
 {
     const size_t colon = ref.find(':');
     const std::string_view parts[2]
         = { ref.substr(0, colon), colon == std::string_view::npos ? ref : ref.substr(colon + 1) };
     for (const std::string_view part : parts) {
-        Cell cell;
+        uint32_t col = 0, row = 0;
         bool hasRow = false;
-        if (parseCellRef(part, cell.col, cell.row, hasRow) == RefStatus::Ok && hasRow)
-            out.push_back(cell);
+        if (parseCellRef(part, col, row, hasRow) == RefStatus::Ok && hasRow)
+            out.widen(row, col);
     }
 }
 
@@ -269,6 +276,7 @@ public:
         , m_book(book)
         , m_sharedStrings(sharedStrings)
         , m_out(out)
+        , m_budget(out)
     {
     }
 
@@ -285,19 +293,32 @@ private:
     };
 
     Error startElement(std::string_view name);
-    void endElement(std::string_view name);
+    Error endElement(std::string_view name);
     Error startRow(std::string_view r);
+    void formattedColumns(std::string_view min, std::string_view max, std::string_view style);
     Error beginCell(std::string_view r, std::string_view s, std::string_view t);
-    void endCell();
+    Error endCell();
     void beginFormula();
-    void recordFormula();
-    void addArrayMembers();
-    void addText(const std::string &text)
+    // Both false past the sheet's text bound, which what they keep counts
+    // against.
+    bool recordFormula();
+    bool addArrayMembers();
+    bool addText(const std::string &text)
     {
+        if (!m_budget.addString(text.size()))
+            return false;
         m_cell.type = CellType::Text;
         m_cell.text = uint32_t(m_book.strings.size());
         m_book.strings.push_back(text);
+        return true;
     }
+    // Appends the current text event to the text being built, within the
+    // sheet's text bound.
+    bool appendText(std::string &to)
+    {
+        return m_xml.appendText(to) && m_budget.stringFits(to.size());
+    }
+    Error budgetError() const { return m_budget.error(m_where); }
     Error rowError(ErrorCode code, const std::string &detail) const
     {
         return Error(code, m_where, detail + " (row " + std::to_string(m_row + 1) + ")");
@@ -308,6 +329,7 @@ private:
     Workbook &m_book;
     const size_t m_sharedStrings;
     Sheet &m_out;
+    SheetBudget m_budget;
     int64_t m_row = -1;
     int64_t m_lastCol = -1;
     Cell m_cell;
@@ -316,13 +338,30 @@ private:
     std::string m_vText, m_isText;
     int m_sheetDataDepth = -1; // -1 before <sheetData>, -2 after it
     bool m_inCell = false, m_inIs = false;
+    bool m_isKeepsSpace = false, m_tKeepsSpace = false; // xml:space of <is>, of <t>
+    size_t m_tStart = 0; // where the current <t>'s text starts in m_isText
     int m_rPhDepth = 0;
     Slot m_slot = Slot::None;
-    std::vector<Cell> m_corners; // of merged areas
     std::string m_fText, m_fType, m_fRef, m_fSi; // the cell's <f>
     std::unordered_map<uint32_t, SharedMaster> m_shared;
     std::vector<size_t> m_arrays; // formulas (index into m_out.formulas) of array formulas
 };
+
+// A <col> range with a style other than 0 widens the used range's columns
+// (sheetjs hyperlink_no_rels.xlsx: columns B-AC carry style 4 and the cells
+// end at M; Excel wrote 29 columns), unless it runs to the last column of
+// the grid: "AD:XFD" with style 1 there, and "H:XFD" with style 7 in sheetjs
+// חישוב_נקודות_זיכוי.xlsx, widen nothing.
+void XlsxSheetParser::formattedColumns(std::string_view min, std::string_view max,
+                                       std::string_view style)
+{
+    uint64_t first = 0, last = 0, xf = 0;
+    if (!parseUint(style, xf) || xf == 0 || !parseUint(min, first) || !parseUint(max, last))
+        return;
+    if (first == 0 || first > last || last >= kMaxColumns)
+        return;
+    m_out.formattedColumns.add(uint32_t(first - 1), uint32_t(last - 1));
+}
 
 Error XlsxSheetParser::startRow(std::string_view r)
 {
@@ -383,9 +422,10 @@ Error XlsxSheetParser::beginCell(std::string_view r, std::string_view s, std::st
     return {};
 }
 
-void XlsxSheetParser::endCell()
+Error XlsxSheetParser::endCell()
 {
     bool keep = true;
+    bool stored = true; // false when the text did not fit the sheet's bound
     const bool styledOrFormula = m_haveF || m_cell.xf != 0;
     switch (m_kind) {
     case CellKind::SharedString: {
@@ -403,7 +443,7 @@ void XlsxSheetParser::endCell()
         if (m_haveIs || m_haveV) {
             std::string &text = m_haveIs ? m_isText : m_vText;
             decodeOoxmlEscapes(text);
-            addText(text);
+            stored = addText(text);
         } else {
             keep = styledOrFormula;
         }
@@ -425,7 +465,7 @@ void XlsxSheetParser::endCell()
                 m_cell.type = CellType::Error;
                 m_cell.number = code;
             } else { // an error value newer than the model's list shows as its text
-                addText(m_vText);
+                stored = addText(m_vText);
             }
         } else {
             keep = styledOrFormula;
@@ -438,7 +478,7 @@ void XlsxSheetParser::endCell()
                 m_cell.type = CellType::Number;
                 m_cell.number = serial;
             } else {
-                addText(m_vText);
+                stored = addText(m_vText);
             }
         } else {
             keep = styledOrFormula;
@@ -451,17 +491,18 @@ void XlsxSheetParser::endCell()
                 m_cell.type = CellType::Number;
                 m_cell.number = value;
             } else {
-                addText(m_vText);
+                stored = addText(m_vText);
             }
         } else {
             keep = m_haveV || styledOrFormula;
         }
         break;
     }
-    if (keep)
-        m_out.cells.push_back(m_cell);
-    if (m_haveF)
-        recordFormula();
+    if (!stored || (keep && !m_budget.addCell(m_cell)))
+        return budgetError();
+    if (m_haveF && !recordFormula())
+        return budgetError();
+    return {};
 }
 
 // <f t="..." ref="..." si="...">: the formula of the cell.
@@ -479,8 +520,10 @@ void XlsxSheetParser::beginFormula()
 // Keeps the formula for recalculation: its text once (a shared formula's
 // other cells point at the text of the cell that holds it), with the cell
 // it was written for. Data tables are not formulas the engine evaluates.
-void XlsxSheetParser::recordFormula()
+bool XlsxSheetParser::recordFormula()
 {
+    if (m_fText.size() > kMaxFormulaText)
+        return true; // keeps its cached value (a shared formula's other cells too)
     CellFormula f;
     f.row = f.anchorRow = m_cell.row;
     f.col = f.anchorCol = m_cell.col;
@@ -490,8 +533,10 @@ void XlsxSheetParser::recordFormula()
     if (m_fType == "shared") {
         uint64_t si = 0;
         if (!parseUint(m_fSi, si) || si > UINT32_MAX)
-            return;
+            return true;
         if (!m_fText.empty()) {
+            if (!m_budget.addString(m_fText.size()))
+                return false;
             f.data = uint32_t(m_out.formulaData.size());
             isVolatile = formula::textLooksVolatile(m_fText);
             m_out.formulaData.push_back(std::move(m_fText));
@@ -499,15 +544,15 @@ void XlsxSheetParser::recordFormula()
         } else {
             auto it = m_shared.find(uint32_t(si));
             if (it == m_shared.end())
-                return;
+                return true;
             f.data = it->second.data;
             f.anchorRow = it->second.row;
             f.anchorCol = it->second.col;
             isVolatile = it->second.isVolatile;
         }
     } else if (m_fType.empty() || m_fType == "normal" || m_fType == "array") {
-        if (m_fText.empty())
-            return;
+        if (m_fText.empty() || !m_budget.addString(m_fText.size()))
+            return m_fText.empty();
         f.data = uint32_t(m_out.formulaData.size());
         isVolatile = formula::textLooksVolatile(m_fText);
         m_out.formulaData.push_back(std::move(m_fText));
@@ -535,19 +580,22 @@ void XlsxSheetParser::recordFormula()
             m_arrays.push_back(m_out.formulas.size());
         }
     } else {
-        return; // dataTable
+        return true; // dataTable
     }
     if (isVolatile)
         f.flags |= CellFormula::Volatile;
+    if (!m_budget.addString(sizeof(CellFormula)))
+        return false;
     m_out.formulas.push_back(f);
+    return true;
 }
 
 // The other cells of each array formula hold only values; they are part of
 // the formula all the same.
-void XlsxSheetParser::addArrayMembers()
+bool XlsxSheetParser::addArrayMembers()
 {
     if (m_arrays.empty())
-        return;
+        return true;
     // Which cells of the arrays hold a value (the file's result).
     std::unordered_set<uint64_t> valued;
     for (const Cell &c : m_out.cells)
@@ -568,10 +616,13 @@ void XlsxSheetParser::addArrayMembers()
                 f.flags = uint8_t(f.flags & ~CellFormula::Cached);
                 if (valued.count((uint64_t(row) << 32) | col))
                     f.flags |= CellFormula::Cached;
+                if (!m_budget.addString(sizeof(CellFormula)))
+                    return false;
                 m_out.formulas.push_back(f);
             }
         }
     }
+    return true;
 }
 
 Error XlsxSheetParser::run()
@@ -586,53 +637,60 @@ Error XlsxSheetParser::run()
                     return e;
                 m_haveV = fast.hasV;
                 m_vText.assign(fast.v.data(), fast.v.size());
-                endCell();
+                if (Error e = endCell())
+                    return e;
             }
         }
         const XmlReader::Event ev = xml.next();
         if (ev == XmlReader::End)
             break;
         if (ev == XmlReader::Text) {
-            if (m_slot == Slot::V) {
-                if (!xml.appendText(m_vText))
-                    break;
-            } else if (m_slot == Slot::InlineT && m_rPhDepth == 0) {
-                if (!xml.appendText(m_isText))
-                    break;
-            } else if (m_slot == Slot::F && m_fText.size() < kMaxFormulaText) {
-                if (!xml.appendText(m_fText))
-                    break;
-            }
+            std::string *to = m_slot == Slot::V                          ? &m_vText
+                : m_slot == Slot::InlineT && m_rPhDepth == 0             ? &m_isText
+                : m_slot == Slot::F && m_fText.size() <= kMaxFormulaText ? &m_fText
+                                                                         : nullptr;
+            if (to && !appendText(*to))
+                break;
             continue;
         }
-        if (ev == XmlReader::StartElement) {
-            if (Error e = startElement(xml.name()))
-                return e;
-        } else {
-            endElement(xml.name());
-        }
+        if (Error e
+            = ev == XmlReader::StartElement ? startElement(xml.name()) : endElement(xml.name()))
+            return e;
     }
     if (xml.error())
         return xml.error();
-    addArrayMembers();
-    if (!m_corners.empty()) // in front, so that a real cell at a corner wins
-        m_out.cells.insert(m_out.cells.begin(), m_corners.begin(), m_corners.end());
-    return {};
+    if (!addArrayMembers())
+        return budgetError();
+    return budgetError();
 }
 
 Error XlsxSheetParser::startElement(std::string_view name)
 {
     XmlReader &xml = m_xml;
     if (m_sheetDataDepth < 0) {
-        if (name == "sheetData" && m_sheetDataDepth == -1)
+        if (name == "sheetData" && m_sheetDataDepth == -1) {
             m_sheetDataDepth = xml.depth();
-        else if (name == "mergeCell")
-            addAreaCorners(xml.attribute("ref"), m_corners);
+        } else if (name == "mergeCell") {
+            if (!m_budget.addMergedArea())
+                return budgetError();
+            widenToArea(xml.attribute("ref"), m_out);
+        } else if (name == "col" && m_sheetDataDepth == -1) {
+            formattedColumns(xml.attribute("min"), xml.attribute("max"), xml.attribute("style"));
+        }
         return {};
     }
     if (!m_inCell) {
-        if (name == "row" && xml.depth() == m_sheetDataDepth + 1)
-            return startRow(xml.attribute("r"));
+        if (name == "row" && xml.depth() == m_sheetDataDepth + 1) {
+            if (Error e = startRow(xml.attribute("r")))
+                return e;
+            // A row with its own format or height belongs to the used range
+            // (sheetjs hyperlink_no_rels.xlsx: rows 2-40 carry s="4"
+            // customFormat="1" and no cells below row 6; Excel wrote 40
+            // rows).
+            if (flagSet(xml.attribute("customFormat")) || flagSet(xml.attribute("customHeight")))
+                m_out.formattedRows.add(uint32_t(m_row), uint32_t(m_row));
+            return {};
+        }
         if (name == "c") {
             m_inCell = true;
             return beginCell(xml.attribute("r"), xml.attribute("s"), xml.attribute("t"));
@@ -648,24 +706,32 @@ Error XlsxSheetParser::startElement(std::string_view name)
     } else if (name == "is") {
         m_inIs = true;
         m_haveIs = true;
+        m_isKeepsSpace = keepsXmlSpace(xml.attribute("space"), false);
     } else if (m_inIs && name == "rPh") {
         ++m_rPhDepth;
     } else if (m_inIs && name == "t") {
         m_slot = Slot::InlineT;
+        m_tKeepsSpace = keepsXmlSpace(xml.attribute("space"), m_isKeepsSpace);
+        m_tStart = m_isText.size();
     }
     return {};
 }
 
-void XlsxSheetParser::endElement(std::string_view name)
+Error XlsxSheetParser::endElement(std::string_view name)
 {
     if (m_sheetDataDepth < 0)
-        return;
+        return {};
     if (!m_inCell) {
         if (name == "sheetData" && m_xml.depth() < m_sheetDataDepth)
             m_sheetDataDepth = -2; // done; later <sheetData> elements are not cells
-        return;
+        return {};
     }
     if (name == "v" || name == "t" || name == "f") {
+        // Inline text without xml:space="preserve" loses its white space at
+        // both ends, as in the application (seen in an Excel export of a
+        // third-party workbook: "Advances </t>" became "Advances").
+        if (name == "t" && m_slot == Slot::InlineT && !m_tKeepsSpace)
+            trimXmlSpace(m_isText, m_tStart);
         m_slot = Slot::None;
     } else if (name == "rPh") {
         if (m_rPhDepth > 0)
@@ -677,8 +743,9 @@ void XlsxSheetParser::endElement(std::string_view name)
         m_inIs = false;
         m_rPhDepth = 0;
         m_slot = Slot::None;
-        endCell();
+        return endCell();
     }
+    return {};
 }
 
 } // namespace

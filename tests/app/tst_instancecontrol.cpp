@@ -1,7 +1,6 @@
 // Instance control: the walk over a process table laid out like /proc, and
-// the real routines against real processes started by this test under the
-// program's name. Only processes that this test started are ever signalled:
-// before each termination the test makes sure every match is its own.
+// the real routines against real processes that this test starts under a
+// name of its own (never the program's), so that only they can be signalled.
 
 #include "instancecontrol.h"
 
@@ -11,8 +10,27 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <memory>
 #include <vector>
+
+namespace {
+
+// The name the test's copies run under; see tests/app/CMakeLists.txt.
+const QByteArray kName = SHEETDRAIN_TEST_INSTANCE_NAME;
+
+// Our own environment block, as /proc/PID/environ holds it.
+QByteArray ownEnvironment()
+{
+    QByteArray block;
+    for (const QString &entry : QProcess::systemEnvironment())
+        block += entry.toLocal8Bit() + '\0';
+    return block;
+}
+
+} // namespace
 
 class tst_InstanceControl : public QObject
 {
@@ -26,18 +44,23 @@ private slots:
 
     void realProcesses();
     void otherNamesNeverMatch();
+    void otherDisplayOrUserIsLeftAlone();
 
 private:
     using ProcessList = std::vector<std::unique_ptr<QProcess>>;
-    QProcess *startCopy(ProcessList &list, const QString &name);
+    QProcess *startCopy(ProcessList &list, const QString &name,
+                        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+                        const QStringList &wrapper = {});
     static QList<qint64> pidsNamedInListingOrder(const QByteArray &name);
     static qint64 nonexistentPid();
 
     QTemporaryDir m_dir;
 };
 
-// One table row: entries of a fake process table as "name=comm" ("name" alone
-// for an entry without a comm file), the name looked for, the count expected.
+// One table row: entries of a fake process table, each "pid=comm" ("pid"
+// alone for an entry without a comm file), optionally followed by
+// "|user=other", "|env=NAME=value" (added to our own environment) or
+// "|nostatus"; the name looked for; the count expected.
 void tst_InstanceControl::countInTable_data()
 {
     QTest::addColumn<QStringList>("entries");
@@ -63,6 +86,18 @@ void tst_InstanceControl::countInTable_data()
         << n << 0;
     QTest::newRow("process gone (no comm)") << QStringList { "44", "45=SheetDrain\n" } << n << 1;
     QTest::newRow("empty name looked for") << QStringList { "9=\n" } << QString() << 1;
+    // Only our own copies on our own display count.
+    QTest::newRow("another user's copy")
+        << QStringList { "10=SheetDrain\n|user=other", "11=SheetDrain\n" } << n << 1;
+    QTest::newRow("owner unknown") << QStringList { "10=SheetDrain\n|nostatus" } << n << 0;
+    QTest::newRow("another display")
+        << QStringList { "10=SheetDrain\n|env=DISPLAY=:77", "11=SheetDrain\n" } << n << 1;
+    QTest::newRow("another Wayland display")
+        << QStringList { "10=SheetDrain\n|env=WAYLAND_DISPLAY=wayland-9" } << n << 0;
+    QTest::newRow("headless copy")
+        << QStringList { "10=SheetDrain\n|env=QT_QPA_PLATFORM=minimal" } << n << 0;
+    QTest::newRow("other variables do not matter")
+        << QStringList { "10=SheetDrain\n|env=SHEETDRAIN_TEST_OTHER=1" } << n << 1;
 }
 
 void tst_InstanceControl::countInTable()
@@ -73,25 +108,45 @@ void tst_InstanceControl::countInTable()
 
     QTemporaryDir table;
     QVERIFY(table.isValid());
+    auto write = [&](const QString &name, const QByteArray &content) {
+        QFile file(table.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    };
     for (const QString &entry : entries) {
-        const QString dirName = entry.section(QLatin1Char('='), 0, 0);
+        const QStringList parts = entry.split(QLatin1Char('|'));
+        const QString dirName = parts[0].section(QLatin1Char('='), 0, 0);
         QVERIFY(QDir(table.path()).mkdir(dirName));
-        if (!entry.contains(QLatin1Char('=')))
-            continue;
-        QFile comm(table.filePath(dirName + QStringLiteral("/comm")));
-        QVERIFY(comm.open(QIODevice::WriteOnly));
-        comm.write(entry.section(QLatin1Char('='), 1).toUtf8());
+        if (parts[0].contains(QLatin1Char('=')))
+            QVERIFY(write(dirName + "/comm", parts[0].section(QLatin1Char('='), 1).toUtf8()));
+        uint user = ::getuid();
+        QByteArray environment = ownEnvironment();
+        bool status = true;
+        for (const QString &option : parts.mid(1)) {
+            if (option == QLatin1String("user=other"))
+                user += 1;
+            else if (option == QLatin1String("nostatus"))
+                status = false;
+            else if (option.startsWith(QLatin1String("env=")))
+                environment = option.mid(4).toUtf8() + '\0' + environment;
+        }
+        if (status)
+            QVERIFY(write(dirName + "/status",
+                          "Name:\tx\nUmask:\t0022\nUid:\t" + QByteArray::number(user)
+                              + "\t0\t0\t0\nGid:\t0\t0\t0\t0\n"));
+        QVERIFY(write(dirName + "/environ", environment));
     }
     const QByteArray root = QFile::encodeName(table.path());
     const QByteArray name = exeName.toUtf8();
-    QCOMPARE(sheetdrain::countProcessesNamedIn(root.constData(), name.constData()), count);
-    QCOMPARE(sheetdrain::countProcessesNamedIn(root.constData(), nullptr), 0);
+    const sheetdrain::InstanceScope scope = sheetdrain::currentScope();
+    QCOMPARE(sheetdrain::countProcessesNamedIn(root.constData(), name.constData(), scope), count);
+    QCOMPARE(sheetdrain::countProcessesNamedIn(root.constData(), nullptr, scope), 0);
 }
 
 void tst_InstanceControl::unreadableTable()
 {
-    QCOMPARE(sheetdrain::countProcessesNamedIn("/nonexistent/proc", "SheetDrain"), 0);
-    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn("/nonexistent/proc", "SheetDrain"), 0);
+    const sheetdrain::InstanceScope scope = sheetdrain::currentScope();
+    QCOMPARE(sheetdrain::countProcessesNamedIn("/nonexistent/proc", "SheetDrain", scope), 0);
+    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn("/nonexistent/proc", "SheetDrain", scope), 0);
     QCOMPARE(CountProcessesNamed(nullptr), 0);
     QCOMPARE(TerminateFirstProcessNamed(nullptr), 0);
 }
@@ -112,26 +167,42 @@ void tst_InstanceControl::failedSignalStillCountsAsFound()
     if (pid <= 1 || pid > std::numeric_limits<int>::max())
         QSKIP("cannot find a process id that is sure not to exist");
     QTemporaryDir table;
-    QVERIFY(QDir(table.path()).mkpath(QString::number(pid)));
-    QFile comm(table.filePath(QString::number(pid) + QStringLiteral("/comm")));
-    QVERIFY(comm.open(QIODevice::WriteOnly));
-    comm.write("SheetDrain\n");
-    comm.close();
+    const QString entry = table.filePath(QString::number(pid));
+    QVERIFY(QDir().mkpath(entry));
+    const QList<QPair<QString, QByteArray>> files
+        = { { "comm", "SheetDrain\n" },
+            { "status", "Uid:\t" + QByteArray::number(::getuid()) + "\t0\t0\t0\n" },
+            { "environ", ownEnvironment() } };
+    for (const auto &file : files) {
+        QFile f(entry + "/" + file.first);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(file.second);
+    }
     const QByteArray root = QFile::encodeName(table.path());
-    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn(root.constData(), "SheetDrain"), 1);
-    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn(root.constData(), "Other"), 0);
+    const sheetdrain::InstanceScope scope = sheetdrain::currentScope();
+    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn(root.constData(), "SheetDrain", scope), 1);
+    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn(root.constData(), "Other", scope), 0);
 }
 
-QProcess *tst_InstanceControl::startCopy(ProcessList &list, const QString &name)
+// Starts a copy of the sleeper under `name`, through `wrapper` (a command
+// that runs the program given after it) when one is given.
+QProcess *tst_InstanceControl::startCopy(ProcessList &list, const QString &name,
+                                         const QProcessEnvironment &env, const QStringList &wrapper)
 {
     if (!m_dir.isValid())
         return nullptr;
     const QString path = m_dir.filePath(name);
     if (!QFile::exists(path) && !QFile::copy(QStringLiteral(SHEETDRAIN_SLEEPER), path))
         return nullptr;
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(path,
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                              | QFile::ExeOther);
     auto process = std::make_unique<QProcess>();
-    process->start(path, QStringList());
+    process->setProcessEnvironment(env);
+    if (wrapper.isEmpty())
+        process->start(path, QStringList());
+    else
+        process->start(wrapper.first(), wrapper.mid(1) + QStringList { path });
     if (!process->waitForStarted(5000))
         return nullptr;
     list.push_back(std::move(process));
@@ -158,26 +229,25 @@ QList<qint64> tst_InstanceControl::pidsNamedInListingOrder(const QByteArray &nam
 
 void tst_InstanceControl::realProcesses()
 {
-    if (CountProcessesNamed(kProgramExeName) != 0)
-        QSKIP("a SheetDrain process not started by this test is running");
+    QCOMPARE(CountProcessesNamed(kName), 0);
     QVERIFY(m_dir.isValid());
 
     ProcessList started;
     QList<qint64> ours;
     for (int i = 0; i < 3; ++i) {
-        QProcess *p = startCopy(started, QStringLiteral("SheetDrain"));
+        QProcess *p = startCopy(started, QString::fromLatin1(kName));
         QVERIFY(p);
         ours << p->processId();
     }
-    QCOMPARE(CountProcessesNamed(kProgramExeName), 3);
+    QCOMPARE(CountProcessesNamed(kName), 3);
 
     // Each call ends exactly one process: the first that /proc lists.
     for (int remaining = 3; remaining > 0; --remaining) {
-        const QList<qint64> listed = pidsNamedInListingOrder(kProgramExeName);
+        const QList<qint64> listed = pidsNamedInListingOrder(kName);
         QCOMPARE(listed.size(), remaining);
         for (qint64 pid : listed)
-            QVERIFY2(ours.contains(pid), "a foreign SheetDrain process appeared");
-        QCOMPARE(TerminateFirstProcessNamed(kProgramExeName), 1);
+            QVERIFY2(ours.contains(pid), "a foreign process took the test's name");
+        QCOMPARE(TerminateFirstProcessNamed(kName), 1);
 
         QProcess *victim = nullptr;
         for (auto &p : started) {
@@ -191,32 +261,71 @@ void tst_InstanceControl::realProcesses()
             if (p.get() != victim && listed.contains(p->processId()))
                 QCOMPARE(p->state(), QProcess::Running);
         }
-        QCOMPARE(CountProcessesNamed(kProgramExeName), remaining - 1);
+        QCOMPARE(CountProcessesNamed(kName), remaining - 1);
     }
-    QCOMPARE(TerminateFirstProcessNamed(kProgramExeName), 0);
+    QCOMPARE(TerminateFirstProcessNamed(kName), 0);
 }
 
 void tst_InstanceControl::otherNamesNeverMatch()
 {
-    if (CountProcessesNamed(kProgramExeName) != 0)
-        QSKIP("a SheetDrain process not started by this test is running");
     ProcessList started;
-    for (const char *name : { "sheetdrain", "SHEETDRAIN", "SheetDrain.exe", "SheetDrain2" })
-        QVERIFY(startCopy(started, QString::fromLatin1(name)));
+    const QString name = QString::fromLatin1(kName);
+    for (const QString &other :
+         { name.toUpper(), name + ".exe", name + "2", name.left(1).toUpper() + name.mid(1) })
+        QVERIFY(startCopy(started, other));
 
-    QCOMPARE(CountProcessesNamed(kProgramExeName), 0);
-    QCOMPARE(TerminateFirstProcessNamed(kProgramExeName), 0);
+    QCOMPARE(CountProcessesNamed(kName), 0);
+    QCOMPARE(TerminateFirstProcessNamed(kName), 0);
     QTest::qWait(100);
     for (auto &p : started)
         QCOMPARE(p->state(), QProcess::Running);
     // Each is found under its own name, so the walk did see them.
-    QCOMPARE(CountProcessesNamed("sheetdrain"), 1);
-    QCOMPARE(CountProcessesNamed("SheetDrain.exe"), 1);
+    QCOMPARE(CountProcessesNamed((name + ".exe").toLatin1().constData()), 1);
+    QCOMPARE(CountProcessesNamed(name.toUpper().toLatin1().constData()), 1);
 
     for (auto &p : started) {
         p->kill();
         p->waitForFinished(5000);
     }
+}
+
+// A copy on another display, and, when the test may start processes as
+// another user, a copy of another user, are neither counted nor signalled.
+void tst_InstanceControl::otherDisplayOrUserIsLeftAlone()
+{
+    ProcessList started;
+    const QString name = QString::fromLatin1(kName);
+    // Another user must reach the copy of the sleeper.
+    QVERIFY(QFile::setPermissions(m_dir.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                      | QFile::ReadOther | QFile::ExeOther));
+    QProcessEnvironment otherDisplay = QProcessEnvironment::systemEnvironment();
+    otherDisplay.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4711"));
+    QVERIFY(startCopy(started, name, otherDisplay));
+    const bool otherUser = ::geteuid() == 0 && QFile::exists(QStringLiteral("/usr/bin/setpriv"));
+    if (otherUser) {
+        QVERIFY(
+            startCopy(started, name, QProcessEnvironment::systemEnvironment(),
+                      { "/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" }));
+    }
+    QTRY_COMPARE(pidsNamedInListingOrder(kName).size(), int(started.size()));
+
+    QCOMPARE(CountProcessesNamed(kName), 0);
+    QCOMPARE(TerminateFirstProcessNamed(kName), 0);
+    QTest::qWait(100);
+    for (auto &p : started)
+        QCOMPARE(p->state(), QProcess::Running);
+
+    // Our own copy on our display is still found among them.
+    QVERIFY(startCopy(started, name));
+    QCOMPARE(CountProcessesNamed(kName), 1);
+    for (auto &p : started) {
+        ::kill(pid_t(p->processId()), SIGKILL);
+        p->waitForFinished(5000);
+    }
+    if (!otherUser)
+        qInfo("another user's copy needs the superuser and setpriv; only the other display was "
+              "tried");
 }
 
 QTEST_GUILESS_MAIN(tst_InstanceControl)

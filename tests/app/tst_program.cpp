@@ -1,10 +1,13 @@
 // The program as a whole, started as a process: a second copy leaves exactly
 // one running, and SIGTERM, SIGINT and SIGHUP end a running copy cleanly with
-// exit code 0. Runs copies of the built executable from a temporary folder,
-// so the settings file beside them is the test's own.
+// exit code 0. Runs copies of a test build of the program from a temporary
+// folder, so the settings file beside them is the test's own; that build
+// looks for copies under a name of its own (tests/app/CMakeLists.txt), so
+// nothing here can see or close a copy of the program that someone uses.
 
 #include "instancecontrol.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -15,6 +18,7 @@
 #include <memory>
 
 namespace {
+const QByteArray kName = SHEETDRAIN_TEST_INSTANCE_NAME;
 const QByteArray kSettings("SourcePath=/nowhere/in/\r\nSavePath=/nowhere/out/\r\nSaveAsUTF8=y\r\n");
 }
 
@@ -27,6 +31,7 @@ private slots:
     void quitSignalsEndCleanly_data();
     void quitSignalsEndCleanly();
     void secondCopyLeavesOne();
+    void settingsFoundFromPath();
 
 private:
     std::unique_ptr<QProcess> start();
@@ -39,8 +44,11 @@ private:
 
 void tst_Program::initTestCase()
 {
+    // The copies run headless; instance control compares this process's
+    // display with theirs.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QVERIFY(m_dir.isValid());
-    m_program = m_dir.filePath(QStringLiteral("SheetDrain"));
+    m_program = m_dir.filePath(QString::fromLatin1(kName));
     QVERIFY(QFile::copy(QStringLiteral(SHEETDRAIN_PROGRAM), m_program));
     QFile ktz(m_dir.filePath(QStringLiteral("SheetDrain.ktz")));
     QVERIFY(ktz.open(QIODevice::WriteOnly));
@@ -101,8 +109,7 @@ void tst_Program::quitSignalsEndCleanly_data()
 void tst_Program::quitSignalsEndCleanly()
 {
     QFETCH(int, signalNumber);
-    if (CountProcessesNamed(kProgramExeName) != 0)
-        QSKIP("a SheetDrain process not started by this test is running");
+    QCOMPARE(CountProcessesNamed(kName), 0);
     auto p = start();
     QVERIFY(p);
     QVERIFY(waitUntilReady(*p));
@@ -118,8 +125,7 @@ void tst_Program::quitSignalsEndCleanly()
 
 void tst_Program::secondCopyLeavesOne()
 {
-    if (CountProcessesNamed(kProgramExeName) != 0)
-        QSKIP("a SheetDrain process not started by this test is running");
+    QCOMPARE(CountProcessesNamed(kName), 0);
     auto first = start();
     QVERIFY(first);
     QVERIFY(waitUntilReady(*first));
@@ -137,7 +143,7 @@ void tst_Program::secondCopyLeavesOne()
     const bool firstRuns = first->state() == QProcess::Running;
     const bool secondRuns = second->state() == QProcess::Running;
     QVERIFY2(firstRuns != secondRuns, "exactly one copy must be left");
-    QCOMPARE(CountProcessesNamed(kProgramExeName), 1);
+    QCOMPARE(CountProcessesNamed(kName), 1);
 
     QProcess *gone = firstRuns ? second.get() : first.get();
     QProcess *left = firstRuns ? first.get() : second.get();
@@ -149,6 +155,45 @@ void tst_Program::secondCopyLeavesOne()
     QCOMPARE(::kill(static_cast<pid_t>(left->processId()), SIGTERM), 0);
     QVERIFY(left->waitForFinished(15000));
     QCOMPARE(left->exitCode(), 0);
+}
+
+// Started by name through PATH from another folder, the program finds the
+// settings file beside its executable; as that one is read-only (a system
+// install), it makes the user's own copy under $XDG_CONFIG_HOME.
+void tst_Program::settingsFoundFromPath()
+{
+    QTemporaryDir dir;
+    const QString bin = dir.filePath(QStringLiteral("bin"));
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+    const QString config = dir.filePath(QStringLiteral("config"));
+    QVERIFY(QDir().mkpath(bin) && QDir().mkpath(elsewhere) && QDir().mkpath(config));
+    QVERIFY(QFile::copy(m_program, bin + QLatin1Char('/') + QString::fromLatin1(kName)));
+    QFile ktz(bin + QStringLiteral("/SheetDrain.ktz"));
+    QVERIFY(ktz.open(QIODevice::WriteOnly));
+    ktz.write(kSettings);
+    ktz.close();
+    QVERIFY(ktz.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), bin + QStringLiteral(":/usr/bin:/bin"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(elsewhere);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The shell starts it the way a user does: by its bare name.
+    p.start(QStringLiteral("/bin/sh"),
+            { QStringLiteral("-c"), QStringLiteral("exec ") + QString::fromLatin1(kName) });
+    QVERIFY(p.waitForStarted(5000));
+    QVERIFY(waitUntilReady(p));
+    QCOMPARE(::kill(static_cast<pid_t>(p.processId()), SIGTERM), 0);
+    QVERIFY(p.waitForFinished(15000));
+    QCOMPARE(p.exitCode(), 0);
+
+    QFile user(config + QStringLiteral("/SheetDrain/SheetDrain.ktz"));
+    QVERIFY2(user.open(QIODevice::ReadOnly), "no per-user settings file was made");
+    QCOMPARE(user.readAll(), kSettings);
+    QVERIFY(QDir(elsewhere).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 QTEST_GUILESS_MAIN(tst_Program)

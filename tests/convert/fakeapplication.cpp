@@ -3,6 +3,7 @@
 #include "automationnames.h"
 
 #include <QSaveFile>
+#include <QTextCodec>
 #include <QThread>
 
 #include <cstring>
@@ -106,8 +107,12 @@ public:
         case Books:
             if (is(member, AxNames::kOpen) && args.size() == 1) {
                 const QString path = args[0].toString();
-                if (!m_script->book(path).opens)
+                const FakeWorkbook book = m_script->book(path);
+                if (!book.opens) {
+                    if (!book.openError.isEmpty())
+                        raiseException(1, QStringLiteral("Fake"), book.openError);
                     return nullptr;
+                }
                 return make(Book, { path, -1 });
             }
             return nullptr;
@@ -118,8 +123,13 @@ public:
                 const QList<FakeSheet> sheets = m_script->book(m_context.path).sheets;
                 int n = args[0].toInt();
                 for (int i = 0; i < sheets.size(); ++i) {
-                    if (sheets[i].worksheet && --n == 0)
-                        return make(Worksheet, { m_context.path, i });
+                    if (!sheets[i].worksheet || --n != 0)
+                        continue;
+                    if (!sheets[i].loadError.isEmpty()) {
+                        raiseException(2, QStringLiteral("Fake"), sheets[i].loadError);
+                        return nullptr;
+                    }
+                    return make(Worksheet, { m_context.path, i });
                 }
             }
             return nullptr;
@@ -196,11 +206,25 @@ private:
             QMutexLocker lock(&m_script->mutex);
             n = ++m_script->saves;
         }
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
+        if (n == m_script->stopInsideSaveAt) {
+            QThread::currentThread()->requestInterruption();
+            raiseException(3, QStringLiteral("Fake"), QStringLiteral("stopped"));
             return {};
-        const QByteArray text
-            = (m_context.path + QLatin1Char('|') + sheet().name).toUtf8() + "\r\n";
+        }
+        if (n == m_script->failSaveAt) {
+            raiseException(3, QStringLiteral("Fake"), QStringLiteral("disk full"));
+            return {};
+        }
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            raiseException(3, QStringLiteral("Fake"), file.errorString());
+            return {};
+        }
+        const QString line = m_context.path + QLatin1Char('|') + sheet().name;
+        QTextCodec *codec = m_script->saveCodec.isEmpty()
+            ? QTextCodec::codecForName("UTF-8")
+            : QTextCodec::codecForName(m_script->saveCodec);
+        const QByteArray text = codec->fromUnicode(line) + "\r\n";
         if (file.write(text) != text.size()) {
             file.cancelWriting();
             file.commit();

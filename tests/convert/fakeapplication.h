@@ -15,8 +15,10 @@
 // one line each, such as
 //   app.WorkBooks   books.Open(const QString&)(/in/a.xlsx)   range.Row
 //   app.DisplayAlerts=false   active.SaveAs(const QString&, QVariant)(/out/a.csv,6)
-// Its SaveAs writes "<workbook path>|<sheet name>" into the file, so tests can
-// tell which workbook and sheet a CSV file came from.
+// Its SaveAs writes "<workbook path>|<sheet name>" into the file (in UTF-8, or
+// the encoding the script names), so tests can tell which workbook and sheet
+// a CSV file came from. Failures that the script asks for raise an exception
+// with a reason, as the built-in application does.
 
 struct FakeSheet
 {
@@ -26,11 +28,13 @@ struct FakeSheet
     int rows = 1, columns = 1; // size of the used range
     QVariant value = QStringLiteral("x"); // the top-left cell's value
     bool noUsedRange = false;
+    QString loadError; // not empty: "WorkSheets(int)" fails with this reason
 };
 
 struct FakeWorkbook
 {
     bool opens = true;
+    QString openError; // the reason given when it does not open (none when empty)
     QList<FakeSheet> sheets = { FakeSheet() };
 };
 
@@ -41,6 +45,11 @@ struct FakeScript
     int workbooksMissingFrom = 0; // the n-th "WorkBooks" query (from 1) and later yield none
     bool noActiveWorkbook = false;
     int interruptAtSave = 0; // the n-th SaveAs asks the calling thread to stop
+    int failSaveAt = 0; // the n-th SaveAs writes nothing and raises "disk full"
+    // The n-th SaveAs is stopped part-way, as a long sheet is: it asks the
+    // calling thread to stop, writes nothing and raises "stopped".
+    int stopInsideSaveAt = 0;
+    QByteArray saveCodec; // encoding of what SaveAs writes; empty: UTF-8
 
     // Filled by the fake.
     int starts = 0;

@@ -80,10 +80,20 @@ private slots:
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("not a workbook");
         text.close();
+        // A workbook that does not open says why, through the exception signal.
+        QStringList raised;
+        connect(books, &AxObject::exception,
+                [&](int, const QString &source, const QString &description, const QString &) {
+                    raised << source + ": " + description;
+                });
         QVERIFY(!books->querySubObject("Open(const QString&)", dir.filePath("missing.xlsx")));
         QVERIFY(!books->querySubObject("Open(const QString&)", dir.filePath("notes.xlsx")));
+        QCOMPARE(raised.size(), 2);
+        QVERIFY2(raised[0].startsWith("SheetDrain: cannot open file: "), qPrintable(raised[0]));
+        QCOMPARE(raised[1], QStringLiteral("SheetDrain: not a workbook: not an Excel workbook"));
         QVERIFY(!app.querySubObject("ActiveWorkBook"));
         QVERIFY(!books->querySubObject("Unknown member"));
+        QCOMPARE(raised.size(), 2); // an unknown member is no failure to report
         app.dynamicCall("Quit(void)");
         QVERIFY(app.querySubObject("WorkBooks")); // still answers after quitting
     }

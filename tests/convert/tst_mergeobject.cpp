@@ -2,6 +2,7 @@
 // sequence, counts, the two ends of a batch, cancellation, the folder walk and
 // the output names.
 
+#include "batchtestutil.h"
 #include "fakeapplication.h"
 #include "mergeobject.h"
 #include "outputnames.h"
@@ -25,48 +26,7 @@ const QString kNoApplication
     = QStringLiteral("本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
 const QString kUtf8Phase = QStringLiteral("完成excel转csv,开始进行UTF-8编码转换...");
 
-QString summary(int workbooks, int csvFiles)
-{
-    return QStringLiteral("成功将%1个excel文件转换为%2个csv文件。").arg(workbooks).arg(csvFiles);
-}
-
-void touch(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Every file under `root`, as sorted relative paths.
-QStringList treeOf(const QString &root)
-{
-    QStringList files;
-    QDir base(root);
-    std::function<void(const QString &)> walk = [&](const QString &dir) {
-        for (const QFileInfo &fi : QDir(dir).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden
-                                                           | QDir::NoDotAndDotDot)) {
-            if (fi.isDir() && !fi.isSymLink())
-                walk(fi.absoluteFilePath());
-            else
-                files.append(base.relativeFilePath(fi.absoluteFilePath()));
-        }
-    };
-    walk(root);
-    files.sort();
-    return files;
-}
-
-struct BatchResult
-{
-    QStringList reports;
-    bool completed = false;
-};
+using namespace batchtest;
 
 } // namespace
 
@@ -89,19 +49,7 @@ private:
 
     BatchResult run(bool onlyFirstSheet, bool utf8 = false)
     {
-        g_SourcePath = in();
-        g_SavePath = out();
-        g_OnlyFirstSheet = onlyFirstSheet;
-        g_SaveAsUTF8 = utf8;
-        MergeObject worker(QStringLiteral("tem"), nullptr);
-        worker.setApplicationId(kFakeId);
-        BatchResult result;
-        connect(&worker, &MergeObject::ShowDisposingFile, this,
-                [&](const QString &text) { result.reports.append(text); });
-        connect(&worker, &MergeObject::Signal_SetButtonEnable, this,
-                [&] { result.completed = true; });
-        worker.Transform();
-        return result;
+        return runBatch(in(), out(), onlyFirstSheet, utf8, kFakeId);
     }
 
     // The recorded calls from the first "start" on.
@@ -229,14 +177,20 @@ private slots:
         QCOMPARE(QFile::exists(out("b.csv")), converted);
     }
 
+    // A workbook that does not open is reported with its reason and counted
+    // as failed, not as converted.
     void workbookThatDoesNotOpen()
     {
         touch(in("bad.xlsx"));
         touch(in("good.xlsx"));
         m_script->books[in("bad.xlsx")].opens = false;
+        m_script->books[in("bad.xlsx")].openError = "encrypted workbook";
         const BatchResult result = run(false);
         QVERIFY(result.completed);
-        QCOMPARE(result.reports, QStringList({ in("bad.xlsx"), in("good.xlsx"), summary(2, 1) }));
+        QCOMPARE(result.reports,
+                 QStringList({ in("bad.xlsx"), in("good.xlsx"),
+                               summary(1, 1) + QStringLiteral("1个excel文件转换失败。") }));
+        QCOMPARE(result.failures, QStringList { in("bad.xlsx") + "|encrypted workbook" });
         const QStringList log = calls();
         const int open = log.indexOf("books.Open(const QString&)(" + in("bad.xlsx") + ")");
         QVERIFY(open > 0);
@@ -300,9 +254,9 @@ private slots:
         QStringList texts;
         for (const auto &args : reports)
             texts.append(args.at(0).toString());
-        QCOMPARE(texts,
-                 utf8 ? QStringList({ kUtf8Phase, summary(0, 0) })
-                      : QStringList({ summary(0, 0) }));
+        // No workbook found is said as such, not as "0 converted".
+        const QString none = QStringLiteral("提取文件夹中没有找到excel文件(.xls、.xlsx、.xlsm)。");
+        QCOMPARE(texts, utf8 ? QStringList({ kUtf8Phase, none }) : QStringList({ none }));
         QCOMPARE(done.count(), 1);
         QCOMPARE(m_script->starts, 0);
     }
@@ -363,14 +317,19 @@ private slots:
         m_script->books[in("sub/w.xlsx")].sheets = { sheet };
         const BatchResult result = run(false);
         QVERIFY(result.completed);
-        QCOMPARE(result.reports.last(), summary(1, fileName.isEmpty() ? 0 : 1));
+        // A refused sheet name fails its workbook, with a reason.
+        QCOMPARE(result.reports.last(),
+                 fileName.isEmpty() ? summary(0, 0) + QStringLiteral("1个excel文件转换失败。")
+                                    : summary(1, 1));
+        QCOMPARE(result.failures.size(), fileName.isEmpty() ? 1 : 0);
         QCOMPARE(treeOf(out()),
                  fileName.isEmpty() ? QStringList() : QStringList { "sub/" + fileName });
         QCOMPARE(QFileInfo::exists(out("sub")), !fileName.isEmpty()); // no empty folder left
         QCOMPARE(treeOf(m_dir->path()).filter(".csv").size(), fileName.isEmpty() ? 0 : 1);
     }
 
-    // Output names, and which workbook wins when two map to the same name.
+    // Output names; when two workbooks of a batch map to the same name, the
+    // first keeps it and the later one gets a name of its own.
     void outputNames_data()
     {
         QTest::addColumn<QStringList>("workbooks");
@@ -380,10 +339,24 @@ private slots:
         QTest::newRow("Q1.report first sheet")
             << QStringList { "Q1.report.xlsx" } << true << QStringList { "Q1.csv|Q1.report.xlsx" };
         QTest::newRow("a.xls then a.xlsx")
-            << QStringList { "a.xls", "a.xlsx" } << false << QStringList { "a(Sheet1).csv|a.xlsx" };
+            << QStringList { "a.xls", "a.xlsx" } << false
+            << QStringList { "a (2)(Sheet1).csv|a.xlsx", "a(Sheet1).csv|a.xls" };
         QTest::newRow("Sales.2019 and Sales.2020")
             << QStringList { "Sales.2020.xlsx", "Sales.2019.xlsx" } << false
-            << QStringList { "Sales(Sheet1).csv|Sales.2020.xlsx" };
+            << QStringList { "Sales(Sheet1).csv|Sales.2019.xlsx",
+                             "Sales.2020(Sheet1).csv|Sales.2020.xlsx" };
+        QTest::newRow("case.2246a and case.2246b, first sheet")
+            << QStringList { "case.2246a.xlsx", "case.2246b.xlsx" } << true
+            << QStringList { "case.2246b.csv|case.2246b.xlsx", "case.csv|case.2246a.xlsx" };
+        QTest::newRow("three of one name")
+            << QStringList { "r.xls", "r.xlsm", "r.xlsx" } << true
+            << QStringList { "r (2).csv|r.xlsm", "r (3).csv|r.xlsx", "r.csv|r.xls" };
+        QTest::newRow("a later name taken by a counter")
+            << QStringList { "b.xls", "b.xlsx", "b (2).xlsx" } << true
+            << QStringList { "b (2).csv|b (2).xlsx", "b (3).csv|b.xlsx", "b.csv|b.xls" };
+        QTest::newRow("same name in two folders")
+            << QStringList { "x/a.xls", "y/a.xls" } << true
+            << QStringList { "x/a.csv|x/a.xls", "y/a.csv|y/a.xls" };
         QTest::newRow("hidden workbook") << QStringList { ".Budget.2019.xlsx" } << true
                                          << QStringList { ".Budget.csv|.Budget.2019.xlsx" };
         QTest::newRow("nested folders")
@@ -398,7 +371,12 @@ private slots:
         QFETCH(QStringList, expected);
         for (const QString &wb : workbooks)
             touch(in(wb));
-        QVERIFY(run(onlyFirstSheet).completed);
+        // A file of an earlier run is replaced as before, not avoided.
+        writeFile(out(expected.last().section('|', 0, 0)), "earlier run");
+        const BatchResult result = run(onlyFirstSheet);
+        QVERIFY(result.completed);
+        // The closing line counts the files on disk.
+        QCOMPARE(result.reports.last(), summary(workbooks.filter(".xls").size(), expected.size()));
         QStringList got;
         for (const QString &file : treeOf(out())) {
             const QString source = QString::fromUtf8(readAll(out(file))).section('|', 0, 0);
@@ -631,18 +609,18 @@ private slots:
         QCOMPARE(done.count(), 0);
     }
 
-    // The UTF-8 pass reaches files already in the output folder.
-    void utf8PassCoversTheOutputFolder()
+    // Two worksheets of one workbook whose names become the same file name.
+    void sheetNamesThatCollide()
     {
-        touch(in("a.xlsx"));
-        QDir().mkpath(out("old"));
-        QFile gbk(out("old/earlier.CSV"));
-        QVERIFY(gbk.open(QIODevice::WriteOnly));
-        gbk.write("\xd6\xd0\xce\xc4,1\r\n"); // 中文 in GBK
-        gbk.close();
-        const BatchResult result = run(true, true);
-        QCOMPARE(result.reports, QStringList({ in("a.xlsx"), kUtf8Phase, summary(1, 1) }));
-        QCOMPARE(readAll(out("old/earlier.CSV")), QByteArray("\xe4\xb8\xad\xe6\x96\x87,1\r\n"));
+        touch(in("w.xlsx"));
+        FakeSheet a, b;
+        a.name = "a/b";
+        b.name = "a_b";
+        m_script->books[in("w.xlsx")].sheets = { a, b };
+        const BatchResult result = run(false);
+        QCOMPARE(result.reports.last(), summary(1, 2));
+        QCOMPARE(treeOf(out()), QStringList({ "w (2)(a_b).csv", "w(a_b).csv" }));
+        QVERIFY(readAll(out("w(a_b).csv")).endsWith("|a/b\r\n"));
     }
 };
 

@@ -49,10 +49,17 @@ private slots:
             << QByteArray("\xef\xbb\xbf\xe4\xb8\xad\r\n") << Utf8PassResult::Unchanged
             << QByteArray("\xef\xbb\xbf\xe4\xb8\xad\r\n");
         QTest::newRow("empty") << QByteArray() << Utf8PassResult::Unchanged << QByteArray();
-        // 中文 in GBK, a quoted field with a bare LF inside, no final line end.
+        // 中文 in GBK, a quoted field with a bare LF inside, no final line end:
+        // only the encoding changes, every line end stays as it was.
         QTest::newRow("GBK") << QByteArray("\xd6\xd0\xce\xc4,\"x\ny\"\r\nend")
                              << Utf8PassResult::Rewritten
-                             << QByteArray("\xe4\xb8\xad\xe6\x96\x87,\"x\r\ny\"\r\nend");
+                             << QByteArray("\xe4\xb8\xad\xe6\x96\x87,\"x\ny\"\r\nend");
+        QTest::newRow("GBK with LF line ends only")
+            << QByteArray("\xd6\xd0\n\xce\xc4\n") << Utf8PassResult::Rewritten
+            << QByteArray("\xe4\xb8\xad\n\xe6\x96\x87\n");
+        QTest::newRow("GBK multi-line cell, CR LF inside quotes")
+            << QByteArray("\"\xd6\xd0\r\n\xce\xc4\",1\r\n") << Utf8PassResult::Rewritten
+            << QByteArray("\"\xe4\xb8\xad\r\n\xe6\x96\x87\",1\r\n");
         // A CR on its own (here inside a quoted field and before a line end)
         // is text and survives the re-encoding.
         QTest::newRow("GBK with lone CRs")
@@ -86,7 +93,10 @@ private slots:
     void unreadableAndUnwritable()
     {
         QTemporaryDir dir;
-        QCOMPARE(ReencodeCsvAsUtf8(dir.filePath("missing.csv")), Utf8PassResult::Unreadable);
+        QString problem;
+        QCOMPARE(ReencodeCsvAsUtf8(dir.filePath("missing.csv"), &problem),
+                 Utf8PassResult::Unreadable);
+        QVERIFY2(problem.contains("No such file"), qPrintable(problem));
         if (::geteuid() == 0)
             QSKIP("permissions do not bind root");
         const QString path = dir.filePath("sub/g.csv");

@@ -1,9 +1,17 @@
-// Where the program looks for its settings file, from the path it was
-// started by: the directory up to the last '/', then "SheetDrain.ktz".
+// Where the program looks for its settings file: the directory of the path
+// it was started by (up to the last '/') or of the running executable, then
+// "SheetDrain.ktz"; and the per-user file that stands in for one beside the
+// program that cannot be written.
 
 #include "programpaths.h"
+#include "settingsfile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 class TestProgramPaths : public QObject
 {
@@ -13,6 +21,10 @@ private slots:
     void setProgramPaths_data();
     void setProgramPaths();
     void nullArgument();
+    void fromExecutable();
+    void chooseSettingsFile_data();
+    void chooseSettingsFile();
+    void userConfigHome();
 };
 
 void TestProgramPaths::setProgramPaths_data()
@@ -90,6 +102,113 @@ void TestProgramPaths::nullArgument()
     QCOMPARE(SetProgramPaths(nullptr), -1);
     QCOMPARE(ProgramDirectory[0], '\0');
     QCOMPARE(SettingsFilePath[0], '\0');
+}
+
+// Started by name from PATH, argv[0] holds no folder; the executable's real
+// location says where the program lies.
+void TestProgramPaths::fromExecutable()
+{
+    const QByteArray expected = QFile::encodeName(QCoreApplication::applicationDirPath()) + "/";
+    for (const char *argv0 : { "tst_programpaths", "/elsewhere/tst_programpaths" }) {
+        QCOMPARE(SetProgramPathsFromExecutable(argv0), 0);
+        QCOMPARE(QByteArray(ProgramDirectory), expected);
+        QCOMPARE(QByteArray(SettingsFilePath), expected + "SheetDrain.ktz");
+    }
+}
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString &path, const QByteArray &content, int mode)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return false;
+    file.close();
+    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
+}
+
+} // namespace
+
+// The file beside the program is used when it can be written; otherwise the
+// per-user one, made from it the first time. A mode of 0 means "no file".
+void TestProgramPaths::chooseSettingsFile_data()
+{
+    QTest::addColumn<int>("besideMode");
+    QTest::addColumn<QByteArray>("besideText");
+    QTest::addColumn<QByteArray>("userText"); // empty: no per-user file yet
+    QTest::addColumn<bool>("moved");
+    QTest::addColumn<QByteArray>("expectedUserText"); // "<missing>": none made
+
+    const QByteArray lines("SourcePath=/in/\r\nSavePath=/out/\r\n");
+    QTest::newRow("writable beside the program")
+        << 0644 << lines << QByteArray() << false << QByteArray("<missing>");
+    QTest::newRow("read-only, first start") << 0444 << lines << QByteArray() << true << lines;
+    QTest::newRow("read-only, per-user file there")
+        << 0444 << lines << QByteArray("SaveAsUTF8=y\r\n") << true
+        << QByteArray("SaveAsUTF8=y\r\n");
+    QTest::newRow("none beside, none per-user")
+        << 0 << QByteArray() << QByteArray() << false << QByteArray("<missing>");
+    QTest::newRow("none beside, per-user file there")
+        << 0 << QByteArray() << QByteArray("A=1\r\n") << true << QByteArray("A=1\r\n");
+    // Never rewritten, so the settings go on in the per-user file.
+    QTest::newRow("beside holds a NUL") << 0644 << QByteArray("A=1\r\n\0B=2\r\n", 11)
+                                        << QByteArray() << true << QByteArray("A=1\r\n");
+}
+
+void TestProgramPaths::chooseSettingsFile()
+{
+    QFETCH(int, besideMode);
+    QFETCH(QByteArray, besideText);
+    QFETCH(QByteArray, userText);
+    QFETCH(bool, moved);
+    QFETCH(QByteArray, expectedUserText);
+
+    QTemporaryDir dir;
+    const QString program = dir.filePath("bin/SheetDrain");
+    const QString beside = dir.filePath("bin/SheetDrain.ktz");
+    const QString config = dir.filePath("config");
+    const QString user = config + "/SheetDrain/SheetDrain.ktz";
+    QVERIFY(QDir().mkpath(dir.filePath("bin")));
+    if (besideMode)
+        QVERIFY(writeFile(beside, besideText, besideMode));
+    if (!userText.isEmpty()) {
+        QVERIFY(QDir().mkpath(config + "/SheetDrain"));
+        QVERIFY(writeFile(user, userText, 0600));
+    }
+
+    QCOMPARE(SetProgramPaths(QFile::encodeName(program).constData()), 0);
+    QCOMPARE(ChooseSettingsFile(QFile::encodeName(config).constData()), moved ? 1 : 0);
+    QCOMPARE(QFile::decodeName(SettingsFilePath), moved ? user : beside);
+    QCOMPARE(readAll(user), expectedUserText);
+    if (besideMode)
+        QCOMPARE(readAll(beside), besideText); // never touched
+    if (moved && userText.isEmpty()) {
+        QCOMPARE(QFileInfo(user).permissions() & 0x0077, QFile::Permissions());
+        // The per-user file takes the settings from now on.
+        QCOMPARE(SetSettingsValue(SettingsFilePath, "SavePath", "/x/"), 0);
+        QVERIFY(readAll(user).contains("SavePath=/x/\r\n"));
+    }
+}
+
+void TestProgramPaths::userConfigHome()
+{
+    const QByteArray xdg = qgetenv("XDG_CONFIG_HOME"), home = qgetenv("HOME");
+    char out[1024];
+    qputenv("XDG_CONFIG_HOME", "relative/config"); // not absolute: ignored
+    qputenv("HOME", "/home/u");
+    QCOMPARE(UserConfigHome(out, sizeof out), 0);
+    QCOMPARE(QByteArray(out), QByteArray("/home/u/.config"));
+    qputenv("XDG_CONFIG_HOME", "/xdg/config");
+    QCOMPARE(UserConfigHome(out, sizeof out), 0);
+    QCOMPARE(QByteArray(out), QByteArray("/xdg/config"));
+    qputenv("XDG_CONFIG_HOME", xdg);
+    qputenv("HOME", home);
 }
 
 QTEST_GUILESS_MAIN(TestProgramPaths)

@@ -340,6 +340,7 @@ void TestSettingsFile::load_data()
     QTest::newRow("much longer refused") << "file" << QByteArray(100000, 'x') << 20480 << -1;
     QTest::newRow("fills a smaller buffer") << "file" << QByteArray("A=1\r\n") << 6 << 0;
     QTest::newRow("too long for a smaller buffer") << "file" << QByteArray("A=12\r\n") << 6 << -1;
+    QTest::newRow("ends at a NUL") << "file" << QByteArray("A=1\r\n\0B=2\r\n", 11) << 20480 << 0;
 }
 
 void TestSettingsFile::load()
@@ -359,7 +360,8 @@ void TestSettingsFile::load()
     QByteArray text(textSize + 16, '\0');
     QCOMPARE(LoadSettingsText(text.data(), size_t(textSize), QFile::encodeName(path).constData()),
              result);
-    const QByteArray expected = result == 0 ? content : QByteArray();
+    // The text ends at the file's first NUL byte.
+    const QByteArray expected = result == 0 ? QByteArray(content.constData()) : QByteArray();
     QCOMPARE(QByteArray(text.constData()), expected);
     // A refused file leaves the buffer as zero-filled as it was.
     QCOMPARE(text.mid(expected.size()), QByteArray(text.size() - expected.size(), '\0'));
@@ -388,6 +390,10 @@ void TestSettingsFile::setRefused_data()
         << "SourcePath=/in/\r\n" + QByteArray(20480, 'x') << 0644 << QByteArray("/x/");
     QTest::newRow("result over 20479 bytes")
         << "file" << QByteArray(20470, 'x') << 0644 << QByteArray("/x/");
+    // Rewriting would lose everything after the NUL.
+    QTest::newRow("file holding a NUL")
+        << "file" << QByteArray("SavePath=/out/\r\n\0SourcePath=/in/\r\n", 34) << 0644
+        << QByteArray("/x/");
     QTest::newRow("value holding CR LF")
         << "file" << lines << 0644 << QByteArray("/x/\r\nSaveAsUTF8=y");
 }

@@ -27,8 +27,10 @@
 #include <QTextCodec>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -66,6 +68,13 @@ void writeFile(const QString &path, const QByteArray &content)
     f.write(content);
 }
 
+// A time limit stretched by SHEETDRAIN_TIMEOUT_SCALE (set by the
+// ThreadSanitizer pass, under which a batch runs many times slower).
+int scaledTimeout(int ms)
+{
+    return ms * std::max(1, qEnvironmentVariableIntValue("SHEETDRAIN_TIMEOUT_SCALE"));
+}
+
 // Every file under `root`, relative to it, sorted.
 QStringList filesUnder(const QString &root)
 {
@@ -79,16 +88,21 @@ QStringList filesUnder(const QString &root)
 
 // Records the status label's text after each queued call that reaches the
 // window (the worker's reports arrive that way), so every text that the
-// label showed is seen, however quickly the next one follows.
+// label showed is seen, however quickly the next one follows; with it what
+// the progress beside it and the tray icon's tool-tip said. The empty label
+// of a batch that has only just started is not a report.
 class StatusRecorder : public QObject
 {
 public:
     StatusRecorder(QWidget *window, QLabel *label)
-        : m_label(label)
+        : m_window(window)
+        , m_label(label)
     {
         window->installEventFilter(this);
     }
     QStringList shown;
+    QStringList progress; // beside each text shown; empty when hidden
+    QStringList toolTips;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -96,12 +110,18 @@ protected:
         if (event->type() != QEvent::MetaCall)
             return false;
         watched->event(event);
-        if (shown.isEmpty() || shown.last() != m_label->text())
-            shown << m_label->text();
+        const QString text = m_label->text();
+        if (!text.isEmpty() && (shown.isEmpty() || shown.last() != text)) {
+            shown << text;
+            const auto *label = m_window->findChild<QLabel *>(QStringLiteral("lb_Progress"));
+            progress << (label && label->isVisible() ? label->text() : QString());
+            toolTips << m_window->findChild<QSystemTrayIcon *>()->toolTip();
+        }
         return true;
     }
 
 private:
+    QWidget *m_window;
     QLabel *m_label;
 };
 
@@ -124,6 +144,7 @@ private slots:
     void startRefused_data();
     void startRefused();
     void batchOnFakeApplication();
+    void failuresBehindTheStatusLine();
     void secondBatchDisposesFirst();
     void failureEndKeepsButtonDisabled();
     void batchOnRealWorkbooks();
@@ -209,7 +230,7 @@ QString tst_Controller::pressStart()
 bool tst_Controller::waitForBatchEnd(int timeoutMs)
 {
     auto *button = child<QPushButton>("pBtn_Transform");
-    QDeadlineTimer deadline(timeoutMs);
+    QDeadlineTimer deadline(scaledTimeout(timeoutMs));
     while (!button->isEnabled() && !deadline.hasExpired())
         QTest::qWait(10);
     return button->isEnabled();
@@ -350,7 +371,7 @@ void tst_Controller::pickers()
                      .arg(int(options));
         return answer;
     });
-    // The field already shows a folder: the question still starts at ".".
+    // The field shows a folder that does not exist: the question starts at ".".
     child<QPushButton>(button.toLatin1().constData())->click();
     const int options = int(QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     QCOMPARE(asked, QStringList(QStringLiteral("1|选择文件夹|.|%1").arg(options)));
@@ -450,9 +471,16 @@ void tst_Controller::startRefused()
              saved.constData());
     QVERIFY2(saved.contains(QByteArray("OnlyFirstSheet=") + (firstSheet ? "y" : "n") + "\r\n"),
              saved.constData());
-    // A typed path is used, never saved.
-    QVERIFY(!saved.contains("SourcePath"));
-    QVERIFY(!saved.contains("SavePath"));
+    // A typed folder that exists is remembered like a picked one; a text
+    // that names no folder is not.
+    const QByteArray sourceLine = "SourcePath=" + QFile::encodeName(pathFor(source)) + "/\r\n";
+    const QByteArray saveLine = "SavePath=" + QFile::encodeName(pathFor(save)) + "/\r\n";
+    QCOMPARE(saved.contains("SourcePath"), source == QLatin1String("dir"));
+    QCOMPARE(saved.contains("SavePath"), save == QLatin1String("dir"));
+    if (source == QLatin1String("dir"))
+        QVERIFY2(saved.contains(sourceLine), saved.constData());
+    if (save == QLatin1String("dir"))
+        QVERIFY2(saved.contains(saveLine), saved.constData());
 }
 
 void tst_Controller::batchOnFakeApplication()
@@ -488,6 +516,16 @@ void tst_Controller::batchOnFakeApplication()
                             QStringLiteral("成功将2个excel文件转换为3个csv文件。") }));
     QCOMPARE(child<QLabel>("lb_ShowDisposing")->text(),
              QStringLiteral("成功将2个excel文件转换为3个csv文件。"));
+    // How far the batch is stands beside each workbook's path, and in the
+    // tray icon's tool-tip; the phase and summary texts stand alone.
+    QCOMPARE(status.progress,
+             (QStringList { QStringLiteral("第1个(共2个)"), QStringLiteral("第2个(共2个)"),
+                            QString(), QString() }));
+    QCOMPARE(status.toolTips,
+             (QStringList {
+                 QStringLiteral("SheetDrain\n第1个(共2个)：") + in + QStringLiteral("/a.xlsx"),
+                 QStringLiteral("SheetDrain\n第2个(共2个)：") + in + QStringLiteral("/sub/b.xls"),
+                 QStringLiteral("SheetDrain"), QStringLiteral("SheetDrain") }));
     QCOMPARE(filesUnder(out),
              (QStringList { QStringLiteral("a(Sheet1).csv"), QStringLiteral("sub/b(Sheet1).csv"),
                             QStringLiteral("sub/b(第二页).csv") }));
@@ -495,6 +533,56 @@ void tst_Controller::batchOnFakeApplication()
     QVERIFY(readFile(out + QStringLiteral("/sub/b(第二页).csv"))
                 .startsWith((in + QStringLiteral("/sub/b.xls|第二页")).toUtf8()));
     m_script->books.clear();
+}
+
+// What failed, and why, is there for the window user: the closing line
+// says how many workbooks failed, and a button under it opens the list of
+// files and reasons. The next batch starts without them.
+void tst_Controller::failuresBehindTheStatusLine()
+{
+    const QString in = m_dir->filePath(QStringLiteral("in"));
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    writeFile(in + QStringLiteral("/bad.xlsx"), "fake");
+    writeFile(in + QStringLiteral("/good.xlsx"), "fake");
+    QDir().mkpath(out);
+    FakeWorkbook bad;
+    bad.opens = false;
+    bad.openError = QStringLiteral("encrypted workbook");
+    m_script->books.insert(in + QStringLiteral("/bad.xlsx"), bad);
+
+    makeWindow();
+    m_window->setApplicationId(kFakeId);
+    child<QLineEdit>("lEdt_SourcePath")->setText(in);
+    child<QLineEdit>("lEdt_SavePath")->setText(out);
+    auto *button = child<QPushButton>("pBtn_ShowFailures");
+    QVERIFY(!button->isVisible());
+    QCOMPARE(pressStart(), QString());
+    QVERIFY(waitForBatchEnd());
+    QCOMPARE(child<QLabel>("lb_ShowDisposing")->text(),
+             QStringLiteral("成功将1个excel文件转换为1个csv文件。1个excel文件转换失败。"));
+    QVERIFY(button->isVisible());
+    QVERIFY(button->geometry().top() >= child<QLabel>("lb_ShowDisposing")->geometry().bottom());
+
+    button->click();
+    auto *list = m_window->findChild<QDialog *>(QStringLiteral("dlg_Failures"));
+    QVERIFY(list);
+    QTRY_VERIFY(list->isVisible());
+    auto *tree = list->findChild<QTreeWidget *>(QStringLiteral("tree_Failures"));
+    QVERIFY(tree);
+    QCOMPARE(tree->topLevelItemCount(), 1);
+    QCOMPARE(tree->topLevelItem(0)->text(0), in + QStringLiteral("/bad.xlsx"));
+    QCOMPARE(tree->topLevelItem(0)->text(1), QStringLiteral("encrypted workbook"));
+
+    // A batch without failures: no button, an empty list.
+    m_script->books.clear();
+    QCOMPARE(pressStart(), QString());
+    QVERIFY(!button->isVisible());
+    QVERIFY(!list->isVisible());
+    QVERIFY(waitForBatchEnd());
+    QCOMPARE(child<QLabel>("lb_ShowDisposing")->text(),
+             QStringLiteral("成功将2个excel文件转换为2个csv文件。"));
+    QVERIFY(!button->isVisible());
+    QCOMPARE(tree->topLevelItemCount(), 0);
 }
 
 void tst_Controller::secondBatchDisposesFirst()
@@ -623,7 +711,7 @@ void tst_Controller::leavingMidBatch()
     QTimer safety;
     safety.setSingleShot(true);
     connect(&safety, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
-    safety.start(20000);
+    safety.start(scaledTimeout(20000));
     if (how == QLatin1String("close")) {
         m_window->close();
     } else if (how == QLatin1String("tray")) {

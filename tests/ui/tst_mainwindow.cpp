@@ -112,9 +112,9 @@ void tst_MainWindow::formTexts_data()
     QTest::newRow("save button") << "pBtn_SavePath" << QStringLiteral("转换后保存到：");
     QTest::newRow("utf-8") << "cBox_SaveAsUTF8" << QStringLiteral("用UTF-8编码保存");
     QTest::newRow("start") << "pBtn_Transform" << QStringLiteral("转换");
-    QTest::newRow("status")
-        << "lb_ShowDisposing"
-        << QStringLiteral("【操作前请先关闭所有Excel文件,支持微软Office2007以上、WPS专业版】");
+    QTest::newRow("status") << "lb_ShowDisposing"
+                            << QStringLiteral(
+                                   "【无需安装Office或WPS,支持.xls、.xlsx、.xlsm工作簿】");
 }
 
 void tst_MainWindow::formTexts()

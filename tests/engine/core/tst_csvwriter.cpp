@@ -15,8 +15,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -52,13 +55,15 @@ std::unique_ptr<sd::Workbook> makeBook(const std::vector<CellSpec> &cells)
     book->xfs = { sd::Xf { 0, false },   sd::Xf { 0, false },   sd::Xf { 2, false },
                   sd::Xf { 164, false }, sd::Xf { 0, true },    sd::Xf { 14, false },
                   sd::Xf { 7, false },   sd::Xf { 200, false }, sd::Xf { 30, false },
-                  sd::Xf { 201, false }, sd::Xf { 202, false } };
+                  sd::Xf { 201, false }, sd::Xf { 202, false }, sd::Xf { 3, false },
+                  sd::Xf { 41, false },  sd::Xf { 15, false } };
     book->numFmts[164] = "0.0;;;\"<\"@\">\"";
     book->numFmts[201] = std::string(256, '0'); // one digit too wide for the column
     book->numFmts[202] = std::string(255, '0'); // exactly as wide
-    // Codes a Russian file restates for built-in ids.
-    book->numFmts[14] = "dd.mm.yyyy";
+    // Codes a file restates for built-in ids.
+    book->numFmts[15] = "dd.mm.yyyy";
     book->numFmts[7] = "#,##0.00\"\xD1\x80.\"";
+    book->numFmts[3] = "#0.#";
     auto sheet = std::make_unique<sd::Sheet>();
     for (const CellSpec &s : cells) {
         sd::Cell c;
@@ -140,6 +145,11 @@ private slots:
     void permissions();
     void targetIsAFolder();
     void fileSizeLimit();
+    void stopInsideSheet_data();
+    void stopInsideSheet();
+    void linkInTargetsPlace();
+    void staleTemporaryFiles();
+    void tempLeftByKilledWriter();
 };
 
 void TestCsvWriter::field_data()
@@ -291,7 +301,10 @@ void TestCsvWriter::cellText_data()
     QTest::newRow("#N/A") << e << double(sd::ErrNA) << "" << 2 << "#N/A";
     QTest::newRow("#GETTING_DATA") << e << double(sd::ErrGettingData) << "" << 0 << "#GETTING_DATA";
     QTest::newRow("blank") << int(sd::CellType::Blank) << 0.0 << "" << 2 << "";
-    QTest::newRow("restated built-in date keeps its own") << n << 45000.0 << "" << 5 << "3/15/2023";
+    QTest::newRow("restated built-in date follows the file")
+        << n << 45000.0 << "" << 13 << "15.03.2023";
+    QTest::newRow("restated built-in number follows the file") << n << 0.0 << "" << 11 << "0.";
+    QTest::newRow("empty text through a text section") << s << 0.0 << "" << 12 << "  ";
     QTest::newRow("currency id follows the file") << n << 1234.5 << "" << 6 << "1,234.50\xD1\x80.";
     QTest::newRow("unknown id shows General") << n << 1234.5 << "" << 7 << "1234.5";
     QTest::newRow("East Asian id") << n << 45000.0 << "" << 8 << "3-15-23";
@@ -478,6 +491,153 @@ void TestCsvWriter::fileSizeLimit()
     QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
     QCOMPARE(readAll(path), QByteArray("old contents\r\n"));
     QCOMPARE(entries(dir.path()), QStringList { "out.csv" });
+}
+
+// A stop request is honoured inside a long sheet, between blocks of output:
+// the write ends early, its temporary file goes and an older file stays.
+void TestCsvWriter::stopInsideSheet_data()
+{
+    QTest::addColumn<bool>("olderFile");
+    QTest::addColumn<int>("stopAtPoll"); // 0: never
+    QTest::newRow("stop, no older file") << false << 2;
+    QTest::newRow("stop, older file stays") << true << 2;
+    QTest::newRow("stop before the first block") << true << 1;
+    QTest::newRow("never asked to stop") << false << 0;
+}
+
+void TestCsvWriter::stopInsideSheet()
+{
+    QFETCH(bool, olderFile);
+    QFETCH(int, stopAtPoll);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.csv");
+    if (olderFile) {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old contents\r\n");
+    }
+    // About 3 MB: several blocks.
+    std::vector<CellSpec> cells;
+    for (uint32_t r = 0; r < 40000; ++r)
+        cells.push_back(str(r, 0, std::string(70, 'x')));
+    auto book = makeBook(cells);
+    int polls = 0;
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"),
+                                          [&] { return ++polls == stopAtPoll; });
+    if (stopAtPoll == 0) {
+        QVERIFY2(!e, e.description().c_str());
+        QVERIFY(polls >= 3);
+        QCOMPARE(QFileInfo(path).size(), qint64(40000 * 72));
+        return;
+    }
+    QCOMPARE(polls, stopAtPoll);
+    QCOMPARE(e.code, sd::ErrorCode::WriteFailed);
+    QCOMPARE(readAll(path), olderFile ? QByteArray("old contents\r\n") : QByteArray("<missing>"));
+    QCOMPARE(entries(dir.path()), olderFile ? QStringList { "out.csv" } : QStringList());
+}
+
+// A link in the target's place is replaced by the new file; what it points
+// to keeps its content and passes on nothing, its permissions included.
+void TestCsvWriter::linkInTargetsPlace()
+{
+    QTemporaryDir dir, elsewhere;
+    const QString outside = elsewhere.filePath("private.csv");
+    {
+        QFile f(outside);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("outside\r\n");
+    }
+    QVERIFY(QFile::setPermissions(outside, QFile::ReadOwner | QFile::WriteOwner));
+    const QString path = dir.filePath("out.csv");
+    QVERIFY(QFile::link(outside, path));
+    auto book = makeBook({ num(0, 0, 1) });
+    const sd::Error e = sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+    QVERIFY2(!e, e.description().c_str());
+    QVERIFY(!QFileInfo(path).isSymLink());
+    QCOMPARE(readAll(path), QByteArray("1\r\n"));
+    QCOMPARE(readAll(outside), QByteArray("outside\r\n"));
+    QVERIFY(QFileInfo(path).permissions() & QFile::ReadGroup); // not the link target's 0600
+}
+
+namespace {
+
+bool makeFile(const QString &path, qint64 ageSeconds)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write("partial") != 7)
+        return false;
+    f.close();
+    const QDateTime when = QDateTime::currentDateTime().addSecs(-ageSeconds);
+    return f.open(QIODevice::ReadWrite) && f.setFileTime(when, QFileDevice::FileModificationTime);
+}
+
+} // namespace
+
+// Only the writer's own temporary files that nobody is writing, changed
+// before the batch began, are removed; nothing else is touched.
+void TestCsvWriter::staleTemporaryFiles()
+{
+    QTemporaryDir dir;
+    const QStringList kept = { ".busy.csv.sheetdrain-zz.tmp",
+                               ".fresh.csv.sheetdrain-3.tmp",
+                               ".notes.v2.tmp",
+                               "a.csv.sheetdrain-1.tmp",
+                               ".b.csv.sheetdrain-ABC.tmp",
+                               ".c.csv.sheetdrain-12345678.tmp",
+                               "out.csv" };
+    for (const QString &name : kept)
+        QVERIFY(makeFile(dir.filePath(name), name.contains("fresh") ? 0 : 3600));
+    QVERIFY(makeFile(dir.filePath(".stale.csv.sheetdrain-1x2y.tmp"), 3600));
+    QVERIFY(makeFile(dir.filePath(".stale2(Sheet 1).csv.sheetdrain-0.tmp"), 7200));
+    QVERIFY(makeFile(dir.filePath("target"), 3600));
+    QVERIFY(QFile::link(dir.filePath("target"), dir.filePath(".link.csv.sheetdrain-9.tmp")));
+    // Another writer at work holds its file locked.
+    const int busy = ::open(QFile::encodeName(dir.filePath(kept[0])).constData(), O_RDONLY);
+    QVERIFY(busy >= 0);
+    QCOMPARE(::flock(busy, LOCK_EX), 0);
+
+    const qint64 batchStart = QDateTime::currentMSecsSinceEpoch() - 60000;
+    QCOMPARE(sd::removeStaleCsvTemporaryFiles(dir.path(), batchStart), 2);
+    ::close(busy);
+    QStringList expected = kept + QStringList { "target", ".link.csv.sheetdrain-9.tmp" };
+    expected.sort();
+    QStringList left = entries(dir.path());
+    left.sort();
+    QCOMPARE(left, expected);
+    QCOMPARE(sd::removeStaleCsvTemporaryFiles(dir.filePath("missing"), batchStart), 0);
+}
+
+ssize_t killWriter(int, const void *, size_t)
+{
+    ::raise(SIGKILL);
+    return -1;
+}
+
+// A writer killed in the middle leaves its temporary file (hidden, named by
+// the writer); the cleanup of a later batch recognises and removes it.
+void TestCsvWriter::tempLeftByKilledWriter()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("report(Sheet1).csv");
+    auto book = makeBook({ num(0, 0, 1) });
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        sd::setCsvWriteFunction(killWriter);
+        sd::writeSheetCsv(*book, 0, path, QTextCodec::codecForName("UTF-8"));
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status));
+    const QStringList left = entries(dir.path());
+    QCOMPARE(left.size(), 1);
+    QVERIFY2(left[0].startsWith(".report(Sheet1).csv.") && left[0].endsWith(".tmp"),
+             qPrintable(left[0]));
+    QCOMPARE(
+        sd::removeStaleCsvTemporaryFiles(dir.path(), QDateTime::currentMSecsSinceEpoch() + 1000),
+        1);
+    QVERIFY(entries(dir.path()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCsvWriter)

@@ -326,7 +326,7 @@ void TestNumberFormat::builtins_data()
     QTest::newRow("35 Chinese afternoon") << 35 << 0.75 << "下午6时00分00秒";
     QTest::newRow("34 Chinese morning") << 34 << 0.25 << "上午6时00分";
     QTest::newRow("30") << 30 << 45000.0 << "3-15-23";
-    QTest::newRow("47 minutes seconds tenths") << 47 << 0.00071 << "0101.3";
+    QTest::newRow("47 minutes seconds tenths") << 47 << 0.00071 << "01:01.3";
     QTest::newRow("46 elapsed") << 46 << 1.5 << "36:00:00";
 }
 
@@ -392,7 +392,7 @@ void TestNumberFormat::custom_data()
     QTest::newRow("mixed fraction, huge")
         << "# ?/?" << 2.12684e40 << false << "21268400000000000000000000000000000000000    ";
     QTest::newRow("fraction, huge") << "?/?" << 1e16 << false << "10000000000000000/1";
-    QTest::newRow("negative rounds to zero") << "0.00" << -0.001 << false << "-0.00";
+    QTest::newRow("negative rounds to zero") << "0.00" << -0.001 << false << "0.00";
     QTest::newRow("era dropped") << "[$-411]ggge\"年\"m\"月\"" << 45000.0 << false << "2023年3月";
     QTest::newRow("negative-only condition") << "[<=-25]0;0" << -30.0 << false << "30";
     QTest::newRow("wide condition keeps sign")
@@ -553,7 +553,7 @@ void TestNumberFormat::grid_data()
 {
     QTest::addColumn<QString>("grid");
     for (const char *g : { "general", "implied", "oddities", "fraction", "comma", "exp", "valid",
-                           "date", "ssf-dates", "ssf-times" })
+                           "date", "ssf-dates", "ssf-times", "rendering", "dbnum" })
         QTest::newRow(g) << QString(g);
 }
 
@@ -652,6 +652,24 @@ QVector<GridRow> TestNumberFormat::loadGrid(const QString &grid, bool *ok)
             const QJsonArray a = r.toArray();
             if (a.size() == 3)
                 rows << numberRow(a[1].toString(), a[0], a[2].toString());
+        }
+    } else if (grid == "rendering" || grid == "dbnum") {
+        // Our own grids (data/numfmt_<grid>.tsv): format, value, expected;
+        // a line without a tab is a comment (a format may start with '#').
+        *ok = readLines(QStringLiteral(SHEETDRAIN_TEST_DATA "/numfmt_") + grid + ".tsv", lines);
+        for (const QString &line : lines) {
+            if (!line.contains('\t'))
+                continue; // a comment
+            const QStringList f = line.split('\t');
+            if (f.size() != 3) {
+                qWarning("bad grid line: %s", qPrintable(line));
+                *ok = false;
+                break;
+            }
+            const bool text = f[1].size() >= 2 && f[1].startsWith('"') && f[1].endsWith('"');
+            rows << numberRow(
+                f[0], text ? QJsonValue(f[1].mid(1, f[1].size() - 2)) : QJsonValue(f[1].toDouble()),
+                f[2]);
         }
     } else if (grid == "comma" || grid == "exp") {
         *ok = readLines(ssf + grid + ".tsv", lines);

@@ -1,6 +1,7 @@
 // Workbook and sheet XML: what reaches the model from each construct, with
 // the XML also fed in chunks of 1-5 bytes to exercise the tokenizer's window.
 
+#include "sheetcells.h"
 #include "zipbuilder.h"
 
 #include "io/xmlreader.h"
@@ -52,7 +53,7 @@ std::string colName(uint32_t col)
 std::string dump(const Workbook &book, const Sheet &sheet)
 {
     std::string out;
-    for (const Cell &c : sheet.cells) {
+    for (const Cell &c : cellsWithExtent(sheet)) {
         if (!out.empty())
             out += ' ';
         out += colName(c.col) + std::to_string(c.row + 1) + '=';
@@ -126,6 +127,10 @@ private slots:
     void sharedStringsAndStyles();
     void workbookStructure();
     void commentsWidenTheRange();
+    void formattedRowsAndColumns_data();
+    void formattedRowsAndColumns();
+    void utf16Parts_data();
+    void utf16Parts();
     void largePartStreams();
     void date1904AppliesToIsoCells();
     void missingOptionalParts();
@@ -168,10 +173,12 @@ void TestXlsxSheet::cells_data()
         "<row r=\"1\"><!-- note --><c r=\"A1\" t=\"inlineStr\"><is><t><![CDATA[<x>&]]></t></is></c>"
         "<?pi stuff?></row>",
         "A1=s:<x>&");
-    row("whitespace kept",
+    row("whitespace kept only with xml:space",
         "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t xml:space=\"preserve\">  a  </t></is></c>"
-        "<c r=\"B1\" t=\"inlineStr\"><is><t> b </t></is></c></row>",
-        "A1=s:  a   B1=s: b ");
+        "<c r=\"B1\" t=\"inlineStr\"><is><t> b\t\r\n</t></is></c>"
+        "<c r=\"C1\" t=\"inlineStr\"><is><r><t>c </t></r><r><t xml:space=\"preserve\"> d</t></r>"
+        "</is></c><c r=\"D1\" t=\"str\"><v> e </v></c></row>",
+        "A1=s:  a   B1=s:b C1=s:c d D1=s: e ");
     row("inline rich text and phonetics",
         "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><r><t>ab</t></r><r><t>c</t></r>"
         "<rPh sb=\"0\" eb=\"1\"><t>PH</t></rPh></is></c></row>",
@@ -336,10 +343,11 @@ void TestXlsxSheet::sharedStringsAndStyles()
     const std::string sst
         = "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
           "count=\"999999999\">"
-          "<si><t>plain</t></si>"
-          "<si><r><rPr><b/></rPr><t>rich </t></r><r><t xml:space=\"preserve\">runs</t></r>"
+          "<si><t> plain\n</t></si>"
+          "<si><r><rPr><b/></rPr><t xml:space=\"preserve\">rich </t></r><r><t> runs</t></r>"
           "<rPh sb=\"0\" eb=\"1\"><t>ruby</t></rPh><phoneticPr fontId=\"1\"/></si>"
-          "<si><t>cr_x000D_lf</t></si><si/></sst>";
+          "<si><t>cr_x000D_lf</t></si><si/>"
+          "<si xml:space=\"preserve\"><t> kept </t></si><si><t>_x0020_x </t></si></sst>";
     const std::string styles
         = "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
           "<numFmts count=\"1\"><numFmt numFmtId=\"164\" "
@@ -354,8 +362,13 @@ void TestXlsxSheet::sharedStringsAndStyles()
     Error e;
     auto book = openBytes(sdtest::minimalXlsx({ sheet }, sst, styles), e);
     QVERIFY2(book, e.description().c_str());
-    QCOMPARE(book->strings.size(), size_t(4));
+    QCOMPARE(book->strings.size(), size_t(6));
+    // White space around a <t> goes unless xml:space="preserve" keeps it
+    // (on the <t> or its <si>); an escaped space stays.
+    QCOMPARE(QString::fromStdString(book->strings[0]), QString("plain"));
     QCOMPARE(QString::fromStdString(book->strings[1]), QString("rich runs"));
+    QCOMPARE(QString::fromStdString(book->strings[4]), QString(" kept "));
+    QCOMPARE(QString::fromStdString(book->strings[5]), QString(" x"));
     QCOMPARE(QString::fromStdString(book->strings[2]), QString("cr\rlf"));
     QCOMPARE(book->xfs.size(), size_t(3));
     QCOMPARE(int(book->xfs[1].numFmtId), 164);
@@ -446,6 +459,135 @@ void TestXlsxSheet::commentsWidenTheRange()
     const Sheet *s = book->sheet(0, &e);
     QVERIFY2(s, e.description().c_str());
     QCOMPARE(QString::fromStdString(dump(*book, *s)), QString("B2=n:1 N34=_"));
+}
+
+// Rows with their own format or height, and styled columns that stop short
+// of the grid's last column, widen the used range along their own axis.
+void TestXlsxSheet::formattedRowsAndColumns_data()
+{
+    QTest::addColumn<std::string>("xml");
+    QTest::addColumn<QString>("range");
+    auto row = [](const char *name, const std::string &cols, const std::string &data,
+                  const char *range) {
+        QTest::newRow(name) << "<worksheet><cols>" + cols + "</cols><sheetData>" + data
+                + "</sheetData></worksheet>"
+                            << QString(range);
+    };
+    const std::string a1 = "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>";
+    // The shape of sheetjs hyperlink_no_rels.xlsx (Excel wrote A1:AC40).
+    row("styled rows and columns",
+        "<col min=\"1\" max=\"1\" style=\"2\"/><col min=\"2\" max=\"29\" style=\"4\"/>"
+        "<col min=\"30\" max=\"16384\" style=\"1\"/>",
+        a1 + "<row r=\"2\" s=\"4\" customFormat=\"1\"/><row r=\"40\" s=\"4\" customFormat=\"1\"/>",
+        "A1:AC40");
+    row("custom height", "", a1 + "<row r=\"5\" ht=\"30\" customHeight=\"1\"/>", "A1:A5");
+    row("custom format written true", "", a1 + "<row r=\"3\" s=\"2\" customFormat=\"true\"/>",
+        "A1:A3");
+    row("height without the flag", "", a1 + "<row r=\"5\" ht=\"30\"/>", "A1:A1");
+    row("style without the flag", "", a1 + "<row r=\"5\" s=\"2\" customFormat=\"0\"/>", "A1:A1");
+    row("column style 0 or none",
+        "<col min=\"1\" max=\"9\" style=\"0\"/><col min=\"10\" max=\"12\" width=\"30\"/>", a1,
+        "A1:A1");
+    row("column to the last column", "<col min=\"3\" max=\"16384\" style=\"5\"/>", a1, "A1:A1");
+    row("columns without cells", "<col min=\"3\" max=\"5\" style=\"5\"/>", "", "C1:E1");
+    row("styled column left of the cells", "<col min=\"1\" max=\"1\" style=\"5\"/>",
+        "<row r=\"3\"><c r=\"C3\"><v>1</v></c><c r=\"D4\"><v>1</v></c></row>", "A3:D4");
+    row("rows without cells", "",
+        "<row r=\"4\" customHeight=\"1\"/><row r=\"6\" customHeight=\"1\"/>", "A4:A6");
+    row("bad column bounds",
+        "<col min=\"0\" max=\"4\" style=\"5\"/><col min=\"6\" max=\"2\" style=\"5\"/>", a1,
+        "A1:A1");
+}
+
+void TestXlsxSheet::formattedRowsAndColumns()
+{
+    QFETCH(std::string, xml);
+    QFETCH(QString, range);
+    for (int pass = 0; pass < 2; ++pass) {
+        Workbook book;
+        Sheet sheet;
+        MemorySource whole(xml.data(), xml.size());
+        ChunkedSource chunked(xml);
+        ByteSource &source = pass == 0 ? static_cast<ByteSource &>(whole) : chunked;
+        const Error e = parseSheetXml(source, "sheet", book, 0, sheet);
+        QVERIFY2(!e, e.description().c_str());
+        sheet.finish();
+        const CellRange r = sheet.usedRange();
+        QCOMPARE(QString::fromStdString(colName(r.firstCol) + std::to_string(r.firstRow + 1) + ':'
+                                        + colName(r.lastCol) + std::to_string(r.lastRow + 1)),
+                 range);
+    }
+}
+
+namespace {
+
+// UTF-8 text as UTF-16 bytes, with or without a byte-order mark.
+std::string utf16(const std::string &utf8, bool bigEndian, bool bom)
+{
+    const QString text = QString::fromUtf8(utf8.data(), int(utf8.size()));
+    std::string out;
+    auto unit = [&](ushort u) {
+        const char hi = char(u >> 8), lo = char(u & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    if (bom)
+        unit(0xFEFF);
+    for (QChar c : text)
+        unit(c.unicode());
+    return out;
+}
+
+} // namespace
+
+// Parts whose XML is UTF-16 (legal, and written by Excel Mobile) are read as
+// the same text in UTF-8 would be, whole or fed a few bytes at a time.
+void TestXlsxSheet::utf16Parts_data()
+{
+    QTest::addColumn<std::string>("xml");
+    QTest::addColumn<std::string>("expected");
+    const std::string sheet = "<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"yes\"?>"
+                              "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\">"
+                              "<is><t>\xE4\xB8\xAD\xF0\x9F\x98\x80 x</t></is></c>"
+                              "<c r=\"B1\"><v>2.5</v></c></row></sheetData></worksheet>";
+    const std::string cells = "A1=s:\xE4\xB8\xAD\xF0\x9F\x98\x80 x B1=n:2.5";
+    QTest::newRow("little-endian with mark") << utf16(sheet, false, true) << cells;
+    QTest::newRow("big-endian with mark") << utf16(sheet, true, true) << cells;
+    QTest::newRow("little-endian without mark") << utf16(sheet, false, false) << cells;
+    QTest::newRow("big-endian without mark") << utf16(sheet, true, false) << cells;
+    // A lone surrogate and an odd last byte become U+FFFD, not an error.
+    std::string broken
+        = utf16("<worksheet><sheetData><row><c t=\"inlineStr\"><is><t>a", false, true);
+    broken += std::string("\x00\xD8", 2)
+        + utf16("b</t></is></c></row></sheetData></worksheet>", false, false);
+    QTest::newRow("lone surrogate") << broken
+                                    << std::string("A1=s:a\xEF\xBF\xBD"
+                                                   "b");
+    QTest::newRow("UTF-8 unchanged") << sheet << cells;
+}
+
+void TestXlsxSheet::utf16Parts()
+{
+    QFETCH(std::string, xml);
+    QFETCH(std::string, expected);
+    Workbook book;
+    std::string cells;
+    const Error e = parseBothWays(xml, book, cells);
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(QString::fromStdString(cells), QString::fromStdString(expected));
+
+    // The same sheet in a package, with UTF-16 shared strings beside it.
+    const std::string sst = utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><sst><si><t>s"
+                                  "</t></si></sst>",
+                                  false, true);
+    Error open;
+    auto packaged = openBytes(sdtest::minimalXlsx({ xml }, sst), open);
+    QVERIFY2(packaged, open.description().c_str());
+    QCOMPARE(packaged->strings.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(packaged->strings[0]), QString("s"));
+    const Sheet *s = packaged->sheet(0, &open);
+    QVERIFY2(s, open.description().c_str());
+    QCOMPARE(QString::fromStdString(dump(*packaged, *s)), QString::fromStdString(expected));
 }
 
 void TestXlsxSheet::largePartStreams()

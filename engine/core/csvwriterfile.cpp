@@ -1,0 +1,239 @@
+#include "core/csvwriter.h"
+#include "core/csvwriter_p.h"
+#include "core/csvwriterfile_p.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QString>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sd {
+
+namespace {
+
+// Attempts at a fresh temporary name before giving up.
+constexpr int kTempNameAttempts = 100;
+// Bytes of the target's name kept in the temporary name: with the dot, the
+// marker, the random part and ".tmp" it stays within the 255-byte limit of a
+// file name even when the target's name is near that limit itself.
+constexpr int kTempStemBytes = 200;
+// What tells the writer's temporary files from anybody else's.
+constexpr char kTempMarker[] = ".sheetdrain-";
+constexpr char kTempSuffix[] = ".tmp";
+// Longest base-36 form of a 32-bit number.
+constexpr int kRandomDigits = 7;
+// Permission bits a replaced file passes on (no set-id or sticky bits).
+constexpr mode_t kPermissionBits = 0777;
+
+CsvWriteFunction g_write = nullptr;
+
+ssize_t writeBytes(int fd, const void *data, size_t size)
+{
+    return g_write ? g_write(fd, data, size) : ::write(fd, data, size);
+}
+
+bool isBase36(const QByteArray &digits)
+{
+    if (digits.isEmpty() || digits.size() > kRandomDigits)
+        return false;
+    for (char c : digits) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+            return false;
+    }
+    return true;
+}
+
+qint64 millisecondsOf(const struct timespec &t)
+{
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+} // namespace
+
+void setCsvWriteFunction(CsvWriteFunction function)
+{
+    g_write = function;
+}
+
+bool isCsvTemporaryName(const QByteArray &name)
+{
+    if (!name.startsWith('.') || !name.endsWith(kTempSuffix))
+        return false;
+    const QByteArray rest = name.left(name.size() - int(sizeof kTempSuffix - 1));
+    const int marker = rest.lastIndexOf(kTempMarker);
+    return marker > 1 && isBase36(rest.mid(marker + int(sizeof kTempMarker - 1)));
+}
+
+CsvTemporaryFile::CsvTemporaryFile(const QString &target)
+    : m_target(QFile::encodeName(target))
+{
+}
+
+CsvTemporaryFile::~CsvTemporaryFile()
+{
+    discard();
+    if (m_folder >= 0)
+        ::close(m_folder);
+}
+
+Error CsvTemporaryFile::failure(const char *what, int err) const
+{
+    std::string detail = what ? std::string(what) + ": " : std::string();
+    detail += std::strerror(err);
+    return Error(ErrorCode::WriteFailed, m_target.toStdString(), detail);
+}
+
+// The folder is opened once and every later step names files in it, so the
+// temporary file and the file that it replaces are always in the same
+// folder. The temporary file is made afresh (never through a link) and locked
+// while it is written, which tells it from one that a killed run left.
+Error CsvTemporaryFile::open()
+{
+    const int slash = m_target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : m_target.left(qMax(slash, 1));
+    m_name = m_target.mid(slash + 1);
+    if (m_name.isEmpty() || m_name == "." || m_name == "..")
+        return failure("not a file name", EINVAL);
+    m_folder = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_folder < 0)
+        return failure("cannot open the folder", errno);
+
+    QByteArray stem = m_name;
+    if (stem.size() > kTempStemBytes) {
+        int cut = kTempStemBytes;
+        while (cut > 0 && (uchar(stem[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a UTF-8 sequence
+        stem.truncate(cut);
+    }
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        m_tempName = '.' + stem + kTempMarker
+            + QByteArray::number(QRandomGenerator::global()->generate(), 36) + kTempSuffix;
+        // 0666 less the umask, as for any file the user creates.
+        m_fd = ::openat(m_folder, m_tempName.constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            ::flock(m_fd, LOCK_EX | LOCK_NB); // a fresh file: nobody else holds it
+            return keepPermissions();
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    const int err = errno;
+    m_tempName.clear();
+    return failure("cannot create a temporary file", err);
+}
+
+// A file that is replaced keeps its permissions, as when it is overwritten in
+// place: a private (0600) file must not turn readable. Set before anything is
+// written. A link in the target's place passes nothing on: it is replaced by
+// the new file, and what it points to is left alone.
+Error CsvTemporaryFile::keepPermissions()
+{
+    struct stat old;
+    if (::fstatat(m_folder, m_name.constData(), &old, AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISREG(old.st_mode))
+        return {};
+    if (::fchmod(m_fd, old.st_mode & kPermissionBits) == 0)
+        return {};
+    const int err = errno;
+    discard();
+    return failure("cannot set the permissions", err);
+}
+
+Error CsvTemporaryFile::write(const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = writeBytes(m_fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // A write of 0 bytes makes no progress: treat it as a full disk.
+            return failure(nullptr, n < 0 ? errno : ENOSPC);
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return {};
+}
+
+Error CsvTemporaryFile::commit()
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    // On disk before it takes the final name: a crash right after the rename
+    // must not leave an empty or partial file under that name. Closed before
+    // the rename, so that an error that only the close reports (a network
+    // file system) keeps the old file.
+    if (::fdatasync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return failure(nullptr, err);
+    }
+    // The lock lives as long as a descriptor of the file is open: a copy
+    // keeps it until the rename, or a run sweeping the folder meanwhile (one
+    // started side by side into the same output folder) would take the
+    // closed file for one that a killed run left, and remove it.
+    const int lock = ::dup(fd);
+    const auto unlock = qScopeGuard([lock] {
+        if (lock >= 0)
+            ::close(lock);
+    });
+    if (::close(fd) != 0)
+        return failure(nullptr, errno);
+    if (::renameat(m_folder, m_tempName.constData(), m_folder, m_name.constData()) != 0)
+        return failure(nullptr, errno);
+    m_tempName.clear();
+    return {};
+}
+
+void CsvTemporaryFile::discard()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_tempName.isEmpty() && m_folder >= 0)
+        ::unlinkat(m_folder, m_tempName.constData(), 0);
+    m_tempName.clear();
+}
+
+int removeStaleCsvTemporaryFiles(const QString &folder, qint64 before)
+{
+    const int dirFd
+        = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return 0;
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!isCsvTemporaryName(QByteArray(entry->d_name)))
+            continue;
+        struct stat st;
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+            || st.st_uid != ::geteuid() || millisecondsOf(st.st_mtim) >= before)
+            continue;
+        const int fd
+            = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // A writer at work holds its lock; a killed one holds none.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, entry->d_name, 0) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+} // namespace sd

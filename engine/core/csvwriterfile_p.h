@@ -1,0 +1,43 @@
+#pragma once
+
+// The CSV writer's output file: a temporary file beside the target, written,
+// flushed and renamed over the target only when complete.
+
+#include "io/error.h"
+
+#include <QByteArray>
+
+class QString;
+
+namespace sd {
+
+class CsvTemporaryFile
+{
+public:
+    explicit CsvTemporaryFile(const QString &target);
+    ~CsvTemporaryFile();
+    CsvTemporaryFile(const CsvTemporaryFile &) = delete;
+    CsvTemporaryFile &operator=(const CsvTemporaryFile &) = delete;
+
+    Error open();
+    Error write(const char *data, size_t size);
+    Error commit();
+    // Removes the temporary file; the target stays as it was.
+    void discard();
+
+private:
+    Error failure(const char *what, int err) const;
+    Error keepPermissions();
+
+    QByteArray m_target; // the whole path, as given
+    QByteArray m_name; // the target's own name in its folder
+    QByteArray m_tempName;
+    int m_folder = -1;
+    int m_fd = -1;
+};
+
+// Whether a file name has the form of the writer's temporary files:
+// "." + (part of) the target's name + ".sheetdrain-" + base-36 number + ".tmp".
+bool isCsvTemporaryName(const QByteArray &name);
+
+} // namespace sd
