@@ -605,6 +605,140 @@ double serialOf(const QString &expr, bool date1904)
     return serial;
 }
 
+// general.json: [value, format id, expected]
+bool loadGeneral(const QString &path, QVector<GridRow> &rows)
+{
+    QJsonArray json;
+    const bool ok = readJson(path, json);
+    for (const QJsonValue &r : json) {
+        const QJsonArray a = r.toArray();
+        // Booleans are shown by the cell renderer, not by a number format.
+        if (!a[0].isBool())
+            rows << numberRow("General", a[0], a[2].toString());
+    }
+    return ok;
+}
+
+// implied.json: [value, [[builtin id, expected], ...]]
+bool loadImplied(const QString &path, QVector<GridRow> &rows)
+{
+    QJsonArray json;
+    const bool ok = readJson(path, json);
+    for (const QJsonValue &r : json) {
+        const QJsonArray a = r.toArray();
+        for (const QJsonValue &c : a[1].toArray()) {
+            const QJsonArray pair = c.toArray();
+            const char *code = sd::builtinNumberFormat(pair[0].toInt());
+            GridRow row
+                = numberRow(QString::fromUtf8(code ? code : "General"), a[0], pair[1].toString());
+            rows << row;
+        }
+    }
+    return ok;
+}
+
+// oddities.json: [format, [value, expected], ...]
+bool loadOddities(const QString &path, QVector<GridRow> &rows)
+{
+    QJsonArray json;
+    const bool ok = readJson(path, json);
+    for (const QJsonValue &r : json) {
+        const QJsonArray a = r.toArray();
+        for (int i = 1; i < a.size(); ++i) {
+            const QJsonArray c = a[i].toArray();
+            // One element: the source expects an error; three: disputed.
+            if (c.size() != 2 || c[1].toString() == "TODO")
+                continue;
+            rows << numberRow(a[0].toString(), c[0], c[1].toString());
+        }
+    }
+    return ok;
+}
+
+// fraction.json: [value, format, expected]
+bool loadFraction(const QString &path, QVector<GridRow> &rows)
+{
+    QJsonArray json;
+    const bool ok = readJson(path, json);
+    for (const QJsonValue &r : json) {
+        const QJsonArray a = r.toArray();
+        if (a.size() == 3)
+            rows << numberRow(a[1].toString(), a[0], a[2].toString());
+    }
+    return ok;
+}
+
+// Our own grids (data/numfmt_<grid>.tsv): format, value, expected;
+// a line without a tab is a comment (a format may start with '#').
+bool loadOwnTsv(const QString &path, QVector<GridRow> &rows)
+{
+    QStringList lines;
+    bool ok = readLines(path, lines);
+    for (const QString &line : lines) {
+        if (!line.contains('\t'))
+            continue; // a comment
+        const QStringList f = line.split('\t');
+        if (f.size() != 3) {
+            qWarning("bad grid line: %s", qPrintable(line));
+            ok = false;
+            break;
+        }
+        const bool text = f[1].size() >= 2 && f[1].startsWith('"') && f[1].endsWith('"');
+        rows << numberRow(
+            f[0], text ? QJsonValue(f[1].mid(1, f[1].size() - 2)) : QJsonValue(f[1].toDouble()),
+            f[2]);
+    }
+    return ok;
+}
+
+// A table: the header row holds the formats, each further row a value and
+// the expected text under each format.
+bool loadTable(const QString &path, QVector<GridRow> &rows)
+{
+    QStringList lines;
+    const bool ok = readLines(path, lines);
+    if (ok && !lines.isEmpty()) {
+        const QStringList header = lines[0].split('\t');
+        for (int i = 1; i < lines.size(); ++i) {
+            const QStringList f = lines[i].split('\t');
+            for (int c = 1; c < f.size() && c < header.size(); ++c)
+                rows << numberRow(header[c], QJsonValue(f[0].toDouble()), f[c]);
+        }
+    }
+    return ok;
+}
+
+// Formats that must be read: each renders a number and a text
+// without trouble; the row passes when something sane comes out.
+bool loadValid(const QString &path, QVector<GridRow> &rows)
+{
+    QStringList lines;
+    const bool ok = readLines(path, lines);
+    for (const QString &format : lines) {
+        GridRow row = numberRow(format, QJsonValue(1.5), QString());
+        rows << row;
+    }
+    return ok;
+}
+
+// date.json: [date expression, expected, 1904 system]
+bool loadDates(const QString &path, QVector<GridRow> &rows)
+{
+    QJsonArray json;
+    const bool ok = readJson(path, json);
+    for (const QJsonValue &r : json) {
+        const QJsonArray a = r.toArray();
+        GridRow row;
+        row.format = "yyyy-mm-dd hh:mm:ss";
+        row.date1904 = a[2].toBool();
+        row.number = serialOf(a[0].toString(), row.date1904);
+        row.valueText = a[0].toString() + (row.date1904 ? " 1904" : "");
+        row.expected = a[1].toString();
+        rows << row;
+    }
+    return ok;
+}
+
 } // namespace
 
 QVector<GridRow> TestNumberFormat::loadGrid(const QString &grid, bool *ok)
@@ -612,96 +746,22 @@ QVector<GridRow> TestNumberFormat::loadGrid(const QString &grid, bool *ok)
     const QString ssf = sharedDir() + "/numfmt/ssf/";
     QVector<GridRow> rows;
     *ok = true;
-    QJsonArray json;
-    QStringList lines;
-    if (grid == "general") {
-        *ok = readJson(ssf + "general.json", json);
-        for (const QJsonValue &r : json) {
-            const QJsonArray a = r.toArray();
-            // Booleans are shown by the cell renderer, not by a number format.
-            if (!a[0].isBool())
-                rows << numberRow("General", a[0], a[2].toString());
-        }
-    } else if (grid == "implied") {
-        *ok = readJson(ssf + "implied.json", json);
-        for (const QJsonValue &r : json) {
-            const QJsonArray a = r.toArray();
-            for (const QJsonValue &c : a[1].toArray()) {
-                const QJsonArray pair = c.toArray();
-                const char *code = sd::builtinNumberFormat(pair[0].toInt());
-                GridRow row = numberRow(QString::fromUtf8(code ? code : "General"), a[0],
-                                        pair[1].toString());
-                rows << row;
-            }
-        }
-    } else if (grid == "oddities") {
-        *ok = readJson(ssf + "oddities.json", json);
-        for (const QJsonValue &r : json) {
-            const QJsonArray a = r.toArray();
-            for (int i = 1; i < a.size(); ++i) {
-                const QJsonArray c = a[i].toArray();
-                // One element: the source expects an error; three: disputed.
-                if (c.size() != 2 || c[1].toString() == "TODO")
-                    continue;
-                rows << numberRow(a[0].toString(), c[0], c[1].toString());
-            }
-        }
-    } else if (grid == "fraction") {
-        *ok = readJson(ssf + "fraction.json", json);
-        for (const QJsonValue &r : json) {
-            const QJsonArray a = r.toArray();
-            if (a.size() == 3)
-                rows << numberRow(a[1].toString(), a[0], a[2].toString());
-        }
-    } else if (grid == "rendering" || grid == "dbnum") {
-        // Our own grids (data/numfmt_<grid>.tsv): format, value, expected;
-        // a line without a tab is a comment (a format may start with '#').
-        *ok = readLines(QStringLiteral(SHEETDRAIN_TEST_DATA "/numfmt_") + grid + ".tsv", lines);
-        for (const QString &line : lines) {
-            if (!line.contains('\t'))
-                continue; // a comment
-            const QStringList f = line.split('\t');
-            if (f.size() != 3) {
-                qWarning("bad grid line: %s", qPrintable(line));
-                *ok = false;
-                break;
-            }
-            const bool text = f[1].size() >= 2 && f[1].startsWith('"') && f[1].endsWith('"');
-            rows << numberRow(
-                f[0], text ? QJsonValue(f[1].mid(1, f[1].size() - 2)) : QJsonValue(f[1].toDouble()),
-                f[2]);
-        }
-    } else if (grid == "comma" || grid == "exp") {
-        *ok = readLines(ssf + grid + ".tsv", lines);
-        if (*ok && !lines.isEmpty()) {
-            const QStringList header = lines[0].split('\t');
-            for (int i = 1; i < lines.size(); ++i) {
-                const QStringList f = lines[i].split('\t');
-                for (int c = 1; c < f.size() && c < header.size(); ++c)
-                    rows << numberRow(header[c], QJsonValue(f[0].toDouble()), f[c]);
-            }
-        }
-    } else if (grid == "valid") {
-        // Formats that must be read: each renders a number and a text
-        // without trouble; the row passes when something sane comes out.
-        *ok = readLines(ssf + "valid.tsv", lines);
-        for (const QString &format : lines) {
-            GridRow row = numberRow(format, QJsonValue(1.5), QString());
-            rows << row;
-        }
-    } else if (grid == "date") {
-        *ok = readJson(ssf + "date.json", json);
-        for (const QJsonValue &r : json) {
-            const QJsonArray a = r.toArray();
-            GridRow row;
-            row.format = "yyyy-mm-dd hh:mm:ss";
-            row.date1904 = a[2].toBool();
-            row.number = serialOf(a[0].toString(), row.date1904);
-            row.valueText = a[0].toString() + (row.date1904 ? " 1904" : "");
-            row.expected = a[1].toString();
-            rows << row;
-        }
-    }
+    if (grid == "general")
+        *ok = loadGeneral(ssf + "general.json", rows);
+    else if (grid == "implied")
+        *ok = loadImplied(ssf + "implied.json", rows);
+    else if (grid == "oddities")
+        *ok = loadOddities(ssf + "oddities.json", rows);
+    else if (grid == "fraction")
+        *ok = loadFraction(ssf + "fraction.json", rows);
+    else if (grid == "rendering" || grid == "dbnum")
+        *ok = loadOwnTsv(QStringLiteral(SHEETDRAIN_TEST_DATA "/numfmt_") + grid + ".tsv", rows);
+    else if (grid == "comma" || grid == "exp")
+        *ok = loadTable(ssf + grid + ".tsv", rows);
+    else if (grid == "valid")
+        *ok = loadValid(ssf + "valid.tsv", rows);
+    else if (grid == "date")
+        *ok = loadDates(ssf + "date.json", rows);
     return rows;
 }
 

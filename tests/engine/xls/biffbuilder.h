@@ -139,76 +139,107 @@ struct Cfb
     }
 };
 
-inline Cfb buildCfb(const QList<QPair<QString, QByteArray>> &streams, int majorVersion = 3)
-{
-    constexpr quint32 kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kFatSect = 0xFFFFFFFD;
-    constexpr int kMiniCutoff = 4096, kMiniSize = 64;
-    Cfb cfb;
-    const quint32 ss = majorVersion == 4 ? 4096 : 512;
-    cfb.sectorSize = ss;
-    auto sectorsFor = [&](qint64 bytes) { return quint32((bytes + ss - 1) / ss); };
+// The steps of buildCfb, one region of the file each.
+namespace cfbsteps {
 
-    QByteArray mini;
+constexpr quint32 kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kFatSect = 0xFFFFFFFD;
+constexpr int kMiniCutoff = 4096, kMiniSize = 64;
+
+using Streams = QList<QPair<QString, QByteArray>>;
+
+// Where everything goes, worked out before a byte is written.
+struct Layout
+{
+    quint32 ss = 512; // sector size
+    QByteArray mini; // the mini stream, in whole 64-byte blocks
     QList<quint32> miniFat;
-    QList<quint32> starts;
+    QList<quint32> starts; // first (mini) sector of each stream, kEnd when none
+    quint32 dirSectors = 0, miniFatSectors = 0, miniSectors = 0, dataSectors = 0;
+    quint32 fatSectors = 0;
+    QList<quint32> fat;
+    quint32 dirStart = 0, miniFatStart = 0, miniStart = 0;
+    QByteArray data; // the regular streams, each padded to whole sectors
+
+    quint32 sectorsFor(qint64 bytes) const { return quint32((bytes + ss - 1) / ss); }
+    quint32 total() const
+    {
+        return fatSectors + dirSectors + miniFatSectors + miniSectors + dataSectors;
+    }
+};
+
+// Short streams go into the mini stream, chained in the mini FAT; empty and
+// long ones get no mini blocks.
+inline void packMiniStream(const Streams &streams, Layout &l)
+{
     for (const auto &s : streams) {
         if (s.second.size() >= kMiniCutoff || s.second.isEmpty()) {
-            starts << kEnd;
+            l.starts << kEnd;
             continue;
         }
-        const quint32 first = quint32(mini.size() / kMiniSize);
+        const quint32 first = quint32(l.mini.size() / kMiniSize);
         const int count = (s.second.size() + kMiniSize - 1) / kMiniSize;
         for (int i = 0; i < count; ++i)
-            miniFat << (i + 1 < count ? first + i + 1 : kEnd);
+            l.miniFat << (i + 1 < count ? first + i + 1 : kEnd);
         QByteArray padded = s.second;
         padded.append(QByteArray(count * kMiniSize - s.second.size(), '\0'));
-        mini += padded;
-        starts << first;
+        l.mini += padded;
+        l.starts << first;
     }
-    const quint32 dirSectors = sectorsFor((streams.size() + 1) * 128);
-    const quint32 miniFatSectors = sectorsFor(miniFat.size() * 4);
-    const quint32 miniSectors = sectorsFor(mini.size());
-    quint32 dataSectors = 0;
+}
+
+// Sizes every region in sectors; the FAT grows until it also covers itself.
+inline void countSectors(const Streams &streams, Layout &l)
+{
+    l.dirSectors = l.sectorsFor((streams.size() + 1) * 128);
+    l.miniFatSectors = l.sectorsFor(l.miniFat.size() * 4);
+    l.miniSectors = l.sectorsFor(l.mini.size());
+    l.dataSectors = 0;
     for (const auto &s : streams) {
         if (s.second.size() >= kMiniCutoff)
-            dataSectors += sectorsFor(s.second.size());
+            l.dataSectors += l.sectorsFor(s.second.size());
     }
-    const quint32 perFat = ss / 4;
-    quint32 fatSectors = 1;
-    while (fatSectors * perFat
-           < fatSectors + dirSectors + miniFatSectors + miniSectors + dataSectors)
-        ++fatSectors;
-    const quint32 total = fatSectors + dirSectors + miniFatSectors + miniSectors + dataSectors;
+    const quint32 perFat = l.ss / 4;
+    l.fatSectors = 1;
+    while (l.fatSectors * perFat < l.total())
+        ++l.fatSectors;
+}
 
-    QList<quint32> fat;
-    for (quint32 i = 0; i < fatSectors; ++i)
-        fat << kFatSect;
+// Fills the FAT: its own sectors, then one chain each for the directory, the
+// mini FAT, the mini stream and every regular stream, in file order.
+inline void layOutFat(const Streams &streams, Layout &l, QList<quint32> &streamFirstSector)
+{
+    for (quint32 i = 0; i < l.fatSectors; ++i)
+        l.fat << kFatSect;
     auto chain = [&](quint32 count) {
-        const quint32 first = quint32(fat.size());
+        const quint32 first = quint32(l.fat.size());
         for (quint32 i = 0; i < count; ++i)
-            fat << (i + 1 < count ? first + i + 1 : kEnd);
+            l.fat << (i + 1 < count ? first + i + 1 : kEnd);
         return count ? first : kEnd;
     };
-    const quint32 dirStart = chain(dirSectors);
-    const quint32 miniFatStart = chain(miniFatSectors);
-    const quint32 miniStart = chain(miniSectors);
-    QByteArray data;
+    l.dirStart = chain(l.dirSectors);
+    l.miniFatStart = chain(l.miniFatSectors);
+    l.miniStart = chain(l.miniSectors);
     for (int i = 0; i < streams.size(); ++i) {
         const QByteArray &s = streams[i].second;
         if (s.size() >= kMiniCutoff) {
-            starts[i] = chain(sectorsFor(s.size()));
-            cfb.streamFirstSector << starts[i];
+            l.starts[i] = chain(l.sectorsFor(s.size()));
+            streamFirstSector << l.starts[i];
             QByteArray padded = s;
-            padded.append(QByteArray(int(sectorsFor(s.size()) * ss) - s.size(), '\0'));
-            data += padded;
+            padded.append(QByteArray(int(l.sectorsFor(s.size()) * l.ss) - s.size(), '\0'));
+            l.data += padded;
         } else {
-            cfb.streamFirstSector << 0xFFFFFFFFu;
+            streamFirstSector << 0xFFFFFFFFu;
         }
     }
-    while (quint32(fat.size()) < fatSectors * perFat)
-        fat << kFree;
+    const quint32 perFat = l.ss / 4;
+    while (quint32(l.fat.size()) < l.fatSectors * perFat)
+        l.fat << kFree;
+}
 
-    QByteArray header(int(ss), '\0');
+// The header sector, with every FAT sector listed in its DIFAT.
+inline QByteArray headerSector(const Layout &l, int majorVersion)
+{
+    QByteArray header(int(l.ss), '\0');
     const unsigned char magic[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
     std::memcpy(header.data(), magic, 8);
     auto put16 = [&](int off, int v) { header.replace(off, 2, u16(v)); };
@@ -218,55 +249,84 @@ inline Cfb buildCfb(const QList<QPair<QString, QByteArray>> &streams, int majorV
     put16(28, 0xFFFE);
     put16(30, majorVersion == 4 ? 12 : 9);
     put16(32, 6);
-    put32(40, majorVersion == 4 ? dirSectors : 0);
-    put32(44, fatSectors);
-    put32(48, dirStart);
+    put32(40, majorVersion == 4 ? l.dirSectors : 0);
+    put32(44, l.fatSectors);
+    put32(48, l.dirStart);
     put32(56, kMiniCutoff);
-    put32(60, miniFatSectors ? miniFatStart : kEnd);
-    put32(64, miniFatSectors);
+    put32(60, l.miniFatSectors ? l.miniFatStart : kEnd);
+    put32(64, l.miniFatSectors);
     put32(68, kEnd);
     put32(72, 0);
     for (int i = 0; i < 109; ++i)
-        put32(76 + 4 * i, quint32(i) < fatSectors ? quint32(i) : kFree);
+        put32(76 + 4 * i, quint32(i) < l.fatSectors ? quint32(i) : kFree);
+    return header;
+}
 
-    QByteArray body;
-    for (quint32 v : fat)
-        body += u32(v);
-    auto entry = [&](const QString &name, int type, quint32 right, quint32 child, quint32 start,
-                     quint32 size) {
-        QByteArray e(128, '\0');
-        for (int i = 0; i < name.size() && i < 31; ++i)
-            e.replace(2 * i, 2, u16(name[i].unicode()));
-        e.replace(64, 2, u16((name.size() + 1) * 2));
-        e[66] = char(type);
-        e[67] = 1;
-        e.replace(68, 4, u32(kFree));
-        e.replace(72, 4, u32(right));
-        e.replace(76, 4, u32(child));
-        e.replace(116, 4, u32(start));
-        e.replace(120, 4, u32(size));
-        return e;
-    };
-    QByteArray dir = entry(QStringLiteral("Root Entry"), 5, kFree, streams.isEmpty() ? kFree : 1,
-                           miniSectors ? miniStart : kEnd, quint32(mini.size()));
+inline QByteArray dirEntry(const QString &name, int type, quint32 right, quint32 child,
+                           quint32 start, quint32 size)
+{
+    QByteArray e(128, '\0');
+    for (int i = 0; i < name.size() && i < 31; ++i)
+        e.replace(2 * i, 2, u16(name[i].unicode()));
+    e.replace(64, 2, u16((name.size() + 1) * 2));
+    e[66] = char(type);
+    e[67] = 1;
+    e.replace(68, 4, u32(kFree));
+    e.replace(72, 4, u32(right));
+    e.replace(76, 4, u32(child));
+    e.replace(116, 4, u32(start));
+    e.replace(120, 4, u32(size));
+    return e;
+}
+
+// The root entry, then the streams as a chain of right siblings, padded to
+// whole sectors.
+inline QByteArray directory(const Streams &streams, const Layout &l)
+{
+    QByteArray dir = dirEntry(QStringLiteral("Root Entry"), 5, kFree, streams.isEmpty() ? kFree : 1,
+                              l.miniSectors ? l.miniStart : kEnd, quint32(l.mini.size()));
     for (int i = 0; i < streams.size(); ++i) {
         const quint32 right = i + 1 < streams.size() ? quint32(i + 2) : kFree;
-        dir += entry(streams[i].first, 2, right, kFree, starts[i],
-                     quint32(streams[i].second.size()));
+        dir += dirEntry(streams[i].first, 2, right, kFree, l.starts[i],
+                        quint32(streams[i].second.size()));
     }
-    dir.append(QByteArray(int(dirSectors * ss) - dir.size(), '\0'));
-    body += dir;
+    dir.append(QByteArray(int(l.dirSectors * l.ss) - dir.size(), '\0'));
+    return dir;
+}
+
+// Everything after the header: FAT, directory, mini FAT, mini stream, data.
+inline QByteArray bodySectors(const Streams &streams, const Layout &l)
+{
+    QByteArray body;
+    for (quint32 v : l.fat)
+        body += u32(v);
+    body += directory(streams, l);
     QByteArray mf;
-    for (quint32 v : miniFat)
+    for (quint32 v : l.miniFat)
         mf += u32(v);
-    mf.append(QByteArray(int(miniFatSectors * ss) - mf.size(), '\xFF'));
+    mf.append(QByteArray(int(l.miniFatSectors * l.ss) - mf.size(), '\xFF'));
     body += mf;
-    QByteArray ms = mini;
-    ms.append(QByteArray(int(miniSectors * ss) - ms.size(), '\0'));
+    QByteArray ms = l.mini;
+    ms.append(QByteArray(int(l.miniSectors * l.ss) - ms.size(), '\0'));
     body += ms;
-    body += data;
-    Q_ASSERT(quint32(body.size()) == total * ss);
-    cfb.bytes = header + body;
+    body += l.data;
+    Q_ASSERT(quint32(body.size()) == l.total() * l.ss);
+    return body;
+}
+
+} // namespace cfbsteps
+
+inline Cfb buildCfb(const QList<QPair<QString, QByteArray>> &streams, int majorVersion = 3)
+{
+    Cfb cfb;
+    cfbsteps::Layout layout;
+    layout.ss = majorVersion == 4 ? 4096 : 512;
+    cfb.sectorSize = layout.ss;
+    cfbsteps::packMiniStream(streams, layout);
+    cfbsteps::countSectors(streams, layout);
+    cfbsteps::layOutFat(streams, layout, cfb.streamFirstSector);
+    cfb.bytes
+        = cfbsteps::headerSector(layout, majorVersion) + cfbsteps::bodySectors(streams, layout);
     cfb.fatSector = 0;
     return cfb;
 }

@@ -59,96 +59,139 @@ struct BuiltZip
     std::vector<uint64_t> centralOffsets; // per item: its central directory header
 };
 
+// The steps of buildZip, one record each.
+namespace zipsteps {
+
+// What the local and the central header of one entry share.
+struct Entry
+{
+    std::string body; // the bytes as stored
+    uint32_t crc = 0;
+    uint16_t method = 0;
+    uint16_t flags = 0;
+    uint64_t offset = 0; // of the local header
+    std::string extra; // the zip64 extra field of the central header, if any
+};
+
+inline Entry prepare(const ZipItem &item, uint64_t offset)
+{
+    Entry e;
+    e.body = item.deflate ? rawDeflate(item.data) : item.data;
+    e.crc = uint32_t(
+        crc32(0, reinterpret_cast<const Bytef *>(item.data.data()), uInt(item.data.size())));
+    e.method = item.deflate ? 8 : 0;
+    e.flags = item.dataDescriptor ? 0x0008 : 0;
+    e.offset = offset;
+    if (item.zip64) {
+        put16(e.extra, 0x0001);
+        put16(e.extra, 24);
+        put64(e.extra, item.data.size());
+        put64(e.extra, e.body.size());
+        put64(e.extra, offset);
+    }
+    return e;
+}
+
+// Local header, name, data and the data descriptor when asked for.
+inline void putLocal(std::string &b, const ZipItem &item, const Entry &e)
+{
+    put32(b, 0x04034b50);
+    put16(b, item.zip64 ? 45 : 20);
+    put16(b, e.flags);
+    put16(b, e.method);
+    put32(b, 0);
+    put32(b, item.dataDescriptor ? 0 : e.crc);
+    put32(b, item.dataDescriptor ? 0 : item.zip64 ? 0xFFFFFFFF : uint32_t(e.body.size()));
+    put32(b, item.dataDescriptor ? 0 : item.zip64 ? 0xFFFFFFFF : uint32_t(item.data.size()));
+    put16(b, uint32_t(item.name.size()));
+    put16(b, 0);
+    b += item.name;
+    b += e.body;
+    if (item.dataDescriptor) {
+        put32(b, 0x08074b50);
+        put32(b, e.crc);
+        put32(b, uint32_t(e.body.size()));
+        put32(b, uint32_t(item.data.size()));
+    }
+}
+
+inline void putCentral(std::string &central, const ZipItem &item, const Entry &e)
+{
+    put32(central, 0x02014b50);
+    put16(central, 45);
+    put16(central, item.zip64 ? 45 : 20);
+    put16(central, e.flags);
+    put16(central, e.method);
+    put32(central, 0);
+    put32(central, e.crc);
+    put32(central, item.zip64 ? 0xFFFFFFFF : uint32_t(e.body.size()));
+    put32(central, item.zip64 ? 0xFFFFFFFF : uint32_t(item.data.size()));
+    put16(central, uint32_t(item.name.size()));
+    put16(central, uint32_t(e.extra.size()));
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put32(central, 0);
+    put32(central, item.zip64 ? 0xFFFFFFFF : uint32_t(e.offset));
+    central += item.name;
+    central += e.extra;
+}
+
+// The zip64 end record and its locator.
+inline void putZip64End(std::string &b, uint64_t count, uint64_t dirSize, uint64_t dirOffset)
+{
+    const uint64_t z64 = b.size();
+    put32(b, 0x06064b50);
+    put64(b, 44);
+    put16(b, 45);
+    put16(b, 45);
+    put32(b, 0);
+    put32(b, 0);
+    put64(b, count);
+    put64(b, count);
+    put64(b, dirSize);
+    put64(b, dirOffset);
+    put32(b, 0x07064b50);
+    put32(b, 0);
+    put64(b, z64);
+    put32(b, 1);
+}
+
+// The end record; with zip64End its fields point to the zip64 end record.
+inline void putEnd(std::string &b, bool zip64End, uint64_t count, uint64_t dirSize,
+                   uint64_t dirOffset)
+{
+    put32(b, 0x06054b50);
+    put16(b, 0);
+    put16(b, 0);
+    put16(b, zip64End ? 0xFFFF : uint32_t(count));
+    put16(b, zip64End ? 0xFFFF : uint32_t(count));
+    put32(b, zip64End ? 0xFFFFFFFF : uint32_t(dirSize));
+    put32(b, zip64End ? 0xFFFFFFFF : uint32_t(dirOffset));
+    put16(b, 0);
+}
+
+} // namespace zipsteps
+
 inline BuiltZip buildZip(const std::vector<ZipItem> &items, bool zip64End = false)
 {
     BuiltZip z;
     std::string central;
     for (const ZipItem &item : items) {
-        const std::string body = item.deflate ? rawDeflate(item.data) : item.data;
-        const uint32_t crc = uint32_t(
-            crc32(0, reinterpret_cast<const Bytef *>(item.data.data()), uInt(item.data.size())));
-        const uint16_t method = item.deflate ? 8 : 0;
-        const uint16_t flags = item.dataDescriptor ? 0x0008 : 0;
         const uint64_t offset = z.bytes.size();
         z.localOffsets.push_back(offset);
-        std::string extra;
-        if (item.zip64) {
-            put16(extra, 0x0001);
-            put16(extra, 24);
-            put64(extra, item.data.size());
-            put64(extra, body.size());
-            put64(extra, offset);
-        }
-        std::string &b = z.bytes;
-        put32(b, 0x04034b50);
-        put16(b, item.zip64 ? 45 : 20);
-        put16(b, flags);
-        put16(b, method);
-        put32(b, 0);
-        put32(b, item.dataDescriptor ? 0 : crc);
-        put32(b, item.dataDescriptor ? 0 : item.zip64 ? 0xFFFFFFFF : uint32_t(body.size()));
-        put32(b, item.dataDescriptor ? 0 : item.zip64 ? 0xFFFFFFFF : uint32_t(item.data.size()));
-        put16(b, uint32_t(item.name.size()));
-        put16(b, 0);
-        b += item.name;
-        b += body;
-        if (item.dataDescriptor) {
-            put32(b, 0x08074b50);
-            put32(b, crc);
-            put32(b, uint32_t(body.size()));
-            put32(b, uint32_t(item.data.size()));
-        }
+        const zipsteps::Entry e = zipsteps::prepare(item, offset);
+        zipsteps::putLocal(z.bytes, item, e);
         z.centralOffsets.push_back(central.size());
-        put32(central, 0x02014b50);
-        put16(central, 45);
-        put16(central, item.zip64 ? 45 : 20);
-        put16(central, flags);
-        put16(central, method);
-        put32(central, 0);
-        put32(central, crc);
-        put32(central, item.zip64 ? 0xFFFFFFFF : uint32_t(body.size()));
-        put32(central, item.zip64 ? 0xFFFFFFFF : uint32_t(item.data.size()));
-        put16(central, uint32_t(item.name.size()));
-        put16(central, uint32_t(extra.size()));
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
-        put32(central, 0);
-        put32(central, item.zip64 ? 0xFFFFFFFF : uint32_t(offset));
-        central += item.name;
-        central += extra;
+        zipsteps::putCentral(central, item, e);
     }
     const uint64_t dirOffset = z.bytes.size();
     for (uint64_t &o : z.centralOffsets)
         o += dirOffset;
     z.bytes += central;
-    if (zip64End) {
-        const uint64_t z64 = z.bytes.size();
-        std::string &b = z.bytes;
-        put32(b, 0x06064b50);
-        put64(b, 44);
-        put16(b, 45);
-        put16(b, 45);
-        put32(b, 0);
-        put32(b, 0);
-        put64(b, items.size());
-        put64(b, items.size());
-        put64(b, central.size());
-        put64(b, dirOffset);
-        put32(b, 0x07064b50);
-        put32(b, 0);
-        put64(b, z64);
-        put32(b, 1);
-    }
-    std::string &b = z.bytes;
-    put32(b, 0x06054b50);
-    put16(b, 0);
-    put16(b, 0);
-    put16(b, zip64End ? 0xFFFF : uint32_t(items.size()));
-    put16(b, zip64End ? 0xFFFF : uint32_t(items.size()));
-    put32(b, zip64End ? 0xFFFFFFFF : uint32_t(central.size()));
-    put32(b, zip64End ? 0xFFFFFFFF : uint32_t(dirOffset));
-    put16(b, 0);
+    if (zip64End)
+        zipsteps::putZip64End(z.bytes, items.size(), central.size(), dirOffset);
+    zipsteps::putEnd(z.bytes, zip64End, items.size(), central.size(), dirOffset);
     return z;
 }
 
