@@ -169,6 +169,127 @@ private slots:
     void oracle();
 };
 
+namespace {
+
+// What the oracle counts over all workbooks.
+struct OracleTotals
+{
+    int books = 0, allCells = 0, coveredCells = 0, uncached = 0, volatileCells = 0;
+    Tally total;
+    std::map<std::string, Tally> byFunction;
+    std::map<std::string, int> notEvaluated;
+    QStringList disagreements;
+};
+
+// Evaluates one formula cell with its cache ignored and counts the result.
+void checkCell(const Workbook &book, const QString &rel, WorkbookSource &source, Evaluator &ev,
+               int s, const CellFormula &cf, OracleTotals &t)
+{
+    ++t.allCells;
+    const FormulaSource src = source.formula(s, cf.row, cf.col);
+    const Formula f = parse(src, source);
+    std::set<std::string> names;
+    bool supported = f.ok(), isVolatile = false;
+    functionsOf(f, names, supported, isVolatile);
+    t.coveredCells += supported;
+    if (!(cf.flags & CellFormula::Cached)) {
+        ++t.uncached;
+        return;
+    }
+    if (isVolatile) {
+        ++t.volatileCells;
+        return;
+    }
+    const Value cached = source.value(s, cf.row, cf.col);
+    const CellResult r = ev.result(s, cf.row, cf.col);
+    const bool evaluated = r.status == EvalStatus::Computed;
+    const bool ok = evaluated && agree(cached, r.value);
+    ++t.total.cells;
+    t.total.evaluated += evaluated;
+    t.total.agreed += ok;
+    for (const std::string &n : names) {
+        Tally &tally = t.byFunction[n];
+        ++tally.cells;
+        tally.evaluated += evaluated;
+        tally.agreed += ok;
+    }
+    if (!evaluated) {
+        std::string why = r.reason;
+        if (why.size() > 60)
+            why = why.substr(0, 60);
+        ++t.notEvaluated[why.empty() ? "(no reason)" : why];
+    } else if (!ok) {
+        t.disagreements << QStringLiteral("%1 %2!R%3C%4  %5  cached %6, computed %7")
+                               .arg(rel, QString::fromStdString(book.sheets[size_t(s)].name))
+                               .arg(cf.row + 1)
+                               .arg(cf.col + 1)
+                               .arg(
+                                   QString::fromStdString(formulaText(f, cf.row, cf.col)).left(120),
+                                   shown(cached), shown(r.value));
+    }
+}
+
+// Every formula cell of one workbook saved by the application.
+void checkWorkbook(const QString &root, const QString &path, OracleTotals &t)
+{
+    if (!savedByTheApplication(application(path)))
+        return;
+    Error error;
+    std::unique_ptr<Workbook> book = Workbook::open(path.toStdString(), &error);
+    // A workbook that asks for a full calculation on load was written by
+    // a program that left placeholders, not the application's results.
+    if (!book || book->fullCalcOnLoad)
+        return;
+    const QString rel = QDir(root).relativeFilePath(path);
+    WorkbookSource source(*book);
+    EvalOptions options;
+    options.recalculateAll = true;
+    options.clock = 1600000000;
+    options.keepVolatile = true;
+    Evaluator ev(source, options);
+    bool any = false;
+    for (int s = 0; s < int(book->sheets.size()); ++s) {
+        const Sheet *sheet = book->rawSheet(s);
+        if (!sheet)
+            continue;
+        for (const CellFormula &cf : sheet->formulas) {
+            any = true;
+            checkCell(*book, rel, source, ev, s, cf, t);
+        }
+    }
+    t.books += any;
+}
+
+void writeReport(const OracleTotals &t, double agreement, double coverage, QTextStream &ts)
+{
+    ts << "Formula oracle over the corpus workbooks saved by the application\n"
+       << "workbooks with formulas: " << t.books << ", formula cells: " << t.allCells << "\n"
+       << "without cached result (not compared): " << t.uncached
+       << ", clock or random (not compared): " << t.volatileCells << "\n"
+       << "compared: " << t.total.cells << ", evaluated: " << t.total.evaluated
+       << ", agreeing: " << t.total.agreed
+       << QString::asprintf(" (%.2f%% of evaluated)\n", agreement)
+       << "cells whose functions are all evaluated: " << t.coveredCells
+       << QString::asprintf(" (%.2f%% of formula cells)\n\n", coverage);
+    std::vector<std::pair<std::string, Tally>> rows(t.byFunction.begin(), t.byFunction.end());
+    std::sort(rows.begin(), rows.end(),
+              [](const auto &a, const auto &b) { return a.second.cells > b.second.cells; });
+    ts << "function          cells  evaluated  agreeing\n";
+    for (const auto &r : rows)
+        ts << QString::asprintf("%-16s %6d %10d %9d  %6.2f%%\n", r.first.c_str(), r.second.cells,
+                                r.second.evaluated, r.second.agreed,
+                                r.second.evaluated ? 100.0 * r.second.agreed / r.second.evaluated
+                                                   : 0.0);
+    ts << "\nnot evaluated, by reason:\n";
+    for (const auto &n : t.notEvaluated)
+        ts << QString::asprintf("%6d  ", n.second) << QString::fromStdString(n.first) << "\n";
+    ts << "\ndisagreements (" << t.disagreements.size() << "):\n";
+    for (const QString &d : t.disagreements)
+        ts << d << "\n";
+}
+
+} // namespace
+
 void TestFormulaOracle::oracle()
 {
     SD_REQUIRE_CORPUS(QString());
@@ -180,114 +301,21 @@ void TestFormulaOracle::oracle()
         paths << it.next();
     paths.sort();
 
-    int books = 0, allCells = 0, coveredCells = 0, uncached = 0, volatileCells = 0;
-    Tally total;
-    std::map<std::string, Tally> byFunction;
-    std::map<std::string, int> notEvaluated;
-    QStringList disagreements;
-    for (const QString &path : paths) {
-        if (!savedByTheApplication(application(path)))
-            continue;
-        Error error;
-        std::unique_ptr<Workbook> book = Workbook::open(path.toStdString(), &error);
-        // A workbook that asks for a full calculation on load was written by
-        // a program that left placeholders, not the application's results.
-        if (!book || book->fullCalcOnLoad)
-            continue;
-        const QString rel = QDir(root).relativeFilePath(path);
-        WorkbookSource source(*book);
-        EvalOptions options;
-        options.recalculateAll = true;
-        options.clock = 1600000000;
-        options.keepVolatile = true;
-        Evaluator ev(source, options);
-        bool any = false;
-        for (int s = 0; s < int(book->sheets.size()); ++s) {
-            const Sheet *sheet = book->rawSheet(s);
-            if (!sheet)
-                continue;
-            for (const CellFormula &cf : sheet->formulas) {
-                any = true;
-                ++allCells;
-                const FormulaSource src = source.formula(s, cf.row, cf.col);
-                const Formula f = parse(src, source);
-                std::set<std::string> names;
-                bool supported = f.ok(), isVolatile = false;
-                functionsOf(f, names, supported, isVolatile);
-                coveredCells += supported;
-                if (!(cf.flags & CellFormula::Cached)) {
-                    ++uncached;
-                    continue;
-                }
-                if (isVolatile) {
-                    ++volatileCells;
-                    continue;
-                }
-                const Value cached = source.value(s, cf.row, cf.col);
-                const CellResult r = ev.result(s, cf.row, cf.col);
-                const bool evaluated = r.status == EvalStatus::Computed;
-                const bool ok = evaluated && agree(cached, r.value);
-                ++total.cells;
-                total.evaluated += evaluated;
-                total.agreed += ok;
-                for (const std::string &n : names) {
-                    Tally &t = byFunction[n];
-                    ++t.cells;
-                    t.evaluated += evaluated;
-                    t.agreed += ok;
-                }
-                if (!evaluated) {
-                    std::string why = r.reason;
-                    if (why.size() > 60)
-                        why = why.substr(0, 60);
-                    ++notEvaluated[why.empty() ? "(no reason)" : why];
-                } else if (!ok) {
-                    disagreements
-                        << QStringLiteral("%1 %2!R%3C%4  %5  cached %6, computed %7")
-                               .arg(rel, QString::fromStdString(book->sheets[size_t(s)].name))
-                               .arg(cf.row + 1)
-                               .arg(cf.col + 1)
-                               .arg(
-                                   QString::fromStdString(formulaText(f, cf.row, cf.col)).left(120),
-                                   shown(cached), shown(r.value));
-                }
-            }
-        }
-        books += any;
-    }
+    OracleTotals t;
+    for (const QString &path : paths)
+        checkWorkbook(root, path, t);
 
-    const double agreement = total.evaluated ? 100.0 * total.agreed / total.evaluated : 100.0;
-    const double coverage = allCells ? 100.0 * coveredCells / allCells : 100.0;
+    const double agreement = t.total.evaluated ? 100.0 * t.total.agreed / t.total.evaluated : 100.0;
+    const double coverage = t.allCells ? 100.0 * t.coveredCells / t.allCells : 100.0;
     QFile out(QStringLiteral(SHEETDRAIN_BUILD_DIR "/formula-oracle.txt"));
     QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text));
     QTextStream ts(&out);
-    ts << "Formula oracle over the corpus workbooks saved by the application\n"
-       << "workbooks with formulas: " << books << ", formula cells: " << allCells << "\n"
-       << "without cached result (not compared): " << uncached
-       << ", clock or random (not compared): " << volatileCells << "\n"
-       << "compared: " << total.cells << ", evaluated: " << total.evaluated
-       << ", agreeing: " << total.agreed << QString::asprintf(" (%.2f%% of evaluated)\n", agreement)
-       << "cells whose functions are all evaluated: " << coveredCells
-       << QString::asprintf(" (%.2f%% of formula cells)\n\n", coverage);
-    std::vector<std::pair<std::string, Tally>> rows(byFunction.begin(), byFunction.end());
-    std::sort(rows.begin(), rows.end(),
-              [](const auto &a, const auto &b) { return a.second.cells > b.second.cells; });
-    ts << "function          cells  evaluated  agreeing\n";
-    for (const auto &r : rows)
-        ts << QString::asprintf("%-16s %6d %10d %9d  %6.2f%%\n", r.first.c_str(), r.second.cells,
-                                r.second.evaluated, r.second.agreed,
-                                r.second.evaluated ? 100.0 * r.second.agreed / r.second.evaluated
-                                                   : 0.0);
-    ts << "\nnot evaluated, by reason:\n";
-    for (const auto &n : notEvaluated)
-        ts << QString::asprintf("%6d  ", n.second) << QString::fromStdString(n.first) << "\n";
-    ts << "\ndisagreements (" << disagreements.size() << "):\n";
-    for (const QString &d : disagreements)
-        ts << d << "\n";
+    writeReport(t, agreement, coverage, ts);
+    ts.flush();
     out.close();
     qInfo("formula oracle: %d cells evaluated, %.2f%% agree; %.2f%% of formula cells covered; "
           "report in %s",
-          total.evaluated, agreement, coverage, qPrintable(out.fileName()));
+          t.total.evaluated, agreement, coverage, qPrintable(out.fileName()));
     QVERIFY2(agreement >= kMinAgreement, qPrintable(QString::number(agreement)));
     QVERIFY2(coverage >= kMinCoverage, qPrintable(QString::number(coverage)));
 }
