@@ -203,6 +203,25 @@ private:
         index = uint32_t(m_book.strings.size() - 1);
         return true;
     }
+    // A BOOLERR value: an error code, or a Boolean when `isError` is 0.
+    bool addBoolErr(uint32_t row, uint32_t col, uint32_t xf, uint8_t value, uint8_t isError)
+    {
+        return isError ? add(row, col, xf, CellType::Error, value)
+                       : add(row, col, xf, CellType::Bool, value ? 1.0 : 0.0);
+    }
+    // A text cell holding its own copy of `text`.
+    bool addText(uint32_t row, uint32_t col, uint32_t xf, std::string &&text)
+    {
+        uint32_t index = 0;
+        return addString(std::move(text), index) && add(row, col, xf, CellType::Text, 0.0, index);
+    }
+    // A text cell holding `count` bytes of 8-bit text.
+    bool addText8(uint32_t row, uint32_t col, uint32_t xf, const uint8_t *bytes, size_t count)
+    {
+        std::string text;
+        appendText8(m_info, bytes, count, text);
+        return addText(row, col, xf, std::move(text));
+    }
     // BIFF2 cells carry their format index in the 3-byte cell attribute; the
     // book has one synthetic XF per format index. An XF index of 63 means
     // that the preceding IXFE record names the XF, whose own format then

@@ -215,21 +215,19 @@ Error XlsSheetParser::labelRecord(const Record &r)
     } else {
         if (n < 8)
             return tooShort(r);
-        std::string text;
         if (m_info.version == 8) {
             const SegmentCursor::Segment seg { d + 6, n - 6 };
             SegmentCursor c(&seg, 1);
+            std::string text;
             if (!readUnicodeString(c, true, false, text))
                 return damaged(r, "string runs past the record");
+            ok = addText(row, col, xf16(le16(d + 4)), std::move(text));
         } else {
             const size_t count = le16(d + 6);
             if (count > n - 8)
                 return damaged(r, "string runs past the record");
-            appendText8(m_info, d + 8, count, text);
+            ok = addText8(row, col, xf16(le16(d + 4)), d + 8, count);
         }
-        uint32_t index = 0;
-        ok = addString(std::move(text), index)
-            && add(row, col, xf16(le16(d + 4)), CellType::Text, 0.0, index);
     }
     return ok ? Error() : outside(r, row, col);
 }
@@ -262,8 +260,7 @@ Error XlsSheetParser::blankOrBoolRecord(const Record &r)
     default: // BOOLERR
         if (n < 8)
             return tooShort(r);
-        ok = d[7] ? add(row, col, xf16(le16(d + 4)), CellType::Error, d[6])
-                  : add(row, col, xf16(le16(d + 4)), CellType::Bool, d[6] ? 1.0 : 0.0);
+        ok = addBoolErr(row, col, xf16(le16(d + 4)), d[6], d[7]);
         break;
     }
     return ok ? Error() : outside(r, row, col);
@@ -460,18 +457,13 @@ Error XlsSheetParser::biff2Record(const Record &r)
         const size_t count = d[7];
         if (count > n - 8)
             return damaged(r, "string runs past the record");
-        std::string text;
-        appendText8(m_info, d + 8, count, text);
-        uint32_t index = 0;
-        ok = addString(std::move(text), index)
-            && add(row, col, biff2Xf(d + 4), CellType::Text, 0.0, index);
+        ok = addText8(row, col, biff2Xf(d + 4), d + 8, count);
         break;
     }
     case kBoolErr2:
         if (n < 9)
             return tooShort(r);
-        ok = d[8] ? add(row, col, biff2Xf(d + 4), CellType::Error, d[7])
-                  : add(row, col, biff2Xf(d + 4), CellType::Bool, d[7] ? 1.0 : 0.0);
+        ok = addBoolErr(row, col, biff2Xf(d + 4), d[7], d[8]);
         break;
     default: // IXFE
         if (n >= 2)
