@@ -4,6 +4,7 @@
 #include "formula/ast.h"
 #include "formula/astbuild.h"
 #include "formula/functions.h"
+#include "io/utf8.h"
 
 #include <cstring>
 
@@ -56,21 +57,7 @@ std::string utf16(const uint8_t *p, size_t units)
                 ++i;
             }
         }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
+        appendUtf8(out, c);
     }
     return out;
 }

@@ -1,5 +1,7 @@
 #include "io/utf16source.h"
 
+#include "io/utf8.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -10,25 +12,6 @@ namespace {
 // Raw bytes read from the inner source at a time.
 constexpr size_t kRawBlock = 64 * 1024;
 constexpr uint32_t kReplacement = 0xFFFD;
-
-void appendUtf8(std::string &out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | cp >> 6);
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | cp >> 12);
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | cp >> 18);
-        out += char(0x80 | (cp >> 12 & 0x3F));
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
 
 bool isHighSurrogate(uint32_t u)
 {

@@ -2,6 +2,7 @@
 
 #include "io/limits.h"
 #include "io/utf16source.h"
+#include "io/utf8.h"
 
 #include <algorithm>
 #include <cstring>
@@ -42,25 +43,6 @@ inline std::string_view localName(std::string_view qname)
 {
     const size_t colon = qname.rfind(':');
     return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
-}
-
-void appendUtf8(std::string &out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | cp >> 6);
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | cp >> 12);
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | cp >> 18);
-        out += char(0x80 | (cp >> 12 & 0x3F));
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 int hexValue(char c)

@@ -1,6 +1,7 @@
 #include "xls/biff.h"
 
 #include "core/sheetbudget.h"
+#include "io/utf8.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -216,25 +217,6 @@ void appendLatin1(const uint8_t *p, size_t n, std::string &out)
     }
 }
 
-static void appendCodePoint(uint32_t cp, std::string &out)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 void appendUtf16(const uint8_t *p, size_t units, std::string &out, uint16_t &pendingHigh)
 {
     constexpr uint32_t kReplacement = 0xFFFD;
@@ -242,24 +224,23 @@ void appendUtf16(const uint8_t *p, size_t units, std::string &out, uint16_t &pen
         const uint16_t u = le16(p + 2 * i);
         if (u >= 0xD800 && u < 0xDC00) {
             if (pendingHigh)
-                appendCodePoint(kReplacement, out);
+                appendUtf8(out, kReplacement);
             pendingHigh = u;
             continue;
         }
         if (u >= 0xDC00 && u < 0xE000) {
             if (pendingHigh)
-                appendCodePoint(0x10000 + ((uint32_t(pendingHigh) - 0xD800) << 10) + (u - 0xDC00),
-                                out);
+                appendUtf8(out, 0x10000 + ((uint32_t(pendingHigh) - 0xD800) << 10) + (u - 0xDC00));
             else
-                appendCodePoint(kReplacement, out);
+                appendUtf8(out, kReplacement);
             pendingHigh = 0;
             continue;
         }
         if (pendingHigh) {
-            appendCodePoint(kReplacement, out);
+            appendUtf8(out, kReplacement);
             pendingHigh = 0;
         }
-        appendCodePoint(u, out);
+        appendUtf8(out, u);
     }
 }
 
@@ -450,7 +431,7 @@ void SegmentCursor::chars(size_t count, bool compressed, std::string &out)
         m_pos = 1;
     }
     if (pendingHigh)
-        appendCodePoint(0xFFFD, out);
+        appendUtf8(out, 0xFFFD);
 }
 
 } // namespace biff
