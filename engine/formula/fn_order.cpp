@@ -246,7 +246,8 @@ struct Tvm
 };
 
 // Reads arguments in the given order ('r' rate, 'n' nper, 'p' pmt, 'v' pv,
-// 'f' fv, 't' type); those beyond the call's count stay 0.
+// 'f' fv, 't' type, '-' one read elsewhere); those beyond the call's count
+// stay 0.
 uint8_t readTvm(Call &c, const char *order, Tvm &t)
 {
     for (int i = 0; order[i]; ++i) {
@@ -272,12 +273,25 @@ uint8_t readTvm(Call &c, const char *order, Tvm &t)
         case 't':
             slot = &t.type;
             break;
+        default:
+            continue;
         }
         if (uint8_t e = c.number(i, *slot))
             return e;
     }
     t.type = t.type != 0 ? 1 : 0;
     return 0;
+}
+
+// IPMT and PPMT: rate, period, nper, pv, fv, type; the period must lie
+// within the term.
+uint8_t readPeriodTvm(Call &c, Tvm &t, double &per)
+{
+    if (uint8_t e = c.number(1, per))
+        return e;
+    if (uint8_t e = readTvm(c, "r-nvft", t))
+        return e;
+    return per < 1 || per > t.nper ? ErrNum : 0;
 }
 
 double payment(const Tvm &t)
@@ -363,19 +377,8 @@ Value fnIpmt(Call &c)
 {
     Tvm t;
     double per = 0;
-    if (uint8_t e = c.number(1, per))
+    if (uint8_t e = readPeriodTvm(c, t, per))
         return Value::err(e);
-    for (int i = 0; i < c.count(); ++i) {
-        double v = 0;
-        if (i == 1)
-            continue;
-        if (uint8_t e = c.number(i, v))
-            return Value::err(e);
-        (i == 0 ? t.rate : i == 2 ? t.nper : i == 3 ? t.pv : i == 4 ? t.fv : t.type) = v;
-    }
-    t.type = t.type != 0;
-    if (per < 1 || per > t.nper)
-        return Value::err(ErrNum);
     return Value::num(interestPart(t, per));
 }
 
@@ -383,19 +386,8 @@ Value fnPpmt(Call &c)
 {
     Tvm t;
     double per = 0;
-    if (uint8_t e = c.number(1, per))
+    if (uint8_t e = readPeriodTvm(c, t, per))
         return Value::err(e);
-    for (int i = 0; i < c.count(); ++i) {
-        double v = 0;
-        if (i == 1)
-            continue;
-        if (uint8_t e = c.number(i, v))
-            return Value::err(e);
-        (i == 0 ? t.rate : i == 2 ? t.nper : i == 3 ? t.pv : i == 4 ? t.fv : t.type) = v;
-    }
-    t.type = t.type != 0;
-    if (per < 1 || per > t.nper)
-        return Value::err(ErrNum);
     return Value::num(payment(t) - interestPart(t, per));
 }
 
