@@ -45,6 +45,16 @@ double weekdayBase(double serial, bool date1904)
     return date1904 ? serial + 1462 : serial;
 }
 
+// YEAR, MONTH, DAY: one field of the first argument's date.
+Value datePart(Call &c, int Ymd::*field)
+{
+    double s;
+    Ymd t;
+    if (uint8_t e = dateArg(c, 0, s, &t))
+        return Value::err(e);
+    return Value::num(t.*field);
+}
+
 Value secondsPart(Call &c, int which)
 {
     SD_NUMBER(c, 0, v);
@@ -92,29 +102,17 @@ Value fnTime(Call &c)
 
 Value fnYear(Call &c)
 {
-    double s;
-    Ymd t;
-    if (uint8_t e = dateArg(c, 0, s, &t))
-        return Value::err(e);
-    return Value::num(t.y);
+    return datePart(c, &Ymd::y);
 }
 
 Value fnMonth(Call &c)
 {
-    double s;
-    Ymd t;
-    if (uint8_t e = dateArg(c, 0, s, &t))
-        return Value::err(e);
-    return Value::num(t.m);
+    return datePart(c, &Ymd::m);
 }
 
 Value fnDay(Call &c)
 {
-    double s;
-    Ymd t;
-    if (uint8_t e = dateArg(c, 0, s, &t))
-        return Value::err(e);
-    return Value::num(t.d);
+    return datePart(c, &Ymd::d);
 }
 
 Value fnHour(Call &c)
