@@ -14,6 +14,19 @@ Value lookupValue(Call &c, int i)
     return v;
 }
 
+// Position of `target` along the first row (`byRow`) or first column of `g`,
+// as lookupPosition() finds it; -1 when not found.
+long firstLinePosition(Call &c, const Grid &g, bool byRow, const Value &target, int matchType,
+                       bool wildcards = true)
+{
+    const long count = long(byRow ? g.usedCols() : g.usedRows());
+    auto at = [&](long i) {
+        c.engine.step();
+        return byRow ? g.at(0, uint32_t(i)) : g.at(uint32_t(i), 0);
+    };
+    return lookupPosition(target, count, at, matchType, wildcards);
+}
+
 // VLOOKUP and HLOOKUP: `vertical` searches the first column.
 Value tableLookup(Call &c, bool vertical)
 {
@@ -35,12 +48,7 @@ Value tableLookup(Call &c, bool vertical)
         return Value::err(ErrValue);
     if (index > (vertical ? g.cols() : g.rows()))
         return Value::err(ErrRef);
-    const long count = long(vertical ? g.usedRows() : g.usedCols());
-    auto at = [&](long i) {
-        c.engine.step();
-        return vertical ? g.at(uint32_t(i), 0) : g.at(0, uint32_t(i));
-    };
-    const long pos = lookupPosition(target, count, at, approximate ? 1 : 0);
+    const long pos = firstLinePosition(c, g, !vertical, target, approximate ? 1 : 0);
     if (pos < 0)
         return Value::err(ErrNA);
     const uint32_t k = uint32_t(index) - 1;
@@ -72,14 +80,8 @@ Value fnMatch(Call &c)
             return Value::err(e);
     if (g.rows() > 1 && g.cols() > 1)
         return Value::err(ErrNA);
-    const bool row = g.rows() == 1;
-    const long count = long(row ? g.usedCols() : g.usedRows());
-    auto at = [&](long i) {
-        c.engine.step();
-        return row ? g.at(0, uint32_t(i)) : g.at(uint32_t(i), 0);
-    };
     const int mode = type > 0 ? 1 : type < 0 ? -1 : 0;
-    const long pos = lookupPosition(target, count, at, mode);
+    const long pos = firstLinePosition(c, g, g.rows() == 1, target, mode);
     return pos < 0 ? Value::err(ErrNA) : Value::num(double(pos + 1));
 }
 
@@ -94,12 +96,7 @@ Value fnLookup(Call &c)
     // The two-argument form searches the first row or column of the longer
     // side and returns from the last.
     const bool byRow = g.cols() > g.rows();
-    const long count = long(byRow ? g.usedCols() : g.usedRows());
-    auto at = [&](long i) {
-        c.engine.step();
-        return byRow ? g.at(0, uint32_t(i)) : g.at(uint32_t(i), 0);
-    };
-    const long pos = lookupPosition(target, count, at, 1, false);
+    const long pos = firstLinePosition(c, g, byRow, target, 1, false);
     if (pos < 0)
         return Value::err(ErrNA);
     if (c.count() < 3)
