@@ -12,7 +12,7 @@ namespace {
 // The resolution the form's pixel sizes were laid out for.
 constexpr qreal kReferenceDpi = 96.0;
 // Steps of a quarter: a few dpi more or less (the offscreen platform reports
-// 100) leave the specified geometry exactly as it is.
+// 100) leave the form's own geometry exactly as it is.
 constexpr qreal kScaleSteps = 4.0;
 
 int scaled(int pixels, qreal factor)

@@ -67,7 +67,7 @@ struct RefSpec
 };
 
 // A defined name as used: its text and, when written Sheet1!Name, the sheet.
-struct NameSpec
+struct NameRef
 {
     std::string name;
     int16_t sheet = -1;
@@ -89,7 +89,7 @@ struct Formula
     std::vector<double> numbers;
     std::vector<std::string> strings;
     std::vector<RefSpec> refs;
-    std::vector<NameSpec> names;
+    std::vector<NameRef> names;
     std::vector<ArrayData> arrays;
     uint32_t root = 0;
     bool isVolatile = false; // calls NOW, RAND, OFFSET, INDIRECT ...
@@ -116,7 +116,7 @@ public:
     }
     // BIFF: a NAME record by its 1-based index (ptgName), with its sheet scope
     // (-1 global); false for a bad index.
-    virtual bool definedName(int index, NameSpec &out) const
+    virtual bool definedName(int index, NameRef &out) const
     {
         (void)index, (void)out;
         return false;

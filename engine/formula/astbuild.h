@@ -42,7 +42,7 @@ public:
         m_f.refs.push_back(r);
         return leaf(NodeKind::Ref, uint32_t(m_f.refs.size() - 1));
     }
-    uint32_t name(NameSpec n)
+    uint32_t name(NameRef n)
     {
         m_f.names.push_back(std::move(n));
         return leaf(NodeKind::Name, uint32_t(m_f.names.size() - 1));

@@ -142,7 +142,7 @@ private:
     Value arrayElement(uint64_t k, Entry &e, const Formula &f, int sheet, uint32_t row,
                        uint32_t col);
     Value callFunction(const Formula &f, const Node &n, const Ctx &ctx);
-    Value evalName(const NameSpec &spec, const Ctx &ctx);
+    Value evalName(const NameRef &ref, const Ctx &ctx);
     bool resolve(const RefSpec &r, const Ctx &ctx, Area &out) const;
     void needFormulasIn(const Area &a);
     void computeVolatile();

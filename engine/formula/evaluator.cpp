@@ -432,7 +432,7 @@ void Engine::staticAreas(const Formula &f, const Ctx &ctx, std::vector<Area> &ou
     }
     if (depth > 8)
         return;
-    for (const NameSpec &n : f.names) {
+    for (const NameRef &n : f.names) {
         FormulaSource src;
         if (n.sheet == -2 || !m_source.name(n.name, n.sheet >= 0 ? n.sheet : ctx.sheet, src))
             continue;

@@ -95,17 +95,17 @@ Value Engine::eval(const Formula &f, uint32_t index, const Ctx &ctx)
     return Value::err(ErrValue);
 }
 
-Value Engine::evalName(const NameSpec &spec, const Ctx &ctx)
+Value Engine::evalName(const NameRef &ref, const Ctx &ctx)
 {
-    if (spec.sheet == -2)
-        throw Unsupported { "external name " + spec.name };
-    const int scope = spec.sheet >= 0 ? spec.sheet : ctx.sheet;
+    if (ref.sheet == -2)
+        throw Unsupported { "external name " + ref.name };
+    const int scope = ref.sheet >= 0 ? ref.sheet : ctx.sheet;
     FormulaSource src;
-    if (!m_source.name(spec.name, scope, src))
+    if (!m_source.name(ref.name, scope, src))
         return Value::err(ErrName);
     if (m_nameDepth >= 32)
         return Value::err(ErrName); // names that define each other
-    const std::string cacheKey = std::to_string(scope) + '\x01' + upperText(spec.name);
+    const std::string cacheKey = std::to_string(scope) + '\x01' + upperText(ref.name);
     auto it = m_names.find(cacheKey);
     if (it == m_names.end()) {
         auto f = std::make_shared<Formula>();
@@ -122,7 +122,7 @@ Value Engine::evalName(const NameSpec &spec, const Ctx &ctx)
     }
     const Formula &f = *it->second;
     if (!f.ok())
-        throw Unsupported { "cannot parse name " + spec.name + ": " + f.error };
+        throw Unsupported { "cannot parse name " + ref.name + ": " + f.error };
     struct Depth
     {
         int &d;

@@ -570,7 +570,7 @@ private:
             return fail("reference expected");
         if (external)
             return m_b.unsupported("external name");
-        NameSpec n;
+        NameRef n;
         n.name = std::string(m_s.substr(start, m_pos - start));
         n.sheet = int16_t(first == -2 ? -1 : first);
         if (first == -1)
@@ -687,7 +687,7 @@ private:
             return m_b.boolean(true);
         if (compareText(w, "FALSE") == 0)
             return m_b.boolean(false);
-        NameSpec n;
+        NameRef n;
         n.name = std::string(w);
         return m_b.name(std::move(n));
     }

@@ -371,7 +371,7 @@ private:
                 return false;
             const int index = le16(m_p);
             m_p += n;
-            NameSpec name;
+            NameRef name;
             if (!m_context.definedName(index, name))
                 return push(m_b.error(ErrName));
             return push(m_b.name(std::move(name)));
@@ -452,10 +452,10 @@ private:
         std::string name = m_context.externName(sheet, index);
         if (name.empty())
             return push(m_b.unsupported("external name"));
-        NameSpec spec;
-        spec.name = std::move(name);
-        spec.sheet = -2; // external: only meaningful as an add-in function's name
-        return push(m_b.name(std::move(spec)));
+        NameRef ref;
+        ref.name = std::move(name);
+        ref.sheet = -2; // external: only meaningful as an add-in function's name
+        return push(m_b.name(std::move(ref)));
     }
 
     bool arrayConstant()

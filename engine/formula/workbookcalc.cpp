@@ -100,7 +100,7 @@ bool WorkbookSource::externSheet(int index, int &first, int &last) const
     return true;
 }
 
-bool WorkbookSource::definedName(int index, NameSpec &out) const
+bool WorkbookSource::definedName(int index, NameRef &out) const
 {
     if (index < 1 || size_t(index) > m_book.names.size())
         return false;

@@ -22,7 +22,7 @@ public:
 
     int sheetIndex(std::string_view name) const override;
     bool externSheet(int index, int &first, int &last) const override;
-    bool definedName(int index, NameSpec &out) const override;
+    bool definedName(int index, NameRef &out) const override;
     std::string externName(int sheetIndex, int nameIndex) const override;
 
     int sheetCount() const override { return int(m_book.sheets.size()); }

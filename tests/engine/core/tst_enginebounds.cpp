@@ -22,14 +22,14 @@
 namespace {
 
 // A one-sheet workbook; each text cell gets its own string.
-struct Spec
+struct CellPlan
 {
     uint32_t row, col;
     std::string text; // empty: the number 1
     uint32_t xf = 0;
 };
 
-std::unique_ptr<sd::Workbook> makeBook(const std::vector<Spec> &specs,
+std::unique_ptr<sd::Workbook> makeBook(const std::vector<CellPlan> &plans,
                                        const std::string &code = "General")
 {
     auto book = std::make_unique<sd::Workbook>();
@@ -37,7 +37,7 @@ std::unique_ptr<sd::Workbook> makeBook(const std::vector<Spec> &specs,
     book->xfs = { sd::Xf { 0, false }, sd::Xf { 164, false } };
     book->numFmts[164] = code;
     auto sheet = std::make_unique<sd::Sheet>();
-    for (const Spec &s : specs) {
+    for (const CellPlan &s : plans) {
         sd::Cell c;
         c.row = s.row;
         c.col = s.col;
@@ -257,7 +257,7 @@ void TestEngineBounds::blocksWithinARow()
 {
     // One row of 200 cells of 32,767 characters (6.5 MB): written in
     // blocks, never as one row.
-    std::vector<Spec> row;
+    std::vector<CellPlan> row;
     for (uint32_t c = 0; c < 200; ++c)
         row.push_back({ 0, c, std::string(40000, 'x') });
     auto book = makeBook(row);

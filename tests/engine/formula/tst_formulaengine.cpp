@@ -56,7 +56,7 @@ public:
             return first = 0, last = 1, true;
         return false; // another workbook
     }
-    bool definedName(int index, NameSpec &out) const override
+    bool definedName(int index, NameRef &out) const override
     {
         if (index != 1)
             return false;
