@@ -356,6 +356,11 @@ public:
         addCells(sheet, added);
     }
 
+    bool needsCalculation(Workbook &book, int index, const Sheet &sheet) override
+    {
+        return needed(book, index, sheet);
+    }
+
     void forget() override
     {
         m_evaluator.reset();

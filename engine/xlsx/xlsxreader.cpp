@@ -235,6 +235,8 @@ public:
         return e;
     }
 
+    bool streams() const override { return true; }
+
 private:
     // Commented cells belong to the used range even when empty; then the
     // sheet's own cells.

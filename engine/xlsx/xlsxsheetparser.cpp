@@ -1,6 +1,7 @@
 #include "xlsx/xlsxsheetparser.h"
 
 #include "core/sheetbudget.h"
+#include "core/sheetstream.h"
 #include "formula/formulalimits.h"
 #include "formula/workbookcalc.h"
 #include "io/xmlreader.h"
@@ -277,6 +278,8 @@ public:
         , m_sharedStrings(sharedStrings)
         , m_out(out)
         , m_budget(out)
+        , m_stream(out.stream)
+        , m_textBase(out.stream ? out.stream->textBase() : 0)
     {
     }
 
@@ -308,10 +311,24 @@ private:
         if (!m_budget.addString(text.size()))
             return false;
         m_cell.type = CellType::Text;
+        if (m_stream) { // kept with the batch, read on the writer's thread
+            m_cell.text = uint32_t(m_textBase + m_streamTexts.size());
+            m_streamTexts.push_back(text);
+            return true;
+        }
         m_cell.text = uint32_t(m_book.strings.size());
         m_book.strings.push_back(text);
         return true;
     }
+    // Streaming (Sheet::stream): what stops the reading once the writer
+    // no longer wants the cells; the writer then reads the sheet whole, and
+    // this error is never shown.
+    Error streamStopped() const
+    {
+        return Error(ErrorCode::Unsupported, m_where, "sheet to be read whole");
+    }
+    bool handOver() { return m_stream->handOver(m_out.cells, m_streamTexts); }
+    void readDimension(std::string_view ref);
     // Appends the current text event to the text being built, within the
     // sheet's text bound.
     bool appendText(std::string &to)
@@ -345,7 +362,30 @@ private:
     std::string m_fText, m_fType, m_fRef, m_fSi; // the cell's <f>
     std::unordered_map<uint32_t, SharedMaster> m_shared;
     std::vector<size_t> m_arrays; // formulas (index into m_out.formulas) of array formulas
+    SheetStream *const m_stream; // null unless the cells are streamed
+    const size_t m_textBase; // Workbook::strings' size when the parse began
+    std::vector<std::string> m_streamTexts; // text of the cells not yet handed over
+    bool m_streamBegun = false;
+    bool m_hasDimension = false;
+    CellRange m_dimension; // <dimension ref>: the range the sheet says it uses
 };
+
+// <dimension ref="A1:T200000"> (or "A1"): taken only as the streaming
+// writer's guess, which it checks; malformed refs give no guess.
+void XlsxSheetParser::readDimension(std::string_view ref)
+{
+    const size_t colon = ref.find(':');
+    uint32_t c1 = 0, r1 = 0, c2 = 0, r2 = 0;
+    bool hasRow1 = false, hasRow2 = false;
+    if (parseCellRef(ref.substr(0, colon), c1, r1, hasRow1) != RefStatus::Ok || !hasRow1)
+        return;
+    if (colon == std::string_view::npos)
+        c2 = c1, r2 = r1, hasRow2 = true;
+    else if (parseCellRef(ref.substr(colon + 1), c2, r2, hasRow2) != RefStatus::Ok || !hasRow2)
+        return;
+    m_dimension = { std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2) };
+    m_hasDimension = true;
+}
 
 // A <col> range with a style other than 0 widens the used range's columns
 // (sheetjs hyperlink_no_rels.xlsx: columns B-AC carry style 4 and the cells
@@ -502,6 +542,16 @@ Error XlsxSheetParser::endCell()
         return budgetError();
     if (m_haveF && !recordFormula())
         return budgetError();
+    if (m_stream) {
+        // The members of an array formula are told from the cells that
+        // hold values, which streaming does not keep.
+        if (!m_arrays.empty()) {
+            m_stream->abandon("array formula");
+            return streamStopped();
+        }
+        if (m_out.cells.size() >= m_stream->batchCells() && !handOver())
+            return streamStopped();
+    }
     return {};
 }
 
@@ -659,6 +709,8 @@ Error XlsxSheetParser::run()
     }
     if (xml.error())
         return xml.error();
+    if (m_stream && m_streamBegun && !handOver())
+        return streamStopped();
     if (!addArrayMembers())
         return budgetError();
     return budgetError();
@@ -670,6 +722,13 @@ Error XlsxSheetParser::startElement(std::string_view name)
     if (m_sheetDataDepth < 0) {
         if (name == "sheetData" && m_sheetDataDepth == -1) {
             m_sheetDataDepth = xml.depth();
+            if (m_stream) {
+                m_streamBegun = true;
+                if (!m_stream->begin(m_hasDimension ? &m_dimension : nullptr, m_out))
+                    return streamStopped();
+            }
+        } else if (name == "dimension" && m_sheetDataDepth == -1) {
+            readDimension(xml.attribute("ref"));
         } else if (name == "mergeCell") {
             if (!m_budget.addMergedArea())
                 return budgetError();
