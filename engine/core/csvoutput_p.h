@@ -26,11 +26,14 @@ public:
     // codec nullptr: UTF-8 as it is.
     CsvBlockOutput(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
                    const std::function<bool()> &stopRequested);
+    // Writes UTF-8 to an open spool file instead (see CsvSpool): no
+    // temporary file, no stop requests, nothing counted against the bound.
+    CsvBlockOutput(Workbook &book, int sheetIndex, int spoolFd);
     ~CsvBlockOutput();
     CsvBlockOutput(const CsvBlockOutput &) = delete;
     CsvBlockOutput &operator=(const CsvBlockOutput &) = delete;
 
-    Error open() { return m_file.open(); }
+    Error open() { return m_spoolFd >= 0 ? Error() : m_file.open(); }
     // The block being gathered (UTF-8).
     std::string &buffer() { return m_buffer; }
     // Appends the cell's displayed text as one field, quoted when needed.
@@ -50,6 +53,8 @@ public:
 private:
     Error write(const char *data, size_t size);
 
+    const QString m_noPath;
+    const std::function<bool()> m_noStop;
     Workbook &m_book;
     const int m_sheetIndex;
     const QString &m_path;
@@ -62,6 +67,7 @@ private:
     QTextCodec::ConverterState m_codecState { QTextCodec::IgnoreHeader };
     std::unique_ptr<RunEncoder> m_encoder; // ASCII-compatible codecs
     std::string m_buffer, m_encoded;
+    const int m_spoolFd = -1;
     uint64_t m_written = 0; // this sheet's bytes, counted against the workbook's bound
     bool m_stopped = false;
 };
@@ -74,5 +80,9 @@ private:
 // changes. codec as for CsvBlockOutput.
 bool streamSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
                     const std::function<bool()> &stopRequested, Error *error);
+
+// Writes `size` bytes to a file descriptor, retrying short writes; errno
+// on failure (0 for a write that made no progress).
+int writeAllBytes(int fd, const char *data, size_t size);
 
 } // namespace sd

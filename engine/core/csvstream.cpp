@@ -15,14 +15,24 @@
 
 #include "core/csvbounds_p.h"
 #include "core/csvoutput_p.h"
+#include "core/csvwriter.h"
 #include "core/csvwriter_p.h"
 #include "core/sheetstream.h"
 
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace sd {
 
@@ -274,6 +284,7 @@ public:
             m_lastCol = c.col;
             m_rows.add(c.row, c.row);
             m_columns.add(c.col, c.col);
+            ++m_cells;
             while (m_row < c.row)
                 if ((error = endRow()))
                     return Step::Failed;
@@ -301,6 +312,7 @@ public:
     }
 
     const Span &rows() const { return m_rows; }
+    uint64_t cells() const { return m_cells; }
     const Span &columns() const { return m_columns; }
     const char *why() const { return m_why; }
 
@@ -324,14 +336,27 @@ private:
     bool m_any = false;
     uint32_t m_lastRow = 0, m_lastCol = 0; // the last cell
     Span m_rows, m_columns; // of the cells
+    uint64_t m_cells = 0;
     const char *m_why = nullptr;
 };
 
 enum class Verdict { Written, Stopped, Whole };
 
-Verdict stream(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
-               const std::function<bool()> &stopRequested, Error *error, const char **why)
+// Where a streamed sheet goes: the CSV file at `path`, or (spoolFd >= 0)
+// a spool, whose used range and cell count are then set.
+struct Target
 {
+    const QString &path;
+    QTextCodec *codec;
+    const std::function<bool()> &stopRequested;
+    int spoolFd = -1;
+    CellRange *usedRange = nullptr;
+    uint64_t *cells = nullptr;
+};
+
+Verdict stream(Workbook &book, int sheetIndex, const Target &target, Error *error, const char **why)
+{
+    const QString &path = target.path;
     Channel channel(g_batchCells ? g_batchCells : kDefaultBatchCells,
                     g_queueBatches ? g_queueBatches : kDefaultQueueBatches, book.strings.size());
     Reader reader(book, sheetIndex, channel);
@@ -344,11 +369,15 @@ Verdict stream(Workbook &book, int sheetIndex, const QString &path, QTextCodec *
     // writer checks them, on the stated range (which must turn out to be
     // the used range); a sheet that passes either is written whole, which
     // refuses it with the same reason.
-    if (checkCsvSize(book, sheetIndex, range, 0, path)) {
+    if (target.spoolFd < 0 && checkCsvSize(book, sheetIndex, range, 0, path)) {
         *why = "padding or free space";
         return Verdict::Whole;
     }
-    CsvBlockOutput out(book, sheetIndex, path, codec, stopRequested);
+    std::unique_ptr<CsvBlockOutput> file = target.spoolFd >= 0
+        ? std::make_unique<CsvBlockOutput>(book, sheetIndex, target.spoolFd)
+        : std::make_unique<CsvBlockOutput>(book, sheetIndex, path, target.codec,
+                                           target.stopRequested);
+    CsvBlockOutput &out = *file;
     // Errors of the output come after those of the reading: written whole,
     // the sheet reports whichever comes first.
     if (out.open()) {
@@ -410,6 +439,10 @@ Verdict stream(Workbook &book, int sheetIndex, const QString &path, QTextCodec *
         *why = "output error";
         return Verdict::Whole;
     }
+    if (target.usedRange)
+        *target.usedRange = range;
+    if (target.cells)
+        *target.cells = rows.cells();
     return Verdict::Written;
 }
 
@@ -426,17 +459,23 @@ void setCsvStreamObserver(CsvStreamObserver observer)
     g_observer = observer;
 }
 
-bool streamSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
-                    const std::function<bool()> &stopRequested, Error *error)
+namespace {
+
+// Only a loader that streams, and only a sheet not already in memory
+// (another sheet's formulas may have read it).
+bool streamable(const Workbook &book, int sheetIndex)
 {
-    // Only a loader that streams, and only a sheet not already in memory
-    // (another sheet's formulas may have read it).
-    if (!book.loader || !book.loader->streams() || sheetIndex < 0
-        || size_t(sheetIndex) >= book.sheets.size()
-        || (size_t(sheetIndex) < book.loaded.size() && book.loaded[size_t(sheetIndex)]))
+    return book.loader && book.loader->streams() && sheetIndex >= 0
+        && size_t(sheetIndex) < book.sheets.size()
+        && !(size_t(sheetIndex) < book.loaded.size() && book.loaded[size_t(sheetIndex)]);
+}
+
+bool streamTo(Workbook &book, int sheetIndex, const Target &target, Error *error)
+{
+    if (!streamable(book, sheetIndex))
         return false;
     const char *why = nullptr;
-    const Verdict verdict = stream(book, sheetIndex, path, codec, stopRequested, error, &why);
+    const Verdict verdict = stream(book, sheetIndex, target, error, &why);
     if (g_observer) {
         const std::string outcome = verdict == Verdict::Written ? std::string("streamed")
             : verdict == Verdict::Stopped                       ? std::string("stopped")
@@ -444,6 +483,99 @@ bool streamSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
         g_observer(sheetIndex, outcome.c_str());
     }
     return verdict != Verdict::Whole;
+}
+
+} // namespace
+
+bool streamSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
+                    const std::function<bool()> &stopRequested, Error *error)
+{
+    return streamTo(book, sheetIndex, Target { path, codec, stopRequested }, error);
+}
+
+int writeAllBytes(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        data += n;
+        size -= size_t(n);
+    }
+    return 0;
+}
+
+CsvSpool::~CsvSpool()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+std::unique_ptr<CsvSpool> spoolSheetCsv(Workbook &book, int sheetIndex)
+{
+    if (!streamable(book, sheetIndex))
+        return nullptr;
+    // Unnamed: made and unlinked at once, so that nothing is left behind.
+    QByteArray name = QFile::encodeName(QDir::tempPath()) + "/.sheetdrain-spool-XXXXXX";
+    auto spool = std::make_unique<CsvSpool>();
+    spool->fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (spool->fd < 0)
+        return nullptr;
+    ::unlink(name.constData());
+    spool->sheetIndex = sheetIndex;
+    const QString none;
+    const std::function<bool()> noStop;
+    Target target { none, nullptr, noStop, spool->fd, &spool->usedRange, &spool->cells };
+    Error error;
+    if (!streamTo(book, sheetIndex, target, &error) || error)
+        return nullptr;
+    return spool;
+}
+
+Error writeSpooledCsv(Workbook &book, const CsvSpool &spool, const QString &path, QTextCodec *codec,
+                      const std::function<bool()> &stopRequested)
+{
+    if (!codec)
+        codec = QTextCodec::codecForLocale();
+    const int sheetIndex = spool.sheetIndex;
+    if (Error e = checkCsvSize(book, sheetIndex, spool.usedRange, spool.cells, path))
+        return e;
+    CsvBlockOutput out(book, sheetIndex, path, codec, stopRequested);
+    if (Error e = out.open())
+        return e;
+    std::string &buffer = out.buffer();
+    std::string rest;
+    std::vector<char> chunk(kCsvBlockBytes);
+    for (off_t offset = 0;;) {
+        const ssize_t n = ::pread(spool.fd, chunk.data(), chunk.size(), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Error(ErrorCode::WriteFailed, QFile::encodeName(path).toStdString(),
+                         std::string("cannot read the spool: ") + std::strerror(errno));
+        if (n == 0)
+            break;
+        offset += n;
+        buffer.append(chunk.data(), size_t(n));
+        if (buffer.size() < kCsvBlockBytes)
+            continue;
+        // Blocks are encoded one by one: never cut inside a character.
+        size_t cut = buffer.size();
+        while (cut > 0 && (uint8_t(buffer[cut - 1]) & 0xC0) == 0x80)
+            --cut;
+        if (cut > 0 && uint8_t(buffer[cut - 1]) >= 0xC0)
+            --cut;
+        rest.assign(buffer, cut, std::string::npos);
+        buffer.resize(cut);
+        if (Error e = out.flush())
+            return e;
+        buffer.swap(rest);
+    }
+    if (Error e = out.flush())
+        return e;
+    return out.commit();
 }
 
 } // namespace sd

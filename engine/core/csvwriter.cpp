@@ -199,6 +199,19 @@ CsvBlockOutput::CsvBlockOutput(Workbook &book, int sheetIndex, const QString &pa
     m_buffer.reserve(kCsvBlockBytes + (kCsvBlockBytes >> 2));
 }
 
+CsvBlockOutput::CsvBlockOutput(Workbook &book, int sheetIndex, int spoolFd)
+    : m_book(book)
+    , m_sheetIndex(sheetIndex)
+    , m_path(m_noPath)
+    , m_codec(nullptr)
+    , m_stopRequested(m_noStop)
+    , m_passThrough(true)
+    , m_file(QString())
+    , m_spoolFd(spoolFd)
+{
+    m_buffer.reserve(kCsvBlockBytes + (kCsvBlockBytes >> 2));
+}
+
 CsvBlockOutput::~CsvBlockOutput() = default;
 
 void CsvBlockOutput::appendField(DisplayFormatter &formatter, const Cell &cell)
@@ -232,6 +245,11 @@ Error CsvBlockOutput::write(const char *data, size_t size)
 // temporary file goes and an older file of that name stays.
 Error CsvBlockOutput::flush()
 {
+    if (m_spoolFd >= 0) {
+        const int err = writeAllBytes(m_spoolFd, m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+        return err ? Error(ErrorCode::WriteFailed, "spool", std::strerror(err)) : Error();
+    }
     if (m_stopRequested && m_stopRequested()) {
         m_stopped = true;
         return Error(ErrorCode::WriteFailed, QFile::encodeName(m_path).toStdString(),
@@ -254,6 +272,8 @@ Error CsvBlockOutput::flush()
 
 Error CsvBlockOutput::commit()
 {
+    if (m_spoolFd >= 0)
+        return {};
     if (Error e = m_file.commit())
         return e;
     m_book.csvBytesWritten += m_written;
