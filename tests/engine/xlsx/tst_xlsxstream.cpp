@@ -115,6 +115,9 @@ private slots:
     void stopMidSheet();
     void readErrorAfterRows();
     void sheetsInTurn();
+    void spooled_data();
+    void spooled();
+    void spoolStopped();
 };
 
 void TestXlsxStream::sameBytes_data()
@@ -364,6 +367,90 @@ void TestXlsxStream::sheetsInTurn()
     const Sheet *first = book->sheet(0, &e);
     QVERIFY(first && first->cells.size() == 2);
     QCOMPARE(QString::fromStdString(book->strings.at(first->cells[0].text)), QString("one"));
+}
+
+namespace {
+
+// Rows of multi-byte text long enough to fill several blocks, so that the
+// copy of a spool cuts blocks next to characters of two, three and four
+// bytes.
+std::string largeTextSheet()
+{
+    std::string data;
+    const std::string words[] = { "caf\xC3\xA9", "\xE2\x82\xAC,", "\xF0\x9F\x98\x80\"", "plain" };
+    for (int r = 1; r <= 4000; ++r) {
+        std::string text;
+        for (int k = 0; k < 100 + r % 13; ++k)
+            text += words[(r + k) % 4];
+        data += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r)
+            + "\" t=\"inlineStr\"><is><t>" + text + "</t></is></c>"
+            + numberCell("C" + std::to_string(r), std::to_string(r)) + "</row>";
+    }
+    return worksheet("A1:C4000", data);
+}
+
+} // namespace
+
+// A sheet spooled ahead and then written (the automation seam's way) gives
+// the file that writing it whole gives, in each encoding; a sheet that
+// cannot be streamed gives no spool.
+void TestXlsxStream::spooled_data()
+{
+    QTest::addColumn<std::string>("xlsx");
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<bool>("spools");
+    const std::string large = sdtest::minimalXlsx({ largeTextSheet() });
+    for (const char *codec : { "UTF-8", "ISO-8859-15", "UTF-16LE", "Shift_JIS" })
+        QTest::newRow(codec) << large << QString(codec) << true;
+    QTest::newRow("no dimension") << sdtest::minimalXlsx(
+        { worksheet("", "<row r=\"1\">" + numberCell("A1", "1") + "</row>") })
+                                  << QString("UTF-8") << false;
+}
+
+void TestXlsxStream::spooled()
+{
+    QFETCH(std::string, xlsx);
+    QFETCH(QString, codec);
+    QFETCH(bool, spools);
+    QTextCodec *c = QTextCodec::codecForName(codec.toLatin1());
+    QVERIFY(c);
+    const Written whole = write(xlsx, 0, true, c);
+    Error e;
+    auto book = openXlsxBuffer(xlsx.data(), xlsx.size(), &e);
+    QVERIFY(book);
+    setCsvStreamBatching(100, 2);
+    std::unique_ptr<CsvSpool> spool = spoolSheetCsv(*book, 0);
+    QCOMPARE(bool(spool), spools);
+    if (!spool)
+        return;
+    QCOMPARE(spool->cells, uint64_t(8000));
+    QCOMPARE(spool->usedRange.lastRow, 3999u);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.csv");
+    e = writeSpooledCsv(*book, *spool, path, c);
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(readAll(path), whole.bytes);
+    QCOMPARE(book->csvBytesWritten, whole.csvBytes);
+}
+
+// A stop request while a spool is copied leaves no file, as while a sheet
+// is written.
+void TestXlsxStream::spoolStopped()
+{
+    const std::string xlsx = sdtest::minimalXlsx({ largeTextSheet() });
+    Error e;
+    auto book = openXlsxBuffer(xlsx.data(), xlsx.size(), &e);
+    QVERIFY(book);
+    std::unique_ptr<CsvSpool> spool = spoolSheetCsv(*book, 0);
+    QVERIFY(spool);
+    QTemporaryDir dir;
+    int asked = 0;
+    e = writeSpooledCsv(*book, *spool, dir.filePath("out.csv"), QTextCodec::codecForName("UTF-8"),
+                        [&asked] { return ++asked >= 2; });
+    QCOMPARE(int(e.code), int(ErrorCode::WriteFailed));
+    QCOMPARE(asked, 2);
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QCOMPARE(book->csvBytesWritten, uint64_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestXlsxStream)
