@@ -363,7 +363,7 @@ private:
     std::unordered_map<uint32_t, SharedMaster> m_shared;
     std::vector<size_t> m_arrays; // formulas (index into m_out.formulas) of array formulas
     SheetStream *const m_stream; // null unless the cells are streamed
-    const size_t m_textBase; // Workbook::strings' size when the parse began
+    const size_t m_textBase; // streaming: the first text index of a batch
     std::vector<std::string> m_streamTexts; // text of the cells not yet handed over
     bool m_streamBegun = false;
     bool m_hasDimension = false;
