@@ -549,6 +549,16 @@ Error XlsxSheetParser::endCell()
             m_stream->abandon("array formula");
             return streamStopped();
         }
+        // A formula the calculator recalculates whatever else the sheet
+        // holds: stop now rather than find it out at the end.
+        const CellFormula *f
+            = m_haveF && !m_out.formulas.empty() ? &m_out.formulas.back() : nullptr;
+        if (f && f->row == m_cell.row && f->col == m_cell.col
+            && (m_book.fullCalcOnLoad || !(f->flags & CellFormula::Cached)
+                || (f->flags & CellFormula::Volatile))) {
+            m_stream->abandon("formulas to recalculate");
+            return streamStopped();
+        }
         if (m_out.cells.size() >= m_stream->batchCells() && !handOver())
             return streamStopped();
     }
