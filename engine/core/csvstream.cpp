@@ -205,23 +205,30 @@ class Reader
 public:
     Reader(Workbook &book, int sheetIndex, Channel &channel)
         : m_channel(channel)
+        , m_loader(*book.loader)
     {
         m_sheet.stream = &channel;
         m_thread = std::thread([this, &book, sheetIndex] {
+            const uint64_t before = book.loader->readingCost();
             try {
                 m_error = book.loader->loadSheet(book, sheetIndex, m_sheet);
             } catch (...) {
                 m_exception = std::current_exception();
             }
+            m_cost = book.loader->readingCost() - before;
             m_channel.finish();
         });
     }
+    // A reading that is not kept is given back to the loader's bounds: the
+    // sheet is read again, whole, and that reading counts as it always has.
     ~Reader()
     {
         if (m_thread.joinable()) {
             m_channel.abandon("stopped");
             m_thread.join();
         }
+        if (!m_kept)
+            m_loader.refundReading(m_cost);
     }
     Reader(const Reader &) = delete;
     Reader &operator=(const Reader &) = delete;
@@ -235,11 +242,16 @@ public:
             std::rethrow_exception(m_exception);
     }
     const Error &error() const { return m_error; }
+    // The sheet was written from this reading (or stopped in it).
+    void keep() { m_kept = true; }
     // What was read besides the cells (after join()).
     const Sheet &sheet() const { return m_sheet; }
 
 private:
     Channel &m_channel;
+    SheetLoader &m_loader;
+    uint64_t m_cost = 0;
+    bool m_kept = false;
     Sheet m_sheet;
     Error m_error;
     std::exception_ptr m_exception;
@@ -399,6 +411,7 @@ Verdict stream(Workbook &book, int sheetIndex, const Target &target, Error *erro
                 return Verdict::Whole;
             }
             *error = e; // a stop request ends the sheet now
+            reader.keep();
             return Verdict::Stopped;
         }
     }
@@ -433,12 +446,14 @@ Verdict stream(Workbook &book, int sheetIndex, const Target &target, Error *erro
             return Verdict::Whole;
         }
         *error = e;
+        reader.keep();
         return Verdict::Stopped;
     }
     if (out.commit()) {
         *why = "output error";
         return Verdict::Whole;
     }
+    reader.keep();
     if (target.usedRange)
         *target.usedRange = range;
     if (target.cells)

@@ -201,6 +201,11 @@ public:
     // Whether loadSheet() honours Sheet::stream (hands the cells over in
     // batches while it reads).
     virtual bool streams() const { return false; }
+    // The work (bytes inflated or read) counted so far against the loader's
+    // bounds on a whole workbook, and giving some of it back: a reading
+    // whose cells were thrown away, the sheet being read again, counts once.
+    virtual uint64_t readingCost() const { return 0; }
+    virtual void refundReading(uint64_t cost) { (void)cost; }
 };
 
 class Workbook

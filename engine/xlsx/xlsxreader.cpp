@@ -236,6 +236,8 @@ public:
     }
 
     bool streams() const override { return true; }
+    uint64_t readingCost() const override { return zip.accounted(); }
+    void refundReading(uint64_t cost) override { zip.refund(cost); }
 
 private:
     // Commented cells belong to the used range even when empty; then the
