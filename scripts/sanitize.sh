@@ -40,6 +40,6 @@ if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then
   SHEETDRAIN_TIMEOUT_SCALE=5 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
     pass "${TSAN_BUILD_DIR:-$root/build-tsan}" \
-         '^(mergeobject|axseam|cli|clireport|controller|folderfields|xlsxsheet|xlsxstream)$' \
+         '^(mergeobject|axseam|cli|clireport|controller|folderfields|xlsxsheet|xlsxstream|xlsstream)$' \
          -DSHEETDRAIN_TSAN=ON
 fi
