@@ -354,6 +354,31 @@ private:
 
 enum class Verdict { Written, Stopped, Whole };
 
+// Writes the batches as they come. Written once the reading has ended;
+// Whole or Stopped when a batch settles the sheet that way.
+Verdict writeBatches(Channel &channel, RowWriter &rows, CsvBlockOutput &out, Error *error,
+                     const char **why)
+{
+    Batch batch;
+    while (channel.take(batch)) {
+        Error e;
+        const RowWriter::Step step = rows.write(batch, e);
+        if (step == RowWriter::Step::Broken) {
+            *why = rows.why();
+            return Verdict::Whole;
+        }
+        if (step == RowWriter::Step::Failed) {
+            if (!out.stopped()) {
+                *why = "output error";
+                return Verdict::Whole;
+            }
+            *error = e; // a stop request ends the sheet now
+            return Verdict::Stopped;
+        }
+    }
+    return Verdict::Written;
+}
+
 // Where a streamed sheet goes: the CSV file at `path`, or (spoolFd >= 0)
 // a spool, whose used range and cell count are then set.
 struct Target
@@ -397,23 +422,11 @@ Verdict stream(Workbook &book, int sheetIndex, const Target &target, Error *erro
         return Verdict::Whole;
     }
     RowWriter rows(book, out, range, channel.textBase());
-    Batch batch;
-    while (channel.take(batch)) {
-        Error e;
-        const RowWriter::Step step = rows.write(batch, e);
-        if (step == RowWriter::Step::Broken) {
-            *why = rows.why();
-            return Verdict::Whole;
-        }
-        if (step == RowWriter::Step::Failed) {
-            if (!out.stopped()) {
-                *why = "output error";
-                return Verdict::Whole;
-            }
-            *error = e; // a stop request ends the sheet now
+    const Verdict written = writeBatches(channel, rows, out, error, why);
+    if (written != Verdict::Written) {
+        if (written == Verdict::Stopped)
             reader.keep();
-            return Verdict::Stopped;
-        }
+        return written;
     }
     reader.join();
     if (channel.abandoned()) {
