@@ -28,6 +28,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -208,16 +209,21 @@ public:
         , m_loader(*book.loader)
     {
         m_sheet.stream = &channel;
-        m_thread = std::thread([this, &book, sheetIndex] {
-            const uint64_t before = book.loader->readingCost();
-            try {
-                m_error = book.loader->loadSheet(book, sheetIndex, m_sheet);
-            } catch (...) {
-                m_exception = std::current_exception();
-            }
-            m_cost = book.loader->readingCost() - before;
-            m_channel.finish();
-        });
+        // Without a thread the sheet is written whole, as before streaming.
+        try {
+            m_thread = std::thread([this, &book, sheetIndex] {
+                const uint64_t before = book.loader->readingCost();
+                try {
+                    m_error = book.loader->loadSheet(book, sheetIndex, m_sheet);
+                } catch (...) {
+                    m_exception = std::current_exception();
+                }
+                m_cost = book.loader->readingCost() - before;
+                m_channel.finish();
+            });
+        } catch (const std::system_error &) {
+            m_channel.abandon("no thread");
+        }
     }
     // A reading that is not kept is given back to the loader's bounds: the
     // sheet is read again, whole, and that reading counts as it always has.
