@@ -241,6 +241,10 @@ public:
 
     // Formulas: what recalculation needs besides the sheets.
     bool fullCalcOnLoad = false; // xlsx calcPr: recalculate every formula on load
+    // xlsx calcPr calcId: the calculation engine that last calculated the
+    // workbook; 0 when the file does not say.
+    uint32_t calcEngine = 0;
+    bool macros = false; // the package holds a VBA project
     uint32_t gridRows = kMaxRows, gridColumns = kMaxColumns; // the format's grid
     std::vector<DefinedName> names; // BIFF: in NAME record order (ptgName counts from 1)
     std::vector<ExternSheet> externSheets; // BIFF8 EXTERNSHEET
