@@ -349,6 +349,14 @@ std::string missingFunction(std::string_view text, const Workbook &book)
     return {};
 }
 
+// Whether a formula shows #NAME? for a missing function (see below).
+bool showsMissingFunction(const Workbook &book, const Sheet &sheet, const CellFormula &f)
+{
+    return !book.macros && book.calcEngine != 0 && book.calcEngine < kApplicationCalcEngine
+        && !(f.flags & CellFormula::Tokens) && f.data < sheet.formulaData.size()
+        && !missingFunction(sheet.formulaData[f.data], book).empty();
+}
+
 // The application recalculates every formula of a workbook that an older
 // calculation engine last calculated (calcId below its own). A call of a
 // function it does not have then shows #NAME? however the file cached it:
@@ -361,8 +369,7 @@ void showMissingFunctions(Workbook &book, Sheet &sheet)
     if (book.macros || book.calcEngine == 0 || book.calcEngine >= kApplicationCalcEngine)
         return;
     for (const CellFormula &f : sheet.formulas) {
-        if ((f.flags & CellFormula::Tokens) || f.data >= sheet.formulaData.size()
-            || missingFunction(sheet.formulaData[f.data], book).empty())
+        if (!showsMissingFunction(book, sheet, f))
             continue;
         auto it = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), f,
                                    [](const Cell &c, const CellFormula &x) {
@@ -427,8 +434,13 @@ public:
         addCells(sheet, added);
     }
 
+    // What calculate() changes: the cells of missing functions, and what
+    // needed() asks to be recalculated.
     bool needsCalculation(Workbook &book, int index, const Sheet &sheet) override
     {
+        for (const CellFormula &f : sheet.formulas)
+            if (showsMissingFunction(book, sheet, f))
+                return true;
         return needed(book, index, sheet);
     }
 

@@ -201,6 +201,12 @@ void TestXlsxStream::sameBytes_data()
                            + "</row>"),
              "<calcPr fullCalcOnLoad=\"1\"/>"),
         "whole: formulas to recalculate");
+    // A workbook an older engine calculated shows #NAME? for a function the
+    // application lacks, whatever the file cached.
+    row("missing function, older engine",
+        book(worksheet("A1:A1", "<row r=\"1\">" + formulaCell("A1", "NOSUCHFN(1)", "5") + "</row>"),
+             "<calcPr calcId=\"140000\"/>"),
+        "whole: formulas to recalculate");
     row("array formula",
         book(worksheet("A1:B1",
                        "<row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:B1\">{1,2}</f><v>1</v></c>"
