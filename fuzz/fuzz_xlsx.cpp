@@ -7,6 +7,7 @@
 // missing sections get a default) and wrapped in a stored zip here, so that
 // mutations reach the XML parsers instead of dying in the inflater.
 #include "core/display.h"
+#include "streamcheck.h"
 #include "xlsx/xlsxreader.h"
 
 #include <zlib.h>
@@ -125,6 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auto book = sd::openXlsxBuffer(data, size, &error);
     if (!book)
         return 0;
+    fuzzcheck::streamedEqualsWhole([&] {
+        sd::Error e;
+        return sd::openXlsxBuffer(data, size, &e);
+    });
     sd::DisplayFormatter formatter(*book);
     std::string text;
     for (int i = 0; i < int(book->sheets.size()); ++i) {
