@@ -5,8 +5,8 @@ set -euo pipefail
 
 # Usage: install-deps.sh [--test] [--screenshots] [--package] [--bench]
 #   (none)          build and run: compiler, CMake, Qt 5 widgets and its
-#                   translation tools and translations, zlib, nettle,
-#                   fonts with
+#                   translation tools and translations, zlib, libdeflate,
+#                   ISA-L (the streaming inflater), nettle, fonts with
 #                   Chinese glyphs
 #   --test          also what the test suite and CI need (clang for the fuzz
 #                   targets, clang-format 14 for the formatting check, the
@@ -21,7 +21,7 @@ packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
   qttools5-dev qttools5-dev-tools qttranslations5-l10n
-  zlib1g-dev libdeflate-dev nettle-dev
+  zlib1g-dev libdeflate-dev libisal-dev nettle-dev
   fonts-wqy-microhei
 )
 for arg in "$@"; do
