@@ -15,8 +15,11 @@ set -euo pipefail
 #                   needs (scripts/package.sh): dpkg-dev, file, lintian
 #   --screenshots   also a virtual X server, a window manager, xdotool and
 #                   ImageMagick's import (tools/screenshots.sh)
-#   --bench         also XlsxWriter for the generated benchmark workbooks
-#                   (bench/make_formula_workbook.py)
+#   --bench         also what the benchmarks need: XlsxWriter and xlwt for
+#                   the generated workbooks, hyperfine, GNU time, unzip,
+#                   and the peer converters of bench/side_by_side.sh
+#                   (LibreOffice, gnumeric's ssconvert, xlsx2csv, catdoc's
+#                   xls2csv, xlrd, Node.js and npm for SheetJS)
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
@@ -29,7 +32,12 @@ for arg in "$@"; do
     --test) packages+=(python3 clang clang-format libclang-rt-14-dev locales) ;;
     --screenshots) packages+=(xvfb xauth x11-xserver-utils imagemagick xdotool openbox) ;;
     --package) packages+=(dpkg-dev file lintian) ;;
-    --bench) packages+=(python3-xlsxwriter) ;;
+    --bench)
+      packages+=(python3-xlsxwriter python3-xlwt python3-xlrd hyperfine time unzip bc
+                 libreoffice-calc-nogui gnumeric xlsx2csv catdoc nodejs)
+      # Node.js from elsewhere (NodeSource) brings its own npm, which
+      # Debian's npm package would conflict with.
+      command -v npm >/dev/null || packages+=(npm) ;;
   esac
 done
 
