@@ -70,7 +70,7 @@ def first_error(sid):
         with open(os.path.join(RES, sid + ".err"), errors="replace") as fh:
             for line in fh:
                 if line.strip() and not line.startswith("["):
-                    return line.strip()[:140]
+                    return line.strip()[:240]
     except OSError:
         pass
     return ""
@@ -125,15 +125,16 @@ def print_table(rows, info):
         grp.sort(key=lambda r: (is_floor(r), r["median"]))
         for r in grp:
             med, ok = r["median"], not is_floor(r) and not r["failed"]
+            good = not r["failed"]  # a failed run's time says nothing of the speed
             cells = [inp, r["tool"], r["mode"],
                      "%d%s" % (r["nruns"], " (%d failed)" % r["failed"] if r["failed"] else ""),
                      "%.3f" % med, "%.3f-%.3f" % (r["tmin"], r["tmax"]),
                      "%.1f" % (med / sd) if sd and ok else "",
                      "%.1f" % (med / fastest) if fastest and ok else "",
-                     "%.1f" % (med / floor) if floor and not is_floor(r) else "",
+                     "%.1f" % (med / floor) if floor and ok else "",
                      "%.0f" % r["rss"] if r["rss"] is not None else "",
-                     "%.1f %s" % (mb / med, unit) if mb else "",
-                     "{:,.0f}".format(nrows / med) if nrows else "",
+                     "%.1f %s" % (mb / med, unit) if mb and good else "",
+                     "{:,.0f}".format(nrows / med) if nrows and good else "",
                      str(r["ncsv"] or ""),
                      "%.1f" % (r["csvbytes"] / 1e6) if r["csvbytes"] else ""]
             print("| " + " | ".join(cells) + " |")
