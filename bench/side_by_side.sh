@@ -21,6 +21,7 @@
 #      PEERS=REGEX   peer cases to run (ids of ../shared/bench/run_peers.sh)
 #      SKIP_PEERS=1  time only SheetDrain (keeps earlier peer results)
 #      SCALE_ROWS=N, TREE_COUNT=N   smaller generated inputs (smoke runs)
+#      CLI=PATH      the sheetdrain-cli to time (default: BUILD_DIR's)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 kit="$root/../shared/bench"
@@ -49,7 +50,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
 fi
 cmake --build "$build" -j2 --target sheetdrain-cli >/dev/null
 cmake --build "$build" -j2 --target xlsxbench >/dev/null 2>&1 || true
-CLI="$build/convert/sheetdrain-cli"
+CLI=${CLI:-$build/convert/sheetdrain-cli}
 XB="$build/bench/xlsxbench"
 
 # ------------------------------------------------------------- workbooks
@@ -94,10 +95,11 @@ run_case() {
   local id=$1 input=$2 tool=$3 mode=$4 runs=$5 body=$6
   local out="$W/out/$id" sid=${id//\//_}
   printf 'set -e\nOUT=%q\n%s 2>%q\n' "$out" "$body" "$W/res/$sid.err" > "$W/cmd/$sid.sh"
-  printf 'rm -rf %q\nmkdir -p %q\n' "$out" "$out" > "$W/cmd/$sid.prep"
-  rm -f "$W/res/$sid.rss"
+  # sync: the last run's output is on disk before the next one is timed.
+  printf 'rm -rf %q\nmkdir -p %q\nsync\n' "$out" "$out" > "$W/cmd/$sid.prep"
+  rm -f "$W/res/$sid.rss" "$W/res/$sid.err"
   echo "== $id ($runs runs)"
-  hyperfine -N -i --runs "$runs" --prepare "bash $W/cmd/$sid.prep" \
+  hyperfine -N -i --runs "$runs" --warmup "${WARMUP:-0}" --prepare "bash $W/cmd/$sid.prep" \
     --export-json "$W/res/$sid.json" --style basic \
     "$TIMEBIN -f %M -a -o $W/res/$sid.rss bash $W/cmd/$sid.sh" 2>&1 \
     | grep -E 'Time|Range|Warning|rror' || true
@@ -134,8 +136,10 @@ fi
 rm -f "$W/res/tree.na"
 awk -F'\t' '$1 !~ /^tree\//' "$CASES" > "$CASES.tmp"; mv "$CASES.tmp" "$CASES"
 if "$CLI" --help 2>&1 | grep -q -- '--jobs'; then
-  sd tree/jobs1 tree "--jobs 1" 3 "$WB/tree" --jobs 1
-  sd tree/jobs2 tree "--jobs 2" 3 "$WB/tree" --jobs 2
+  # One warm-up run each, so that neither pays for a cold cache of 2,000
+  # files.
+  WARMUP=1 sd tree/jobs1 tree "--jobs 1" 3 "$WB/tree" --jobs 1
+  WARMUP=1 sd tree/jobs2 tree "--jobs 2" 3 "$WB/tree" --jobs 2
 else
   echo "sheetdrain-cli has no --jobs option" > "$W/res/tree.na"
   sd tree/sheetdrain tree "one process (no --jobs)" 3 "$WB/tree"
