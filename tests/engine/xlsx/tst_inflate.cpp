@@ -211,7 +211,10 @@ void TestInflate::everyCutIsNoticed()
          { deflateWith(data, 6, Z_DEFAULT_STRATEGY), deflateWith(data, 0, Z_DEFAULT_STRATEGY) }) {
         for (size_t cut = 0; cut + 1 < compressed.size(); ++cut) {
             std::string out;
-            const Outcome o = inflateAll(compressed.substr(0, cut), 7, 512, out);
+            // Fed in 7-byte pieces or whole, so that the last piece ends
+            // where the bytes do (an inflater reading ahead would show).
+            const size_t piece = cut % 2 ? 7 : cut + 1;
+            const Outcome o = inflateAll(compressed.substr(0, cut), piece, 512, out);
             QVERIFY2(o != Outcome::End || out == data, qPrintable(QString::number(cut)));
             QVERIFY(data.compare(0, out.size(), out) == 0);
         }
