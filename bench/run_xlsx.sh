@@ -6,7 +6,9 @@
 # ../shared/bench/make_workbooks.py), and maybe tall.xlsx (made by
 # make_tall_workbook.py). BUILD_DIR is a Release build of this
 # tree (configured here if missing); the script builds the sdconv and
-# xlsxbench targets in it (xlsxbench needs libdeflate).
+# xlsxbench targets in it (xlsxbench needs libdeflate, its ISA-L floors
+# ISA-L). WINDOWS="32768 262144 ...": the output windows of the streamed
+# floors (default 256 KiB).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(dirname "$here")
@@ -42,7 +44,7 @@ measure() {
 
 row() { # label, command...
   local label=$1; shift
-  printf '%-44s %s\n' "$label" "$(measure "$@")"
+  printf '%-50s %s\n' "$label" "$(measure "$@")"
 }
 
 mkdir -p "$work/src_big" "$work/src_wide"
@@ -51,7 +53,7 @@ mapfile -t many < <(find "$wb/many" -name '*.xlsx' | sort)
 
 echo "SheetDrain .xlsx benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, median of $runs"
 echo "converter: ${cli:-sdconv (sheetdrain-cli not built)}"
-printf '%-44s %10s %10s %10s\n' "case" "wall" "peak" "cpu"
+printf '%-50s %10s %10s %10s\n' "case" "wall" "peak" "cpu"
 for name in big wide; do
   f="$wb/$name.xlsx"
   if [ -n "$cli" ]; then
@@ -59,8 +61,13 @@ for name in big wide; do
   fi
   row "$name.xlsx: sdconv (all sheets)" "$build/tools/sdconv" --quiet "$f" "$work/out"
   row "$name.xlsx: read only (open + load sheets)" "$build/bench/xlsxbench" read "$f"
-  row "$name.xlsx: inflate only, zlib streamed" "$build/bench/xlsxbench" inflate "$f"
+  row "$name.xlsx: inflate only, the reader's stream" "$build/bench/xlsxbench" inflate "$f"
+  for w in ${WINDOWS:-262144}; do
+    row "$name.xlsx: inflate only, zlib streamed $((w / 1024))K" "$build/bench/xlsxbench" zlib:$w "$f"
+    row "$name.xlsx: inflate only, ISA-L streamed $((w / 1024))K" "$build/bench/xlsxbench" isal:$w "$f"
+  done
   row "$name.xlsx: inflate only, libdeflate whole" "$build/bench/xlsxbench" libdeflate "$f"
+  row "$name.xlsx: inflate only, ISA-L whole" "$build/bench/xlsxbench" isalwhole "$f"
   row "$name.xlsx: inflate only, unzip -p" sh -c "unzip -p '$f' >/dev/null"
 done
 # The grid-tall sheet of make_tall_workbook.py, when WB_DIR holds it: only
@@ -75,11 +82,11 @@ fi
 n=${#many[@]}
 if [ -n "$cli" ]; then
   line=$(measure "$cli" "$wb/many" "$work/out" --all-sheets)
-  printf '%-44s %s\n' "many/ ($n files): sheetdrain-cli --all-sheets" "$line"
+  printf '%-50s %s\n' "many/ ($n files): sheetdrain-cli --all-sheets" "$line"
   secs=${line%% s*}
-  printf '%-44s %8.2f ms\n' "  per workbook" "$(echo "$secs * 1000 / $n" | bc -l)"
+  printf '%-50s %8.2f ms\n' "  per workbook" "$(echo "$secs * 1000 / $n" | bc -l)"
 fi
 line=$(measure "$build/bench/xlsxbench" read "${many[@]}")
-printf '%-44s %s\n' "many/ ($n files): read only, one process" "$line"
+printf '%-50s %s\n' "many/ ($n files): read only, one process" "$line"
 secs=${line%% s*}
-printf '%-44s %8.2f ms\n' "  per workbook" "$(echo "$secs * 1000 / $n" | bc -l)"
+printf '%-50s %8.2f ms\n' "  per workbook" "$(echo "$secs * 1000 / $n" | bc -l)"

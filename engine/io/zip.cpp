@@ -1,6 +1,7 @@
 #include "io/zip.h"
 
 #include "io/byteorder.h"
+#include "io/inflate.h"
 #include "io/limits.h"
 
 #include <zlib.h>
@@ -84,9 +85,10 @@ Error checkDeclared(const ZipArchive &zip, const ZipEntry &entry)
     return {};
 }
 
-// Streams one part: stored entries are copied, deflated ones inflated with
-// zlib through a small input window. The size recorded in the directory and
-// the CRC are checked at the end, so a damaged part is never taken as whole.
+// Streams one part: stored entries are copied, deflated ones inflated
+// through a small input window (RawInflater). The size recorded in the
+// directory and the CRC are checked at the end, so a damaged part is never
+// taken as whole.
 class EntryStream final : public ByteSource
 {
 public:
@@ -94,21 +96,15 @@ public:
         : m_zip(zip)
         , m_entry(entry)
     {
-        std::memset(&m_z, 0, sizeof m_z);
-    }
-    ~EntryStream() override
-    {
-        if (m_zInit)
-            inflateEnd(&m_z);
     }
 
     Error init()
     {
         if (m_entry.method == kMethodDeflated) {
-            if (inflateInit2(&m_z, -MAX_WBITS) != Z_OK)
+            m_inflater = std::make_unique<RawInflater>();
+            if (!m_inflater->valid())
                 return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry),
-                             "zlib initialisation failed");
-            m_zInit = true;
+                             "inflater initialisation failed");
         }
         return {};
     }
@@ -125,40 +121,8 @@ public:
             if (produced && !readInput(dst, produced))
                 return truncated();
             m_inPos += produced;
-        } else {
-            m_z.next_out = reinterpret_cast<Bytef *>(dst);
-            m_z.avail_out = uInt(std::min<size_t>(cap, 1u << 30));
-            while (m_z.avail_out > 0) {
-                if (m_z.avail_in == 0 && m_inPos < m_entry.compressedSize) {
-                    const size_t n
-                        = size_t(std::min<uint64_t>(kInputChunk, m_entry.compressedSize - m_inPos));
-                    const char *mem = m_zip.memoryData();
-                    if (mem) {
-                        m_z.next_in = reinterpret_cast<Bytef *>(
-                            const_cast<char *>(mem + m_entry.dataOffset + m_inPos));
-                    } else {
-                        m_input.resize(kInputChunk);
-                        if (!readInput(m_input.data(), n))
-                            return truncated();
-                        m_z.next_in = reinterpret_cast<Bytef *>(m_input.data());
-                    }
-                    m_z.avail_in = uInt(n);
-                    m_inPos += n;
-                }
-                const uInt before = m_z.avail_out;
-                const int rc = inflate(&m_z, Z_NO_FLUSH);
-                if (rc == Z_STREAM_END) {
-                    m_streamEnd = true;
-                    break;
-                }
-                if (rc == Z_BUF_ERROR && m_z.avail_in == 0 && m_inPos >= m_entry.compressedSize)
-                    return truncated();
-                if (rc != Z_OK && !(rc == Z_BUF_ERROR && before != m_z.avail_out))
-                    return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry),
-                                 std::string("bad deflate data")
-                                     + (m_z.msg ? std::string(": ") + m_z.msg : std::string()));
-            }
-            produced = size_t(reinterpret_cast<char *>(m_z.next_out) - dst);
+        } else if (Error e = inflateInto(dst, cap, &produced)) {
+            return e;
         }
         m_outPos += produced;
         if (m_outPos > m_entry.size)
@@ -182,6 +146,51 @@ public:
     }
 
 private:
+    // Fills dst as far as the stream goes, feeding input chunk by chunk.
+    Error inflateInto(char *dst, size_t cap, size_t *produced)
+    {
+        size_t filled = 0;
+        while (filled < cap) {
+            const bool inputEnd = m_inPos >= m_entry.compressedSize;
+            if (m_inflater->inputLeft() == 0 && !inputEnd) {
+                if (Error e = nextInput())
+                    return e;
+            }
+            size_t n = 0;
+            const RawInflater::Status st = m_inflater->inflate(dst + filled, cap - filled, &n);
+            filled += n;
+            if (st == RawInflater::Status::End) {
+                m_streamEnd = true;
+                break;
+            }
+            if (st == RawInflater::Status::Bad) {
+                const std::string &why = m_inflater->message();
+                return Error(ErrorCode::Corrupt, partWhere(m_zip, m_entry),
+                             "bad deflate data" + (why.empty() ? why : ": " + why));
+            }
+            // The inflater stops short of cap only when the input ran out.
+            if (filled < cap && inputEnd && n == 0)
+                return truncated();
+        }
+        *produced = filled;
+        return {};
+    }
+
+    Error nextInput()
+    {
+        const size_t n = size_t(std::min<uint64_t>(kInputChunk, m_entry.compressedSize - m_inPos));
+        const char *mem = m_zip.memoryData();
+        if (mem) {
+            m_inflater->setInput(mem + m_entry.dataOffset + m_inPos, n);
+        } else {
+            m_input.resize(kInputChunk);
+            if (!readInput(m_input.data(), n))
+                return truncated();
+            m_inflater->setInput(m_input.data(), n);
+        }
+        m_inPos += n;
+        return {};
+    }
     bool readInput(char *dst, size_t n)
     {
         return m_zip.readAt(m_entry.dataOffset + m_inPos, dst, n);
@@ -193,8 +202,7 @@ private:
 
     ZipArchive &m_zip;
     const ZipEntry &m_entry;
-    z_stream m_z;
-    bool m_zInit = false;
+    std::unique_ptr<RawInflater> m_inflater;
     bool m_streamEnd = false;
     bool m_done = false;
     uint64_t m_inPos = 0;
