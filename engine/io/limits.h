@@ -30,8 +30,12 @@ namespace sd {
 // part is 143 MB (the 200,000 x 20 sheet), the highest real compression
 // ratio 121:1 (a sheet of long repeated strings).
 
-// Largest inflated size of one part.
-constexpr uint64_t kMaxPartSize = uint64_t(512) << 20;
+// Largest inflated size of one part: as much as the whole workbook may
+// inflate. Parts over kWholePartLimit stream, so this bounds time, not
+// memory; a full-height sheet of 20 numeric columns as XlsxWriter writes it
+// is an 866 MB part (bench/make_scale_workbook.py), and the application
+// opens it.
+constexpr uint64_t kMaxPartSize = uint64_t(2) << 30;
 // Largest inflated size of all the parts read from one workbook. Also what
 // bounds the work of sheets that share one part: each reading counts.
 constexpr uint64_t kMaxWorkbookInflated = uint64_t(2) << 30;
