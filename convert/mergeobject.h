@@ -6,6 +6,7 @@
 
 class AxObject;
 struct WalkProblem;
+struct WorkbookResult;
 
 // Batch parameters: written by the main window before it starts a batch, read
 // by MergeObject::Transform on the worker thread. Paths use native separators.
@@ -51,6 +52,11 @@ public:
     void setApplicationId(const QString &id) { m_applicationId = id; }
     QString applicationId() const { return m_applicationId; }
 
+    // How many workbooks the batch converts at once, each on a thread of its
+    // own with its own application (1, one after another on the worker's
+    // thread, unless set). The reports, names and counts do not depend on it.
+    void setJobs(int jobs) { m_jobs = qMax(jobs, 1); }
+
 signals:
     // The batch has ended normally.
     void Signal_SetButtonEnable();
@@ -74,17 +80,17 @@ public slots:
 
 private:
     enum class WorkbookEnd { Done, NoApplication, Stopped };
-    enum class SheetEnd { Written, Skipped, Failed, Stopped };
     struct BatchState;
 
     QFileInfoList workbooksToConvert(BatchState &batch);
     void reportWalkProblems(BatchState &batch, const QList<WalkProblem> &problems);
+    WorkbookEnd convertOneByOne(BatchState &batch, const QFileInfoList &workbooks);
+    WorkbookEnd convertInParallel(BatchState &batch, const QFileInfoList &workbooks);
     WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry, int current, int total);
-    SheetEnd convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry);
-    SheetEnd saveSheet(BatchState &batch, AxObject *active, int sheet, const QString &sheetName,
-                       const QFileInfo &entry);
+    void workbookDone(BatchState &batch, const QFileInfo &entry, const WorkbookResult &result);
     bool runUtf8Pass(BatchState &batch);
 
     QString m_name;
     QString m_applicationId;
+    int m_jobs = 1;
 };

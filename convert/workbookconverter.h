@@ -1,0 +1,93 @@
+#pragma once
+
+#include "outputnames.h"
+
+#include <QFileInfo>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class AxObject;
+
+// Where the CSV file names of a batch are claimed. `workbook` is the
+// workbook's place in the batch (from 0); a batch that converts one workbook
+// at a time may ignore it.
+class NameClaims
+{
+public:
+    virtual ~NameClaims() = default;
+    // As OutputClaims::claim, for a worksheet of the workbook `workbook`.
+    virtual QString claim(int workbook, const QString &folder, const QString &workbookFileName,
+                          bool onlyFirstSheet, const QString &sheetName, NameRefusal *refusal)
+        = 0;
+    // As OutputClaims::recordWritten.
+    virtual void recordWritten(int workbook, const QString &path) = 0;
+};
+
+// The claims of a batch that converts one workbook at a time.
+class SequentialClaims final : public NameClaims
+{
+public:
+    QString claim(int, const QString &folder, const QString &workbookFileName, bool onlyFirstSheet,
+                  const QString &sheetName, NameRefusal *refusal) override
+    {
+        return m_claims.claim(folder, workbookFileName, onlyFirstSheet, sheetName, refusal);
+    }
+    void recordWritten(int, const QString &path) override { m_claims.recordWritten(path); }
+
+private:
+    OutputClaims m_claims;
+};
+
+// What the batch tells every workbook conversion: its folders (absolute,
+// cleaned, '/'), the mode and the application to drive.
+struct BatchSetting
+{
+    QString sourceRoot;
+    QString saveRoot;
+    QString canonicalSaveRoot;
+    bool onlyFirstSheet = false;
+    QString applicationId;
+};
+
+// How one workbook ended.
+struct WorkbookResult
+{
+    enum End { Done, NoApplication, Stopped };
+    End end = Done;
+    bool failed = false; // did not open, or a worksheet of it failed
+    QStringList csvFiles; // the CSV files it wrote, native separators
+    QStringList written; // the same, as the paths that were saved to
+};
+
+// Converts one workbook at a time through the automation seam, on the
+// calling thread, with the application object `app` (the caller's; every
+// sub-object of a workbook is released when it is done). The application is
+// selected afresh for each workbook and quit after it, the calls and their
+// order those of the automation table.
+//
+// `started` runs once the application answered, just before the workbook is
+// opened (the place of the workbook's progress report); `failure` runs for
+// each failure, in the order met: the path concerned (the workbook, or a CSV
+// file) and the reason. A stop request to the calling thread is checked
+// between worksheets, and the application checks it inside a long one.
+class WorkbookConverter
+{
+public:
+    WorkbookConverter(AxObject *app, const BatchSetting &setting, NameClaims *claims);
+
+    WorkbookResult convert(int index, const QFileInfo &entry, const std::function<void()> &started,
+                           const std::function<void(const QString &, const QString &)> &failure);
+
+private:
+    enum class SheetEnd { Written, Skipped, Failed, Stopped };
+    struct Current;
+
+    SheetEnd convertSheet(Current &current, AxObject *book, int sheet);
+    SheetEnd saveSheet(Current &current, AxObject *active, int sheet, const QString &sheetName);
+
+    AxObject *m_app;
+    const BatchSetting &m_setting;
+    NameClaims *m_claims;
+};
