@@ -125,8 +125,8 @@ void MergeObject::Transform()
     batch.keepWritten = g_SaveAsUTF8 && !(locale && locale->mibEnum() == kUtf8Mib);
     const QFileInfoList workbooks = workbooksToConvert(batch);
 
-    const WorkbookEnd end = m_jobs > 1 && workbooks.size() > 1 ? convertInParallel(batch, workbooks)
-                                                               : convertOneByOne(batch, workbooks);
+    const WorkbookEnd end
+        = m_jobs > 0 ? convertInParallel(batch, workbooks) : convertOneByOne(batch, workbooks);
     if (end == WorkbookEnd::NoApplication)
         emit ShowDisposingFile(noApplicationText());
     if (end != WorkbookEnd::Done || stopRequested())

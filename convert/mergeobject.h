@@ -53,8 +53,10 @@ public:
     QString applicationId() const { return m_applicationId; }
 
     // How many workbooks the batch converts at once, each on a thread of its
-    // own with its own application (1, one after another on the worker's
-    // thread, unless set). The reports, names and counts do not depend on it.
+    // own with its own application, with the CSV files committed in groups
+    // (ConvertInParallel). Unless set, one after another on the worker's
+    // thread, each CSV file committed on its own. The files, reports, names
+    // and counts do not depend on it.
     void setJobs(int jobs) { m_jobs = qMax(jobs, 1); }
 
 signals:
@@ -92,5 +94,5 @@ private:
 
     QString m_name;
     QString m_applicationId;
-    int m_jobs = 1;
+    int m_jobs = 0; // 0: one after another on this thread
 };

@@ -2,6 +2,9 @@
 
 #include "axobject.h"
 
+#include "core/csvcommit.h"
+
+#include <QDir>
 #include <QThread>
 
 #include <chrono>
@@ -44,6 +47,8 @@ public:
     {
     }
 
+    sd::CsvCommitGroup commits;
+
     // The next workbook for a job thread; -1 when there is none (or the
     // batch halts).
     int take()
@@ -76,7 +81,6 @@ public:
         Slot &slot = m_slots[index];
         slot.finished = true;
         slot.report = std::move(report);
-        m_inFlight.erase(index);
         m_changed.notify_all();
     }
 
@@ -98,6 +102,20 @@ public:
         m_claims.recordWritten(path);
     }
 
+    // The job threads end their work under the lock, so that what they did
+    // is seen to happen before the batch goes on (a wait for a QThread alone
+    // shows no order to ThreadSanitizer, which cannot look inside Qt).
+    void jobEnded()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_jobsEnded;
+    }
+    int jobsEnded()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_jobsEnded;
+    }
+
     void halt()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -107,6 +125,7 @@ public:
 
     WorkbookResult::End collect(const ParallelEvents &events);
     void reportCutShort(const ParallelEvents &events);
+    void settle(int index, WorkbookReport *report);
 
 private:
     bool waitsForEarlier(int workbook) const
@@ -130,8 +149,9 @@ private:
     int m_head = 0; // the next workbook to report
     bool m_announced = false; // whether `started` went out for the head
     bool m_halt = false;
+    int m_jobsEnded = 0;
     std::map<int, Slot> m_slots; // taken and not yet reported
-    std::map<int, NameKey> m_inFlight; // taken and not yet finished
+    std::map<int, NameKey> m_inFlight; // taken and not yet reported
     OutputClaims m_claims;
 };
 
@@ -153,11 +173,17 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
             continue;
         }
         if (it != m_slots.end() && it->second.finished) {
-            const WorkbookReport report = std::move(it->second.report);
+            WorkbookReport report = std::move(it->second.report);
             const int index = m_head;
             m_slots.erase(it);
             ++m_head;
             m_announced = false;
+            lock.unlock();
+            settle(index, &report);
+            lock.lock();
+            // Its names are final now: a later workbook whose names could
+            // meet its own may claim.
+            m_inFlight.erase(index);
             m_changed.notify_all();
             lock.unlock();
             events.finished(index, report);
@@ -178,6 +204,7 @@ void Dispatch::reportCutShort(const ParallelEvents &events)
     for (auto &[index, slot] : m_slots) {
         if (!slot.started)
             continue;
+        settle(index, &slot.report);
         if (!(index == m_head && m_announced))
             events.started(index);
         events.finished(index, slot.report);
@@ -185,11 +212,22 @@ void Dispatch::reportCutShort(const ParallelEvents &events)
     m_slots.clear();
 }
 
+// The workbook's CSV files that wait for the commit group take their names.
+void Dispatch::settle(int index, WorkbookReport *report)
+{
+    WorkbookConverter::settle(
+        &report->result, QDir::toNativeSeparators(m_workbooks.at(index).absoluteFilePath()), index,
+        &commits, this, [report](const QString &path, const QString &reason) {
+            report->failures.append(qMakePair(path, reason));
+        });
+}
+
 void runJob(Dispatch *dispatch, const QFileInfoList &workbooks, const BatchSetting &setting)
 {
     AxInitializeThread();
     AxObject app;
-    WorkbookConverter converter(&app, setting, dispatch);
+    const sd::CsvCommitGroup::Scope commitScope(&dispatch->commits);
+    WorkbookConverter converter(&app, setting, dispatch, &dispatch->commits);
     for (int index = dispatch->take(); index >= 0; index = dispatch->take()) {
         WorkbookReport report;
         if (QThread::currentThread()->isInterruptionRequested()) {
@@ -231,8 +269,10 @@ WorkbookResult::End ConvertInParallel(const QFileInfoList &workbooks, const Batc
     Dispatch dispatch(workbooks, setting);
     std::vector<std::unique_ptr<QThread>> threads;
     for (int i = 0; i < qMax(jobs, 1); ++i) {
-        threads.emplace_back(QThread::create(
-            [&dispatch, &workbooks, &setting] { runJob(&dispatch, workbooks, setting); }));
+        threads.emplace_back(QThread::create([&dispatch, &workbooks, &setting] {
+            runJob(&dispatch, workbooks, setting);
+            dispatch.jobEnded();
+        }));
         threads.back()->start();
     }
     const WorkbookResult::End end = dispatch.collect(events);
@@ -243,6 +283,9 @@ WorkbookResult::End ConvertInParallel(const QFileInfoList &workbooks, const Batc
     }
     for (const auto &thread : threads)
         thread->wait();
+    const int ended = dispatch.jobsEnded();
+    Q_ASSERT(ended == int(threads.size()));
+    Q_UNUSED(ended)
     if (end == WorkbookResult::Stopped)
         dispatch.reportCutShort(events);
     return end;

@@ -30,10 +30,11 @@ struct ParallelEvents
 
 // Converts `workbooks` with `jobs` threads, each with an application
 // instance of its own, one workbook per thread at a time, in the order of
-// the list. The result is the one a batch that converts them one after
-// another gets: the output names are settled in the order of the list (a
-// workbook claims its CSV file names only once every earlier workbook whose
-// names could meet its own is done), and the events come in that order.
+// the list. The CSV files are committed in groups (sd::CsvCommitGroup): a
+// workbook is reported once its files have their names. The result is the one a batch that converts
+// them one after another gets: the output names are settled in the order of the list (a workbook
+// claims its CSV file names only once every earlier workbook whose names could meet its own is
+// done), and the events come in that order.
 //
 // A stop request to the calling thread is passed on to every job thread,
 // whose conversions end as in a batch of one thread (no partial file); the

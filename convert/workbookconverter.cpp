@@ -4,6 +4,8 @@
 #include "axobject.h"
 #include "outputfolder.h"
 
+#include "core/csvcommit.h"
+
 #include <QDir>
 #include <QFile>
 #include <QThread>
@@ -74,10 +76,12 @@ struct WorkbookConverter::Current
     WorkbookResult result;
 };
 
-WorkbookConverter::WorkbookConverter(AxObject *app, const BatchSetting &setting, NameClaims *claims)
+WorkbookConverter::WorkbookConverter(AxObject *app, const BatchSetting &setting, NameClaims *claims,
+                                     sd::CsvCommitGroup *commits)
     : m_app(app)
     , m_setting(setting)
     , m_claims(claims)
+    , m_commits(commits)
 {
 }
 
@@ -209,14 +213,42 @@ WorkbookConverter::SheetEnd WorkbookConverter::saveSheet(Current &current, AxObj
         return active->dynamicCall(AxNames::kSaveAs, QDir::toNativeSeparators(outputPath),
                                    AxNames::kCsvFileFormat);
     });
-    const bool written = raised.isEmpty() && FileStamp::of(outputPath).isNewerFileThan(before);
+    // A file handed to a commit group takes its name later (settle).
+    const bool handedIn = raised.isEmpty() && m_commits
+        && m_commits->isHandedIn(QFile::encodeName(QDir::toNativeSeparators(outputPath)));
+    const bool written
+        = raised.isEmpty() && (handedIn || FileStamp::of(outputPath).isNewerFileThan(before));
     if (!written && stopRequested())
         return SheetEnd::Stopped;
     if (!written)
         return fail(QDir::toNativeSeparators(outputPath) + QStringLiteral(": ")
                     + (raised.isEmpty() ? QStringLiteral("the file was not written") : raised));
-    m_claims->recordWritten(current.index, outputPath);
+    if (handedIn)
+        current.result.pending.append(outputPath);
+    else
+        m_claims->recordWritten(current.index, outputPath);
     current.result.written.append(outputPath);
     current.result.csvFiles.append(QDir::toNativeSeparators(outputPath));
     return SheetEnd::Written;
+}
+
+void WorkbookConverter::settle(WorkbookResult *result, const QString &workbookPath, int index,
+                               sd::CsvCommitGroup *commits, NameClaims *claims,
+                               const std::function<void(const QString &, const QString &)> &failure)
+{
+    for (const QString &path : qAsConst(result->pending)) {
+        const QString nativePath = QDir::toNativeSeparators(path);
+        sd::Error error;
+        if (commits->wait(QFile::encodeName(nativePath), &error)) {
+            claims->recordWritten(index, path);
+            continue;
+        }
+        error.where.clear(); // the path is said before the reason
+        result->failed = true;
+        result->written.removeAll(path);
+        result->csvFiles.removeAll(nativePath);
+        failure(workbookPath,
+                nativePath + QStringLiteral(": ") + QString::fromStdString(error.description()));
+    }
+    result->pending.clear();
 }

@@ -10,6 +10,10 @@
 
 class AxObject;
 
+namespace sd {
+class CsvCommitGroup;
+}
+
 // Where the CSV file names of a batch are claimed. `workbook` is the
 // workbook's place in the batch (from 0); a batch that converts one workbook
 // at a time may ignore it.
@@ -59,6 +63,9 @@ struct WorkbookResult
     bool failed = false; // did not open, or a worksheet of it failed
     QStringList csvFiles; // the CSV files it wrote, native separators
     QStringList written; // the same, as the paths that were saved to
+    // Of `written`, the files that wait under their temporary names for a
+    // commit group (WorkbookConverter::settle).
+    QStringList pending;
 };
 
 // Converts one workbook at a time through the automation seam, on the
@@ -75,10 +82,21 @@ struct WorkbookResult
 class WorkbookConverter
 {
 public:
-    WorkbookConverter(AxObject *app, const BatchSetting &setting, NameClaims *claims);
+    // With `commits`, the CSV files are written in commit groups: the job
+    // thread must have the group set (sd::CsvCommitGroup::Scope).
+    WorkbookConverter(AxObject *app, const BatchSetting &setting, NameClaims *claims,
+                      sd::CsvCommitGroup *commits = nullptr);
 
     WorkbookResult convert(int index, const QFileInfo &entry, const std::function<void()> &started,
                            const std::function<void(const QString &, const QString &)> &failure);
+
+    // Waits until the pending files of a workbook are committed: each one
+    // that took its name is recorded as written, each one that did not is
+    // taken out of the result, which then counts as failed, with a failure
+    // for the file (after the workbook's other failures).
+    static void settle(WorkbookResult *result, const QString &workbookPath, int index,
+                       sd::CsvCommitGroup *commits, NameClaims *claims,
+                       const std::function<void(const QString &, const QString &)> &failure);
 
 private:
     enum class SheetEnd { Written, Skipped, Failed, Stopped };
@@ -90,4 +108,5 @@ private:
     AxObject *m_app;
     const BatchSetting &m_setting;
     NameClaims *m_claims;
+    sd::CsvCommitGroup *m_commits;
 };
