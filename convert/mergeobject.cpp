@@ -88,29 +88,31 @@ void MergeObject::reportWalkProblems(BatchState &batch, const QList<WalkProblem>
     }
 }
 
-// The workbooks of the batch, in the order of the walk. A single workbook as
-// the source is a tree of its own folder holding only that workbook.
-QFileInfoList MergeObject::workbooksToConvert(BatchState &batch)
+// The workbooks of the batch, in the order of the walk, as absolute paths. A
+// single workbook as the source is a tree of its own folder holding only that
+// workbook.
+QStringList MergeObject::workbooksToConvert(BatchState &batch)
 {
     const QFileInfo source(QDir::fromNativeSeparators(g_SourcePath));
-    QFileInfoList files;
+    QStringList workbooks;
     if (source.isFile()) {
         batch.setting.sourceRoot = AbsoluteFolder(source.absolutePath());
-        files.append(source);
-    } else {
-        batch.setting.sourceRoot = AbsoluteFolder(g_SourcePath);
-        QList<WalkProblem> problems;
-        bool stopped = false;
-        files = WalkFolderTree(batch.setting.sourceRoot, stopRequested, &stopped, &problems);
-        if (stopped)
-            return {}; // the batch stops at its next check
-        reportWalkProblems(batch, problems);
+        workbooks.append(source.absoluteFilePath());
+        return workbooks;
     }
-    QFileInfoList workbooks;
-    for (const QFileInfo &entry : qAsConst(files)) {
-        if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
-            workbooks.append(entry);
-    }
+    batch.setting.sourceRoot = AbsoluteFolder(g_SourcePath);
+    QList<WalkProblem> problems;
+    bool stopped = false;
+    WalkFolderPaths(
+        batch.setting.sourceRoot,
+        [&workbooks](QString &&path) {
+            if (IsWorkbookToConvert(QDir::toNativeSeparators(path)))
+                workbooks.append(std::move(path));
+        },
+        stopRequested, &stopped, &problems);
+    if (stopped)
+        return {}; // the batch stops at its next check
+    reportWalkProblems(batch, problems);
     return workbooks;
 }
 
@@ -123,7 +125,7 @@ void MergeObject::Transform()
     batch.setting.canonicalSaveRoot = QFileInfo(batch.setting.saveRoot).canonicalFilePath();
     const QTextCodec *locale = QTextCodec::codecForLocale();
     batch.keepWritten = g_SaveAsUTF8 && !(locale && locale->mibEnum() == kUtf8Mib);
-    const QFileInfoList workbooks = workbooksToConvert(batch);
+    const QStringList workbooks = workbooksToConvert(batch);
 
     const WorkbookEnd end
         = m_jobs > 0 ? convertInParallel(batch, workbooks) : convertOneByOne(batch, workbooks);
@@ -141,14 +143,14 @@ void MergeObject::Transform()
 }
 
 MergeObject::WorkbookEnd MergeObject::convertOneByOne(BatchState &batch,
-                                                      const QFileInfoList &workbooks)
+                                                      const QStringList &workbooks)
 {
     AxInitializeThread();
     batch.app = new AxObject(this);
     for (int i = 0; i < workbooks.size(); ++i) {
         WorkbookEnd end = WorkbookEnd::Stopped;
         if (!stopRequested())
-            end = convertWorkbook(batch, workbooks.at(i), i + 1, workbooks.size());
+            end = convertWorkbook(batch, QFileInfo(workbooks.at(i)), i + 1, workbooks.size());
         if (end == WorkbookEnd::NoApplication) {
             // The application object stays; it goes away with the worker.
             batch.app->dynamicCall(AxNames::kQuit);
@@ -156,6 +158,10 @@ MergeObject::WorkbookEnd MergeObject::convertOneByOne(BatchState &batch,
         }
         if (end == WorkbookEnd::Stopped)
             break;
+        const QString folder = OutputFolderOf(batch.setting, workbooks.at(i));
+        if (i + 1 == workbooks.size()
+            || OutputFolderOf(batch.setting, workbooks.at(i + 1)) != folder)
+            batch.claims.forgetFolder(folder);
     }
     delete batch.app; // and with it every sub-object of the batch
     batch.app = nullptr;
@@ -165,19 +171,19 @@ MergeObject::WorkbookEnd MergeObject::convertOneByOne(BatchState &batch,
 // Each job thread drives an application of its own; the reports come here in
 // the order of the workbooks and go out as a batch of one thread sends them.
 MergeObject::WorkbookEnd MergeObject::convertInParallel(BatchState &batch,
-                                                        const QFileInfoList &workbooks)
+                                                        const QStringList &workbooks)
 {
     const int total = workbooks.size();
     ParallelEvents events;
     events.started = [&](int index) {
         emit ShowProgress(index + 1, total);
-        emit ShowDisposingFile(QDir::toNativeSeparators(workbooks.at(index).absoluteFilePath()));
+        emit ShowDisposingFile(QDir::toNativeSeparators(workbooks.at(index)));
     };
     events.finished = [&](int index, const WorkbookReport &report) {
         for (const auto &failure : report.failures)
             emit ShowFailure(failure.first, failure.second);
         if (report.result.end == WorkbookResult::Done)
-            workbookDone(batch, workbooks.at(index), report.result);
+            workbookDone(batch, QFileInfo(workbooks.at(index)), report.result);
     };
     switch (ConvertInParallel(workbooks, batch.setting, m_jobs, events)) {
     case WorkbookResult::Done:

@@ -3,6 +3,7 @@
 #include <QFileInfoList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class AxObject;
 struct WalkProblem;
@@ -84,10 +85,10 @@ private:
     enum class WorkbookEnd { Done, NoApplication, Stopped };
     struct BatchState;
 
-    QFileInfoList workbooksToConvert(BatchState &batch);
+    QStringList workbooksToConvert(BatchState &batch);
     void reportWalkProblems(BatchState &batch, const QList<WalkProblem> &problems);
-    WorkbookEnd convertOneByOne(BatchState &batch, const QFileInfoList &workbooks);
-    WorkbookEnd convertInParallel(BatchState &batch, const QFileInfoList &workbooks);
+    WorkbookEnd convertOneByOne(BatchState &batch, const QStringList &workbooks);
+    WorkbookEnd convertInParallel(BatchState &batch, const QStringList &workbooks);
     WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry, int current, int total);
     void workbookDone(BatchState &batch, const QFileInfo &entry, const WorkbookResult &result);
     bool runUtf8Pass(BatchState &batch);

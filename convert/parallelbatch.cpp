@@ -41,7 +41,7 @@ struct NameKey
 class Dispatch final : public NameClaims
 {
 public:
-    Dispatch(const QFileInfoList &workbooks, const BatchSetting &setting)
+    Dispatch(const QStringList &workbooks, const BatchSetting &setting)
         : m_workbooks(workbooks)
         , m_setting(setting)
     {
@@ -61,7 +61,7 @@ public:
             return -1;
         const int index = m_next++;
         m_slots[index];
-        const QFileInfo &entry = m_workbooks.at(index);
+        const QFileInfo entry(m_workbooks.at(index));
         m_inFlight[index] = NameKey { OutputFolderFor(m_setting.sourceRoot, m_setting.saveRoot,
                                                       entry.absolutePath()),
                                       WorkbookBaseName(entry.fileName()) };
@@ -141,7 +141,7 @@ private:
         return false;
     }
 
-    const QFileInfoList &m_workbooks;
+    const QStringList &m_workbooks;
     const BatchSetting &m_setting;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -182,8 +182,15 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
             settle(index, &report);
             lock.lock();
             // Its names are final now: a later workbook whose names could
-            // meet its own may claim.
-            m_inFlight.erase(index);
+            // meet its own may claim. The last workbook of a folder takes the
+            // folder's claims with it.
+            const auto self = m_inFlight.find(index);
+            if (self != m_inFlight.end()) {
+                if (index + 1 == m_workbooks.size()
+                    || OutputFolderOf(m_setting, m_workbooks.at(index + 1)) != self->second.folder)
+                    m_claims.forgetFolder(self->second.folder);
+                m_inFlight.erase(self);
+            }
             m_changed.notify_all();
             lock.unlock();
             events.finished(index, report);
@@ -215,14 +222,14 @@ void Dispatch::reportCutShort(const ParallelEvents &events)
 // The workbook's CSV files that wait for the commit group take their names.
 void Dispatch::settle(int index, WorkbookReport *report)
 {
-    WorkbookConverter::settle(
-        &report->result, QDir::toNativeSeparators(m_workbooks.at(index).absoluteFilePath()), index,
-        &commits, this, [report](const QString &path, const QString &reason) {
-            report->failures.append(qMakePair(path, reason));
-        });
+    WorkbookConverter::settle(&report->result, QDir::toNativeSeparators(m_workbooks.at(index)),
+                              index, &commits, this,
+                              [report](const QString &path, const QString &reason) {
+                                  report->failures.append(qMakePair(path, reason));
+                              });
 }
 
-void runJob(Dispatch *dispatch, const QFileInfoList &workbooks, const BatchSetting &setting)
+void runJob(Dispatch *dispatch, const QStringList &workbooks, const BatchSetting &setting)
 {
     AxInitializeThread();
     AxObject app;
@@ -234,7 +241,8 @@ void runJob(Dispatch *dispatch, const QFileInfoList &workbooks, const BatchSetti
             report.result.end = WorkbookResult::Stopped;
         } else {
             report.result = converter.convert(
-                index, workbooks.at(index), [dispatch, index] { dispatch->markStarted(index); },
+                index, QFileInfo(workbooks.at(index)),
+                [dispatch, index] { dispatch->markStarted(index); },
                 [&report](const QString &path, const QString &reason) {
                     report.failures.append(qMakePair(path, reason));
                 });
@@ -263,7 +271,7 @@ bool OutputNamesMayMeet(const QString &folderA, const QString &baseA, const QStr
     return next == QLatin1Char('(') || next == QLatin1Char(' ');
 }
 
-WorkbookResult::End ConvertInParallel(const QFileInfoList &workbooks, const BatchSetting &setting,
+WorkbookResult::End ConvertInParallel(const QStringList &workbooks, const BatchSetting &setting,
                                       int jobs, const ParallelEvents &events)
 {
     Dispatch dispatch(workbooks, setting);

@@ -2,8 +2,8 @@
 
 #include "workbookconverter.h"
 
-#include <QFileInfoList>
 #include <QPair>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -28,7 +28,7 @@ struct ParallelEvents
     std::function<void(int index, const WorkbookReport &report)> finished;
 };
 
-// Converts `workbooks` with `jobs` threads, each with an application
+// Converts `workbooks` (absolute paths) with `jobs` threads, each with an application
 // instance of its own, one workbook per thread at a time, in the order of
 // the list. The CSV files are committed in groups (sd::CsvCommitGroup): a
 // workbook is reported once its files have their names. The result is the one a batch that converts
@@ -40,7 +40,7 @@ struct ParallelEvents
 // whose conversions end as in a batch of one thread (no partial file); the
 // call then returns Stopped. NoApplication when the application cannot be
 // reached (after the workbooks before that one are reported).
-WorkbookResult::End ConvertInParallel(const QFileInfoList &workbooks, const BatchSetting &setting,
+WorkbookResult::End ConvertInParallel(const QStringList &workbooks, const BatchSetting &setting,
                                       int jobs, const ParallelEvents &events);
 
 // Whether CSV file names of a workbook with the base name `baseA` whose files

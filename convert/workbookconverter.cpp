@@ -67,6 +67,11 @@ QString sheetLabel(const QString &sheetName, int index)
 
 } // namespace
 
+QString OutputFolderOf(const BatchSetting &setting, const QString &path)
+{
+    return OutputFolderFor(setting.sourceRoot, setting.saveRoot, QFileInfo(path).absolutePath());
+}
+
 struct WorkbookConverter::Current
 {
     int index;

@@ -39,6 +39,7 @@ public:
         return m_claims.claim(folder, workbookFileName, onlyFirstSheet, sheetName, refusal);
     }
     void recordWritten(int, const QString &path) override { m_claims.recordWritten(path); }
+    void forgetFolder(const QString &folder) { m_claims.forgetFolder(folder); }
 
 private:
     OutputClaims m_claims;
@@ -54,6 +55,9 @@ struct BatchSetting
     bool onlyFirstSheet = false;
     QString applicationId;
 };
+
+// The output folder of the workbook at `path` (see OutputFolderFor).
+QString OutputFolderOf(const BatchSetting &setting, const QString &path);
 
 // How one workbook ended.
 struct WorkbookResult
