@@ -392,6 +392,7 @@ int main(int argc, char **argv)
     Reports reports;
     reports.quiet = options.quiet;
     reports.recording = options.reportFd >= 0;
+    reports.run.setCsvFailuresPossible(options.utf8);
     printReports(worker, &app, &reports);
 
     worker->moveToThread(&thread);
