@@ -15,8 +15,10 @@ set -euo pipefail
 #                   needs (scripts/package.sh): dpkg-dev, file, lintian
 #   --screenshots   also a virtual X server, a window manager, xdotool and
 #                   ImageMagick's import (tools/screenshots.sh)
-#   --bench         also XlsxWriter for the generated benchmark workbooks
-#                   (bench/make_formula_workbook.py)
+#   --bench         also XlsxWriter and xlwt for the generated benchmark
+#                   workbooks (bench/make_formula_workbook.py,
+#                   bench/make_many_workbooks.py) and GNU time
+#                   (bench/run_jobs.sh)
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme
@@ -29,7 +31,7 @@ for arg in "$@"; do
     --test) packages+=(python3 clang clang-format libclang-rt-14-dev locales) ;;
     --screenshots) packages+=(xvfb xauth x11-xserver-utils imagemagick xdotool openbox) ;;
     --package) packages+=(dpkg-dev file lintian) ;;
-    --bench) packages+=(python3-xlsxwriter) ;;
+    --bench) packages+=(python3-xlsxwriter python3-xlwt time) ;;
   esac
 done
 
