@@ -43,16 +43,19 @@ tree() {
   fi
 }
 
-# measure TREE JOBS: the fastest of $runs runs, each into an empty folder;
-# prints a row and leaves the wall time in $last_wall.
+# measure TREE JOBS: the fastest of $runs runs, each into a new folder;
+# prints a row and leaves the wall time in $last_wall. The folders are
+# removed only at the end: ext4 is slow to make files just after many were
+# deleted, which would weigh on whichever run came next.
 last_wall=""
+serial=0
 measure() {
-  local src="$work/$1" jobs=$2 best="" line
+  local src="$work/$1" jobs=$2 best="" line out
   for ((i = 0; i < runs; i++)); do
-    rm -rf "$work/out"
-    mkdir -p "$work/out"
+    out="$work/out/$((serial++))"
+    mkdir -p "$out"
     /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" \
-      "$cli" --quiet --jobs "$jobs" "$src" "$work/out" >/dev/null
+      "$cli" --quiet --jobs "$jobs" "$src" "$out" >/dev/null
     line=$(awk '{ printf "%.2f %.2f %d", $1, $2 + $3, $4 }' "$work/time.txt")
     if [[ -z "$best" ]] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
       best=$line
@@ -64,6 +67,8 @@ measure() {
   last_wall=$wall
 }
 
+rm -rf "$work/out"
+trap 'rm -rf "$work/out"' EXIT
 echo "load before: $(uptime | sed 's/.*load average: //')   cores: $(nproc)"
 printf '%-10s %12s %9s %9s %9s\n' tree jobs "wall s" "cpu s" "peak MB"
 if [[ $memory == 1 ]]; then

@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <mutex>
 
 QString g_SourcePath;
 QString g_SavePath;
@@ -38,6 +39,13 @@ QString noApplicationText()
     return QCoreApplication::translate(
         "MergeObject", "本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
 }
+
+// The workers' settings (application and jobs) are made on the thread that
+// creates a worker, in its constructor included, and read by Transform on
+// the worker's own thread. Qt's queued start orders the two, but
+// ThreadSanitizer cannot see inside Qt; this lock shows it that order. A
+// lock of its own would not do: it is made by the constructor too.
+std::mutex g_settingsMutex;
 
 // MIB enum of UTF-8.
 constexpr int kUtf8Mib = 106;
@@ -64,11 +72,29 @@ struct MergeObject::BatchState
 MergeObject::MergeObject(const QString &name, QObject *parent)
     : QObject(parent)
     , m_name(name)
-    , m_applicationId(QString::fromLatin1(AxNames::kExcelApplication))
 {
+    setApplicationId(QString::fromLatin1(AxNames::kExcelApplication));
 }
 
 MergeObject::~MergeObject() = default;
+
+void MergeObject::setApplicationId(const QString &id)
+{
+    std::lock_guard<std::mutex> lock(g_settingsMutex);
+    m_applicationId = id;
+}
+
+QString MergeObject::applicationId() const
+{
+    std::lock_guard<std::mutex> lock(g_settingsMutex);
+    return m_applicationId;
+}
+
+void MergeObject::setJobs(int jobs)
+{
+    std::lock_guard<std::mutex> lock(g_settingsMutex);
+    m_jobs = qMax(jobs, 1);
+}
 
 QFileInfoList MergeObject::CollectFiles(const QString &path)
 {
@@ -119,7 +145,12 @@ QStringList MergeObject::workbooksToConvert(BatchState &batch)
 void MergeObject::Transform()
 {
     BatchState batch;
-    batch.setting.applicationId = m_applicationId;
+    int jobs = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_settingsMutex);
+        batch.setting.applicationId = m_applicationId;
+        jobs = m_jobs;
+    }
     batch.setting.onlyFirstSheet = g_OnlyFirstSheet;
     batch.setting.saveRoot = AbsoluteFolder(g_SavePath);
     batch.setting.canonicalSaveRoot = QFileInfo(batch.setting.saveRoot).canonicalFilePath();
@@ -128,7 +159,7 @@ void MergeObject::Transform()
     const QStringList workbooks = workbooksToConvert(batch);
 
     const WorkbookEnd end
-        = m_jobs > 0 ? convertInParallel(batch, workbooks) : convertOneByOne(batch, workbooks);
+        = jobs > 0 ? convertInParallel(batch, workbooks, jobs) : convertOneByOne(batch, workbooks);
     if (end == WorkbookEnd::NoApplication)
         emit ShowDisposingFile(noApplicationText());
     if (end != WorkbookEnd::Done || stopRequested())
@@ -171,7 +202,7 @@ MergeObject::WorkbookEnd MergeObject::convertOneByOne(BatchState &batch,
 // Each job thread drives an application of its own; the reports come here in
 // the order of the workbooks and go out as a batch of one thread sends them.
 MergeObject::WorkbookEnd MergeObject::convertInParallel(BatchState &batch,
-                                                        const QStringList &workbooks)
+                                                        const QStringList &workbooks, int jobs)
 {
     const int total = workbooks.size();
     ParallelEvents events;
@@ -185,7 +216,7 @@ MergeObject::WorkbookEnd MergeObject::convertInParallel(BatchState &batch,
         if (report.result.end == WorkbookResult::Done)
             workbookDone(batch, QFileInfo(workbooks.at(index)), report.result);
     };
-    switch (ConvertInParallel(workbooks, batch.setting, m_jobs, events)) {
+    switch (ConvertInParallel(workbooks, batch.setting, jobs, events)) {
     case WorkbookResult::Done:
         return WorkbookEnd::Done;
     case WorkbookResult::NoApplication:
