@@ -62,6 +62,16 @@ QMap<QString, QByteArray> treeOf(const QString &root)
     return files;
 }
 
+bool localeAvailable(const QString &name, const QByteArray &charmap)
+{
+    QProcess locale;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), name);
+    locale.setProcessEnvironment(env);
+    locale.start(QStringLiteral("locale"), { QStringLiteral("charmap") });
+    return locale.waitForFinished(10000) && locale.readAllStandardOutput().trimmed() == charmap;
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -117,17 +127,26 @@ private slots:
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<bool>("rerun"); // a second run into the same output
-        QTest::newRow("first sheet") << QStringList {} << false;
-        QTest::newRow("all sheets") << QStringList { "--all-sheets" } << false;
+        QTest::addColumn<QString>("locale");
+        const QString utf8 = QStringLiteral("C.UTF-8");
+        QTest::newRow("first sheet") << QStringList {} << false << utf8;
+        QTest::newRow("all sheets") << QStringList { "--all-sheets" } << false << utf8;
         QTest::newRow("all sheets, quiet, utf8")
-            << QStringList { "--all-sheets", "--quiet", "--utf8" } << false;
-        QTest::newRow("again over the files of a run") << QStringList { "--all-sheets" } << true;
+            << QStringList { "--all-sheets", "--quiet", "--utf8" } << false << utf8;
+        QTest::newRow("again over the files of a run")
+            << QStringList { "--all-sheets" } << true << utf8;
+        // The UTF-8 pass re-encodes the files of the run, in the order written.
+        QTest::newRow("GBK locale, utf8")
+            << QStringList { "--all-sheets", "--utf8" } << false << QStringLiteral("zh_CN.GBK");
     }
 
     void sameAsOneJob()
     {
         QFETCH(QStringList, options);
         QFETCH(bool, rerun);
+        QFETCH(QString, locale);
+        if (locale != QLatin1String("C.UTF-8") && !localeAvailable(locale, "GBK"))
+            QSKIP("the locale is not installed");
         QTemporaryDir dir;
         const QString src = dir.filePath("src");
         QVERIFY(makeTree(src));
@@ -138,9 +157,9 @@ private slots:
             const QStringList args
                 = QStringList { "--jobs", jobs, "--report", dir.filePath("report" + jobs) }
                 + options + QStringList { src, out };
-            Run run = runCli(args);
+            Run run = runCli(args, locale);
             if (rerun)
-                run = runCli(args);
+                run = runCli(args, locale);
             run.err.replace(out, "OUT");
             run.out.replace(out, "OUT");
             runs.insert(jobs, run);
