@@ -14,6 +14,8 @@ namespace {
 // How long the group gathers files after the first one came before it
 // commits them.
 constexpr std::chrono::milliseconds kGather(20);
+// Groups smaller than this are flushed file by file (see commitAll).
+constexpr size_t kFewFiles = 4;
 
 thread_local CsvCommitGroup *t_group = nullptr;
 
@@ -112,8 +114,9 @@ void CsvCommitGroup::run()
 }
 
 // Durable first, named after: one syncfs() per file system, through the
-// file of that file system opened first (see the header), then each file
-// closed and renamed, as the writer does on its own.
+// file of that file system opened first (see the header), or for a small
+// group one fdatasync() per file; then each file closed and renamed, as the
+// writer does on its own.
 void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *errors)
 {
     errors->assign(files.size(), Error());
@@ -130,14 +133,20 @@ void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *
         if (it == first.end() || files[i].serial < files[it->second].serial)
             first[st.st_dev] = i;
     }
+    // A group of a few files is flushed file by file: syncfs() also writes
+    // what other programs left in the cache of that file system, which costs
+    // more than it saves when there are only a few files to share it.
+    const bool eachOnItsOwn = files.size() < kFewFiles;
     std::map<dev_t, int> synced; // file system → errno of its syncfs
     for (const auto &[device, index] : first)
-        synced[device] = ::syncfs(files[index].fd) == 0 ? 0 : errno;
+        synced[device] = eachOnItsOwn || ::syncfs(files[index].fd) == 0 ? 0 : errno;
     for (size_t i = 0; i < files.size(); ++i) {
         Pending &file = files[i];
         Error &error = (*errors)[i];
         if (!error && synced[devices[i]] != 0)
             error = failure(file.target, nullptr, synced[devices[i]]);
+        if (!error && eachOnItsOwn && ::fdatasync(file.fd) != 0)
+            error = failure(file.target, nullptr, errno);
         // The lock lives until the rename (see CsvTemporaryFile::commit).
         const int lock = ::dup(file.fd);
         if (::close(file.fd) != 0 && !error)

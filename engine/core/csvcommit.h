@@ -12,8 +12,10 @@
 // writer on that thread finishes each complete file under its temporary
 // name and hands it to the group instead; the group's own thread takes what
 // was handed in every few milliseconds (or when kMaxPending files wait),
-// makes all of it durable with one syncfs() per file system, and only then
-// renames each file over its final name. The order that makes the guarantee
+// makes all of it durable with one syncfs() per file system (a group of a
+// few files with one fdatasync() each, as syncfs() also writes what other
+// programs left in the cache), and only then renames each file over its
+// final name. The order that makes the guarantee
 // is kept: the data and size of every file are on disk before its name is
 // changed; the group only shares one flush among many files. Until then the
 // file stays under its temporary name, locked, as while it is written, so a
