@@ -3,7 +3,8 @@
 # prints a table: wall time (median of RUNS), peak memory, and the floors.
 #   bench/run_xlsx.sh WB_DIR [BUILD_DIR]
 # WB_DIR holds big.xlsx, wide.xlsx and many/ (made by
-# ../shared/bench/make_workbooks.py). BUILD_DIR is a Release build of this
+# ../shared/bench/make_workbooks.py), and maybe tall.xlsx (made by
+# make_tall_workbook.py). BUILD_DIR is a Release build of this
 # tree (configured here if missing); the script builds the sdconv and
 # xlsxbench targets in it (xlsxbench needs libdeflate).
 set -euo pipefail
@@ -62,6 +63,15 @@ for name in big wide; do
   row "$name.xlsx: inflate only, libdeflate whole" "$build/bench/xlsxbench" libdeflate "$f"
   row "$name.xlsx: inflate only, unzip -p" sh -c "unzip -p '$f' >/dev/null"
 done
+# The grid-tall sheet of make_tall_workbook.py, when WB_DIR holds it: only
+# streaming converts it (more cells than a sheet read whole may hold).
+if [ -f "$wb/tall.xlsx" ]; then
+  mkdir -p "$work/src_tall"; cp "$wb/tall.xlsx" "$work/src_tall/"
+  if [ -n "$cli" ]; then
+    row "tall.xlsx: sheetdrain-cli --all-sheets" "$cli" "$work/src_tall" "$work/out" --all-sheets
+  fi
+  row "tall.xlsx: sdconv (all sheets)" "$build/tools/sdconv" --quiet "$wb/tall.xlsx" "$work/out"
+fi
 n=${#many[@]}
 if [ -n "$cli" ]; then
   line=$(measure "$cli" "$wb/many" "$work/out" --all-sheets)

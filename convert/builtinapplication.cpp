@@ -53,6 +53,9 @@ struct OpenBook
 {
     std::unique_ptr<sd::Workbook> book;
     std::unique_ptr<sd::DisplayFormatter> formatter; // made on first use
+    // The worksheet last asked for, when it could be written ahead while it
+    // was read (see WorkSheets(int)): UsedRange and SaveAs answer from it.
+    std::unique_ptr<sd::CsvSpool> spool;
     bool closed = false; // a copy made from it may still refer to its sheet
 
     sd::DisplayFormatter &display()
@@ -264,11 +267,13 @@ public:
         std::shared_ptr<OpenBook> book = lockOpen(m_book);
         if (!book)
             return nullptr;
-        const sd::Sheet *sheet = book->book->sheet(m_sheetIndex);
-        if (!sheet)
+        const sd::CsvSpool *spool
+            = book->spool && book->spool->sheetIndex == m_sheetIndex ? book->spool.get() : nullptr;
+        const sd::Sheet *sheet = spool ? nullptr : book->book->sheet(m_sheetIndex);
+        if (!spool && !sheet)
             return nullptr;
         if (is(member, AxNames::kUsedRange))
-            return std::make_unique<RangeServer>(sheet->usedRange());
+            return std::make_unique<RangeServer>(spool ? spool->usedRange : sheet->usedRange());
         if (is(member, AxNames::kCells) && args.size() == 2)
             return std::make_unique<CellServer>(m_book, m_sheetIndex, args[0].toInt() - 1,
                                                 args[1].toInt() - 1);
@@ -340,8 +345,12 @@ public:
             const int index = book->book->worksheetIndex(args[0].toInt() - 1);
             if (index < 0)
                 return nullptr;
+            // A sheet that can be streamed is written ahead into a spool
+            // while it is read, so that it is never held whole; one that
+            // cannot is read whole, and its error (if any) raised, here.
             sd::Error error;
-            if (!book->book->sheet(index, &error)) {
+            book->spool = sd::spoolSheetCsv(*book->book, index);
+            if (!book->spool && !book->book->sheet(index, &error)) {
                 raiseException(int(error.code), QString::fromLatin1(kSource),
                                reasonOf(book->book->path, error));
                 return nullptr;
@@ -387,9 +396,16 @@ public:
             m_app->sweepFolderOf(path);
             // A stop request of the calling thread (the batch's) ends a long
             // sheet part-way.
-            const sd::Error error = sd::writeSheetCsv(
-                *copy->source->book, copy->sheetIndex, path, QTextCodec::codecForLocale(),
-                [] { return QThread::currentThread()->isInterruptionRequested(); });
+            std::unique_ptr<sd::CsvSpool> &spool = copy->source->spool;
+            const bool spooled = spool && spool->sheetIndex == copy->sheetIndex;
+            const auto stop = [] { return QThread::currentThread()->isInterruptionRequested(); };
+            const sd::Error error = spooled
+                ? sd::writeSpooledCsv(*copy->source->book, *spool, path,
+                                      QTextCodec::codecForLocale(), stop)
+                : sd::writeSheetCsv(*copy->source->book, copy->sheetIndex, path,
+                                    QTextCodec::codecForLocale(), stop);
+            if (spooled)
+                spool.reset();
             // The job saves each worksheet once: drop its cells now, so that a
             // workbook of many large sheets holds one of them at a time (it
             // is read again should anything ask for it later).

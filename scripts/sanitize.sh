@@ -7,8 +7,9 @@
 #    instead of passing silently (build-sanitize/).
 # 2. ThreadSanitizer over the tests that run threads: the conversion worker
 #    on its thread (job, seam, window controller and folder fields, command
-#    line, its reports and its parallel jobs, the CSV commit group) and the
-#    .xlsx reader's read-ahead inflater (build-tsan/).
+#    line, its reports and its parallel jobs, the CSV commit group), the
+#    .xlsx reader's read-ahead inflater and the CSV writer streaming a sheet
+#    while it is read (build-tsan/).
 #
 # SHEETDRAIN_SKIP_TSAN=1 leaves the second pass out.
 set -euo pipefail
@@ -39,6 +40,6 @@ if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then
   SHEETDRAIN_TIMEOUT_SCALE=5 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
     pass "${TSAN_BUILD_DIR:-$root/build-tsan}" \
-         '^(mergeobject|axseam|cli|clireport|clijobs|csvcommit|controller|folderfields|xlsxsheet)$' \
+         '^(mergeobject|axseam|cli|clireport|clijobs|csvcommit|controller|folderfields|xlsxsheet|xlsxstream|xlsstream)$' \
          -DSHEETDRAIN_TSAN=ON
 fi

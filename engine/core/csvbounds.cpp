@@ -57,9 +57,14 @@ std::string sheetLabel(const Workbook &book, int sheetIndex)
 
 Error checkCsvSize(const Workbook &book, int sheetIndex, const Sheet &sheet, const QString &path)
 {
-    const CellRange range = sheet.usedRange();
+    return checkCsvSize(book, sheetIndex, sheet.usedRange(), sheet.cells.size(), path);
+}
+
+Error checkCsvSize(const Workbook &book, int sheetIndex, const CellRange &range, uint64_t cells,
+                   const QString &path)
+{
     const uint64_t fields = uint64_t(range.rows()) * range.columns();
-    const uint64_t padding = fields - std::min<uint64_t>(fields, sheet.cells.size());
+    const uint64_t padding = fields - std::min<uint64_t>(fields, cells);
     const std::string target = QFile::encodeName(path).toStdString();
     if (padding > kMaxSheetPadding)
         return Error(ErrorCode::TooLarge, target,

@@ -17,6 +17,9 @@ namespace sd {
 // fit the free space of the disk it goes to; the latter is asked only for
 // files of kFreeSpaceCheckBytes or more.
 Error checkCsvSize(const Workbook &book, int sheetIndex, const Sheet &sheet, const QString &path);
+// The same for a used range that holds `cells` cells.
+Error checkCsvSize(const Workbook &book, int sheetIndex, const CellRange &range, uint64_t cells,
+                   const QString &path);
 
 // "sheet \"Name\"", for messages.
 std::string sheetLabel(const Workbook &book, int sheetIndex);

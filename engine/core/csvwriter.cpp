@@ -1,5 +1,6 @@
 #include "core/csvwriter.h"
 #include "core/csvbounds_p.h"
+#include "core/csvoutput_p.h"
 #include "core/csvwriterfile_p.h"
 #include "core/display.h"
 #include "core/sheetbudget.h"
@@ -71,6 +72,8 @@ bool asciiCompatible(QTextCodec *codec)
     static const char probe[] = "Az09,\"\r\n ?";
     return codec->fromUnicode(QString::fromLatin1(probe)) == QByteArray(probe);
 }
+
+} // namespace
 
 // Converts UTF-8 text to an ASCII-compatible codec's encoding: ASCII passes
 // through, other characters of the Basic Multilingual Plane go through a
@@ -173,8 +176,6 @@ private:
     std::vector<std::unique_ptr<Entry[]>> m_pages;
 };
 
-} // namespace
-
 void appendCsvField(std::string_view text, std::string &out)
 {
     const size_t from = out.size();
@@ -183,62 +184,120 @@ void appendCsvField(std::string_view text, std::string &out)
         quoteTail(out, from);
 }
 
-Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
-                    const std::function<bool()> &stopRequested)
+CsvBlockOutput::CsvBlockOutput(Workbook &book, int sheetIndex, const QString &path,
+                               QTextCodec *codec, const std::function<bool()> &stopRequested)
+    : m_book(book)
+    , m_sheetIndex(sheetIndex)
+    , m_path(path)
+    , m_codec(codec)
+    , m_stopRequested(stopRequested)
+    , m_passThrough(!codec || codec->mibEnum() == kUtf8Mib)
+    , m_file(path)
+{
+    if (!m_passThrough && asciiCompatible(codec))
+        m_encoder = std::make_unique<RunEncoder>(codec);
+    m_buffer.reserve(kCsvBlockBytes + (kCsvBlockBytes >> 2));
+}
+
+CsvBlockOutput::CsvBlockOutput(Workbook &book, int sheetIndex, int spoolFd)
+    : m_book(book)
+    , m_sheetIndex(sheetIndex)
+    , m_path(m_noPath)
+    , m_codec(nullptr)
+    , m_stopRequested(m_noStop)
+    , m_passThrough(true)
+    , m_file(QString())
+    , m_spoolFd(spoolFd)
+{
+    m_buffer.reserve(kCsvBlockBytes + (kCsvBlockBytes >> 2));
+}
+
+CsvBlockOutput::~CsvBlockOutput() = default;
+
+void CsvBlockOutput::appendField(DisplayFormatter &formatter, const Cell &cell)
+{
+    const size_t from = m_buffer.size();
+    formatter.append(cell, m_buffer);
+    if (needsQuotes(m_buffer.data() + from, m_buffer.data() + m_buffer.size()))
+        quoteTail(m_buffer, from);
+}
+
+void CsvBlockOutput::appendField(DisplayFormatter &formatter, const Cell &cell,
+                                 const std::string &text)
+{
+    const size_t from = m_buffer.size();
+    formatter.appendText(cell, text, m_buffer);
+    if (needsQuotes(m_buffer.data() + from, m_buffer.data() + m_buffer.size()))
+        quoteTail(m_buffer, from);
+}
+
+Error CsvBlockOutput::write(const char *data, size_t size)
+{
+    m_written += size;
+    if (m_book.csvBytesWritten + m_written > kMaxWorkbookCsvBytes)
+        return limitError(QFile::encodeName(m_path).toStdString(), kMaxWorkbookCsvBytes,
+                          "bytes of CSV from one workbook (" + sheetLabel(m_book, m_sheetIndex)
+                              + " is left unwritten)");
+    return m_file.write(data, size);
+}
+
+// A stop request is honoured between blocks, also inside a long sheet; the
+// temporary file goes and an older file of that name stays.
+Error CsvBlockOutput::flush()
+{
+    if (m_spoolFd >= 0) {
+        const int err = writeAllBytes(m_spoolFd, m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+        return err ? Error(ErrorCode::WriteFailed, "spool", std::strerror(err)) : Error();
+    }
+    if (m_stopRequested && m_stopRequested()) {
+        m_stopped = true;
+        return Error(ErrorCode::WriteFailed, QFile::encodeName(m_path).toStdString(),
+                     "stopped before the end of the sheet");
+    }
+    Error e;
+    if (m_passThrough) {
+        e = write(m_buffer.data(), m_buffer.size());
+    } else if (m_encoder) {
+        m_encoder->encode(m_buffer, m_encoded);
+        e = write(m_encoded.data(), m_encoded.size());
+    } else {
+        const QByteArray bytes = encodeText(
+            m_codec, QString::fromUtf8(m_buffer.data(), int(m_buffer.size())), &m_codecState);
+        e = write(bytes.constData(), size_t(bytes.size()));
+    }
+    m_buffer.clear();
+    return e;
+}
+
+Error CsvBlockOutput::commit()
+{
+    if (m_spoolFd >= 0)
+        return {};
+    if (Error e = m_file.commit())
+        return e;
+    m_book.csvBytesWritten += m_written;
+    return {};
+}
+
+namespace {
+
+// The sheet read whole (and recalculated where the application would),
+// then written.
+Error writeWholeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
+                         const std::function<bool()> &stopRequested)
 {
     Error error;
     const Sheet *sheet = book.sheet(sheetIndex, &error);
     if (!sheet)
         return error;
-    if (!codec)
-        codec = QTextCodec::codecForLocale();
-    const bool passThrough = !codec || codec->mibEnum() == kUtf8Mib;
-    const bool byRuns = !passThrough && asciiCompatible(codec);
     if ((error = checkCsvSize(book, sheetIndex, *sheet, path)))
         return error;
 
-    CsvTemporaryFile file(path);
-    if ((error = file.open()))
+    CsvBlockOutput out(book, sheetIndex, path, codec, stopRequested);
+    if ((error = out.open()))
         return error;
-
-    // No byte-order mark, neither at the start nor before each block (a
-    // codec such as UTF-16 writes one whenever it starts without a state).
-    QTextCodec::ConverterState codecState(QTextCodec::IgnoreHeader);
-    std::string buffer, encoded;
-    std::unique_ptr<RunEncoder> encoder;
-    if (byRuns)
-        encoder = std::make_unique<RunEncoder>(codec);
-    buffer.reserve(kCsvBlockBytes + (kCsvBlockBytes >> 2));
-    uint64_t written = 0; // this sheet's bytes, counted against the workbook's bound
-    auto write = [&](const char *data, size_t size) -> Error {
-        written += size;
-        if (book.csvBytesWritten + written > kMaxWorkbookCsvBytes)
-            return limitError(QFile::encodeName(path).toStdString(), kMaxWorkbookCsvBytes,
-                              "bytes of CSV from one workbook (" + sheetLabel(book, sheetIndex)
-                                  + " is left unwritten)");
-        return file.write(data, size);
-    };
-    // A stop request is honoured between blocks, also inside a long sheet;
-    // the temporary file goes and an older file of that name stays.
-    auto flush = [&]() -> Error {
-        if (stopRequested && stopRequested())
-            return Error(ErrorCode::WriteFailed, QFile::encodeName(path).toStdString(),
-                         "stopped before the end of the sheet");
-        Error e;
-        if (passThrough) {
-            e = write(buffer.data(), buffer.size());
-        } else if (byRuns) {
-            encoder->encode(buffer, encoded);
-            e = write(encoded.data(), encoded.size());
-        } else {
-            const QByteArray bytes = encodeText(
-                codec, QString::fromUtf8(buffer.data(), int(buffer.size())), &codecState);
-            e = write(bytes.constData(), size_t(bytes.size()));
-        }
-        buffer.clear();
-        return e;
-    };
-
+    std::string &buffer = out.buffer();
     DisplayFormatter formatter(book);
     const CellRange range = sheet->usedRange();
     auto cell = sheet->cells.begin();
@@ -248,25 +307,34 @@ Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
         for (; cell != end && cell->row == row; ++cell) {
             for (; col < cell->col; ++col)
                 buffer += ',';
-            const size_t from = buffer.size();
-            formatter.append(*cell, buffer);
-            if (needsQuotes(buffer.data() + from, buffer.data() + buffer.size()))
-                quoteTail(buffer, from);
+            out.appendField(formatter, *cell);
             // Within a row too: a row of 16,384 cells of 32,767 characters
             // is a gigabyte.
-            if (buffer.size() >= kCsvBlockBytes && (error = flush()))
+            if ((error = out.flushIfFull()))
                 return error;
         }
         for (; col < range.lastCol; ++col)
             buffer += ',';
         buffer += "\r\n";
-        if (buffer.size() >= kCsvBlockBytes && (error = flush()))
+        if ((error = out.flushIfFull()))
             return error;
     }
-    if ((error = flush()) || (error = file.commit()))
+    if ((error = out.flush()) || (error = out.commit()))
         return error;
-    book.csvBytesWritten += written;
     return {};
+}
+
+} // namespace
+
+Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
+                    const std::function<bool()> &stopRequested)
+{
+    if (!codec)
+        codec = QTextCodec::codecForLocale();
+    Error error;
+    if (streamSheetCsv(book, sheetIndex, path, codec, stopRequested, &error))
+        return error;
+    return writeWholeSheetCsv(book, sheetIndex, path, codec, stopRequested);
 }
 
 } // namespace sd

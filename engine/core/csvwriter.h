@@ -10,6 +10,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,32 @@ namespace sd {
 // is left of it.
 Error writeSheetCsv(Workbook &book, int sheetIndex, const QString &path,
                     QTextCodec *codec = nullptr, const std::function<bool()> &stopRequested = {});
+
+// A sheet written ahead, in UTF-8, into an unnamed temporary file: for a
+// caller that must know the used range before it names the CSV file (the
+// automation seam answers UsedRange before SaveAs). The file goes with it.
+struct CsvSpool
+{
+    CsvSpool() = default;
+    ~CsvSpool();
+    CsvSpool(const CsvSpool &) = delete;
+    CsvSpool &operator=(const CsvSpool &) = delete;
+
+    int sheetIndex = -1;
+    CellRange usedRange;
+    uint64_t cells = 0; // cells in the used range
+    int fd = -1;
+};
+
+// Streams sheet `sheetIndex` into a spool while it is read. nullptr when
+// the sheet cannot be streamed (see writeSheetCsv()): then nothing is
+// changed but what reading the sheet changes, and it is to be read as usual.
+std::unique_ptr<CsvSpool> spoolSheetCsv(Workbook &book, int sheetIndex);
+
+// Writes a spooled sheet to `path` exactly as writeSheetCsv() would write
+// the sheet, with the same bounds, stop requests and temporary file.
+Error writeSpooledCsv(Workbook &book, const CsvSpool &spool, const QString &path,
+                      QTextCodec *codec = nullptr, const std::function<bool()> &stopRequested = {});
 
 // Removes the temporary files that a writer which was killed left in
 // `folder` (a writer at work locks its file): those of this user changed

@@ -22,4 +22,14 @@ using CsvFreeSpaceFunction = bool (*)(const char *folder, uint64_t *bytes);
 // Replaces the free-space function (nullptr restores statvfs). For tests only.
 void setCsvFreeSpaceFunction(CsvFreeSpaceFunction function);
 
+// Cells per batch and batches in the queue while a sheet streams (0: the
+// defaults). For tests only: small batches shake out ordering faults.
+void setCsvStreamBatching(size_t batchCells, size_t queueBatches);
+
+// Told, after each sheet the writer tried to stream, how that went:
+// "streamed", "stopped", or "whole: " and why the sheet was written whole.
+// For tests and diagnostics (nullptr: nobody).
+using CsvStreamObserver = void (*)(int sheetIndex, const char *outcome);
+void setCsvStreamObserver(CsvStreamObserver observer);
+
 } // namespace sd

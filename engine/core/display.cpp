@@ -114,11 +114,8 @@ void DisplayFormatter::append(const Cell &cell, std::string &out)
         return;
     }
     case CellType::Text:
-        if (cell.text < m_book.strings.size()) {
-            const size_t from = out.size();
-            formatForXf(cell.xf).appendText(m_book.strings[cell.text], out, kCellTextBytes);
-            cutToUnits(out, from, kMaxCellTextUnits);
-        }
+        if (cell.text < m_book.strings.size())
+            appendText(cell, m_book.strings[cell.text], out);
         return;
     case CellType::Bool:
         out += cell.number != 0 ? "TRUE" : "FALSE";
@@ -129,6 +126,13 @@ void DisplayFormatter::append(const Cell &cell, std::string &out)
                                                                    : uint8_t(ErrNA));
         return;
     }
+}
+
+void DisplayFormatter::appendText(const Cell &cell, const std::string &text, std::string &out)
+{
+    const size_t from = out.size();
+    formatForXf(cell.xf).appendText(text, out, kCellTextBytes);
+    cutToUnits(out, from, kMaxCellTextUnits);
 }
 
 std::string DisplayFormatter::text(const Cell &cell)

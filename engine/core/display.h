@@ -33,6 +33,9 @@ public:
     // truncates text that passes its limit. Numbers wider than the column
     // show as '#' across it instead.
     void append(const Cell &cell, std::string &out);
+    // The same for a Text cell whose text is given instead of read from
+    // the workbook's strings.
+    void appendText(const Cell &cell, const std::string &text, std::string &out);
     // The cell's displayed text (UTF-8).
     std::string text(const Cell &cell);
 

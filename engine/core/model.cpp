@@ -50,15 +50,25 @@ void Sheet::finish()
 
 CellRange Sheet::usedRange() const
 {
+    Span rows, columns;
+    for (const Cell &c : cells) {
+        rows.add(c.row, c.row);
+        columns.add(c.col, c.col);
+    }
+    return usedRange(rows, columns);
+}
+
+CellRange Sheet::usedRange(Span cellRows, Span cellColumns) const
+{
     Span rows = formattedRows, columns = formattedColumns;
     if (hasExtent) {
         rows.add(extent.firstRow, extent.lastRow);
         columns.add(extent.firstCol, extent.lastCol);
     }
-    for (const Cell &c : cells) {
-        rows.add(c.row, c.row);
-        columns.add(c.col, c.col);
-    }
+    if (!cellRows.empty())
+        rows.add(cellRows.first, cellRows.last);
+    if (!cellColumns.empty())
+        columns.add(cellColumns.first, cellColumns.last);
     CellRange range;
     if (!rows.empty()) {
         range.firstRow = rows.first;

@@ -16,6 +16,8 @@
 
 namespace sd {
 
+class SheetStream;
+
 // Largest sheet any format allows (the .xlsx grid); readers enforce their own.
 constexpr uint32_t kMaxRows = 1048576;
 constexpr uint32_t kMaxColumns = 16384;
@@ -112,6 +114,10 @@ struct Sheet
     // their own format (readers decide which count): each widens the used
     // range along its own axis only.
     Span formattedRows, formattedColumns;
+    // Set (by the CSV writer) only while the sheet is read to be streamed:
+    // a reader that streams hands its cells over in batches instead of
+    // keeping them (core/sheetstream.h).
+    SheetStream *stream = nullptr;
 
     // Sorts cells row-major and drops earlier duplicates of the same cell
     // (the later record wins, as in the application).
@@ -121,6 +127,9 @@ struct Sheet
     // column A only and a formatted column row 1 only; A1:A1 for a sheet
     // with none of them.
     CellRange usedRange() const;
+    // The same with the rows and columns of the cells given as spans
+    // instead of read from `cells`.
+    CellRange usedRange(Span cellRows, Span cellColumns) const;
     // Widens the used range to (row, col) without recording a cell: a merged
     // area's or a comment's corner. Costs no memory however often it is
     // called, and a real cell at that place keeps its value.
@@ -171,6 +180,14 @@ class SheetCalculator
 public:
     virtual ~SheetCalculator() = default;
     virtual void calculate(Workbook &book, int sheetIndex, Sheet &sheet) = 0;
+    // Whether calculate() could change anything in the sheet (or note
+    // anything in the workbook); false promises that it would return at
+    // once. Looks at the sheet's formulas only, never at its cells.
+    virtual bool needsCalculation(Workbook &book, int sheetIndex, const Sheet &sheet)
+    {
+        (void)book, (void)sheetIndex, (void)sheet;
+        return true;
+    }
     // A loaded sheet is about to be dropped: forget what points into it.
     virtual void forget() = 0;
 };
@@ -181,6 +198,14 @@ class SheetLoader
 public:
     virtual ~SheetLoader() = default;
     virtual Error loadSheet(Workbook &book, int sheetIndex, Sheet &out) = 0;
+    // Whether loadSheet() honours Sheet::stream (hands the cells over in
+    // batches while it reads).
+    virtual bool streams() const { return false; }
+    // The work (bytes inflated or read) counted so far against the loader's
+    // bounds on a whole workbook, and giving some of it back: a reading
+    // whose cells were thrown away, the sheet being read again, counts once.
+    virtual uint64_t readingCost() const { return 0; }
+    virtual void refundReading(uint64_t cost) { (void)cost; }
 };
 
 class Workbook
@@ -216,6 +241,10 @@ public:
 
     // Formulas: what recalculation needs besides the sheets.
     bool fullCalcOnLoad = false; // xlsx calcPr: recalculate every formula on load
+    // xlsx calcPr calcId: the calculation engine that last calculated the
+    // workbook; 0 when the file does not say.
+    uint32_t calcEngine = 0;
+    bool macros = false; // the package holds a VBA project
     uint32_t gridRows = kMaxRows, gridColumns = kMaxColumns; // the format's grid
     std::vector<DefinedName> names; // BIFF: in NAME record order (ptgName counts from 1)
     std::vector<ExternSheet> externSheets; // BIFF8 EXTERNSHEET

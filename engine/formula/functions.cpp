@@ -445,6 +445,94 @@ int functionByBiff(int number)
     return it == m.end() ? -1 : it->second;
 }
 
+bool applicationHasFunction(std::string_view name)
+{
+    // Worksheet functions the application has that the table leaves out:
+    // mostly the financial and engineering ones that were an add-in before
+    // 2007, the cube functions and the Thai ones.
+    static const char *const kOthers[] = { "ACCRINT",
+                                           "ACCRINTM",
+                                           "AMORDEGRC",
+                                           "AMORLINC",
+                                           "BAHTTEXT",
+                                           "CALL",
+                                           "COUPDAYBS",
+                                           "COUPDAYS",
+                                           "COUPDAYSNC",
+                                           "COUPNCD",
+                                           "COUPNUM",
+                                           "COUPPCD",
+                                           "CUBEKPIMEMBER",
+                                           "CUBEMEMBER",
+                                           "CUBEMEMBERPROPERTY",
+                                           "CUBERANKEDMEMBER",
+                                           "CUBESET",
+                                           "CUBESETCOUNT",
+                                           "CUBEVALUE",
+                                           "DISC",
+                                           "DURATION",
+                                           "ERFC",
+                                           "EUROCONVERT",
+                                           "IMABS",
+                                           "IMAGINARY",
+                                           "IMARGUMENT",
+                                           "IMCONJUGATE",
+                                           "IMCOS",
+                                           "IMDIV",
+                                           "IMEXP",
+                                           "IMLN",
+                                           "IMLOG10",
+                                           "IMLOG2",
+                                           "IMPOWER",
+                                           "IMPRODUCT",
+                                           "IMREAL",
+                                           "IMSIN",
+                                           "IMSQRT",
+                                           "IMSUB",
+                                           "IMSUM",
+                                           "INTRATE",
+                                           "ISTHAIDIGIT",
+                                           "JIS",
+                                           "MDURATION",
+                                           "NETWORKDAYS.INTL",
+                                           "ODDFPRICE",
+                                           "ODDFYIELD",
+                                           "ODDLPRICE",
+                                           "ODDLYIELD",
+                                           "PRICE",
+                                           "PRICEDISC",
+                                           "PRICEMAT",
+                                           "RECEIVED",
+                                           "REGISTER.ID",
+                                           "ROUNDBAHTDOWN",
+                                           "ROUNDBAHTUP",
+                                           "RTD",
+                                           "STEYX",
+                                           "TBILLEQ",
+                                           "TBILLPRICE",
+                                           "TBILLYIELD",
+                                           "THAIDAYOFWEEK",
+                                           "THAIDIGIT",
+                                           "THAIMONTHOFYEAR",
+                                           "THAINUMSOUND",
+                                           "THAINUMSTRING",
+                                           "THAISTRINGLENGTH",
+                                           "THAIYEAR",
+                                           "WORKDAY.INTL",
+                                           "YIELD",
+                                           "YIELDDISC",
+                                           "YIELDMAT" };
+    std::string upper = upperText(name);
+    if (upper.compare(0, 7, "_XLUDF.") == 0)
+        return false;
+    if (upper.compare(0, 3, "_XL") == 0 || findFunction(upper) >= 0)
+        return true;
+    for (const char *other : kOthers)
+        if (upper == other)
+            return true;
+    return false;
+}
+
 const FunctionInfo &functionInfo(int id)
 {
     return kFunctions[id];

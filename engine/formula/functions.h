@@ -34,6 +34,10 @@ struct FunctionInfo
 // Function by name, case-insensitive; _xlfn./_xlws. prefixes are ignored.
 // Returns its id, or -1.
 int findFunction(std::string_view name);
+// Whether the application has a worksheet function of this name, whether
+// or not it is in the table above; false for names with an _xl prefix
+// (functions of later versions, add-ins) other than _xludf. (a user's own).
+bool applicationHasFunction(std::string_view name);
 // Function by BIFF number, or -1.
 int functionByBiff(int number);
 const FunctionInfo &functionInfo(int id);

@@ -1,4 +1,5 @@
 #include "formula/workbookcalc.h"
+#include "formula/functions.h"
 
 #include "io/limits.h"
 
@@ -305,11 +306,88 @@ double localOffsetSeconds(int64_t t)
     return std::difftime(std::mktime(&local), std::mktime(&utc));
 }
 
+// The calculation engine id (calcPr calcId) that the current desktop
+// application writes: 32 corpus workbooks saved by it carry 191029.
+constexpr uint32_t kApplicationCalcEngine = 191029;
+
+// The first name in A1 formula text that is called as a function but is
+// neither a function the application has nor a defined name; empty if none.
+// String literals and quoted sheet names are skipped.
+std::string missingFunction(std::string_view text, const Workbook &book)
+{
+    auto wordChar = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '\\';
+    };
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '"' || c == '\'') {
+            const size_t close = text.find(c, i + 1);
+            i = close == std::string_view::npos ? text.size() : close + 1;
+            continue;
+        }
+        if (!wordChar(c)) {
+            ++i;
+            continue;
+        }
+        const size_t start = i;
+        while (i < text.size() && wordChar(text[i]))
+            ++i;
+        size_t next = i;
+        while (next < text.size() && text[next] == ' ')
+            ++next;
+        const std::string_view word = text.substr(start, i - start);
+        if (next >= text.size() || text[next] != '(' || applicationHasFunction(word)
+            || std::isdigit(static_cast<unsigned char>(word[0])))
+            continue;
+        const std::string upper = upperText(word);
+        bool defined = false;
+        for (const DefinedName &n : book.names)
+            defined = defined || upperText(n.name) == upper;
+        if (!defined)
+            return std::string(word);
+    }
+    return {};
+}
+
+// Whether a formula shows #NAME? for a missing function (see below).
+bool showsMissingFunction(const Workbook &book, const Sheet &sheet, const CellFormula &f)
+{
+    return !book.macros && book.calcEngine != 0 && book.calcEngine < kApplicationCalcEngine
+        && !(f.flags & CellFormula::Tokens) && f.data < sheet.formulaData.size()
+        && !missingFunction(sheet.formulaData[f.data], book).empty();
+}
+
+// The application recalculates every formula of a workbook that an older
+// calculation engine last calculated (calcId below its own). A call of a
+// function it does not have then shows #NAME? however the file cached it:
+// comments_stress_test.xlsx, sheet 3, calls Comment(), a macro function the
+// package cannot hold (calcId 140000); Excel 2016's export shows #NAME?,
+// Excel 2011's, of the same engine, the cached text. A workbook with macros
+// may define such functions, and one without calcId is left as it is.
+void showMissingFunctions(Workbook &book, Sheet &sheet)
+{
+    if (book.macros || book.calcEngine == 0 || book.calcEngine >= kApplicationCalcEngine)
+        return;
+    for (const CellFormula &f : sheet.formulas) {
+        if (!showsMissingFunction(book, sheet, f))
+            continue;
+        auto it = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), f,
+                                   [](const Cell &c, const CellFormula &x) {
+                                       return c.row != x.row ? c.row < x.row : c.col < x.col;
+                                   });
+        if (it != sheet.cells.end() && it->row == f.row && it->col == f.col) {
+            it->type = CellType::Error;
+            it->number = ErrName;
+        }
+    }
+}
+
 class Calculator final : public SheetCalculator
 {
 public:
     void calculate(Workbook &book, int index, Sheet &sheet) override
     {
+        showMissingFunctions(book, sheet);
         if (!needed(book, index, sheet))
             return;
         if (!m_evaluator) {
@@ -354,6 +432,16 @@ public:
             }
         }
         addCells(sheet, added);
+    }
+
+    // What calculate() changes: the cells of missing functions, and what
+    // needed() asks to be recalculated.
+    bool needsCalculation(Workbook &book, int index, const Sheet &sheet) override
+    {
+        for (const CellFormula &f : sheet.formulas)
+            if (showsMissingFunction(book, sheet, f))
+                return true;
+        return needed(book, index, sheet);
     }
 
     void forget() override

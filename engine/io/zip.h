@@ -7,6 +7,7 @@
 #include "io/bytesource.h"
 #include "io/error.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -57,6 +58,11 @@ public:
     // Bookkeeping shared with the streams: counts inflated bytes against the
     // per-workbook cap.
     Error account(uint64_t bytes, const ZipEntry &entry);
+    // What account() has counted so far, and giving some of it back: a
+    // reading whose result was thrown away and is done again (a sheet the
+    // CSV writer streamed on a guess that failed) counts once.
+    uint64_t accounted() const { return m_inflated; }
+    void refund(uint64_t bytes) { m_inflated -= std::min(bytes, m_inflated); }
     bool readAt(uint64_t offset, void *dst, size_t size) const;
     const char *memoryData() const { return m_memory.empty() ? nullptr : m_memory.data(); }
 

@@ -31,6 +31,10 @@ public:
     std::vector<size_t> sortedOffsets;
     uint64_t recordBytes = 0; // read so far, against kMaxWorkbookRecordBytes
 
+    bool streams() const override { return true; }
+    uint64_t readingCost() const override { return recordBytes; }
+    void refundReading(uint64_t cost) override { recordBytes -= std::min(cost, recordBytes); }
+
     Error loadSheet(Workbook &book, int index, Sheet &out) override
     {
         if (index < 0 || size_t(index) >= offsets.size())

@@ -5,6 +5,7 @@
 
 #include "core/model.h"
 #include "core/sheetbudget.h"
+#include "core/sheetstream.h"
 #include "crypto/passwords.h"
 #include "io/error.h"
 #include "io/randomaccess.h"
@@ -151,6 +152,8 @@ public:
         , m_book(book)
         , m_sheet(sheet)
         , m_budget(sheet)
+        , m_stream(sheet.stream)
+        , m_textBase(sheet.stream ? sheet.stream->textBase() : 0)
     {
     }
 
@@ -198,6 +201,11 @@ private:
         if (!m_budget.addString(s.size())) {
             m_overBudget = true;
             return false;
+        }
+        if (m_stream) { // kept with the batch, read on the writer's thread
+            index = uint32_t(m_textBase + m_streamTexts.size());
+            m_streamTexts.push_back(std::move(s));
+            return true;
         }
         m_book.strings.push_back(std::move(s));
         index = uint32_t(m_book.strings.size() - 1);
@@ -274,6 +282,13 @@ private:
     Error biff2Record(const Record &r);
     Error extentRecord(const Record &r);
     void formattedRecord(const Record &r);
+    void dimensionRecord(const Record &r);
+    // Streaming (Sheet::stream): hands the cells over once a batch is full
+    // (at the end, all that is left); false once the writer wants no more.
+    bool streamCells(bool atEnd);
+    // What stops the reading then; the sheet is read whole, and this error
+    // is never shown.
+    static Error streamStopped() { return Error(ErrorCode::Unsupported, {}, "read whole"); }
 
     // Merged areas and cell comments widen the used range without holding a
     // value (comments_stress_test.xls, xlrd issue20.xls); a real cell at
@@ -300,6 +315,12 @@ private:
     uint64_t m_bytesRead = 0;
     uint16_t m_ixfe = 0; // BIFF2: XF index of the next cell whose attribute says 63
     size_t m_pendingString = std::numeric_limits<size_t>::max(); // cell awaiting a STRING record
+    SheetStream *const m_stream; // null unless the cells are streamed
+    const size_t m_textBase; // streaming: the first text index of a batch
+    std::vector<std::string> m_streamTexts; // text of the cells not yet handed over
+    bool m_streamBegun = false;
+    bool m_dimensionSeen = false, m_hasDimension = false;
+    CellRange m_dimension; // DIMENSIONS: the range the sheet says it uses
     // Tokens of SHRFMLA and ARRAY records, by the cell their range starts at.
     struct SharedTokens
     {

@@ -81,7 +81,7 @@ Error XlsSheetParser::parseRecords(RecordReader &rr, size_t pos, size_t extent)
     // A cell record takes at least 10 bytes; reserving from the sheet's bytes
     // (not from any count in the file) saves most regrowth.
     const size_t estimate = std::min(extent, size - pos) / 10;
-    if (estimate >= kReserveThreshold)
+    if (estimate >= kReserveThreshold && !m_stream)
         m_sheet.cells.reserve(std::min(estimate, kMaxCellReservation));
 
     int depth = 1; // embedded charts are BOF..EOF substreams inside the sheet
@@ -93,6 +93,8 @@ Error XlsSheetParser::parseRecords(RecordReader &rr, size_t pos, size_t extent)
         if (r.id == kEof) {
             if (--depth == 0) {
                 resolveSharedFormulas();
+                if (m_stream && !streamCells(true))
+                    return streamStopped();
                 finish();
                 return {};
             }
@@ -102,6 +104,8 @@ Error XlsSheetParser::parseRecords(RecordReader &rr, size_t pos, size_t extent)
             continue;
         if (Error e = record(r, rr))
             return e;
+        if (m_stream && !streamCells(false))
+            return streamStopped();
     }
     if (rr.error())
         return {}; // parse() reports it
@@ -109,8 +113,55 @@ Error XlsSheetParser::parseRecords(RecordReader &rr, size_t pos, size_t extent)
         return Error(ErrorCode::Corrupt, offsetWhere(rr.position()),
                      "record runs past the end of the stream");
     resolveSharedFormulas();
+    if (m_stream && !streamCells(true))
+        return streamStopped();
     finish();
     return {}; // the stream ends without the sheet's EOF; keep what was read
+}
+
+// Cells are handed over between records, never while a formula's cell
+// waits for the STRING record that holds its text.
+bool XlsSheetParser::streamCells(bool atEnd)
+{
+    if (!m_streamBegun && (atEnd || !m_sheet.cells.empty())) {
+        m_streamBegun = true;
+        if (!m_stream->begin(m_hasDimension ? &m_dimension : nullptr, m_sheet))
+            return false;
+    }
+    if (!m_streamBegun)
+        return true;
+    if (atEnd
+        || (m_sheet.cells.size() >= m_stream->batchCells()
+            && m_pendingString == std::numeric_limits<size_t>::max()))
+        return m_stream->handOver(m_sheet.cells, m_streamTexts);
+    return true;
+}
+
+// DIMENSIONS: first and last row + 1, first and last column + 1. Taken
+// only as the streaming writer's guess at the used range, which it checks.
+// A sheet without cells states 0, 0, 0, 0: the used range A1.
+void XlsSheetParser::dimensionRecord(const Record &r)
+{
+    if (m_dimensionSeen)
+        return;
+    m_dimensionSeen = true;
+    const bool wide = m_info.version == 8;
+    if (r.size < (wide ? 12u : 8u))
+        return;
+    const uint8_t *d = r.data;
+    const uint32_t rowFirst = wide ? le32(d) : le16(d);
+    const uint32_t rowEnd = wide ? le32(d + 4) : le16(d + 2);
+    const uint32_t colFirst = le16(d + (wide ? 8 : 4));
+    const uint32_t colEnd = le16(d + (wide ? 10 : 6));
+    if (rowFirst == 0 && rowEnd == 0 && colFirst == 0 && colEnd == 0) {
+        m_dimension = CellRange();
+    } else if (rowFirst < rowEnd && colFirst < colEnd && rowEnd <= m_info.maxRows
+               && colEnd <= m_info.maxColumns) {
+        m_dimension = { rowFirst, colFirst, rowEnd - 1, colEnd - 1 };
+    } else {
+        return;
+    }
+    m_hasDimension = true;
 }
 
 Error XlsSheetParser::record(const Record &r, RecordReader &rr)
@@ -150,6 +201,13 @@ Error XlsSheetParser::record(const Record &r, RecordReader &rr)
     case kMergeCells:
     case kNote:
         return extentRecord(r);
+    case kDimensions:
+        dimensionRecord(r);
+        return {};
+    case kDimensions2:
+        if (m_info.version == 2)
+            dimensionRecord(r);
+        return {};
     case kRow:
     case kColInfo:
         formattedRecord(r);

@@ -235,6 +235,10 @@ public:
         return e;
     }
 
+    bool streams() const override { return true; }
+    uint64_t readingCost() const override { return zip.accounted(); }
+    void refundReading(uint64_t cost) override { zip.refund(cost); }
+
 private:
     // Commented cells belong to the used range even when empty; then the
     // sheet's own cells.
@@ -392,6 +396,7 @@ Error readWorkbook(XlsxPackage &pkg, const std::string &workbookPart, Workbook &
                   book.date1904 = attrBool(xml.attribute("date1904"));
               } else if (xml.name() == "calcPr" && xml.depth() == 2) {
                   book.fullCalcOnLoad = attrBool(xml.attribute("fullCalcOnLoad"));
+                  book.calcEngine = attrUint(xml.attribute("calcId"), 0);
               } else if (xml.name() == "definedName" && xml.depth() == 3
                          && book.names.size() < kMaxDefinedNames) {
                   DefinedName n;
@@ -574,6 +579,7 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
             stylesRel = &r;
         if (!stringsRel && typeIs(r.type, "sharedStrings"))
             stringsRel = &r;
+        book->macros = book->macros || typeIs(r.type, "vbaProject");
     }
     if (const ZipEntry *styles = stylesRel ? zip.find(stylesRel->target) : nullptr) {
         if ((err = readStyles(*pkg, *styles, *book)))

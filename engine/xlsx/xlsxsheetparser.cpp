@@ -1,6 +1,7 @@
 #include "xlsx/xlsxsheetparser.h"
 
 #include "core/sheetbudget.h"
+#include "core/sheetstream.h"
 #include "formula/formulalimits.h"
 #include "formula/workbookcalc.h"
 #include "io/xmlreader.h"
@@ -51,31 +52,6 @@ bool parseDouble(std::string_view text, double &value)
         return false;
     auto res = std::from_chars(text.data(), text.data() + text.size(), value);
     return res.ec == std::errc() && res.ptr == text.data() + text.size() && std::isfinite(value);
-}
-
-// Days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's algorithm).
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + int64_t(doe) - 719468;
-}
-
-bool readDigits(std::string_view &s, size_t count, unsigned &value)
-{
-    if (s.size() < count)
-        return false;
-    value = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-        value = value * 10 + unsigned(s[i] - '0');
-    }
-    s.remove_prefix(count);
-    return true;
 }
 
 uint8_t errorCodeFromText(std::string_view text, bool &known)
@@ -148,79 +124,6 @@ RefStatus parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool 
     return RefStatus::Ok;
 }
 
-bool isoDateToSerial(std::string_view s, bool date1904, double &serial)
-{
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    double days = 0;
-    bool haveDate = false;
-    unsigned y = 0, mo = 0, d = 0;
-    if (s.size() >= 10 && s[4] == '-') {
-        if (!readDigits(s, 4, y) || s.empty() || s[0] != '-')
-            return false;
-        s.remove_prefix(1);
-        if (!readDigits(s, 2, mo) || s.empty() || s[0] != '-')
-            return false;
-        s.remove_prefix(1);
-        if (!readDigits(s, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31)
-            return false;
-        haveDate = true;
-        if (!s.empty() && (s[0] == 'T' || s[0] == 't' || s[0] == ' '))
-            s.remove_prefix(1);
-    }
-    double fraction = 0;
-    if (!s.empty() && s[0] >= '0' && s[0] <= '9') {
-        unsigned h = 0, mi = 0, sec = 0;
-        if (!readDigits(s, 2, h) || s.empty() || s[0] != ':')
-            return false;
-        s.remove_prefix(1);
-        if (!readDigits(s, 2, mi))
-            return false;
-        double frac = 0;
-        if (!s.empty() && s[0] == ':') {
-            s.remove_prefix(1);
-            if (!readDigits(s, 2, sec))
-                return false;
-            if (!s.empty() && s[0] == '.') {
-                s.remove_prefix(1);
-                double scale = 0.1;
-                while (!s.empty() && s[0] >= '0' && s[0] <= '9') {
-                    frac += (s[0] - '0') * scale;
-                    scale /= 10;
-                    s.remove_prefix(1);
-                }
-            }
-        }
-        if (h > 24 || mi > 59 || sec > 60)
-            return false;
-        fraction = (h * 3600.0 + mi * 60.0 + sec + frac) / 86400.0;
-    } else if (!haveDate) {
-        return false;
-    }
-    // A zone suffix is accepted and ignored: cells hold local wall time.
-    if (!s.empty()
-        && (s == "Z" || s == "z" || ((s[0] == '+' || s[0] == '-') && s.size() == 6 && s[3] == ':')))
-        s = {};
-    if (!s.empty())
-        return false;
-    if (haveDate) {
-        const int64_t day = daysFromCivil(y, mo, d);
-        if (date1904) {
-            days = double(day - daysFromCivil(1904, 1, 1));
-        } else {
-            // The 1900 system counts the non-existent 1900-02-29, so dates
-            // before March 1900 are one lower than a plain day count.
-            days = double(day - daysFromCivil(1899, 12, 30));
-            if (day < daysFromCivil(1900, 3, 1))
-                days -= 1;
-        }
-    }
-    serial = days + fraction;
-    return true;
-}
-
 namespace {
 
 // The state of one sheet's parse. Cells are appended in file order;
@@ -277,6 +180,8 @@ public:
         , m_sharedStrings(sharedStrings)
         , m_out(out)
         , m_budget(out)
+        , m_stream(out.stream)
+        , m_textBase(out.stream ? out.stream->textBase() : 0)
     {
     }
 
@@ -308,10 +213,24 @@ private:
         if (!m_budget.addString(text.size()))
             return false;
         m_cell.type = CellType::Text;
+        if (m_stream) { // kept with the batch, read on the writer's thread
+            m_cell.text = uint32_t(m_textBase + m_streamTexts.size());
+            m_streamTexts.push_back(text);
+            return true;
+        }
         m_cell.text = uint32_t(m_book.strings.size());
         m_book.strings.push_back(text);
         return true;
     }
+    // Streaming (Sheet::stream): what stops the reading once the writer
+    // no longer wants the cells; the writer then reads the sheet whole, and
+    // this error is never shown.
+    Error streamStopped() const
+    {
+        return Error(ErrorCode::Unsupported, m_where, "sheet to be read whole");
+    }
+    bool handOver() { return m_stream->handOver(m_out.cells, m_streamTexts); }
+    void readDimension(std::string_view ref);
     // Appends the current text event to the text being built, within the
     // sheet's text bound.
     bool appendText(std::string &to)
@@ -345,7 +264,30 @@ private:
     std::string m_fText, m_fType, m_fRef, m_fSi; // the cell's <f>
     std::unordered_map<uint32_t, SharedMaster> m_shared;
     std::vector<size_t> m_arrays; // formulas (index into m_out.formulas) of array formulas
+    SheetStream *const m_stream; // null unless the cells are streamed
+    const size_t m_textBase; // streaming: the first text index of a batch
+    std::vector<std::string> m_streamTexts; // text of the cells not yet handed over
+    bool m_streamBegun = false;
+    bool m_hasDimension = false;
+    CellRange m_dimension; // <dimension ref>: the range the sheet says it uses
 };
+
+// <dimension ref="A1:T200000"> (or "A1"): taken only as the streaming
+// writer's guess, which it checks; malformed refs give no guess.
+void XlsxSheetParser::readDimension(std::string_view ref)
+{
+    const size_t colon = ref.find(':');
+    uint32_t c1 = 0, r1 = 0, c2 = 0, r2 = 0;
+    bool hasRow1 = false, hasRow2 = false;
+    if (parseCellRef(ref.substr(0, colon), c1, r1, hasRow1) != RefStatus::Ok || !hasRow1)
+        return;
+    if (colon == std::string_view::npos)
+        c2 = c1, r2 = r1, hasRow2 = true;
+    else if (parseCellRef(ref.substr(colon + 1), c2, r2, hasRow2) != RefStatus::Ok || !hasRow2)
+        return;
+    m_dimension = { std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2) };
+    m_hasDimension = true;
+}
 
 // A <col> range with a style other than 0 widens the used range's columns
 // (sheetjs hyperlink_no_rels.xlsx: columns B-AC carry style 4 and the cells
@@ -502,6 +444,26 @@ Error XlsxSheetParser::endCell()
         return budgetError();
     if (m_haveF && !recordFormula())
         return budgetError();
+    if (m_stream) {
+        // The members of an array formula are told from the cells that
+        // hold values, which streaming does not keep.
+        if (!m_arrays.empty()) {
+            m_stream->abandon("array formula");
+            return streamStopped();
+        }
+        // A formula the calculator recalculates whatever else the sheet
+        // holds: stop now rather than find it out at the end.
+        const CellFormula *f
+            = m_haveF && !m_out.formulas.empty() ? &m_out.formulas.back() : nullptr;
+        if (f && f->row == m_cell.row && f->col == m_cell.col
+            && (m_book.fullCalcOnLoad || !(f->flags & CellFormula::Cached)
+                || (f->flags & CellFormula::Volatile))) {
+            m_stream->abandon("formulas to recalculate");
+            return streamStopped();
+        }
+        if (m_out.cells.size() >= m_stream->batchCells() && !handOver())
+            return streamStopped();
+    }
     return {};
 }
 
@@ -659,6 +621,8 @@ Error XlsxSheetParser::run()
     }
     if (xml.error())
         return xml.error();
+    if (m_stream && m_streamBegun && !handOver())
+        return streamStopped();
     if (!addArrayMembers())
         return budgetError();
     return budgetError();
@@ -670,6 +634,13 @@ Error XlsxSheetParser::startElement(std::string_view name)
     if (m_sheetDataDepth < 0) {
         if (name == "sheetData" && m_sheetDataDepth == -1) {
             m_sheetDataDepth = xml.depth();
+            if (m_stream) {
+                m_streamBegun = true;
+                if (!m_stream->begin(m_hasDimension ? &m_dimension : nullptr, m_out))
+                    return streamStopped();
+            }
+        } else if (name == "dimension" && m_sheetDataDepth == -1) {
+            readDimension(xml.attribute("ref"));
         } else if (name == "mergeCell") {
             if (!m_budget.addMergedArea())
                 return budgetError();

@@ -75,6 +75,8 @@ private slots:
     void xlsxUncachedFormulasShowValues();
     void xlsxCachedResultsStand();
     void xlsxFullCalculationOnLoad();
+    void xlsxMissingFunctionsAfterOlderEngine_data();
+    void xlsxMissingFunctionsAfterOlderEngine();
     void xlsxSharedAndArrayFormulas();
     void xlsxVolatileAndDependents();
     void xlsxNamesAndOtherSheets();
@@ -119,6 +121,57 @@ void TestRecalcOnLoad::xlsxFullCalculationOnLoad()
     QVERIFY(book);
     QVERIFY(book->fullCalcOnLoad);
     QCOMPARE(show(*book, *book->sheet(0), 0, 1), QString("6"));
+}
+
+void TestRecalcOnLoad::xlsxMissingFunctionsAfterOlderEngine_data()
+{
+    QTest::addColumn<QString>("calcPr");
+    QTest::addColumn<bool>("macros");
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<QString>("shown");
+    const QString older = "<calcPr calcId=\"140000\"/>";
+    QTest::newRow("older engine") << older << false << "Comment(A1)"
+                                  << "#NAME?";
+    QTest::newRow("user function prefix") << older << false << "_xludf.Comment(A1)"
+                                          << "#NAME?";
+    QTest::newRow("inside IF") << older << false << "IF(A1,Mine( A1 ),1)"
+                               << "#NAME?";
+    QTest::newRow("current engine") << "<calcPr calcId=\"191029\"/>" << false << "Comment(A1)"
+                                    << "cached";
+    QTest::newRow("engine not recorded") << "" << false << "Comment(A1)"
+                                         << "cached";
+    QTest::newRow("workbook with macros") << older << true << "Comment(A1)"
+                                          << "cached";
+    QTest::newRow("add-in era function") << older << false << "ACCRINT(A1,A1,A1,1,1,1)"
+                                         << "cached";
+    QTest::newRow("table function") << older << false << "SUM(A1)"
+                                    << "cached";
+    QTest::newRow("later function") << older << false << "_xlfn.NOSUCH(A1)"
+                                    << "cached";
+    QTest::newRow("name in a string") << older << false << "\"Comment(\"&A1"
+                                      << "cached";
+    QTest::newRow("quoted sheet") << older << false << "'Mine(1)'!A1"
+                                  << "cached";
+    QTest::newRow("defined name") << older << false << "Named(A1)"
+                                  << "cached";
+}
+
+void TestRecalcOnLoad::xlsxMissingFunctionsAfterOlderEngine()
+{
+    QFETCH(QString, calcPr);
+    QFETCH(bool, macros);
+    QFETCH(QString, formula);
+    QFETCH(QString, shown);
+    QString escaped = formula.toHtmlEscaped();
+    auto book = openXlsx({ sheetXml("<row r=\"1\"><c r=\"A1\"><v>2</v></c>"
+                                    "<c r=\"B1\" t=\"str\"><f>"
+                                    + escaped.toStdString() + "</f><v>cached</v></c></row>") },
+                         calcPr.toStdString()
+                             + "<definedNames><definedName name=\"Named\">1</definedName>"
+                               "</definedNames>");
+    QVERIFY(book);
+    book->macros = macros;
+    QCOMPARE(show(*book, *book->sheet(0), 0, 1), shown);
 }
 
 void TestRecalcOnLoad::xlsxSharedAndArrayFormulas()
