@@ -110,11 +110,21 @@ QString childPath(const QString &folder, const QString &name)
 QFileInfoList WalkFolderTree(const QString &root, const std::function<bool()> &stopRequested,
                              bool *stopped, QList<WalkProblem> *problems)
 {
+    QFileInfoList result;
+    WalkFolderPaths(
+        root, [&result](QString &&path) { result.append(QFileInfo(path)); }, stopRequested, stopped,
+        problems);
+    return result;
+}
+
+void WalkFolderPaths(const QString &root, const std::function<void(QString &&)> &found,
+                     const std::function<bool()> &stopRequested, bool *stopped,
+                     QList<WalkProblem> *problems)
+{
     if (stopped)
         *stopped = false;
-    QFileInfoList result;
     if (root.isEmpty())
-        return result;
+        return;
 
     // Folders still to walk, the next one last; a frame with `leave` set
     // marks the end of a folder's subtree, where it leaves the descent.
@@ -139,7 +149,7 @@ QFileInfoList WalkFolderTree(const QString &root, const std::function<bool()> &s
         if (stopRequested && stopRequested()) {
             if (stopped)
                 *stopped = true;
-            return result;
+            return;
         }
         // A folder that cannot be read (no right, path too long) is reported;
         // one that has gone meanwhile is not.
@@ -175,18 +185,17 @@ QFileInfoList WalkFolderTree(const QString &root, const std::function<bool()> &s
         if (!listFolder(fd, listing, stopRequested)) {
             if (stopped)
                 *stopped = true;
-            return result;
+            return;
         }
         if (problems && listing.undecodable)
             *problems += UndecodableEntries(frame.path);
         sortByLowerName(listing.files);
         sortByLowerName(listing.folders);
         for (const QString &name : qAsConst(listing.files))
-            result.append(QFileInfo(childPath(frame.path, name)));
+            found(childPath(frame.path, name));
         descent.insert(id);
         pending.push_back({ QString(), true, id });
         for (int i = listing.folders.size() - 1; i >= 0; --i)
             pending.push_back({ childPath(frame.path, listing.folders[i]) });
     }
-    return result;
 }

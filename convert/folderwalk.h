@@ -38,3 +38,10 @@ struct WalkProblem;
 
 QFileInfoList WalkFolderTree(const QString &root, const std::function<bool()> &stopRequested = {},
                              bool *stopped = nullptr, QList<WalkProblem> *problems = nullptr);
+
+// The same walk, handing each file's absolute path to `found` in that order
+// and keeping nothing itself: a batch keeps only the paths it needs, a few
+// dozen bytes each, where a QFileInfo takes some hundreds.
+void WalkFolderPaths(const QString &root, const std::function<void(QString &&)> &found,
+                     const std::function<bool()> &stopRequested = {}, bool *stopped = nullptr,
+                     QList<WalkProblem> *problems = nullptr);

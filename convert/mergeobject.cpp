@@ -6,8 +6,10 @@
 #include "folderwalk.h"
 #include "outputfolder.h"
 #include "outputnames.h"
+#include "parallelbatch.h"
 #include "utf8pass.h"
 #include "walkchecks.h"
+#include "workbookconverter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <mutex>
 
 QString g_SourcePath;
 QString g_SavePath;
@@ -37,6 +40,13 @@ QString noApplicationText()
         "MergeObject", "本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
 }
 
+// The workers' settings (application and jobs) are made on the thread that
+// creates a worker, in its constructor included, and read by Transform on
+// the worker's own thread. Qt's queued start orders the two, but
+// ThreadSanitizer cannot see inside Qt; this lock shows it that order. A
+// lock of its own would not do: it is made by the constructor too.
+std::mutex g_settingsMutex;
+
 // MIB enum of UTF-8.
 constexpr int kUtf8Mib = 106;
 
@@ -45,73 +55,46 @@ bool stopRequested()
     return QThread::currentThread()->isInterruptionRequested();
 }
 
-// Runs `call` and keeps in *raised the description of the exception that
-// `object` raised meanwhile, if any.
-template<typename Call> auto recordingException(AxObject *object, QString *raised, Call call)
-{
-    const QMetaObject::Connection connection = QObject::connect(
-        object, &AxObject::exception,
-        [raised](int, const QString &, const QString &description, const QString &) {
-            *raised = description.isEmpty() ? QStringLiteral("failed") : description;
-        });
-    auto result = call();
-    QObject::disconnect(connection);
-    return result;
-}
-
-// What a file is on disk, to tell whether a save replaced it.
-struct FileStamp
-{
-    bool exists = false;
-    struct stat st = {};
-
-    static FileStamp of(const QString &path)
-    {
-        FileStamp stamp;
-        stamp.exists = ::stat(QFile::encodeName(path).constData(), &stamp.st) == 0
-            && S_ISREG(stamp.st.st_mode);
-        return stamp;
-    }
-    // Whether this file is one that a save made after `before`.
-    bool isNewerFileThan(const FileStamp &before) const
-    {
-        if (!exists)
-            return false;
-        return !before.exists || st.st_ino != before.st.st_ino || st.st_dev != before.st.st_dev
-            || st.st_mtim.tv_sec != before.st.st_mtim.tv_sec
-            || st.st_mtim.tv_nsec != before.st.st_mtim.tv_nsec || st.st_size != before.st.st_size;
-    }
-};
-
-QString sheetLabel(const QString &sheetName, int index)
-{
-    return sheetName.isEmpty() ? QStringLiteral("worksheet %1").arg(index)
-                               : QStringLiteral("worksheet \u201c%1\u201d").arg(sheetName);
-}
-
 } // namespace
 
 struct MergeObject::BatchState
 {
     AxObject *app = nullptr;
-    QString sourceRoot; // absolute, cleaned
-    QString saveRoot; // absolute, cleaned
-    QString canonicalSaveRoot;
+    BatchSetting setting;
     BatchOutcome outcome;
-    OutputClaims claims;
-    QStringList written; // the CSV files of this batch, in the order written
-    bool workbookFailed = false; // the workbook being converted
-    QStringList workbookCsvFiles; // the CSV files it wrote
+    SequentialClaims claims;
+    // The CSV files of this batch, in the order written; kept only for the
+    // UTF-8 pass, so that a long batch does not grow without it.
+    bool keepWritten = false;
+    QStringList written;
 };
 
 MergeObject::MergeObject(const QString &name, QObject *parent)
     : QObject(parent)
     , m_name(name)
-    , m_applicationId(QString::fromLatin1(AxNames::kExcelApplication))
 {
+    setApplicationId(QString::fromLatin1(AxNames::kExcelApplication));
 }
 
 MergeObject::~MergeObject() = default;
+
+void MergeObject::setApplicationId(const QString &id)
+{
+    std::lock_guard<std::mutex> lock(g_settingsMutex);
+    m_applicationId = id;
+}
+
+QString MergeObject::applicationId() const
+{
+    std::lock_guard<std::mutex> lock(g_settingsMutex);
+    return m_applicationId;
+}
+
+void MergeObject::setJobs(int jobs)
+{
+    std::lock_guard<std::mutex> lock(g_settingsMutex);
+    m_jobs = qMax(jobs, 1);
+}
 
 QFileInfoList MergeObject::CollectFiles(const QString &path)
 {
@@ -131,64 +114,55 @@ void MergeObject::reportWalkProblems(BatchState &batch, const QList<WalkProblem>
     }
 }
 
-// The workbooks of the batch, in the order of the walk. A single workbook as
-// the source is a tree of its own folder holding only that workbook.
-QFileInfoList MergeObject::workbooksToConvert(BatchState &batch)
+// The workbooks of the batch, in the order of the walk, as absolute paths. A
+// single workbook as the source is a tree of its own folder holding only that
+// workbook.
+QStringList MergeObject::workbooksToConvert(BatchState &batch)
 {
     const QFileInfo source(QDir::fromNativeSeparators(g_SourcePath));
-    QFileInfoList files;
+    QStringList workbooks;
     if (source.isFile()) {
-        batch.sourceRoot = AbsoluteFolder(source.absolutePath());
-        files.append(source);
-    } else {
-        batch.sourceRoot = AbsoluteFolder(g_SourcePath);
-        QList<WalkProblem> problems;
-        bool stopped = false;
-        files = WalkFolderTree(batch.sourceRoot, stopRequested, &stopped, &problems);
-        if (stopped)
-            return {}; // the batch stops at its next check
-        reportWalkProblems(batch, problems);
+        batch.setting.sourceRoot = AbsoluteFolder(source.absolutePath());
+        workbooks.append(source.absoluteFilePath());
+        return workbooks;
     }
-    QFileInfoList workbooks;
-    for (const QFileInfo &entry : qAsConst(files)) {
-        if (IsWorkbookToConvert(QDir::toNativeSeparators(entry.absoluteFilePath())))
-            workbooks.append(entry);
-    }
+    batch.setting.sourceRoot = AbsoluteFolder(g_SourcePath);
+    QList<WalkProblem> problems;
+    bool stopped = false;
+    WalkFolderPaths(
+        batch.setting.sourceRoot,
+        [&workbooks](QString &&path) {
+            if (IsWorkbookToConvert(QDir::toNativeSeparators(path)))
+                workbooks.append(std::move(path));
+        },
+        stopRequested, &stopped, &problems);
+    if (stopped)
+        return {}; // the batch stops at its next check
+    reportWalkProblems(batch, problems);
     return workbooks;
 }
 
 void MergeObject::Transform()
 {
     BatchState batch;
-    batch.saveRoot = AbsoluteFolder(g_SavePath);
-    batch.canonicalSaveRoot = QFileInfo(batch.saveRoot).canonicalFilePath();
-    const QFileInfoList workbooks = workbooksToConvert(batch);
-
-    AxInitializeThread();
-    batch.app = new AxObject(this);
-
-    for (int i = 0; i < workbooks.size(); ++i) {
-        if (stopRequested()) {
-            delete batch.app;
-            return;
-        }
-        switch (convertWorkbook(batch, workbooks.at(i), i + 1, workbooks.size())) {
-        case WorkbookEnd::Done:
-            break;
-        case WorkbookEnd::NoApplication:
-            // The application object stays; it goes away with the worker.
-            emit ShowDisposingFile(noApplicationText());
-            batch.app->dynamicCall(AxNames::kQuit);
-            return;
-        case WorkbookEnd::Stopped:
-            delete batch.app;
-            return;
-        }
+    int jobs = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_settingsMutex);
+        batch.setting.applicationId = m_applicationId;
+        jobs = m_jobs;
     }
+    batch.setting.onlyFirstSheet = g_OnlyFirstSheet;
+    batch.setting.saveRoot = AbsoluteFolder(g_SavePath);
+    batch.setting.canonicalSaveRoot = QFileInfo(batch.setting.saveRoot).canonicalFilePath();
+    const QTextCodec *locale = QTextCodec::codecForLocale();
+    batch.keepWritten = g_SaveAsUTF8 && !(locale && locale->mibEnum() == kUtf8Mib);
+    const QStringList workbooks = workbooksToConvert(batch);
 
-    delete batch.app; // and with it every sub-object of the batch
-    batch.app = nullptr;
-    if (stopRequested())
+    const WorkbookEnd end
+        = jobs > 0 ? convertInParallel(batch, workbooks, jobs) : convertOneByOne(batch, workbooks);
+    if (end == WorkbookEnd::NoApplication)
+        emit ShowDisposingFile(noApplicationText());
+    if (end != WorkbookEnd::Done || stopRequested())
         return;
     if (g_SaveAsUTF8) {
         emit ShowDisposingFile(utf8PhaseText());
@@ -199,150 +173,92 @@ void MergeObject::Transform()
     emit Signal_SetButtonEnable();
 }
 
-// A workbook counts as converted when it opened and none of its worksheets
-// failed; otherwise as failed, with each reason reported on the way.
+MergeObject::WorkbookEnd MergeObject::convertOneByOne(BatchState &batch,
+                                                      const QStringList &workbooks)
+{
+    AxInitializeThread();
+    batch.app = new AxObject(this);
+    for (int i = 0; i < workbooks.size(); ++i) {
+        WorkbookEnd end = WorkbookEnd::Stopped;
+        if (!stopRequested())
+            end = convertWorkbook(batch, QFileInfo(workbooks.at(i)), i + 1, workbooks.size());
+        if (end == WorkbookEnd::NoApplication) {
+            // The application object stays; it goes away with the worker.
+            batch.app->dynamicCall(AxNames::kQuit);
+            return end;
+        }
+        if (end == WorkbookEnd::Stopped)
+            break;
+        const QString folder = OutputFolderOf(batch.setting, workbooks.at(i));
+        if (i + 1 == workbooks.size()
+            || OutputFolderOf(batch.setting, workbooks.at(i + 1)) != folder)
+            batch.claims.forgetFolder(folder);
+    }
+    delete batch.app; // and with it every sub-object of the batch
+    batch.app = nullptr;
+    return stopRequested() ? WorkbookEnd::Stopped : WorkbookEnd::Done;
+}
+
+// Each job thread drives an application of its own; the reports come here in
+// the order of the workbooks and go out as a batch of one thread sends them.
+MergeObject::WorkbookEnd MergeObject::convertInParallel(BatchState &batch,
+                                                        const QStringList &workbooks, int jobs)
+{
+    const int total = workbooks.size();
+    ParallelEvents events;
+    events.started = [&](int index) {
+        emit ShowProgress(index + 1, total);
+        emit ShowDisposingFile(QDir::toNativeSeparators(workbooks.at(index)));
+    };
+    events.finished = [&](int index, const WorkbookReport &report) {
+        for (const auto &failure : report.failures)
+            emit ShowFailure(failure.first, failure.second);
+        if (report.result.end == WorkbookResult::Done)
+            workbookDone(batch, QFileInfo(workbooks.at(index)), report.result);
+    };
+    switch (ConvertInParallel(workbooks, batch.setting, jobs, events)) {
+    case WorkbookResult::Done:
+        return WorkbookEnd::Done;
+    case WorkbookResult::NoApplication:
+        return WorkbookEnd::NoApplication;
+    case WorkbookResult::Stopped:
+        break;
+    }
+    return WorkbookEnd::Stopped;
+}
+
 MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const QFileInfo &entry,
                                                       int current, int total)
 {
-    AxObject *app = batch.app;
     const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
-
-    app->setControl(m_applicationId);
-    app->dynamicCall(AxNames::kSetVisible, QStringLiteral("false"));
-    app->setProperty(AxNames::kDisplayAlerts, false);
-    AxObject *books = app->querySubObject(AxNames::kWorkbooks);
-    if (!books)
+    WorkbookConverter converter(batch.app, batch.setting, &batch.claims);
+    WorkbookResult result = converter.convert(
+        current - 1, entry,
+        [&] {
+            emit ShowProgress(current, total);
+            emit ShowDisposingFile(nativePath);
+        },
+        [this](const QString &path, const QString &reason) { emit ShowFailure(path, reason); });
+    if (result.end == WorkbookResult::NoApplication)
         return WorkbookEnd::NoApplication;
-
-    emit ShowProgress(current, total);
-    emit ShowDisposingFile(nativePath);
-    batch.workbookFailed = false;
-    batch.workbookCsvFiles.clear();
-    bool stopped = false;
-    QString raised;
-    AxObject *book = recordingException(
-        books, &raised, [&] { return books->querySubObject(AxNames::kOpen, nativePath); });
-    if (book) {
-        AxObject *sheets = book->querySubObject(AxNames::kSheets);
-        const int count = sheets ? sheets->property(AxNames::kCount).toInt() : 0;
-        const int visit = g_OnlyFirstSheet ? 1 : std::max(count, 0);
-        for (int s = 1; s <= visit && !stopped; ++s) {
-            stopped = (s > 1 && stopRequested())
-                || convertSheet(batch, book, s, entry) == SheetEnd::Stopped;
-        }
-        book->dynamicCall(AxNames::kClose, false);
-    } else {
-        batch.workbookFailed = true;
-        emit ShowFailure(nativePath,
-                         raised.isEmpty() ? QStringLiteral("the workbook could not be opened")
-                                          : raised);
-    }
-    app->dynamicCall(AxNames::kQuit);
-    // The workbook's automation objects are of no further use once the
-    // application has quit; releasing them here keeps a long batch from
-    // growing by a few kilobytes per workbook.
-    qDeleteAll(app->findChildren<AxObject *>(QString(), Qt::FindDirectChildrenOnly));
-    if (stopped)
+    if (result.end == WorkbookResult::Stopped)
         return WorkbookEnd::Stopped;
-    if (batch.workbookFailed)
-        ++batch.outcome.failedWorkbooks;
-    else
-        ++batch.outcome.convertedWorkbooks;
-    emit WorkbookDone(nativePath, !batch.workbookFailed, batch.workbookCsvFiles);
+    workbookDone(batch, entry, result);
     return WorkbookEnd::Done;
 }
 
-// A worksheet whose automation objects are missing (a chart sheet behind the
-// index, no used range, no active workbook after the copy) is skipped; one
-// that the application could not load fails with its reason.
-MergeObject::SheetEnd MergeObject::convertSheet(BatchState &batch, AxObject *book, int sheet,
-                                                const QFileInfo &entry)
+void MergeObject::workbookDone(BatchState &batch, const QFileInfo &entry,
+                               const WorkbookResult &result)
 {
-    QString raised;
-    AxObject *worksheet = recordingException(
-        book, &raised, [&] { return book->querySubObject(AxNames::kWorksheetAt, sheet); });
-    if (!worksheet) {
-        if (raised.isEmpty())
-            return SheetEnd::Skipped;
-        batch.workbookFailed = true;
-        emit ShowFailure(QDir::toNativeSeparators(entry.absoluteFilePath()),
-                         sheetLabel(QString(), sheet) + QStringLiteral(": ") + raised);
-        return SheetEnd::Failed;
-    }
-    AxObject *usedRange = worksheet->querySubObject(AxNames::kUsedRange);
-    if (!usedRange)
-        return SheetEnd::Skipped;
-    const int row = usedRange->property(AxNames::kRow).toInt();
-    const int column = usedRange->property(AxNames::kColumn).toInt();
-    AxObject *rows = usedRange->querySubObject(AxNames::kRows);
-    AxObject *columns = usedRange->querySubObject(AxNames::kColumns);
-    AxObject *cell = worksheet->querySubObject(AxNames::kCells, row, column);
-    if (!rows || !columns || !cell)
-        return SheetEnd::Skipped;
-
-    // Blank: a used range of one cell that shows no value.
-    if (rows->property(AxNames::kCount).toInt() == 1
-        && columns->property(AxNames::kCount).toInt() == 1
-        && cell->dynamicCall(AxNames::kValueCall).toString().isEmpty())
-        return SheetEnd::Skipped;
-
-    worksheet->dynamicCall(AxNames::kCopy);
-    AxObject *active = batch.app->querySubObject(AxNames::kActiveWorkbook);
-    if (!active)
-        return SheetEnd::Skipped;
-    const QString sheetName
-        = g_OnlyFirstSheet ? QString() : worksheet->property(AxNames::kName).toString();
-    const SheetEnd end = saveSheet(batch, active, sheet, sheetName, entry);
-    if (end == SheetEnd::Failed)
-        batch.workbookFailed = true;
-    return end;
-}
-
-// The name is settled before the folder is made, so a refused sheet name
-// leaves no empty folder behind. A CSV file counts once it is on disk, made
-// by this save.
-MergeObject::SheetEnd MergeObject::saveSheet(BatchState &batch, AxObject *active, int sheet,
-                                             const QString &sheetName, const QFileInfo &entry)
-{
-    const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
-    const QString label = sheetLabel(sheetName, sheet);
-    auto fail = [&](const QString &reason) {
-        emit ShowFailure(nativePath,
-                         (g_OnlyFirstSheet ? QString() : label + QStringLiteral(": ")) + reason);
-        return SheetEnd::Failed;
-    };
-    const QString folder = OutputFolderFor(batch.sourceRoot, batch.saveRoot, entry.absolutePath());
-    if (folder.isEmpty())
-        return fail(QStringLiteral("the workbook lies outside the source folder"));
-    NameRefusal refusal = NameRefusal::None;
-    const QString outputPath
-        = batch.claims.claim(folder, entry.fileName(), g_OnlyFirstSheet, sheetName, &refusal);
-    if (refusal == NameRefusal::DotName)
-        return fail(QStringLiteral("the sheet's name cannot be a file name"));
-    if (refusal == NameRefusal::TooLong)
-        return fail(QStringLiteral("the CSV file's name would be longer than the file system "
-                                   "allows (255 bytes)"));
-    const QString folderProblem = PrepareOutputFolder(batch.canonicalSaveRoot, folder);
-    if (!folderProblem.isEmpty())
-        return fail(folderProblem);
-
-    const FileStamp before = FileStamp::of(outputPath);
-    QString raised;
-    recordingException(active, &raised, [&] {
-        return active->dynamicCall(AxNames::kSaveAs, QDir::toNativeSeparators(outputPath),
-                                   AxNames::kCsvFileFormat);
-    });
-    const bool written = raised.isEmpty() && FileStamp::of(outputPath).isNewerFileThan(before);
-    if (!written && stopRequested())
-        return SheetEnd::Stopped;
-    if (!written)
-        return fail(QDir::toNativeSeparators(outputPath) + QStringLiteral(": ")
-                    + (raised.isEmpty() ? QStringLiteral("the file was not written") : raised));
-    batch.claims.recordWritten(outputPath);
-    batch.written.append(outputPath);
-    batch.workbookCsvFiles.append(QDir::toNativeSeparators(outputPath));
-    ++batch.outcome.csvFiles;
-    return SheetEnd::Written;
+    batch.outcome.csvFiles += result.csvFiles.size();
+    if (result.failed)
+        ++batch.outcome.failedWorkbooks;
+    else
+        ++batch.outcome.convertedWorkbooks;
+    if (batch.keepWritten)
+        batch.written += result.written;
+    emit WorkbookDone(QDir::toNativeSeparators(entry.absoluteFilePath()), !result.failed,
+                      result.csvFiles);
 }
 
 // Re-encodes the CSV files that this batch wrote, and no other file. Where
@@ -357,7 +273,7 @@ bool MergeObject::runUtf8Pass(BatchState &batch)
         if (stopRequested())
             return false;
         QString problem;
-        if (!IsFileInsideOutputTree(batch.canonicalSaveRoot, path))
+        if (!IsFileInsideOutputTree(batch.setting.canonicalSaveRoot, path))
             problem = QStringLiteral("no longer a file inside the output folder; left as it was");
         else if (const Utf8PassResult result = ReencodeCsvAsUtf8(path, &problem);
                  result == Utf8PassResult::Unchanged || result == Utf8PassResult::Rewritten)

@@ -4,8 +4,12 @@
 #include <QObject>
 #include <QString>
 
+#include <QStringList>
+#include <mutex>
+
 class AxObject;
 struct WalkProblem;
+struct WorkbookResult;
 
 // Batch parameters: written by the main window before it starts a batch, read
 // by MergeObject::Transform on the worker thread. Paths use native separators.
@@ -48,8 +52,15 @@ public:
 
     // The programmatic identifier of the application that the batch selects;
     // "Excel.Application" unless a test points the worker at its fake.
-    void setApplicationId(const QString &id) { m_applicationId = id; }
-    QString applicationId() const { return m_applicationId; }
+    void setApplicationId(const QString &id);
+    QString applicationId() const;
+
+    // How many workbooks the batch converts at once, each on a thread of its
+    // own with its own application, with the CSV files committed in groups
+    // (ConvertInParallel). Unless set, one after another on the worker's
+    // thread, each CSV file committed on its own. The files, reports, names
+    // and counts do not depend on it.
+    void setJobs(int jobs);
 
 signals:
     // The batch has ended normally.
@@ -74,17 +85,19 @@ public slots:
 
 private:
     enum class WorkbookEnd { Done, NoApplication, Stopped };
-    enum class SheetEnd { Written, Skipped, Failed, Stopped };
     struct BatchState;
 
-    QFileInfoList workbooksToConvert(BatchState &batch);
+    QStringList workbooksToConvert(BatchState &batch);
     void reportWalkProblems(BatchState &batch, const QList<WalkProblem> &problems);
+    WorkbookEnd convertOneByOne(BatchState &batch, const QStringList &workbooks);
+    WorkbookEnd convertInParallel(BatchState &batch, const QStringList &workbooks, int jobs);
     WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry, int current, int total);
-    SheetEnd convertSheet(BatchState &batch, AxObject *book, int sheet, const QFileInfo &entry);
-    SheetEnd saveSheet(BatchState &batch, AxObject *active, int sheet, const QString &sheetName,
-                       const QFileInfo &entry);
+    void workbookDone(BatchState &batch, const QFileInfo &entry, const WorkbookResult &result);
     bool runUtf8Pass(BatchState &batch);
 
     QString m_name;
+    // Set on the thread that creates the worker, read on its own under a lock
+    // of mergeobject.cpp (see settingsMutex there).
     QString m_applicationId;
+    int m_jobs = 0; // 0: one after another on this thread
 };

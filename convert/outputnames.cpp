@@ -107,9 +107,10 @@ QString CsvFileName(const QString &baseName, bool onlyFirstSheet, const QString 
     return FitsFileNameLimit(name) ? name : QString();
 }
 
-bool OutputClaims::taken(const QString &path) const
+bool OutputClaims::taken(const QString &folder, const QString &path) const
 {
-    if (m_claimed.contains(path))
+    const auto claimed = m_claimed.constFind(folder);
+    if (claimed != m_claimed.constEnd() && claimed->contains(path))
         return true;
     QPair<quint64, quint64> identity;
     return !m_written.isEmpty() && fileIdentity(path, &identity) && m_written.contains(identity);
@@ -134,7 +135,7 @@ QString OutputClaims::claim(const QString &folder, const QString &workbookFileNa
         return {};
     }
     QString path = joined(folder, base + suffix);
-    if (taken(path)) {
+    if (taken(folder, path)) {
         // The name up to the last dot tells the workbooks of one base name
         // apart; where it does not (report.xls, report.xlsx), a counter does.
         const int lastDot = workbookFileName.lastIndexOf(QLatin1Char('.'));
@@ -142,7 +143,7 @@ QString OutputClaims::claim(const QString &folder, const QString &workbookFileNa
         if (!FitsFileNameLimit(stem + suffix))
             stem = base;
         path = joined(folder, stem + suffix);
-        for (int n = 2; taken(path); ++n) {
+        for (int n = 2; taken(folder, path); ++n) {
             const QString name = stem + QStringLiteral(" (%1)").arg(n) + suffix;
             if (n > kMaxNameCounter || !FitsFileNameLimit(name)) {
                 *refusal = NameRefusal::TooLong;
@@ -151,7 +152,7 @@ QString OutputClaims::claim(const QString &folder, const QString &workbookFileNa
             path = joined(folder, name);
         }
     }
-    m_claimed.insert(path);
+    m_claimed[folder].insert(path);
     return path;
 }
 

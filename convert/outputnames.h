@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QPair>
 #include <QSet>
 #include <QString>
@@ -63,10 +64,15 @@ public:
                   const QString &sheetName, NameRefusal *refusal);
     // Records that `path` was written, as the file it now is on disk.
     void recordWritten(const QString &path);
+    // Forgets the names claimed in `folder`, once no later workbook of the
+    // batch can claim there (the walk gives each folder's workbooks one after
+    // another), so that a long batch does not keep them all. The files
+    // written stay known.
+    void forgetFolder(const QString &folder) { m_claimed.remove(folder); }
 
 private:
-    bool taken(const QString &path) const;
+    bool taken(const QString &folder, const QString &path) const;
 
-    QSet<QString> m_claimed;
+    QHash<QString, QSet<QString>> m_claimed; // by folder
     QSet<QPair<quint64, quint64>> m_written; // device and inode
 };

@@ -19,7 +19,7 @@ set -euo pipefail
 #                   the generated workbooks, hyperfine, GNU time, unzip,
 #                   and the peer converters of bench/side_by_side.sh
 #                   (LibreOffice, gnumeric's ssconvert, xlsx2csv, catdoc's
-#                   xls2csv, xlrd, Node.js and npm for SheetJS)
+#                   xls2csv, xlrd, Node.js and npm for SheetJS; bench/run_jobs.sh)
 packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools qt5-gtk-platformtheme

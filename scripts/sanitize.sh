@@ -7,9 +7,9 @@
 #    instead of passing silently (build-sanitize/).
 # 2. ThreadSanitizer over the tests that run threads: the conversion worker
 #    on its thread (job, seam, window controller and folder fields, command
-#    line and its reports), the .xlsx reader's read-ahead inflater and the
-#    CSV writer streaming a sheet while it is read
-#    (build-tsan/).
+#    line, its reports and its parallel jobs, the CSV commit group), the
+#    .xlsx reader's read-ahead inflater and the CSV writer streaming a sheet
+#    while it is read (build-tsan/).
 #
 # SHEETDRAIN_SKIP_TSAN=1 leaves the second pass out.
 set -euo pipefail
@@ -40,6 +40,6 @@ if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then
   SHEETDRAIN_TIMEOUT_SCALE=5 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
     pass "${TSAN_BUILD_DIR:-$root/build-tsan}" \
-         '^(mergeobject|axseam|cli|clireport|controller|folderfields|xlsxsheet|xlsxstream|xlsstream)$' \
+         '^(mergeobject|axseam|cli|clireport|clijobs|csvcommit|controller|folderfields|xlsxsheet|xlsxstream|xlsstream)$' \
          -DSHEETDRAIN_TSAN=ON
 fi

@@ -55,6 +55,8 @@ QString usage()
         "  --utf8         之后把本次写入的CSV文件中不是UTF-8的(按GBK读取)转换为\n"
         "                 UTF-8;OUTPUT中的其他文件不受影响\n"
         "  --quiet        只输出错误,不输出每个工作簿的进度和结尾的总结\n"
+        "  --jobs N       同时转换N个工作簿(默认为处理器核心数);输出的文件、进度、\n"
+        "                 报告和总结与逐个转换(--jobs 1)时相同\n"
         "  --report FILE  向FILE追加每个工作簿的一行JSON:path(工作簿)、status\n"
         "                 (converted、failed或stopped)、reason(原因)和csv\n"
         "                 (写入的CSV文件);多个同时运行的实例可以共用一个FILE\n"
@@ -188,7 +190,11 @@ struct Options
     QString reportPath;
     int reportFd = -1;
     QStringList passwords;
+    int jobs = QThread::idealThreadCount();
 };
+
+// Most workbooks converted at once.
+constexpr int kMaxJobs = 256;
 
 // Reads the options; -1 when the batch may run, otherwise the exit status.
 int readOptions(const QStringList &args, Options *options)
@@ -220,6 +226,11 @@ int readOptions(const QStringList &args, Options *options)
             options->reportPath = args.at(++i);
         } else if (arg == QLatin1String("--report")) {
             return badArguments(CommandLine::tr("--report 需要一个文件名"));
+        } else if (optionValue(args, &i, QStringLiteral("--jobs"), &value, &missing)) {
+            bool ok = false;
+            options->jobs = value.toInt(&ok);
+            if (missing || !ok || options->jobs < 1 || options->jobs > kMaxJobs)
+                return badArguments(CommandLine::tr("--jobs 需要1到%1之间的整数").arg(kMaxJobs));
         } else if (optionValue(args, &i, QStringLiteral("--password"), &value, &missing)) {
             if (missing)
                 return badArguments(CommandLine::tr("--password 需要一个值"));
@@ -296,6 +307,7 @@ bool writeReport(int fd, const QByteArray &lines)
 struct Reports
 {
     bool quiet = false;
+    bool recording = false; // the run's records are kept only for --report
     QString progress; // "[k/n] " for the workbook path that comes next
     int failures = 0;
     bool completed = false;
@@ -323,7 +335,8 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
                              reports->pending = text;
                              return;
                          }
-                         reports->run.workbookStarted(text);
+                         if (reports->recording)
+                             reports->run.workbookStarted(text);
                          if (!reports->quiet)
                              printLine(stderr, reports->progress + oneLine(text));
                          reports->progress.clear();
@@ -332,12 +345,14 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
                      [reports, flushPending](const QString &path, const QString &reason) {
                          flushPending();
                          ++reports->failures;
-                         reports->run.failure(path, reason);
+                         if (reports->recording)
+                             reports->run.failure(path, reason);
                          printLine(stderr, oneLine(path + QStringLiteral(": ") + reason));
                      });
     QObject::connect(worker, &MergeObject::WorkbookDone, app,
                      [reports](const QString &path, bool converted, const QStringList &csv) {
-                         reports->run.workbookDone(path, converted, csv);
+                         if (reports->recording)
+                             reports->run.workbookDone(path, converted, csv);
                      });
     QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, app, [reports] {
         reports->completed = true;
@@ -373,8 +388,11 @@ int main(int argc, char **argv)
     });
 
     auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
+    worker->setJobs(options.jobs);
     Reports reports;
     reports.quiet = options.quiet;
+    reports.recording = options.reportFd >= 0;
+    reports.run.setCsvFailuresPossible(options.utf8);
     printReports(worker, &app, &reports);
 
     worker->moveToThread(&thread);

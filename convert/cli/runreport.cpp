@@ -42,20 +42,23 @@ QString jsonString(const QString &text)
     return out;
 }
 
+// Failures come for the workbook at work, or for what the walk met, each
+// after the record it belongs to; only the latest records are looked at.
 int RunReport::recordFor(const QString &path)
 {
-    const auto found = m_byPath.constFind(path);
-    if (found != m_byPath.constEnd())
-        return found.value();
-    m_records.append({ path, QString(), {}, {} });
-    m_byPath.insert(path, m_records.size() - 1);
+    const QByteArray json = jsonString(path).toUtf8();
+    if (m_current >= 0 && m_records[m_current].path == json)
+        return m_current;
+    if (!m_records.isEmpty() && m_records.last().path == json)
+        return m_records.size() - 1;
+    m_records.append({ json, nullptr, {}, {} });
     return m_records.size() - 1;
 }
 
 void RunReport::workbookStarted(const QString &path)
 {
     m_current = recordFor(path);
-    m_records[m_current].status = QLatin1String(kStopped);
+    m_records[m_current].status = kStopped;
 }
 
 // A failure names the workbook itself, a CSV file one of them wrote (the
@@ -67,23 +70,27 @@ void RunReport::failure(const QString &path, const QString &reason)
     if (csv != m_byCsvFile.constEnd()) {
         Record &record = m_records[csv.value()];
         record.reasons << path + QStringLiteral(": ") + reason;
-        record.status = QLatin1String(kFailed);
+        record.status = kFailed;
         return;
     }
     Record &record = m_records[recordFor(path)];
     record.reasons << reason;
-    if (record.status.isEmpty())
-        record.status = QLatin1String(kFailed);
+    if (!record.status)
+        record.status = kFailed;
 }
 
 void RunReport::workbookDone(const QString &path, bool converted, const QStringList &csvFiles)
 {
     const int index = recordFor(path);
     Record &record = m_records[index];
-    record.status = QLatin1String(converted ? kConverted : kFailed);
-    record.csvFiles = csvFiles;
-    for (const QString &csv : csvFiles)
-        m_byCsvFile.insert(csv, index);
+    record.status = converted ? kConverted : kFailed;
+    QStringList csv;
+    for (const QString &file : csvFiles) {
+        csv << jsonString(file);
+        if (m_csvFailuresPossible)
+            m_byCsvFile.insert(file, index);
+    }
+    record.csvFiles = csv.join(QLatin1Char(',')).toUtf8();
     if (index == m_current)
         m_current = -1;
 }
@@ -94,7 +101,7 @@ void RunReport::runCutShort(const QString &reason)
         return;
     Record &record = m_records[m_current];
     if (!reason.isEmpty()) {
-        record.status = QLatin1String(kFailed);
+        record.status = kFailed;
         record.reasons << reason;
     }
     m_current = -1;
@@ -102,15 +109,11 @@ void RunReport::runCutShort(const QString &reason)
 
 QByteArray RunReport::jsonLines() const
 {
-    QString out;
+    QByteArray out;
     for (const Record &r : m_records) {
-        QStringList csv;
-        for (const QString &file : r.csvFiles)
-            csv << jsonString(file);
-        out += QStringLiteral("{\"path\":%1,\"status\":%2,\"reason\":%3,\"csv\":[%4]}\n")
-                   .arg(jsonString(r.path), jsonString(r.status),
-                        jsonString(r.reasons.join(QStringLiteral("; "))),
-                        csv.join(QLatin1Char(',')));
+        out += "{\"path\":" + r.path + ",\"status\":\"" + QByteArray(r.status ? r.status : "")
+            + "\",\"reason\":" + jsonString(r.reasons.join(QStringLiteral("; "))).toUtf8()
+            + ",\"csv\":[" + r.csvFiles + "]}\n";
     }
-    return out.toUtf8();
+    return out;
 }

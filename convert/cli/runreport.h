@@ -26,22 +26,29 @@ public:
     /// or (with `reason`) unable to go on.
     void runCutShort(const QString &reason);
 
+    /// Whether failures may name a CSV file of a finished workbook (the UTF-8
+    /// pass); true unless told otherwise. Without them, the CSV files are not
+    /// looked up, and a long run keeps only its lines.
+    void setCsvFailuresPossible(bool possible) { m_csvFailuresPossible = possible; }
+
     /// The report's lines, each ending in "\n", UTF-8.
     QByteArray jsonLines() const;
 
 private:
+    // A record as it will be written: path and CSV files already as JSON
+    // (UTF-8), the reasons usually none.
     struct Record
     {
-        QString path;
-        QString status;
+        QByteArray path;
+        const char *status = nullptr;
         QStringList reasons;
-        QStringList csvFiles;
+        QByteArray csvFiles; // the JSON strings joined by ","
     };
     int recordFor(const QString &path);
 
     QVector<Record> m_records;
-    QHash<QString, int> m_byPath;
     QHash<QString, int> m_byCsvFile;
+    bool m_csvFailuresPossible = true;
     int m_current = -1; // started and not yet done
 };
 

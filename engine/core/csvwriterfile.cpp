@@ -1,3 +1,4 @@
+#include "core/csvcommit.h"
 #include "core/csvwriter.h"
 #include "core/csvwriter_p.h"
 #include "core/csvwriterfile_p.h"
@@ -7,6 +8,7 @@
 #include <QScopeGuard>
 #include <QString>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -34,6 +36,7 @@ constexpr int kRandomDigits = 7;
 constexpr mode_t kPermissionBits = 0777;
 
 CsvWriteFunction g_write = nullptr;
+std::atomic<quint64> g_openSerial { 0 };
 
 ssize_t writeBytes(int fd, const void *data, size_t size)
 {
@@ -120,6 +123,7 @@ Error CsvTemporaryFile::open()
         m_fd = ::openat(m_folder, m_tempName.constData(),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
+            m_serial = ++g_openSerial;
             ::flock(m_fd, LOCK_EX | LOCK_NB); // a fresh file: nobody else holds it
             return keepPermissions();
         }
@@ -168,6 +172,19 @@ Error CsvTemporaryFile::commit()
 {
     const int fd = m_fd;
     m_fd = -1;
+    // A batch that commits its files in groups takes the complete file as it
+    // is, locked, under its temporary name (csvcommit.h).
+    if (CsvCommitGroup *group = CsvCommitGroup::current()) {
+        const int folder = ::fcntl(m_folder, F_DUPFD_CLOEXEC, 0);
+        if (folder < 0) {
+            const int err = errno;
+            ::close(fd);
+            return failure(nullptr, err);
+        }
+        group->handIn(m_target, folder, m_tempName, m_name, fd, m_serial);
+        m_tempName.clear();
+        return {};
+    }
     // On disk before it takes the final name: a crash right after the rename
     // must not leave an empty or partial file under that name. Closed before
     // the rename, so that an error that only the close reports (a network

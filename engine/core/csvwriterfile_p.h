@@ -34,6 +34,7 @@ private:
     QByteArray m_tempName;
     int m_folder = -1;
     int m_fd = -1;
+    quint64 m_serial = 0; // orders the files by when they were opened
 };
 
 // Whether a file name has the form of the writer's temporary files:

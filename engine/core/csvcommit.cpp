@@ -1,0 +1,167 @@
+#include "core/csvcommit.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sd {
+
+namespace {
+
+// How long the group gathers files after the first one came before it
+// commits them.
+constexpr std::chrono::milliseconds kGather(20);
+// Groups smaller than this are flushed file by file (see commitAll).
+constexpr size_t kFewFiles = 4;
+
+thread_local CsvCommitGroup *t_group = nullptr;
+
+Error failure(const QByteArray &target, const char *what, int err)
+{
+    std::string detail = what ? std::string(what) + ": " : std::string();
+    detail += std::strerror(err);
+    return Error(ErrorCode::WriteFailed, target.toStdString(), detail);
+}
+
+} // namespace
+
+CsvCommitGroup::CsvCommitGroup()
+    : m_thread([this] { run(); })
+{
+}
+
+CsvCommitGroup::~CsvCommitGroup()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ending = true;
+        m_changed.notify_all();
+    }
+    m_thread.join();
+}
+
+CsvCommitGroup::Scope::Scope(CsvCommitGroup *group)
+    : m_previous(t_group)
+{
+    t_group = group;
+}
+
+CsvCommitGroup::Scope::~Scope()
+{
+    t_group = m_previous;
+}
+
+CsvCommitGroup *CsvCommitGroup::current()
+{
+    return t_group;
+}
+
+void CsvCommitGroup::handIn(const QByteArray &target, int folderFd, const QByteArray &tempName,
+                            const QByteArray &name, int fd, quint64 serial)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_pending.size() < kMaxPending; });
+    m_pending.push_back(Pending { target, folderFd, tempName, name, fd, serial });
+    m_outcomes[target] = Outcome();
+    m_changed.notify_all();
+}
+
+bool CsvCommitGroup::isHandedIn(const QByteArray &target) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_outcomes.count(target) != 0;
+}
+
+bool CsvCommitGroup::wait(const QByteArray &target, Error *error)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_outcomes.count(target) == 0)
+        return false;
+    m_changed.wait(lock, [&] { return m_outcomes[target].done; });
+    const Error result = m_outcomes[target].error;
+    m_outcomes.erase(target);
+    if (error)
+        *error = result;
+    return !result;
+}
+
+void CsvCommitGroup::run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_ending || !m_pending.empty(); });
+        if (m_pending.empty())
+            return; // ending, nothing left
+        m_changed.wait_for(lock, kGather,
+                           [this] { return m_ending || m_pending.size() >= kMaxPending; });
+        std::vector<Pending> files;
+        files.swap(m_pending);
+        m_changed.notify_all(); // room for writers that wait to hand in
+        lock.unlock();
+        std::vector<Error> errors;
+        commitAll(files, &errors);
+        lock.lock();
+        for (size_t i = 0; i < files.size(); ++i) {
+            const auto outcome = m_outcomes.find(files[i].target);
+            if (outcome != m_outcomes.end())
+                outcome->second = Outcome { true, errors[i] };
+        }
+        m_changed.notify_all();
+    }
+}
+
+// Durable first, named after: one syncfs() per file system, through the
+// file of that file system opened first (see the header), or for a small
+// group one fdatasync() per file; then each file closed and renamed, as the
+// writer does on its own.
+void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *errors)
+{
+    errors->assign(files.size(), Error());
+    std::map<dev_t, size_t> first; // file system → the file opened first
+    std::vector<dev_t> devices(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        struct stat st;
+        if (::fstat(files[i].fd, &st) != 0) {
+            (*errors)[i] = failure(files[i].target, nullptr, errno);
+            continue;
+        }
+        devices[i] = st.st_dev;
+        const auto it = first.find(st.st_dev);
+        if (it == first.end() || files[i].serial < files[it->second].serial)
+            first[st.st_dev] = i;
+    }
+    // A group of a few files is flushed file by file: syncfs() also writes
+    // what other programs left in the cache of that file system, which costs
+    // more than it saves when there are only a few files to share it.
+    const bool eachOnItsOwn = files.size() < kFewFiles;
+    std::map<dev_t, int> synced; // file system → errno of its syncfs
+    for (const auto &[device, index] : first)
+        synced[device] = eachOnItsOwn || ::syncfs(files[index].fd) == 0 ? 0 : errno;
+    for (size_t i = 0; i < files.size(); ++i) {
+        Pending &file = files[i];
+        Error &error = (*errors)[i];
+        if (!error && synced[devices[i]] != 0)
+            error = failure(file.target, nullptr, synced[devices[i]]);
+        if (!error && eachOnItsOwn && ::fdatasync(file.fd) != 0)
+            error = failure(file.target, nullptr, errno);
+        // The lock lives until the rename (see CsvTemporaryFile::commit).
+        const int lock = ::dup(file.fd);
+        if (::close(file.fd) != 0 && !error)
+            error = failure(file.target, nullptr, errno);
+        if (!error
+            && ::renameat(file.folderFd, file.tempName.constData(), file.folderFd,
+                          file.name.constData())
+                != 0)
+            error = failure(file.target, nullptr, errno);
+        if (error)
+            ::unlinkat(file.folderFd, file.tempName.constData(), 0);
+        if (lock >= 0)
+            ::close(lock);
+        ::close(file.folderFd);
+    }
+}
+
+} // namespace sd

@@ -1,0 +1,114 @@
+#pragma once
+
+// CSV files made durable in groups rather than one by one.
+//
+// On its own, the CSV writer makes each file durable (fdatasync) before it
+// renames it over its final name, so that after a crash a CSV file is either
+// complete or absent (the older file of that name, if any, survives). Over
+// many small workbooks that one flush per file is most of the time a batch
+// takes: each waits for a journal commit and a cache flush of the disk.
+//
+// While a CsvCommitGroup is set for a thread (CsvCommitGroup::Scope), the
+// writer on that thread finishes each complete file under its temporary
+// name and hands it to the group instead; the group's own thread takes what
+// was handed in every few milliseconds (or when kMaxPending files wait),
+// makes all of it durable with one syncfs() per file system (a group of a
+// few files with one fdatasync() each, as syncfs() also writes what other
+// programs left in the cache), and only then renames each file over its
+// final name. The order that makes the guarantee
+// is kept: the data and size of every file are on disk before its name is
+// changed; the group only shares one flush among many files. Until then the
+// file stays under its temporary name, locked, as while it is written, so a
+// crash or a kill leaves at most temporary files, which the next batch into
+// that folder removes.
+//
+// syncfs() reports a write-back error of the file system that happened since
+// the descriptor it is given was opened; the group calls it with the
+// descriptor of the file opened first, so an error of any file of the group
+// is seen. It cannot tell which file failed: on an error no file of the
+// group on that file system is renamed (each old file survives) and each
+// reports the error.
+
+#include "io/error.h"
+
+#include <QByteArray>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace sd {
+
+class CsvCommitGroup
+{
+public:
+    // Most files waiting to be committed; the writer that hands in one more
+    // waits until the group has taken them.
+    static constexpr size_t kMaxPending = 64;
+
+    CsvCommitGroup();
+    // Commits everything handed in, then ends the group's thread.
+    ~CsvCommitGroup();
+    CsvCommitGroup(const CsvCommitGroup &) = delete;
+    CsvCommitGroup &operator=(const CsvCommitGroup &) = delete;
+
+    // Hands the CSV files written on the calling thread to `group` while it
+    // lives.
+    class Scope
+    {
+    public:
+        explicit Scope(CsvCommitGroup *group);
+        ~Scope();
+        Scope(const Scope &) = delete;
+        Scope &operator=(const Scope &) = delete;
+
+    private:
+        CsvCommitGroup *m_previous;
+    };
+
+    // Whether a file for the final path `target` (as the writer was given
+    // it, in the local 8-bit encoding) was handed in and not yet asked for.
+    bool isHandedIn(const QByteArray &target) const;
+    // Waits until that file is committed: true once it has its final name;
+    // false with *error when it could not be made durable or renamed (the
+    // temporary file is gone, an older file of that name is untouched).
+    bool wait(const QByteArray &target, Error *error);
+
+    // For the CSV writer: the group set for the calling thread, if any.
+    static CsvCommitGroup *current();
+    // For the CSV writer: a complete file, its descriptor (open, holding the
+    // file's lock) and a descriptor of its folder, both now the group's.
+    // `serial` orders the files by when they were opened.
+    void handIn(const QByteArray &target, int folderFd, const QByteArray &tempName,
+                const QByteArray &name, int fd, quint64 serial);
+
+private:
+    struct Pending
+    {
+        QByteArray target;
+        int folderFd = -1;
+        QByteArray tempName;
+        QByteArray name;
+        int fd = -1;
+        quint64 serial = 0;
+    };
+    struct Outcome
+    {
+        bool done = false;
+        Error error;
+    };
+
+    void run();
+    static void commitAll(std::vector<Pending> &files, std::vector<Error> *errors);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Pending> m_pending;
+    std::map<QByteArray, Outcome> m_outcomes; // handed in and not yet asked for
+    bool m_ending = false;
+    std::thread m_thread;
+};
+
+} // namespace sd

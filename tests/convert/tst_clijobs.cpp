@@ -1,0 +1,289 @@
+// sheetdrain-cli --jobs: a tree converted three workbooks at a time gives the
+// same files, the same progress and failure lines, the same report and the
+// same exit status as one at a time, colliding names and broken workbooks
+// included; a stop request ends every job without a partial file. The test
+// signals only the process it started, by its process id.
+
+#include "clitestutil.h"
+#include "parallelbatch.h"
+#include "tinyxlsx.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+using clitest::copySample;
+using clitest::Run;
+using clitest::runCli;
+using tinyxlsx::Grid;
+
+namespace {
+
+Grid numbers(int rows, int columns, int seed)
+{
+    Grid grid;
+    for (int r = 0; r < rows; ++r) {
+        QStringList row;
+        for (int c = 0; c < columns; ++c)
+            row << ((r + c) % 3 == 0 ? QStringLiteral("t%1,\"%2\"").arg(seed).arg(r)
+                                     : QString::number(seed * 1000 + r * columns + c));
+        grid << row;
+    }
+    return grid;
+}
+
+bool book(const QString &path, const QList<QPair<QString, Grid>> &sheets)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath())
+        && tinyxlsx::write(path, tinyxlsx::workbook(sheets));
+}
+
+bool junk(const QString &path, const QByteArray &bytes)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && tinyxlsx::write(path, bytes);
+}
+
+// Every file under `root` with its content, by relative path.
+QMap<QString, QByteArray> treeOf(const QString &root)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        files.insert(path.mid(root.size()),
+                     file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("?"));
+    }
+    return files;
+}
+
+bool localeAvailable(const QString &name, const QByteArray &charmap)
+{
+    QProcess locale;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), name);
+    locale.setProcessEnvironment(env);
+    locale.start(QStringLiteral("locale"), { QStringLiteral("charmap") });
+    return locale.waitForFinished(10000) && locale.readAllStandardOutput().trimmed() == charmap;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A tree of workbooks whose CSV names collide in several orders (report.xls
+// beside report.xlsx, "report (2).xlsx", "report(S1).xlsx", a name in
+// another letter case), broken workbooks, blank sheets, and enough small
+// workbooks in nested folders to keep three jobs busy.
+bool makeTree(const QString &src)
+{
+    const Grid one { { "1" } }, blank;
+    bool ok = QDir().mkpath(src) && copySample("xls/mixed.xls", src, "report.xls")
+        && book(src + "/report.xlsx", { { "Data", numbers(3, 2, 1) }, { "Blank", blank } })
+        && book(src + "/report (2).xlsx", { { "S1", numbers(2, 2, 2) } })
+        && book(src + "/report(S1).xlsx", { { "Data", numbers(2, 3, 3) } })
+        && book(src + "/Report.xlsm", { { "S1", numbers(1, 1, 4) } })
+        && book(src + "/blank.xlsx", { { "Empty", blank }, { "Also", blank } })
+        && junk(src + "/broken.xlsx", "this is not a workbook")
+        && junk(src + "/broken.xls", QByteArray(4096, '\xd0'))
+        // A slow workbook, then a quick one that wants the same names.
+        && book(src + "/race/r.xlsm", { { "Data", numbers(30000, 4, 9) } })
+        && book(src + "/race/r.xlsx", { { "Data", one } })
+        && book(src + "/deep/a/b/x.y.xlsx", { { "S1", numbers(4, 4, 5) } })
+        && book(src + "/deep/a/b/x.xlsx", { { "S1", numbers(2, 2, 6) } })
+        && book(src + "/deep/a/b/x.y (2).xlsx", { { "S1", one } })
+        && book(src + "/deep/a/b/x(S1).xlsx", { { "S1", numbers(3, 1, 7) } });
+    const QByteArray whole = tinyxlsx::workbook({ { "S1", numbers(20, 5, 8) } });
+    ok = ok && junk(src + "/deep/cut.xlsx", whole.left(whole.size() / 2));
+    ok = ok && QDir(src + "/deep").exists()
+        && copySample("xls/numbers.xls", src + "/deep", "x.xls");
+    for (int i = 0; i < 40 && ok; ++i) {
+        const QString folder = src + QStringLiteral("/f%1/g%2").arg(i % 4).arg(i % 3);
+        ok = book(
+            folder + QStringLiteral("/w%1.xlsx").arg(i % 7),
+            { { "S1", numbers(5 + i % 9, 3, i) }, { "S2", i % 5 ? numbers(2, 2, i) : blank } });
+        if (i % 6 == 0)
+            ok = ok
+                && junk(folder + QStringLiteral("/w%1.xls").arg(i % 7), QByteArray("\xd0\xcf\x11"));
+    }
+    return ok;
+}
+
+} // namespace
+
+class TestCliJobs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sameAsOneJob_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("rerun"); // a second run into the same output
+        QTest::addColumn<QString>("locale");
+        const QString utf8 = QStringLiteral("C.UTF-8");
+        QTest::newRow("first sheet") << QStringList {} << false << utf8;
+        QTest::newRow("all sheets") << QStringList { "--all-sheets" } << false << utf8;
+        QTest::newRow("all sheets, quiet, utf8")
+            << QStringList { "--all-sheets", "--quiet", "--utf8" } << false << utf8;
+        QTest::newRow("again over the files of a run")
+            << QStringList { "--all-sheets" } << true << utf8;
+        // The UTF-8 pass re-encodes the files of the run, in the order written.
+        QTest::newRow("GBK locale, utf8")
+            << QStringList { "--all-sheets", "--utf8" } << false << QStringLiteral("zh_CN.GBK");
+    }
+
+    void sameAsOneJob()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, rerun);
+        QFETCH(QString, locale);
+        if (locale != QLatin1String("C.UTF-8") && !localeAvailable(locale, "GBK"))
+            QSKIP("the locale is not installed");
+        QTemporaryDir dir;
+        const QString src = dir.filePath("src");
+        QVERIFY(makeTree(src));
+        QMap<QString, Run> runs;
+        for (const QString &jobs : { QStringLiteral("1"), QStringLiteral("3") }) {
+            const QString out = dir.filePath("out" + jobs);
+            QVERIFY(QDir().mkpath(out));
+            const QStringList args
+                = QStringList { "--jobs", jobs, "--report", dir.filePath("report" + jobs) }
+                + options + QStringList { src, out };
+            Run run = runCli(args, locale);
+            if (rerun)
+                run = runCli(args, locale);
+            run.err.replace(out, "OUT");
+            run.out.replace(out, "OUT");
+            runs.insert(jobs, run);
+        }
+        const Run &one = runs["1"], &three = runs["3"];
+        QCOMPARE(one.exitCode, 4); // broken workbooks
+        QCOMPARE(three.exitCode, one.exitCode);
+        QCOMPARE(three.out, one.out);
+        QCOMPARE(three.err, one.err);
+        const QMap<QString, QByteArray> tree = treeOf(dir.filePath("out1"));
+        QCOMPARE(treeOf(dir.filePath("out3")), tree);
+        QCOMPARE(readAll(dir.filePath("report3")).replace(dir.filePath("out3").toUtf8(), "OUT"),
+                 readAll(dir.filePath("report1")).replace(dir.filePath("out1").toUtf8(), "OUT"));
+
+        // The names were settled in the order of the walk.
+        const bool allSheets = options.contains("--all-sheets");
+        QVERIFY(tree.contains(allSheets ? "/report(Data).csv" : "/report.csv"));
+        QVERIFY(tree.contains(allSheets ? "/report (2)(Data).csv" : "/report (3).csv"));
+        QVERIFY(!tree.contains(allSheets ? "/blank(Empty).csv" : "/blank.csv"));
+        QVERIFY(tree.contains(allSheets ? "/race/r (2)(Data).csv" : "/race/r (2).csv"));
+        if (!options.contains("--quiet"))
+            QVERIFY(one.err.contains(QStringLiteral("[%1/%1] ").arg(one.err.count("\n[") + 1)));
+    }
+
+    // A stop request while three workbooks are being written: the run ends
+    // with status 3, no temporary or partial file stays, every CSV file left
+    // is the whole sheet, and the report names what was stopped.
+    void stopEndsEveryJob()
+    {
+        QTemporaryDir dir;
+        const QString src = dir.filePath("src"), out = dir.filePath("out");
+        QVERIFY(QDir().mkpath(out));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(book(src + QStringLiteral("/big%1.xlsx").arg(i),
+                         { { "S1", numbers(60000, 6, i) } }));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LC_ALL", "C.UTF-8");
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(SHEETDRAIN_CLI),
+                      { "--jobs", "3", "--report", dir.filePath("report"), src, out });
+        QVERIFY(process.waitForStarted());
+        QByteArray err;
+        while (!err.contains("[1/4]") && process.state() == QProcess::Running) {
+            process.waitForReadyRead(100);
+            err += process.readAllStandardError();
+        }
+        if (process.state() == QProcess::Running)
+            QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
+        QVERIFY(process.waitForFinished(60000));
+        if (process.exitCode() == 0)
+            QSKIP("the batch ended before the signal came");
+        QCOMPARE(process.exitCode(), 3);
+
+        const QMap<QString, QByteArray> left = treeOf(out);
+        const QString whole = dir.filePath("whole");
+        QVERIFY(QDir().mkpath(whole));
+        QCOMPARE(runCli({ "--jobs", "1", src, whole }).exitCode, 0);
+        const QMap<QString, QByteArray> complete = treeOf(whole);
+        for (auto it = left.begin(); it != left.end(); ++it)
+            QVERIFY2(complete.value(it.key()) == it.value(), qPrintable(it.key()));
+        // Each workbook reported is converted, with all its files, or stopped
+        // (a stop after the last one leaves none stopped).
+        const QList<QByteArray> lines = readAll(dir.filePath("report")).split('\n');
+        int reported = 0;
+        for (const QByteArray &line : lines) {
+            if (line.isEmpty())
+                continue;
+            ++reported;
+            QVERIFY2(line.contains("\"status\":\"stopped\"")
+                         || line.contains("\"status\":\"converted\""),
+                     line.constData());
+        }
+        QCOMPARE(reported, QString::fromUtf8(err + process.readAllStandardError()).count("/4] "));
+    }
+
+    void namesMayMeet_data()
+    {
+        QTest::addColumn<QString>("folderA");
+        QTest::addColumn<QString>("baseA");
+        QTest::addColumn<QString>("folderB");
+        QTest::addColumn<QString>("baseB");
+        QTest::addColumn<bool>("meet");
+        QTest::newRow("same base") << "/o"
+                                   << "report"
+                                   << "/o"
+                                   << "report" << true;
+        QTest::newRow("counter name") << "/o"
+                                      << "report"
+                                      << "/o"
+                                      << "report (2)" << true;
+        QTest::newRow("sheet name") << "/o"
+                                    << "report(S1)"
+                                    << "/o"
+                                    << "report" << true;
+        QTest::newRow("letter case") << "/o/A"
+                                     << "Report"
+                                     << "/o/a"
+                                     << "report" << true;
+        QTest::newRow("longer word") << "/o"
+                                     << "report"
+                                     << "/o"
+                                     << "report2" << false;
+        QTest::newRow("other folder") << "/o/a"
+                                      << "report"
+                                      << "/o/b"
+                                      << "report" << false;
+        QTest::newRow("other name") << "/o"
+                                    << "report"
+                                    << "/o"
+                                    << "summary" << false;
+    }
+
+    void namesMayMeet()
+    {
+        QFETCH(QString, folderA);
+        QFETCH(QString, baseA);
+        QFETCH(QString, folderB);
+        QFETCH(QString, baseB);
+        QFETCH(bool, meet);
+        QCOMPARE(OutputNamesMayMeet(folderA, baseA, folderB, baseB), meet);
+        QCOMPARE(OutputNamesMayMeet(folderB, baseB, folderA, baseA), meet);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliJobs)
+#include "tst_clijobs.moc"

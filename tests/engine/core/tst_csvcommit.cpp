@@ -1,0 +1,109 @@
+// CSV files committed in groups: while a group is set for the thread, a
+// complete file keeps its temporary name until the group has made it durable;
+// then it replaces its target, and a file that cannot take its name leaves
+// the target as it was and says why. Without a group, nothing changes.
+
+#include "core/csvcommit.h"
+#include "core/csvwriterfile_p.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
+// Writes `text` to `target` through the writer's temporary file.
+sd::Error writeCsv(const QString &target, const QByteArray &text)
+{
+    sd::CsvTemporaryFile file(target);
+    sd::Error error = file.open();
+    if (!error)
+        error = file.write(text.constData(), size_t(text.size()));
+    if (!error)
+        error = file.commit();
+    return error;
+}
+
+// The names in `folder` that are not the expected CSV files.
+QStringList temporaryFiles(const QString &folder)
+{
+    return QDir(folder).entryList({ "*.tmp" }, QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+class TestCsvCommit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void groupRenamesAfterItCommits()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.filePath("a.csv"), b = dir.filePath("b.csv");
+        QVERIFY(QFile(a).open(QIODevice::WriteOnly)); // an older, empty a.csv
+        sd::CsvCommitGroup group;
+        {
+            const sd::CsvCommitGroup::Scope scope(&group);
+            QVERIFY(!writeCsv(a, "1,2\r\n"));
+            QVERIFY(!writeCsv(b, "3,4\r\n"));
+        }
+        QVERIFY(group.isHandedIn(QFile::encodeName(a)));
+        QVERIFY(!group.isHandedIn(QFile::encodeName(dir.filePath("c.csv"))));
+        sd::Error error;
+        QVERIFY(group.wait(QFile::encodeName(a), &error));
+        QVERIFY(group.wait(QFile::encodeName(b), &error));
+        QCOMPARE(contentOf(a), QByteArray("1,2\r\n"));
+        QCOMPARE(contentOf(b), QByteArray("3,4\r\n"));
+        QCOMPARE(temporaryFiles(dir.path()), QStringList());
+        QVERIFY(!group.isHandedIn(QFile::encodeName(a))); // asked for once
+    }
+
+    // A folder in the target's place: the rename fails, the folder stays, the
+    // temporary file goes, and the reason reaches the one who waits.
+    void fileThatCannotTakeItsName()
+    {
+        QTemporaryDir dir;
+        const QString target = dir.filePath("x.csv");
+        QVERIFY(QDir().mkpath(target + "/inside"));
+        sd::CsvCommitGroup group;
+        {
+            const sd::CsvCommitGroup::Scope scope(&group);
+            QVERIFY(!writeCsv(target, "5\r\n"));
+        }
+        sd::Error error;
+        QVERIFY(!group.wait(QFile::encodeName(target), &error));
+        QVERIFY(error);
+        QVERIFY(QFileInfo(target + "/inside").isDir());
+        QCOMPARE(temporaryFiles(dir.path()), QStringList());
+    }
+
+    // Files nobody waited for are committed when the group ends; a thread
+    // without a group commits each file at once.
+    void endingCommitsTheRest()
+    {
+        QTemporaryDir dir;
+        {
+            sd::CsvCommitGroup group;
+            const sd::CsvCommitGroup::Scope scope(&group);
+            for (int i = 0; i < int(sd::CsvCommitGroup::kMaxPending) + 5; ++i)
+                QVERIFY(!writeCsv(dir.filePath(QStringLiteral("f%1.csv").arg(i)), "x\r\n"));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
+                 int(sd::CsvCommitGroup::kMaxPending) + 5);
+        QCOMPARE(temporaryFiles(dir.path()), QStringList());
+        QVERIFY(!sd::CsvCommitGroup::current());
+        QVERIFY(!writeCsv(dir.filePath("now.csv"), "y\r\n"));
+        QCOMPARE(contentOf(dir.filePath("now.csv")), QByteArray("y\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCsvCommit)
+#include "tst_csvcommit.moc"
