@@ -44,6 +44,12 @@ namespace {
 constexpr size_t kDefaultBatchCells = 16384;
 constexpr size_t kDefaultQueueBatches = 4;
 
+// A sheet of less data than this is read whole: holding it costs little,
+// and a reading thread and a spool file cost more than streaming saves
+// (CPU per workbook went from about 110 to 180 microseconds on a tree of
+// 2,000 small workbooks when every sheet streamed).
+constexpr uint64_t kDefaultStreamFloorBytes = uint64_t(1) << 20;
+uint64_t g_streamFloorBytes = kDefaultStreamFloorBytes;
 size_t g_batchCells = 0;
 size_t g_queueBatches = 0;
 CsvStreamObserver g_observer = nullptr;
@@ -488,6 +494,11 @@ void setCsvStreamBatching(size_t batchCells, size_t queueBatches)
     g_queueBatches = queueBatches;
 }
 
+void setCsvStreamFloor(uint64_t bytes)
+{
+    g_streamFloorBytes = bytes == UINT64_MAX ? kDefaultStreamFloorBytes : bytes;
+}
+
 void setCsvStreamObserver(CsvStreamObserver observer)
 {
     g_observer = observer;
@@ -501,6 +512,7 @@ bool streamable(const Workbook &book, int sheetIndex)
 {
     return book.loader && book.loader->streams() && sheetIndex >= 0
         && size_t(sheetIndex) < book.sheets.size()
+        && book.loader->sheetBytes(sheetIndex) >= g_streamFloorBytes
         && !(size_t(sheetIndex) < book.loaded.size() && book.loaded[size_t(sheetIndex)]);
 }
 

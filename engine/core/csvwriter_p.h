@@ -26,6 +26,10 @@ void setCsvFreeSpaceFunction(CsvFreeSpaceFunction function);
 // defaults). For tests only: small batches shake out ordering faults.
 void setCsvStreamBatching(size_t batchCells, size_t queueBatches);
 
+// Sheets of less data than `bytes` are read whole instead of streamed
+// (UINT64_MAX: the default, 1 MB). Tests set 0 to stream small sheets.
+void setCsvStreamFloor(uint64_t bytes);
+
 // Told, after each sheet the writer tried to stream, how that went:
 // "streamed", "stopped", or "whole: " and why the sheet was written whole.
 // For tests and diagnostics (nullptr: nobody).

@@ -201,6 +201,13 @@ public:
     // Whether loadSheet() honours Sheet::stream (hands the cells over in
     // batches while it reads).
     virtual bool streams() const { return false; }
+    // About how many bytes of the file's data the sheet is (its part
+    // inflated, its records); UINT64_MAX when the loader cannot tell.
+    virtual uint64_t sheetBytes(int sheetIndex) const
+    {
+        (void)sheetIndex;
+        return UINT64_MAX;
+    }
     // The work (bytes inflated or read) counted so far against the loader's
     // bounds on a whole workbook, and giving some of it back: a reading
     // whose cells were thrown away, the sheet being read again, counts once.

@@ -26,6 +26,14 @@ bool SheetBudget::addCell(const Cell &cell)
     return true;
 }
 
+uint64_t countedBytes(const std::vector<std::string> &strings)
+{
+    uint64_t bytes = 0;
+    for (const std::string &s : strings)
+        bytes += kTextObjectBytes + s.size();
+    return bytes;
+}
+
 bool SheetBudget::addString(uint64_t length)
 {
     if (!stringFits(length))

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sd {
 
@@ -31,6 +32,13 @@ public:
     // Whether a string still being built, `length` bytes so far, would fit;
     // lets a reader stop a 500 MB cell long before it is complete.
     bool stringFits(uint64_t length);
+    // Gives back what strings of `bytes` (objects and characters, as counted)
+    // took: a streamed sheet's text leaves with the batch it was handed
+    // over in, so only the text the sheet still holds counts.
+    void releaseStrings(uint64_t bytes)
+    {
+        m_textBytes -= bytes < m_textBytes ? bytes : m_textBytes;
+    }
     // Counts a merged area; false past kMaxSheetMergedAreas.
     bool addMergedArea();
 
@@ -46,6 +54,9 @@ private:
     uint64_t m_mergedAreas = 0;
     Exceeded m_exceeded = Exceeded::None;
 };
+
+// What strings take against the sheet's text bound.
+uint64_t countedBytes(const std::vector<std::string> &strings);
 
 // A count with thousands separators: 8388608 gives "8,388,608".
 std::string groupedNumber(uint64_t value);

@@ -32,6 +32,18 @@ public:
     uint64_t recordBytes = 0; // read so far, against kMaxWorkbookRecordBytes
 
     bool streams() const override { return true; }
+    // Up to the next sheet's BOF, or to the end of the stream.
+    uint64_t sheetBytes(int index) const override
+    {
+        if (index < 0 || size_t(index) >= offsets.size() || !stream)
+            return UINT64_MAX;
+        const uint64_t from = offsets[size_t(index)];
+        uint64_t to = stream->size();
+        for (size_t other : offsets)
+            if (other > from && other < to)
+                to = other;
+        return to > from ? to - from : 0;
+    }
     uint64_t readingCost() const override { return recordBytes; }
     void refundReading(uint64_t cost) override { recordBytes -= std::min(cost, recordBytes); }
 

@@ -132,8 +132,10 @@ bool XlsSheetParser::streamCells(bool atEnd)
         return true;
     if (atEnd
         || (m_sheet.cells.size() >= m_stream->batchCells()
-            && m_pendingString == std::numeric_limits<size_t>::max()))
+            && m_pendingString == std::numeric_limits<size_t>::max())) {
+        m_budget.releaseStrings(countedBytes(m_streamTexts));
         return m_stream->handOver(m_sheet.cells, m_streamTexts);
+    }
     return true;
 }
 

@@ -236,6 +236,13 @@ public:
     }
 
     bool streams() const override { return true; }
+    uint64_t sheetBytes(int sheetIndex) const override
+    {
+        const ZipEntry *entry = sheetIndex >= 0 && size_t(sheetIndex) < sheetParts.size()
+            ? zip.find(sheetParts[size_t(sheetIndex)])
+            : nullptr;
+        return entry ? entry->size : UINT64_MAX;
+    }
     uint64_t readingCost() const override { return zip.accounted(); }
     void refundReading(uint64_t cost) override { zip.refund(cost); }
 

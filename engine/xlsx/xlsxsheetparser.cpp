@@ -229,7 +229,11 @@ private:
     {
         return Error(ErrorCode::Unsupported, m_where, "sheet to be read whole");
     }
-    bool handOver() { return m_stream->handOver(m_out.cells, m_streamTexts); }
+    bool handOver()
+    {
+        m_budget.releaseStrings(countedBytes(m_streamTexts));
+        return m_stream->handOver(m_out.cells, m_streamTexts);
+    }
     void readDimension(std::string_view ref);
     // Appends the current text event to the text being built, within the
     // sheet's text bound.

@@ -54,17 +54,33 @@ bool mergedAreas(const std::string &path)
                           "</mergeCells></worksheet>"));
 }
 
-bool formulaStrings(const std::string &path)
+// Each text costs its string object and one character; rows of 16,384.
+constexpr uint64_t kStringRows
+    = (sd::kMaxSheetTextBytes / (sd::kTextObjectBytes + 1) + 1) / 16384 + 1;
+
+bool strings(const std::string &path, const std::string &head)
 {
-    // Each text costs its string object and one character; rows of 16,384.
-    const uint64_t count = sd::kMaxSheetTextBytes / (sd::kTextObjectBytes + 1) + 1;
     std::string row = "<row>";
     for (int i = 0; i < 16384; ++i)
         row += "<c t=\"str\"><v>x</v></c>";
     row += "</row>";
-    return crafted::writeXlsx(path,
-                              crafted::repeated(crafted::sheetHead(), row, count / 16384 + 1,
-                                                "</sheetData></worksheet>"));
+    return crafted::writeXlsx(
+        path, crafted::repeated(head, row, kStringRows, "</sheetData></worksheet>"));
+}
+
+// Without a stated range the sheet is read whole, and its text is held.
+bool formulaStrings(const std::string &path)
+{
+    return strings(path, crafted::sheetHead());
+}
+
+// With its range stated the sheet streams, and text leaves with each batch.
+bool streamedStrings(const std::string &path)
+{
+    return strings(path,
+                   std::string("<worksheet xmlns=\"") + crafted::kMainNs
+                       + "\"><dimension ref=\"A1:XFD" + std::to_string(kStringRows)
+                       + "\"/><sheetData>");
 }
 
 bool oneHugeCell(const std::string &path)
@@ -200,6 +216,8 @@ void tst_Bounds::hostileWorkbook_data()
                                   << "more than 1,048,576 merged areas in one sheet" << qint64(0);
     QTest::newRow("formula strings") << Maker(formulaStrings) << "xlsx"
                                      << "bytes of text in one sheet" << qint64(0);
+    QTest::newRow("strings of a streamed sheet")
+        << Maker(streamedStrings) << "xlsx" << QString() << qint64(kStringRows * (16384 * 2 + 1));
     QTest::newRow("one huge cell") << Maker(oneHugeCell) << "xlsx"
                                    << "bytes of text in one sheet" << qint64(0);
     // 200 cells of 32,767 characters, 199 commas, CR LF.

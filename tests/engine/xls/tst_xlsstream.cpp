@@ -96,6 +96,8 @@ class TestXlsStream : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { sd::setCsvStreamFloor(0); }
+    void cleanupTestCase() { sd::setCsvStreamFloor(UINT64_MAX); }
     void init()
     {
         g_outcomes.clear();

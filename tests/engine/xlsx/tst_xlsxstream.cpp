@@ -101,6 +101,8 @@ class TestXlsxStream : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { setCsvStreamFloor(0); }
+    void cleanupTestCase() { setCsvStreamFloor(UINT64_MAX); }
     void init()
     {
         g_outcomes.clear();
