@@ -154,6 +154,7 @@ public:
         , m_budget(sheet)
         , m_stream(sheet.stream)
         , m_textBase(sheet.stream ? sheet.stream->textBase() : 0)
+        , m_batchCells(sheet.stream ? sheet.stream->batchCells() : 0)
     {
     }
 
@@ -317,6 +318,7 @@ private:
     size_t m_pendingString = std::numeric_limits<size_t>::max(); // cell awaiting a STRING record
     SheetStream *const m_stream; // null unless the cells are streamed
     const size_t m_textBase; // streaming: the first text index of a batch
+    const size_t m_batchCells; // streaming: cells handed over at a time
     std::vector<std::string> m_streamTexts; // text of the cells not yet handed over
     bool m_streamBegun = false;
     bool m_dimensionSeen = false, m_hasDimension = false;

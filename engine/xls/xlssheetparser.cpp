@@ -131,7 +131,7 @@ bool XlsSheetParser::streamCells(bool atEnd)
     if (!m_streamBegun)
         return true;
     if (atEnd
-        || (m_sheet.cells.size() >= m_stream->batchCells()
+        || (m_sheet.cells.size() >= m_batchCells
             && m_pendingString == std::numeric_limits<size_t>::max())) {
         m_budget.releaseStrings(countedBytes(m_streamTexts));
         return m_stream->handOver(m_sheet.cells, m_streamTexts);

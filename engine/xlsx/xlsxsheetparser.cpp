@@ -182,6 +182,7 @@ public:
         , m_budget(out)
         , m_stream(out.stream)
         , m_textBase(out.stream ? out.stream->textBase() : 0)
+        , m_batchCells(out.stream ? out.stream->batchCells() : 0)
     {
     }
 
@@ -270,6 +271,7 @@ private:
     std::vector<size_t> m_arrays; // formulas (index into m_out.formulas) of array formulas
     SheetStream *const m_stream; // null unless the cells are streamed
     const size_t m_textBase; // streaming: the first text index of a batch
+    const size_t m_batchCells; // streaming: cells handed over at a time
     std::vector<std::string> m_streamTexts; // text of the cells not yet handed over
     bool m_streamBegun = false;
     bool m_hasDimension = false;
@@ -465,7 +467,7 @@ Error XlsxSheetParser::endCell()
             m_stream->abandon("formulas to recalculate");
             return streamStopped();
         }
-        if (m_out.cells.size() >= m_stream->batchCells() && !handOver())
+        if (m_out.cells.size() >= m_batchCells && !handOver())
             return streamStopped();
     }
     return {};
