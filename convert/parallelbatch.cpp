@@ -252,6 +252,9 @@ void runJob(Dispatch *dispatch, const QStringList &workbooks, const BatchSetting
         if (!goOn)
             return;
     }
+    // Every workbook is handed out: at most one per other job is still to
+    // come, and the batch ends once they are committed.
+    dispatch->commits.hurry();
 }
 
 } // namespace

@@ -88,6 +88,13 @@ bool CsvCommitGroup::wait(const QByteArray &target, Error *error)
     return !result;
 }
 
+void CsvCommitGroup::hurry()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hurry = true;
+    m_changed.notify_all();
+}
+
 void CsvCommitGroup::run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -95,8 +102,9 @@ void CsvCommitGroup::run()
         m_changed.wait(lock, [this] { return m_ending || !m_pending.empty(); });
         if (m_pending.empty())
             return; // ending, nothing left
-        m_changed.wait_for(lock, kGather,
-                           [this] { return m_ending || m_pending.size() >= kMaxPending; });
+        m_changed.wait_for(lock, kGather, [this] {
+            return m_ending || m_hurry || m_pending.size() >= kMaxPending;
+        });
         std::vector<Pending> files;
         files.swap(m_pending);
         m_changed.notify_all(); // room for writers that wait to hand in

@@ -76,6 +76,11 @@ public:
     // temporary file is gone, an older file of that name is untouched).
     bool wait(const QByteArray &target, Error *error);
 
+    // No more than a few files are still to come (the batch has handed its
+    // last workbooks out): from now on files are committed as they come
+    // instead of after the gathering time, which would only delay the end.
+    void hurry();
+
     // For the CSV writer: the group set for the calling thread, if any.
     static CsvCommitGroup *current();
     // For the CSV writer: a complete file, its descriptor (open, holding the
@@ -108,6 +113,7 @@ private:
     std::vector<Pending> m_pending;
     std::map<QByteArray, Outcome> m_outcomes; // handed in and not yet asked for
     bool m_ending = false;
+    bool m_hurry = false;
     std::thread m_thread;
 };
 
