@@ -306,6 +306,12 @@ double localOffsetSeconds(int64_t t)
     return std::difftime(std::mktime(&local), std::mktime(&utc));
 }
 
+// Orders a sheet's sorted cells against a formula's place.
+bool cellBefore(const Cell &c, const CellFormula &x)
+{
+    return c.row != x.row ? c.row < x.row : c.col < x.col;
+}
+
 // The calculation engine id (calcPr calcId) that the current desktop
 // application writes: 32 corpus workbooks saved by it carry 191029.
 constexpr uint32_t kApplicationCalcEngine = 191029;
@@ -371,10 +377,7 @@ void showMissingFunctions(Workbook &book, Sheet &sheet)
     for (const CellFormula &f : sheet.formulas) {
         if (!showsMissingFunction(book, sheet, f))
             continue;
-        auto it = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), f,
-                                   [](const Cell &c, const CellFormula &x) {
-                                       return c.row != x.row ? c.row < x.row : c.col < x.col;
-                                   });
+        auto it = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), f, cellBefore);
         if (it != sheet.cells.end() && it->row == f.row && it->col == f.col) {
             it->type = CellType::Error;
             it->number = ErrName;
@@ -451,11 +454,6 @@ public:
     }
 
 private:
-    static bool cellBefore(const Cell &c, const CellFormula &x)
-    {
-        return c.row != x.row ? c.row < x.row : c.col < x.col;
-    }
-
     // What the sheet's own text takes, counted as the readers count it.
     static uint64_t sheetTextBytes(const Workbook &book, const Sheet &sheet)
     {

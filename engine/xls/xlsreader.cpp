@@ -28,7 +28,16 @@ public:
     std::unique_ptr<RandomAccessSource> stream; // the workbook stream
     BiffInfo info;
     std::vector<size_t> offsets; // parallel to Workbook::sheets
-    std::vector<size_t> sortedOffsets;
+    std::vector<size_t> sortedOffsets; // set once the globals are read
+
+    // Where the sheet at `pos` ends: where the next sheet starts, or at the
+    // end of the stream.
+    size_t sheetEnd(size_t pos) const
+    {
+        const size_t size = size_t(stream->size());
+        const auto next = std::upper_bound(sortedOffsets.begin(), sortedOffsets.end(), pos);
+        return next == sortedOffsets.end() ? size : std::min(*next, size);
+    }
     uint64_t recordBytes = 0; // read so far, against kMaxWorkbookRecordBytes
 
     bool streams() const override { return true; }
@@ -37,11 +46,8 @@ public:
     {
         if (index < 0 || size_t(index) >= offsets.size() || !stream)
             return UINT64_MAX;
-        const uint64_t from = offsets[size_t(index)];
-        uint64_t to = stream->size();
-        for (size_t other : offsets)
-            if (other > from && other < to)
-                to = other;
+        const size_t from = offsets[size_t(index)];
+        const size_t to = sheetEnd(from);
         return to > from ? to - from : 0;
     }
     uint64_t readingCost() const override { return recordBytes; }
@@ -54,15 +60,8 @@ public:
         const SheetKind kind = book.sheets[size_t(index)].kind;
         if (kind == SheetKind::Chart || kind == SheetKind::Module)
             return {}; // no cells
-        // The sheet's bytes end where the next sheet starts.
-        if (sortedOffsets.size() != offsets.size()) {
-            sortedOffsets = offsets;
-            std::sort(sortedOffsets.begin(), sortedOffsets.end());
-        }
-        const size_t size = size_t(stream->size());
         const size_t pos = offsets[size_t(index)];
-        const auto next = std::upper_bound(sortedOffsets.begin(), sortedOffsets.end(), pos);
-        const size_t end = next == sortedOffsets.end() ? size : std::min(*next, size);
+        const size_t end = sheetEnd(pos);
         XlsSheetParser parser(info, book, out);
         // Sheets may share an offset and be read again and again: the bytes
         // read from the stream are counted over all of them.
@@ -163,6 +162,8 @@ std::unique_ptr<Workbook> readWorkbook(std::unique_ptr<XlsLoader> loader, const 
         sheetName = "Sheet1";
     Error e = globals.parse(*loader->stream, loader->offsets, sheetName);
     loader->recordBytes = globals.bytesRead();
+    loader->sortedOffsets = loader->offsets;
+    std::sort(loader->sortedOffsets.begin(), loader->sortedOffsets.end());
     if (e)
         return fail(error, e);
     book->gridRows = info.maxRows;
