@@ -81,8 +81,9 @@ private:
 bool streamSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCodec *codec,
                     const std::function<bool()> &stopRequested, Error *error);
 
-// Writes `size` bytes to a file descriptor, retrying short writes; errno
-// on failure (0 for a write that made no progress).
+// Writes `size` bytes to a file descriptor, retrying short and interrupted
+// writes: 0, or errno on failure (ENOSPC for a write that made no
+// progress). Goes through the write function tests may set.
 int writeAllBytes(int fd, const char *data, size_t size);
 
 } // namespace sd

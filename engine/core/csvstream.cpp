@@ -554,20 +554,6 @@ bool streamSheetCsv(Workbook &book, int sheetIndex, const QString &path, QTextCo
     return streamTo(book, sheetIndex, Target { path, codec, stopRequested }, error);
 }
 
-int writeAllBytes(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        data += n;
-        size -= size_t(n);
-    }
-    return 0;
-}
-
 CsvSpool::~CsvSpool()
 {
     if (fd >= 0)

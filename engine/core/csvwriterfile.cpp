@@ -1,4 +1,5 @@
 #include "core/csvcommit.h"
+#include "core/csvoutput_p.h"
 #include "core/csvwriter.h"
 #include "core/csvwriter_p.h"
 #include "core/csvwriterfile_p.h"
@@ -152,19 +153,24 @@ Error CsvTemporaryFile::keepPermissions()
     return failure("cannot set the permissions", err);
 }
 
-Error CsvTemporaryFile::write(const char *data, size_t size)
+int writeAllBytes(int fd, const char *data, size_t size)
 {
     while (size > 0) {
-        const ssize_t n = writeBytes(m_fd, data, size);
+        const ssize_t n = writeBytes(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            // A write of 0 bytes makes no progress: treat it as a full disk.
-            return failure(nullptr, n < 0 ? errno : ENOSPC);
-        }
+        if (n <= 0) // a write of 0 bytes makes no progress: a full disk
+            return n < 0 ? errno : ENOSPC;
         data += n;
         size -= size_t(n);
     }
+    return 0;
+}
+
+Error CsvTemporaryFile::write(const char *data, size_t size)
+{
+    if (const int err = writeAllBytes(m_fd, data, size))
+        return failure(nullptr, err);
     return {};
 }
 
