@@ -18,15 +18,6 @@ constexpr int kMaxFileNameBytes = 255;
 // How far the counter of a name taken in the batch goes before giving up.
 constexpr int kMaxNameCounter = 100000;
 
-bool fileIdentity(const QString &path, QPair<quint64, quint64> *identity)
-{
-    struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    *identity = qMakePair(quint64(st.st_dev), quint64(st.st_ino));
-    return true;
-}
-
 QString joined(const QString &folder, const QString &name)
 {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
@@ -107,33 +98,77 @@ QString CsvFileName(const QString &baseName, bool onlyFirstSheet, const QString 
     return FitsFileNameLimit(name) ? name : QString();
 }
 
-bool OutputClaims::taken(const QString &folder, const QString &path) const
+bool OutputClaims::identityOf(const QString &path, FileId *identity)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    *identity = qMakePair(quint64(st.st_dev), quint64(st.st_ino));
+    return true;
+}
+
+bool OutputClaims::isClaimed(const QString &folder, const QString &path) const
 {
     const auto claimed = m_claimed.constFind(folder);
-    if (claimed != m_claimed.constEnd() && claimed->contains(path))
+    return claimed != m_claimed.constEnd() && claimed->contains(path);
+}
+
+bool OutputClaims::taken(const QString &folder, const QString &path) const
+{
+    if (isClaimed(folder, path))
         return true;
-    QPair<quint64, quint64> identity;
-    return !m_written.isEmpty() && fileIdentity(path, &identity) && m_written.contains(identity);
+    FileId identity;
+    return !m_written.isEmpty() && identityOf(path, &identity) && m_written.contains(identity);
+}
+
+bool OutputClaims::nameParts(const QString &workbookFileName, bool onlyFirstSheet,
+                             const QString &sheetName, QString *base, QString *suffix,
+                             NameRefusal *refusal)
+{
+    *refusal = NameRefusal::None;
+    *suffix = QStringLiteral(".csv");
+    if (!onlyFirstSheet) {
+        QString safe;
+        if (!SafeSheetName(sheetName, &safe)) {
+            *refusal = NameRefusal::DotName;
+            return false;
+        }
+        *suffix = QLatin1Char('(') + safe + QStringLiteral(").csv");
+    }
+    *base = WorkbookBaseName(workbookFileName);
+    if (!FitsFileNameLimit(*base + *suffix)) {
+        *refusal = NameRefusal::TooLong;
+        return false;
+    }
+    return true;
+}
+
+QString OutputClaims::firstChoice(const QString &folder, const QString &workbookFileName,
+                                  bool onlyFirstSheet, const QString &sheetName,
+                                  NameRefusal *refusal)
+{
+    QString base;
+    QString suffix;
+    if (!nameParts(workbookFileName, onlyFirstSheet, sheetName, &base, &suffix, refusal))
+        return {};
+    return joined(folder, base + suffix);
+}
+
+bool OutputClaims::claimIfFree(const QString &folder, const QString &path, const FileId *onDisk)
+{
+    if (isClaimed(folder, path) || (onDisk && m_written.contains(*onDisk)))
+        return false;
+    m_claimed[folder].insert(path);
+    return true;
 }
 
 QString OutputClaims::claim(const QString &folder, const QString &workbookFileName,
                             bool onlyFirstSheet, const QString &sheetName, NameRefusal *refusal)
 {
-    *refusal = NameRefusal::None;
-    QString suffix = QStringLiteral(".csv");
-    if (!onlyFirstSheet) {
-        QString safe;
-        if (!SafeSheetName(sheetName, &safe)) {
-            *refusal = NameRefusal::DotName;
-            return {};
-        }
-        suffix = QLatin1Char('(') + safe + QStringLiteral(").csv");
-    }
-    const QString base = WorkbookBaseName(workbookFileName);
-    if (!FitsFileNameLimit(base + suffix)) {
-        *refusal = NameRefusal::TooLong;
+    QString base;
+    QString suffix;
+    if (!nameParts(workbookFileName, onlyFirstSheet, sheetName, &base, &suffix, refusal))
         return {};
-    }
     QString path = joined(folder, base + suffix);
     if (taken(folder, path)) {
         // The name up to the last dot tells the workbooks of one base name
@@ -158,7 +193,7 @@ QString OutputClaims::claim(const QString &folder, const QString &workbookFileNa
 
 void OutputClaims::recordWritten(const QString &path)
 {
-    QPair<quint64, quint64> identity;
-    if (fileIdentity(path, &identity))
+    FileId identity;
+    if (identityOf(path, &identity))
         m_written.insert(identity);
 }

@@ -57,6 +57,8 @@ enum class NameRefusal {
 class OutputClaims
 {
 public:
+    using FileId = QPair<quint64, quint64>; // device and inode
+
     // The path of the CSV file for a worksheet of `workbookFileName` in
     // `folder`, now claimed; empty when the sheet name is refused (*refusal
     // says why).
@@ -64,6 +66,19 @@ public:
                   const QString &sheetName, NameRefusal *refusal);
     // Records that `path` was written, as the file it now is on disk.
     void recordWritten(const QString &path);
+
+    // The same in steps, for callers that share one OutputClaims between
+    // threads and look at the disk outside their lock. `firstChoice` is the
+    // path claim() gives when nothing is in the way (empty when refused);
+    // `identityOf` what is on disk there (false: nothing); `claimIfFree`
+    // claims that path unless a claim holds it or `onDisk` is a file this
+    // batch wrote (false: nothing changed, claim() finds the next name).
+    static QString firstChoice(const QString &folder, const QString &workbookFileName,
+                               bool onlyFirstSheet, const QString &sheetName, NameRefusal *refusal);
+    static bool identityOf(const QString &path, FileId *identity);
+    bool claimIfFree(const QString &folder, const QString &path, const FileId *onDisk);
+    void recordIdentity(const FileId &identity) { m_written.insert(identity); }
+
     // Forgets the names claimed in `folder`, once no later workbook of the
     // batch can claim there (the walk gives each folder's workbooks one after
     // another), so that a long batch does not keep them all. The files
@@ -71,8 +86,12 @@ public:
     void forgetFolder(const QString &folder) { m_claimed.remove(folder); }
 
 private:
+    static bool nameParts(const QString &workbookFileName, bool onlyFirstSheet,
+                          const QString &sheetName, QString *base, QString *suffix,
+                          NameRefusal *refusal);
+    bool isClaimed(const QString &folder, const QString &path) const;
     bool taken(const QString &folder, const QString &path) const;
 
     QHash<QString, QSet<QString>> m_claimed; // by folder
-    QSet<QPair<quint64, quint64>> m_written; // device and inode
+    QSet<FileId> m_written;
 };

@@ -54,7 +54,7 @@ public:
     int take()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] {
+        m_headMoved.wait(lock, [this] {
             return m_halt || m_next >= m_workbooks.size() || m_next < m_head + kLookahead;
         });
         if (m_halt || m_next >= m_workbooks.size())
@@ -72,7 +72,8 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_slots[index].started = true;
-        m_changed.notify_all();
+        if (index == m_head)
+            m_headChanged.notify_one();
     }
 
     void finish(int index, WorkbookReport &&report)
@@ -81,7 +82,8 @@ public:
         Slot &slot = m_slots[index];
         slot.finished = true;
         slot.report = std::move(report);
-        m_changed.notify_all();
+        if (index == m_head)
+            m_headChanged.notify_one();
     }
 
     // A claim waits for every earlier workbook whose names could meet this
@@ -92,14 +94,31 @@ public:
                   bool onlyFirstSheet, const QString &sheetName, NameRefusal *refusal) override
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return !waitsForEarlier(workbook); });
+        m_headMoved.wait(lock, [&] { return !waitsForEarlier(workbook); });
+        // The first choice is nearly always free. The disk is asked about it
+        // without the lock, which a lookup there could hold for a disk's
+        // time: no other workbook can claim or write a name that could meet
+        // this one's until this one is reported.
+        const QString first = OutputClaims::firstChoice(folder, workbookFileName, onlyFirstSheet,
+                                                        sheetName, refusal);
+        if (first.isEmpty())
+            return {};
+        lock.unlock();
+        OutputClaims::FileId onDisk;
+        const bool exists = OutputClaims::identityOf(first, &onDisk);
+        lock.lock();
+        if (m_claims.claimIfFree(folder, first, exists ? &onDisk : nullptr))
+            return first;
         return m_claims.claim(folder, workbookFileName, onlyFirstSheet, sheetName, refusal);
     }
 
     void recordWritten(int, const QString &path) override
     {
+        OutputClaims::FileId identity;
+        if (!OutputClaims::identityOf(path, &identity))
+            return;
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_claims.recordWritten(path);
+        m_claims.recordIdentity(identity);
     }
 
     // The job threads end their work under the lock, so that what they did
@@ -120,7 +139,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_halt = true;
-        m_changed.notify_all();
+        m_headMoved.notify_all();
     }
 
     WorkbookResult::End collect(const ParallelEvents &events);
@@ -144,7 +163,11 @@ private:
     const QStringList &m_workbooks;
     const BatchSetting &m_setting;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    // The job threads wait for the head to move on (lookahead, claims); the
+    // calling thread waits for news of the head alone, so that a workbook
+    // finished ahead of it wakes no one.
+    std::condition_variable m_headMoved;
+    std::condition_variable m_headChanged;
     int m_next = 0; // the next workbook to take
     int m_head = 0; // the next workbook to report
     bool m_announced = false; // whether `started` went out for the head
@@ -191,7 +214,7 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
                     m_claims.forgetFolder(self->second.folder);
                 m_inFlight.erase(self);
             }
-            m_changed.notify_all();
+            m_headMoved.notify_all();
             lock.unlock();
             events.finished(index, report);
             lock.lock();
@@ -199,7 +222,7 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
         }
         if (QThread::currentThread()->isInterruptionRequested())
             return WorkbookResult::Stopped;
-        m_changed.wait_for(lock, kStopPoll);
+        m_headChanged.wait_for(lock, kStopPoll);
     }
     return WorkbookResult::Done;
 }

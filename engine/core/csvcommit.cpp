@@ -38,7 +38,7 @@ CsvCommitGroup::~CsvCommitGroup()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_ending = true;
-        m_changed.notify_all();
+        m_work.notify_one();
     }
     m_thread.join();
 }
@@ -63,10 +63,13 @@ void CsvCommitGroup::handIn(const QByteArray &target, int folderFd, const QByteA
                             const QByteArray &name, int fd, quint64 serial)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_pending.size() < kMaxPending; });
+    m_room.wait(lock, [this] { return m_pending.size() < kMaxPending; });
     m_pending.push_back(Pending { target, folderFd, tempName, name, fd, serial });
     m_outcomes[target] = Outcome();
-    m_changed.notify_all();
+    // The group's thread waits for a first file, then for the gathering
+    // time to pass unless the group fills up or is told to hurry.
+    if (m_pending.size() == 1 || m_pending.size() >= kMaxPending || m_hurry)
+        m_work.notify_one();
 }
 
 bool CsvCommitGroup::isHandedIn(const QByteArray &target) const
@@ -80,7 +83,7 @@ bool CsvCommitGroup::wait(const QByteArray &target, Error *error)
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_outcomes.count(target) == 0)
         return false;
-    m_changed.wait(lock, [&] { return m_outcomes[target].done; });
+    m_committed.wait(lock, [&] { return m_outcomes[target].done; });
     const Error result = m_outcomes[target].error;
     m_outcomes.erase(target);
     if (error)
@@ -92,22 +95,21 @@ void CsvCommitGroup::hurry()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_hurry = true;
-    m_changed.notify_all();
+    m_work.notify_one();
 }
 
 void CsvCommitGroup::run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [this] { return m_ending || !m_pending.empty(); });
+        m_work.wait(lock, [this] { return m_ending || !m_pending.empty(); });
         if (m_pending.empty())
             return; // ending, nothing left
-        m_changed.wait_for(lock, kGather, [this] {
-            return m_ending || m_hurry || m_pending.size() >= kMaxPending;
-        });
+        m_work.wait_for(lock, kGather,
+                        [this] { return m_ending || m_hurry || m_pending.size() >= kMaxPending; });
         std::vector<Pending> files;
         files.swap(m_pending);
-        m_changed.notify_all(); // room for writers that wait to hand in
+        m_room.notify_all();
         lock.unlock();
         std::vector<Error> errors;
         commitAll(files, &errors);
@@ -117,7 +119,7 @@ void CsvCommitGroup::run()
             if (outcome != m_outcomes.end())
                 outcome->second = Outcome { true, errors[i] };
         }
-        m_changed.notify_all();
+        m_committed.notify_all();
     }
 }
 

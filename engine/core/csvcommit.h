@@ -109,7 +109,11 @@ private:
     static void commitAll(std::vector<Pending> &files, std::vector<Error> *errors);
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    // Each waits for one thing only, so that a file handed in wakes no one
+    // but, now and then, the group's thread.
+    std::condition_variable m_work; // the group's thread: files to commit
+    std::condition_variable m_room; // writers: room to hand in
+    std::condition_variable m_committed; // callers of wait(): outcomes
     std::vector<Pending> m_pending;
     std::map<QByteArray, Outcome> m_outcomes; // handed in and not yet asked for
     bool m_ending = false;
