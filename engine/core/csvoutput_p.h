@@ -34,6 +34,11 @@ public:
     CsvBlockOutput &operator=(const CsvBlockOutput &) = delete;
 
     Error open() { return m_spoolFd >= 0 ? Error() : m_file.open(); }
+    // Instead of open() and writing: takes a complete UTF-8 spool file of
+    // `size` bytes as the file itself, where no encoding changes it and it
+    // can be linked into the target's folder (CsvTemporaryFile::adopt).
+    // *adopted false without an error: write it the usual way.
+    Error adoptSpool(int fd, uint64_t size, bool *adopted);
     // The block being gathered (UTF-8).
     std::string &buffer() { return m_buffer; }
     // Appends the cell's displayed text as one field, quoted when needed.

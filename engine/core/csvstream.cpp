@@ -33,6 +33,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sd {
@@ -564,13 +565,19 @@ std::unique_ptr<CsvSpool> spoolSheetCsv(Workbook &book, int sheetIndex)
 {
     if (!streamable(book, sheetIndex))
         return nullptr;
-    // Unnamed: made and unlinked at once, so that nothing is left behind.
-    QByteArray name = QFile::encodeName(QDir::tempPath()) + "/.sheetdrain-spool-XXXXXX";
+    // Unnamed, so that nothing is left behind: O_TMPFILE where the file
+    // system has it, else made and unlinked at once.
+    const QByteArray folder = QFile::encodeName(QDir::tempPath());
     auto spool = std::make_unique<CsvSpool>();
-    spool->fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (spool->fd < 0)
-        return nullptr;
-    ::unlink(name.constData());
+    spool->fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    spool->linkable = spool->fd >= 0;
+    if (spool->fd < 0) {
+        QByteArray name = folder + "/.sheetdrain-spool-XXXXXX";
+        spool->fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (spool->fd < 0)
+            return nullptr;
+        ::unlink(name.constData());
+    }
     spool->sheetIndex = sheetIndex;
     const QString none;
     const std::function<bool()> noStop;
@@ -581,7 +588,7 @@ std::unique_ptr<CsvSpool> spoolSheetCsv(Workbook &book, int sheetIndex)
     return spool;
 }
 
-Error writeSpooledCsv(Workbook &book, const CsvSpool &spool, const QString &path, QTextCodec *codec,
+Error writeSpooledCsv(Workbook &book, CsvSpool &spool, const QString &path, QTextCodec *codec,
                       const std::function<bool()> &stopRequested)
 {
     if (!codec)
@@ -590,6 +597,19 @@ Error writeSpooledCsv(Workbook &book, const CsvSpool &spool, const QString &path
     if (Error e = checkCsvSize(book, sheetIndex, spool.usedRange, spool.cells, path))
         return e;
     CsvBlockOutput out(book, sheetIndex, path, codec, stopRequested);
+    if (spool.linkable) {
+        spool.linkable = false;
+        struct stat st;
+        bool adopted = false;
+        if (::fstat(spool.fd, &st) != 0)
+            st.st_size = -1;
+        if (st.st_size >= 0) {
+            if (Error e = out.adoptSpool(spool.fd, uint64_t(st.st_size), &adopted))
+                return e;
+        }
+        if (adopted)
+            return out.commit();
+    }
     if (Error e = out.open())
         return e;
     std::string &buffer = out.buffer();

@@ -270,6 +270,20 @@ Error CsvBlockOutput::flush()
     return e;
 }
 
+Error CsvBlockOutput::adoptSpool(int fd, uint64_t size, bool *adopted)
+{
+    *adopted = false;
+    if (!m_passThrough || m_spoolFd >= 0)
+        return {};
+    if (m_book.csvBytesWritten + size > kMaxWorkbookCsvBytes)
+        return {}; // the usual way reports it, with the bytes that fit
+    if (Error e = m_file.adopt(fd, adopted))
+        return e;
+    if (*adopted)
+        m_written = size;
+    return {};
+}
+
 Error CsvBlockOutput::commit()
 {
     if (m_spoolFd >= 0)

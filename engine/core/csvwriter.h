@@ -43,6 +43,9 @@ struct CsvSpool
     CellRange usedRange;
     uint64_t cells = 0; // cells in the used range
     int fd = -1;
+    // Made with O_TMPFILE: it may become the CSV file itself (linked into
+    // the output folder) rather than be copied, once.
+    bool linkable = false;
 };
 
 // Streams sheet `sheetIndex` into a spool while it is read. nullptr when
@@ -51,8 +54,10 @@ struct CsvSpool
 std::unique_ptr<CsvSpool> spoolSheetCsv(Workbook &book, int sheetIndex);
 
 // Writes a spooled sheet to `path` exactly as writeSheetCsv() would write
-// the sheet, with the same bounds, stop requests and temporary file.
-Error writeSpooledCsv(Workbook &book, const CsvSpool &spool, const QString &path,
+// the sheet, with the same bounds, stop requests and temporary file. Where
+// the bytes need no encoding and the spool lies on the output's file system,
+// the spool file itself becomes the temporary file.
+Error writeSpooledCsv(Workbook &book, CsvSpool &spool, const QString &path,
                       QTextCodec *codec = nullptr, const std::function<bool()> &stopRequested = {});
 
 // Removes the temporary files that a writer which was killed left in

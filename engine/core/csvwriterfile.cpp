@@ -60,6 +60,23 @@ qint64 millisecondsOf(const struct timespec &t)
     return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+// The umask, without changing it (umask() would, for a moment, for every
+// thread); -1 when /proc does not say.
+int processUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (!line.startsWith("Umask:"))
+            continue;
+        bool ok = false;
+        const int mask = line.mid(6).trimmed().toInt(&ok, 8);
+        return ok ? mask & 0777 : -1;
+    }
+    return -1;
+}
+
 } // namespace
 
 void setCsvWriteFunction(CsvWriteFunction function)
@@ -99,7 +116,7 @@ Error CsvTemporaryFile::failure(const char *what, int err) const
 // temporary file and the file that it replaces are always in the same
 // folder. The temporary file is made afresh (never through a link) and locked
 // while it is written, which tells it from one that a killed run left.
-Error CsvTemporaryFile::open()
+Error CsvTemporaryFile::openFolder()
 {
     const int slash = m_target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : m_target.left(qMax(slash, 1));
@@ -109,7 +126,11 @@ Error CsvTemporaryFile::open()
     m_folder = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_folder < 0)
         return failure("cannot open the folder", errno);
+    return {};
+}
 
+QByteArray CsvTemporaryFile::freshTempName() const
+{
     QByteArray stem = m_name;
     if (stem.size() > kTempStemBytes) {
         int cut = kTempStemBytes;
@@ -117,9 +138,16 @@ Error CsvTemporaryFile::open()
             --cut; // not inside a UTF-8 sequence
         stem.truncate(cut);
     }
+    return '.' + stem + kTempMarker + QByteArray::number(QRandomGenerator::global()->generate(), 36)
+        + kTempSuffix;
+}
+
+Error CsvTemporaryFile::open()
+{
+    if (Error e = openFolder())
+        return e;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        m_tempName = '.' + stem + kTempMarker
-            + QByteArray::number(QRandomGenerator::global()->generate(), 36) + kTempSuffix;
+        m_tempName = freshTempName();
         // 0666 less the umask, as for any file the user creates.
         m_fd = ::openat(m_folder, m_tempName.constData(),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -134,6 +162,47 @@ Error CsvTemporaryFile::open()
     const int err = errno;
     m_tempName.clear();
     return failure("cannot create a temporary file", err);
+}
+
+Error CsvTemporaryFile::adopt(int fd, bool *adopted)
+{
+    *adopted = false;
+    const int mask = processUmask();
+    if (mask < 0)
+        return {};
+    if (Error e = openFolder())
+        return e;
+    // Through /proc: a file made with O_TMPFILE may be linked by its
+    // descriptor, where linkat(AT_EMPTY_PATH) would need a privilege.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        m_tempName = freshTempName();
+        if (::linkat(AT_FDCWD, self.constData(), m_folder, m_tempName.constData(),
+                     AT_SYMLINK_FOLLOW)
+            == 0)
+            break;
+        m_tempName.clear();
+        if (errno != EEXIST)
+            return {}; // another file system, no /proc, ...: written the usual way
+    }
+    if (m_tempName.isEmpty())
+        return {};
+    m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (m_fd < 0) {
+        const int err = errno;
+        discard();
+        return failure(nullptr, err);
+    }
+    *adopted = true;
+    m_serial = ++g_openSerial;
+    ::flock(m_fd, LOCK_EX | LOCK_NB); // linked just now: nobody else holds it
+    // The spool was private (0600); the CSV file gets what open() gives.
+    if (::fchmod(m_fd, 0666 & ~mode_t(mask)) != 0) {
+        const int err = errno;
+        discard();
+        return failure("cannot set the permissions", err);
+    }
+    return keepPermissions();
 }
 
 // A file that is replaced keeps its permissions, as when it is overwritten in

@@ -20,6 +20,11 @@ public:
     CsvTemporaryFile &operator=(const CsvTemporaryFile &) = delete;
 
     Error open();
+    // Takes the complete file open as `fd` (made with O_TMPFILE, in the
+    // same file system) as the temporary file, linked into the folder;
+    // `fd` stays open. *adopted false without an error: it cannot be linked
+    // here, and open() and write() make the file the usual way.
+    Error adopt(int fd, bool *adopted);
     Error write(const char *data, size_t size);
     Error commit();
     // Removes the temporary file; the target stays as it was.
@@ -27,6 +32,8 @@ public:
 
 private:
     Error failure(const char *what, int err) const;
+    Error openFolder();
+    QByteArray freshTempName() const;
     Error keepPermissions();
 
     QByteArray m_target; // the whole path, as given

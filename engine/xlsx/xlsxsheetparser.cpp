@@ -36,6 +36,17 @@ bool flagSet(std::string_view v)
 
 bool parseUint(std::string_view text, uint64_t &value)
 {
+    // Nearly always a few plain digits: taken without the general parser.
+    if (!text.empty() && text.size() <= 18) {
+        uint64_t v = 0;
+        size_t i = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            v = v * 10 + uint64_t(text[i++] - '0');
+        if (i == text.size()) {
+            value = v;
+            return true;
+        }
+    }
     text = trimmed(text);
     if (text.empty())
         return false;
@@ -43,8 +54,47 @@ bool parseUint(std::string_view text, uint64_t &value)
     return res.ec == std::errc() && res.ptr == text.data() + text.size();
 }
 
+// A number of at most 15 digits with an optional sign and decimal point
+// and no exponent ("68776", "-3.25"): the digits make an integer that a
+// double holds exactly, and dividing it by an exact power of ten rounds
+// once, correctly, so the result is the one std::from_chars gives.
+bool parseShortDecimal(std::string_view text, double &value)
+{
+    static constexpr double kPow10[]
+        = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15 };
+    const char *p = text.data();
+    const char *const end = p + text.size();
+    const bool negative = p < end && *p == '-';
+    if (negative)
+        ++p;
+    uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = -1; // digits after the point, once there is one
+    for (; p < end; ++p) {
+        if (*p >= '0' && *p <= '9') {
+            mantissa = mantissa * 10 + uint64_t(*p - '0');
+            ++digits;
+            if (fraction >= 0)
+                ++fraction;
+        } else if (*p == '.' && fraction < 0) {
+            fraction = 0;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || digits > 15)
+        return false;
+    double v = double(mantissa);
+    if (fraction > 0)
+        v /= kPow10[fraction];
+    value = negative ? -v : v;
+    return true;
+}
+
 bool parseDouble(std::string_view text, double &value)
 {
+    if (parseShortDecimal(text, value))
+        return true;
     text = trimmed(text);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
@@ -203,24 +253,25 @@ private:
     Error startRow(std::string_view r);
     void formattedColumns(std::string_view min, std::string_view max, std::string_view style);
     Error beginCell(std::string_view r, std::string_view s, std::string_view t);
-    Error endCell();
+    // `v` is the text of <v>: m_vText, or a view of it in the reader's window.
+    Error endCell(std::string_view v);
     void beginFormula();
     // Both false past the sheet's text bound, which what they keep counts
     // against.
     bool recordFormula();
     bool addArrayMembers();
-    bool addText(const std::string &text)
+    bool addText(std::string_view text)
     {
         if (!m_budget.addString(text.size()))
             return false;
         m_cell.type = CellType::Text;
         if (m_stream) { // kept with the batch, read on the writer's thread
             m_cell.text = uint32_t(m_textBase + m_streamTexts.size());
-            m_streamTexts.push_back(text);
+            m_streamTexts.emplace_back(text);
             return true;
         }
         m_cell.text = uint32_t(m_book.strings.size());
-        m_book.strings.push_back(text);
+        m_book.strings.emplace_back(text);
         return true;
     }
     // Streaming (Sheet::stream): what stops the reading once the writer
@@ -370,7 +421,7 @@ Error XlsxSheetParser::beginCell(std::string_view r, std::string_view s, std::st
     return {};
 }
 
-Error XlsxSheetParser::endCell()
+Error XlsxSheetParser::endCell(std::string_view v)
 {
     bool keep = true;
     bool stored = true; // false when the text did not fit the sheet's bound
@@ -378,7 +429,7 @@ Error XlsxSheetParser::endCell()
     switch (m_kind) {
     case CellKind::SharedString: {
         uint64_t index = 0;
-        if (m_haveV && parseUint(m_vText, index) && index < m_sharedStrings) {
+        if (m_haveV && parseUint(v, index) && index < m_sharedStrings) {
             m_cell.type = CellType::Text;
             m_cell.text = uint32_t(index);
         } else {
@@ -389,6 +440,8 @@ Error XlsxSheetParser::endCell()
     case CellKind::FormulaString:
     case CellKind::InlineString: // some writers put it in <v>
         if (m_haveIs || m_haveV) {
+            if (!m_haveIs && v.data() != m_vText.data())
+                m_vText.assign(v.data(), v.size());
             std::string &text = m_haveIs ? m_isText : m_vText;
             decodeOoxmlEscapes(text);
             stored = addText(text);
@@ -399,7 +452,7 @@ Error XlsxSheetParser::endCell()
     case CellKind::Bool:
         if (m_haveV) {
             m_cell.type = CellType::Bool;
-            const std::string_view flag = trimmed(m_vText);
+            const std::string_view flag = trimmed(v);
             m_cell.number = (flag == "1" || flag == "true") ? 1 : 0;
         } else {
             keep = styledOrFormula;
@@ -408,38 +461,38 @@ Error XlsxSheetParser::endCell()
     case CellKind::Error:
         if (m_haveV) {
             bool known = false;
-            const uint8_t code = errorCodeFromText(trimmed(m_vText), known);
+            const uint8_t code = errorCodeFromText(trimmed(v), known);
             if (known) {
                 m_cell.type = CellType::Error;
                 m_cell.number = code;
             } else { // an error value newer than the model's list shows as its text
-                stored = addText(m_vText);
+                stored = addText(v);
             }
         } else {
             keep = styledOrFormula;
         }
         break;
     case CellKind::Date:
-        if (m_haveV && !m_vText.empty()) {
+        if (m_haveV && !v.empty()) {
             double serial = 0;
-            if (isoDateToSerial(m_vText, m_book.date1904, serial)) {
+            if (isoDateToSerial(v, m_book.date1904, serial)) {
                 m_cell.type = CellType::Number;
                 m_cell.number = serial;
             } else {
-                stored = addText(m_vText);
+                stored = addText(v);
             }
         } else {
             keep = styledOrFormula;
         }
         break;
     case CellKind::Number:
-        if (m_haveV && !m_vText.empty()) {
+        if (m_haveV && !v.empty()) {
             double value = 0;
-            if (parseDouble(m_vText, value)) {
+            if (parseDouble(v, value)) {
                 m_cell.type = CellType::Number;
                 m_cell.number = value;
             } else {
-                stored = addText(m_vText);
+                stored = addText(v);
             }
         } else {
             keep = m_haveV || styledOrFormula;
@@ -604,8 +657,7 @@ Error XlsxSheetParser::run()
                 if (Error e = beginCell(fast.r, fast.s, fast.t))
                     return e;
                 m_haveV = fast.hasV;
-                m_vText.assign(fast.v.data(), fast.v.size());
-                if (Error e = endCell())
+                if (Error e = endCell(fast.v))
                     return e;
             }
         }
@@ -720,7 +772,7 @@ Error XlsxSheetParser::endElement(std::string_view name)
         m_inIs = false;
         m_rPhDepth = 0;
         m_slot = Slot::None;
-        return endCell();
+        return endCell(m_vText);
     }
     return {};
 }

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 using namespace sd;
 
 Q_DECLARE_METATYPE(std::string)
@@ -122,6 +124,7 @@ private slots:
     void spooled_data();
     void spooled();
     void spoolStopped();
+    void spoolLinkedInPlace();
 };
 
 void TestXlsxStream::sameBytes_data()
@@ -457,12 +460,62 @@ void TestXlsxStream::spoolStopped()
     QVERIFY(spool);
     QTemporaryDir dir;
     int asked = 0;
-    e = writeSpooledCsv(*book, *spool, dir.filePath("out.csv"), QTextCodec::codecForName("UTF-8"),
-                        [&asked] { return ++asked >= 2; });
+    // An encoding to convert to: the spool is copied block by block.
+    e = writeSpooledCsv(*book, *spool, dir.filePath("out.csv"),
+                        QTextCodec::codecForName("ISO-8859-15"), [&asked] { return ++asked >= 2; });
     QCOMPARE(int(e.code), int(ErrorCode::WriteFailed));
     QCOMPARE(asked, 2);
     QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     QCOMPARE(book->csvBytesWritten, uint64_t(0));
+}
+
+// In UTF-8, a spool in the output's file system becomes the CSV file: the
+// bytes of the copy, the permissions a new file gets (or the replaced
+// file's), no temporary file left, and only once: a second file from the
+// same spool is a copy, not another name for the first.
+void TestXlsxStream::spoolLinkedInPlace()
+{
+    const std::string xlsx = sdtest::minimalXlsx({ largeTextSheet() });
+    QTextCodec *utf8 = QTextCodec::codecForName("UTF-8");
+    const Written whole = write(xlsx, 0, true, utf8);
+    Error e;
+    auto book = openXlsxBuffer(xlsx.data(), xlsx.size(), &e);
+    QVERIFY(book);
+    std::unique_ptr<CsvSpool> spool = spoolSheetCsv(*book, 0);
+    QVERIFY(spool);
+    QTemporaryDir dir(QDir::tempPath() + "/spool-XXXXXX"); // the spool's file system
+    const QString replaced = dir.filePath("old.csv");
+    QFile old(replaced);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    QVERIFY(::chmod(QFile::encodeName(replaced).constData(), 0640) == 0);
+
+    const bool linkable = spool->linkable; // O_TMPFILE in the temporary folder
+    struct stat st;
+    QVERIFY(::fstat(spool->fd, &st) == 0);
+    const ino_t spoolInode = st.st_ino;
+    e = writeSpooledCsv(*book, *spool, replaced, utf8);
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(readAll(replaced), whole.bytes);
+    QVERIFY(::stat(QFile::encodeName(replaced).constData(), &st) == 0);
+    QCOMPARE(int(st.st_mode & 0777), 0640);
+    if (linkable)
+        QCOMPARE(st.st_ino, spoolInode);
+
+    const QString fresh = dir.filePath("new.csv");
+    e = writeSpooledCsv(*book, *spool, fresh, utf8);
+    QVERIFY2(!e, e.description().c_str());
+    QCOMPARE(readAll(fresh), whole.bytes);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    QVERIFY(::stat(QFile::encodeName(fresh).constData(), &st) == 0);
+    QCOMPARE(int(st.st_mode & 0777), int(0666 & ~mask));
+    QCOMPARE(int(st.st_nlink), 1);
+    QVERIFY(::stat(QFile::encodeName(replaced).constData(), &st) == 0);
+    QCOMPARE(int(st.st_nlink), 1);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({ "new.csv", "old.csv" }));
+    QCOMPARE(book->csvBytesWritten, 2 * whole.csvBytes);
 }
 
 QTEST_GUILESS_MAIN(TestXlsxStream)
