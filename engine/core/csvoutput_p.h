@@ -73,6 +73,7 @@ private:
     std::unique_ptr<RunEncoder> m_encoder; // ASCII-compatible codecs
     std::string m_buffer, m_encoded;
     const int m_spoolFd = -1;
+    CsvWriteback m_spoolWriteback; // the spool may become the CSV file
     uint64_t m_written = 0; // this sheet's bytes, counted against the workbook's bound
     bool m_stopped = false;
 };

@@ -247,6 +247,8 @@ Error CsvBlockOutput::flush()
 {
     if (m_spoolFd >= 0) {
         const int err = writeAllBytes(m_spoolFd, m_buffer.data(), m_buffer.size());
+        if (!err)
+            m_spoolWriteback.wrote(m_spoolFd, m_buffer.size());
         m_buffer.clear();
         return err ? Error(ErrorCode::WriteFailed, "spool", std::strerror(err)) : Error();
     }

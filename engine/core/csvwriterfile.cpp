@@ -236,10 +236,21 @@ int writeAllBytes(int fd, const char *data, size_t size)
     return 0;
 }
 
+void CsvWriteback::wrote(int fd, size_t bytes)
+{
+    m_written += bytes;
+    if (m_written - m_started < kCsvWritebackBytes)
+        return;
+    // Only starts the writing; errors are the final flush's to report.
+    ::sync_file_range(fd, off_t(m_started), off_t(m_written - m_started), SYNC_FILE_RANGE_WRITE);
+    m_started = m_written;
+}
+
 Error CsvTemporaryFile::write(const char *data, size_t size)
 {
     if (const int err = writeAllBytes(m_fd, data, size))
         return failure(nullptr, err);
+    m_writeback.wrote(m_fd, size);
     return {};
 }
 

@@ -7,9 +7,28 @@
 
 #include <QByteArray>
 
+#include <cstddef>
+#include <cstdint>
+
 class QString;
 
 namespace sd {
+
+// A large file's data starts on its way to the disk while the rest is
+// still being written, a few megabytes at a time, so that the flush that
+// makes it durable before its rename (or its group's) finds little left.
+constexpr uint64_t kCsvWritebackBytes = 8 << 20;
+
+class CsvWriteback
+{
+public:
+    // `bytes` more were written to the end of `fd`.
+    void wrote(int fd, size_t bytes);
+
+private:
+    uint64_t m_written = 0;
+    uint64_t m_started = 0; // bytes whose writing was started
+};
 
 class CsvTemporaryFile
 {
@@ -41,6 +60,7 @@ private:
     QByteArray m_tempName;
     int m_folder = -1;
     int m_fd = -1;
+    CsvWriteback m_writeback;
     quint64 m_serial = 0; // orders the files by when they were opened
 };
 
