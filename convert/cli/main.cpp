@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QStringList>
 #include <QThread>
 
@@ -110,24 +111,23 @@ QString oneLine(const QString &text)
     return line;
 }
 
+// Lines go out whole, from whichever thread prints them.
+QMutex g_printMutex;
+
 void printLine(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
+    const QMutexLocker lock(&g_printMutex);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
 }
 
-// Diagnostics from the worker thread are printed by the main thread, queued
-// behind the report of their workbook.
+// Diagnostics are printed where they arise, so that they come in order with
+// the reports of the workbooks, which the worker thread prints too.
 void printMessage(QtMsgType, const QMessageLogContext &, const QString &text)
 {
-    QCoreApplication *app = QCoreApplication::instance();
-    if (app && QThread::currentThread() != app->thread())
-        QMetaObject::invokeMethod(
-            app, [text] { printLine(stderr, text); }, Qt::QueuedConnection);
-    else
-        printLine(stderr, text);
+    printLine(stderr, text);
 }
 
 int badArguments(const QString &message)
@@ -318,6 +318,9 @@ struct Reports
 // Prints the worker's reports: workbook reports numbered on stderr, each
 // failure after them, and the phase and failure texts on stderr; the last
 // text of a batch that ends normally is its summary, which goes to stdout.
+// They are printed on the worker's thread as they come (`reports` is its
+// until the thread has ended): a report queued to the main thread woke it
+// for every workbook.
 void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
 {
     auto flushPending = [reports] {
@@ -325,41 +328,53 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
             printLine(stderr, oneLine(reports->pending));
         reports->pending.clear();
     };
-    QObject::connect(worker, &MergeObject::ShowProgress, app, [reports](int current, int total) {
-        reports->progress = QStringLiteral("[%1/%2] ").arg(current).arg(total);
-    });
-    QObject::connect(worker, &MergeObject::ShowDisposingFile, app,
-                     [reports, flushPending](const QString &text) {
-                         flushPending();
-                         if (reports->progress.isEmpty()) {
-                             reports->pending = text;
-                             return;
-                         }
-                         if (reports->recording)
-                             reports->run.workbookStarted(text);
-                         if (!reports->quiet)
-                             printLine(stderr, reports->progress + oneLine(text));
-                         reports->progress.clear();
-                     });
-    QObject::connect(worker, &MergeObject::ShowFailure, app,
-                     [reports, flushPending](const QString &path, const QString &reason) {
-                         flushPending();
-                         ++reports->failures;
-                         if (reports->recording)
-                             reports->run.failure(path, reason);
-                         printLine(stderr, oneLine(path + QStringLiteral(": ") + reason));
-                     });
-    QObject::connect(worker, &MergeObject::WorkbookDone, app,
-                     [reports](const QString &path, bool converted, const QStringList &csv) {
-                         if (reports->recording)
-                             reports->run.workbookDone(path, converted, csv);
-                     });
-    QObject::connect(worker, &MergeObject::Signal_SetButtonEnable, app, [reports] {
-        reports->completed = true;
-        if (!reports->quiet)
-            printLine(stdout, oneLine(reports->pending));
-        reports->pending.clear();
-    });
+    QObject::connect(
+        worker, &MergeObject::ShowProgress, app,
+        [reports](int current, int total) {
+            reports->progress = QStringLiteral("[%1/%2] ").arg(current).arg(total);
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        worker, &MergeObject::ShowDisposingFile, app,
+        [reports, flushPending](const QString &text) {
+            flushPending();
+            if (reports->progress.isEmpty()) {
+                reports->pending = text;
+                return;
+            }
+            if (reports->recording)
+                reports->run.workbookStarted(text);
+            if (!reports->quiet)
+                printLine(stderr, reports->progress + oneLine(text));
+            reports->progress.clear();
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        worker, &MergeObject::ShowFailure, app,
+        [reports, flushPending](const QString &path, const QString &reason) {
+            flushPending();
+            ++reports->failures;
+            if (reports->recording)
+                reports->run.failure(path, reason);
+            printLine(stderr, oneLine(path + QStringLiteral(": ") + reason));
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        worker, &MergeObject::WorkbookDone, app,
+        [reports](const QString &path, bool converted, const QStringList &csv) {
+            if (reports->recording)
+                reports->run.workbookDone(path, converted, csv);
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        worker, &MergeObject::Signal_SetButtonEnable, app,
+        [reports] {
+            reports->completed = true;
+            if (!reports->quiet)
+                printLine(stdout, oneLine(reports->pending));
+            reports->pending.clear();
+        },
+        Qt::DirectConnection);
 }
 
 } // namespace

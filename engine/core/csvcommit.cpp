@@ -1,4 +1,5 @@
 #include "core/csvcommit.h"
+#include "core/csvwriterfile_p.h"
 
 #include <cerrno>
 #include <chrono>
@@ -157,6 +158,15 @@ void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *
             error = failure(file.target, nullptr, synced[devices[i]]);
         if (!error && eachOnItsOwn && ::fdatasync(file.fd) != 0)
             error = failure(file.target, nullptr, errno);
+        if (file.tempName.isEmpty()) { // unnamed until now (O_TMPFILE)
+            const int err = error ? 0 : nameUnnamedCsv(file.folderFd, file.fd, file.name);
+            if (err)
+                error = failure(file.target, nullptr, err);
+            if (::close(file.fd) != 0 && !error)
+                error = failure(file.target, nullptr, errno);
+            ::close(file.folderFd);
+            continue;
+        }
         // The lock lives until the rename (see CsvTemporaryFile::commit).
         const int lock = ::dup(file.fd);
         if (::close(file.fd) != 0 && !error)

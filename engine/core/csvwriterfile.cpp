@@ -60,6 +60,29 @@ qint64 millisecondsOf(const struct timespec &t)
     return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+// Gives the unnamed file `fd` the name `name` in `folder`: 0, or errno
+// (EEXIST when something has that name). By the descriptor where the
+// kernel allows it to the file's opener, else through /proc.
+int linkUnnamed(int fd, int folder, const QByteArray &name)
+{
+    if (::linkat(fd, "", folder, name.constData(), AT_EMPTY_PATH) == 0)
+        return 0;
+    if (errno == EEXIST)
+        return EEXIST;
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::linkat(AT_FDCWD, self.constData(), folder, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    return errno;
+}
+
+// Whether an unnamed file can be given a name later: /proc is there (the
+// way that works on every kernel).
+bool unnamedFilesWork()
+{
+    static const bool works = ::access("/proc/self/fd", X_OK) == 0;
+    return works;
+}
+
 // The umask, without changing it (umask() would, for a moment, for every
 // thread); -1 when /proc does not say.
 int processUmask()
@@ -129,9 +152,9 @@ Error CsvTemporaryFile::openFolder()
     return {};
 }
 
-QByteArray CsvTemporaryFile::freshTempName() const
+QByteArray csvTemporaryName(const QByteArray &name)
 {
-    QByteArray stem = m_name;
+    QByteArray stem = name;
     if (stem.size() > kTempStemBytes) {
         int cut = kTempStemBytes;
         while (cut > 0 && (uchar(stem[cut]) & 0xC0) == 0x80)
@@ -142,12 +165,47 @@ QByteArray CsvTemporaryFile::freshTempName() const
         + kTempSuffix;
 }
 
+int nameUnnamedCsv(int folder, int fd, const QByteArray &name)
+{
+    int err = linkUnnamed(fd, folder, name);
+    if (err != EEXIST)
+        return err;
+    // An older file has that name: it is replaced in one step, by a rename,
+    // as a named temporary file replaces it.
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const QByteArray temporary = csvTemporaryName(name);
+        err = linkUnnamed(fd, folder, temporary);
+        if (err == EEXIST)
+            continue;
+        if (err)
+            return err;
+        if (::renameat(folder, temporary.constData(), folder, name.constData()) == 0)
+            return 0;
+        err = errno;
+        ::unlinkat(folder, temporary.constData(), 0);
+        return err;
+    }
+    return EEXIST;
+}
+
 Error CsvTemporaryFile::open()
 {
     if (Error e = openFolder())
         return e;
+    // Unnamed until it is complete: nothing in the folder changes while it
+    // is written, and a crash leaves nothing behind. Named temporary files
+    // where the file system cannot do that.
+    if (unnamedFilesWork()) {
+        m_fd = ::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            m_unnamed = true;
+            m_serial = ++g_openSerial;
+            ::flock(m_fd, LOCK_EX | LOCK_NB); // kept while it is briefly named to replace a file
+            return keepPermissions();
+        }
+    }
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        m_tempName = freshTempName();
+        m_tempName = csvTemporaryName(m_name);
         // 0666 less the umask, as for any file the user creates.
         m_fd = ::openat(m_folder, m_tempName.constData(),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -176,7 +234,7 @@ Error CsvTemporaryFile::adopt(int fd, bool *adopted)
     // descriptor, where linkat(AT_EMPTY_PATH) would need a privilege.
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        m_tempName = freshTempName();
+        m_tempName = csvTemporaryName(m_name);
         if (::linkat(AT_FDCWD, self.constData(), m_folder, m_tempName.constData(),
                      AT_SYMLINK_FOLLOW)
             == 0)
@@ -267,8 +325,10 @@ Error CsvTemporaryFile::commit()
             ::close(fd);
             return failure(nullptr, err);
         }
+        // An unnamed file is handed in without a temporary name.
         group->handIn(m_target, folder, m_tempName, m_name, fd, m_serial);
         m_tempName.clear();
+        m_unnamed = false;
         return {};
     }
     // On disk before it takes the final name: a crash right after the rename
@@ -279,6 +339,13 @@ Error CsvTemporaryFile::commit()
         const int err = errno;
         ::close(fd);
         return failure(nullptr, err);
+    }
+    if (m_unnamed) {
+        m_unnamed = false;
+        const int err = nameUnnamedCsv(m_folder, fd, m_name);
+        if (::close(fd) != 0 && !err)
+            return failure(nullptr, errno);
+        return err ? failure(nullptr, err) : Error();
     }
     // The lock lives as long as a descriptor of the file is open: a copy
     // keeps it until the rename, or a run sweeping the folder meanwhile (one
@@ -300,8 +367,9 @@ Error CsvTemporaryFile::commit()
 void CsvTemporaryFile::discard()
 {
     if (m_fd >= 0)
-        ::close(m_fd);
+        ::close(m_fd); // an unnamed file goes with its last descriptor
     m_fd = -1;
+    m_unnamed = false;
     if (!m_tempName.isEmpty() && m_folder >= 0)
         ::unlinkat(m_folder, m_tempName.constData(), 0);
     m_tempName.clear();

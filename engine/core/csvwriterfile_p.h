@@ -52,17 +52,24 @@ public:
 private:
     Error failure(const char *what, int err) const;
     Error openFolder();
-    QByteArray freshTempName() const;
     Error keepPermissions();
 
     QByteArray m_target; // the whole path, as given
     QByteArray m_name; // the target's own name in its folder
-    QByteArray m_tempName;
+    QByteArray m_tempName; // empty while the file is unnamed (O_TMPFILE)
+    bool m_unnamed = false;
     int m_folder = -1;
     int m_fd = -1;
     CsvWriteback m_writeback;
     quint64 m_serial = 0; // orders the files by when they were opened
 };
+
+// A fresh temporary name for a file that is to be renamed to `name`.
+QByteArray csvTemporaryName(const QByteArray &name);
+
+// Names the complete unnamed (O_TMPFILE) file `fd` `name` in `folder`,
+// replacing an older file of that name at once: 0 or errno.
+int nameUnnamedCsv(int folder, int fd, const QByteArray &name);
 
 // Whether a file name has the form of the writer's temporary files:
 // "." + (part of) the target's name + ".sheetdrain-" + base-36 number + ".tmp".

@@ -440,6 +440,26 @@ bool XmlReader::fastCell(FastCell &cell)
         return false;
     p += 2;
     cell = FastCell();
+    // The usual shape first: one space, then a one-letter attribute in
+    // double quotes (r="B2" s="3" t="s").
+    while (end - p >= 5 && p[0] == ' ' && p[2] == '=' && p[3] == '"' && p[1] >= 'a'
+           && p[1] <= 'z') {
+        const char letter = p[1];
+        const char *value = p + 4;
+        const char *close = value;
+        while (close < end && *close != '"')
+            ++close;
+        if (close >= end)
+            return false;
+        const std::string_view v(value, size_t(close - value));
+        if (letter == 'r')
+            cell.r = v;
+        else if (letter == 's')
+            cell.s = v;
+        else if (letter == 't')
+            cell.t = v;
+        p = close + 1;
+    }
     for (;;) {
         while (p < end && isSpace(*p))
             ++p;
