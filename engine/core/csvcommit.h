@@ -3,30 +3,31 @@
 // CSV files made durable in groups rather than one by one.
 //
 // On its own, the CSV writer makes each file durable (fdatasync) before it
-// renames it over its final name, so that after a crash a CSV file is either
+// gives it its final name (links the unnamed O_TMPFILE file there, or
+// renames its temporary file over it), so that after a crash a CSV file is either
 // complete or absent (the older file of that name, if any, survives). Over
 // many small workbooks that one flush per file is most of the time a batch
 // takes: each waits for a journal commit and a cache flush of the disk.
 //
 // While a CsvCommitGroup is set for a thread (CsvCommitGroup::Scope), the
-// writer on that thread finishes each complete file under its temporary
-// name and hands it to the group instead; the group's own thread takes what
+// writer on that thread finishes each complete file, unnamed or under its
+// temporary name, and hands it to the group instead; the group's own thread takes what
 // was handed in every few milliseconds (or when kMaxPending files wait),
 // makes all of it durable with one syncfs() per file system (a group of a
 // few files with one fdatasync() each, as syncfs() also writes what other
-// programs left in the cache), and only then renames each file over its
-// final name. The order that makes the guarantee
-// is kept: the data and size of every file are on disk before its name is
-// changed; the group only shares one flush among many files. Until then the
-// file stays under its temporary name, locked, as while it is written, so a
-// crash or a kill leaves at most temporary files, which the next batch into
-// that folder removes.
+// programs left in the cache), and only then gives each file its final
+// name. The order that makes the guarantee is kept: the data and size of
+// every file are on disk before it has its name; the group only shares one
+// flush among many files. Until then the file stays unnamed (or under its
+// temporary name, locked), as while it is written, so a crash or a kill
+// leaves at most temporary files, which the next batch into that folder
+// removes.
 //
 // syncfs() reports a write-back error of the file system that happened since
 // the descriptor it is given was opened; the group calls it with the
 // descriptor of the file opened first, so an error of any file of the group
 // is seen. It cannot tell which file failed: on an error no file of the
-// group on that file system is renamed (each old file survives) and each
+// group on that file system is given its name (each old file survives) and each
 // reports the error.
 
 #include "io/error.h"
