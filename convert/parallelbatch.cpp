@@ -5,7 +5,9 @@
 #include "core/csvcommit.h"
 
 #include <QDir>
+#include <QHash>
 #include <QThread>
+#include <QVector>
 
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +15,10 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +39,7 @@ struct NameKey
 {
     QString folder;
     QString base;
+    QString folderKey; // the folder case-folded: names can meet only there
 };
 
 // The shared state of one parallel batch: which workbook comes next, what
@@ -62,9 +69,12 @@ public:
         const int index = m_next++;
         m_slots[index];
         const QFileInfo entry(m_workbooks.at(index));
-        m_inFlight[index] = NameKey { OutputFolderFor(m_setting.sourceRoot, m_setting.saveRoot,
-                                                      entry.absolutePath()),
-                                      WorkbookBaseName(entry.fileName()) };
+        NameKey key { OutputFolderFor(m_setting.sourceRoot, m_setting.saveRoot,
+                                      entry.absolutePath()),
+                      WorkbookBaseName(entry.fileName()), QString() };
+        key.folderKey = key.folder.toCaseFolded();
+        m_inFolder[key.folderKey].push_back(index); // in order: indexes only grow
+        m_inFlight[index] = std::move(key);
         return index;
     }
 
@@ -152,9 +162,12 @@ private:
         const auto self = m_inFlight.find(workbook);
         if (self == m_inFlight.end())
             return false;
-        for (auto it = m_inFlight.begin(); it != m_inFlight.end() && it->first < workbook; ++it) {
-            if (OutputNamesMayMeet(it->second.folder, it->second.base, self->second.folder,
-                                   self->second.base))
+        const NameKey &key = self->second;
+        for (const int other : m_inFolder.value(key.folderKey)) {
+            if (other >= workbook)
+                break;
+            const NameKey &earlier = m_inFlight.at(other);
+            if (OutputNamesMayMeet(earlier.folder, earlier.base, key.folder, key.base))
                 return true;
         }
         return false;
@@ -175,6 +188,7 @@ private:
     int m_jobsEnded = 0;
     std::map<int, Slot> m_slots; // taken and not yet reported
     std::map<int, NameKey> m_inFlight; // taken and not yet reported
+    QHash<QString, QVector<int>> m_inFolder; // the same, by NameKey::folderKey
     OutputClaims m_claims;
 };
 
@@ -212,6 +226,12 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
                 if (index + 1 == m_workbooks.size()
                     || OutputFolderOf(m_setting, m_workbooks.at(index + 1)) != self->second.folder)
                     m_claims.forgetFolder(self->second.folder);
+                const auto same = m_inFolder.find(self->second.folderKey);
+                if (same != m_inFolder.end()) {
+                    same->removeOne(index); // the first, as reports go in order
+                    if (same->isEmpty())
+                        m_inFolder.erase(same);
+                }
                 m_inFlight.erase(self);
             }
             m_headMoved.notify_all();
@@ -281,6 +301,28 @@ void runJob(Dispatch *dispatch, const QStringList &workbooks, const BatchSetting
 }
 
 } // namespace
+
+void ReserveDescriptorTable()
+{
+    constexpr int kDescriptors = 512;
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur <= kDescriptors)
+        return;
+    // Taking a high descriptor grows the table; it does not shrink when the
+    // descriptor is closed.
+    const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, kDescriptors - 1);
+    if (fd < 0) {
+        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (null < 0)
+            return;
+        const int high = ::fcntl(null, F_DUPFD_CLOEXEC, kDescriptors - 1);
+        ::close(null);
+        if (high >= 0)
+            ::close(high);
+        return;
+    }
+    ::close(fd);
+}
 
 bool OutputNamesMayMeet(const QString &folderA, const QString &baseA, const QString &folderB,
                         const QString &baseB)

@@ -43,6 +43,13 @@ struct ParallelEvents
 WorkbookResult::End ConvertInParallel(const QStringList &workbooks, const BatchSetting &setting,
                                       int jobs, const ParallelEvents &events);
 
+// Grows the process's table of file descriptors, while it has one thread,
+// to what a parallel batch uses: the commit group holds two descriptors per
+// waiting file, and each time the table grows later, with threads running,
+// the kernel waits for an RCU grace period (some milliseconds) while every
+// thread that opens a file waits too.
+void ReserveDescriptorTable();
+
 // Whether CSV file names of a workbook with the base name `baseA` whose files
 // go to `folderA`, and of one with `baseB` for `folderB`, could ever be the
 // same file: the same folder, and one base name the beginning of the other

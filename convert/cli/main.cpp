@@ -6,6 +6,7 @@
 #include "localeencoding.h"
 #include "mergeobject.h"
 #include "outputnames.h"
+#include "parallelbatch.h"
 #include "programlanguage.h"
 #include "runreport.h"
 #include "signalbridge.h"
@@ -381,6 +382,7 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
 
 int main(int argc, char **argv)
 {
+    ReserveDescriptorTable(); // before any thread starts
     QCoreApplication app(argc, argv);
     UseLocaleEncoding(); // file names and CSV files in the locale's encoding
     installProgramTranslations(&app);

@@ -5,6 +5,7 @@
 // signals only the process it started, by its process id.
 
 #include "clitestutil.h"
+#include "outputnames.h"
 #include "parallelbatch.h"
 #include "tinyxlsx.h"
 
@@ -16,6 +17,7 @@
 #include <QTest>
 
 #include <signal.h>
+#include <unistd.h>
 
 using clitest::copySample;
 using clitest::Run;
@@ -282,6 +284,41 @@ private slots:
         QFETCH(bool, meet);
         QCOMPARE(OutputNamesMayMeet(folderA, baseA, folderB, baseB), meet);
         QCOMPARE(OutputNamesMayMeet(folderB, baseB, folderA, baseA), meet);
+    }
+
+    // A claim made in steps (the disk asked outside the batch's lock) takes
+    // the name claim() would give, and leaves it to claim() where the first
+    // choice is held: by a claim, or by a file the batch wrote under
+    // another name for it (a second link stands in for a file system that
+    // ignores letter case).
+    void claimInSteps()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path();
+        NameRefusal refusal = NameRefusal::None;
+        OutputClaims claims;
+        const QString first
+            = OutputClaims::firstChoice(folder, "q1.report.xlsx", false, "Sheet1", &refusal);
+        QCOMPARE(first, folder + "/q1(Sheet1).csv");
+        QVERIFY(claims.claimIfFree(folder, first, nullptr));
+        QVERIFY(!claims.claimIfFree(folder, first, nullptr));
+        QCOMPARE(claims.claim(folder, "q1.report.xlsx", false, "Sheet1", &refusal),
+                 folder + "/q1.report(Sheet1).csv");
+        QVERIFY(OutputClaims::firstChoice(folder, "q1.xlsx", false, "..", &refusal).isEmpty());
+        QCOMPARE(int(refusal), int(NameRefusal::DotName));
+
+        QFile written(folder + "/w(S).csv");
+        QVERIFY(written.open(QIODevice::WriteOnly));
+        written.close();
+        claims.recordWritten(written.fileName());
+        QCOMPARE(::link(QFile::encodeName(written.fileName()).constData(),
+                        QFile::encodeName(folder + "/W(S).csv").constData()),
+                 0);
+        const QString alias = OutputClaims::firstChoice(folder, "W.xlsx", false, "S", &refusal);
+        OutputClaims::FileId onDisk;
+        QVERIFY(OutputClaims::identityOf(alias, &onDisk));
+        QVERIFY(!claims.claimIfFree(folder, alias, &onDisk));
+        QCOMPARE(claims.claim(folder, "W.xlsx", false, "S", &refusal), folder + "/W (2)(S).csv");
     }
 };
 
