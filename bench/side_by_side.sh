@@ -20,6 +20,7 @@
 #      SD_RUNS=5     runs per SheetDrain case (3 for scale.xlsx and tree/)
 #      PEERS=REGEX   peer cases to run (ids of ../shared/bench/run_peers.sh)
 #      SKIP_PEERS=1  time only SheetDrain (keeps earlier peer results)
+#      TREE_RUNS=5   runs per tree/ case (--jobs 1 and --jobs 2 in turn)
 #      SCALE_ROWS=N, TREE_COUNT=N   smaller generated inputs (smoke runs)
 #      CLI=PATH      the sheetdrain-cli to time (default: BUILD_DIR's)
 set -euo pipefail
@@ -111,6 +112,41 @@ run_case() {
   awk -F'\t' -v id="$id" '$1 != id' "$CASES" > "$CASES.tmp"; mv "$CASES.tmp" "$CASES"
   printf '%s\t%s\t%s\t%s\t%s\n' "$id" "$input" "$tool" "$mode" "$runs" >> "$CASES"
 }
+# interleaved RUNS ID1 ID2: the cases written by run_case's files (cmd/ID.sh,
+# cmd/ID.prep), timed in turn (ID1, ID2, ID1, ...) after one warm-up run each,
+# so that both meet the same state of the machine and of the file system,
+# which drifts as outputs pile up; the results replace run_case's.
+interleaved() {
+  local runs=$1 ids=("${@:2}") r id sid t0 t1 rc
+  echo "== ${ids[*]} (interleaved, $runs runs each)"
+  for id in "${ids[@]}"; do
+    sid=${id//\//_}
+    rm -f "$W/res/$sid.rss" "$W/res/$sid.times"
+    bash "$W/cmd/$sid.prep"; bash "$W/cmd/$sid.sh" || true
+  done
+  for ((r = 0; r < runs; ++r)); do
+    for id in "${ids[@]}"; do
+      sid=${id//\//_}
+      bash "$W/cmd/$sid.prep"
+      t0=$(date +%s%N)
+      rc=0; $TIMEBIN -f %M -a -o "$W/res/$sid.rss" bash "$W/cmd/$sid.sh" || rc=$?
+      t1=$(date +%s%N)
+      echo "$(( t1 - t0 )) $rc" >> "$W/res/$sid.times"
+    done
+  done
+  for id in "${ids[@]}"; do
+    sid=${id//\//_}
+    "$PY" - "$W/res/$sid.times" "$W/res/$sid.json" "bash $W/cmd/$sid.sh" <<'PYEOF'
+import json, statistics, sys
+rows = [line.split() for line in open(sys.argv[1]) if line.strip()]
+times = [int(t) / 1e9 for t, _ in rows]
+json.dump({"results": [{"command": sys.argv[3], "times": times,
+                        "exit_codes": [int(c) for _, c in rows],
+                        "median": statistics.median(times)}]}, open(sys.argv[2], "w"))
+print("  %s: median %.3f s, range %.3f-%.3f s" % (sys.argv[3].split("/")[-1], statistics.median(times), min(times), max(times)))
+PYEOF
+  done
+}
 sd() { # ID INPUT MODE RUNS SOURCE [OPTION...]
   local id=$1 input=$2 mode=$3 runs=$4 src=$5 body
   shift 5
@@ -142,9 +178,13 @@ rm -f "$W/res/tree.na"
 awk -F'\t' '$1 !~ /^tree\//' "$CASES" > "$CASES.tmp"; mv "$CASES.tmp" "$CASES"
 if "$CLI" --help 2>&1 | grep -q -- '--jobs'; then
   # One warm-up run each, so that neither pays for a cold cache of 2,000
-  # files.
-  WARMUP=1 sd tree/jobs1 tree "--jobs 1" 3 "$WB/tree" --jobs 1
-  WARMUP=1 sd tree/jobs2 tree "--jobs 2" 3 "$WB/tree" --jobs 2
+  # files; then the two in turn, five runs each.
+  sd tree/jobs1 tree "--jobs 1" 1 "$WB/tree" --jobs 1
+  sd tree/jobs2 tree "--jobs 2" 1 "$WB/tree" --jobs 2
+  interleaved "${TREE_RUNS:-5}" tree/jobs1 tree/jobs2
+  for id in tree/jobs1 tree/jobs2; do
+    sed -i "s|^\($id\t[^\t]*\t[^\t]*\t[^\t]*\t\)1\$|\1${TREE_RUNS:-5}|" "$CASES"
+  done
 else
   echo "sheetdrain-cli has no --jobs option" > "$W/res/tree.na"
   sd tree/sheetdrain tree "one process (no --jobs)" 3 "$WB/tree"

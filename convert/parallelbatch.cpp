@@ -103,16 +103,17 @@ public:
     QString claim(int workbook, const QString &folder, const QString &workbookFileName,
                   bool onlyFirstSheet, const QString &sheetName, NameRefusal *refusal) override
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_headMoved.wait(lock, [&] { return !waitsForEarlier(workbook); });
-        // The first choice is nearly always free. The disk is asked about it
-        // without the lock, which a lookup there could hold for a disk's
-        // time: no other workbook can claim or write a name that could meet
-        // this one's until this one is reported.
+        // The first choice is nearly always free. It is made, and the disk
+        // asked about it, without the lock, which a lookup there could hold
+        // for a disk's time: once no earlier workbook is in the way, no other
+        // workbook can claim or write a name that could meet this one's
+        // until this one is reported.
         const QString first = OutputClaims::firstChoice(folder, workbookFileName, onlyFirstSheet,
                                                         sheetName, refusal);
         if (first.isEmpty())
             return {};
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_headMoved.wait(lock, [&] { return !waitsForEarlier(workbook); });
         lock.unlock();
         OutputClaims::FileId onDisk;
         const bool exists = OutputClaims::identityOf(first, &onDisk);

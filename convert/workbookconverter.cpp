@@ -212,7 +212,9 @@ WorkbookConverter::SheetEnd WorkbookConverter::saveSheet(Current &current, AxObj
     if (!folderProblem.isEmpty())
         return fail(folderProblem);
 
-    const FileStamp before = FileStamp::of(outputPath);
+    // With a commit group the writer hands every file it writes in; the
+    // stamp (a lookup of a name not yet in the folder) is for the others.
+    const FileStamp before = m_commits ? FileStamp() : FileStamp::of(outputPath);
     QString raised;
     recordingException(active, &raised, [&] {
         return active->dynamicCall(AxNames::kSaveAs, QDir::toNativeSeparators(outputPath),
@@ -221,8 +223,8 @@ WorkbookConverter::SheetEnd WorkbookConverter::saveSheet(Current &current, AxObj
     // A file handed to a commit group takes its name later (settle).
     const bool handedIn = raised.isEmpty() && m_commits
         && m_commits->isHandedIn(QFile::encodeName(QDir::toNativeSeparators(outputPath)));
-    const bool written
-        = raised.isEmpty() && (handedIn || FileStamp::of(outputPath).isNewerFileThan(before));
+    const bool written = raised.isEmpty()
+        && (handedIn || (!m_commits && FileStamp::of(outputPath).isNewerFileThan(before)));
     if (!written && stopRequested())
         return SheetEnd::Stopped;
     if (!written)
