@@ -193,7 +193,49 @@ QString OutputClaims::claim(const QString &folder, const QString &workbookFileNa
 
 void OutputClaims::recordWritten(const QString &path)
 {
-    FileId identity;
-    if (identityOf(path, &identity))
-        m_written.insert(identity);
+    Written written;
+    if (probeWritten(path, &written))
+        recordProbed(written);
+}
+
+bool OutputClaims::folderIdentityOf(const QString &folder, FileId *identity)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    *identity = qMakePair(quint64(st.st_dev), quint64(st.st_ino));
+    return true;
+}
+
+QString OutputClaims::foldedName(const QString &name)
+{
+    return name.normalized(QString::NormalizationForm_KD).toCaseFolded();
+}
+
+bool OutputClaims::probeWritten(const QString &path, Written *written)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    if (!identityOf(path, &written->file))
+        return false;
+    written->foldedName = foldedName(path.mid(slash + 1));
+    if (!folderIdentityOf(slash > 0 ? path.left(slash) : QStringLiteral("/"), &written->folder))
+        written->folder = qMakePair(quint64(0), quint64(0)); // asked about every name
+    return true;
+}
+
+void OutputClaims::recordProbed(const Written &written)
+{
+    m_written.insert(written.file);
+    m_writtenNames[written.folder].insert(written.foldedName);
+}
+
+bool OutputClaims::mayHaveWritten(const FileId &folder, const QString &foldedName) const
+{
+    // A "~" may make a short name that a FAT file system takes for a long
+    // one; a folder not known by identity could be any.
+    if (foldedName.contains(QLatin1Char('~'))
+        || m_writtenNames.contains(qMakePair(quint64(0), quint64(0))))
+        return !m_written.isEmpty();
+    const auto names = m_writtenNames.constFind(folder);
+    return names != m_writtenNames.constEnd() && names->contains(foldedName);
 }

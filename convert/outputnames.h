@@ -77,7 +77,27 @@ public:
                                bool onlyFirstSheet, const QString &sheetName, NameRefusal *refusal);
     static bool identityOf(const QString &path, FileId *identity);
     bool claimIfFree(const QString &folder, const QString &path, const FileId *onDisk);
-    void recordIdentity(const FileId &identity) { m_written.insert(identity); }
+
+    // What a written file is known by: its identity, and its folder's with
+    // its name folded, which tells (without a lookup of a name that may not
+    // exist) whether a name could be another spelling of it.
+    struct Written
+    {
+        FileId file;
+        FileId folder;
+        QString foldedName;
+    };
+    // The folder's identity, links followed; false when there is none.
+    static bool folderIdentityOf(const QString &folder, FileId *identity);
+    // A file name folded past letter case and Unicode's compatible forms:
+    // two names a file system could take for one fold to the same text.
+    static QString foldedName(const QString &name);
+    // False when `path` is not a file (then nothing is recorded).
+    static bool probeWritten(const QString &path, Written *written);
+    void recordProbed(const Written &written);
+    // Whether a file this batch wrote could have the name `foldedName` in
+    // the folder `folder`, so that the disk must be asked (identityOf).
+    bool mayHaveWritten(const FileId &folder, const QString &foldedName) const;
 
     // Forgets the names claimed in `folder`, once no later workbook of the
     // batch can claim there (the walk gives each folder's workbooks one after
@@ -94,4 +114,5 @@ private:
 
     QHash<QString, QSet<QString>> m_claimed; // by folder
     QSet<FileId> m_written;
+    QHash<FileId, QSet<QString>> m_writtenNames; // by folder, folded
 };

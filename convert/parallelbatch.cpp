@@ -115,6 +115,23 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         m_headMoved.wait(lock, [&] { return !waitsForEarlier(workbook); });
         lock.unlock();
+        // The name itself is looked up only where a file this batch wrote
+        // could have it (another spelling on a file system that ignores
+        // letter case, or a folder reached through a link): a new name is
+        // not in the folder's cache, and its lookup waited for the folder's
+        // blocks whenever they were being written to disk.
+        const int slash = first.lastIndexOf(QLatin1Char('/'));
+        OutputClaims::FileId folderId;
+        const bool folderExists = OutputClaims::folderIdentityOf(
+            slash > 0 ? first.left(slash) : QStringLiteral("/"), &folderId);
+        const QString folded = OutputClaims::foldedName(first.mid(slash + 1));
+        lock.lock();
+        if (!folderExists || !m_claims.mayHaveWritten(folderId, folded)) {
+            if (m_claims.claimIfFree(folder, first, nullptr))
+                return first;
+            return m_claims.claim(folder, workbookFileName, onlyFirstSheet, sheetName, refusal);
+        }
+        lock.unlock();
         OutputClaims::FileId onDisk;
         const bool exists = OutputClaims::identityOf(first, &onDisk);
         lock.lock();
@@ -125,11 +142,11 @@ public:
 
     void recordWritten(int, const QString &path) override
     {
-        OutputClaims::FileId identity;
-        if (!OutputClaims::identityOf(path, &identity))
+        OutputClaims::Written written;
+        if (!OutputClaims::probeWritten(path, &written))
             return;
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_claims.recordIdentity(identity);
+        m_claims.recordProbed(written);
     }
 
     // The job threads end their work under the lock, so that what they did

@@ -169,7 +169,7 @@ void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *
         if (!error && eachOnItsOwn && ::fdatasync(file.fd) != 0)
             error = failure(file.target, nullptr, errno);
         if (file.tempName.isEmpty()) { // unnamed until now (O_TMPFILE)
-            const int err = error ? 0 : nameUnnamedCsv(file.folderFd, file.fd, file.name);
+            const int err = error ? 0 : nameUnnamedCsv(file.folderFd, file.fd, file.name, true);
             if (err)
                 error = failure(file.target, nullptr, err);
             if (::close(file.fd) != 0 && !error)

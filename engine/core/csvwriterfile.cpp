@@ -165,8 +165,12 @@ QByteArray csvTemporaryName(const QByteArray &name)
         + kTempSuffix;
 }
 
-int nameUnnamedCsv(int folder, int fd, const QByteArray &name)
+int nameUnnamedCsv(int folder, int fd, const QByteArray &name, bool keepPermissions)
 {
+    struct stat old;
+    if (keepPermissions && ::fstatat(folder, name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & kPermissionBits) != 0)
+        return errno;
     int err = linkUnnamed(fd, folder, name);
     if (err != EEXIST)
         return err;
@@ -201,7 +205,10 @@ Error CsvTemporaryFile::open()
             m_unnamed = true;
             m_serial = ++g_openSerial;
             ::flock(m_fd, LOCK_EX | LOCK_NB); // kept while it is briefly named to replace a file
-            return keepPermissions();
+            // Nobody can open an unnamed file: a commit group gives it the
+            // permissions of the file it replaces when it names it, and the
+            // thread that writes it never looks the new name up.
+            return CsvCommitGroup::current() ? Error() : keepPermissions();
         }
     }
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
@@ -342,7 +349,7 @@ Error CsvTemporaryFile::commit()
     }
     if (m_unnamed) {
         m_unnamed = false;
-        const int err = nameUnnamedCsv(m_folder, fd, m_name);
+        const int err = nameUnnamedCsv(m_folder, fd, m_name, false);
         if (::close(fd) != 0 && !err)
             return failure(nullptr, errno);
         return err ? failure(nullptr, err) : Error();

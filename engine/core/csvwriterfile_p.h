@@ -68,8 +68,10 @@ private:
 QByteArray csvTemporaryName(const QByteArray &name);
 
 // Names the complete unnamed (O_TMPFILE) file `fd` `name` in `folder`,
-// replacing an older file of that name at once: 0 or errno.
-int nameUnnamedCsv(int folder, int fd, const QByteArray &name);
+// replacing an older file of that name at once: 0 or errno. With
+// `keepPermissions`, a regular file it replaces passes its permissions on
+// first (see CsvTemporaryFile::keepPermissions).
+int nameUnnamedCsv(int folder, int fd, const QByteArray &name, bool keepPermissions);
 
 // Whether a file name has the form of the writer's temporary files:
 // "." + (part of) the target's name + ".sheetdrain-" + base-36 number + ".tmp".

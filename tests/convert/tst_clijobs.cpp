@@ -319,6 +319,22 @@ private slots:
         QVERIFY(OutputClaims::identityOf(alias, &onDisk));
         QVERIFY(!claims.claimIfFree(folder, alias, &onDisk));
         QCOMPARE(claims.claim(folder, "W.xlsx", false, "S", &refusal), folder + "/W (2)(S).csv");
+
+        // Which names need that lookup: the spellings a file system could
+        // take for a written file's, in its folder, however it is reached.
+        OutputClaims::FileId folderId, otherId;
+        QVERIFY(OutputClaims::folderIdentityOf(folder, &folderId));
+        QVERIFY(QDir(folder).mkdir("other") && QFile::link(folder, folder + "/other/up"));
+        QVERIFY(OutputClaims::folderIdentityOf(folder + "/other", &otherId));
+        OutputClaims::FileId throughLink;
+        QVERIFY(OutputClaims::folderIdentityOf(folder + "/other/up", &throughLink));
+        QCOMPARE(throughLink, folderId);
+        for (const char *name : { "w(S).csv", "W(s).CSV", "ｗ(S).csv" })
+            QVERIFY2(claims.mayHaveWritten(folderId, OutputClaims::foldedName(name)), name);
+        QVERIFY(!claims.mayHaveWritten(folderId, OutputClaims::foldedName("w(S2).csv")));
+        QVERIFY(!claims.mayHaveWritten(otherId, OutputClaims::foldedName("w(S).csv")));
+        QVERIFY(claims.mayHaveWritten(otherId, OutputClaims::foldedName("W~1.CSV")));
+        QVERIFY(!OutputClaims().mayHaveWritten(folderId, OutputClaims::foldedName("W~1.CSV")));
     }
 };
 

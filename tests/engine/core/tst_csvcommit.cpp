@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray contentOf(const QString &path)
@@ -31,6 +33,12 @@ sd::Error writeCsv(const QString &target, const QByteArray &text)
     return error;
 }
 
+int modeOf(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
 // The names in `folder` that are not the expected CSV files.
 QStringList temporaryFiles(const QString &folder)
 {
@@ -48,7 +56,8 @@ private slots:
     {
         QTemporaryDir dir;
         const QString a = dir.filePath("a.csv"), b = dir.filePath("b.csv");
-        QVERIFY(QFile(a).open(QIODevice::WriteOnly)); // an older, empty a.csv
+        QVERIFY(QFile(a).open(QIODevice::WriteOnly)); // an older, empty a.csv, private
+        QVERIFY(QFile::setPermissions(a, QFile::ReadOwner | QFile::WriteOwner));
         sd::CsvCommitGroup group;
         {
             const sd::CsvCommitGroup::Scope scope(&group);
@@ -62,6 +71,11 @@ private slots:
         QVERIFY(group.wait(QFile::encodeName(b), &error));
         QCOMPARE(contentOf(a), QByteArray("1,2\r\n"));
         QCOMPARE(contentOf(b), QByteArray("3,4\r\n"));
+        // The replaced file's permissions pass on; a new file gets a new file's.
+        QCOMPARE(modeOf(a), 0600);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        QCOMPARE(modeOf(b), int(0666 & ~mask));
         QCOMPARE(temporaryFiles(dir.path()), QStringList());
         QVERIFY(!group.isHandedIn(QFile::encodeName(a))); // asked for once
     }
