@@ -209,7 +209,11 @@ bool OutputClaims::folderIdentityOf(const QString &folder, FileId *identity)
 
 QString OutputClaims::foldedName(const QString &name)
 {
-    return name.normalized(QString::NormalizationForm_KD).toCaseFolded();
+    for (const QChar c : name) {
+        if (c.unicode() >= 0x80)
+            return name.normalized(QString::NormalizationForm_KD).toCaseFolded();
+    }
+    return name.toLower(); // ASCII: the same, without the tables
 }
 
 bool OutputClaims::probeWritten(const QString &path, Written *written)

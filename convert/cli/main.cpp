@@ -18,6 +18,7 @@
 #include <QMutex>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -115,13 +116,26 @@ QString oneLine(const QString &text)
 // Lines go out whole, from whichever thread prints them.
 QMutex g_printMutex;
 
+// Standard error is buffered while a batch runs (see flushReports): a line
+// per workbook was two write calls each.
 void printLine(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
     const QMutexLocker lock(&g_printMutex);
+    if (stream != stderr)
+        std::fflush(stderr); // what came before goes out before
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fputc('\n', stream);
-    std::fflush(stream);
+    if (stream != stderr)
+        std::fflush(stream);
+}
+
+// The buffered lines go out at least this often.
+constexpr int kReportFlushMs = 100;
+void flushReports()
+{
+    const QMutexLocker lock(&g_printMutex);
+    std::fflush(stderr);
 }
 
 // Diagnostics are printed where they arise, so that they come in order with
@@ -210,6 +224,7 @@ int readOptions(const QStringList &args, Options *options)
         } else if (arg == QLatin1String("--")) {
             optionsEnded = true;
         } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            std::fflush(stderr);
             std::fputs(usage().toLocal8Bit().constData(), stdout);
             return ExitNormalEnd;
         } else if (arg == QLatin1String("--version")) {
@@ -382,6 +397,10 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
 
 int main(int argc, char **argv)
 {
+    // Progress lines reach the terminal within a tenth of a second (see
+    // flushReports), not with two write calls each.
+    static char errorBuffer[1 << 16];
+    std::setvbuf(stderr, errorBuffer, _IOFBF, sizeof errorBuffer);
     ReserveDescriptorTable(); // before any thread starts
     QCoreApplication app(argc, argv);
     UseLocaleEncoding(); // file names and CSV files in the locale's encoding
@@ -425,7 +444,12 @@ int main(int argc, char **argv)
                 &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
+    QTimer flushTimer;
+    QObject::connect(&flushTimer, &QTimer::timeout, &flushTimer, flushReports);
+    flushTimer.start(kReportFlushMs);
     app.exec();
+    flushTimer.stop();
+    flushReports();
 
     thread.quit();
     thread.wait();
