@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QString>
 
+#include <vector>
+
 // The plain naming rules of a batch: which files are workbooks, where a
 // workbook's CSV files go and what they are called. Paths use '/'.
 
@@ -106,6 +108,7 @@ public:
     void forgetFolder(const QString &folder) { m_claimed.remove(folder); }
 
 private:
+    static quint64 nameDigest(const FileId &folder, const QString &foldedName);
     static bool nameParts(const QString &workbookFileName, bool onlyFirstSheet,
                           const QString &sheetName, QString *base, QString *suffix,
                           NameRefusal *refusal);
@@ -114,5 +117,9 @@ private:
 
     QHash<QString, QSet<QString>> m_claimed; // by folder
     QSet<FileId> m_written;
-    QHash<FileId, QSet<QString>> m_writtenNames; // by folder, folded
+    // Each written file's folder and folded name, in a Bloom filter of a
+    // fixed size (so that a batch of any length holds no more): a name it
+    // takes for written by mistake is only looked up once more.
+    std::vector<quint64> m_writtenNames;
+    bool m_unknownFolder = false; // a file written where the folder had no identity
 };
