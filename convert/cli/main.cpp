@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -329,6 +330,10 @@ struct Reports
     bool completed = false;
     QString pending; // the last text that is not a workbook's path
     RunReport run;
+    // Held while the worker's thread reports and while the main thread
+    // reads the outcome: the end of a QThread is an order ThreadSanitizer
+    // cannot see (Qt's own lock), this one it can.
+    std::mutex mutex;
 };
 
 // Prints the worker's reports: workbook reports numbered on stderr, each
@@ -347,12 +352,14 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
     QObject::connect(
         worker, &MergeObject::ShowProgress, app,
         [reports](int current, int total) {
+            const std::lock_guard<std::mutex> hold(reports->mutex);
             reports->progress = QStringLiteral("[%1/%2] ").arg(current).arg(total);
         },
         Qt::DirectConnection);
     QObject::connect(
         worker, &MergeObject::ShowDisposingFile, app,
         [reports, flushPending](const QString &text) {
+            const std::lock_guard<std::mutex> hold(reports->mutex);
             flushPending();
             if (reports->progress.isEmpty()) {
                 reports->pending = text;
@@ -368,6 +375,7 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
     QObject::connect(
         worker, &MergeObject::ShowFailure, app,
         [reports, flushPending](const QString &path, const QString &reason) {
+            const std::lock_guard<std::mutex> hold(reports->mutex);
             flushPending();
             ++reports->failures;
             if (reports->recording)
@@ -378,6 +386,7 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
     QObject::connect(
         worker, &MergeObject::WorkbookDone, app,
         [reports](const QString &path, bool converted, const QStringList &csv) {
+            const std::lock_guard<std::mutex> hold(reports->mutex);
             if (reports->recording)
                 reports->run.workbookDone(path, converted, csv);
         },
@@ -385,6 +394,7 @@ void printReports(MergeObject *worker, QCoreApplication *app, Reports *reports)
     QObject::connect(
         worker, &MergeObject::Signal_SetButtonEnable, app,
         [reports] {
+            const std::lock_guard<std::mutex> hold(reports->mutex);
             reports->completed = true;
             if (!reports->quiet)
                 printLine(stdout, oneLine(reports->pending));
@@ -453,6 +463,7 @@ int main(int argc, char **argv)
 
     thread.quit();
     thread.wait();
+    const std::lock_guard<std::mutex> hold(reports.mutex);
     int status = ExitNormalEnd;
     if (reports.completed) {
         status = reports.failures > 0 ? ExitWithFailures : ExitNormalEnd;
