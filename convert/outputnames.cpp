@@ -202,10 +202,10 @@ QString OutputClaims::claim(const QString &folder, const QString &workbookFileNa
     return path;
 }
 
-void OutputClaims::recordWritten(const QString &path)
+void OutputClaims::recordWritten(const QString &path, const sd::CommittedFile *committed)
 {
     Written written;
-    if (probeWritten(path, &written))
+    if (probeWritten(path, &written, committed))
         recordProbed(written);
 }
 
@@ -227,9 +227,16 @@ QString OutputClaims::foldedName(const QString &name)
     return name.toLower(); // ASCII: the same, without the tables
 }
 
-bool OutputClaims::probeWritten(const QString &path, Written *written)
+bool OutputClaims::probeWritten(const QString &path, Written *written,
+                                const sd::CommittedFile *committed)
 {
     const int slash = path.lastIndexOf(QLatin1Char('/'));
+    if (committed && committed->inode && committed->folderInode) {
+        written->file = qMakePair(committed->device, committed->inode);
+        written->folder = qMakePair(committed->folderDevice, committed->folderInode);
+        written->foldedName = foldedName(path.mid(slash + 1));
+        return true;
+    }
     if (!identityOf(path, &written->file))
         return false;
     written->foldedName = foldedName(path.mid(slash + 1));

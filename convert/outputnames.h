@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/csvcommit.h"
+
 #include <QHash>
 #include <QPair>
 #include <QSet>
@@ -66,8 +68,9 @@ public:
     // says why).
     QString claim(const QString &folder, const QString &workbookFileName, bool onlyFirstSheet,
                   const QString &sheetName, NameRefusal *refusal);
-    // Records that `path` was written, as the file it now is on disk.
-    void recordWritten(const QString &path);
+    // Records that `path` was written, as the file it now is on disk (as
+    // `committed` says, when given: no lookup then).
+    void recordWritten(const QString &path, const sd::CommittedFile *committed = nullptr);
 
     // The same in steps, for callers that share one OutputClaims between
     // threads and look at the disk outside their lock. `firstChoice` is the
@@ -94,8 +97,10 @@ public:
     // A file name folded past letter case and Unicode's compatible forms:
     // two names a file system could take for one fold to the same text.
     static QString foldedName(const QString &name);
-    // False when `path` is not a file (then nothing is recorded).
-    static bool probeWritten(const QString &path, Written *written);
+    // False when `path` is not a file (then nothing is recorded). With
+    // `committed`, what the commit group saw, without asking the disk.
+    static bool probeWritten(const QString &path, Written *written,
+                             const sd::CommittedFile *committed = nullptr);
     void recordProbed(const Written &written);
     // Whether a file this batch wrote could have the name `foldedName` in
     // the folder `folder`, so that the disk must be asked (identityOf).

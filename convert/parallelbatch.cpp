@@ -140,10 +140,10 @@ public:
         return m_claims.claim(folder, workbookFileName, onlyFirstSheet, sheetName, refusal);
     }
 
-    void recordWritten(int, const QString &path) override
+    void recordWritten(int, const QString &path, const sd::CommittedFile *committed) override
     {
         OutputClaims::Written written;
-        if (!OutputClaims::probeWritten(path, &written))
+        if (!OutputClaims::probeWritten(path, &written, committed))
             return;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_claims.recordProbed(written);

@@ -233,7 +233,7 @@ WorkbookConverter::SheetEnd WorkbookConverter::saveSheet(Current &current, AxObj
     if (handedIn)
         current.result.pending.append(outputPath);
     else
-        m_claims->recordWritten(current.index, outputPath);
+        m_claims->recordWritten(current.index, outputPath, nullptr);
     current.result.written.append(outputPath);
     current.result.csvFiles.append(QDir::toNativeSeparators(outputPath));
     return SheetEnd::Written;
@@ -246,8 +246,9 @@ void WorkbookConverter::settle(WorkbookResult *result, const QString &workbookPa
     for (const QString &path : qAsConst(result->pending)) {
         const QString nativePath = QDir::toNativeSeparators(path);
         sd::Error error;
-        if (commits->wait(QFile::encodeName(nativePath), &error)) {
-            claims->recordWritten(index, path);
+        sd::CommittedFile committed;
+        if (commits->wait(QFile::encodeName(nativePath), &error, &committed)) {
+            claims->recordWritten(index, path, &committed);
             continue;
         }
         error.where.clear(); // the path is said before the reason

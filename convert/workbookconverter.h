@@ -26,7 +26,9 @@ public:
                           bool onlyFirstSheet, const QString &sheetName, NameRefusal *refusal)
         = 0;
     // As OutputClaims::recordWritten.
-    virtual void recordWritten(int workbook, const QString &path) = 0;
+    virtual void recordWritten(int workbook, const QString &path,
+                               const sd::CommittedFile *committed)
+        = 0;
 };
 
 // The claims of a batch that converts one workbook at a time.
@@ -38,7 +40,10 @@ public:
     {
         return m_claims.claim(folder, workbookFileName, onlyFirstSheet, sheetName, refusal);
     }
-    void recordWritten(int, const QString &path) override { m_claims.recordWritten(path); }
+    void recordWritten(int, const QString &path, const sd::CommittedFile *committed) override
+    {
+        m_claims.recordWritten(path, committed);
+    }
     void forgetFolder(const QString &folder) { m_claims.forgetFolder(folder); }
 
 private:

@@ -89,13 +89,15 @@ bool CsvCommitGroup::isHandedIn(const QByteArray &target) const
     return m_outcomes.count(target) != 0;
 }
 
-bool CsvCommitGroup::wait(const QByteArray &target, Error *error)
+bool CsvCommitGroup::wait(const QByteArray &target, Error *error, CommittedFile *committed)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_outcomes.count(target) == 0)
         return false;
     m_committed.wait(lock, [&] { return m_outcomes[target].done; });
     const Error result = m_outcomes[target].error;
+    if (committed)
+        *committed = m_outcomes[target].file;
     m_outcomes.erase(target);
     if (error)
         *error = result;
@@ -123,12 +125,13 @@ void CsvCommitGroup::run()
         m_room.notify_all();
         lock.unlock();
         std::vector<Error> errors;
-        commitAll(files, &errors);
+        std::vector<CommittedFile> committed;
+        commitAll(files, &errors, &committed);
         lock.lock();
         for (size_t i = 0; i < files.size(); ++i) {
             const auto outcome = m_outcomes.find(files[i].target);
             if (outcome != m_outcomes.end())
-                outcome->second = Outcome { true, errors[i] };
+                outcome->second = Outcome { true, errors[i], committed[i] };
         }
         m_committed.notify_all();
     }
@@ -138,9 +141,11 @@ void CsvCommitGroup::run()
 // file of that file system opened first (see the header), or for a small
 // group one fdatasync() per file; then each file closed and renamed, as the
 // writer does on its own.
-void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *errors)
+void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *errors,
+                               std::vector<CommittedFile> *committed)
 {
     errors->assign(files.size(), Error());
+    committed->assign(files.size(), CommittedFile());
     std::map<dev_t, size_t> first; // file system → the file opened first
     std::vector<dev_t> devices(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
@@ -150,6 +155,13 @@ void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *
             continue;
         }
         devices[i] = st.st_dev;
+        (*committed)[i].device = quint64(st.st_dev);
+        (*committed)[i].inode = quint64(st.st_ino);
+        struct stat folder;
+        if (::fstat(files[i].folderFd, &folder) == 0) {
+            (*committed)[i].folderDevice = quint64(folder.st_dev);
+            (*committed)[i].folderInode = quint64(folder.st_ino);
+        }
         const auto it = first.find(st.st_dev);
         if (it == first.end() || files[i].serial < files[it->second].serial)
             first[st.st_dev] = i;

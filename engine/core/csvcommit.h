@@ -42,6 +42,14 @@
 
 namespace sd {
 
+// Where a committed file lies: its own identity and its folder's (device
+// and inode), as the group saw them through its descriptors.
+struct CommittedFile
+{
+    quint64 device = 0, inode = 0;
+    quint64 folderDevice = 0, folderInode = 0;
+};
+
 class CsvCommitGroup
 {
 public:
@@ -75,7 +83,7 @@ public:
     // Waits until that file is committed: true once it has its final name;
     // false with *error when it could not be made durable or renamed (the
     // temporary file is gone, an older file of that name is untouched).
-    bool wait(const QByteArray &target, Error *error);
+    bool wait(const QByteArray &target, Error *error, CommittedFile *committed = nullptr);
 
     // No more than a few files are still to come (the batch has handed its
     // last workbooks out): from now on files are committed as they come
@@ -104,10 +112,12 @@ private:
     {
         bool done = false;
         Error error;
+        CommittedFile file;
     };
 
     void run();
-    static void commitAll(std::vector<Pending> &files, std::vector<Error> *errors);
+    static void commitAll(std::vector<Pending> &files, std::vector<Error> *errors,
+                          std::vector<CommittedFile> *committed);
 
     mutable std::mutex m_mutex;
     // Each waits for one thing only, so that a file handed in wakes no one

@@ -67,7 +67,15 @@ private slots:
         QVERIFY(group.isHandedIn(QFile::encodeName(a)));
         QVERIFY(!group.isHandedIn(QFile::encodeName(dir.filePath("c.csv"))));
         sd::Error error;
-        QVERIFY(group.wait(QFile::encodeName(a), &error));
+        sd::CommittedFile committed;
+        QVERIFY(group.wait(QFile::encodeName(a), &error, &committed));
+        // Where it lies, for the batch's records, without another lookup.
+        struct stat file, folder;
+        QVERIFY(::stat(QFile::encodeName(a).constData(), &file) == 0);
+        QVERIFY(::stat(QFile::encodeName(dir.path()).constData(), &folder) == 0);
+        QCOMPARE(committed.inode, quint64(file.st_ino));
+        QCOMPARE(committed.folderInode, quint64(folder.st_ino));
+        QCOMPARE(committed.device, quint64(file.st_dev));
         QVERIFY(group.wait(QFile::encodeName(b), &error));
         QCOMPARE(contentOf(a), QByteArray("1,2\r\n"));
         QCOMPARE(contentOf(b), QByteArray("3,4\r\n"));
