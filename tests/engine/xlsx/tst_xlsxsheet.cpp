@@ -10,7 +10,10 @@
 
 #include <QtTest>
 
+#include <charconv>
 #include <cstring>
+#include <random>
+#include <vector>
 
 using namespace sd;
 
@@ -120,6 +123,7 @@ class TestXlsxSheet : public QObject
 private slots:
     void cells_data();
     void cells();
+    void shortNumbersAsFromChars();
     void refused_data();
     void refused();
     void dates_data();
@@ -151,6 +155,22 @@ void TestXlsxSheet::cells_data()
         "t=\"inlineStr\"><is><t>in</t></is></c>"
         "<c r=\"G1\" t=\"n\"><v>-2E-3</v></c></row>",
         "A1=n:1.5 B1=s:two C1=b:1 D1=e:#DIV/0! E1=s:x F1=s:in G1=n:-0.002");
+    // The tokenizer's short way (one space, a one-letter attribute in double
+    // quotes) and its long way agree on every other spelling.
+    row("attribute spellings",
+        "<row r=\"1\"><c t='s' r='A1'><v>0</v></c><c  r=\"B1\"   t=\"s\"><v>1</v></c>"
+        "<c r = \"C1\" s=\"2\"><v>3</v></c><c\tr=\"D1\"\nt=\"b\"><v>1</v></c>"
+        "<c r=\"E1\" x:y=\"1\" t=\"s\"><v>1</v></c><c r=\"F1\" i=\"7\" s=\"1\"/></row>",
+        "A1=s:one B1=s:two C1=n:3@2 D1=b:1 E1=s:two F1=_@1");
+    // Numbers the short path takes, and the forms it leaves to the full parser.
+    row("number forms",
+        "<row r=\"1\"><c r=\"A1\"><v>007</v></c><c r=\"B1\"><v>-0.5</v></c>"
+        "<c r=\"C1\"><v>.25</v></c><c r=\"D1\"><v>4.</v></c><c r=\"E1\"><v>+2</v></c>"
+        "<c r=\"F1\"><v> 3 </v></c><c r=\"G1\"><v>1e3</v></c>"
+        "<c r=\"H1\"><v>123456789012345678</v></c><c r=\"I1\"><v>.</v></c>"
+        "<c r=\"J1\"><v>1.2.3</v></c></row>",
+        "A1=n:7 B1=n:-0.5 C1=n:0.25 D1=n:4 E1=n:2 F1=n:3 G1=n:1000 H1=n:1.23456789012346e+17 "
+        "I1=s:. J1=s:1.2.3");
     row("no r attributes",
         "<row><c><v>1</v></c><c><v>2</v></c></row><row><c/><c s=\"2\"/><c><v>3</v></c></row>",
         "A1=n:1 B1=n:2 B2=_@2 C2=n:3");
@@ -243,6 +263,45 @@ void TestXlsxSheet::cells()
     const Error e = parseBothWays(xml, book, cells);
     QVERIFY2(!e, e.description().c_str());
     QCOMPARE(QString::fromStdString(cells), QString::fromStdString(expected));
+}
+
+// Numbers of up to 15 digits are read without the general parser; the
+// double must be the very one std::from_chars makes of the same text.
+void TestXlsxSheet::shortNumbersAsFromChars()
+{
+    std::mt19937 rng(20261207);
+    std::vector<std::string> texts;
+    std::string data = "<row r=\"1\">";
+    for (int i = 0; i < 5000; ++i) {
+        const int digits = 1 + int(rng() % 15);
+        std::string t = rng() % 4 == 0 ? "-" : "";
+        const int point = int(rng() % uint32_t(digits + 1)); // digits before the point
+        for (int d = 0; d < digits; ++d) {
+            if (d == point && d > 0)
+                t += '.';
+            t += char('0' + rng() % 10);
+        }
+        texts.push_back(t);
+        data += "<c r=\"A" + std::to_string(i + 1) + "\"><v>" + t + "</v></c>";
+        if (i + 1 < 5000)
+            data += "</row><row r=\"" + std::to_string(i + 2) + "\">";
+    }
+    data += "</row>";
+    const std::string xml = sdtest::sheetXml(data);
+    Workbook book;
+    Sheet sheet;
+    MemorySource source(xml.data(), xml.size());
+    const Error e = parseSheetXml(source, "sheet", book, 0, sheet);
+    QVERIFY2(!e, e.description().c_str());
+    sheet.finish();
+    QCOMPARE(sheet.cells.size(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        double expected = 0;
+        std::from_chars(texts[i].data(), texts[i].data() + texts[i].size(), expected);
+        QVERIFY2(sheet.cells[i].type == CellType::Number, texts[i].c_str());
+        QVERIFY2(std::memcmp(&sheet.cells[i].number, &expected, sizeof expected) == 0,
+                 texts[i].c_str());
+    }
 }
 
 void TestXlsxSheet::refused_data()
