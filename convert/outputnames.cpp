@@ -118,6 +118,13 @@ bool OutputClaims::identityOf(const QString &path, FileId *identity)
     return true;
 }
 
+bool OutputClaims::placeOf(const QString &path, FileId *folder, QString *folded)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    *folded = foldedName(path.mid(slash + 1));
+    return folderIdentityOf(slash > 0 ? path.left(slash) : QStringLiteral("/"), folder);
+}
+
 bool OutputClaims::isClaimed(const QString &folder, const QString &path) const
 {
     const auto claimed = m_claimed.constFind(folder);
@@ -230,18 +237,16 @@ QString OutputClaims::foldedName(const QString &name)
 bool OutputClaims::probeWritten(const QString &path, Written *written,
                                 const sd::CommittedFile *committed)
 {
-    const int slash = path.lastIndexOf(QLatin1Char('/'));
     if (committed && committed->inode && committed->folderInode) {
         written->file = qMakePair(committed->device, committed->inode);
         written->folder = qMakePair(committed->folderDevice, committed->folderInode);
-        written->foldedName = foldedName(path.mid(slash + 1));
+        written->foldedName = foldedName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
         return true;
     }
     if (!identityOf(path, &written->file))
         return false;
-    written->foldedName = foldedName(path.mid(slash + 1));
-    if (!folderIdentityOf(slash > 0 ? path.left(slash) : QStringLiteral("/"), &written->folder))
-        written->folder = qMakePair(quint64(0), quint64(0)); // asked about every name
+    if (!placeOf(path, &written->folder, &written->foldedName))
+        written->folder = FileId(); // asked about every name
     return true;
 }
 

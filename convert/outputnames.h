@@ -94,6 +94,9 @@ public:
     };
     // The folder's identity, links followed; false when there is none.
     static bool folderIdentityOf(const QString &folder, FileId *identity);
+    // Where `path` would lie, as mayHaveWritten() asks: its folder's
+    // identity (false when the folder does not exist) and its folded name.
+    static bool placeOf(const QString &path, FileId *folder, QString *foldedName);
     // A file name folded past letter case and Unicode's compatible forms:
     // two names a file system could take for one fold to the same text.
     static QString foldedName(const QString &name);

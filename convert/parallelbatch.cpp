@@ -120,21 +120,16 @@ public:
         // letter case, or a folder reached through a link): a new name is
         // not in the folder's cache, and its lookup waited for the folder's
         // blocks whenever they were being written to disk.
-        const int slash = first.lastIndexOf(QLatin1Char('/'));
-        OutputClaims::FileId folderId;
-        const bool folderExists = OutputClaims::folderIdentityOf(
-            slash > 0 ? first.left(slash) : QStringLiteral("/"), &folderId);
-        const QString folded = OutputClaims::foldedName(first.mid(slash + 1));
+        OutputClaims::FileId folderId, onDisk;
+        QString folded;
+        const bool folderExists = OutputClaims::placeOf(first, &folderId, &folded);
         lock.lock();
-        if (!folderExists || !m_claims.mayHaveWritten(folderId, folded)) {
-            if (m_claims.claimIfFree(folder, first, nullptr))
-                return first;
-            return m_claims.claim(folder, workbookFileName, onlyFirstSheet, sheetName, refusal);
+        bool exists = false;
+        if (folderExists && m_claims.mayHaveWritten(folderId, folded)) {
+            lock.unlock();
+            exists = OutputClaims::identityOf(first, &onDisk);
+            lock.lock();
         }
-        lock.unlock();
-        OutputClaims::FileId onDisk;
-        const bool exists = OutputClaims::identityOf(first, &onDisk);
-        lock.lock();
         if (m_claims.claimIfFree(folder, first, exists ? &onDisk : nullptr))
             return first;
         return m_claims.claim(folder, workbookFileName, onlyFirstSheet, sheetName, refusal);
@@ -328,18 +323,13 @@ void ReserveDescriptorTable()
         return;
     // Taking a high descriptor grows the table; it does not shrink when the
     // descriptor is closed.
-    const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, kDescriptors - 1);
-    if (fd < 0) {
-        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (null < 0)
-            return;
-        const int high = ::fcntl(null, F_DUPFD_CLOEXEC, kDescriptors - 1);
-        ::close(null);
-        if (high >= 0)
-            ::close(high);
+    const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null < 0)
         return;
-    }
-    ::close(fd);
+    const int high = ::fcntl(null, F_DUPFD_CLOEXEC, kDescriptors - 1);
+    ::close(null);
+    if (high >= 0)
+        ::close(high);
 }
 
 bool OutputNamesMayMeet(const QString &folderA, const QString &baseA, const QString &folderB,

@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QStringList>
 #include <QThread>
 #include <QTimer>
@@ -115,14 +114,14 @@ QString oneLine(const QString &text)
 }
 
 // Lines go out whole, from whichever thread prints them.
-QMutex g_printMutex;
+std::mutex g_printMutex;
 
 // Standard error is buffered while a batch runs (see flushReports): a line
 // per workbook was two write calls each.
 void printLine(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
-    const QMutexLocker lock(&g_printMutex);
+    const std::lock_guard<std::mutex> lock(g_printMutex);
     if (stream != stderr)
         std::fflush(stderr); // what came before goes out before
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
@@ -135,7 +134,7 @@ void printLine(FILE *stream, const QString &text)
 constexpr int kReportFlushMs = 100;
 void flushReports()
 {
-    const QMutexLocker lock(&g_printMutex);
+    const std::lock_guard<std::mutex> lock(g_printMutex);
     std::fflush(stderr);
 }
 

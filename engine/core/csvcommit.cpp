@@ -19,9 +19,6 @@ constexpr std::chrono::milliseconds kGather(20);
 constexpr size_t kFewFiles = 4;
 
 thread_local CsvCommitGroup *t_group = nullptr;
-// The file the calling thread handed in last: asked for at once by the
-// thread that wrote it, without the group's lock.
-thread_local QByteArray t_lastHandedIn;
 
 Error failure(const QByteArray &target, const char *what, int err)
 {
@@ -67,7 +64,6 @@ void CsvCommitGroup::handIn(const QByteArray &target, int folderFd, const QByteA
                             const QByteArray &name, int fd, quint64 serial)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    t_lastHandedIn = target;
     m_room.wait(lock, [this] { return m_pending.size() < kMaxPending; });
     m_pending.push_back(Pending { target, folderFd, tempName, name, fd, serial });
     m_outcomes[target] = Outcome();
@@ -79,12 +75,6 @@ void CsvCommitGroup::handIn(const QByteArray &target, int folderFd, const QByteA
 
 bool CsvCommitGroup::isHandedIn(const QByteArray &target) const
 {
-    // Asked once per file, by the thread that wrote it, right after (and
-    // wait() for it comes later): that answer needs no lock.
-    if (t_group == this && !t_lastHandedIn.isNull() && t_lastHandedIn == target) {
-        t_lastHandedIn = QByteArray();
-        return true;
-    }
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_outcomes.count(target) != 0;
 }

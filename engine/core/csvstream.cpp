@@ -605,9 +605,7 @@ Error writeSpooledCsv(Workbook &book, CsvSpool &spool, const QString &path, QTex
         spool.linkable = false;
         struct stat st;
         bool adopted = false;
-        if (::fstat(spool.fd, &st) != 0)
-            st.st_size = -1;
-        if (st.st_size >= 0) {
+        if (::fstat(spool.fd, &st) == 0) {
             if (Error e = out.adoptSpool(spool.fd, uint64_t(st.st_size), &adopted))
                 return e;
         }

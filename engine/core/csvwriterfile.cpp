@@ -237,17 +237,13 @@ Error CsvTemporaryFile::adopt(int fd, bool *adopted)
         return {};
     if (Error e = openFolder())
         return e;
-    // Through /proc: a file made with O_TMPFILE may be linked by its
-    // descriptor, where linkat(AT_EMPTY_PATH) would need a privilege.
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         m_tempName = csvTemporaryName(m_name);
-        if (::linkat(AT_FDCWD, self.constData(), m_folder, m_tempName.constData(),
-                     AT_SYMLINK_FOLLOW)
-            == 0)
+        const int err = linkUnnamed(fd, m_folder, m_tempName);
+        if (err == 0)
             break;
         m_tempName.clear();
-        if (errno != EEXIST)
+        if (err != EEXIST)
             return {}; // another file system, no /proc, ...: written the usual way
     }
     if (m_tempName.isEmpty())

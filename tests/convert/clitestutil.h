@@ -55,4 +55,16 @@ inline bool copySample(const char *sample, const QString &folder, const QByteArr
     return fd >= 0 && ::close(fd) == 0 && ok;
 }
 
+// Whether the system can run a program in the locale `name`.
+inline bool localeAvailable(const QString &name, const QByteArray &charmap)
+{
+    QProcess locale;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), name);
+    locale.setProcessEnvironment(env);
+    locale.start(QStringLiteral("locale"), { QStringLiteral("charmap") });
+    return locale.waitForFinished(10000) && locale.readAllStandardOutput().trimmed() == charmap
+        && locale.readAllStandardError().isEmpty();
+}
+
 } // namespace clitest

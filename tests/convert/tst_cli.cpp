@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 using clitest::copySample;
+using clitest::localeAvailable;
 using clitest::Run;
 using clitest::runCli;
 
@@ -38,18 +39,6 @@ void removeTree(const QString &root)
         QFile::encodeName(root).constData(),
         [](const char *path, const struct stat *, int, struct FTW *) { return ::remove(path); }, 16,
         FTW_DEPTH | FTW_PHYS);
-}
-
-// Whether the system can run a program in the locale `name`.
-bool localeAvailable(const QString &name, const QByteArray &charmap)
-{
-    QProcess locale;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), name);
-    locale.setProcessEnvironment(env);
-    locale.start(QStringLiteral("locale"), { QStringLiteral("charmap") });
-    return locale.waitForFinished(10000) && locale.readAllStandardOutput().trimmed() == charmap
-        && locale.readAllStandardError().isEmpty();
 }
 
 QStringList filesUnder(const QString &root)

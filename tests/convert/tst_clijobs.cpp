@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 using clitest::copySample;
+using clitest::localeAvailable;
 using clitest::Run;
 using clitest::runCli;
 using tinyxlsx::Grid;
@@ -62,16 +63,6 @@ QMap<QString, QByteArray> treeOf(const QString &root)
                      file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("?"));
     }
     return files;
-}
-
-bool localeAvailable(const QString &name, const QByteArray &charmap)
-{
-    QProcess locale;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), name);
-    locale.setProcessEnvironment(env);
-    locale.start(QStringLiteral("locale"), { QStringLiteral("charmap") });
-    return locale.waitForFinished(10000) && locale.readAllStandardOutput().trimmed() == charmap;
 }
 
 QByteArray readAll(const QString &path)
