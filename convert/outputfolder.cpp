@@ -66,8 +66,13 @@ QString canonicalFolder(const QString &folder)
     const int fd = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         char target[PATH_MAX];
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-        const ssize_t n = ::readlink(self.constData(), target, sizeof target);
+        // The thread's own entry: /proc/self/fd is one directory for all the
+        // threads, whose lookups then contend for it.
+        const QByteArray number = QByteArray::number(fd);
+        ssize_t n
+            = ::readlink(("/proc/thread-self/fd/" + number).constData(), target, sizeof target);
+        if (n < 0 && errno == ENOENT) // before Linux 3.17
+            n = ::readlink(("/proc/self/fd/" + number).constData(), target, sizeof target);
         ::close(fd);
         const QByteArray path(target, n > 0 ? int(n) : 0);
         if (n > 0 && size_t(n) < sizeof target && path.startsWith('/')

@@ -3,6 +3,7 @@
 #include "axobject.h"
 
 #include "core/csvcommit.h"
+#include "io/lockspin.h"
 
 #include <QDir>
 #include <QHash>
@@ -24,7 +25,7 @@ namespace {
 
 // How far the job threads may run ahead of the workbook reported last: a
 // slow workbook at the head keeps at most this many finished ones waiting.
-constexpr int kLookahead = 256;
+constexpr int kLookahead = 512;
 // How often the calling thread looks for a stop request while it waits.
 constexpr std::chrono::milliseconds kStopPoll(50);
 
@@ -60,7 +61,8 @@ public:
     // batch halts).
     int take()
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+        sd::lockSoon(lock);
         m_headMoved.wait(lock, [this] {
             return m_halt || m_next >= m_workbooks.size() || m_next < m_head + kLookahead;
         });
@@ -80,19 +82,25 @@ public:
 
     void markStarted(int index)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+        sd::lockSoon(lock);
         m_slots[index].started = true;
-        if (index == m_head)
+        const bool atHead = index == m_head;
+        lock.unlock();
+        if (atHead) // notified unlocked, as all notifications here
             m_headChanged.notify_one();
     }
 
     void finish(int index, WorkbookReport &&report)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+        sd::lockSoon(lock);
         Slot &slot = m_slots[index];
         slot.finished = true;
         slot.report = std::move(report);
-        if (index == m_head)
+        const bool atHead = index == m_head;
+        lock.unlock();
+        if (atHead)
             m_headChanged.notify_one();
     }
 
@@ -112,7 +120,8 @@ public:
                                                         sheetName, refusal);
         if (first.isEmpty())
             return {};
-        std::unique_lock<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+        sd::lockSoon(lock);
         m_headMoved.wait(lock, [&] { return !waitsForEarlier(workbook); });
         lock.unlock();
         // The name itself is looked up only where a file this batch wrote
@@ -123,12 +132,12 @@ public:
         OutputClaims::FileId folderId, onDisk;
         QString folded;
         const bool folderExists = OutputClaims::placeOf(first, &folderId, &folded);
-        lock.lock();
+        sd::lockSoon(lock);
         bool exists = false;
         if (folderExists && m_claims.mayHaveWritten(folderId, folded)) {
             lock.unlock();
             exists = OutputClaims::identityOf(first, &onDisk);
-            lock.lock();
+            sd::lockSoon(lock);
         }
         if (m_claims.claimIfFree(folder, first, exists ? &onDisk : nullptr))
             return first;
@@ -140,7 +149,8 @@ public:
         OutputClaims::Written written;
         if (!OutputClaims::probeWritten(path, &written, committed))
             return;
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+        sd::lockSoon(lock);
         m_claims.recordProbed(written);
     }
 
@@ -160,8 +170,10 @@ public:
 
     void halt()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_halt = true;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_halt = true;
+        }
         m_headMoved.notify_all();
     }
 
@@ -176,7 +188,10 @@ private:
         if (self == m_inFlight.end())
             return false;
         const NameKey &key = self->second;
-        for (const int other : m_inFolder.value(key.folderKey)) {
+        const auto same = m_inFolder.constFind(key.folderKey);
+        if (same == m_inFolder.constEnd())
+            return false;
+        for (const int other : *same) {
             if (other >= workbook)
                 break;
             const NameKey &earlier = m_inFlight.at(other);
@@ -219,7 +234,7 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
             m_announced = true;
             lock.unlock();
             events.started(m_head);
-            lock.lock();
+            sd::lockSoon(lock);
             continue;
         }
         if (it != m_slots.end() && it->second.finished) {
@@ -230,7 +245,7 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
             m_announced = false;
             lock.unlock();
             settle(index, &report);
-            lock.lock();
+            sd::lockSoon(lock);
             // Its names are final now: a later workbook whose names could
             // meet its own may claim. The last workbook of a folder takes the
             // folder's claims with it.
@@ -247,10 +262,10 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
                 }
                 m_inFlight.erase(self);
             }
-            m_headMoved.notify_all();
             lock.unlock();
+            m_headMoved.notify_all();
             events.finished(index, report);
-            lock.lock();
+            sd::lockSoon(lock);
             continue;
         }
         if (QThread::currentThread()->isInterruptionRequested())
@@ -335,7 +350,7 @@ void ReserveDescriptorTable()
 bool OutputNamesMayMeet(const QString &folderA, const QString &baseA, const QString &folderB,
                         const QString &baseB)
 {
-    if (folderA.compare(folderB, Qt::CaseInsensitive) != 0)
+    if (folderA != folderB && folderA.compare(folderB, Qt::CaseInsensitive) != 0)
         return false;
     const QString &shorter = baseA.size() <= baseB.size() ? baseA : baseB;
     const QString &longer = baseA.size() <= baseB.size() ? baseB : baseA;

@@ -1,10 +1,13 @@
 #include "core/csvcommit.h"
 #include "core/csvwriterfile_p.h"
+#include "io/lockspin.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +31,22 @@ Error failure(const QByteArray &target, const char *what, int err)
 }
 
 } // namespace
+
+size_t CsvCommitGroup::maxPending()
+{
+    static const size_t most = [] {
+        // Three groups where the descriptors allow it; under a low limit,
+        // half of what is left beside a reserve for the rest of the program.
+        constexpr size_t kMost = 3 * kGroupFiles;
+        constexpr rlim_t kReserve = 128;
+        struct rlimit limit;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return kMost;
+        const rlim_t spare = limit.rlim_cur > 2 * kReserve ? (limit.rlim_cur - kReserve) / 2 : 0;
+        return std::max<size_t>(8, std::min<size_t>(kMost, size_t(spare)));
+    }();
+    return most;
+}
 
 CsvCommitGroup::CsvCommitGroup()
     : m_thread([this] { run(); })
@@ -63,25 +82,32 @@ CsvCommitGroup *CsvCommitGroup::current()
 void CsvCommitGroup::handIn(const QByteArray &target, int folderFd, const QByteArray &tempName,
                             const QByteArray &name, int fd, quint64 serial)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_room.wait(lock, [this] { return m_pending.size() < kMaxPending; });
+    std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+    lockSoon(lock);
+    m_room.wait(lock, [this] { return m_pending.size() < maxPending(); });
     m_pending.push_back(Pending { target, folderFd, tempName, name, fd, serial });
     m_outcomes[target] = Outcome();
     // The group's thread waits for a first file, then for the gathering
     // time to pass unless the group fills up or is told to hurry.
-    if (m_pending.size() == 1 || m_pending.size() >= kMaxPending || m_hurry)
+    const bool wake = m_pending.size() == 1 || m_pending.size() == kGroupFiles || m_hurry;
+    lock.unlock();
+    // Woken after the unlock, a thread finds the lock free: woken under it,
+    // it would only sleep again until the lock came free.
+    if (wake)
         m_work.notify_one();
 }
 
 bool CsvCommitGroup::isHandedIn(const QByteArray &target) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+    lockSoon(lock);
     return m_outcomes.count(target) != 0;
 }
 
 bool CsvCommitGroup::wait(const QByteArray &target, Error *error, CommittedFile *committed)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+    lockSoon(lock);
     if (m_outcomes.count(target) == 0)
         return false;
     m_committed.wait(lock, [&] { return m_outcomes[target].done; });
@@ -96,8 +122,10 @@ bool CsvCommitGroup::wait(const QByteArray &target, Error *error, CommittedFile 
 
 void CsvCommitGroup::hurry()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_hurry = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hurry = true;
+    }
     m_work.notify_one();
 }
 
@@ -109,21 +137,23 @@ void CsvCommitGroup::run()
         if (m_pending.empty())
             return; // ending, nothing left
         m_work.wait_for(lock, kGather,
-                        [this] { return m_ending || m_hurry || m_pending.size() >= kMaxPending; });
+                        [this] { return m_ending || m_hurry || m_pending.size() >= kGroupFiles; });
         std::vector<Pending> files;
         files.swap(m_pending);
-        m_room.notify_all();
         lock.unlock();
+        m_room.notify_all();
         std::vector<Error> errors;
         std::vector<CommittedFile> committed;
         commitAll(files, &errors, &committed);
-        lock.lock();
+        lockSoon(lock);
         for (size_t i = 0; i < files.size(); ++i) {
             const auto outcome = m_outcomes.find(files[i].target);
             if (outcome != m_outcomes.end())
                 outcome->second = Outcome { true, errors[i], committed[i] };
         }
+        lock.unlock();
         m_committed.notify_all();
+        lockSoon(lock);
     }
 }
 

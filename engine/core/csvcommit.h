@@ -12,7 +12,7 @@
 // While a CsvCommitGroup is set for a thread (CsvCommitGroup::Scope), the
 // writer on that thread finishes each complete file, unnamed or under its
 // temporary name, and hands it to the group instead; the group's own thread takes what
-// was handed in every few milliseconds (or when kMaxPending files wait),
+// was handed in every few milliseconds (or when kGroupFiles files wait),
 // makes all of it durable with one syncfs() per file system (a group of a
 // few files with one fdatasync() each, as syncfs() also writes what other
 // programs left in the cache), and only then gives each file its final
@@ -53,9 +53,14 @@ struct CommittedFile
 class CsvCommitGroup
 {
 public:
+    // A group is committed once this many files wait (or after the
+    // gathering time).
+    static constexpr size_t kGroupFiles = 64;
     // Most files waiting to be committed; the writer that hands in one more
-    // waits until the group has taken them.
-    static constexpr size_t kMaxPending = 64;
+    // waits until the group has taken them. More than a group, so that the
+    // writers go on while a group is being made durable; each waiting file
+    // holds two descriptors, which the limit on them bounds.
+    static size_t maxPending();
 
     CsvCommitGroup();
     // Commits everything handed in, then ends the group's thread.

@@ -167,15 +167,18 @@ QByteArray csvTemporaryName(const QByteArray &name)
 
 int nameUnnamedCsv(int folder, int fd, const QByteArray &name, bool keepPermissions)
 {
-    struct stat old;
-    if (keepPermissions && ::fstatat(folder, name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0
-        && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & kPermissionBits) != 0)
-        return errno;
     int err = linkUnnamed(fd, folder, name);
     if (err != EEXIST)
         return err;
     // An older file has that name: it is replaced in one step, by a rename,
-    // as a named temporary file replaces it.
+    // as a named temporary file replaces it, and passes its permissions on
+    // when asked to. Locked before it is named, so that a run sweeping the
+    // folder meanwhile never takes it for one that a killed run left.
+    struct stat old;
+    if (keepPermissions && ::fstatat(folder, name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & kPermissionBits) != 0)
+        return errno;
+    ::flock(fd, LOCK_EX | LOCK_NB);
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         const QByteArray temporary = csvTemporaryName(name);
         err = linkUnnamed(fd, folder, temporary);
@@ -204,7 +207,6 @@ Error CsvTemporaryFile::open()
         if (m_fd >= 0) {
             m_unnamed = true;
             m_serial = ++g_openSerial;
-            ::flock(m_fd, LOCK_EX | LOCK_NB); // kept while it is briefly named to replace a file
             // Nobody can open an unnamed file: a commit group gives it the
             // permissions of the file it replaces when it names it, and the
             // thread that writes it never looks the new name up.
@@ -237,6 +239,9 @@ Error CsvTemporaryFile::adopt(int fd, bool *adopted)
         return {};
     if (Error e = openFolder())
         return e;
+    // Locked before it has a name (the lock is the open file's, which the
+    // descriptor taken below shares): see nameUnnamedCsv.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         m_tempName = csvTemporaryName(m_name);
         const int err = linkUnnamed(fd, m_folder, m_tempName);
@@ -256,7 +261,6 @@ Error CsvTemporaryFile::adopt(int fd, bool *adopted)
     }
     *adopted = true;
     m_serial = ++g_openSerial;
-    ::flock(m_fd, LOCK_EX | LOCK_NB); // linked just now: nobody else holds it
     // The spool was private (0600); the CSV file gets what open() gives.
     if (::fchmod(m_fd, 0666 & ~mode_t(mask)) != 0) {
         const int err = errno;
@@ -322,12 +326,8 @@ Error CsvTemporaryFile::commit()
     // A batch that commits its files in groups takes the complete file as it
     // is, locked, under its temporary name (csvcommit.h).
     if (CsvCommitGroup *group = CsvCommitGroup::current()) {
-        const int folder = ::fcntl(m_folder, F_DUPFD_CLOEXEC, 0);
-        if (folder < 0) {
-            const int err = errno;
-            ::close(fd);
-            return failure(nullptr, err);
-        }
+        const int folder = m_folder; // the group's from now on
+        m_folder = -1;
         // An unnamed file is handed in without a temporary name.
         group->handIn(m_target, folder, m_tempName, m_name, fd, m_serial);
         m_tempName.clear();

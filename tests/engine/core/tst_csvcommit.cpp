@@ -115,11 +115,11 @@ private slots:
         {
             sd::CsvCommitGroup group;
             const sd::CsvCommitGroup::Scope scope(&group);
-            for (int i = 0; i < int(sd::CsvCommitGroup::kMaxPending) + 5; ++i)
+            for (int i = 0; i < int(sd::CsvCommitGroup::maxPending()) + 5; ++i)
                 QVERIFY(!writeCsv(dir.filePath(QStringLiteral("f%1.csv").arg(i)), "x\r\n"));
         }
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
-                 int(sd::CsvCommitGroup::kMaxPending) + 5);
+                 int(sd::CsvCommitGroup::maxPending()) + 5);
         QCOMPARE(temporaryFiles(dir.path()), QStringList());
         QVERIFY(!sd::CsvCommitGroup::current());
         QVERIFY(!writeCsv(dir.filePath("now.csv"), "y\r\n"));
