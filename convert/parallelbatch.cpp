@@ -182,6 +182,14 @@ public:
     void settle(int index, WorkbookReport *report);
 
 private:
+    // The output folder of the workbook after `index`: as taken, when it is.
+    QString nextFolder(int index) const
+    {
+        const auto next = m_inFlight.find(index + 1);
+        return next != m_inFlight.end() ? next->second.folder
+                                        : OutputFolderOf(m_setting, m_workbooks.at(index + 1));
+    }
+
     bool waitsForEarlier(int workbook) const
     {
         const auto self = m_inFlight.find(workbook);
@@ -251,8 +259,7 @@ WorkbookResult::End Dispatch::collect(const ParallelEvents &events)
             // folder's claims with it.
             const auto self = m_inFlight.find(index);
             if (self != m_inFlight.end()) {
-                if (index + 1 == m_workbooks.size()
-                    || OutputFolderOf(m_setting, m_workbooks.at(index + 1)) != self->second.folder)
+                if (index + 1 == m_workbooks.size() || nextFolder(index) != self->second.folder)
                     m_claims.forgetFolder(self->second.folder);
                 const auto same = m_inFolder.find(self->second.folderKey);
                 if (same != m_inFolder.end()) {
@@ -332,9 +339,9 @@ void runJob(Dispatch *dispatch, const QStringList &workbooks, const BatchSetting
 
 void ReserveDescriptorTable()
 {
-    constexpr int kDescriptors = 512;
+    constexpr int kDescriptors = 1024;
     struct rlimit limit;
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur <= kDescriptors)
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < kDescriptors)
         return;
     // Taking a high descriptor grows the table; it does not shrink when the
     // descriptor is closed.

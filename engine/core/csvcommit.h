@@ -55,7 +55,7 @@ class CsvCommitGroup
 public:
     // A group is committed once this many files wait (or after the
     // gathering time).
-    static constexpr size_t kGroupFiles = 64;
+    static constexpr size_t kGroupFiles = 128;
     // Most files waiting to be committed; the writer that hands in one more
     // waits until the group has taken them. More than a group, so that the
     // writers go on while a group is being made durable; each waiting file
