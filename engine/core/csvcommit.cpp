@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,18 +33,23 @@ Error failure(const QByteArray &target, const char *what, int err)
 
 } // namespace
 
+size_t CsvCommitGroup::maxPendingFor(quint64 descriptorLimit)
+{
+    // Three groups where the descriptors allow it; under a low limit, half
+    // of what is left beside a reserve for the rest of the program.
+    constexpr size_t kMost = 3 * kGroupFiles;
+    constexpr quint64 kReserve = 128;
+    const quint64 spare = descriptorLimit > 2 * kReserve ? (descriptorLimit - kReserve) / 2 : 0;
+    return size_t(std::max<quint64>(8, std::min<quint64>(kMost, spare)));
+}
+
 size_t CsvCommitGroup::maxPending()
 {
     static const size_t most = [] {
-        // Three groups where the descriptors allow it; under a low limit,
-        // half of what is left beside a reserve for the rest of the program.
-        constexpr size_t kMost = 3 * kGroupFiles;
-        constexpr rlim_t kReserve = 128;
         struct rlimit limit;
         if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-            return kMost;
-        const rlim_t spare = limit.rlim_cur > 2 * kReserve ? (limit.rlim_cur - kReserve) / 2 : 0;
-        return std::max<size_t>(8, std::min<size_t>(kMost, size_t(spare)));
+            return maxPendingFor(std::numeric_limits<quint64>::max());
+        return maxPendingFor(quint64(limit.rlim_cur));
     }();
     return most;
 }

@@ -61,6 +61,8 @@ public:
     // writers go on while a group is being made durable; each waiting file
     // holds two descriptors, which the limit on them bounds.
     static size_t maxPending();
+    // The same for a limit of `descriptorLimit` open descriptors.
+    static size_t maxPendingFor(quint64 descriptorLimit);
 
     CsvCommitGroup();
     // Commits everything handed in, then ends the group's thread.

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <limits>
+
 #include <sys/stat.h>
 
 namespace {
@@ -105,6 +107,22 @@ private slots:
         QVERIFY(error);
         QVERIFY(QFileInfo(target + "/inside").isDir());
         QCOMPARE(temporaryFiles(dir.path()), QStringList());
+    }
+
+    // Writers may run a few groups ahead, but the files waiting never hold
+    // more descriptors (two each) than the limit leaves to the program.
+    void roomWithinDescriptorLimit()
+    {
+        const size_t group = sd::CsvCommitGroup::kGroupFiles;
+        QCOMPARE(sd::CsvCommitGroup::maxPendingFor(std::numeric_limits<quint64>::max()), 3 * group);
+        QCOMPARE(sd::CsvCommitGroup::maxPendingFor(20000), 3 * group);
+        for (const quint64 limit : { 1024, 512, 300, 256, 64, 0 }) {
+            const size_t room = sd::CsvCommitGroup::maxPendingFor(limit);
+            QVERIFY2(room >= 8 && room <= 3 * group, qPrintable(QString::number(limit)));
+            if (limit >= 256)
+                QVERIFY2(2 * room + 128 <= limit, qPrintable(QString::number(limit)));
+        }
+        QVERIFY(sd::CsvCommitGroup::maxPending() >= 8);
     }
 
     // Files nobody waited for are committed when the group ends; a thread
