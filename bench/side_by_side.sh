@@ -18,6 +18,7 @@
 # with npm into WORKDIR/sheetjs.
 # Env: RUNS=3        runs per peer case
 #      SD_RUNS=5     runs per SheetDrain case (3 for scale.xlsx and tree/)
+#      WARMUP=0      untimed runs before each timed case (tree/ always has one)
 #      PEERS=REGEX   peer cases to run (ids of ../shared/bench/run_peers.sh)
 #      SKIP_PEERS=1  time only SheetDrain (keeps earlier peer results)
 #      TREE_RUNS=5   runs per tree/ case (--jobs 1 and --jobs 2 in turn)
