@@ -141,6 +141,8 @@ private slots:
         QTest::newRow("doubled separator") << "a//b";
         QTest::newRow("backslash is a name character") << "a\\b/c";
         QTest::newRow("part exists") << "exists/x/y";
+        QTest::newRow("one new level") << "exists/x";
+        QTest::newRow("whole path exists") << "exists";
     }
 
     void folderChain()
@@ -153,6 +155,26 @@ private slots:
         QVERIFY(QFileInfo(path).isDir());
         if (relative.contains('\\'))
             QVERIFY(QFileInfo(dir.path() + "/a\\b").isDir());
+    }
+
+    // A file in the way stops the chain there and makes nothing below it;
+    // the levels above a level that cannot be made are made all the same.
+    void folderChainAroundObstacles()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QCOMPARE(CreateFolderChain(QFile::encodeName(dir.filePath("file/x/y")).constData()), 0);
+        QVERIFY(QFileInfo(dir.filePath("file")).isFile());
+        QVERIFY(!QFileInfo::exists(dir.filePath("file/x")));
+
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        const bool root = ::geteuid() == 0; // root makes folders regardless
+        QCOMPARE(CreateFolderChain(QFile::encodeName(dir.filePath("ro/x")).constData()), 0);
+        QCOMPARE(QFileInfo(dir.filePath("ro/x")).isDir(), root);
+        QVERIFY(QFile::setPermissions(dir.path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     void folderChainRefusesOverlongPaths()
