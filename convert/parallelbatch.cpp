@@ -61,8 +61,7 @@ public:
     // batch halts).
     int take()
     {
-        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-        sd::lockSoon(lock);
+        auto lock = sd::lockSoon(m_mutex);
         m_headMoved.wait(lock, [this] {
             return m_halt || m_next >= m_workbooks.size() || m_next < m_head + kLookahead;
         });
@@ -82,8 +81,7 @@ public:
 
     void markStarted(int index)
     {
-        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-        sd::lockSoon(lock);
+        auto lock = sd::lockSoon(m_mutex);
         m_slots[index].started = true;
         const bool atHead = index == m_head;
         lock.unlock();
@@ -93,8 +91,7 @@ public:
 
     void finish(int index, WorkbookReport &&report)
     {
-        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-        sd::lockSoon(lock);
+        auto lock = sd::lockSoon(m_mutex);
         Slot &slot = m_slots[index];
         slot.finished = true;
         slot.report = std::move(report);
@@ -120,8 +117,7 @@ public:
                                                         sheetName, refusal);
         if (first.isEmpty())
             return {};
-        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-        sd::lockSoon(lock);
+        auto lock = sd::lockSoon(m_mutex);
         m_headMoved.wait(lock, [&] { return !waitsForEarlier(workbook); });
         lock.unlock();
         // The name itself is looked up only where a file this batch wrote
@@ -149,8 +145,7 @@ public:
         OutputClaims::Written written;
         if (!OutputClaims::probeWritten(path, &written, committed))
             return;
-        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-        sd::lockSoon(lock);
+        auto lock = sd::lockSoon(m_mutex);
         m_claims.recordProbed(written);
     }
 

@@ -88,8 +88,7 @@ CsvCommitGroup *CsvCommitGroup::current()
 void CsvCommitGroup::handIn(const QByteArray &target, int folderFd, const QByteArray &tempName,
                             const QByteArray &name, int fd, quint64 serial)
 {
-    std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-    lockSoon(lock);
+    auto lock = lockSoon(m_mutex);
     m_room.wait(lock, [this] { return m_pending.size() < maxPending(); });
     m_pending.push_back(Pending { target, folderFd, tempName, name, fd, serial });
     m_outcomes[target] = Outcome();
@@ -105,22 +104,21 @@ void CsvCommitGroup::handIn(const QByteArray &target, int folderFd, const QByteA
 
 bool CsvCommitGroup::isHandedIn(const QByteArray &target) const
 {
-    std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-    lockSoon(lock);
+    auto lock = lockSoon(m_mutex);
     return m_outcomes.count(target) != 0;
 }
 
 bool CsvCommitGroup::wait(const QByteArray &target, Error *error, CommittedFile *committed)
 {
-    std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-    lockSoon(lock);
-    if (m_outcomes.count(target) == 0)
+    auto lock = lockSoon(m_mutex);
+    const auto outcome = m_outcomes.find(target); // map entries stay put until erased here
+    if (outcome == m_outcomes.end())
         return false;
-    m_committed.wait(lock, [&] { return m_outcomes[target].done; });
-    const Error result = m_outcomes[target].error;
+    m_committed.wait(lock, [&] { return outcome->second.done; });
+    const Error result = outcome->second.error;
     if (committed)
-        *committed = m_outcomes[target].file;
-    m_outcomes.erase(target);
+        *committed = outcome->second.file;
+    m_outcomes.erase(outcome);
     if (error)
         *error = result;
     return !result;

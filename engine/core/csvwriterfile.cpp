@@ -141,6 +141,8 @@ Error CsvTemporaryFile::failure(const char *what, int err) const
 // while it is written, which tells it from one that a killed run left.
 Error CsvTemporaryFile::openFolder()
 {
+    if (m_folder >= 0)
+        return {}; // opened by an adoption that could not link the spool
     const int slash = m_target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : m_target.left(qMax(slash, 1));
     m_name = m_target.mid(slash + 1);
@@ -165,6 +167,23 @@ QByteArray csvTemporaryName(const QByteArray &name)
         + kTempSuffix;
 }
 
+// Links the unnamed file `fd` into `folder` under a fresh temporary name for
+// `name` (*temporary): 0, or errno.
+int linkUnderTemporaryName(int fd, int folder, const QByteArray &name, QByteArray *temporary)
+{
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        *temporary = csvTemporaryName(name);
+        const int err = linkUnnamed(fd, folder, *temporary);
+        if (err != EEXIST) {
+            if (err)
+                temporary->clear();
+            return err;
+        }
+    }
+    temporary->clear();
+    return EEXIST;
+}
+
 int nameUnnamedCsv(int folder, int fd, const QByteArray &name, bool keepPermissions)
 {
     int err = linkUnnamed(fd, folder, name);
@@ -179,20 +198,14 @@ int nameUnnamedCsv(int folder, int fd, const QByteArray &name, bool keepPermissi
         && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & kPermissionBits) != 0)
         return errno;
     ::flock(fd, LOCK_EX | LOCK_NB);
-    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        const QByteArray temporary = csvTemporaryName(name);
-        err = linkUnnamed(fd, folder, temporary);
-        if (err == EEXIST)
-            continue;
-        if (err)
-            return err;
-        if (::renameat(folder, temporary.constData(), folder, name.constData()) == 0)
-            return 0;
-        err = errno;
-        ::unlinkat(folder, temporary.constData(), 0);
+    QByteArray temporary;
+    if ((err = linkUnderTemporaryName(fd, folder, name, &temporary)) != 0)
         return err;
-    }
-    return EEXIST;
+    if (::renameat(folder, temporary.constData(), folder, name.constData()) == 0)
+        return 0;
+    err = errno;
+    ::unlinkat(folder, temporary.constData(), 0);
+    return err;
 }
 
 Error CsvTemporaryFile::open()
@@ -242,17 +255,8 @@ Error CsvTemporaryFile::adopt(int fd, bool *adopted)
     // Locked before it has a name (the lock is the open file's, which the
     // descriptor taken below shares): see nameUnnamedCsv.
     ::flock(fd, LOCK_EX | LOCK_NB);
-    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        m_tempName = csvTemporaryName(m_name);
-        const int err = linkUnnamed(fd, m_folder, m_tempName);
-        if (err == 0)
-            break;
-        m_tempName.clear();
-        if (err != EEXIST)
-            return {}; // another file system, no /proc, ...: written the usual way
-    }
-    if (m_tempName.isEmpty())
-        return {};
+    if (linkUnderTemporaryName(fd, m_folder, m_name, &m_tempName) != 0)
+        return {}; // another file system, no /proc, ...: written the usual way
     m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (m_fd < 0) {
         const int err = errno;

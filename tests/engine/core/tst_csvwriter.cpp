@@ -4,6 +4,7 @@
 
 #include "core/csvwriter.h"
 #include "core/csvwriter_p.h"
+#include "core/csvwriterfile_p.h"
 #include "core/display.h"
 #include "core/model.h"
 
@@ -150,6 +151,7 @@ private slots:
     void linkInTargetsPlace();
     void staleTemporaryFiles();
     void tempLeftByKilledWriter();
+    void unlinkableSpoolWrittenAnew();
 };
 
 void TestCsvWriter::field_data()
@@ -646,6 +648,34 @@ void TestCsvWriter::tempLeftByKilledWriter()
         sd::removeStaleCsvTemporaryFiles(dir.path(), QDateTime::currentMSecsSinceEpoch() + 1000),
         1);
     QVERIFY(entries(dir.path()).isEmpty());
+}
+
+// A spool that cannot be linked into the folder (here: made with O_EXCL,
+// which forbids it) leaves the file to be written the usual way, with the
+// folder opened once: no descriptor is left behind.
+void TestCsvWriter::unlinkableSpoolWrittenAnew()
+{
+    QTemporaryDir dir;
+    const int spool = ::open(QFile::encodeName(dir.path()).constData(),
+                             O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (spool < 0)
+        QSKIP("no unnamed files here");
+    auto openDescriptors = [] { return QDir("/proc/self/fd").count(); };
+    const uint before = openDescriptors();
+    {
+        sd::CsvTemporaryFile file(dir.filePath("a.csv"));
+        bool adopted = true;
+        QVERIFY(!file.adopt(spool, &adopted));
+        QVERIFY(!adopted);
+        QVERIFY(!file.open());
+        QVERIFY(!file.write("x\r\n", 3));
+        QVERIFY(!file.commit());
+    }
+    QCOMPARE(openDescriptors(), before);
+    ::close(spool);
+    QFile written(dir.filePath("a.csv"));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray("x\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCsvWriter)
