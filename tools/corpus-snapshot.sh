@@ -10,7 +10,9 @@
 # CLI is the sheetdrain-cli to run, MANIFEST the file to write, CORPUS the
 # corpus folder (default: ../shared/corpus beside the checkout). Runs under
 # LANGUAGE=zh_CN and LC_ALL=C.UTF-8 with --jobs 1, so the texts do not depend
-# on the caller's locale; extra options go in SNAPSHOT_OPTS.
+# on the caller's locale, and with SOURCE_DATE_EPOCH fixed, so that NOW(),
+# TODAY() and RAND() give the same results every run; extra options go in
+# SNAPSHOT_OPTS.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cli="$(realpath "$1")"
@@ -19,7 +21,7 @@ corpus="$(realpath "${3:-$root/../shared/corpus}")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-export LANGUAGE=zh_CN LC_ALL=C.UTF-8
+export LANGUAGE=zh_CN LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH=1796083200
 : >"$manifest"
 cd "$corpus"
 find . -type f \( -iname '*.xls' -o -iname '*.xlsx' -o -iname '*.xlsm' \) | LC_ALL=C sort |
