@@ -136,8 +136,36 @@ bool processInScope(const char *procRoot, const char *entryName,
         && sheetdrain::displayOfEnvironment(environment) == scope.display;
 }
 
-// Walks the process table in listing order and calls `visit` with the pid of
-// each process in `scope` named `exeName`; stops when `visit` returns false.
+// The start time of a process (clock ticks after boot): field 22 of its
+// stat file. The name in field 2 is in parentheses and may itself hold
+// spaces and parentheses, so the fields are counted after its last ')'.
+bool startTimeOf(const char *procRoot, const char *entryName, unsigned long long &start)
+{
+    std::string stat;
+    if (!readProcessFile(procRoot, entryName, "stat", stat))
+        return false;
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return false;
+    const char *p = stat.c_str() + close + 1;
+    // After the name: state (3), ppid (4), ..., starttime (22).
+    for (int field = 3; field < 22; ++field) {
+        while (*p == ' ')
+            ++p;
+        while (*p && *p != ' ')
+            ++p;
+        if (!*p)
+            return false;
+    }
+    errno = 0;
+    char *end = nullptr;
+    start = std::strtoull(p, &end, 10);
+    return errno == 0 && end != p && (*end == ' ' || *end == '\n' || *end == '\0');
+}
+
+// Walks the process table in listing order and calls `visit` with the entry
+// name and pid of each process in `scope` named `exeName`; stops when `visit`
+// returns false.
 // Returns false when the table cannot be read.
 template<typename Visit>
 bool walkProcessesNamed(const char *procRoot, const char *exeName,
@@ -151,7 +179,7 @@ bool walkProcessesNamed(const char *procRoot, const char *exeName,
         if (pid == 0)
             continue;
         if (processHasName(procRoot, entry->d_name, exeName)
-            && processInScope(procRoot, entry->d_name, scope) && !visit(pid))
+            && processInScope(procRoot, entry->d_name, scope) && !visit(entry->d_name, pid))
             break;
     }
     ::closedir(dir);
@@ -200,26 +228,41 @@ int countProcessesNamedIn(const char *procRoot, const char *exeName, const Insta
     if (!procRoot || !exeName)
         return 0;
     int count = 0;
-    walkProcessesNamed(procRoot, exeName, scope, [&count](pid_t) {
+    walkProcessesNamed(procRoot, exeName, scope, [&count](const char *, pid_t) {
         ++count;
         return true;
     });
     return count;
 }
 
-int terminateFirstProcessNamedIn(const char *procRoot, const char *exeName,
-                                 const InstanceScope &scope)
+pid_t oldestOtherProcessNamedIn(const char *procRoot, const char *exeName,
+                                const InstanceScope &scope, pid_t self)
 {
     if (!procRoot || !exeName)
         return 0;
-    int found = 0;
-    walkProcessesNamed(procRoot, exeName, scope, [&found](pid_t pid) {
-        // The result is not examined: a process that has gone is left as it is.
-        ::kill(pid, SIGTERM);
-        found = 1;
-        return false;
+    pid_t oldest = 0;
+    unsigned long long oldestStart = 0;
+    walkProcessesNamed(procRoot, exeName, scope, [&](const char *entryName, pid_t pid) {
+        unsigned long long start = 0;
+        if (pid != self && startTimeOf(procRoot, entryName, start)
+            && (oldest == 0 || start < oldestStart || (start == oldestStart && pid < oldest))) {
+            oldest = pid;
+            oldestStart = start;
+        }
+        return true;
     });
-    return found;
+    return oldest;
+}
+
+int terminateOldestOtherProcessNamedIn(const char *procRoot, const char *exeName,
+                                       const InstanceScope &scope, pid_t self)
+{
+    const pid_t pid = oldestOtherProcessNamedIn(procRoot, exeName, scope, self);
+    if (pid == 0)
+        return 0;
+    // The result is not examined: a process that has gone is left as it is.
+    ::kill(pid, SIGTERM);
+    return 1;
 }
 
 } // namespace sheetdrain
@@ -231,5 +274,6 @@ int CountProcessesNamed(const char *exeName)
 
 int TerminateFirstProcessNamed(const char *exeName)
 {
-    return sheetdrain::terminateFirstProcessNamedIn(kProcRoot, exeName, sheetdrain::currentScope());
+    return sheetdrain::terminateOldestOtherProcessNamedIn(kProcRoot, exeName,
+                                                          sheetdrain::currentScope(), ::getpid());
 }

@@ -17,6 +17,11 @@
 // (offscreen platform) that a test started, and the reverse. A process whose
 // owner or environment cannot be read does not count. A /proc that cannot be
 // read counts as "no process".
+//
+// The copy that a new one closes is the oldest other copy, by the start time
+// in /proc/PID/stat: /proc lists processes by id, and once ids have wrapped
+// (pid_max) a new copy can have a lower id than the running one, so "the
+// first listed" could be the new copy itself.
 
 /// The executable name that instance control looks for.
 inline constexpr const char kProgramExeName[] = "SheetDrain";
@@ -26,10 +31,10 @@ inline constexpr const char kProgramExeName[] = "SheetDrain";
 /// cannot be read. The calling process counts when its name matches.
 int CountProcessesNamed(const char *exeName);
 
-/// Sends SIGTERM to the first listed process in the caller's scope whose
-/// name equals `exeName`. Returns 1 if such a process was found, whether or
-/// not the signal could be delivered, and 0 if none was found, `exeName` is
-/// null or /proc cannot be read. The calling process is not skipped.
+/// Sends SIGTERM to the oldest other process in the caller's scope whose
+/// name equals `exeName` (never to the caller). Returns 1 if such a process
+/// was found, whether or not the signal could be delivered, and 0 if none was
+/// found, `exeName` is null or /proc cannot be read.
 int TerminateFirstProcessNamed(const char *exeName);
 
 namespace sheetdrain {
@@ -54,7 +59,12 @@ std::string displayOfEnvironment(const std::string &environment);
 /// out like /proc) and scope. Only entries whose names are decimal numbers in
 /// the range of a process id count.
 int countProcessesNamedIn(const char *procRoot, const char *exeName, const InstanceScope &scope);
-int terminateFirstProcessNamedIn(const char *procRoot, const char *exeName,
-                                 const InstanceScope &scope);
+/// The oldest process other than `self` (by start time; the lower id when
+/// two started in the same clock tick) in `scope` named `exeName`, or 0.
+/// A process whose start time cannot be read is never chosen.
+pid_t oldestOtherProcessNamedIn(const char *procRoot, const char *exeName,
+                                const InstanceScope &scope, pid_t self);
+int terminateOldestOtherProcessNamedIn(const char *procRoot, const char *exeName,
+                                       const InstanceScope &scope, pid_t self);
 
 } // namespace sheetdrain

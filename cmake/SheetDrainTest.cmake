@@ -20,7 +20,9 @@ function(sd_add_test name)
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
-  set(env "QT_QPA_PLATFORM=offscreen")
+  # A program without a settings file beside it keeps its settings in
+  # $XDG_CONFIG_HOME; tests never write the user's own.
+  set(env "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config")
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${env}")
   if(T_TIMEOUT)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})

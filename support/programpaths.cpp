@@ -15,6 +15,10 @@ char SettingsFilePath[PathBufferSize] = {};
 
 namespace {
 
+// The per-user configuration folder when ChooseSettingsFile chose a per-user
+// file that is still to be made; empty otherwise.
+char g_pendingConfigHome[PathBufferSize] = {};
+
 constexpr char kExecutableLink[] = "/proc/self/exe";
 // The per-user folders are private to their user.
 constexpr mode_t kUserFolderMode = 0700;
@@ -128,6 +132,7 @@ int UserConfigHome(char *out, std::size_t outSize)
 
 int ChooseSettingsFile(const char *configHome)
 {
+    g_pendingConfigHome[0] = '\0';
     if (SettingsFileWritable(SettingsFilePath))
         return 0;
     char folder[PathBufferSize];
@@ -139,11 +144,15 @@ int ChooseSettingsFile(const char *configHome)
 
     struct stat info;
     if (::stat(userPath, &info) != 0) {
-        // Without a file beside the program, nothing is remembered, as
-        // before; with one, its settings move to the per-user file.
+        // Without a file beside the program, the per-user file is made when
+        // the settings are first written; with one, its settings move to the
+        // per-user file now.
         if (SettingsFilePath[0] == '\0' || ::stat(SettingsFilePath, &info) != 0
-            || !S_ISREG(info.st_mode))
-            return 0;
+            || !S_ISREG(info.st_mode)) {
+            std::memcpy(g_pendingConfigHome, configHome, std::strlen(configHome) + 1);
+            std::memcpy(SettingsFilePath, userPath, std::strlen(userPath) + 1);
+            return 1;
+        }
         char text[SettingsTextSize] = {};
         LoadSettingsText(text, sizeof text, SettingsFilePath);
         if (!createUserFile(configHome, folder, userPath, text))
@@ -151,4 +160,19 @@ int ChooseSettingsFile(const char *configHome)
     }
     std::memcpy(SettingsFilePath, userPath, std::strlen(userPath) + 1);
     return 1;
+}
+
+int CreateChosenSettingsFile()
+{
+    if (g_pendingConfigHome[0] == '\0')
+        return 0;
+    char folder[PathBufferSize];
+    struct stat info;
+    if (!join(folder, g_pendingConfigHome, "/", UserSettingsFolderName))
+        return -1;
+    if (::stat(SettingsFilePath, &info) != 0
+        && !createUserFile(g_pendingConfigHome, folder, SettingsFilePath, ""))
+        return -1;
+    g_pendingConfigHome[0] = '\0';
+    return 0;
 }

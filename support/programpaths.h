@@ -30,9 +30,16 @@ int UserConfigHome(char *out, std::size_t outSize);
 constexpr char UserSettingsFolderName[] = "SheetDrain";
 
 // Moves SettingsFilePath to the per-user file configHome/SheetDrain/SheetDrain.ktz
-// when the file beside the program cannot be written (a system install): the
-// per-user file is used when it exists, and otherwise made from the one beside
-// the program (its text, or empty when it cannot be read) when that exists; a
-// program without a settings file beside it still gets none. configHome must
+// when the file beside the program cannot be written (a system install, or a
+// program copied or built without one): the per-user file is used when it
+// exists; otherwise it is made from the one beside the program (its text, or
+// empty when it cannot be read) when that exists, and left to be made at the
+// first write (CreateChosenSettingsFile) when there is none. configHome must
 // be absolute (null or relative: no per-user file). 1 moved, 0 kept as it was.
 int ChooseSettingsFile(const char *configHome);
+
+// Makes the per-user settings file, empty and private to the user, when
+// ChooseSettingsFile chose it and it does not exist yet; call it before the
+// first write. 0 the file is there (or was never to be made here), -1 it
+// could not be made.
+int CreateChosenSettingsFile();

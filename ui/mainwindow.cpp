@@ -55,8 +55,10 @@ QString askForDirectory(QWidget *parent, const QString &caption, const QString &
 
 void writeSetting(const char *key, const char *value)
 {
-    // A failed write (no settings file, read-only) keeps the file as it was;
-    // the form keeps the user's choice until the program ends.
+    // A failed write (read-only file, no folder for the per-user file) keeps
+    // the file as it was; the form keeps the user's choice until the program
+    // ends. A per-user file chosen at start-up is made at the first write.
+    CreateChosenSettingsFile();
     SetSettingsValue(SettingsFilePath, key, value);
 }
 

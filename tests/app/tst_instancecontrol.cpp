@@ -30,6 +30,16 @@ QByteArray ownEnvironment()
     return block;
 }
 
+// A /proc/PID/stat line for a process named `comm` started at `start`; the
+// name holds a space and a parenthesis, as names may.
+QByteArray statLine(qint64 pid, qint64 start)
+{
+    QByteArray line = QByteArray::number(pid) + " (Sheet) Drain) S";
+    for (int field = 4; field < 22; ++field)
+        line += " " + QByteArray::number(field);
+    return line + " " + QByteArray::number(start) + " 123 456\n";
+}
+
 } // namespace
 
 class tst_InstanceControl : public QObject
@@ -41,6 +51,8 @@ private slots:
     void countInTable();
     void unreadableTable();
     void failedSignalStillCountsAsFound();
+    void oldestOtherCopy_data();
+    void oldestOtherCopy();
 
     void realProcesses();
     void otherNamesNeverMatch();
@@ -146,7 +158,9 @@ void tst_InstanceControl::unreadableTable()
 {
     const sheetdrain::InstanceScope scope = sheetdrain::currentScope();
     QCOMPARE(sheetdrain::countProcessesNamedIn("/nonexistent/proc", "SheetDrain", scope), 0);
-    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn("/nonexistent/proc", "SheetDrain", scope), 0);
+    QCOMPARE(sheetdrain::terminateOldestOtherProcessNamedIn("/nonexistent/proc", "SheetDrain",
+                                                            scope, ::getpid()),
+             0);
     QCOMPARE(CountProcessesNamed(nullptr), 0);
     QCOMPARE(TerminateFirstProcessNamed(nullptr), 0);
 }
@@ -171,6 +185,7 @@ void tst_InstanceControl::failedSignalStillCountsAsFound()
     QVERIFY(QDir().mkpath(entry));
     const QList<QPair<QString, QByteArray>> files
         = { { "comm", "SheetDrain\n" },
+            { "stat", statLine(pid, 100) },
             { "status", "Uid:\t" + QByteArray::number(::getuid()) + "\t0\t0\t0\n" },
             { "environ", ownEnvironment() } };
     for (const auto &file : files) {
@@ -180,8 +195,64 @@ void tst_InstanceControl::failedSignalStillCountsAsFound()
     }
     const QByteArray root = QFile::encodeName(table.path());
     const sheetdrain::InstanceScope scope = sheetdrain::currentScope();
-    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn(root.constData(), "SheetDrain", scope), 1);
-    QCOMPARE(sheetdrain::terminateFirstProcessNamedIn(root.constData(), "Other", scope), 0);
+    QCOMPARE(sheetdrain::terminateOldestOtherProcessNamedIn(root.constData(), "SheetDrain", scope,
+                                                            ::getpid()),
+             1);
+    QCOMPARE(sheetdrain::terminateOldestOtherProcessNamedIn(root.constData(), "Other", scope,
+                                                            ::getpid()),
+             0);
+}
+
+// Which copy a starting one closes: the oldest other one by start time,
+// whatever the order of the ids (they wrap at pid_max), never itself. Each
+// entry is "pid:start" ("pid:-" without a readable stat file); `self` is the
+// starting copy.
+void tst_InstanceControl::oldestOtherCopy_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("self");
+    QTest::addColumn<int>("chosen");
+
+    QTest::newRow("new copy has the higher id") << QStringList { "100:50", "200:90" } << 200 << 100;
+    QTest::newRow("ids wrapped: new copy has the lower id")
+        << QStringList { "100:90", "200:50" } << 100 << 200;
+    QTest::newRow("alone") << QStringList { "300:10" } << 300 << 0;
+    QTest::newRow("three copies, oldest in the middle")
+        << QStringList { "5:70", "6000:20", "31000:40", "7:99" } << 7 << 6000;
+    QTest::newRow("same tick: the lower id") << QStringList { "9:5", "8:5", "10:6" } << 10 << 8;
+    QTest::newRow("start time unreadable") << QStringList { "4:-", "5:60", "6:70" } << 6 << 5;
+    QTest::newRow("only unreadable others") << QStringList { "4:-", "6:70" } << 6 << 0;
+}
+
+void tst_InstanceControl::oldestOtherCopy()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(int, self);
+    QFETCH(int, chosen);
+
+    QTemporaryDir table;
+    QVERIFY(table.isValid());
+    for (const QString &entry : entries) {
+        const qint64 pid = entry.section(QLatin1Char(':'), 0, 0).toLongLong();
+        const QString start = entry.section(QLatin1Char(':'), 1);
+        const QString folder = table.filePath(QString::number(pid));
+        QVERIFY(QDir().mkpath(folder));
+        QList<QPair<QString, QByteArray>> files
+            = { { "comm", "SheetDrain\n" },
+                { "status", "Uid:\t" + QByteArray::number(::getuid()) + "\t0\t0\t0\n" },
+                { "environ", ownEnvironment() } };
+        if (start != QLatin1String("-"))
+            files.append({ "stat", statLine(pid, start.toLongLong()) });
+        for (const auto &file : files) {
+            QFile f(folder + "/" + file.first);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(file.second);
+        }
+    }
+    const QByteArray root = QFile::encodeName(table.path());
+    QCOMPARE(int(sheetdrain::oldestOtherProcessNamedIn(root.constData(), "SheetDrain",
+                                                       sheetdrain::currentScope(), pid_t(self))),
+             chosen);
 }
 
 // Starts a copy of the sleeper under `name`, through `wrapper` (a command
@@ -241,7 +312,7 @@ void tst_InstanceControl::realProcesses()
     }
     QCOMPARE(CountProcessesNamed(kName), 3);
 
-    // Each call ends exactly one process: the first that /proc lists.
+    // Each call ends exactly one process: the oldest, whatever /proc's order.
     for (int remaining = 3; remaining > 0; --remaining) {
         const QList<qint64> listed = pidsNamedInListingOrder(kName);
         QCOMPARE(listed.size(), remaining);
@@ -249,12 +320,7 @@ void tst_InstanceControl::realProcesses()
             QVERIFY2(ours.contains(pid), "a foreign process took the test's name");
         QCOMPARE(TerminateFirstProcessNamed(kName), 1);
 
-        QProcess *victim = nullptr;
-        for (auto &p : started) {
-            if (p->processId() == listed.first())
-                victim = p.get();
-        }
-        QVERIFY(victim);
+        QProcess *victim = started[size_t(3 - remaining)].get();
         QVERIFY(victim->waitForFinished(5000));
         QCOMPARE(victim->exitStatus(), QProcess::CrashExit); // ended by SIGTERM
         for (auto &p : started) {

@@ -152,8 +152,10 @@ void TestProgramPaths::chooseSettingsFile_data()
     QTest::newRow("read-only, per-user file there")
         << 0444 << lines << QByteArray("SaveAsUTF8=y\r\n") << true
         << QByteArray("SaveAsUTF8=y\r\n");
+    // A program copied or built without a settings file beside it: the
+    // per-user file, made at the first write.
     QTest::newRow("none beside, none per-user")
-        << 0 << QByteArray() << QByteArray() << false << QByteArray("<missing>");
+        << 0 << QByteArray() << QByteArray() << true << QByteArray("<missing>");
     QTest::newRow("none beside, per-user file there")
         << 0 << QByteArray() << QByteArray("A=1\r\n") << true << QByteArray("A=1\r\n");
     // Never rewritten, so the settings go on in the per-user file.
@@ -189,6 +191,7 @@ void TestProgramPaths::chooseSettingsFile()
     if (besideMode)
         QCOMPARE(readAll(beside), besideText); // never touched
     if (moved && userText.isEmpty()) {
+        QCOMPARE(CreateChosenSettingsFile(), 0);
         QCOMPARE(QFileInfo(user).permissions() & 0x0077, QFile::Permissions());
         // The per-user file takes the settings from now on.
         QCOMPARE(SetSettingsValue(SettingsFilePath, "SavePath", "/x/"), 0);
