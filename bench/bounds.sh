@@ -3,7 +3,7 @@
 # the deep and wide folder trees) with sheetdrain-cli, a good workbook after
 # it, and prints one line per case: time, peak memory, peak output, whether
 # the good workbook converted, and the first message.
-#   bench/bounds.sh [CLI...]             default: BUILD_DIR/convert/sheetdrain-cli
+#   bench/bounds.sh [CLI...]             default: BUILD_DIR/app/sheetdrain-cli
 # INPUTS (default /tmp/sheetdrain-bounds-inputs) is filled on first use
 # (about 140 MB on disk; the 2 GB stream is sparse). Each run gets LIMIT
 # seconds (default 60), then SIGTERM; "stop after" is how long the program
@@ -16,7 +16,7 @@ src=$(dirname "$here")
 inputs=${INPUTS:-/tmp/sheetdrain-bounds-inputs}
 limit=${LIMIT:-60}
 clis=("$@")
-[ ${#clis[@]} -gt 0 ] || clis=("${BUILD_DIR:-$src/build}/convert/sheetdrain-cli")
+[ ${#clis[@]} -gt 0 ] || clis=("${BUILD_DIR:-$src/build}/app/sheetdrain-cli")
 good=$src/../shared/corpus/libxlsxwriter/data01.xlsx
 cases=${CASES:-"at_format.xlsx at_format_rows.xlsx at_format5000.xlsx output_bound.xlsx styled_blanks.xlsx
  merges.xlsx inline_str.xlsx big_cell.xlsx corners.xlsx merge_all.xlsx worst.xlsx sst_empty.xls

@@ -16,7 +16,7 @@
 # it slows the two-job runs more than the one-job runs.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cli="${SHEETDRAIN_CLI:-$root/build/convert/sheetdrain-cli}"
+cli="${SHEETDRAIN_CLI:-$root/build/app/sheetdrain-cli}"
 python=/usr/bin/python3 # the system one, which has python3-xlwt
 memory=0
 runs=3

@@ -22,7 +22,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSHEETDRAIN_TESTS=OFF >/dev/null
 fi
 cmake --build "$build" --target sdconv xlsxbench -j2 >/dev/null
-cli="$build/convert/sheetdrain-cli"
+cli="$build/app/sheetdrain-cli"
 cmake --build "$build" --target sheetdrain-cli -j2 >/dev/null 2>&1 || cli=""
 [ -x "$cli" ] || cli=""
 

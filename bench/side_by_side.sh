@@ -52,7 +52,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
 fi
 cmake --build "$build" -j2 --target sheetdrain-cli >/dev/null
 cmake --build "$build" -j2 --target xlsxbench >/dev/null 2>&1 || true
-CLI=${CLI:-$build/convert/sheetdrain-cli}
+CLI=${CLI:-$build/app/sheetdrain-cli}
 XB="$build/bench/xlsxbench"
 
 # ------------------------------------------------------------- workbooks
