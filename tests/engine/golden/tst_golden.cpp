@@ -1,6 +1,7 @@
 // Converts every corpus workbook that has CSV files saved by the spreadsheet
-// application and compares each sheet with them, as the CSV dialect says:
-// expected files are Windows-1252 (two are UTF-8), one final CR LF is
+// application (those of MANIFEST.md's table and the poi/ exports) and
+// compares each sheet with them, as the CSV dialect says:
+// expected files are Windows-1252 (a few are UTF-8), one final CR LF is
 // dropped, an expected '_' stands for any character Windows-1252 cannot
 // hold, and a 0-byte file is a blank sheet.
 //
@@ -27,11 +28,19 @@
 
 namespace {
 
-// Expected files that Excel saved as UTF-8 rather than Windows-1252.
-const char *const kUtf8Expected[] = {
-    "xlrd/expected/excel2011/xlrd_formula_test_sjmachin.xls.0.csv",
-    "xlrd/expected/excel2011/xlrd_profiles.xls.4.csv",
-};
+// A few Excel 2011 exports are UTF-8 rather than Windows-1252 (xlrd
+// formula_test_sjmachin.xls and profiles.xls, and poi 12561-1.xls,
+// 12843-2.xls, 25695.xls, 44235.xls among others): bytes that decode as
+// UTF-8 and hold a character outside ASCII are taken as UTF-8, which
+// Windows-1252 text practically never does.
+bool looksUtf8(const QByteArray &bytes)
+{
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
+        return false;
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
 
 // The expected file that MANIFEST.md describes as having LF row ends (it
 // looks hand-made); its rows are compared as if they ended with CR LF.
@@ -51,7 +60,12 @@ struct Outcome
     QString csvPath;
     QString format; // "xls" or "xlsx"
     bool matched = false;
-    bool macOnly = false; // differs only by Excel for Mac's conventions
+    // Differs only by the Mac conventions that the acceptance figure
+    // forgives: the m/d/yy short date and CR for a line break in a cell.
+    bool macOnly = false;
+    // Differs only by those and the Mac's own long date and long time,
+    // which the acceptance figure does not forgive.
+    bool macLongOnly = false;
     QString detail; // first differing line, or the error
 };
 
@@ -93,6 +107,28 @@ QVector<Expected> readManifest(const QString &manifest, QMap<QString, QString> *
         if (!m.hasMatch())
             continue;
         out.push_back({ path, workbook, m.captured(1).toInt() });
+    }
+    return out;
+}
+
+// The exports of the poi/ workbooks, which MANIFEST.md describes in its poi
+// section rather than in its table: poi/expected/excel2011|excel2016/
+// apachepoi_<workbook>.<N>.csv for the workbook poi/<workbook>.
+QVector<Expected> readPoiExports(const QString &corpus)
+{
+    QVector<Expected> out;
+    static const QRegularExpression name(QStringLiteral("^apachepoi_(.+)\\.(\\d+)\\.csv$"));
+    for (const char *folder : { "poi/expected/excel2011", "poi/expected/excel2016" }) {
+        const QDir dir(corpus + '/' + folder);
+        const QStringList files
+            = dir.entryList({ QStringLiteral("apachepoi_*.csv") }, QDir::Files, QDir::Name);
+        for (const QString &file : files) {
+            const auto m = name.match(file);
+            const QString workbook = QStringLiteral("poi/") + m.captured(1);
+            if (m.hasMatch() && QFile::exists(corpus + '/' + workbook))
+                out.push_back(
+                    { QString::fromLatin1(folder) + '/' + file, workbook, m.captured(2).toInt() });
+        }
     }
     return out;
 }
@@ -182,9 +218,9 @@ QStringList splitRow(const QString &row)
 }
 
 // Our field as Excel for Mac spells it: a m/d/yyyy date with a two-digit
-// year, a long date's year with two digits, an h:mm:ss AM/PM time as
-// HH:mm:ss.
-QStringList macSpellings(const QString &field)
+// year and, with longDateTime, a long date's year with two digits and an
+// h:mm:ss AM/PM time as HH:mm:ss.
+QStringList macSpellings(const QString &field, bool longDateTime)
 {
     static const QRegularExpression fullYear(
         QStringLiteral("(?<![\\d/])(\\d{1,2}/\\d{1,2}/)\\d\\d(\\d\\d)(?![\\d/])"));
@@ -192,8 +228,10 @@ QStringList macSpellings(const QString &field)
         QStringLiteral("^(\\d{1,2}):(\\d\\d):(\\d\\d) ([AP])M$"));
     static const QRegularExpression longDateYear(
         QStringLiteral("^(\"\\w+, \\w+ \\d{1,2}, )\\d\\d(\\d\\d\")$"));
-    QStringList out { QString(field).replace(fullYear, QStringLiteral("\\1\\2")),
-                      QString(field).replace(longDateYear, QStringLiteral("\\1\\2")) };
+    QStringList out { QString(field).replace(fullYear, QStringLiteral("\\1\\2")) };
+    if (!longDateTime)
+        return out;
+    out << QString(field).replace(longDateYear, QStringLiteral("\\1\\2"));
     const QRegularExpressionMatch m = twelveHour.match(field);
     if (m.hasMatch()) {
         const int hour
@@ -215,8 +253,10 @@ QStringList macSpellings(const QString &field)
 // ours takes the Mac spelling only where the expected field has exactly
 // that, since the same sheets show other dates with four-digit years. It
 // also writes a line break inside a cell as CR where the dialect writes it
-// as stored (LF). True when those are the only differences.
-bool onlyMacConventionsDiffer(const QString &expected, QString ours, QTextCodec *cp1252)
+// as stored (LF). True when those are the only differences; the long date
+// and long time count only with longDateTime.
+bool onlyMacConventionsDiffer(const QString &expected, QString ours, QTextCodec *cp1252,
+                              bool longDateTime)
 {
     static const QRegularExpression cellLineBreak(QStringLiteral("(?<!\\r)\\n"));
     ours.replace(cellLineBreak, QStringLiteral("\r"));
@@ -227,7 +267,7 @@ bool onlyMacConventionsDiffer(const QString &expected, QString ours, QTextCodec 
         const QStringList want = splitRow(wantRows[r]);
         QStringList fields = splitRow(rows[r]);
         for (int f = 0; f < fields.size() && fields.size() == want.size(); ++f)
-            if (macSpellings(fields[f]).contains(want[f]))
+            if (macSpellings(fields[f], longDateTime).contains(want[f]))
                 fields[f] = want[f];
         rows[r] = fields.join(QLatin1Char(','));
     }
@@ -282,6 +322,7 @@ private:
     int m_namesCompared = 0;
     int m_namesMatched = 0;
     QStringList m_nameMismatches;
+    QStringList m_namePathsMismatched; // their .sheetnames paths
 };
 
 void TestGolden::initTestCase()
@@ -289,6 +330,7 @@ void TestGolden::initTestCase()
     SD_REQUIRE_CORPUS(QStringLiteral("MANIFEST.md"));
     m_corpus = sdtest::corpusDir();
     m_expected = readManifest(m_corpus + "/MANIFEST.md", &m_encrypted);
+    m_expected += readPoiExports(m_corpus);
     QVERIFY2(!m_expected.isEmpty(), "MANIFEST.md lists no expected CSV files");
     m_cp1252 = QTextCodec::codecForName("Windows-1252");
     m_utf8 = QTextCodec::codecForName("UTF-8");
@@ -390,9 +432,7 @@ void TestGolden::sheet()
             o.detail = QStringLiteral("cannot read back");
         } else {
             const QByteArray expectedBytes = theirs.readAll();
-            bool isUtf8 = false;
-            for (const char *u : kUtf8Expected)
-                isUtf8 = isUtf8 || csvPath == QLatin1String(u);
+            const bool isUtf8 = looksUtf8(expectedBytes);
             QString want
                 = isUtf8 ? QString::fromUtf8(expectedBytes) : m_cp1252->toUnicode(expectedBytes);
             for (const char *lf : kLfExpected)
@@ -408,7 +448,9 @@ void TestGolden::sheet()
                 o.matched = false;
                 o.detail = QStringLiteral("the last row does not end with CR LF");
             }
-            o.macOnly = !o.matched && onlyMacConventionsDiffer(want, got, m_cp1252);
+            o.macOnly = !o.matched && onlyMacConventionsDiffer(want, got, m_cp1252, false);
+            o.macLongOnly
+                = !o.matched && !o.macOnly && onlyMacConventionsDiffer(want, got, m_cp1252, true);
         }
     }
     m_outcomes << o;
@@ -453,22 +495,28 @@ void TestGolden::sheetNames()
     for (const sd::SheetInfo &s : book->sheets)
         got << QString::fromStdString(s.name);
     ++m_namesCompared;
-    if (want == got)
+    if (want == got) {
         ++m_namesMatched;
-    else
+    } else {
+        m_namePathsMismatched << namesPath;
         m_nameMismatches << QStringLiteral("%1: expected [%2] got [%3]")
                                 .arg(namesPath, want.join('|'), got.join('|'));
+        // Listed like the sheets: "<.sheetnames path>\t<reason>".
+        if (m_known.contains(namesPath))
+            QEXPECT_FAIL("", qPrintable(m_known.value(namesPath)), Continue);
+    }
     QCOMPARE(got, want);
 }
 
 QStringList TestGolden::report() const
 {
     QStringList report;
-    QMap<QString, int> compared, matched, macOnly;
+    QMap<QString, int> compared, matched, macOnly, macLongOnly;
     QStringList fixed;
     for (const Outcome &o : m_outcomes) {
         ++compared[o.format];
         macOnly[o.format] += o.macOnly ? 1 : 0;
+        macLongOnly[o.format] += o.macLongOnly ? 1 : 0;
         matched[o.format] += o.matched ? 1 : 0;
         if (o.matched && m_known.contains(o.csvPath))
             fixed << o.csvPath;
@@ -480,20 +528,29 @@ QStringList TestGolden::report() const
                       .arg(compared[format])
                       .arg(matched[format])
                       .arg(100.0 * matched[format] / compared[format], 0, 'f', 1)
-                + QStringLiteral("; %1 more differ only by Excel for Mac's conventions")
-                      .arg(macOnly[format]);
-    int all = 0, same = 0;
+                + QStringLiteral("; %1 more differ only by the m/d/yy short date or CR in a "
+                                 "cell, %2 more also by the Mac's long date or time")
+                      .arg(macOnly[format])
+                      .arg(macLongOnly[format]);
+    int all = 0, same = 0, sameLong = 0;
     for (const QString &format : compared.keys()) {
         all += compared[format];
         same += matched[format] + macOnly[format];
+        sameLong += macLongOnly[format];
     }
-    report << QStringLiteral("all: %1 of %2 sheets match once Excel for Mac's conventions "
-                             "(m/d/yy short date, the Mac system long date and time, CR for a line "
-                             "break in a cell) are allowed "
-                             "for (%3%)")
+    // The acceptance figure: exact matches ('_' for what Windows-1252 cannot
+    // hold included) plus the sheets that differ only by the m/d/yy short
+    // date of ids 14 and 22 or by CR for a line break in a cell. The Mac's
+    // own long date and long time are not forgiven.
+    report << QStringLiteral("acceptance: %1 of %2 sheets match (%3%), exactly or but for the "
+                             "m/d/yy short date and CR in a cell")
                   .arg(same)
                   .arg(all)
                   .arg(100.0 * same / std::max(1, all), 0, 'f', 1);
+    report << QStringLiteral("not counted: %1 more differ only by the Mac's long date or long "
+                             "time as well (%2% with them)")
+                  .arg(sameLong)
+                  .arg(100.0 * (same + sameLong) / std::max(1, all), 0, 'f', 1);
     report << QStringLiteral("sheet names: %1 lists compared, %2 matched")
                   .arg(m_namesCompared)
                   .arg(m_namesMatched);
@@ -509,8 +566,10 @@ QStringList TestGolden::report() const
             if (o.format == format && !o.matched)
                 report << QStringLiteral("  %1: %2%3%4")
                               .arg(o.csvPath, o.detail,
-                                   o.macOnly ? QStringLiteral(" (Mac conventions only)")
-                                             : QString(),
+                                   o.macOnly           ? QStringLiteral(" (Mac conventions only)")
+                                       : o.macLongOnly ? QStringLiteral(" (Mac conventions and "
+                                                                        "long date or time only)")
+                                                       : QString(),
                                    m_known.contains(o.csvPath) ? QString()
                                                                : QStringLiteral("  [NEW]"));
         }
@@ -540,6 +599,11 @@ void TestGolden::rewriteKnownMismatches()
             continue;
         const QString reason = m_known.value(o.csvPath);
         lines << o.csvPath + '\t' + (reason.isEmpty() ? o.detail : reason);
+    }
+    for (int i = 0; i < m_namePathsMismatched.size(); ++i) {
+        const QString reason = m_known.value(m_namePathsMismatched[i]);
+        lines << m_namePathsMismatched[i] + '\t'
+                + (reason.isEmpty() ? m_nameMismatches[i] : reason);
     }
     QFile f(m_knownPath);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
