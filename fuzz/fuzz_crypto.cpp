@@ -4,7 +4,7 @@
 //         stream to decrypt: [u16 payload size][payload][stream]
 //   2     an encrypted package: [u32 EncryptionInfo size][info][package]
 // A few passwords are tried, so seeds made with one of them reach the
-// decryption itself. Fuzz builds cap the spin count low (cryptolimits.h).
+// decryption itself. Fuzz builds cap the spin count low (kMaxSpinCount, io/limits.h).
 #include "crypto/biffcrypt.h"
 #include "crypto/ooxmlcrypt.h"
 

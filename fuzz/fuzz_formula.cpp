@@ -7,7 +7,7 @@
 // put in a small workbook and evaluated with a small work budget, so that
 // mutations reach every function with references that exist.
 #include "formula/evaluator.h"
-#include "formula/memorysource.h"
+#include "memorysource.h"
 
 #include <cstddef>
 #include <cstdint>

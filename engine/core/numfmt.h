@@ -42,7 +42,6 @@ public:
     // stops there instead of building all of it.
     void appendText(std::string_view text, std::string &out, size_t maxBytes = SIZE_MAX) const;
 
-    bool isGeneral() const { return m_general; }
     // True when the first section shows a date or a time.
     bool isDate() const;
     const std::string &code() const { return m_code; }

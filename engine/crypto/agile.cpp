@@ -1,7 +1,7 @@
 // Agile encryption: the XML descriptor, the password's key and the
 // integrity check.
-#include "crypto/cryptolimits.h"
 #include "crypto/ooxmlcrypt_p.h"
+#include "io/limits.h"
 
 #include <QByteArray>
 #include <QXmlStreamReader>

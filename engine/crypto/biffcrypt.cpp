@@ -1,8 +1,8 @@
 #include "crypto/biffcrypt.h"
 
 #include "crypto/biffcrypt_p.h"
-#include "crypto/cryptolimits.h"
 #include "crypto/encryptionheader.h"
+#include "io/byteorder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,16 +12,8 @@ namespace crypto {
 
 namespace {
 
-uint16_t le16(const uint8_t *p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-
-void putLe32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
+// The RC4 re-keying block of .xls encryption (bytes of the workbook stream).
+constexpr size_t kBiffRc4BlockSize = 1024;
 
 // Record ids whose payload stays clear.
 enum : uint16_t {

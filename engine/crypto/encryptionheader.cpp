@@ -1,6 +1,6 @@
 #include "crypto/encryptionheader.h"
 
-#include "crypto/cryptolimits.h"
+#include "io/byteorder.h"
 
 #include <cstdio>
 
@@ -8,11 +8,6 @@ namespace sd {
 namespace crypto {
 
 namespace {
-
-uint32_t le32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 constexpr size_t kFixedHeaderSize = 32; // eight 32-bit fields before the CSP name
 constexpr size_t kSaltSize = 16;
@@ -38,7 +33,7 @@ CryptoError parseEncryptionHeader(const uint8_t *data, size_t size, size_t hashB
     header.providerType = le32(h + 20);
     header.provider.clear();
     for (size_t i = kFixedHeaderSize; i + 1 < headerSize; i += 2) {
-        const char16_t c = char16_t(h[i] | (h[i + 1] << 8));
+        const char16_t c = char16_t(le16(h + i));
         if (c == 0)
             break;
         header.provider.push_back(c);

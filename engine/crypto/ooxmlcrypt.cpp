@@ -1,7 +1,8 @@
 #include "crypto/ooxmlcrypt.h"
 
-#include "crypto/cryptolimits.h"
 #include "crypto/ooxmlcrypt_p.h"
+#include "io/byteorder.h"
+#include "io/limits.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,26 +12,10 @@ namespace crypto {
 
 namespace {
 
-uint16_t le16(const uint8_t *p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-
-uint32_t le32(const uint8_t *p)
-{
-    return uint32_t(le16(p)) | (uint32_t(le16(p + 2)) << 16);
-}
-
-uint64_t le64(const uint8_t *p)
-{
-    return uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32);
-}
-
-void putLe32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
+// Standard (and CryptoAPI) key derivation: the fixed iteration count.
+constexpr uint32_t kStandardSpinCount = 50000;
+// The segment of an Agile EncryptedPackage, each with its own IV.
+constexpr size_t kAgileSegmentSize = 4096;
 
 constexpr uint16_t kAgileVersion = 4;
 constexpr uint16_t kStandardMinor = 2;

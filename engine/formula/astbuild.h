@@ -4,14 +4,13 @@
 // size within bounds so that evaluation can recurse safely.
 
 #include "formula/ast.h"
+#include "formula/formulalimits.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 namespace sd::formula {
-
-constexpr int kMaxTreeDepth = 1024; // nested operands the evaluator recurses through
 
 class FormulaBuilder
 {

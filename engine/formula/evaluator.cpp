@@ -2,7 +2,7 @@
 // stack that computes them in dependency order, cycle handling and the
 // spread of volatility to dependent cells.
 
-#include "formula/eval_p.h"
+#include "formula/evaluator_p.h"
 
 #include "core/numfmt.h"
 
@@ -26,7 +26,7 @@ int64_t clockNow()
     return int64_t(std::time(nullptr));
 }
 
-Engine::Engine(CellSource &source, const EvalOptions &options)
+EvaluatorPrivate::EvaluatorPrivate(CellSource &source, const EvalOptions &options)
     : m_source(source)
     , m_options(options)
     , m_date1904(source.date1904())
@@ -40,9 +40,9 @@ Engine::Engine(CellSource &source, const EvalOptions &options)
     m_rng.seed(m_options.randomSeed ? m_options.randomSeed : uint64_t(m_options.clock));
 }
 
-Engine::~Engine() = default;
+EvaluatorPrivate::~EvaluatorPrivate() = default;
 
-const NumberFormat &Engine::format(const std::string &code)
+const NumberFormat &EvaluatorPrivate::format(const std::string &code)
 {
     auto it = m_formats.find(code);
     if (it == m_formats.end())
@@ -50,7 +50,7 @@ const NumberFormat &Engine::format(const std::string &code)
     return *it->second;
 }
 
-bool Engine::isSubtotal(int sheet, uint32_t row, uint32_t col)
+bool EvaluatorPrivate::isSubtotal(int sheet, uint32_t row, uint32_t col)
 {
     Entry *e = entry(sheet, row, col);
     if (!e || e->src.kind == FormulaSource::Kind::None)
@@ -64,7 +64,7 @@ bool Engine::isSubtotal(int sheet, uint32_t row, uint32_t col)
     return false;
 }
 
-double Engine::now()
+double EvaluatorPrivate::now()
 {
     if (m_now < 0) {
         const double local = double(m_options.clock) + m_options.utcOffsetSeconds;
@@ -75,14 +75,14 @@ double Engine::now()
     return m_now;
 }
 
-double Engine::random()
+double EvaluatorPrivate::random()
 {
     return double(m_rng() >> 11) * (1.0 / 9007199254740992.0);
 }
 
 // ---- cells ----------------------------------------------------------------
 
-void Engine::buildIndex(int sheet)
+void EvaluatorPrivate::buildIndex(int sheet)
 {
     SheetIndex &idx = m_index[size_t(sheet)];
     if (idx.built)
@@ -100,7 +100,7 @@ void Engine::buildIndex(int sheet)
         std::sort(col.second.begin(), col.second.end());
 }
 
-Engine::Entry *Engine::entry(int sheet, uint32_t row, uint32_t col)
+EvaluatorPrivate::Entry *EvaluatorPrivate::entry(int sheet, uint32_t row, uint32_t col)
 {
     if (sheet < 0 || size_t(sheet) >= m_index.size())
         return nullptr;
@@ -117,12 +117,12 @@ Engine::Entry *Engine::entry(int sheet, uint32_t row, uint32_t col)
     return &e;
 }
 
-Engine::Entry *Engine::entry(uint64_t k)
+EvaluatorPrivate::Entry *EvaluatorPrivate::entry(uint64_t k)
 {
     return entry(int(k >> 34), uint32_t((k >> 14) & 0xFFFFF), uint32_t(k & 0x3FFF));
 }
 
-bool Engine::recalc(Entry &e, uint64_t k)
+bool EvaluatorPrivate::recalc(Entry &e, uint64_t k)
 {
     if (e.recalc >= 0)
         return e.recalc;
@@ -151,13 +151,13 @@ bool Engine::recalc(Entry &e, uint64_t k)
     return false;
 }
 
-bool Engine::recalculates(int sheet, uint32_t row, uint32_t col)
+bool EvaluatorPrivate::recalculates(int sheet, uint32_t row, uint32_t col)
 {
     Entry *e = entry(sheet, row, col);
     return e && recalc(*e, key(sheet, row, col));
 }
 
-Value Engine::cell(int sheet, uint32_t row, uint32_t col)
+Value EvaluatorPrivate::cell(int sheet, uint32_t row, uint32_t col)
 {
     step();
     const uint64_t k = key(sheet, row, col);
@@ -177,7 +177,7 @@ Value Engine::cell(int sheet, uint32_t row, uint32_t col)
 
 // Every formula cell of an area that is still to be computed must be done
 // before the area is read; all of them are asked for at once.
-void Engine::needFormulasIn(const Area &a)
+void EvaluatorPrivate::needFormulasIn(const Area &a)
 {
     bool missing = false;
     for (int s = a.sheet; s <= a.lastSheet; ++s) {
@@ -207,7 +207,7 @@ void Engine::needFormulasIn(const Area &a)
 
 // ---- parsing --------------------------------------------------------------
 
-std::shared_ptr<Formula> Engine::parsed(const FormulaSource &src, int sheet)
+std::shared_ptr<Formula> EvaluatorPrivate::parsed(const FormulaSource &src, int sheet)
 {
     if (src.key) {
         auto it = m_parsed.find(src.key);
@@ -234,7 +234,7 @@ std::shared_ptr<Formula> Engine::parsed(const FormulaSource &src, int sheet)
 
 // ---- the work stack -------------------------------------------------------
 
-void Engine::settle(Entry &e, EvalStatus status, std::string reason, bool unknownFunction)
+void EvaluatorPrivate::settle(Entry &e, EvalStatus status, std::string reason, bool unknownFunction)
 {
     e.state = State::Done;
     e.status = status;
@@ -249,7 +249,7 @@ void Engine::settle(Entry &e, EvalStatus status, std::string reason, bool unknow
         e.recalc = 0; // from now on the cached value stands for this cell
 }
 
-void Engine::run(uint64_t start)
+void EvaluatorPrivate::run(uint64_t start)
 {
     std::vector<uint64_t> stack { start };
     std::vector<uint64_t> pushed;
@@ -314,7 +314,7 @@ void Engine::run(uint64_t start)
 
 // Pushes the formula cells that the formula's own references name, so that
 // most cells compute at their first attempt.
-void Engine::prescan(uint64_t k, Entry &e, std::vector<uint64_t> &pushed)
+void EvaluatorPrivate::prescan(uint64_t k, Entry &e, std::vector<uint64_t> &pushed)
 {
     const int sheet = int(k >> 34);
     std::shared_ptr<Formula> f = parsed(e.src, sheet);
@@ -349,7 +349,7 @@ void Engine::prescan(uint64_t k, Entry &e, std::vector<uint64_t> &pushed)
     }
 }
 
-Value Engine::compute(uint64_t k, Entry &e)
+Value EvaluatorPrivate::compute(uint64_t k, Entry &e)
 {
     const int sheet = int(k >> 34);
     const uint32_t row = uint32_t((k >> 14) & 0xFFFFF), col = uint32_t(k & 0x3FFF);
@@ -370,8 +370,8 @@ Value Engine::compute(uint64_t k, Entry &e)
 }
 
 // Array formulas compute once over their range; each cell shows its element.
-Value Engine::arrayElement(uint64_t k, Entry &e, const Formula &f, int sheet, uint32_t row,
-                           uint32_t col)
+Value EvaluatorPrivate::arrayElement(uint64_t k, Entry &e, const Formula &f, int sheet,
+                                     uint32_t row, uint32_t col)
 {
     (void)k;
     const uint64_t anchor = key(sheet, e.src.arrayRange.firstRow, e.src.arrayRange.firstCol);
@@ -396,7 +396,7 @@ Value Engine::arrayElement(uint64_t k, Entry &e, const Formula &f, int sheet, ui
     return a.at(r, c);
 }
 
-CellResult Engine::result(int sheet, uint32_t row, uint32_t col)
+CellResult EvaluatorPrivate::result(int sheet, uint32_t row, uint32_t col)
 {
     CellResult out;
     const uint64_t k = key(sheet, row, col);
@@ -423,7 +423,8 @@ CellResult Engine::result(int sheet, uint32_t row, uint32_t col)
 // The areas a formula reads, as far as they are written in it (names
 // followed); what INDIRECT or OFFSET reads is not known, but they are
 // volatile themselves.
-void Engine::staticAreas(const Formula &f, const Ctx &ctx, std::vector<Area> &out, int depth)
+void EvaluatorPrivate::staticAreas(const Formula &f, const Ctx &ctx, std::vector<Area> &out,
+                                   int depth)
 {
     for (const RefSpec &r : f.refs) {
         Area a;
@@ -448,7 +449,7 @@ void Engine::staticAreas(const Formula &f, const Ctx &ctx, std::vector<Area> &ou
 
 // Marks volatile formulas, and every formula that reads one, for
 // recalculation; the other cached formulas keep their values.
-void Engine::computeVolatile()
+void EvaluatorPrivate::computeVolatile()
 {
     m_volatileDone = true;
     std::vector<uint64_t> all;
@@ -517,7 +518,7 @@ void Engine::computeVolatile()
 // ---- public face ----------------------------------------------------------
 
 Evaluator::Evaluator(CellSource &source, const EvalOptions &options)
-    : m_engine(std::make_unique<Engine>(source, options))
+    : m_d(std::make_unique<EvaluatorPrivate>(source, options))
 {
 }
 
@@ -525,22 +526,22 @@ Evaluator::~Evaluator() = default;
 
 Value Evaluator::value(int sheet, uint32_t row, uint32_t col)
 {
-    return m_engine->result(sheet, row, col).value;
+    return m_d->result(sheet, row, col).value;
 }
 
 CellResult Evaluator::result(int sheet, uint32_t row, uint32_t col)
 {
-    return m_engine->result(sheet, row, col);
+    return m_d->result(sheet, row, col);
 }
 
 bool Evaluator::recalculates(int sheet, uint32_t row, uint32_t col)
 {
-    return m_engine->recalculates(sheet, row, col);
+    return m_d->recalculates(sheet, row, col);
 }
 
 uint64_t Evaluator::steps() const
 {
-    return m_engine->steps();
+    return m_d->steps();
 }
 
 } // namespace sd::formula

@@ -73,7 +73,7 @@ struct EvalOptions
     int64_t clock = 0;
     double utcOffsetSeconds = 0; // local time = UTC + offset
     uint64_t randomSeed = 0; // RAND; 0 takes one from the clock
-    uint64_t stepLimit = 200'000'000; // bound on the work of one workbook
+    uint64_t stepLimit = kMaxEvaluationSteps; // bound on the work of one workbook
     // Volatile formulas keep their cached results (comparing with a file's
     // results, whose clock and random numbers cannot be repeated).
     bool keepVolatile = false;
@@ -96,7 +96,7 @@ struct CellResult
     std::string reason; // for ParseError and Unsupported
 };
 
-class Engine;
+class EvaluatorPrivate;
 
 class Evaluator
 {
@@ -117,7 +117,7 @@ public:
     uint64_t steps() const;
 
 private:
-    std::unique_ptr<Engine> m_engine;
+    std::unique_ptr<EvaluatorPrivate> m_d;
 };
 
 // Unix time for NOW/TODAY: SOURCE_DATE_EPOCH when set, else the current time.

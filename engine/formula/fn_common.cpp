@@ -9,8 +9,8 @@ namespace sd::formula {
 
 // ---- grids ----------------------------------------------------------------
 
-Grid::Grid(Engine &engine, const Value &v)
-    : m_engine(engine)
+Grid::Grid(EvaluatorPrivate &evaluator, const Value &v)
+    : m_evaluator(evaluator)
     , m_value(v)
 {
     if (v.isError()) {
@@ -27,7 +27,7 @@ Grid::Grid(Engine &engine, const Value &v)
         m_rows = m_area.rows();
         m_cols = m_area.cols();
         CellRange ext;
-        if (!engine.source().extent(m_area.sheet, ext)) {
+        if (!evaluator.source().extent(m_area.sheet, ext)) {
             m_usedRows = m_usedCols = 0;
         } else {
             m_usedRows
@@ -39,7 +39,7 @@ Grid::Grid(Engine &engine, const Value &v)
             Area used = m_area;
             used.row2 = m_area.row1 + m_usedRows - 1;
             used.col2 = m_area.col1 + m_usedCols - 1;
-            m_kept = engine.areaValues(used);
+            m_kept = evaluator.areaValues(used);
         }
         return;
     }
@@ -60,11 +60,23 @@ Value Grid::at(uint32_t r, uint32_t c) const
     if (m_kept)
         return m_kept->at(r, c);
     if (m_ref)
-        return m_engine.cell(m_area.sheet, m_area.row1 + r, m_area.col1 + c);
+        return m_evaluator.cell(m_area.sheet, m_area.row1 + r, m_area.col1 + c);
     return m_value.array->at(r, c);
 }
 
 // ---- numbers --------------------------------------------------------------
+
+uint8_t readNumbers(Call &c, std::initializer_list<double *> slots)
+{
+    int i = 0;
+    for (double *slot : slots) {
+        if (i < c.count() && !c.isEmpty(i))
+            if (uint8_t e = c.number(i, *slot))
+                return e;
+        ++i;
+    }
+    return 0;
+}
 
 uint8_t collectNumbers(Call &c, int first, int last, Collect mode, std::vector<double> &out)
 {
@@ -72,7 +84,7 @@ uint8_t collectNumbers(Call &c, int first, int last, Collect mode, std::vector<d
     for (int i = first; i < last && !error; ++i) {
         const Value &v = c.arg(i);
         if (v.isRef() || v.isArray()) {
-            c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+            c.evaluator.visit(v, [&](const Value &x, uint32_t, uint32_t) {
                 if (error)
                     return;
                 if (x.type == ValueType::Number)
@@ -89,7 +101,7 @@ uint8_t collectNumbers(Call &c, int first, int last, Collect mode, std::vector<d
         if (v.type == ValueType::Blank && !c.isEmpty(i))
             continue;
         double d = 0;
-        if (uint8_t e = toNumber(v, d, c.engine.date1904()))
+        if (uint8_t e = toNumber(v, d, c.evaluator.date1904()))
             return e;
         out.push_back(d);
     }

@@ -21,7 +21,7 @@ uint8_t dateArg(Call &c, int i, double &serial, Ymd *ymd = nullptr)
         return e;
     serial = std::floor(serial);
     Ymd t;
-    if (!serialToDate(serial, c.engine.date1904(), t.y, t.m, t.d))
+    if (!serialToDate(serial, c.evaluator.date1904(), t.y, t.m, t.d))
         return ErrNum;
     if (ymd)
         *ymd = t;
@@ -69,21 +69,19 @@ Value secondsPart(Call &c, int which)
     return Value::num(double(s % 60));
 }
 
-} // namespace
-
 Value fnDate(Call &c)
 {
     SD_NUMBER(c, 0, y);
     SD_NUMBER(c, 1, m);
     SD_NUMBER(c, 2, d);
     y = std::trunc(y), m = std::trunc(m), d = std::trunc(d);
-    if (y < 1900 && !c.engine.date1904())
+    if (y < 1900 && !c.evaluator.date1904())
         y += 1900;
-    else if (y < 1904 && c.engine.date1904())
+    else if (y < 1904 && c.evaluator.date1904())
         y += 1900;
     if (y < 1900 || y > 9999 || std::fabs(m) > 1e6 || std::fabs(d) > 1e8)
         return Value::err(ErrNum);
-    const double serial = dateToSerial(int(y), int(m), int(d), c.engine.date1904());
+    const double serial = dateToSerial(int(y), int(m), int(d), c.evaluator.date1904());
     if (serial < 0 || serial > kMaxSerial)
         return Value::err(ErrNum);
     return Value::num(serial);
@@ -137,7 +135,7 @@ Value fnWeekday(Call &c)
     if (c.count() > 1)
         if (uint8_t e = c.number(1, type))
             return Value::err(e);
-    const int sunday0 = int(std::fmod(weekdayBase(s, c.engine.date1904()) + 6, 7)); // 0 = Sunday
+    const int sunday0 = int(std::fmod(weekdayBase(s, c.evaluator.date1904()) + 6, 7)); // 0 = Sunday
     switch (int(type)) {
     case 1:
         return Value::num(sunday0 + 1);
@@ -156,15 +154,13 @@ Value fnWeekday(Call &c)
 
 Value fnNow(Call &c)
 {
-    return Value::num(c.engine.now());
+    return Value::num(c.evaluator.now());
 }
 
 Value fnToday(Call &c)
 {
-    return Value::num(std::floor(c.engine.now()));
+    return Value::num(std::floor(c.evaluator.now()));
 }
-
-namespace {
 
 Value addMonths(Call &c, bool endOfMonth)
 {
@@ -181,13 +177,11 @@ Value addMonths(Call &c, bool endOfMonth)
     if (y < 1900 || y > 9999)
         return Value::err(ErrNum);
     const int d = endOfMonth ? daysIn(y, m) : std::min(t.d, daysIn(y, m));
-    const double r = dateToSerial(y, m, d, c.engine.date1904());
+    const double r = dateToSerial(y, m, d, c.evaluator.date1904());
     if (r < 0)
         return Value::err(ErrNum);
     return Value::num(r);
 }
-
-} // namespace
 
 Value fnEdate(Call &c)
 {
@@ -232,7 +226,7 @@ Value fnDatedif(Call &c)
         if (y.m < x.m || (y.m == x.m && y.d < x.d))
             --yy;
         const double start
-            = dateToSerial(yy, x.m, std::min(x.d, daysIn(yy, x.m)), c.engine.date1904());
+            = dateToSerial(yy, x.m, std::min(x.d, daysIn(yy, x.m)), c.evaluator.date1904());
         return Value::num(b - start);
     }
     return Value::err(ErrNum);
@@ -242,7 +236,7 @@ Value fnDateValue(Call &c)
 {
     SD_TEXT(c, 0, s);
     double d = 0;
-    if (!parseNumberText(s, d, c.engine.date1904()) || d < 1)
+    if (!parseNumberText(s, d, c.evaluator.date1904()) || d < 1)
         return Value::err(ErrValue);
     return Value::num(std::floor(d));
 }
@@ -251,7 +245,7 @@ Value fnTimeValue(Call &c)
 {
     SD_TEXT(c, 0, s);
     double d = 0;
-    if (!parseNumberText(s, d, c.engine.date1904()) || d < 0)
+    if (!parseNumberText(s, d, c.evaluator.date1904()) || d < 0)
         return Value::err(ErrValue);
     return Value::num(d - std::floor(d));
 }
@@ -291,8 +285,6 @@ Value fnDays360(Call &c)
     return Value::num((y.y - x.y) * 360.0 + (y.m - x.m) * 30.0 + (y.d - x.d));
 }
 
-namespace {
-
 // Serial numbers of the holidays argument.
 uint8_t holidays(Call &c, int i, std::vector<double> &out)
 {
@@ -302,9 +294,9 @@ uint8_t holidays(Call &c, int i, std::vector<double> &out)
     if (v.isError())
         return v.error;
     uint8_t error = 0;
-    c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+    c.evaluator.visit(v, [&](const Value &x, uint32_t, uint32_t) {
         double d = 0;
-        if (uint8_t e = toNumber(x, d, c.engine.date1904()))
+        if (uint8_t e = toNumber(x, d, c.evaluator.date1904()))
             error = error ? error : e;
         out.push_back(std::floor(d));
     });
@@ -322,8 +314,6 @@ bool workday(double serial, const std::vector<double> &hol, bool date1904)
     return true;
 }
 
-} // namespace
-
 Value fnNetworkDays(Call &c)
 {
     double a, b;
@@ -338,9 +328,9 @@ Value fnNetworkDays(Call &c)
     if (a > b)
         std::swap(a, b);
     double n = 0;
-    c.engine.step(uint64_t(b - a) + 1);
+    c.evaluator.step(uint64_t(b - a) + 1);
     for (double d = a; d <= b; ++d)
-        n += workday(d, hol, c.engine.date1904());
+        n += workday(d, hol, c.evaluator.date1904());
     return Value::num(sign * n);
 }
 
@@ -355,13 +345,13 @@ Value fnWorkday(Call &c)
     if (uint8_t e = holidays(c, 2, hol))
         return Value::err(e);
     const double dir = days < 0 ? -1 : 1;
-    c.engine.step(uint64_t(std::fabs(days) * 1.5) + 1);
+    c.evaluator.step(uint64_t(std::fabs(days) * 1.5) + 1);
     double d = a;
     for (double left = std::fabs(days); left > 0;) {
         d += dir;
         if (d < 0 || d > kMaxSerial)
             return Value::err(ErrNum);
-        if (workday(d, hol, c.engine.date1904()))
+        if (workday(d, hol, c.evaluator.date1904()))
             --left;
     }
     return Value::num(d);
@@ -373,7 +363,7 @@ Value fnIsoWeekNum(Call &c)
     Ymd t;
     if (uint8_t e = dateArg(c, 0, s, &t))
         return Value::err(e);
-    const bool d1904 = c.engine.date1904();
+    const bool d1904 = c.evaluator.date1904();
     const int wd = (int(std::fmod(weekdayBase(s, d1904) + 6, 7)) + 6) % 7; // 0 Monday
     const double thursday = s - wd + 3;
     Ymd th;
@@ -403,7 +393,7 @@ Value fnWeekNum(Call &c)
         first = int(type) - 10;
     else
         return Value::err(ErrNum);
-    const bool d1904 = c.engine.date1904();
+    const bool d1904 = c.evaluator.date1904();
     const double jan1 = dateToSerial(t.y, 1, 1, d1904);
     const int wdJan1 = int(std::fmod(weekdayBase(jan1, d1904) + 6, 7));
     const int offset = (wdJan1 - first + 7) % 7;
@@ -468,6 +458,45 @@ Value fnYearFrac(Call &c)
     default:
         return Value::err(ErrNum);
     }
+}
+
+} // namespace
+
+// ---- rows of the function table --------------------------------------------
+
+FunctionRows dateFunctions()
+{
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "DATE", 65, 3, 3, "V", E, fnDate },
+        { "TIME", 66, 3, 3, "V", E, fnTime },
+        { "DAY", 67, 1, 1, "V", E, fnDay },
+        { "MONTH", 68, 1, 1, "V", E, fnMonth },
+        { "YEAR", 69, 1, 1, "V", E, fnYear },
+        { "WEEKDAY", 70, 1, 2, "V", E, fnWeekday },
+        { "HOUR", 71, 1, 1, "V", E, fnHour },
+        { "MINUTE", 72, 1, 1, "V", E, fnMinute },
+        { "SECOND", 73, 1, 1, "V", E, fnSecond },
+        { "NOW", 74, 0, 0, "V", V, fnNow },
+        { "DATEVALUE", 140, 1, 1, "V", E, fnDateValue },
+        { "TIMEVALUE", 141, 1, 1, "V", E, fnTimeValue },
+        { "DAYS360", 220, 2, 3, "V", E, fnDays360 },
+        { "TODAY", 221, 0, 0, "V", V, fnToday },
+        { "DATEDIF", 351, 3, 3, "V", E, fnDatedif },
+        { "EDATE", -1, 2, 2, "V", E, fnEdate },
+        { "EOMONTH", -1, 2, 2, "V", E, fnEomonth },
+        { "NETWORKDAYS", -1, 2, 3, "VVR", 0, fnNetworkDays },
+        { "WORKDAY", -1, 2, 3, "VVR", 0, fnWorkday },
+        { "DAYS", -1, 2, 2, "V", E, fnDays },
+        { "WEEKNUM", -1, 1, 2, "V", E, fnWeekNum },
+        { "ISOWEEKNUM", -1, 1, 1, "V", E, fnIsoWeekNum },
+        { "YEARFRAC", -1, 2, 3, "V", E, fnYearFrac },
+        // Known, not evaluated: a call keeps the cell's cached value.
+        { "DATESTRING", 352, 1, 1, "V", E, nullptr },
+        { "NETWORKDAYS.INTL", -1, 2, 4, "VVVR", 0, nullptr },
+        { "WORKDAY.INTL", -1, 2, 4, "VVVR", 0, nullptr },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

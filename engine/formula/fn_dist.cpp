@@ -148,19 +148,6 @@ double choose(double n, double k)
     return r < 9007199254740992.0 ? std::round(r) : r;
 }
 
-// Reads arguments as numbers; returns the first error.
-uint8_t numbers(Call &c, std::initializer_list<double *> out)
-{
-    int i = 0;
-    for (double *slot : out) {
-        if (i < c.count() && !c.isEmpty(i))
-            if (uint8_t e = c.number(i, *slot))
-                return e;
-        ++i;
-    }
-    return 0;
-}
-
 bool flag(Call &c, int i, bool fallback)
 {
     bool b = fallback;
@@ -168,12 +155,6 @@ bool flag(Call &c, int i, bool fallback)
         c.boolean(i, b);
     return b;
 }
-
-} // namespace
-
-#define SD_ARGS(...)                                                                               \
-    if (uint8_t e_ = numbers(c, { __VA_ARGS__ }))                                                  \
-        return Value::err(e_);
 
 Value fnBinomDist(Call &c)
 {
@@ -193,7 +174,7 @@ Value fnBinomDist(Call &c)
         return Value::num(pmf(k));
     double s = 0;
     for (double j = 0; j <= k; ++j) {
-        c.engine.step();
+        c.evaluator.step();
         s += pmf(j);
     }
     return Value::num(std::min(1.0, s));
@@ -208,7 +189,7 @@ Value fnCritBinom(Call &c)
         return Value::err(ErrNum);
     double s = 0;
     for (double j = 0; j <= n; ++j) {
-        c.engine.step();
+        c.evaluator.step();
         s += choose(n, j) * std::pow(p, j) * std::pow(1 - p, n - j);
         if (s >= alpha * (1 - 1e-14))
             return Value::num(j);
@@ -263,7 +244,7 @@ Value fnHypgeomDist(Call &c)
         return Value::num(pmf(s));
     double sum = 0;
     for (double k = std::max(0.0, n - total + m); k <= s; ++k) {
-        c.engine.step();
+        c.evaluator.step();
         sum += pmf(k);
     }
     return Value::num(sum);
@@ -491,98 +472,101 @@ Value fnFisherInv(Call &c)
     return Value::num(std::tanh(y));
 }
 
-// ---- moments and ranks over data ------------------------------------------------
+// ---- normal distribution ----------------------------------------------------
 
-namespace {
-
-Value moments(Call &c, bool kurtosis)
+// The inverse of normCdf by Acklam's rational approximation, refined by one
+// Newton step (NORMSINV, NORMINV; the other distributions invert by
+// bisection).
+double normInv(double p)
 {
-    std::vector<double> xs;
-    if (uint8_t e = collectNumbers(c, 0, c.count(), Collect::Numbers, xs))
-        return Value::err(e);
-    const double n = double(xs.size());
-    if (n < (kurtosis ? 4 : 3))
-        return Value::err(ErrDiv0);
-    double mean = 0;
-    for (double x : xs)
-        mean += x;
-    mean /= n;
-    double ss = 0;
-    for (double x : xs)
-        ss += (x - mean) * (x - mean);
-    const double sd = std::sqrt(ss / (n - 1));
-    if (sd == 0)
-        return Value::err(ErrDiv0);
-    double s = 0;
-    for (double x : xs)
-        s += std::pow((x - mean) / sd, kurtosis ? 4 : 3);
-    if (kurtosis)
-        return Value::num(n * (n + 1) / ((n - 1) * (n - 2) * (n - 3)) * s
-                          - 3 * (n - 1) * (n - 1) / ((n - 2) * (n - 3)));
-    return Value::num(n / ((n - 1) * (n - 2)) * s);
-}
-
-} // namespace
-
-Value fnKurt(Call &c)
-{
-    return moments(c, true);
-}
-Value fnSkew(Call &c)
-{
-    return moments(c, false);
-}
-
-Value fnPercentRank(Call &c)
-{
-    std::vector<double> xs;
-    if (uint8_t e = collectNumbers(c, 0, 1, Collect::Numbers, xs))
-        return Value::err(e);
-    double x = 0, digits = 3;
-    if (uint8_t e = c.number(1, x))
-        return Value::err(e);
-    if (c.count() > 2 && !c.isEmpty(2))
-        if (uint8_t e = c.number(2, digits))
-            return Value::err(e);
-    digits = std::trunc(digits);
-    if (xs.empty() || digits < 1)
-        return Value::err(ErrNum);
-    std::sort(xs.begin(), xs.end());
-    const bool exclusive = std::string(c.info.name) == "PERCENTRANK.EXC";
-    const double n = double(xs.size());
-    if (x < xs.front() || x > xs.back())
-        return Value::err(ErrNA);
-    double rank = 0;
-    size_t i = 0;
-    while (i < xs.size() && xs[i] < x)
-        ++i;
-    if (i < xs.size() && xs[i] == x) {
-        rank = double(i);
+    static const double a[]
+        = { -3.969683028665376e+01, 2.209460984245205e+02,  -2.759285104469687e+02,
+            1.383577518672690e+02,  -3.066479806614716e+01, 2.506628277459239e+00 };
+    static const double b[]
+        = { -5.447609879822406e+01, 1.615858368580409e+02, -1.556989798598866e+02,
+            6.680131188771972e+01, -1.328068155288572e+01 };
+    static const double c[]
+        = { -7.784894002430293e-03, -3.223964580411365e-01, -2.400758277161838e+00,
+            -2.549732539343734e+00, 4.374664141464968e+00,  2.938163982698783e+00 };
+    static const double d[] = { 7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00,
+                                3.754408661907416e+00 };
+    double x;
+    if (p < 0.02425) {
+        const double q = std::sqrt(-2 * std::log(p));
+        x = (((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5])
+            / ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1);
+    } else if (p > 1 - 0.02425) {
+        const double q = std::sqrt(-2 * std::log(1 - p));
+        x = -(((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5])
+            / ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1);
     } else {
-        rank = double(i - 1) + (x - xs[i - 1]) / (xs[i] - xs[i - 1]);
+        const double q = p - 0.5, r = q * q;
+        x = (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) * q
+            / (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1);
     }
-    double r = exclusive ? (rank + 1) / (n + 1) : (n == 1 ? 1 : rank / (n - 1));
-    const double scale = std::pow(10.0, digits);
-    return Value::num(std::floor(round15(r * scale)) / scale);
+    const double e = normCdf(x) - p;
+    const double u = e * std::sqrt(2 * M_PI) * std::exp(x * x / 2);
+    return x - u / (1 + x * u / 2);
 }
 
-Value fnTrimMean(Call &c)
+Value fnNormSDist(Call &c)
 {
-    std::vector<double> xs;
-    if (uint8_t e = collectNumbers(c, 0, 1, Collect::Numbers, xs))
-        return Value::err(e);
-    double percent = 0;
-    if (uint8_t e = c.number(1, percent))
-        return Value::err(e);
-    if (xs.empty() || percent < 0 || percent >= 1)
-        return Value::err(ErrNum);
-    std::sort(xs.begin(), xs.end());
-    const size_t drop = size_t(std::floor(double(xs.size()) * percent / 2));
-    double s = 0;
-    for (size_t i = drop; i < xs.size() - drop; ++i)
-        s += xs[i];
-    return Value::num(s / double(xs.size() - 2 * drop));
+    SD_NUMBER(c, 0, z);
+    return Value::num(normCdf(z));
 }
+
+Value fnNormSDist2(Call &c)
+{
+    SD_NUMBER(c, 0, z);
+    bool cumulative = false;
+    if (uint8_t e = c.boolean(1, cumulative))
+        return Value::err(e);
+    return Value::num(cumulative ? normCdf(z) : std::exp(-z * z / 2) / std::sqrt(2 * M_PI));
+}
+
+Value fnNormDist(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    SD_NUMBER(c, 1, mean);
+    SD_NUMBER(c, 2, sd);
+    bool cumulative = false;
+    if (uint8_t e = c.boolean(3, cumulative))
+        return Value::err(e);
+    if (sd <= 0)
+        return Value::err(ErrNum);
+    const double z = (x - mean) / sd;
+    return Value::num(cumulative ? normCdf(z) : std::exp(-z * z / 2) / (sd * std::sqrt(2 * M_PI)));
+}
+
+Value fnNormSInv(Call &c)
+{
+    SD_NUMBER(c, 0, p);
+    if (p <= 0 || p >= 1)
+        return Value::err(ErrNum);
+    return Value::num(normInv(p));
+}
+
+Value fnNormInv(Call &c)
+{
+    SD_NUMBER(c, 0, p);
+    SD_NUMBER(c, 1, mean);
+    SD_NUMBER(c, 2, sd);
+    if (p <= 0 || p >= 1 || sd <= 0)
+        return Value::err(ErrNum);
+    return Value::num(mean + sd * normInv(p));
+}
+
+Value fnStandardize(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    SD_NUMBER(c, 1, mean);
+    SD_NUMBER(c, 2, sd);
+    if (sd <= 0)
+        return Value::err(ErrNum);
+    return Value::num((x - mean) / sd);
+}
+
+// ---- tests on data -----------------------------------------------------------
 
 Value fnZTest(Call &c)
 {
@@ -611,6 +595,84 @@ Value fnZTest(Call &c)
     if (sigma <= 0)
         return Value::err(ErrDiv0);
     return Value::num(1 - normCdf((mean - x) / (sigma / std::sqrt(n))));
+}
+
+} // namespace
+
+// ---- rows of the function table --------------------------------------------
+
+FunctionRows distributionFunctions()
+{
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "BETADIST", 270, 3, 5, "V", E, fnBetaDist },
+        { "BETAINV", 272, 3, 5, "V", E, fnBetaInv },
+        { "BINOMDIST", 273, 4, 4, "V", E, fnBinomDist },
+        { "CHIDIST", 274, 2, 2, "V", E, fnChiDist },
+        { "CHIINV", 275, 2, 2, "V", E, fnChiInv },
+        { "CONFIDENCE", 277, 3, 3, "V", E, fnConfidence },
+        { "CRITBINOM", 278, 3, 3, "V", E, fnCritBinom },
+        { "EXPONDIST", 280, 3, 3, "V", E, fnExponDist },
+        { "FDIST", 281, 3, 3, "V", E, fnFDist },
+        { "FINV", 282, 3, 3, "V", E, fnFInv },
+        { "FISHER", 283, 1, 1, "V", E, fnFisher },
+        { "FISHERINV", 284, 1, 1, "V", E, fnFisherInv },
+        { "GAMMADIST", 286, 4, 4, "V", E, fnGammaDist },
+        { "GAMMAINV", 287, 3, 3, "V", E, fnGammaInv },
+        { "HYPGEOMDIST", 289, 4, 4, "V", E, fnHypgeomDist },
+        { "LOGNORMDIST", 290, 3, 3, "V", E, fnLognormDist },
+        { "LOGINV", 291, 3, 3, "V", E, fnLogInv },
+        { "NEGBINOMDIST", 292, 3, 3, "V", E, fnNegBinomDist },
+        { "NORMDIST", 293, 4, 4, "V", E, fnNormDist },
+        { "NORMSDIST", 294, 1, 1, "V", E, fnNormSDist },
+        { "NORMINV", 295, 3, 3, "V", E, fnNormInv },
+        { "NORMSINV", 296, 1, 1, "V", E, fnNormSInv },
+        { "STANDARDIZE", 297, 3, 3, "V", E, fnStandardize },
+        { "POISSON", 300, 3, 3, "V", E, fnPoisson },
+        { "TDIST", 301, 3, 3, "V", E, fnTDist },
+        { "WEIBULL", 302, 4, 4, "V", E, fnWeibull },
+        { "ZTEST", 324, 2, 3, "RV", 0, fnZTest },
+        { "TINV", 332, 2, 2, "V", E, fnTInv },
+        { "NORM.DIST", -1, 4, 4, "V", E, fnNormDist },
+        { "NORM.S.DIST", -1, 2, 2, "V", E, fnNormSDist2 },
+        { "NORM.INV", -1, 3, 3, "V", E, fnNormInv },
+        { "NORM.S.INV", -1, 1, 1, "V", E, fnNormSInv },
+        { "BETA.DIST", -1, 4, 6, "V", E, fnBetaDist },
+        { "BETA.INV", -1, 3, 5, "V", E, fnBetaInv },
+        { "BINOM.DIST", -1, 4, 4, "V", E, fnBinomDist },
+        { "BINOM.INV", -1, 3, 3, "V", E, fnCritBinom },
+        { "CHISQ.DIST", -1, 3, 3, "V", E, fnChiDist },
+        { "CHISQ.DIST.RT", -1, 2, 2, "V", E, fnChiDist },
+        { "CHISQ.INV", -1, 2, 2, "V", E, fnChiInv },
+        { "CHISQ.INV.RT", -1, 2, 2, "V", E, fnChiInv },
+        { "CONFIDENCE.NORM", -1, 3, 3, "V", E, fnConfidence },
+        { "CONFIDENCE.T", -1, 3, 3, "V", E, fnConfidence },
+        { "EXPON.DIST", -1, 3, 3, "V", E, fnExponDist },
+        { "F.DIST", -1, 4, 4, "V", E, fnFDist },
+        { "F.DIST.RT", -1, 3, 3, "V", E, fnFDist },
+        { "F.INV", -1, 3, 3, "V", E, fnFInv },
+        { "F.INV.RT", -1, 3, 3, "V", E, fnFInv },
+        { "GAMMA.DIST", -1, 4, 4, "V", E, fnGammaDist },
+        { "GAMMA.INV", -1, 3, 3, "V", E, fnGammaInv },
+        { "HYPGEOM.DIST", -1, 5, 5, "V", E, fnHypgeomDist },
+        { "LOGNORM.DIST", -1, 4, 4, "V", E, fnLognormDist },
+        { "LOGNORM.INV", -1, 3, 3, "V", E, fnLogInv },
+        { "NEGBINOM.DIST", -1, 4, 4, "V", E, fnNegBinomDist },
+        { "POISSON.DIST", -1, 3, 3, "V", E, fnPoisson },
+        { "T.DIST", -1, 3, 3, "V", E, fnTDist },
+        { "T.DIST.2T", -1, 2, 2, "V", E, fnTDist },
+        { "T.DIST.RT", -1, 2, 2, "V", E, fnTDist },
+        { "T.INV", -1, 2, 2, "V", E, fnTInv },
+        { "T.INV.2T", -1, 2, 2, "V", E, fnTInv },
+        { "WEIBULL.DIST", -1, 4, 4, "V", E, fnWeibull },
+        { "Z.TEST", -1, 2, 3, "RV", 0, fnZTest },
+        // Known, not evaluated: a call keeps the cell's cached value.
+        { "CHITEST", 306, 2, 2, "A", 0, nullptr },
+        { "FTEST", 310, 2, 2, "A", 0, nullptr },
+        { "TTEST", 316, 4, 4, "AAV", 0, nullptr },
+        { "PROB", 317, 3, 4, "AAV", 0, nullptr },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

@@ -1,34 +1,13 @@
-// Engineering and financial odds and ends: COMPLEX, Bessel functions, base
-// conversions, DELTA/GESTEP, FVSCHEDULE, cumulative payments, MIRR, DB,
-// fractional dollars, ASC/DBCS.
+// Engineering functions: COMPLEX, Bessel functions, base conversions,
+// DELTA and GESTEP.
 
 #include "formula/fn_p.h"
-
-#include <QString>
 
 #include <cmath>
 
 namespace sd::formula {
 
 namespace {
-
-uint8_t args(Call &c, std::initializer_list<double *> out)
-{
-    int i = 0;
-    for (double *slot : out) {
-        if (i < c.count() && !c.isEmpty(i))
-            if (uint8_t e = c.number(i, *slot))
-                return e;
-        ++i;
-    }
-    return 0;
-}
-
-#define SD_ARGS(...)                                                                               \
-    if (uint8_t e_ = args(c, { __VA_ARGS__ }))                                                     \
-        return Value::err(e_);
-
-} // namespace
 
 Value fnComplex(Call &c)
 {
@@ -55,8 +34,6 @@ Value fnComplex(Call &c)
     return Value::str(out);
 }
 
-namespace {
-
 // Power series of the Bessel functions I_n and J_n of integer order.
 double besselSeries(double x, int n, bool modified)
 {
@@ -71,8 +48,6 @@ double besselSeries(double x, int n, bool modified)
     }
     return sum;
 }
-
-} // namespace
 
 Value fnBesselI(Call &c)
 {
@@ -97,8 +72,6 @@ Value fnBesselJ(Call &c)
 }
 
 // ---- base conversions -------------------------------------------------------------
-
-namespace {
 
 // Reads a number written in `base` with up to 10 digits, the tenth digit's
 // top bit being the sign (two's complement over 10 digits).
@@ -179,8 +152,6 @@ Value convert(Call &c, int from, int to)
     return toBase(v, to, places, havePlaces);
 }
 
-} // namespace
-
 Value fnBin2Dec(Call &c)
 {
     return convert(c, 2, 10);
@@ -244,223 +215,56 @@ Value fnGeStep(Call &c)
     return Value::num(n >= step ? 1 : 0);
 }
 
-Value fnFactDouble(Call &c)
-{
-    double n = 0;
-    SD_ARGS(&n);
-    n = std::trunc(n);
-    if (n < -1 || n > 300)
-        return Value::err(ErrNum);
-    double r = 1;
-    for (double k = n; k > 1; k -= 2)
-        r *= k;
-    return Value::num(r);
-}
-
-Value fnMultinomial(Call &c)
-{
-    std::vector<double> xs;
-    if (uint8_t e = collectNumbers(c, 0, c.count(), Collect::Numbers, xs))
-        return Value::err(e);
-    double total = 0, logDen = 0;
-    for (double x : xs) {
-        x = std::trunc(x);
-        if (x < 0)
-            return Value::err(ErrNum);
-        total += x;
-        logDen += std::lgamma(x + 1);
-    }
-    return Value::num(std::round(std::exp(std::lgamma(total + 1) - logDen)));
-}
-
-Value fnSqrtPi(Call &c)
-{
-    double x = 0;
-    SD_ARGS(&x);
-    if (x < 0)
-        return Value::err(ErrNum);
-    return Value::num(std::sqrt(x * M_PI));
-}
-
-Value fnSeriesSum(Call &c)
-{
-    double x = 0, n = 0, m = 0;
-    SD_ARGS(&x, &n, &m);
-    std::vector<double> coef;
-    if (uint8_t e = collectNumbers(c, 3, 4, Collect::Numbers, coef))
-        return Value::err(e);
-    double s = 0;
-    for (size_t i = 0; i < coef.size(); ++i)
-        s += coef[i] * std::pow(x, n + double(i) * m);
-    return Value::num(s);
-}
-
-// ---- money --------------------------------------------------------------------------
-
-Value fnDollarDe(Call &c)
-{
-    double v = 0, f = 0;
-    SD_ARGS(&v, &f);
-    f = std::trunc(f);
-    if (f < 0)
-        return Value::err(ErrNum);
-    if (f == 0)
-        return Value::err(ErrDiv0);
-    const double whole = std::trunc(v);
-    const double digits = std::ceil(std::log10(f));
-    return Value::num(whole + round15((v - whole) * std::pow(10.0, digits)) / f);
-}
-
-Value fnDollarFr(Call &c)
-{
-    double v = 0, f = 0;
-    SD_ARGS(&v, &f);
-    f = std::trunc(f);
-    if (f < 0)
-        return Value::err(ErrNum);
-    if (f == 0)
-        return Value::err(ErrDiv0);
-    const double whole = std::trunc(v);
-    const double digits = std::ceil(std::log10(f));
-    return Value::num(whole + round15((v - whole) * f) / std::pow(10.0, digits));
-}
-
-Value fnFvSchedule(Call &c)
-{
-    double principal = 0;
-    SD_ARGS(&principal);
-    const Value &rates = c.arg(1);
-    if (rates.isError())
-        return rates;
-    uint8_t error = 0;
-    c.engine.visit(rates, [&](const Value &x, uint32_t, uint32_t) {
-        double r = 0;
-        if (uint8_t e = toNumber(x, r))
-            error = error ? error : e;
-        principal *= 1 + r;
-    });
-    return error ? Value::err(error) : Value::num(principal);
-}
-
-namespace {
-
-Value cumulative(Call &c, bool principalPart)
-{
-    double rate = 0, nper = 0, pv = 0, start = 0, end = 0, type = 0;
-    SD_ARGS(&rate, &nper, &pv, &start, &end, &type);
-    start = std::trunc(start), end = std::trunc(end);
-    if (rate <= 0 || nper <= 0 || pv <= 0 || start < 1 || end < start || end > nper
-        || (type != 0 && type != 1))
-        return Value::err(ErrNum);
-    const double f = std::pow(1 + rate, nper);
-    const double pmt = -rate * pv * f / ((1 + rate * type) * (f - 1));
-    double interest = 0, principal = 0;
-    for (double per = start; per <= end; ++per) {
-        c.engine.step();
-        // Balance before this payment.
-        const double k = per - 1;
-        const double fk = std::pow(1 + rate, k);
-        double balance = pv * fk + pmt * (1 + rate * type) * (fk - 1) / rate;
-        double ipmt = (type == 1 && per == 1) ? 0 : -balance * rate;
-        if (type == 1 && per > 1)
-            ipmt /= 1 + rate;
-        interest += ipmt;
-        principal += pmt - ipmt;
-    }
-    return Value::num(principalPart ? principal : interest);
-}
-
 } // namespace
 
-Value fnCumIpmt(Call &c)
-{
-    return cumulative(c, false);
-}
-Value fnCumPrinc(Call &c)
-{
-    return cumulative(c, true);
-}
+// ---- rows of the function table --------------------------------------------
 
-Value fnMirr(Call &c)
+FunctionRows engineeringFunctions()
 {
-    std::vector<double> xs;
-    if (uint8_t e = collectNumbers(c, 0, 1, Collect::Numbers, xs))
-        return Value::err(e);
-    double finance = 0, reinvest = 0;
-    if (uint8_t e = c.number(1, finance))
-        return Value::err(e);
-    if (uint8_t e = c.number(2, reinvest))
-        return Value::err(e);
-    const double n = double(xs.size());
-    double pos = 0, neg = 0;
-    for (size_t i = 0; i < xs.size(); ++i) {
-        if (xs[i] > 0)
-            pos += xs[i] * std::pow(1 + reinvest, n - 1 - double(i));
-        else
-            neg += xs[i] / std::pow(1 + finance, double(i));
-    }
-    if (pos == 0 || neg == 0)
-        return Value::err(ErrDiv0);
-    return Value::num(std::pow(-pos / neg, 1 / (n - 1)) - 1);
-}
-
-Value fnDb(Call &c)
-{
-    double cost = 0, salvage = 0, life = 0, period = 0, month = 12;
-    SD_ARGS(&cost, &salvage, &life, &period, &month);
-    period = std::trunc(period), month = std::trunc(month);
-    if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || month < 1 || month > 12
-        || period > life + (month < 12 ? 1 : 0))
-        return Value::err(ErrNum);
-    const double rate = cost == 0 ? 0 : roundDigits(1 - std::pow(salvage / cost, 1 / life), 3, 0);
-    double total = 0, dep = 0;
-    for (double p = 1; p <= period; ++p) {
-        c.engine.step();
-        if (p == 1)
-            dep = cost * rate * month / 12;
-        else if (p == life + 1)
-            dep = (cost - total) * rate * (12 - month) / 12;
-        else
-            dep = (cost - total) * rate;
-        total += dep;
-    }
-    return Value::num(dep);
-}
-
-// ---- full- and half-width letters --------------------------------------------------
-
-namespace {
-
-Value width(Call &c, bool toHalf)
-{
-    SD_TEXT(c, 0, s);
-    QString t = QString::fromUtf8(s.data(), int(s.size()));
-    for (QChar &ch : t) {
-        const ushort u = ch.unicode();
-        if (toHalf) {
-            if (u >= 0xFF01 && u <= 0xFF5E)
-                ch = QChar(ushort(u - 0xFEE0));
-            else if (u == 0x3000)
-                ch = QChar(' ');
-        } else {
-            if (u >= 0x21 && u <= 0x7E)
-                ch = QChar(ushort(u + 0xFEE0));
-            else if (u == ' ')
-                ch = QChar(0x3000);
-        }
-    }
-    return Value::str(t.toStdString());
-}
-
-} // namespace
-
-Value fnAsc(Call &c)
-{
-    return width(c, true);
-}
-Value fnDbcs(Call &c)
-{
-    return width(c, false);
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "BESSELI", -1, 2, 2, "V", E, fnBesselI },
+        { "BESSELJ", -1, 2, 2, "V", E, fnBesselJ },
+        { "COMPLEX", -1, 2, 3, "V", E, fnComplex },
+        { "BIN2DEC", -1, 1, 1, "V", E, fnBin2Dec },
+        { "BIN2HEX", -1, 1, 2, "V", E, fnBin2Hex },
+        { "BIN2OCT", -1, 1, 2, "V", E, fnBin2Oct },
+        { "DEC2BIN", -1, 1, 2, "V", E, fnDec2Bin },
+        { "DEC2HEX", -1, 1, 2, "V", E, fnDec2Hex },
+        { "DEC2OCT", -1, 1, 2, "V", E, fnDec2Oct },
+        { "HEX2BIN", -1, 1, 2, "V", E, fnHex2Bin },
+        { "HEX2DEC", -1, 1, 1, "V", E, fnHex2Dec },
+        { "HEX2OCT", -1, 1, 2, "V", E, fnHex2Oct },
+        { "OCT2BIN", -1, 1, 2, "V", E, fnOct2Bin },
+        { "OCT2DEC", -1, 1, 1, "V", E, fnOct2Dec },
+        { "OCT2HEX", -1, 1, 2, "V", E, fnOct2Hex },
+        { "DELTA", -1, 1, 2, "V", E, fnDelta },
+        { "GESTEP", -1, 1, 2, "V", E, fnGeStep },
+        // Known, not evaluated: a call keeps the cell's cached value.
+        { "ERF", -1, 1, 2, "V", E, nullptr },
+        { "BESSELK", -1, 2, 2, "V", E, nullptr },
+        { "BESSELY", -1, 2, 2, "V", E, nullptr },
+        { "CONVERT", -1, 3, 3, "V", E, nullptr },
+        { "ERFC", -1, 1, 1, "V", E, nullptr },
+        { "IMABS", -1, 1, 1, "V", E, nullptr },
+        { "IMAGINARY", -1, 1, 1, "V", E, nullptr },
+        { "IMARGUMENT", -1, 1, 1, "V", E, nullptr },
+        { "IMCONJUGATE", -1, 1, 1, "V", E, nullptr },
+        { "IMCOS", -1, 1, 1, "V", E, nullptr },
+        { "IMDIV", -1, 2, 2, "V", E, nullptr },
+        { "IMEXP", -1, 1, 1, "V", E, nullptr },
+        { "IMLN", -1, 1, 1, "V", E, nullptr },
+        { "IMLOG10", -1, 1, 1, "V", E, nullptr },
+        { "IMLOG2", -1, 1, 1, "V", E, nullptr },
+        { "IMPOWER", -1, 2, 2, "V", E, nullptr },
+        { "IMPRODUCT", -1, 1, N, "R", 0, nullptr },
+        { "IMREAL", -1, 1, 1, "V", E, nullptr },
+        { "IMSIN", -1, 1, 1, "V", E, nullptr },
+        { "IMSQRT", -1, 1, 1, "V", E, nullptr },
+        { "IMSUB", -1, 2, 2, "V", E, nullptr },
+        { "IMSUM", -1, 1, N, "R", 0, nullptr },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

@@ -6,6 +6,8 @@
 
 namespace sd::formula {
 
+namespace {
+
 Value fnTrue(Call &)
 {
     return Value::boolean(true);
@@ -23,16 +25,16 @@ Value fnIf(Call &c)
 {
     Value cond = c.arg(0);
     if (cond.isRef())
-        cond = c.engine.deref(cond, c.ctx);
+        cond = c.evaluator.deref(cond, c.ctx);
     if (cond.isArray()) {
         // Element by element: both branches are needed.
         std::vector<Value> args { cond };
         for (int i = 1; i < 3; ++i) {
-            Value v = i < c.count() ? c.engine.deref(c.arg(i), c.ctx)
+            Value v = i < c.count() ? c.evaluator.deref(c.arg(i), c.ctx)
                                     : (i == 2 ? Value::boolean(false) : Value::num(0));
             args.push_back(v);
         }
-        return c.engine.lift(args, [](const std::vector<Value> &s) {
+        return c.evaluator.lift(args, [](const std::vector<Value> &s) {
             bool b = false;
             if (uint8_t e = toBool(s[0], b))
                 return Value::err(e);
@@ -51,8 +53,6 @@ Value fnIf(Call &c)
     return c.arg(branch);
 }
 
-namespace {
-
 Value ifError(Call &c, bool onlyNA)
 {
     const Value v = c.arg(0);
@@ -60,7 +60,7 @@ Value ifError(Call &c, bool onlyNA)
     if (v.isArray()) {
         const Value alt = c.arg(1);
         std::vector<Value> args { v, alt };
-        return c.engine.lift(args, [&](const std::vector<Value> &s) {
+        return c.evaluator.lift(args, [&](const std::vector<Value> &s) {
             return caught(s[0]) ? (s[1].type == ValueType::Blank ? Value::num(0) : s[1]) : s[0];
         });
     }
@@ -79,7 +79,7 @@ Value logical(Call &c, const std::function<void(bool)> &fold)
         const Value &v = c.arg(i);
         if (v.isRef() || v.isArray()) {
             uint8_t error = 0;
-            c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+            c.evaluator.visit(v, [&](const Value &x, uint32_t, uint32_t) {
                 if (x.isError()) {
                     if (!error)
                         error = x.error;
@@ -102,8 +102,6 @@ Value logical(Call &c, const std::function<void(bool)> &fold)
     }
     return any ? Value() : Value::err(ErrValue);
 }
-
-} // namespace
 
 Value fnIfError(Call &c)
 {
@@ -263,7 +261,7 @@ Value fnType(Call &c)
     if (v.isRef()) {
         if (v.areaCount() > 1 || !v.area.isCell())
             return Value::num(16);
-        v = c.engine.cell(v.area.sheet, v.area.row1, v.area.col1);
+        v = c.evaluator.cell(v.area.sheet, v.area.row1, v.area.col1);
     }
     switch (v.type) {
     case ValueType::Text:
@@ -292,9 +290,9 @@ Value fnCell(Call &c)
     if (kind == "col")
         return Value::num(a.col1 + 1);
     if (kind == "contents")
-        return c.engine.cell(a.sheet, a.row1, a.col1);
+        return c.evaluator.cell(a.sheet, a.row1, a.col1);
     if (kind == "type") {
-        const Value v = c.engine.cell(a.sheet, a.row1, a.col1);
+        const Value v = c.evaluator.cell(a.sheet, a.row1, a.col1);
         return Value::str(v.type == ValueType::Blank ? "b" : v.type == ValueType::Text ? "l" : "v");
     }
     if (kind == "address") {
@@ -310,6 +308,47 @@ Value fnInfo(Call &c)
 {
     SD_TEXT(c, 0, what);
     throw Unsupported { "INFO(\"" + what + "\")" };
+}
+
+} // namespace
+
+// ---- rows of the function table --------------------------------------------
+
+FunctionRows logicalFunctions()
+{
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "IF", 1, 1, 3, "VRR", R, fnIf },
+        { "ISNA", 2, 1, 1, "V", E, fnIsNA },
+        { "ISERROR", 3, 1, 1, "V", E, fnIsError },
+        { "NA", 10, 0, 0, "V", 0, fnNA },
+        { "TRUE", 34, 0, 0, "V", 0, fnTrue },
+        { "FALSE", 35, 0, 0, "V", 0, fnFalse },
+        { "AND", 36, 1, N, "R", 0, fnAnd },
+        { "OR", 37, 1, N, "R", 0, fnOr },
+        { "NOT", 38, 1, 1, "V", E, fnNot },
+        { "TYPE", 86, 1, 1, "R", 0, fnType },
+        { "ISREF", 105, 1, 1, "R", 0, fnIsRef },
+        { "CELL", 125, 1, 2, "VR", V, fnCell },
+        { "ISERR", 126, 1, 1, "V", E, fnIsErr },
+        { "ISTEXT", 127, 1, 1, "V", E, fnIsText },
+        { "ISNUMBER", 128, 1, 1, "V", E, fnIsNumber },
+        { "ISBLANK", 129, 1, 1, "V", E, fnIsBlank },
+        { "T", 130, 1, 1, "V", E, fnT },
+        { "N", 131, 1, 1, "V", E, fnN },
+        { "ISNONTEXT", 190, 1, 1, "V", E, fnIsNonText },
+        { "ISLOGICAL", 198, 1, 1, "V", E, fnIsLogical },
+        { "INFO", 244, 1, 1, "V", V, fnInfo },
+        { "ERROR.TYPE", 261, 1, 1, "V", E, fnErrorType },
+        { "IFERROR", -1, 2, 2, "VV", 0, fnIfError },
+        { "IFNA", -1, 2, 2, "VV", 0, fnIfNA },
+        { "IFS", -1, 2, N, "V", 0, fnIfs },
+        { "SWITCH", -1, 3, N, "V", 0, fnSwitch },
+        { "XOR", -1, 1, N, "R", 0, fnXor },
+        // Known, not evaluated: a call keeps the cell's cached value.
+        { "LET", -1, 3, N, "V", 0, nullptr },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

@@ -21,7 +21,7 @@ long firstLinePosition(Call &c, const Grid &g, bool byRow, const Value &target, 
 {
     const long count = long(byRow ? g.usedCols() : g.usedRows());
     auto at = [&](long i) {
-        c.engine.step();
+        c.evaluator.step();
         return byRow ? g.at(0, uint32_t(i)) : g.at(uint32_t(i), 0);
     };
     return lookupPosition(target, count, at, matchType, wildcards);
@@ -35,7 +35,7 @@ Value tableLookup(Call &c, bool vertical)
         return target;
     if (target.type == ValueType::Blank)
         return Value::err(ErrNA); // an empty lookup value matches nothing
-    Grid g(c.engine, c.arg(1));
+    Grid g(c.evaluator, c.arg(1));
     if (!g.ok())
         return Value::err(g.error());
     SD_NUMBER(c, 2, index);
@@ -55,8 +55,6 @@ Value tableLookup(Call &c, bool vertical)
     return vertical ? g.at(uint32_t(pos), k) : g.at(k, uint32_t(pos));
 }
 
-} // namespace
-
 Value fnVLookup(Call &c)
 {
     return tableLookup(c, true);
@@ -71,7 +69,7 @@ Value fnMatch(Call &c)
     const Value target = lookupValue(c, 0);
     if (target.isError())
         return target;
-    Grid g(c.engine, c.arg(1));
+    Grid g(c.evaluator, c.arg(1));
     if (!g.ok())
         return Value::err(g.error());
     double type = 1;
@@ -90,7 +88,7 @@ Value fnLookup(Call &c)
     const Value target = lookupValue(c, 0);
     if (target.isError())
         return target;
-    Grid g(c.engine, c.arg(1));
+    Grid g(c.evaluator, c.arg(1));
     if (!g.ok())
         return Value::err(g.error());
     // The two-argument form searches the first row or column of the longer
@@ -101,7 +99,7 @@ Value fnLookup(Call &c)
         return Value::err(ErrNA);
     if (c.count() < 3)
         return byRow ? g.at(g.rows() - 1, uint32_t(pos)) : g.at(uint32_t(pos), g.cols() - 1);
-    Grid r(c.engine, c.arg(2));
+    Grid r(c.evaluator, c.arg(2));
     if (!r.ok())
         return Value::err(r.error());
     if (r.rows() == 1)
@@ -114,7 +112,7 @@ Value fnXLookup(Call &c)
     const Value target = lookupValue(c, 0);
     if (target.isError())
         return target;
-    Grid g(c.engine, c.arg(1));
+    Grid g(c.evaluator, c.arg(1));
     if (!g.ok())
         return Value::err(g.error());
     double mode = 0, search = 1;
@@ -129,7 +127,7 @@ Value fnXLookup(Call &c)
     const bool row = g.rows() == 1 && g.cols() > 1;
     const long count = long(row ? g.usedCols() : g.usedRows());
     auto at = [&](long i) {
-        c.engine.step();
+        c.evaluator.step();
         return row ? g.at(0, uint32_t(i)) : g.at(uint32_t(i), 0);
     };
     long pos = -1;
@@ -183,7 +181,7 @@ Value fnXLookup(Call &c)
         }
         return Value::ref(a);
     }
-    Grid r(c.engine, ret);
+    Grid r(c.evaluator, ret);
     if (!r.ok())
         return Value::err(r.error());
     return row ? r.at(0, uint32_t(pos)) : r.at(uint32_t(pos), 0);
@@ -224,7 +222,7 @@ Value fnIndex(Call &c)
             a.col1 = a.col2 = a.col1 + uint32_t(col) - 1;
         return Value::ref(a);
     }
-    const ArrayData d = c.engine.toArray(src);
+    const ArrayData d = c.evaluator.toArray(src);
     if (c.count() == 2 && d.rows == 1)
         std::swap(row, col);
     if (row > d.rows || col > d.cols)
@@ -274,7 +272,8 @@ Value fnOffset(Call &c)
         std::swap(r1, r2);
     if (c2 < c1)
         std::swap(c1, c2);
-    const double maxRows = c.engine.source().maxRows(), maxCols = c.engine.source().maxColumns();
+    const double maxRows = c.evaluator.source().maxRows(),
+                 maxCols = c.evaluator.source().maxColumns();
     if (r1 < 0 || c1 < 0 || r2 >= maxRows || c2 >= maxCols)
         return Value::err(ErrRef);
     Area out = a;
@@ -282,8 +281,6 @@ Value fnOffset(Call &c)
     out.col1 = uint32_t(c1), out.col2 = uint32_t(c2);
     return Value::ref(out);
 }
-
-namespace {
 
 // R1C1 text ("R2C3", "R[-1]C", "RC[2]") relative to the formula's cell.
 bool r1c1(std::string_view s, const Ctx &ctx, int32_t &row, int32_t &col)
@@ -318,8 +315,6 @@ bool r1c1(std::string_view s, const Ctx &ctx, int32_t &row, int32_t &col)
     return part('R', ctx.row, row) && part('C', ctx.col, col) && i == s.size();
 }
 
-} // namespace
-
 Value fnIndirect(Call &c)
 {
     SD_TEXT(c, 0, text);
@@ -337,15 +332,15 @@ Value fnIndirect(Call &c)
             std::string name(s.substr(0, bang));
             if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'')
                 name = name.substr(1, name.size() - 2);
-            sheet = c.engine.source().sheetIndex(name);
+            sheet = c.evaluator.source().sheetIndex(name);
             if (sheet < 0)
                 return Value::err(ErrRef);
             s = s.substr(bang + 1);
         }
         int32_t row = 0, col = 0;
         if (!r1c1(s, c.ctx, row, col) || row < 0 || col < 0
-            || uint32_t(row) >= c.engine.source().maxRows()
-            || uint32_t(col) >= c.engine.source().maxColumns())
+            || uint32_t(row) >= c.evaluator.source().maxRows()
+            || uint32_t(col) >= c.evaluator.source().maxColumns())
             return Value::err(ErrRef);
         Area a;
         a.sheet = a.lastSheet = sheet;
@@ -353,7 +348,7 @@ Value fnIndirect(Call &c)
         a.col1 = a.col2 = uint32_t(col);
         return Value::ref(a);
     }
-    const Formula f = parseFormula(text, c.engine.source(), c.ctx.row, c.ctx.col);
+    const Formula f = parseFormula(text, c.evaluator.source(), c.ctx.row, c.ctx.col);
     if (!f.ok())
         return Value::err(ErrRef);
     const Node &root = f.node(f.root);
@@ -362,14 +357,12 @@ Value fnIndirect(Call &c)
         return Value::err(ErrRef);
     Value v;
     try {
-        v = c.engine.eval(f, f.root, c.ctx);
+        v = c.evaluator.eval(f, f.root, c.ctx);
     } catch (const Unsupported &) {
         return Value::err(ErrRef);
     }
     return v.isRef() ? v : Value::err(ErrRef);
 }
-
-namespace {
 
 Value position(Call &c, bool row)
 {
@@ -407,8 +400,6 @@ Value extent(Call &c, bool rows)
         return Value::num(rows ? v.array->rows : v.array->cols);
     return Value::num(1);
 }
-
-} // namespace
 
 Value fnRow(Call &c)
 {
@@ -482,8 +473,8 @@ Value fnChoose(Call &c)
     if (index.isArray()) {
         std::vector<Value> args { index };
         for (int i = 1; i < c.count(); ++i)
-            args.push_back(c.engine.deref(c.arg(i), c.ctx));
-        return c.engine.lift(args, [](const std::vector<Value> &s) {
+            args.push_back(c.evaluator.deref(c.arg(i), c.ctx));
+        return c.evaluator.lift(args, [](const std::vector<Value> &s) {
             double d = 0;
             if (uint8_t e = toNumber(s[0], d))
                 return Value::err(e);
@@ -494,7 +485,7 @@ Value fnChoose(Call &c)
         });
     }
     double d = 0;
-    if (uint8_t e = toNumber(index, d, c.engine.date1904()))
+    if (uint8_t e = toNumber(index, d, c.evaluator.date1904()))
         return Value::err(e);
     const int k = int(std::trunc(d));
     if (k < 1 || k >= c.count())
@@ -509,7 +500,7 @@ Value fnTranspose(Call &c)
     const Value &v = c.arg(0);
     if (v.isError())
         return v;
-    const ArrayData d = c.engine.toArray(v);
+    const ArrayData d = c.evaluator.toArray(v);
     ArrayData t;
     t.rows = d.cols, t.cols = d.rows;
     t.items.resize(d.items.size());
@@ -519,174 +510,44 @@ Value fnTranspose(Call &c)
     return Value::arr(std::move(t));
 }
 
-// ---- database functions -------------------------------------------------------
-
-namespace {
-
-// DSUM and kin: rows of `database` (first row: labels) whose fields match
-// the criteria block (labels, then one row per alternative).
-// What DSUM and its kin make of the matching rows' values.
-Value databaseResult(int kind, const std::vector<double> &xs, const std::vector<Value> &got,
-                     double counted)
-{
-    switch (kind) {
-    case 0: {
-        double s = 0;
-        for (double x : xs)
-            s += x;
-        return Value::num(s);
-    }
-    case 1:
-    case 2:
-        return Value::num(counted);
-    case 3:
-        if (xs.empty())
-            return Value::err(ErrDiv0);
-        {
-            double s = 0;
-            for (double x : xs)
-                s += x;
-            return Value::num(s / double(xs.size()));
-        }
-    case 4:
-        return Value::num(xs.empty() ? 0 : *std::min_element(xs.begin(), xs.end()));
-    case 5:
-        return Value::num(xs.empty() ? 0 : *std::max_element(xs.begin(), xs.end()));
-    case 6: {
-        double p = xs.empty() ? 0 : 1;
-        for (double x : xs)
-            p *= x;
-        return Value::num(p);
-    }
-    case 11:
-        if (got.empty())
-            return Value::err(ErrValue);
-        return got.size() > 1 ? Value::err(ErrNum) : got[0];
-    default: { // 7 DSTDEV, 8 DSTDEVP, 9 DVAR, 10 DVARP
-        const bool sample = kind == 7 || kind == 9;
-        const double n = double(xs.size());
-        if (n < (sample ? 2 : 1))
-            return Value::err(ErrDiv0);
-        double mean = 0, ss = 0;
-        for (double x : xs)
-            mean += x;
-        mean /= n;
-        for (double x : xs)
-            ss += (x - mean) * (x - mean);
-        const double var = ss / (sample ? n - 1 : n);
-        return Value::num(kind <= 8 ? std::sqrt(var) : var);
-    }
-    }
-}
-
-Value database(Call &c, int kind)
-{
-    Grid db(c.engine, c.arg(0));
-    Grid crit(c.engine, c.arg(2));
-    if (!db.ok())
-        return Value::err(db.error());
-    if (!crit.ok())
-        return Value::err(crit.error());
-    const Value field = c.scalar(1);
-    long column = -1;
-    if (field.type == ValueType::Number) {
-        column = long(field.number) - 1;
-    } else if (field.type == ValueType::Text) {
-        for (uint32_t k = 0; k < db.cols(); ++k)
-            if (compareText(db.at(0, k).text, field.text) == 0
-                && db.at(0, k).type == ValueType::Text)
-                column = long(k);
-    } else if (!(kind == 1 && field.type == ValueType::Blank)) {
-        return Value::err(ErrValue);
-    }
-    if (column >= long(db.cols()) || (column < 0 && !(kind == 1 && field.type == ValueType::Blank)))
-        return Value::err(ErrValue);
-    // Criteria columns matched to database columns.
-    std::vector<long> critCol(crit.cols(), -1);
-    for (uint32_t k = 0; k < crit.cols(); ++k)
-        for (uint32_t j = 0; j < db.cols(); ++j)
-            if (crit.at(0, k).type == ValueType::Text && db.at(0, j).type == ValueType::Text
-                && compareText(crit.at(0, k).text, db.at(0, j).text) == 0)
-                critCol[k] = long(j);
-    std::vector<double> xs;
-    std::vector<Value> got; // DGET
-    double counted = 0;
-    for (uint32_t r = 1; r < db.usedRows(); ++r) {
-        bool any = false;
-        for (uint32_t cr = 1; cr < crit.rows() && !any; ++cr) {
-            bool all = true;
-            for (uint32_t k = 0; k < crit.cols() && all; ++k) {
-                const Value cv = crit.at(cr, k);
-                if (cv.type == ValueType::Blank)
-                    continue;
-                if (critCol[k] < 0)
-                    return Value::err(ErrValue);
-                all = Criterion(cv, c.engine.date1904()).matches(db.at(r, uint32_t(critCol[k])));
-            }
-            any = all;
-        }
-        if (!any)
-            continue;
-        const Value v = column >= 0 ? db.at(r, uint32_t(column)) : Value::num(0);
-        if (kind == 11)
-            got.push_back(v);
-        if (kind == 1 && column < 0)
-            ++counted;
-        else if (kind == 2 ? v.type != ValueType::Blank : v.type == ValueType::Number)
-            xs.push_back(v.number), ++counted;
-    }
-    return databaseResult(kind, xs, got, counted);
-}
-
 } // namespace
 
-Value fnDSum(Call &c)
+// ---- rows of the function table --------------------------------------------
+
+FunctionRows lookupFunctions()
 {
-    return database(c, 0);
-}
-Value fnDCount(Call &c)
-{
-    return database(c, 1);
-}
-Value fnDCountA(Call &c)
-{
-    return database(c, 2);
-}
-Value fnDAverage(Call &c)
-{
-    return database(c, 3);
-}
-Value fnDMin(Call &c)
-{
-    return database(c, 4);
-}
-Value fnDMax(Call &c)
-{
-    return database(c, 5);
-}
-Value fnDProduct(Call &c)
-{
-    return database(c, 6);
-}
-Value fnDStdev(Call &c)
-{
-    return database(c, 7);
-}
-Value fnDStdevP(Call &c)
-{
-    return database(c, 8);
-}
-Value fnDVar(Call &c)
-{
-    return database(c, 9);
-}
-Value fnDVarP(Call &c)
-{
-    return database(c, 10);
-}
-Value fnDGet(Call &c)
-{
-    return database(c, 11);
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "ROW", 8, 0, 1, "R", 0, fnRow },
+        { "COLUMN", 9, 0, 1, "R", 0, fnColumn },
+        { "LOOKUP", 28, 2, 3, "VR", 0, fnLookup },
+        { "INDEX", 29, 2, 4, "RV", R, fnIndex },
+        { "MATCH", 64, 2, 3, "VRV", 0, fnMatch },
+        { "AREAS", 75, 1, 1, "R", 0, fnAreas },
+        { "ROWS", 76, 1, 1, "R", 0, fnRows },
+        { "COLUMNS", 77, 1, 1, "R", 0, fnColumns },
+        { "OFFSET", 78, 3, 5, "RV", V | R, fnOffset },
+        { "TRANSPOSE", 83, 1, 1, "A", 0, fnTranspose },
+        { "CHOOSE", 100, 2, N, "VR", R, fnChoose },
+        { "HLOOKUP", 101, 3, 4, "VRV", 0, fnHLookup },
+        { "VLOOKUP", 102, 3, 4, "VRV", 0, fnVLookup },
+        { "INDIRECT", 148, 1, 2, "V", V | R, fnIndirect },
+        { "ADDRESS", 219, 2, 5, "V", E, fnAddress },
+        { "XLOOKUP", -1, 3, 6, "VRRVVV", 0, fnXLookup },
+        // Known, not evaluated: a call keeps the cell's cached value.
+        { "GETPIVOTDATA", 358, 2, N, "VR", 0, nullptr },
+        { "CALL", -1, 1, N, "V", 0, nullptr },
+        { "REGISTER.ID", -1, 2, 3, "V", 0, nullptr },
+        { "RTD", -1, 3, N, "V", 0, nullptr },
+        { "CUBEKPIMEMBER", -1, 3, 4, "V", 0, nullptr },
+        { "CUBEMEMBER", -1, 2, 3, "V", 0, nullptr },
+        { "CUBEMEMBERPROPERTY", -1, 3, 3, "V", 0, nullptr },
+        { "CUBERANKEDMEMBER", -1, 3, 4, "V", 0, nullptr },
+        { "CUBESET", -1, 2, 5, "V", 0, nullptr },
+        { "CUBESETCOUNT", -1, 1, 1, "V", 0, nullptr },
+        { "CUBEVALUE", -1, 1, N, "V", 0, nullptr },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

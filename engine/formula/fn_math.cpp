@@ -38,8 +38,6 @@ double steps(double n, double s)
     return round15(n / s);
 }
 
-} // namespace
-
 Value fnAbs(Call &c)
 {
     return unary(c, std::fabs);
@@ -159,7 +157,7 @@ Value fnLog(Call &c)
 
 Value fnPower(Call &c)
 {
-    return c.engine.binaryOp(Op::Pow, c.scalar(0), c.scalar(1));
+    return c.evaluator.binaryOp(Op::Pow, c.scalar(0), c.scalar(1));
 }
 
 Value fnMod(Call &c)
@@ -242,8 +240,6 @@ Value fnFloor(Call &c)
     return Value::num(std::floor(steps(n, s)) * s);
 }
 
-namespace {
-
 Value ceilingFloor(Call &c, bool ceiling, bool precise)
 {
     SD_NUMBER(c, 0, n);
@@ -265,8 +261,6 @@ Value ceilingFloor(Call &c, bool ceiling, bool precise)
         r = ceiling ? std::ceil(q) : std::floor(q);
     return Value::num(r * s);
 }
-
-} // namespace
 
 Value fnCeilingMath(Call &c)
 {
@@ -359,7 +353,7 @@ Value fnPermut(Call &c)
 
 Value fnRand(Call &c)
 {
-    return Value::num(c.engine.random());
+    return Value::num(c.evaluator.random());
 }
 
 Value fnRandBetween(Call &c)
@@ -369,7 +363,7 @@ Value fnRandBetween(Call &c)
     lo = std::ceil(lo), hi = std::floor(hi);
     if (lo > hi)
         return Value::err(ErrNum);
-    return Value::num(lo + std::floor(c.engine.random() * (hi - lo + 1)));
+    return Value::num(lo + std::floor(c.evaluator.random() * (hi - lo + 1)));
 }
 
 Value fnIsEven(Call &c)
@@ -383,8 +377,6 @@ Value fnIsOdd(Call &c)
     SD_NUMBER(c, 0, x);
     return Value::boolean(std::fmod(std::trunc(x), 2) != 0);
 }
-
-namespace {
 
 Value gcdLcm(Call &c, bool lcm)
 {
@@ -407,8 +399,6 @@ Value gcdLcm(Call &c, bool lcm)
     }
     return Value::num(acc);
 }
-
-} // namespace
 
 Value fnGcd(Call &c)
 {
@@ -440,6 +430,129 @@ Value fnRoman(Call &c)
             n -= p.value;
         }
     return Value::str(out);
+}
+
+// ---- analysis functions ---------------------------------------------------
+
+Value fnFactDouble(Call &c)
+{
+    double n = 0;
+    SD_ARGS(&n);
+    n = std::trunc(n);
+    if (n < -1 || n > 300)
+        return Value::err(ErrNum);
+    double r = 1;
+    for (double k = n; k > 1; k -= 2)
+        r *= k;
+    return Value::num(r);
+}
+
+Value fnMultinomial(Call &c)
+{
+    std::vector<double> xs;
+    if (uint8_t e = collectNumbers(c, 0, c.count(), Collect::Numbers, xs))
+        return Value::err(e);
+    double total = 0, logDen = 0;
+    for (double x : xs) {
+        x = std::trunc(x);
+        if (x < 0)
+            return Value::err(ErrNum);
+        total += x;
+        logDen += std::lgamma(x + 1);
+    }
+    return Value::num(std::round(std::exp(std::lgamma(total + 1) - logDen)));
+}
+
+Value fnSqrtPi(Call &c)
+{
+    double x = 0;
+    SD_ARGS(&x);
+    if (x < 0)
+        return Value::err(ErrNum);
+    return Value::num(std::sqrt(x * M_PI));
+}
+
+Value fnSeriesSum(Call &c)
+{
+    double x = 0, n = 0, m = 0;
+    SD_ARGS(&x, &n, &m);
+    std::vector<double> coef;
+    if (uint8_t e = collectNumbers(c, 3, 4, Collect::Numbers, coef))
+        return Value::err(e);
+    double s = 0;
+    for (size_t i = 0; i < coef.size(); ++i)
+        s += coef[i] * std::pow(x, n + double(i) * m);
+    return Value::num(s);
+}
+
+} // namespace
+
+// ---- rows of the function table --------------------------------------------
+
+FunctionRows mathFunctions()
+{
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "SIN", 15, 1, 1, "V", E, fnSin },
+        { "COS", 16, 1, 1, "V", E, fnCos },
+        { "TAN", 17, 1, 1, "V", E, fnTan },
+        { "ATAN", 18, 1, 1, "V", E, fnAtan },
+        { "PI", 19, 0, 0, "V", 0, fnPi },
+        { "SQRT", 20, 1, 1, "V", E, fnSqrt },
+        { "EXP", 21, 1, 1, "V", E, fnExp },
+        { "LN", 22, 1, 1, "V", E, fnLn },
+        { "LOG10", 23, 1, 1, "V", E, fnLog10 },
+        { "ABS", 24, 1, 1, "V", E, fnAbs },
+        { "INT", 25, 1, 1, "V", E, fnInt },
+        { "SIGN", 26, 1, 1, "V", E, fnSign },
+        { "ROUND", 27, 2, 2, "V", E, fnRound },
+        { "MOD", 39, 2, 2, "V", E, fnMod },
+        { "RAND", 63, 0, 0, "V", V, fnRand },
+        { "ATAN2", 97, 2, 2, "V", E, fnAtan2 },
+        { "ASIN", 98, 1, 1, "V", E, fnAsin },
+        { "ACOS", 99, 1, 1, "V", E, fnAcos },
+        { "LOG", 109, 1, 2, "V", E, fnLog },
+        { "FACT", 184, 1, 1, "V", E, fnFact },
+        { "TRUNC", 197, 1, 2, "V", E, fnTrunc },
+        { "ROUNDUP", 212, 2, 2, "V", E, fnRoundUp },
+        { "ROUNDDOWN", 213, 2, 2, "V", E, fnRoundDown },
+        { "SINH", 229, 1, 1, "V", E, fnSinh },
+        { "COSH", 230, 1, 1, "V", E, fnCosh },
+        { "TANH", 231, 1, 1, "V", E, fnTanh },
+        { "ASINH", 232, 1, 1, "V", E, fnAsinh },
+        { "ACOSH", 233, 1, 1, "V", E, fnAcosh },
+        { "ATANH", 234, 1, 1, "V", E, fnAtanh },
+        { "GAMMALN", 271, 1, 1, "V", E, fnGammaLn },
+        { "COMBIN", 276, 2, 2, "V", E, fnCombin },
+        { "EVEN", 279, 1, 1, "V", E, fnEven },
+        { "FLOOR", 285, 2, 2, "V", E, fnFloor },
+        { "CEILING", 288, 2, 2, "V", E, fnCeiling },
+        { "ODD", 298, 1, 1, "V", E, fnOdd },
+        { "PERMUT", 299, 2, 2, "V", E, fnPermut },
+        { "POWER", 337, 2, 2, "V", E, fnPower },
+        { "RADIANS", 342, 1, 1, "V", E, fnRadians },
+        { "DEGREES", 343, 1, 1, "V", E, fnDegrees },
+        { "ROMAN", 354, 1, 2, "V", E, fnRoman },
+        { "RANDBETWEEN", -1, 2, 2, "V", V, fnRandBetween },
+        { "MROUND", -1, 2, 2, "V", E, fnMround },
+        { "CEILING.MATH", -1, 1, 3, "V", E, fnCeilingMath },
+        { "FLOOR.MATH", -1, 1, 3, "V", E, fnFloorMath },
+        { "CEILING.PRECISE", -1, 1, 2, "V", E, fnCeilingPrecise },
+        { "FLOOR.PRECISE", -1, 1, 2, "V", E, fnFloorPrecise },
+        { "ISO.CEILING", -1, 1, 2, "V", E, fnCeilingPrecise },
+        { "QUOTIENT", -1, 2, 2, "V", E, fnQuotient },
+        { "ISEVEN", -1, 1, 1, "V", E, fnIsEven },
+        { "ISODD", -1, 1, 1, "V", E, fnIsOdd },
+        { "GCD", -1, 1, N, "R", 0, fnGcd },
+        { "LCM", -1, 1, N, "R", 0, fnLcm },
+        { "GAMMALN.PRECISE", -1, 1, 1, "V", E, fnGammaLn },
+        { "ECMA.CEILING", -1, 2, 2, "V", E, fnCeiling },
+        { "FACTDOUBLE", -1, 1, 1, "V", E, fnFactDouble },
+        { "MULTINOMIAL", -1, 1, N, "R", 0, fnMultinomial },
+        { "SQRTPI", -1, 1, 1, "V", E, fnSqrtPi },
+        { "SERIESSUM", -1, 4, 4, "VVVR", 0, fnSeriesSum },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

@@ -20,7 +20,7 @@ bool numericMatrix(Call &c, int i, Matrix &m, uint8_t &error)
         error = v.error;
         return false;
     }
-    const ArrayData a = c.engine.toArray(v);
+    const ArrayData a = c.evaluator.toArray(v);
     m.assign(a.rows, std::vector<double>(a.cols));
     for (uint32_t r = 0; r < a.rows; ++r) {
         for (uint32_t k = 0; k < a.cols; ++k) {
@@ -236,10 +236,10 @@ Value predictions(Call &c, bool log)
     if (c.count() > 2 && !c.isEmpty(2)) {
         if (!numericMatrix(c, 2, nx, error))
             return Value::err(error);
-        shape = c.engine.toArray(c.arg(2));
+        shape = c.evaluator.toArray(c.arg(2));
     } else {
         nx = fitX;
-        shape = c.engine.toArray(c.arg(c.count() > 1 && !c.isEmpty(1) ? 1 : 0));
+        shape = c.evaluator.toArray(c.arg(c.count() > 1 && !c.isEmpty(1) ? 1 : 0));
     }
     ArrayData out;
     auto predict = [&](const std::vector<double> &x) {
@@ -260,8 +260,6 @@ Value predictions(Call &c, bool log)
     }
     return Value::arr(std::move(out));
 }
-
-} // namespace
 
 Value fnLinest(Call &c)
 {
@@ -295,7 +293,7 @@ Value fnMmult(Call &c)
         throw Unsupported { "matrix too large" };
     for (size_t r = 0; r < a.size(); ++r)
         for (size_t k = 0; k < b[0].size(); ++k) {
-            c.engine.step(b.size());
+            c.evaluator.step(b.size());
             double s = 0;
             for (size_t i = 0; i < b.size(); ++i)
                 s += a[r][i] * b[i][k];
@@ -315,7 +313,7 @@ Value fnMdeterm(Call &c)
         return Value::err(ErrValue);
     double det = 1;
     for (size_t col = 0; col < n; ++col) {
-        c.engine.step(n * n);
+        c.evaluator.step(n * n);
         size_t pivot = col;
         for (size_t r = col + 1; r < n; ++r)
             if (std::fabs(a[r][col]) > std::fabs(a[pivot][col]))
@@ -349,7 +347,7 @@ Value fnMinverse(Call &c)
     out.rows = out.cols = uint32_t(n);
     out.items.resize(n * n);
     for (size_t k = 0; k < n; ++k) {
-        c.engine.step(n * n * n);
+        c.evaluator.step(n * n * n);
         std::vector<double> e(n, 0), x;
         e[k] = 1;
         if (!solve(a, e, x))
@@ -374,7 +372,7 @@ Value fnFrequency(Call &c)
     out.cols = 1;
     std::vector<double> counts(bins.size() + 1, 0);
     for (double x : data) {
-        c.engine.step(bins.size() + 1);
+        c.evaluator.step(bins.size() + 1);
         // The first bin (in the order given) whose upper bound holds x.
         size_t best = bins.size();
         for (size_t i = 0; i < bins.size(); ++i)
@@ -392,7 +390,7 @@ Value fnUnique(Call &c)
     const Value &v = c.arg(0);
     if (v.isError())
         return v;
-    const ArrayData a = c.engine.toArray(v);
+    const ArrayData a = c.evaluator.toArray(v);
     bool byColumn = false, once = false;
     if (c.count() > 1 && !c.isEmpty(1))
         c.boolean(1, byColumn);
@@ -413,7 +411,7 @@ Value fnUnique(Call &c)
     };
     std::vector<uint32_t> keep;
     for (uint32_t i = 0; i < count; ++i) {
-        c.engine.step(i + 1);
+        c.evaluator.step(i + 1);
         uint32_t seen = 0;
         for (uint32_t j = 0; j < count; ++j)
             seen += same(i, j);
@@ -435,6 +433,31 @@ Value fnUnique(Call &c)
             out.items[at] = item(keep[i], k);
         }
     return Value::arr(std::move(out));
+}
+
+} // namespace
+
+// ---- rows of the function table --------------------------------------------
+
+FunctionRows arrayFunctions()
+{
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "LINEST", 49, 1, 4, "AAV", 0, fnLinest },
+        { "TREND", 50, 1, 4, "AAAV", 0, fnTrend },
+        { "LOGEST", 51, 1, 4, "AAV", 0, fnLogest },
+        { "GROWTH", 52, 1, 4, "AAAV", 0, fnGrowth },
+        { "MDETERM", 163, 1, 1, "A", 0, fnMdeterm },
+        { "MINVERSE", 164, 1, 1, "A", 0, fnMinverse },
+        { "MMULT", 165, 2, 2, "A", 0, fnMmult },
+        { "FREQUENCY", 252, 2, 2, "A", 0, fnFrequency },
+        { "UNIQUE", -1, 1, 3, "AV", 0, fnUnique },
+        // Known, not evaluated: a call keeps the cell's cached value.
+        { "SEQUENCE", -1, 1, 4, "V", 0, nullptr },
+        { "FILTER", -1, 2, 3, "AAV", 0, nullptr },
+        { "SORT", -1, 1, 4, "AV", 0, nullptr },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

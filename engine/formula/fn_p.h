@@ -4,20 +4,21 @@
 // ranges and arrays, number collection with the aggregate functions' rules,
 // and criteria as COUNTIF and its kin match them.
 
-#include "formula/eval_p.h"
-#include "formula/fnimpl.h"
+#include "formula/evaluator_p.h"
+#include "formula/functiontable_p.h"
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace sd::formula {
 
 // A range or array read by position. A reference is read lazily through the
-// engine; positions outside the sheet's recorded extent read as blank.
+// evaluator; positions outside the sheet's recorded extent read as blank.
 class Grid
 {
 public:
-    Grid(Engine &engine, const Value &v);
+    Grid(EvaluatorPrivate &evaluator, const Value &v);
     bool ok() const { return m_error == 0; }
     uint8_t error() const { return m_error; }
     uint32_t rows() const { return m_rows; }
@@ -30,7 +31,7 @@ public:
     const Area &area() const { return m_area; }
 
 private:
-    Engine &m_engine;
+    EvaluatorPrivate &m_evaluator;
     Value m_value;
     Area m_area;
     std::shared_ptr<const ArrayData> m_kept; // the used part of a reference, read once
@@ -43,6 +44,13 @@ enum class Collect : uint8_t {
     Numbers, // SUM: numbers of ranges; direct text parsed, booleans counted
     NumbersA, // AVERAGEA: text in ranges counts 0, booleans 0/1
 };
+
+// Arguments read as numbers into the slots given, in order; an omitted or
+// empty argument leaves its slot as it is. Returns the first error, or 0.
+uint8_t readNumbers(Call &c, std::initializer_list<double *> slots);
+#define SD_ARGS(...)                                                                               \
+    if (uint8_t e_ = readNumbers(c, { __VA_ARGS__ }))                                              \
+        return Value::err(e_);
 
 // Numbers of arguments [first, last) with the aggregate rules; returns the
 // first error met, or 0.

@@ -82,8 +82,6 @@ Value withNumbers(Call &c, Collect mode, int fn)
     return aggregate(xs, fn);
 }
 
-} // namespace
-
 Value fnSum(Call &c)
 {
     double s = 0;
@@ -91,7 +89,7 @@ Value fnSum(Call &c)
         const Value &v = c.arg(i);
         if (v.isRef() || v.isArray()) {
             uint8_t error = 0;
-            c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+            c.evaluator.visit(v, [&](const Value &x, uint32_t, uint32_t) {
                 if (x.type == ValueType::Number)
                     s += x.number;
                 else if (x.isError() && !error)
@@ -102,7 +100,7 @@ Value fnSum(Call &c)
             continue;
         }
         double d = 0;
-        if (uint8_t e = toNumber(v, d, c.engine.date1904()))
+        if (uint8_t e = toNumber(v, d, c.evaluator.date1904()))
             return Value::err(e);
         s += d;
     }
@@ -247,7 +245,7 @@ Value fnCount(Call &c)
     for (int i = 0; i < c.count(); ++i) {
         const Value &v = c.arg(i);
         if (v.isRef() || v.isArray()) {
-            c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+            c.evaluator.visit(v, [&](const Value &x, uint32_t, uint32_t) {
                 if (x.type == ValueType::Number)
                     ++n;
             });
@@ -256,7 +254,7 @@ Value fnCount(Call &c)
             ++n;
         } else if (v.type == ValueType::Text) {
             double d;
-            if (parseNumberText(v.text, d, c.engine.date1904()))
+            if (parseNumberText(v.text, d, c.evaluator.date1904()))
                 ++n;
         }
     }
@@ -269,7 +267,7 @@ Value fnCountA(Call &c)
     for (int i = 0; i < c.count(); ++i) {
         const Value &v = c.arg(i);
         if (v.isRef() || v.isArray())
-            c.engine.visit(v, [&](const Value &, uint32_t, uint32_t) { ++n; });
+            c.evaluator.visit(v, [&](const Value &, uint32_t, uint32_t) { ++n; });
         else if (v.type != ValueType::Blank || c.isEmpty(i))
             ++n;
     }
@@ -286,7 +284,7 @@ Value fnCountBlank(Call &c)
                           || (v.type == ValueType::Text && v.text.empty()));
     }
     double filled = 0;
-    c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+    c.evaluator.visit(v, [&](const Value &x, uint32_t, uint32_t) {
         if (!(x.type == ValueType::Text && x.text.empty()))
             ++filled;
     });
@@ -298,8 +296,6 @@ Value fnCountBlank(Call &c)
 
 // ---- criteria -------------------------------------------------------------
 
-namespace {
-
 // Walks the positions of criteria ranges (all of one shape) and calls `hit`
 // with the position where every criterion matches. Positions beyond every
 // range's recorded cells are all blank: they are counted, not walked.
@@ -310,11 +306,11 @@ Value criteriaWalk(Call &c, const std::vector<std::pair<int, int>> &pairs,
     std::vector<Criterion> crits;
     uint32_t rows = 0, cols = 0, usedRows = 0, usedCols = 0;
     for (const auto &p : pairs) {
-        grids.emplace_back(c.engine, c.arg(p.first));
+        grids.emplace_back(c.evaluator, c.arg(p.first));
         if (!grids.back().ok())
             return Value::err(grids.back().error());
         Value crit = c.scalar(p.second);
-        crits.emplace_back(crit, c.engine.date1904());
+        crits.emplace_back(crit, c.evaluator.date1904());
         const Grid &g = grids.back();
         if (grids.size() == 1) {
             rows = g.rows(), cols = g.cols();
@@ -326,7 +322,7 @@ Value criteriaWalk(Call &c, const std::vector<std::pair<int, int>> &pairs,
     }
     for (uint32_t r = 0; r < usedRows; ++r) {
         for (uint32_t col = 0; col < usedCols; ++col) {
-            c.engine.step();
+            c.evaluator.step();
             bool all = true;
             for (size_t i = 0; i < grids.size() && all; ++i)
                 all = crits[i].matches(grids[i].at(r, col));
@@ -350,10 +346,10 @@ Value cellAt(Call &c, const Value &target, uint32_t r, uint32_t col)
 {
     if (target.isRef()) {
         const Area &a = target.area;
-        if (a.row1 + r >= c.engine.source().maxRows()
-            || a.col1 + col >= c.engine.source().maxColumns())
+        if (a.row1 + r >= c.evaluator.source().maxRows()
+            || a.col1 + col >= c.evaluator.source().maxColumns())
             return Value();
-        return c.engine.cell(a.sheet, a.row1 + r, a.col1 + col);
+        return c.evaluator.cell(a.sheet, a.row1 + r, a.col1 + col);
     }
     if (target.isArray()) {
         const ArrayData &d = *target.array;
@@ -387,7 +383,7 @@ Value criteriaAggregate(Call &c, int kind, bool multi)
     if (multi && kind != 4) {
         // The 'S' forms want the target in the criteria ranges' shape.
         const Value &first = c.arg(1);
-        const Grid t(c.engine, target), k(c.engine, first);
+        const Grid t(c.evaluator, target), k(c.evaluator, first);
         if (t.ok() && k.ok() && (t.rows() != k.rows() || t.cols() != k.cols()))
             return Value::err(ErrValue);
     }
@@ -429,8 +425,6 @@ Value criteriaAggregate(Call &c, int kind, bool multi)
         return Value::num(count + blanks);
     }
 }
-
-} // namespace
 
 Value fnSumIf(Call &c)
 {
@@ -483,9 +477,9 @@ Value fnSubtotal(Call &c)
             return Value::err(ErrValue);
         for (size_t k = 0; k < v.areaCount(); ++k) {
             const Area &a = v.areaAt(k);
-            c.engine.visit(Value::ref(a), [&](const Value &x, uint32_t r, uint32_t col) {
+            c.evaluator.visit(Value::ref(a), [&](const Value &x, uint32_t r, uint32_t col) {
                 // Other subtotals inside the range are left out.
-                if (c.engine.isSubtotal(a.sheet, a.row1 + r, a.col1 + col))
+                if (c.evaluator.isSubtotal(a.sheet, a.row1 + r, a.col1 + col))
                     return;
                 if (x.isError()) {
                     if (!error)
@@ -510,7 +504,7 @@ Value fnSumProduct(Call &c)
         const Value &v = c.arg(i);
         if (v.isError())
             return v;
-        arrays.push_back(c.engine.toArray(v));
+        arrays.push_back(c.evaluator.toArray(v));
         if (arrays.back().rows != arrays[0].rows || arrays.back().cols != arrays[0].cols)
             return Value::err(ErrValue);
     }
@@ -529,8 +523,6 @@ Value fnSumProduct(Call &c)
     return Value::num(s);
 }
 
-namespace {
-
 // Pairs of numbers at the same positions of two arrays (both numeric).
 Value pairs(Call &c, std::vector<double> &xs, std::vector<double> &ys, bool sameShape)
 {
@@ -539,7 +531,7 @@ Value pairs(Call &c, std::vector<double> &xs, std::vector<double> &ys, bool same
         return a;
     if (b.isError())
         return b;
-    const ArrayData x = c.engine.toArray(a), y = c.engine.toArray(b);
+    const ArrayData x = c.evaluator.toArray(a), y = c.evaluator.toArray(b);
     if (x.items.size() != y.items.size() || (sameShape && (x.rows != y.rows || x.cols != y.cols)))
         return Value::err(sameShape ? ErrNA : ErrNA);
     for (size_t i = 0; i < x.items.size(); ++i) {
@@ -594,8 +586,6 @@ Value fit(Call &c, Fit &f, int xArg, int yArg)
     }
     return Value();
 }
-
-} // namespace
 
 Value fnSumXMY2(Call &c)
 {
@@ -679,7 +669,7 @@ Value fnForecast(Call &c)
         return a;
     if (b.isError())
         return b;
-    const ArrayData y = c.engine.toArray(a), xv = c.engine.toArray(b);
+    const ArrayData y = c.evaluator.toArray(a), xv = c.evaluator.toArray(b);
     if (y.items.size() != xv.items.size())
         return Value::err(ErrNA);
     for (size_t i = 0; i < y.items.size(); ++i)
@@ -697,6 +687,70 @@ Value fnForecast(Call &c)
         return Value::err(ErrDiv0);
     const double b1 = sxy / sxx;
     return Value::num(my - b1 * mx + b1 * x);
+}
+
+} // namespace
+
+// ---- rows of the function table --------------------------------------------
+
+FunctionRows statisticalFunctions()
+{
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "COUNT", 0, 0, N, "R", 0, fnCount },
+        { "SUM", 4, 0, N, "R", 0, fnSum },
+        { "AVERAGE", 5, 1, N, "R", 0, fnAverage },
+        { "MIN", 6, 1, N, "R", 0, fnMin },
+        { "MAX", 7, 1, N, "R", 0, fnMax },
+        { "STDEV", 12, 1, N, "R", 0, fnStdev },
+        { "VAR", 46, 1, N, "R", 0, fnVar },
+        { "COUNTA", 169, 0, N, "R", 0, fnCountA },
+        { "PRODUCT", 183, 0, N, "R", 0, fnProduct },
+        { "STDEVP", 193, 1, N, "R", 0, fnStdevP },
+        { "VARP", 194, 1, N, "R", 0, fnVarP },
+        { "SUMPRODUCT", 228, 1, N, "A", 0, fnSumProduct },
+        { "AVEDEV", 269, 1, N, "R", 0, fnAveDev },
+        { "SUMXMY2", 303, 2, 2, "A", 0, fnSumXMY2 },
+        { "SUMX2MY2", 304, 2, 2, "A", 0, fnSumX2MY2 },
+        { "SUMX2PY2", 305, 2, 2, "A", 0, fnSumX2PY2 },
+        { "CORREL", 307, 2, 2, "A", 0, fnCorrel },
+        { "COVAR", 308, 2, 2, "A", 0, fnCovar },
+        { "FORECAST", 309, 3, 3, "VAA", 0, fnForecast },
+        { "INTERCEPT", 311, 2, 2, "A", 0, fnIntercept },
+        { "PEARSON", 312, 2, 2, "A", 0, fnCorrel },
+        { "RSQ", 313, 2, 2, "A", 0, fnRsq },
+        { "STEYX", 314, 2, 2, "A", 0, fnSteyx },
+        { "SLOPE", 315, 2, 2, "A", 0, fnSlope },
+        { "DEVSQ", 318, 1, N, "R", 0, fnDevSq },
+        { "GEOMEAN", 319, 1, N, "R", 0, fnGeoMean },
+        { "HARMEAN", 320, 1, N, "R", 0, fnHarMean },
+        { "SUMSQ", 321, 0, N, "R", 0, fnSumSq },
+        { "SUBTOTAL", 344, 2, N, "VR", 0, fnSubtotal },
+        { "SUMIF", 345, 2, 3, "RVR", 0, fnSumIf },
+        { "COUNTIF", 346, 2, 2, "RV", 0, fnCountIf },
+        { "COUNTBLANK", 347, 1, 1, "R", 0, fnCountBlank },
+        { "AVERAGEA", 361, 1, N, "R", 0, fnAverageA },
+        { "MAXA", 362, 1, N, "R", 0, fnMaxA },
+        { "MINA", 363, 1, N, "R", 0, fnMinA },
+        { "STDEVPA", 364, 1, N, "R", 0, fnStdevPA },
+        { "VARPA", 365, 1, N, "R", 0, fnVarPA },
+        { "STDEVA", 366, 1, N, "R", 0, fnStdevA },
+        { "VARA", 367, 1, N, "R", 0, fnVarA },
+        { "SUMIFS", -1, 3, N, "R|RV", 0, fnSumIfs },
+        { "COUNTIFS", -1, 2, N, "|RV", 0, fnCountIfs },
+        { "AVERAGEIF", -1, 2, 3, "RVR", 0, fnAverageIf },
+        { "AVERAGEIFS", -1, 3, N, "R|RV", 0, fnAverageIfs },
+        { "MAXIFS", -1, 3, N, "R|RV", 0, fnMaxIfs },
+        { "MINIFS", -1, 3, N, "R|RV", 0, fnMinIfs },
+        { "STDEV.S", -1, 1, N, "R", 0, fnStdev },
+        { "STDEV.P", -1, 1, N, "R", 0, fnStdevP },
+        { "VAR.S", -1, 1, N, "R", 0, fnVar },
+        { "VAR.P", -1, 1, N, "R", 0, fnVarP },
+        { "COVARIANCE.P", -1, 2, 2, "A", 0, fnCovar },
+        // Known, not evaluated: a call keeps the cell's cached value.
+        { "AGGREGATE", -1, 3, N, "VVR", 0, nullptr },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

@@ -4,6 +4,7 @@
 #include "formula/fn_p.h"
 
 #include "core/numfmt.h"
+#include "io/limits.h"
 
 #include <QString>
 #include <QVector>
@@ -50,8 +51,6 @@ ushort cp1252Char(int code)
     return ushort(code);
 }
 
-} // namespace
-
 Value fnLen(Call &c)
 {
     SD_TEXT(c, 0, s);
@@ -95,8 +94,6 @@ Value fnMid(Call &c)
     return out(t.mid(int(start) - 1, int(std::min(n, 1e9))));
 }
 
-namespace {
-
 Value find(Call &c, bool caseless)
 {
     SD_TEXT(c, 0, needle);
@@ -116,14 +113,12 @@ Value find(Call &c, bool caseless)
     // SEARCH with wildcards: the first position where the pattern matches a prefix.
     const std::string pattern = needle + "*";
     for (int i = from; i <= h.size(); ++i) {
-        c.engine.step(uint64_t(h.size() - i) + 1);
+        c.evaluator.step(uint64_t(h.size() - i) + 1);
         if (wildcardMatch(pattern, h.mid(i).toStdString()))
             return Value::num(i + 1);
     }
     return Value::err(ErrValue);
 }
-
-} // namespace
 
 Value fnFind(Call &c)
 {
@@ -192,7 +187,7 @@ Value fnRept(Call &c)
     SD_TEXT(c, 0, s);
     SD_NUMBER(c, 1, n);
     n = std::trunc(n);
-    if (n < 0 || double(textLength(s)) * n > double(kMaxTextLength))
+    if (n < 0 || double(textLength(s)) * n > double(kMaxCellTextUnits))
         return Value::err(ErrValue);
     std::string r;
     for (int i = 0; i < int(n); ++i)
@@ -233,7 +228,7 @@ Value fnSubstitute(Call &c)
         r.append(s, pos, at - pos);
         r += instance == 0 || seen == int(instance) ? to : from;
         pos = at + from.size();
-        if (r.size() > kMaxTextLength * 4)
+        if (r.size() > kMaxCellTextUnits * 4)
             return Value::err(ErrValue);
     }
     r.append(s, pos, std::string::npos);
@@ -296,7 +291,7 @@ Value fnConcatenate(Call &c)
     for (int i = 0; i < c.count(); ++i) {
         SD_TEXT(c, i, s);
         r += s;
-        if (r.size() > kMaxTextLength * 4)
+        if (r.size() > kMaxCellTextUnits * 4)
             return Value::err(ErrValue);
     }
     return Value::str(r);
@@ -308,7 +303,7 @@ Value fnConcat(Call &c)
     for (int i = 0; i < c.count(); ++i) {
         const Value &v = c.arg(i);
         uint8_t error = 0;
-        c.engine.visit(v, [&](const Value &x, uint32_t, uint32_t) {
+        c.evaluator.visit(v, [&](const Value &x, uint32_t, uint32_t) {
             std::string s;
             if (uint8_t e = toText(x, s)) {
                 if (!error)
@@ -318,7 +313,7 @@ Value fnConcat(Call &c)
         });
         if (error)
             return Value::err(error);
-        if (r.size() > kMaxTextLength * 4)
+        if (r.size() > kMaxCellTextUnits * 4)
             return Value::err(ErrValue);
     }
     return Value::str(r);
@@ -334,7 +329,7 @@ Value fnTextJoin(Call &c)
     bool first = true;
     for (int i = 2; i < c.count(); ++i) {
         const Value &v = c.arg(i);
-        Grid g(c.engine, v);
+        Grid g(c.evaluator, v);
         if (!g.ok())
             return Value::err(g.error());
         // Every position counts, blanks included, unless empty ones are skipped.
@@ -344,7 +339,7 @@ Value fnTextJoin(Call &c)
             return Value::err(ErrValue);
         for (uint32_t y = 0; y < rows; ++y) {
             for (uint32_t x = 0; x < cols; ++x) {
-                c.engine.step();
+                c.evaluator.step();
                 std::string s;
                 if (uint8_t e = toText(g.at(y, x), s))
                     return Value::err(e);
@@ -354,7 +349,7 @@ Value fnTextJoin(Call &c)
                     r += delimiter;
                 first = false;
                 r += s;
-                if (r.size() > kMaxTextLength * 4)
+                if (r.size() > kMaxCellTextUnits * 4)
                     return Value::err(ErrValue);
             }
         }
@@ -374,7 +369,7 @@ Value fnValue(Call &c)
     double d = 0;
     if (v.type == ValueType::Blank)
         return Value::num(0);
-    if (!parseNumberText(v.text, d, c.engine.date1904()))
+    if (!parseNumberText(v.text, d, c.evaluator.date1904()))
         return Value::err(ErrValue);
     return Value::num(d);
 }
@@ -411,17 +406,15 @@ Value fnText(Call &c)
     SD_TEXT(c, 1, code);
     std::string r;
     double d = 0;
-    if (v.type == ValueType::Text && !parseNumberText(v.text, d, c.engine.date1904())) {
-        c.engine.format(code).appendText(v.text, r);
+    if (v.type == ValueType::Text && !parseNumberText(v.text, d, c.evaluator.date1904())) {
+        c.evaluator.format(code).appendText(v.text, r);
         return Value::str(r);
     }
-    if (uint8_t e = toNumber(v, d, c.engine.date1904()))
+    if (uint8_t e = toNumber(v, d, c.evaluator.date1904()))
         return Value::err(e);
-    c.engine.format(code).appendNumber(d, c.engine.date1904(), r);
+    c.evaluator.format(code).appendNumber(d, c.evaluator.date1904(), r);
     return Value::str(r);
 }
-
-namespace {
 
 Value formatted(Call &c, double decimalsDefault, bool dollar)
 {
@@ -445,11 +438,9 @@ Value formatted(Call &c, double decimalsDefault, bool dollar)
         number += "." + std::string(size_t(places), '0');
     const std::string code = dollar ? "$" + number + ";($" + number + ")" : number;
     std::string r;
-    c.engine.format(code).appendNumber(x, c.engine.date1904(), r);
+    c.evaluator.format(code).appendNumber(x, c.evaluator.date1904(), r);
     return Value::str(r);
 }
-
-} // namespace
 
 Value fnFixed(Call &c)
 {
@@ -465,6 +456,103 @@ Value fnHyperlink(Call &c)
     if (c.count() > 1)
         return c.scalar(1);
     return c.scalar(0);
+}
+
+// ---- full- and half-width letters --------------------------------------------------
+
+Value width(Call &c, bool toHalf)
+{
+    SD_TEXT(c, 0, s);
+    QString t = QString::fromUtf8(s.data(), int(s.size()));
+    for (QChar &ch : t) {
+        const ushort u = ch.unicode();
+        if (toHalf) {
+            if (u >= 0xFF01 && u <= 0xFF5E)
+                ch = QChar(ushort(u - 0xFEE0));
+            else if (u == 0x3000)
+                ch = QChar(' ');
+        } else {
+            if (u >= 0x21 && u <= 0x7E)
+                ch = QChar(ushort(u + 0xFEE0));
+            else if (u == ' ')
+                ch = QChar(0x3000);
+        }
+    }
+    return Value::str(t.toStdString());
+}
+
+Value fnAsc(Call &c)
+{
+    return width(c, true);
+}
+Value fnDbcs(Call &c)
+{
+    return width(c, false);
+}
+
+} // namespace
+
+// ---- rows of the function table --------------------------------------------
+
+FunctionRows textFunctions()
+{
+    using namespace rowflags;
+    static const FunctionInfo rows[] = {
+        { "DOLLAR", 13, 1, 2, "V", E, fnDollar },
+        { "FIXED", 14, 1, 3, "V", E, fnFixed },
+        { "REPT", 30, 2, 2, "V", E, fnRept },
+        { "MID", 31, 3, 3, "V", E, fnMid },
+        { "LEN", 32, 1, 1, "V", E, fnLen },
+        { "VALUE", 33, 1, 1, "V", E, fnValue },
+        { "TEXT", 48, 2, 2, "V", E, fnText },
+        { "SEARCH", 82, 2, 3, "V", E, fnSearch },
+        { "CHAR", 111, 1, 1, "V", E, fnChar },
+        { "LOWER", 112, 1, 1, "V", E, fnLower },
+        { "UPPER", 113, 1, 1, "V", E, fnUpper },
+        { "PROPER", 114, 1, 1, "V", E, fnProper },
+        { "LEFT", 115, 1, 2, "V", E, fnLeft },
+        { "RIGHT", 116, 1, 2, "V", E, fnRight },
+        { "EXACT", 117, 2, 2, "V", E, fnExact },
+        { "TRIM", 118, 1, 1, "V", E, fnTrim },
+        { "REPLACE", 119, 4, 4, "V", E, fnReplace },
+        { "SUBSTITUTE", 120, 3, 4, "V", E, fnSubstitute },
+        { "CODE", 121, 1, 1, "V", E, fnCode },
+        { "FIND", 124, 2, 3, "V", E, fnFind },
+        { "CLEAN", 162, 1, 1, "V", E, fnClean },
+        { "USDOLLAR", 204, 1, 2, "V", E, fnDollar },
+        { "FINDB", 205, 2, 3, "V", E, fnFind },
+        { "SEARCHB", 206, 2, 3, "V", E, fnSearch },
+        { "REPLACEB", 207, 4, 4, "V", E, fnReplace },
+        { "LEFTB", 208, 1, 2, "V", E, fnLeft },
+        { "RIGHTB", 209, 1, 2, "V", E, fnRight },
+        { "MIDB", 210, 3, 3, "V", E, fnMid },
+        { "LENB", 211, 1, 1, "V", E, fnLen },
+        { "ASC", 214, 1, 1, "V", E, fnAsc },
+        { "DBCS", 215, 1, 1, "V", E, fnDbcs },
+        { "CONCATENATE", 336, 1, N, "V", E, fnConcatenate },
+        { "HYPERLINK", 359, 1, 2, "V", E, fnHyperlink },
+        { "CONCAT", -1, 1, N, "R", 0, fnConcat },
+        { "TEXTJOIN", -1, 3, N, "VVR", 0, fnTextJoin },
+        { "UNICHAR", -1, 1, 1, "V", E, fnUnichar },
+        { "UNICODE", -1, 1, 1, "V", E, fnUnicode },
+        { "NUMBERVALUE", -1, 1, 3, "V", E, fnNumberValue },
+        // Known, not evaluated: a call keeps the cell's cached value.
+        { "NUMBERSTRING", 353, 2, 2, "V", E, nullptr },
+        { "PHONETIC", 360, 1, 1, "R", 0, nullptr },
+        { "BAHTTEXT", -1, 1, 1, "V", E, nullptr },
+        { "ISTHAIDIGIT", -1, 1, 1, "V", E, nullptr },
+        { "JIS", -1, 1, 1, "V", E, nullptr },
+        { "ROUNDBAHTDOWN", -1, 1, 1, "V", E, nullptr },
+        { "ROUNDBAHTUP", -1, 1, 1, "V", E, nullptr },
+        { "THAIDAYOFWEEK", -1, 1, 1, "V", E, nullptr },
+        { "THAIDIGIT", -1, 1, 1, "V", E, nullptr },
+        { "THAIMONTHOFYEAR", -1, 1, 1, "V", E, nullptr },
+        { "THAINUMSOUND", -1, 1, 1, "V", E, nullptr },
+        { "THAINUMSTRING", -1, 1, 1, "V", E, nullptr },
+        { "THAISTRINGLENGTH", -1, 1, 1, "V", E, nullptr },
+        { "THAIYEAR", -1, 1, 1, "V", E, nullptr },
+    };
+    return rows;
 }
 
 } // namespace sd::formula

@@ -1,10 +1,12 @@
 #pragma once
 
 // The table of worksheet functions: names, BIFF numbers, argument counts and
-// classes, and the implementations the evaluator calls.
+// classes, and the implementations the evaluator calls. Its rows live beside
+// the implementations (functiontable_p.h).
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace sd::formula {
 
@@ -20,7 +22,7 @@ struct FunctionInfo
         RefResult = 4, // may return a reference (INDEX, OFFSET, INDIRECT, CHOOSE, IF)
     };
     const char *name;
-    int16_t biff; // BIFF function number, -1 for functions added after BIFF8
+    int16_t biff; // BIFF function number, or -1 (newer functions: .xls calls them by name)
     uint8_t minArgs, maxArgs;
     // Argument classes, one letter per argument, the last one repeating:
     // V a single value (a reference is intersected with the formula's cell),
@@ -34,14 +36,15 @@ struct FunctionInfo
 // Function by name, case-insensitive; _xlfn./_xlws. prefixes are ignored.
 // Returns its id, or -1.
 int findFunction(std::string_view name);
-// Whether the application has a worksheet function of this name, whether
-// or not it is in the table above; false for names with an _xl prefix
-// (functions of later versions, add-ins) other than _xludf. (a user's own).
+// Whether the application has a worksheet function of this name: a row of
+// the table (evaluated or not), or any name with an _xl prefix (functions of
+// later versions, add-ins) except _xludf. (a user's own function).
 bool applicationHasFunction(std::string_view name);
 // Function by BIFF number, or -1.
 int functionByBiff(int number);
 const FunctionInfo &functionInfo(int id);
-int functionCount();
+// The ids of the functions flagged Volatile.
+const std::vector<int> &volatileFunctions();
 // The argument class letter of argument `index` of a function.
 char argumentClass(const FunctionInfo &f, int index);
 

@@ -1,7 +1,7 @@
 // Operators: arithmetic, comparison and concatenation over scalars and,
 // element by element, over arrays; the reference operators ':' ',' ' '.
 
-#include "formula/eval_p.h"
+#include "formula/evaluator_p.h"
 
 #include <algorithm>
 #include <cmath>
@@ -124,8 +124,8 @@ Value scalarBinary(Op op, const Value &a, const Value &b, bool date1904)
 
 } // namespace
 
-Value Engine::lift(std::vector<Value> &args,
-                   const std::function<Value(const std::vector<Value> &)> &f)
+Value EvaluatorPrivate::lift(std::vector<Value> &args,
+                             const std::function<Value(const std::vector<Value> &)> &f)
 {
     uint32_t rows = 1, cols = 1;
     for (const Value &v : args) {
@@ -164,7 +164,7 @@ Value Engine::lift(std::vector<Value> &args,
     return Value::arr(std::move(out));
 }
 
-Value Engine::unaryOp(Op op, const Value &v)
+Value EvaluatorPrivate::unaryOp(Op op, const Value &v)
 {
     if (v.isArray()) {
         std::vector<Value> args { v };
@@ -180,7 +180,7 @@ Value Engine::unaryOp(Op op, const Value &v)
     return Value::num(op == Op::Neg ? -x : x / 100);
 }
 
-Value Engine::binaryOp(Op op, const Value &a, const Value &b)
+Value EvaluatorPrivate::binaryOp(Op op, const Value &a, const Value &b)
 {
     if (a.isArray() || b.isArray()) {
         std::vector<Value> args { a, b };
@@ -191,7 +191,7 @@ Value Engine::binaryOp(Op op, const Value &a, const Value &b)
     return scalarBinary(op, a, b, m_date1904);
 }
 
-Value Engine::referenceOp(Op op, const Value &a, const Value &b)
+Value EvaluatorPrivate::referenceOp(Op op, const Value &a, const Value &b)
 {
     if (a.isError())
         return a;

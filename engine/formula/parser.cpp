@@ -55,7 +55,7 @@ public:
 
     void run()
     {
-        if (m_s.size() > kMaxFormulaLength) {
+        if (m_s.size() > kMaxFormulaText) {
             m_b.fail("formula too long");
             m_b.finish(kFailed);
             return;

@@ -1,5 +1,7 @@
 #include "formula/value.h"
 
+#include "io/limits.h"
+
 #include <QString>
 
 #include <cmath>
@@ -27,7 +29,7 @@ Value Value::num(double v)
 Value Value::str(std::string s)
 {
     Value r;
-    if (s.size() > kMaxTextLength && textLength(s) > kMaxTextLength)
+    if (s.size() > kMaxCellTextUnits && textLength(s) > kMaxCellTextUnits)
         return err(ErrValue);
     r.type = ValueType::Text;
     r.text = std::move(s);
@@ -69,25 +71,6 @@ Value Value::arr(ArrayData data)
     r.type = ValueType::Array;
     r.array = std::make_shared<const ArrayData>(std::move(data));
     return r;
-}
-
-bool Value::sameAs(const Value &o) const
-{
-    if (type != o.type)
-        return false;
-    switch (type) {
-    case ValueType::Blank:
-        return true;
-    case ValueType::Number:
-    case ValueType::Bool:
-        return number == o.number;
-    case ValueType::Text:
-        return text == o.text;
-    case ValueType::Error:
-        return error == o.error;
-    default:
-        return false;
-    }
 }
 
 // ---- numbers as text ------------------------------------------------------
@@ -396,19 +379,6 @@ size_t textLength(std::string_view s)
             n += c >= 0xF0 ? 2 : 1; // outside the BMP: a surrogate pair
     }
     return n;
-}
-
-size_t textOffset(std::string_view s, size_t index)
-{
-    size_t n = 0, i = 0;
-    while (i < s.size() && n < index) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        n += c >= 0xF0 ? 2 : 1;
-        ++i;
-        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80)
-            ++i;
-    }
-    return i;
 }
 
 } // namespace sd::formula

@@ -5,6 +5,7 @@
 // and arrays of scalars.
 
 #include "core/model.h"
+#include "formula/formulalimits.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,11 +57,8 @@ struct Value
     bool isError() const { return type == ValueType::Error; }
     bool isRef() const { return type == ValueType::Ref; }
     bool isArray() const { return type == ValueType::Array; }
-    bool isScalar() const { return type != ValueType::Ref && type != ValueType::Array; }
     size_t areaCount() const { return type == ValueType::Ref ? 1 + (more ? more->size() : 0) : 0; }
     const Area &areaAt(size_t i) const { return i == 0 ? area : (*more)[i - 1]; }
-    // Scalar equality of kind and content (numbers compared exactly).
-    bool sameAs(const Value &o) const;
 };
 
 // A rectangular array of scalar values, row-major.
@@ -84,16 +82,6 @@ inline uint8_t fileError(uint8_t engineCode)
 }
 // "#DIV/0!" ... for an engine error code.
 const char *errorText(uint8_t code);
-
-// Limits that keep hostile formulas and workbooks bounded.
-constexpr size_t kMaxFormulaLength = 16384; // characters of formula text (application: 8192)
-constexpr size_t kMaxTokenBytes = 65536; // bytes of a parsed-expression stream
-constexpr int kMaxNesting = 256; // parenthesis / call / operator depth
-constexpr int kMaxArguments = 255; // arguments of one function call
-constexpr size_t kMaxNodes = 65536; // expression nodes of one formula
-constexpr size_t kMaxArrayCells = size_t(1)
-    << 20; // elements of one computed array (a whole column)
-constexpr size_t kMaxTextLength = 32767; // characters a text value may hold
 
 // ---- coercion -------------------------------------------------------------
 
@@ -126,7 +114,5 @@ std::string upperText(std::string_view s);
 std::string lowerText(std::string_view s);
 // Characters (UTF-16 code units as the application counts them) of UTF-8 text.
 size_t textLength(std::string_view s);
-// Byte offset of the character `index` (UTF-16 units) in UTF-8 text.
-size_t textOffset(std::string_view s, size_t index);
 
 } // namespace sd::formula

@@ -1,6 +1,7 @@
 #include "formula/workbookcalc.h"
 #include "formula/functions.h"
 
+#include "io/byteorder.h"
 #include "io/limits.h"
 
 #include <algorithm>
@@ -16,19 +17,22 @@ uint64_t cellKey(uint32_t row, uint32_t col)
     return (uint64_t(row) << 32) | col;
 }
 
-constexpr size_t kMaxNotes = 1000;
-
 } // namespace
 
 bool textLooksVolatile(std::string_view text)
 {
-    static const char *const names[]
-        = { "NOW(", "TODAY(", "RAND(", "RANDBETWEEN(", "OFFSET(", "INDIRECT(", "INFO(", "CELL(" };
+    // "NOW(", "RAND(", ...: the names of the table's volatile functions.
+    static const std::vector<std::string> calls = [] {
+        std::vector<std::string> out;
+        for (int id : volatileFunctions())
+            out.push_back(std::string(functionInfo(id).name) + '(');
+        return out;
+    }();
     std::string upper;
     for (char c : text)
         upper += (c >= 'a' && c <= 'z') ? char(c - 32) : c;
-    for (const char *n : names)
-        if (upper.find(n) != std::string::npos)
+    for (const std::string &call : calls)
+        if (upper.find(call) != std::string::npos)
             return true;
     return false;
 }
@@ -39,7 +43,6 @@ bool tokensLookVolatile(std::string_view tokens)
     if (tokens.size() >= 2 && tokens[0] == 0x19 && (tokens[1] & 0x01))
         return true;
     // Otherwise look for the calls themselves (a byte scan: may say yes wrongly).
-    static const int volatileIds[] = { 74, 221, 63, 78, 148, 244, 125 };
     for (size_t i = 0; i + 2 < tokens.size(); ++i) {
         const uint8_t t = uint8_t(tokens[i]);
         if ((t & 0x9F) != 0x01 && (t & 0x9F) != 0x02)
@@ -47,10 +50,10 @@ bool tokensLookVolatile(std::string_view tokens)
         const size_t at = (t & 0x1F) == 0x01 ? i + 1 : i + 2; // ptgFunc / ptgFuncVar
         if (at + 1 >= tokens.size())
             break;
-        const int id = (uint8_t(tokens[at]) | (uint8_t(tokens[at + 1]) << 8)) & 0x7FFF;
-        for (int v : volatileIds)
-            if (id == v)
-                return true;
+        const int id
+            = functionByBiff(le16(reinterpret_cast<const uint8_t *>(tokens.data() + at)) & 0x7FFF);
+        if (id >= 0 && (functionInfo(id).flags & FunctionInfo::Volatile))
+            return true;
     }
     return false;
 }
@@ -416,7 +419,7 @@ public:
                 }
             }
             if (r.status != EvalStatus::Computed) {
-                if (book.calcNotes.size() < kMaxNotes)
+                if (book.calcNotes.size() < kMaxCalcNotes)
                     book.calcNotes.push_back(book.sheets[size_t(index)].name + "!R"
                                              + std::to_string(f.row + 1) + "C"
                                              + std::to_string(f.col + 1) + ": " + r.reason);

@@ -57,8 +57,8 @@ private:
 };
 
 // Quick scans for readers: whether formula text or BIFF tokens may call a
-// volatile function (NOW, TODAY, RAND, RANDBETWEEN, OFFSET, INDIRECT, INFO,
-// CELL). They err on the side of yes.
+// function the table flags Volatile (NOW, TODAY, RAND, OFFSET, INDIRECT ...).
+// They err on the side of yes.
 bool textLooksVolatile(std::string_view text);
 bool tokensLookVolatile(std::string_view tokens);
 

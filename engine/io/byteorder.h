@@ -1,7 +1,8 @@
 #pragma once
 
-// Little-endian reads of unaligned bytes and the magic numbers that name a
-// file's container, shared by every reader of binary structures.
+// Little-endian reads (and the one write the decryption needs) of unaligned
+// bytes, and the magic numbers that name a file's container, shared by
+// every reader of binary structures.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,11 @@ inline uint32_t le32(const uint8_t *p)
 inline uint64_t le64(const uint8_t *p)
 {
     return uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32);
+}
+inline void putLe32(uint8_t *p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 inline double leDouble(const uint8_t *p)
 {

@@ -136,8 +136,8 @@ constexpr uint64_t kMaxSubstreamRecords = uint64_t(1) << 26;
 constexpr uint64_t kMaxWorkbookRecordBytes = uint64_t(2) << 30;
 // Largest stream of a protected workbook that is read into memory to be
 // decrypted: the workbook stream of an .xls with FILEPASS, or the
-// EncryptedPackage of an encrypted .xlsx (whose EncryptionInfo is bounded by
-// crypto/cryptolimits.h, with the rest of the decryption's bounds). The
+// EncryptedPackage of an encrypted .xlsx (whose EncryptionInfo is bounded
+// below, with the rest of the decryption's bounds). The
 // bytes of an .xls stream are keyed on their position in it, so such a
 // stream is read whole and decrypted in place instead of streaming through
 // a window as an unprotected one does; a package is decrypted into a zip in
@@ -150,6 +150,23 @@ constexpr uint64_t kMaxDecryptedStreamBytes = uint64_t(256) << 20;
 // Cell buffers of an .xls sheet are reserved from the sheet's bytes (never
 // from a count the file states) up to this many cells; beyond, they grow.
 constexpr size_t kMaxCellReservation = size_t(1) << 20;
+
+// ---- Decryption (engine/crypto) --------------------------------------------
+// Each is checked before any key derivation, so a hostile encryption header
+// cannot make opening a file slow.
+
+// Agile key derivation: hash iterations per password. Office writes 100,000;
+// the format allows up to 10,000,000, which this bound keeps (about four
+// seconds of SHA-512 per password on a current machine).
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+constexpr uint32_t kMaxSpinCount = 1000; // keeps every fuzz input fast
+#else
+constexpr uint32_t kMaxSpinCount = 10000000;
+#endif
+// The EncryptionInfo stream: an Agile descriptor is a few kilobytes.
+constexpr size_t kMaxEncryptionInfoSize = 1 << 20;
+// Salts: the format allows 1 to 65,536 bytes.
+constexpr size_t kMaxSaltSize = 65536;
 
 // ---- Displayed text (engine/core/display) -----------------------------------
 

@@ -42,9 +42,8 @@ public:
     // Attributes of the current StartElement.
     const std::vector<XmlAttribute> &attributes() const { return m_attributes; }
     std::string_view attribute(std::string_view localName) const;
-    // Raw text of the current Text event; rawHasEntities() tells whether it
-    // needs decoding (CDATA text never does).
-    std::string_view rawText() const { return m_text; }
+    // Whether the current Text event's raw text holds entities to decode
+    // (CDATA text never does).
     bool rawHasEntities() const { return m_textHasAmp; }
     // Appends the decoded text of the current Text event to out, with line
     // ends normalised as XML requires (CR LF and lone CR become LF; a CR

@@ -1,7 +1,6 @@
 #include "open/openworkbook.h"
 
 #include "core/sheetbudget.h"
-#include "crypto/cryptolimits.h"
 #include "crypto/ooxmlcrypt.h"
 #include "io/byteorder.h"
 #include "io/cfb.h"
@@ -37,8 +36,8 @@ std::unique_ptr<Workbook> openEncryptedPackage(const CompoundFile &cfb, const st
     }
     const CompoundFile::Entry &infoEntry = cfb.rootEntries()[size_t(infoIndex)];
     const CompoundFile::Entry &packageEntry = cfb.rootEntries()[size_t(packageIndex)];
-    if (infoEntry.size > crypto::kMaxEncryptionInfoSize) {
-        err = limitError(path, crypto::kMaxEncryptionInfoSize, "bytes of EncryptionInfo");
+    if (infoEntry.size > kMaxEncryptionInfoSize) {
+        err = limitError(path, kMaxEncryptionInfoSize, "bytes of EncryptionInfo");
         return nullptr;
     }
     if (packageEntry.size > kMaxDecryptedStreamBytes) {

@@ -158,7 +158,7 @@ Error XlsGlobalsParser::record(const Record &r, RecordReader &rr)
 // globals is the number that ptgName tokens use (from 1).
 Error XlsGlobalsParser::nameRecord(const Record &r)
 {
-    if (m_info.version < 5 || r.size < 14 || m_book.names.size() >= kMaxNames)
+    if (m_info.version < 5 || r.size < 14 || m_book.names.size() >= kMaxDefinedNames)
         return {};
     static const char *const builtin[]
         = { "Consolidate_Area", "Auto_Open",       "Auto_Close",   "Extract",        "Database",
@@ -222,7 +222,7 @@ void XlsGlobalsParser::externSheetRecord(const Record &r)
     if (m_info.version != 8 || r.size < 2)
         return;
     const size_t count = std::min<size_t>(le16(r.data), (r.size - 2) / 6);
-    for (size_t i = 0; i < count && m_book.externSheets.size() < kMaxNames; ++i) {
+    for (size_t i = 0; i < count && m_book.externSheets.size() < kMaxDefinedNames; ++i) {
         const uint8_t *p = r.data + 2 + 6 * i;
         ExternSheet x;
         x.supbook = le16(p);
@@ -242,7 +242,7 @@ void XlsGlobalsParser::externSheetRecord(const Record &r)
 // another workbook.
 void XlsGlobalsParser::supBookRecord(const Record &r)
 {
-    if (m_info.version != 8 || m_supbookInternal.size() >= kMaxNames)
+    if (m_info.version != 8 || m_supbookInternal.size() >= kMaxDefinedNames)
         return;
     m_supbookInternal.push_back(r.size >= 4 && le16(r.data + 2) == 0x0401);
     m_nameBytes += kTextObjectBytes;
@@ -256,7 +256,7 @@ void XlsGlobalsParser::externNameRecord(const Record &r)
     if (m_info.version != 8 || m_book.externNames.empty() || r.size < 7)
         return;
     auto &names = m_book.externNames.back();
-    if (names.size() >= kMaxNames)
+    if (names.size() >= kMaxDefinedNames)
         return;
     const size_t chars = r.data[6];
     const bool wide = r.size > 7 && (r.data[7] & 0x01);

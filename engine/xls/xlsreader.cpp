@@ -117,12 +117,12 @@ bool looksLikeBareBiff(const unsigned char *head, size_t size)
 {
     if (size < 4)
         return false;
-    const unsigned id = head[0] | (head[1] << 8);
+    const unsigned id = le16(head);
     if (id == kBof2 || id == kBof3 || id == kBof4)
         return true;
     // A BIFF5 worksheet BOF at the very start: a worksheet stream some
     // programs write without a compound file.
-    return id == kBof && size >= 8 && (head[6] | (head[7] << 8)) == kBofWorksheet;
+    return id == kBof && size >= 8 && le16(head + 6) == kBofWorksheet;
 }
 
 namespace {

@@ -68,9 +68,6 @@ enum SheetType : uint8_t { kTypeWorksheet = 0, kTypeMacro = 1, kTypeChart = 2, k
 // this many cells at least, and never for more than kMaxCellReservation.
 constexpr size_t kReserveThreshold = 1024;
 
-// Most NAME, EXTERNSHEET entries, SUPBOOK and EXTERNNAME records kept.
-constexpr size_t kMaxNames = 65536;
-
 // How far a sheet's start is scanned to tell dialog sheets from worksheets.
 constexpr int kKindScanRecords = 64;
 

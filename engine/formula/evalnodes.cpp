@@ -1,7 +1,7 @@
 // Expression evaluation: nodes, references, names, implicit intersection,
 // reading areas, and the call of a function with its arguments' classes.
 
-#include "formula/eval_p.h"
+#include "formula/evaluator_p.h"
 
 #include <algorithm>
 
@@ -17,7 +17,7 @@ int32_t wrap(int64_t v, uint32_t size)
 
 } // namespace
 
-bool Engine::resolve(const RefSpec &r, const Ctx &ctx, Area &out) const
+bool EvaluatorPrivate::resolve(const RefSpec &r, const Ctx &ctx, Area &out) const
 {
     if (r.flags & RefSpec::RefError)
         return false;
@@ -49,7 +49,7 @@ bool Engine::resolve(const RefSpec &r, const Ctx &ctx, Area &out) const
     return true;
 }
 
-Value Engine::eval(const Formula &f, uint32_t index, const Ctx &ctx)
+Value EvaluatorPrivate::eval(const Formula &f, uint32_t index, const Ctx &ctx)
 {
     step();
     const Node &n = f.node(index);
@@ -95,7 +95,7 @@ Value Engine::eval(const Formula &f, uint32_t index, const Ctx &ctx)
     return Value::err(ErrValue);
 }
 
-Value Engine::evalName(const NameRef &ref, const Ctx &ctx)
+Value EvaluatorPrivate::evalName(const NameRef &ref, const Ctx &ctx)
 {
     if (ref.sheet == -2)
         throw Unsupported { "external name " + ref.name };
@@ -137,7 +137,7 @@ Value Engine::evalName(const NameRef &ref, const Ctx &ctx)
 
 // ---- references as values -------------------------------------------------
 
-Value Engine::intersect(const Value &ref, const Ctx &ctx)
+Value EvaluatorPrivate::intersect(const Value &ref, const Ctx &ctx)
 {
     if (ref.areaCount() != 1)
         return Value::err(ErrValue);
@@ -156,7 +156,7 @@ Value Engine::intersect(const Value &ref, const Ctx &ctx)
     return Value::err(ErrValue);
 }
 
-Value Engine::deref(const Value &v, const Ctx &ctx)
+Value EvaluatorPrivate::deref(const Value &v, const Ctx &ctx)
 {
     if (!v.isRef())
         return v;
@@ -168,7 +168,7 @@ Value Engine::deref(const Value &v, const Ctx &ctx)
     return intersect(v, ctx);
 }
 
-void Engine::visit(const Value &v, const CellVisitor &f)
+void EvaluatorPrivate::visit(const Value &v, const CellVisitor &f)
 {
     if (v.isArray()) {
         const ArrayData &a = *v.array;
@@ -203,7 +203,7 @@ void Engine::visit(const Value &v, const CellVisitor &f)
     }
 }
 
-ArrayData Engine::toArray(const Value &v)
+ArrayData EvaluatorPrivate::toArray(const Value &v)
 {
     ArrayData out;
     if (v.isArray())
@@ -232,13 +232,11 @@ ArrayData Engine::toArray(const Value &v)
 
 namespace {
 
-// Cells of all kept areas together; beyond this, areas are read directly.
-constexpr size_t kAreaCacheCells = size_t(4) << 20;
 constexpr size_t kAreaCacheMinCells = 64; // small areas are cheaper to read directly
 
 } // namespace
 
-std::shared_ptr<const ArrayData> Engine::areaValues(const Area &a)
+std::shared_ptr<const ArrayData> EvaluatorPrivate::areaValues(const Area &a)
 {
     const uint64_t cells = uint64_t(a.rows()) * a.cols();
     if (a.sheet != a.lastSheet || cells < kAreaCacheMinCells
@@ -258,8 +256,9 @@ std::shared_ptr<const ArrayData> Engine::areaValues(const Area &a)
 
 // ---- function calls -------------------------------------------------------
 
-Call::Call(Engine &e, const Formula &f, const Node &node, const Ctx &c, const FunctionInfo &fi)
-    : engine(e)
+Call::Call(EvaluatorPrivate &e, const Formula &f, const Node &node, const Ctx &c,
+           const FunctionInfo &fi)
+    : evaluator(e)
     , ctx(c)
     , info(fi)
     , m_f(f)
@@ -282,9 +281,9 @@ const Value &Call::arg(int i)
     Ctx inner = ctx;
     if (cls == 'A')
         inner.array = true;
-    Value v = engine.eval(m_f, node, inner);
+    Value v = evaluator.eval(m_f, node, inner);
     if (cls == 'V')
-        v = engine.deref(v, inner);
+        v = evaluator.deref(v, inner);
     m_values[size_t(i)] = std::move(v);
     m_done[size_t(i)] = 1;
     return m_values[size_t(i)];
@@ -305,7 +304,7 @@ Value Call::scalar(int i)
 {
     Value v = arg(i);
     if (v.isRef())
-        v = engine.intersect(v, ctx);
+        v = evaluator.intersect(v, ctx);
     if (v.isArray())
         v = v.array->items.empty() ? Value::err(ErrValue) : v.array->items[0];
     return v;
@@ -313,7 +312,7 @@ Value Call::scalar(int i)
 
 uint8_t Call::number(int i, double &out)
 {
-    return toNumber(scalar(i), out, engine.date1904());
+    return toNumber(scalar(i), out, evaluator.date1904());
 }
 
 uint8_t Call::text(int i, std::string &out)
@@ -326,7 +325,7 @@ uint8_t Call::boolean(int i, bool &out)
     return toBool(scalar(i), out);
 }
 
-Value Engine::callFunction(const Formula &f, const Node &n, const Ctx &ctx)
+Value EvaluatorPrivate::callFunction(const Formula &f, const Node &n, const Ctx &ctx)
 {
     const FunctionInfo &fi = functionInfo(int(n.payload));
     if (!fi.impl)

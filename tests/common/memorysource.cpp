@@ -1,4 +1,4 @@
-#include "formula/memorysource.h"
+#include "memorysource.h"
 
 namespace sd::formula {
 

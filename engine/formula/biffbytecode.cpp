@@ -4,6 +4,7 @@
 #include "formula/ast.h"
 #include "formula/astbuild.h"
 #include "formula/functions.h"
+#include "io/byteorder.h"
 #include "io/utf8.h"
 
 #include <cstring>
@@ -13,21 +14,6 @@ namespace sd::formula {
 namespace {
 
 constexpr uint32_t kFailed = FormulaBuilder::kFailed;
-
-uint16_t le16(const uint8_t *p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-
-double leDouble(const uint8_t *p)
-{
-    uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i)
-        bits = (bits << 8) | p[i];
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
 
 std::string latin1(const uint8_t *p, size_t n)
 {

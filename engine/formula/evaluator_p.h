@@ -34,11 +34,12 @@ struct Ctx
     bool array = false;
 };
 
-// Thrown while evaluating: the cells in Engine::m_need must be computed first.
+// Thrown while evaluating: the cells in EvaluatorPrivate::m_need must be
+// computed first.
 struct NeedCells
 {
 };
-// Thrown for what the engine cannot evaluate; the cell keeps its cached value.
+// Thrown for what the evaluator cannot evaluate; the cell keeps its cached value.
 struct Unsupported
 {
     std::string reason;
@@ -55,17 +56,20 @@ struct OutOfSteps
 
 using CellVisitor = std::function<void(const Value &v, uint32_t row, uint32_t col)>;
 
-class Engine
+// The evaluator behind Evaluator's interface: the memo of every formula
+// cell's state, the work stack that computes them in dependency order, and
+// the evaluation of expression nodes for the function implementations.
+class EvaluatorPrivate
 {
 public:
-    Engine(CellSource &source, const EvalOptions &options);
-    ~Engine();
+    EvaluatorPrivate(CellSource &source, const EvalOptions &options);
+    ~EvaluatorPrivate();
 
     // ---- driver (evaluator.cpp) ----
     CellResult result(int sheet, uint32_t row, uint32_t col);
     bool recalculates(int sheet, uint32_t row, uint32_t col);
 
-    // ---- evaluation (evaluator.cpp, operators.cpp) ----
+    // ---- expression nodes (evalnodes.cpp; cell() in evaluator.cpp) ----
     Value eval(const Formula &f, uint32_t node, const Ctx &ctx);
     // A value as a single argument: references intersected with the cell
     // (or, in array context, turned into arrays).
@@ -87,12 +91,14 @@ public:
             throw OutOfSteps();
     }
 
+    // ---- operators (operators.cpp) ----
     Value unaryOp(Op op, const Value &v);
     Value binaryOp(Op op, const Value &a, const Value &b);
     Value referenceOp(Op op, const Value &a, const Value &b);
     // Applies a scalar function element by element over array arguments.
     Value lift(std::vector<Value> &args, const std::function<Value(const std::vector<Value> &)> &f);
 
+    // ---- what functions ask of the workbook (evaluator.cpp) ----
     // True when the cell holds a formula that calls SUBTOTAL (which other
     // subtotals leave out).
     bool isSubtotal(int sheet, uint32_t row, uint32_t col);
@@ -176,10 +182,10 @@ private:
 class Call
 {
 public:
-    Call(Engine &engine, const Formula &f, const Node &node, const Ctx &ctx,
+    Call(EvaluatorPrivate &evaluator, const Formula &f, const Node &node, const Ctx &ctx,
          const FunctionInfo &info);
 
-    Engine &engine;
+    EvaluatorPrivate &evaluator;
     const Ctx &ctx;
     const FunctionInfo &info;
 

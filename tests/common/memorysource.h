@@ -1,7 +1,8 @@
 #pragma once
 
 // A cell source held in memory: sheets of values and A1 formula texts, and
-// defined names. For tests, benchmarks and tools; the readers use their own.
+// defined names. For tests and the formula fuzz target; the readers use
+// their own (formula/workbookcalc.h).
 
 #include "formula/evaluator.h"
 
