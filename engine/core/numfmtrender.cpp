@@ -1,6 +1,7 @@
 #include "core/numfmt.h"
 #include "core/numfmt_p.h"
 #include "core/numfmtsection_p.h"
+#include "core/serialdate.h"
 
 #include <charconv>
 #include <cmath>
@@ -15,10 +16,6 @@ namespace {
 // Dates and times that cannot be shown (negative, past 9999-12-31) fill the
 // 255-character column with this many '#'.
 constexpr int kUnshowableWidth = 255;
-// Last serial day of each date system (9999-12-31).
-constexpr int64_t kLastDay1900 = 2958465;
-constexpr int64_t kLastDay1904 = 2957003;
-constexpr int64_t kSecondsPerDay = 86400;
 // A section's digit, fraction and exponent groups hold at most this many places.
 constexpr int kMaxPlaces = 30;
 // Integers up to this size are exact in a double (below 2^53).
@@ -588,25 +585,6 @@ struct DateParts
     int64_t ticksPerSecond = 1;
 };
 
-// Civil date from days since 1970-01-01 (proleptic Gregorian).
-void civilFromDays(int64_t z, int &y, int &m, int &d)
-{
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = int(doy - (153 * mp + 2) / 5 + 1);
-    m = int(mp < 10 ? mp + 3 : mp - 9);
-    y = int(yoe + era * 400 + (m <= 2 ? 1 : 0));
-}
-
-// Days from 1970-01-01 to 1899-12-31, 1899-12-30 and 1904-01-01.
-constexpr int64_t kDays18991231 = -25568;
-constexpr int64_t kDays18991230 = -25569;
-constexpr int64_t kDays19040101 = -24107;
-
 bool splitSerial(double v, bool date1904, int subDigits, DateParts &p)
 {
     if (!(v >= 0))
@@ -614,13 +592,13 @@ bool splitSerial(double v, bool date1904, int subDigits, DateParts &p)
     int64_t perSecond = 1;
     for (int k = 0; k < subDigits; ++k)
         perSecond *= 10;
-    const double limit = double((date1904 ? kLastDay1904 : kLastDay1900) + 1);
+    const double limit = double((date1904 ? kLastSerialDay1904 : kLastSerialDay1900) + 1);
     if (v >= limit)
         return false;
     const int64_t perDay = kSecondsPerDay * perSecond;
     const int64_t ticks = std::llround(v * double(perDay));
     const int64_t day = ticks / perDay;
-    if (day > (date1904 ? kLastDay1904 : kLastDay1900))
+    if (day > (date1904 ? kLastSerialDay1904 : kLastSerialDay1900))
         return false;
     int64_t rest = ticks % perDay;
     p.ticks = ticks;
@@ -630,21 +608,8 @@ bool splitSerial(double v, bool date1904, int subDigits, DateParts &p)
     p.second = int(rest % 60);
     p.minute = int(rest / 60 % 60);
     p.hour = int(rest / 3600);
-    if (date1904) {
-        civilFromDays(kDays19040101 + day, p.year, p.month, p.day);
-        p.weekday = int((day + 5) % 7);
-    } else {
-        // The 1900 system counts 1900-02-29 (serial 60), a day that never
-        // was; serial 0 is 1900-01-00.
-        p.weekday = int((day + 6) % 7);
-        if (day == 0) {
-            p.year = 1900, p.month = 1, p.day = 0;
-        } else if (day == 60) {
-            p.year = 1900, p.month = 2, p.day = 29;
-        } else {
-            civilFromDays((day < 60 ? kDays18991231 : kDays18991230) + day, p.year, p.month, p.day);
-        }
-    }
+    serialDayToDate(day, date1904, p.year, p.month, p.day);
+    p.weekday = int((day + (date1904 ? 5 : 6)) % 7);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "formula/evaluator_p.h"
 
 #include "core/numfmt.h"
+#include "core/serialdate.h"
 
 #include <algorithm>
 #include <chrono>
@@ -68,9 +69,9 @@ double EvaluatorPrivate::now()
 {
     if (m_now < 0) {
         const double local = double(m_options.clock) + m_options.utcOffsetSeconds;
-        const double days = std::floor(local / 86400);
-        const double unixEpoch = m_date1904 ? 24107 : 25569; // 1970-01-01 as a serial
-        m_now = unixEpoch + days + (local - days * 86400) / 86400;
+        const double days = std::floor(local / kSecondsPerDay);
+        const double unixEpoch = dateToSerial(1970, 1, 1, m_date1904);
+        m_now = unixEpoch + days + (local - days * kSecondsPerDay) / kSecondsPerDay;
     }
     return m_now;
 }

@@ -2,13 +2,13 @@
 
 #include "formula/fn_p.h"
 
+#include "core/serialdate.h"
+
 #include <cmath>
 
 namespace sd::formula {
 
 namespace {
-
-constexpr double kMaxSerial = 2958465; // 31 December 9999 (1900 system)
 
 struct Ymd
 {
@@ -28,21 +28,10 @@ uint8_t dateArg(Call &c, int i, double &serial, Ymd *ymd = nullptr)
     return 0;
 }
 
-bool leap(int y)
-{
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysIn(int y, int m)
-{
-    static const int days[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
-    return m == 2 && leap(y) ? 29 : days[m - 1];
-}
-
 // Serial in the 1900 system's weekday count (serial 1 is a Sunday there).
 double weekdayBase(double serial, bool date1904)
 {
-    return date1904 ? serial + 1462 : serial;
+    return date1904 ? serial + kSerial1904Offset : serial;
 }
 
 // YEAR, MONTH, DAY: one field of the first argument's date.
@@ -82,7 +71,7 @@ Value fnDate(Call &c)
     if (y < 1900 || y > 9999 || std::fabs(m) > 1e6 || std::fabs(d) > 1e8)
         return Value::err(ErrNum);
     const double serial = dateToSerial(int(y), int(m), int(d), c.evaluator.date1904());
-    if (serial < 0 || serial > kMaxSerial)
+    if (serial < 0 || serial > kLastSerialDay1900)
         return Value::err(ErrNum);
     return Value::num(serial);
 }
@@ -176,7 +165,7 @@ Value addMonths(Call &c, bool endOfMonth)
     int y = total / 12, m = total % 12 + 1;
     if (y < 1900 || y > 9999)
         return Value::err(ErrNum);
-    const int d = endOfMonth ? daysIn(y, m) : std::min(t.d, daysIn(y, m));
+    const int d = endOfMonth ? daysInMonth(y, m) : std::min(t.d, daysInMonth(y, m));
     const double r = dateToSerial(y, m, d, c.evaluator.date1904());
     if (r < 0)
         return Value::err(ErrNum);
@@ -217,7 +206,7 @@ Value fnDatedif(Call &c)
         int d = y.d - x.d;
         if (d < 0) {
             const int pm = y.m == 1 ? 12 : y.m - 1;
-            d += daysIn(y.m == 1 ? y.y - 1 : y.y, pm);
+            d += daysInMonth(y.m == 1 ? y.y - 1 : y.y, pm);
         }
         return Value::num(d);
     }
@@ -226,7 +215,7 @@ Value fnDatedif(Call &c)
         if (y.m < x.m || (y.m == x.m && y.d < x.d))
             --yy;
         const double start
-            = dateToSerial(yy, x.m, std::min(x.d, daysIn(yy, x.m)), c.evaluator.date1904());
+            = dateToSerial(yy, x.m, std::min(x.d, daysInMonth(yy, x.m)), c.evaluator.date1904());
         return Value::num(b - start);
     }
     return Value::err(ErrNum);
@@ -276,7 +265,7 @@ Value fnDays360(Call &c)
         x.d = std::min(x.d, 30);
         y.d = std::min(y.d, 30);
     } else {
-        const bool xLastFeb = x.m == 2 && x.d == daysIn(x.y, 2);
+        const bool xLastFeb = x.m == 2 && x.d == daysInMonth(x.y, 2);
         if (xLastFeb || x.d == 31)
             x.d = 30;
         if (y.d == 31 && x.d >= 30)
@@ -349,7 +338,7 @@ Value fnWorkday(Call &c)
     double d = a;
     for (double left = std::fabs(days); left > 0;) {
         d += dir;
-        if (d < 0 || d > kMaxSerial)
+        if (d < 0 || d > kLastSerialDay1900)
             return Value::err(ErrNum);
         if (workday(d, hol, c.evaluator.date1904()))
             --left;
@@ -419,8 +408,8 @@ Value fnYearFrac(Call &c)
     switch (int(basis)) {
     case 0: {
         int d1 = x.d, d2 = y.d;
-        const bool lastFebX = x.m == 2 && x.d == daysIn(x.y, 2);
-        const bool lastFebY = y.m == 2 && y.d == daysIn(y.y, 2);
+        const bool lastFebX = x.m == 2 && x.d == daysInMonth(x.y, 2);
+        const bool lastFebY = y.m == 2 && y.d == daysInMonth(y.y, 2);
         if (lastFebX && lastFebY)
             d2 = 30;
         if (lastFebX)
@@ -434,15 +423,15 @@ Value fnYearFrac(Call &c)
     case 1: {
         double yearDays;
         if (x.y == y.y) {
-            yearDays = leap(x.y) ? 366 : 365;
+            yearDays = isLeapYear(x.y) ? 366 : 365;
         } else if (y.y - x.y == 1 && (y.m < x.m || (y.m == x.m && y.d <= x.d))) {
-            const bool feb29
-                = (leap(x.y) && (x.m < 3)) || (leap(y.y) && (y.m > 2 || (y.m == 2 && y.d == 29)));
+            const bool feb29 = (isLeapYear(x.y) && (x.m < 3))
+                || (isLeapYear(y.y) && (y.m > 2 || (y.m == 2 && y.d == 29)));
             yearDays = feb29 ? 366 : 365;
         } else {
             double total = 0;
             for (int yy = x.y; yy <= y.y; ++yy)
-                total += leap(yy) ? 366 : 365;
+                total += isLeapYear(yy) ? 366 : 365;
             yearDays = total / (y.y - x.y + 1);
         }
         return Value::num((b - a) / yearDays);

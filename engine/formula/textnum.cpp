@@ -4,6 +4,8 @@
 
 #include "formula/value.h"
 
+#include "core/serialdate.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -135,14 +137,6 @@ int monthFromName(std::string_view w)
     return 0;
 }
 
-int daysInMonth(int y, int m)
-{
-    static const int days[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
-    if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0 || y == 1900))
-        return 29;
-    return days[m - 1];
-}
-
 int currentYear()
 {
     const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
@@ -157,7 +151,9 @@ bool makeDate(int y, int yWidth, int m, int d, bool date1904, double &out)
 {
     if (yWidth <= 2 && y < 100)
         y += y < 30 ? 2000 : 1900;
-    if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m))
+    // A typed 29 February 1900 is the 1900 system's day 60.
+    const int lastDay = m >= 1 && m <= 12 ? daysInMonth(y, m) + (y == 1900 && m == 2) : 0;
+    if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1 || d > lastDay)
         return false;
     out = dateToSerial(y, m, d, date1904);
     return out >= 0;

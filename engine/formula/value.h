@@ -104,9 +104,6 @@ double round15(double v);
 // Engine error code from its text ("#DIV/0!"), or 0xFF when the text is no error.
 uint8_t errorFromText(std::string_view text);
 
-// Serial date <-> civil date in a date system (1900 keeps its 29 Feb 1900).
-bool serialToDate(double serial, bool date1904, int &y, int &m, int &d);
-double dateToSerial(int y, int m, int d, bool date1904); // m, d may overflow
 // Case-insensitive comparison as the application sorts text (ASCII folding
 // plus the common Latin letters).
 int compareText(std::string_view a, std::string_view b);

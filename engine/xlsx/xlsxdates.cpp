@@ -1,21 +1,12 @@
 #include "xlsx/xlsxsheetparser.h"
 
+#include "core/serialdate.h"
+
 // ISO 8601 dates of "d" cells, as serial numbers.
 
 namespace sd {
 
 namespace {
-
-// Days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's algorithm).
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + int64_t(doe) - 719468;
-}
 
 bool readDigits(std::string_view &s, size_t count, unsigned &value)
 {
@@ -90,18 +81,8 @@ bool isoDateToSerial(std::string_view s, bool date1904, double &serial)
         s = {};
     if (!s.empty())
         return false;
-    if (haveDate) {
-        const int64_t day = daysFromCivil(y, mo, d);
-        if (date1904) {
-            days = double(day - daysFromCivil(1904, 1, 1));
-        } else {
-            // The 1900 system counts the non-existent 1900-02-29, so dates
-            // before March 1900 are one lower than a plain day count.
-            days = double(day - daysFromCivil(1899, 12, 30));
-            if (day < daysFromCivil(1900, 3, 1))
-                days -= 1;
-        }
-    }
+    if (haveDate)
+        days = dateToSerial(int(y), int(mo), int(d), date1904);
     serial = days + fraction;
     return true;
 }
