@@ -1,6 +1,7 @@
 // SheetDrain's entry: program paths, instance control, the application object
 // and the main window, in that order; the window goes before the application.
 
+#include "batchloop.h"
 #include "builtinapplication.h"
 #include "formgeometry.h"
 #include "instancecontrol.h"
@@ -46,8 +47,9 @@ int main(int argc, char **argv)
     if (CountProcessesNamed(kInstanceName) > 1)
         TerminateFirstProcessNamed(kInstanceName);
 
-    // Must precede the application object.
+    // Must precede the application object, and any thread.
     enableHighDpiScaling();
+    ReserveDescriptorTable();
 
     int exitCode = 0;
     QApplication app(argc, argv);

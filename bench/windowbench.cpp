@@ -92,7 +92,8 @@ int main(int argc, char **argv)
     }
     // A program folder without a settings file: nothing is remembered.
     QTemporaryDir programDir;
-    SetProgramPaths(QFile::encodeName(programDir.filePath(QStringLiteral("SheetDrain"))).constData());
+    SetProgramPaths(
+        QFile::encodeName(programDir.filePath(QStringLiteral("SheetDrain"))).constData());
 
     MainWindow window;
     window.show();

@@ -31,7 +31,7 @@ DIRECT = {
     "engine/xlsx": ["engine/io", "engine/core", "engine/crypto", "engine/formula"],
     "engine/open": ["engine/xls", "engine/xlsx"],
     "convert/seam": [],
-    "convert/batch": ["convert/seam", "support", "engine/open"],
+    "convert/batch": ["convert/seam", "support"],
     "convert/builtin": ["convert/seam", "engine/open"],
     "ui": ["convert/batch"],
     "app/common": [],

@@ -392,6 +392,8 @@ void MainWindow::on_pBtn_Transform_clicked()
     m_worker = new MergeObject(QString::fromLatin1(kWorkerName), nullptr);
     if (!m_applicationId.isEmpty())
         m_worker->setApplicationId(m_applicationId);
+    if (m_jobs > 0)
+        m_worker->setJobs(m_jobs);
     m_worker->moveToThread(m_thread);
 
     connect(m_worker, SIGNAL(ShowDisposingFile(QString)), this,

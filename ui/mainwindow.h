@@ -50,6 +50,9 @@ public:
     /// The programmatic identifier that new workers select; empty keeps the
     /// worker's own default. Tests point it at a fake application.
     void setApplicationId(const QString &id) { m_applicationId = id; }
+    /// How many workbooks new batches convert at once; 0 keeps the worker's
+    /// default, one per processor core.
+    void setJobs(int jobs) { m_jobs = jobs; }
 
 signals:
     /// Starts the current worker's batch (connected to MergeObject::Transform).
@@ -105,4 +108,5 @@ private:
 
     DirectoryQuestion m_directoryQuestion;
     QString m_applicationId;
+    int m_jobs = 0;
 };

@@ -2,11 +2,11 @@
 // that the window drives, on a worker thread of its own. SOURCE is a folder
 // tree or a single workbook.
 
+#include "batchloop.h"
 #include "builtinapplication.h"
 #include "localeencoding.h"
 #include "mergeobject.h"
 #include "outputnames.h"
-#include "parallelbatch.h"
 #include "programlanguage.h"
 #include "runreport.h"
 #include "signalbridge.h"

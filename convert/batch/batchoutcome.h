@@ -12,11 +12,6 @@ struct BatchOutcome
     int failedWorkbooks = 0; // did not open, or a worksheet of it was not written
     int unreadableFolders = 0; // could not be searched
     int failedReencodes = 0; // CSV files left in their encoding by the UTF-8 pass
-
-    bool hasFailures() const
-    {
-        return failedWorkbooks > 0 || unreadableFolders > 0 || failedReencodes > 0;
-    }
 };
 
 // The closing line: "成功将N个excel文件转换为M个csv文件。", or, when the source

@@ -1,25 +1,19 @@
 #include "mergeobject.h"
 
 #include "automationnames.h"
-#include "axobject.h"
+#include "batchloop.h"
 #include "batchoutcome.h"
 #include "folderwalk.h"
 #include "outputfolder.h"
 #include "outputnames.h"
-#include "parallelbatch.h"
 #include "utf8pass.h"
 #include "walkchecks.h"
-#include "workbookconverter.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTextCodec>
 #include <QThread>
 
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <mutex>
 
 QString g_SourcePath;
@@ -59,21 +53,21 @@ bool stopRequested()
 
 struct MergeObject::BatchState
 {
-    AxObject *app = nullptr;
     BatchSetting setting;
     BatchOutcome outcome;
-    SequentialClaims claims;
     // The CSV files of this batch, in the order written; kept only for the
     // UTF-8 pass, so that a long batch does not grow without it.
     bool keepWritten = false;
     QStringList written;
 };
 
+// The name is the worker's object name; the batch never reads it.
 MergeObject::MergeObject(const QString &name, QObject *parent)
     : QObject(parent)
-    , m_name(name)
 {
+    setObjectName(name);
     setApplicationId(QString::fromLatin1(AxNames::kExcelApplication));
+    setJobs(QThread::idealThreadCount());
 }
 
 MergeObject::~MergeObject() = default;
@@ -82,12 +76,6 @@ void MergeObject::setApplicationId(const QString &id)
 {
     std::lock_guard<std::mutex> lock(g_settingsMutex);
     m_applicationId = id;
-}
-
-QString MergeObject::applicationId() const
-{
-    std::lock_guard<std::mutex> lock(g_settingsMutex);
-    return m_applicationId;
 }
 
 void MergeObject::setJobs(int jobs)
@@ -145,7 +133,7 @@ QStringList MergeObject::workbooksToConvert(BatchState &batch)
 void MergeObject::Transform()
 {
     BatchState batch;
-    int jobs = 0;
+    int jobs = 1;
     {
         std::lock_guard<std::mutex> lock(g_settingsMutex);
         batch.setting.applicationId = m_applicationId;
@@ -156,10 +144,20 @@ void MergeObject::Transform()
     batch.setting.canonicalSaveRoot = QFileInfo(batch.setting.saveRoot).canonicalFilePath();
     const QTextCodec *locale = QTextCodec::codecForLocale();
     batch.keepWritten = g_SaveAsUTF8 && !(locale && locale->mibEnum() == kUtf8Mib);
+    // The batch begins before the walk: what appears in the output folders
+    // from now on is this batch's or that of a batch beside it.
+    BatchLoop loop(batch.setting.applicationId);
     const QStringList workbooks = workbooksToConvert(batch);
 
-    const WorkbookEnd end
-        = jobs > 0 ? convertInParallel(batch, workbooks, jobs) : convertOneByOne(batch, workbooks);
+    BatchEvents events;
+    events.started = [&](int index) {
+        emit ShowProgress(index + 1, workbooks.size());
+        emit ShowDisposingFile(QDir::toNativeSeparators(workbooks.at(index)));
+    };
+    events.finished = [&](int index, const WorkbookResult &result) {
+        workbookFinished(batch, workbooks.at(index), result);
+    };
+    const WorkbookEnd end = loop.run(workbooks, batch.setting, jobs, events);
     if (end == WorkbookEnd::NoApplication)
         emit ShowDisposingFile(noApplicationText());
     if (end != WorkbookEnd::Done || stopRequested())
@@ -173,92 +171,25 @@ void MergeObject::Transform()
     emit Signal_SetButtonEnable();
 }
 
-MergeObject::WorkbookEnd MergeObject::convertOneByOne(BatchState &batch,
-                                                      const QStringList &workbooks)
+// A workbook's failures, in the order met, then (unless a stop cut it short)
+// its place in the closing line.
+void MergeObject::workbookFinished(BatchState &batch, const QString &workbook,
+                                   const WorkbookResult &result)
 {
-    AxInitializeThread();
-    batch.app = new AxObject(this);
-    for (int i = 0; i < workbooks.size(); ++i) {
-        WorkbookEnd end = WorkbookEnd::Stopped;
-        if (!stopRequested())
-            end = convertWorkbook(batch, QFileInfo(workbooks.at(i)), i + 1, workbooks.size());
-        if (end == WorkbookEnd::NoApplication) {
-            // The application object stays; it goes away with the worker.
-            batch.app->dynamicCall(AxNames::kQuit);
-            return end;
-        }
-        if (end == WorkbookEnd::Stopped)
-            break;
-        const QString folder = OutputFolderOf(batch.setting, workbooks.at(i));
-        if (i + 1 == workbooks.size()
-            || OutputFolderOf(batch.setting, workbooks.at(i + 1)) != folder)
-            batch.claims.forgetFolder(folder);
-    }
-    delete batch.app; // and with it every sub-object of the batch
-    batch.app = nullptr;
-    return stopRequested() ? WorkbookEnd::Stopped : WorkbookEnd::Done;
-}
-
-// Each job thread drives an application of its own; the reports come here in
-// the order of the workbooks and go out as a batch of one thread sends them.
-MergeObject::WorkbookEnd MergeObject::convertInParallel(BatchState &batch,
-                                                        const QStringList &workbooks, int jobs)
-{
-    const int total = workbooks.size();
-    ParallelEvents events;
-    events.started = [&](int index) {
-        emit ShowProgress(index + 1, total);
-        emit ShowDisposingFile(QDir::toNativeSeparators(workbooks.at(index)));
-    };
-    events.finished = [&](int index, const WorkbookReport &report) {
-        for (const auto &failure : report.failures)
-            emit ShowFailure(failure.first, failure.second);
-        if (report.result.end == WorkbookResult::Done)
-            workbookDone(batch, QFileInfo(workbooks.at(index)), report.result);
-    };
-    switch (ConvertInParallel(workbooks, batch.setting, jobs, events)) {
-    case WorkbookResult::Done:
-        return WorkbookEnd::Done;
-    case WorkbookResult::NoApplication:
-        return WorkbookEnd::NoApplication;
-    case WorkbookResult::Stopped:
-        break;
-    }
-    return WorkbookEnd::Stopped;
-}
-
-MergeObject::WorkbookEnd MergeObject::convertWorkbook(BatchState &batch, const QFileInfo &entry,
-                                                      int current, int total)
-{
-    const QString nativePath = QDir::toNativeSeparators(entry.absoluteFilePath());
-    WorkbookConverter converter(batch.app, batch.setting, &batch.claims);
-    WorkbookResult result = converter.convert(
-        current - 1, entry,
-        [&] {
-            emit ShowProgress(current, total);
-            emit ShowDisposingFile(nativePath);
-        },
-        [this](const QString &path, const QString &reason) { emit ShowFailure(path, reason); });
-    if (result.end == WorkbookResult::NoApplication)
-        return WorkbookEnd::NoApplication;
-    if (result.end == WorkbookResult::Stopped)
-        return WorkbookEnd::Stopped;
-    workbookDone(batch, entry, result);
-    return WorkbookEnd::Done;
-}
-
-void MergeObject::workbookDone(BatchState &batch, const QFileInfo &entry,
-                               const WorkbookResult &result)
-{
+    for (const auto &failure : result.failures)
+        emit ShowFailure(failure.first, failure.second);
+    if (result.end != WorkbookEnd::Done)
+        return;
     batch.outcome.csvFiles += result.csvFiles.size();
     if (result.failed)
         ++batch.outcome.failedWorkbooks;
     else
         ++batch.outcome.convertedWorkbooks;
-    if (batch.keepWritten)
-        batch.written += result.written;
-    emit WorkbookDone(QDir::toNativeSeparators(entry.absoluteFilePath()), !result.failed,
-                      result.csvFiles);
+    if (batch.keepWritten) {
+        for (const QString &file : result.csvFiles)
+            batch.written.append(QDir::fromNativeSeparators(file));
+    }
+    emit WorkbookDone(QDir::toNativeSeparators(workbook), !result.failed, result.csvFiles);
 }
 
 // Re-encodes the CSV files that this batch wrote, and no other file. Where

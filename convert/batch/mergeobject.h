@@ -3,11 +3,8 @@
 #include <QFileInfoList>
 #include <QObject>
 #include <QString>
-
 #include <QStringList>
-#include <mutex>
 
-class AxObject;
 struct WalkProblem;
 struct WorkbookResult;
 
@@ -18,21 +15,22 @@ extern QString g_SavePath;
 extern bool g_OnlyFirstSheet;
 extern bool g_SaveAsUTF8;
 
-// The conversion worker. One instance runs one batch on a thread of its own:
-// it walks the source tree, has the spreadsheet application (reached through
-// the automation seam, AxObject) save each worksheet that is not blank as CSV
-// in a mirror of the tree under the output folder, optionally re-encodes the
-// CSV files it wrote as UTF-8 and reports to the window through its signals:
-// each workbook, each failure with its reason, and a closing line that counts
-// only what was done.
+// The conversion worker of the window and of sheetdrain-cli. One instance
+// runs one batch on a thread of its own: it walks the source tree, has the
+// spreadsheet application (reached through the automation seam, AxObject)
+// save each worksheet that is not blank as CSV in a mirror of the tree under
+// the output folder (the batch loop, BatchLoop, several workbooks at a
+// time), optionally re-encodes the CSV files it wrote as UTF-8 and reports
+// through its signals: each workbook, each failure with its reason, and a
+// closing line that counts only what was done.
 //
 // The source may also be a single workbook: its CSV files then go straight
 // into the output folder.
 //
 // A batch stops early, without the completion signal, when the worker's thread
-// is asked to stop (QThread::requestInterruption): it is checked between
-// worksheets and between workbooks, and the application checks it while it
-// writes a long worksheet.
+// is asked to stop (QThread::requestInterruption): every job checks it
+// between worksheets and between workbooks, and the application checks it
+// while it writes a long worksheet.
 class MergeObject : public QObject
 {
     Q_OBJECT
@@ -53,13 +51,10 @@ public:
     // The programmatic identifier of the application that the batch selects;
     // "Excel.Application" unless a test points the worker at its fake.
     void setApplicationId(const QString &id);
-    QString applicationId() const;
 
-    // How many workbooks the batch converts at once, each on a thread of its
-    // own with its own application, with the CSV files committed in groups
-    // (ConvertInParallel). Unless set, one after another on the worker's
-    // thread, each CSV file committed on its own. The files, reports, names
-    // and counts do not depend on it.
+    // How many workbooks the batch converts at once (BatchLoop): one per
+    // processor core unless set; one converts on the worker's own thread.
+    // The files, reports, names and counts do not depend on it.
     void setJobs(int jobs);
 
 signals:
@@ -84,20 +79,15 @@ public slots:
     void Transform();
 
 private:
-    enum class WorkbookEnd { Done, NoApplication, Stopped };
     struct BatchState;
 
     QStringList workbooksToConvert(BatchState &batch);
     void reportWalkProblems(BatchState &batch, const QList<WalkProblem> &problems);
-    WorkbookEnd convertOneByOne(BatchState &batch, const QStringList &workbooks);
-    WorkbookEnd convertInParallel(BatchState &batch, const QStringList &workbooks, int jobs);
-    WorkbookEnd convertWorkbook(BatchState &batch, const QFileInfo &entry, int current, int total);
-    void workbookDone(BatchState &batch, const QFileInfo &entry, const WorkbookResult &result);
+    void workbookFinished(BatchState &batch, const QString &workbook, const WorkbookResult &result);
     bool runUtf8Pass(BatchState &batch);
 
-    QString m_name;
     // Set on the thread that creates the worker, read on its own under a lock
     // of mergeobject.cpp (see settingsMutex there).
     QString m_applicationId;
-    int m_jobs = 0; // 0: one after another on this thread
+    int m_jobs = 1;
 };

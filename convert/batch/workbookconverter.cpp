@@ -1,10 +1,9 @@
 #include "workbookconverter.h"
 
 #include "automationnames.h"
+#include "axcommitgroup.h"
 #include "axobject.h"
 #include "outputfolder.h"
-
-#include "core/csvcommit.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,12 +76,16 @@ struct WorkbookConverter::Current
     int index;
     const QFileInfo &entry;
     QString nativePath;
-    const std::function<void(const QString &, const QString &)> &failure;
     WorkbookResult result;
+
+    void failure(const QString &path, const QString &reason)
+    {
+        result.failures.append(qMakePair(path, reason));
+    }
 };
 
 WorkbookConverter::WorkbookConverter(AxObject *app, const BatchSetting &setting, NameClaims *claims,
-                                     sd::CsvCommitGroup *commits)
+                                     AxCommitGroup *commits)
     : m_app(app)
     , m_setting(setting)
     , m_claims(claims)
@@ -92,19 +95,16 @@ WorkbookConverter::WorkbookConverter(AxObject *app, const BatchSetting &setting,
 
 // A workbook counts as converted when it opened and none of its worksheets
 // failed; otherwise as failed, with each reason reported on the way.
-WorkbookResult
-WorkbookConverter::convert(int index, const QFileInfo &entry, const std::function<void()> &started,
-                           const std::function<void(const QString &, const QString &)> &failure)
+WorkbookResult WorkbookConverter::convert(int index, const QFileInfo &entry,
+                                          const std::function<void()> &started)
 {
-    Current current {
-        index, entry, QDir::toNativeSeparators(entry.absoluteFilePath()), failure, {}
-    };
+    Current current { index, entry, QDir::toNativeSeparators(entry.absoluteFilePath()), {} };
     m_app->setControl(m_setting.applicationId);
     m_app->dynamicCall(AxNames::kSetVisible, QStringLiteral("false"));
     m_app->setProperty(AxNames::kDisplayAlerts, false);
     AxObject *books = m_app->querySubObject(AxNames::kWorkbooks);
     if (!books) {
-        current.result.end = WorkbookResult::NoApplication;
+        current.result.end = WorkbookEnd::NoApplication;
         return current.result;
     }
 
@@ -124,8 +124,9 @@ WorkbookConverter::convert(int index, const QFileInfo &entry, const std::functio
         book->dynamicCall(AxNames::kClose, false);
     } else {
         current.result.failed = true;
-        failure(current.nativePath,
-                raised.isEmpty() ? QStringLiteral("the workbook could not be opened") : raised);
+        current.failure(current.nativePath,
+                        raised.isEmpty() ? QStringLiteral("the workbook could not be opened")
+                                         : raised);
     }
     m_app->dynamicCall(AxNames::kQuit);
     // The workbook's automation objects are of no further use once the
@@ -133,7 +134,7 @@ WorkbookConverter::convert(int index, const QFileInfo &entry, const std::functio
     // growing by a few kilobytes per workbook.
     qDeleteAll(m_app->findChildren<AxObject *>(QString(), Qt::FindDirectChildrenOnly));
     if (stopped)
-        current.result.end = WorkbookResult::Stopped;
+        current.result.end = WorkbookEnd::Stopped;
     return current.result;
 }
 
@@ -203,6 +204,8 @@ WorkbookConverter::SheetEnd WorkbookConverter::saveSheet(Current &current, AxObj
     NameRefusal refusal = NameRefusal::None;
     const QString outputPath = m_claims->claim(current.index, folder, current.entry.fileName(),
                                                m_setting.onlyFirstSheet, sheetName, &refusal);
+    if (refusal == NameRefusal::Stopped)
+        return SheetEnd::Stopped;
     if (refusal == NameRefusal::DotName)
         return fail(QStringLiteral("the sheet's name cannot be a file name"));
     if (refusal == NameRefusal::TooLong)
@@ -212,51 +215,26 @@ WorkbookConverter::SheetEnd WorkbookConverter::saveSheet(Current &current, AxObj
     if (!folderProblem.isEmpty())
         return fail(folderProblem);
 
-    // With a commit group the writer hands every file it writes in; the
-    // stamp (a lookup of a name not yet in the folder) is for the others.
+    // With a commit group the application hands every file it writes in;
+    // the stamp (a lookup of a name not yet in the folder) is for the others.
+    const QString nativeOutput = QDir::toNativeSeparators(outputPath);
     const FileStamp before = m_commits ? FileStamp() : FileStamp::of(outputPath);
     QString raised;
     recordingException(active, &raised, [&] {
-        return active->dynamicCall(AxNames::kSaveAs, QDir::toNativeSeparators(outputPath),
-                                   AxNames::kCsvFileFormat);
+        return active->dynamicCall(AxNames::kSaveAs, nativeOutput, AxNames::kCsvFileFormat);
     });
-    // A file handed to a commit group takes its name later (settle).
-    const bool handedIn = raised.isEmpty() && m_commits
-        && m_commits->isHandedIn(QFile::encodeName(QDir::toNativeSeparators(outputPath)));
+    // A file handed to a commit group takes its name later (the batch loop
+    // settles it).
+    const bool handedIn = raised.isEmpty() && m_commits && m_commits->isPending(nativeOutput);
     const bool written = raised.isEmpty()
         && (handedIn || (!m_commits && FileStamp::of(outputPath).isNewerFileThan(before)));
     if (!written && stopRequested())
         return SheetEnd::Stopped;
     if (!written)
-        return fail(QDir::toNativeSeparators(outputPath) + QStringLiteral(": ")
+        return fail(nativeOutput + QStringLiteral(": ")
                     + (raised.isEmpty() ? QStringLiteral("the file was not written") : raised));
     if (handedIn)
-        current.result.pending.append(outputPath);
-    else
-        m_claims->recordWritten(current.index, outputPath, nullptr);
-    current.result.written.append(outputPath);
-    current.result.csvFiles.append(QDir::toNativeSeparators(outputPath));
+        current.result.pending.append({ nativeOutput, sheetName });
+    current.result.csvFiles.append(nativeOutput);
     return SheetEnd::Written;
-}
-
-void WorkbookConverter::settle(WorkbookResult *result, const QString &workbookPath, int index,
-                               sd::CsvCommitGroup *commits, NameClaims *claims,
-                               const std::function<void(const QString &, const QString &)> &failure)
-{
-    for (const QString &path : qAsConst(result->pending)) {
-        const QString nativePath = QDir::toNativeSeparators(path);
-        sd::Error error;
-        sd::CommittedFile committed;
-        if (commits->wait(QFile::encodeName(nativePath), &error, &committed)) {
-            claims->recordWritten(index, path, &committed);
-            continue;
-        }
-        error.where.clear(); // the path is said before the reason
-        result->failed = true;
-        result->written.removeAll(path);
-        result->csvFiles.removeAll(nativePath);
-        failure(workbookPath,
-                nativePath + QStringLiteral(": ") + QString::fromStdString(error.description()));
-    }
-    result->pending.clear();
 }

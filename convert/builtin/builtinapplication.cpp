@@ -1,6 +1,7 @@
 #include "builtinapplication.h"
 
 #include "automationnames.h"
+#include "builtincommitgroup.h"
 
 #include "core/csvwriter.h"
 #include "core/display.h"
@@ -83,6 +84,8 @@ struct AppState
     std::shared_ptr<SheetCopy> active;
     bool visible = false;
     bool displayAlerts = true;
+    // The batch's commit group, when it has one.
+    BuiltinCommitGroup *commitGroup = nullptr;
     // When the application started, and the folders it has saved into since.
     qint64 started = QDateTime::currentMSecsSinceEpoch();
     QSet<QString> sweptFolders;
@@ -399,6 +402,8 @@ public:
             std::unique_ptr<sd::CsvSpool> &spool = copy->source->spool;
             const bool spooled = spool && spool->sheetIndex == copy->sheetIndex;
             const auto stop = [] { return QThread::currentThread()->isInterruptionRequested(); };
+            const sd::CsvCommitGroup::Scope commitScope(
+                m_app->commitGroup ? &m_app->commitGroup->engineGroup() : nullptr);
             const sd::Error error = spooled
                 ? sd::writeSpooledCsv(*copy->source->book, *spool, path,
                                       QTextCodec::codecForLocale(), stop)
@@ -513,6 +518,11 @@ public:
         return {};
     }
 
+    void joinCommitGroup(AxCommitGroup *group) override
+    {
+        m_app->commitGroup = dynamic_cast<BuiltinCommitGroup *>(group);
+    }
+
     bool setProperty(const char *name, const QVariant &value) override
     {
         if (is(name, AxNames::kDisplayAlerts)) {
@@ -550,6 +560,7 @@ void setBuiltinApplicationPasswords(const QStringList &list)
 
 void registerBuiltinApplication()
 {
-    AxRegistry::registerApplication(QString::fromLatin1(AxNames::kExcelApplication),
-                                    [] { return createBuiltinApplication(); });
+    AxRegistry::registerApplication(
+        QString::fromLatin1(AxNames::kExcelApplication), [] { return createBuiltinApplication(); },
+        [] { return std::make_unique<BuiltinCommitGroup>(); });
 }

@@ -35,6 +35,8 @@ bool AxServer::takeException(AxException *exception)
     return true;
 }
 
+void AxServer::joinCommitGroup(AxCommitGroup *) { }
+
 void AxServer::raiseException(int code, const QString &source, const QString &description)
 {
     m_raised = true;
@@ -47,6 +49,7 @@ struct Registry
 {
     QMutex mutex;
     QHash<QString, AxApplicationFactory> factories;
+    QHash<QString, AxCommitGroupFactory> commitGroups;
 };
 
 Registry &registry()
@@ -73,11 +76,16 @@ thread_local bool t_threadInitialised = false;
 
 namespace AxRegistry {
 
-void registerApplication(const QString &progId, AxApplicationFactory factory)
+void registerApplication(const QString &progId, AxApplicationFactory factory,
+                         AxCommitGroupFactory commitGroups)
 {
     Registry &r = registry();
     QMutexLocker lock(&r.mutex);
     r.factories.insert(progId, std::move(factory));
+    if (commitGroups)
+        r.commitGroups.insert(progId, std::move(commitGroups));
+    else
+        r.commitGroups.remove(progId);
 }
 
 void unregisterApplication(const QString &progId)
@@ -85,6 +93,7 @@ void unregisterApplication(const QString &progId)
     Registry &r = registry();
     QMutexLocker lock(&r.mutex);
     r.factories.remove(progId);
+    r.commitGroups.remove(progId);
 }
 
 std::unique_ptr<AxServer> createApplication(const QString &progId)
@@ -94,6 +103,17 @@ std::unique_ptr<AxServer> createApplication(const QString &progId)
         Registry &r = registry();
         QMutexLocker lock(&r.mutex);
         factory = r.factories.value(progId);
+    }
+    return factory ? factory() : nullptr;
+}
+
+std::unique_ptr<AxCommitGroup> createCommitGroup(const QString &progId)
+{
+    AxCommitGroupFactory factory;
+    {
+        Registry &r = registry();
+        QMutexLocker lock(&r.mutex);
+        factory = r.commitGroups.value(progId);
     }
     return factory ? factory() : nullptr;
 }
@@ -127,6 +147,8 @@ bool AxObject::setControl(const QString &progId)
         return true;
     m_server = AxRegistry::createApplication(progId);
     m_control = m_server ? progId : QString();
+    if (m_server && m_commitGroup)
+        m_server->joinCommitGroup(m_commitGroup);
     return m_server != nullptr;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "axcommitgroup.h"
+
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -42,6 +44,11 @@ public:
     // The exception the last call raised, if any; taking it clears it.
     bool takeException(AxException *exception);
 
+    // The batch's commit group, set on an application node before its first
+    // call (AxObject::setCommitGroup); an application that cannot use it
+    // ignores it. Not owned.
+    virtual void joinCommitGroup(AxCommitGroup *group);
+
 protected:
     void raiseException(int code, const QString &source, const QString &description);
 
@@ -51,16 +58,22 @@ private:
 };
 
 using AxApplicationFactory = std::function<std::unique_ptr<AxServer>()>;
+using AxCommitGroupFactory = std::function<std::unique_ptr<AxCommitGroup>()>;
 
 // The applications known by programmatic identifier. The program's entry
 // functions register the built-in spreadsheet application as
 // "Excel.Application"; tests add their fakes under identifiers of their own.
-// Registering an identifier again replaces its factory. Thread-safe.
+// Registering an identifier again replaces its factories. Thread-safe.
 namespace AxRegistry {
-void registerApplication(const QString &progId, AxApplicationFactory factory);
+// `commitGroups`, when given, makes the commit groups of the application
+// (axcommitgroup.h).
+void registerApplication(const QString &progId, AxApplicationFactory factory,
+                         AxCommitGroupFactory commitGroups = {});
 void unregisterApplication(const QString &progId);
 // A new instance of the application, or nullptr for an unknown identifier.
 std::unique_ptr<AxServer> createApplication(const QString &progId);
+// A new commit group of the application, or nullptr when it has none.
+std::unique_ptr<AxCommitGroup> createCommitGroup(const QString &progId);
 } // namespace AxRegistry
 
 // Prepares the calling thread for automation calls; call once per thread
@@ -82,6 +95,9 @@ public:
     bool setControl(const QString &progId);
     QString control() const { return m_control; }
     bool isNull() const { return !m_server; }
+    // The commit group that the applications this object selects from now
+    // on save into (not owned; nullptr: none).
+    void setCommitGroup(AxCommitGroup *group) { m_commitGroup = group; }
 
     // Calls a method; the arguments are the leading valid values.
     QVariant dynamicCall(const char *function, const QVariant &var1 = QVariant(),
@@ -107,4 +123,5 @@ private:
 
     QString m_control;
     std::unique_ptr<AxServer> m_server;
+    AxCommitGroup *m_commitGroup = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "core/csvcommit.h"
 #include "core/csvwriterfile_p.h"
-#include "io/lockspin.h"
+#include "lockspin.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -55,8 +55,11 @@ size_t CsvCommitGroup::maxPending()
 }
 
 CsvCommitGroup::CsvCommitGroup()
-    : m_thread([this] { run(); })
 {
+    // The coarse clock, which file change times come from: a file changed
+    // after this has a time not before it.
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &m_began);
+    m_thread = std::thread([this] { run(); });
 }
 
 CsvCommitGroup::~CsvCommitGroup()
@@ -67,6 +70,11 @@ CsvCommitGroup::~CsvCommitGroup()
         m_work.notify_one();
     }
     m_thread.join();
+    // Files whose names were taken and that nobody renamed.
+    for (auto &[target, outcome] : m_outcomes) {
+        if (outcome.outcome == CommitOutcome::NameTaken)
+            release(outcome.file, true);
+    }
 }
 
 CsvCommitGroup::Scope::Scope(CsvCommitGroup *group)
@@ -105,23 +113,73 @@ void CsvCommitGroup::handIn(const QByteArray &target, int folderFd, const QByteA
 bool CsvCommitGroup::isHandedIn(const QByteArray &target) const
 {
     auto lock = lockSoon(m_mutex);
-    return m_outcomes.count(target) != 0;
+    const auto outcome = m_outcomes.find(target);
+    return outcome != m_outcomes.end() && !(outcome->second.done && outcome->second.asked);
 }
 
-bool CsvCommitGroup::wait(const QByteArray &target, Error *error, CommittedFile *committed)
+bool CsvCommitGroup::isSettled(const QByteArray &target) const
+{
+    auto lock = lockSoon(m_mutex);
+    const auto outcome = m_outcomes.find(target);
+    return outcome == m_outcomes.end() || outcome->second.done;
+}
+
+CommitOutcome CsvCommitGroup::wait(const QByteArray &target, Error *error)
 {
     auto lock = lockSoon(m_mutex);
     const auto outcome = m_outcomes.find(target); // map entries stay put until erased here
-    if (outcome == m_outcomes.end())
-        return false;
+    if (outcome == m_outcomes.end()) {
+        if (error)
+            *error = failure(target, "not handed in", ENOENT);
+        return CommitOutcome::Failed;
+    }
     m_committed.wait(lock, [&] { return outcome->second.done; });
-    const Error result = outcome->second.error;
-    if (committed)
-        *committed = outcome->second.file;
-    m_outcomes.erase(outcome);
+    const CommitOutcome result = outcome->second.outcome;
     if (error)
-        *error = result;
-    return !result;
+        *error = outcome->second.error;
+    if (result == CommitOutcome::NameTaken)
+        outcome->second.asked = true; // the file waits for rename()
+    else
+        m_outcomes.erase(outcome);
+    return result;
+}
+
+CommitOutcome CsvCommitGroup::rename(const QByteArray &target, const QByteArray &newTarget,
+                                     Error *error)
+{
+    auto lock = lockSoon(m_mutex);
+    const auto held = m_outcomes.find(target);
+    if (held == m_outcomes.end() || !held->second.done
+        || held->second.outcome != CommitOutcome::NameTaken) {
+        if (error)
+            *error = failure(newTarget, "no file waits for another name", ENOENT);
+        return CommitOutcome::Failed;
+    }
+    Pending file = held->second.file;
+    m_outcomes.erase(held);
+    lock.unlock();
+    file.target = newTarget;
+    file.name = newTarget.mid(newTarget.lastIndexOf('/') + 1);
+    Error failed;
+    const CommitOutcome outcome = name(file, &failed);
+    if (error)
+        *error = failed;
+    if (outcome == CommitOutcome::NameTaken) {
+        lockSoon(lock);
+        Outcome &again = m_outcomes[newTarget];
+        again = Outcome { true, CommitOutcome::NameTaken, Error(), file };
+        again.asked = true;
+    }
+    return outcome;
+}
+
+void CsvCommitGroup::commitSoon()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_soon = true;
+    }
+    m_work.notify_one();
 }
 
 void CsvCommitGroup::hurry()
@@ -140,20 +198,23 @@ void CsvCommitGroup::run()
         m_work.wait(lock, [this] { return m_ending || !m_pending.empty(); });
         if (m_pending.empty())
             return; // ending, nothing left
-        m_work.wait_for(lock, kGather,
-                        [this] { return m_ending || m_hurry || m_pending.size() >= kGroupFiles; });
+        m_work.wait_for(lock, kGather, [this] {
+            return m_ending || m_hurry || m_soon || m_pending.size() >= kGroupFiles;
+        });
+        m_soon = false;
         std::vector<Pending> files;
         files.swap(m_pending);
         lock.unlock();
         m_room.notify_all();
-        std::vector<Error> errors;
-        std::vector<CommittedFile> committed;
-        commitAll(files, &errors, &committed);
+        std::vector<Outcome> outcomes;
+        commitAll(files, &outcomes);
         lockSoon(lock);
         for (size_t i = 0; i < files.size(); ++i) {
             const auto outcome = m_outcomes.find(files[i].target);
             if (outcome != m_outcomes.end())
-                outcome->second = Outcome { true, errors[i], committed[i] };
+                outcome->second = std::move(outcomes[i]);
+            else if (outcomes[i].outcome == CommitOutcome::NameTaken)
+                release(outcomes[i].file, true); // nobody will ask (cannot happen)
         }
         lock.unlock();
         m_committed.notify_all();
@@ -163,29 +224,20 @@ void CsvCommitGroup::run()
 
 // Durable first, named after: one syncfs() per file system, through the
 // file of that file system opened first (see the header), or for a small
-// group one fdatasync() per file; then each file closed and renamed, as the
-// writer does on its own.
-void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *errors,
-                               std::vector<CommittedFile> *committed)
+// group one fdatasync() per file; then each file closed and named, as the
+// writer does on its own, unless a newer file has the name.
+void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Outcome> *outcomes) const
 {
-    errors->assign(files.size(), Error());
-    committed->assign(files.size(), CommittedFile());
+    outcomes->assign(files.size(), Outcome());
     std::map<dev_t, size_t> first; // file system → the file opened first
     std::vector<dev_t> devices(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
         struct stat st;
         if (::fstat(files[i].fd, &st) != 0) {
-            (*errors)[i] = failure(files[i].target, nullptr, errno);
+            (*outcomes)[i].error = failure(files[i].target, nullptr, errno);
             continue;
         }
         devices[i] = st.st_dev;
-        (*committed)[i].device = quint64(st.st_dev);
-        (*committed)[i].inode = quint64(st.st_ino);
-        struct stat folder;
-        if (::fstat(files[i].folderFd, &folder) == 0) {
-            (*committed)[i].folderDevice = quint64(folder.st_dev);
-            (*committed)[i].folderInode = quint64(folder.st_ino);
-        }
         const auto it = first.find(st.st_dev);
         if (it == first.end() || files[i].serial < files[it->second].serial)
             first[st.st_dev] = i;
@@ -199,35 +251,67 @@ void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Error> *
         synced[device] = eachOnItsOwn || ::syncfs(files[index].fd) == 0 ? 0 : errno;
     for (size_t i = 0; i < files.size(); ++i) {
         Pending &file = files[i];
-        Error &error = (*errors)[i];
+        Outcome &outcome = (*outcomes)[i];
+        Error &error = outcome.error;
+        outcome.done = true;
         if (!error && synced[devices[i]] != 0)
             error = failure(file.target, nullptr, synced[devices[i]]);
         if (!error && eachOnItsOwn && ::fdatasync(file.fd) != 0)
             error = failure(file.target, nullptr, errno);
-        if (file.tempName.isEmpty()) { // unnamed until now (O_TMPFILE)
-            const int err = error ? 0 : nameUnnamedCsv(file.folderFd, file.fd, file.name, true);
-            if (err)
-                error = failure(file.target, nullptr, err);
-            if (::close(file.fd) != 0 && !error)
+        if (!error && !file.tempName.isEmpty()) {
+            // Closed before the rename, so that an error that only the close
+            // reports (a network file system) keeps the old file; a copy of
+            // the descriptor keeps the lock until then (see
+            // CsvTemporaryFile::commit).
+            const int lock = ::dup(file.fd);
+            if (::close(file.fd) != 0)
                 error = failure(file.target, nullptr, errno);
-            ::close(file.folderFd);
-            continue;
+            file.fd = lock;
         }
-        // The lock lives until the rename (see CsvTemporaryFile::commit).
-        const int lock = ::dup(file.fd);
-        if (::close(file.fd) != 0 && !error)
-            error = failure(file.target, nullptr, errno);
-        if (!error
-            && ::renameat(file.folderFd, file.tempName.constData(), file.folderFd,
-                          file.name.constData())
-                != 0)
-            error = failure(file.target, nullptr, errno);
-        if (error)
-            ::unlinkat(file.folderFd, file.tempName.constData(), 0);
-        if (lock >= 0)
-            ::close(lock);
-        ::close(file.folderFd);
+        if (!error)
+            outcome.outcome = name(file, &error);
+        if (error) {
+            outcome.outcome = CommitOutcome::Failed;
+            release(file, true);
+        } else if (outcome.outcome == CommitOutcome::NameTaken) {
+            outcome.file = file;
+        } else {
+            const bool unnamed = file.tempName.isEmpty();
+            file.tempName.clear(); // it has its name
+            if (::close(file.fd) != 0 && unnamed)
+                error = failure(file.target, nullptr, errno);
+            file.fd = -1;
+            release(file, false);
+            if (error)
+                outcome.outcome = CommitOutcome::Failed;
+        }
     }
+}
+
+CommitOutcome CsvCommitGroup::name(Pending &file, Error *error) const
+{
+    bool taken = false;
+    const int err
+        = nameUnlessNewer(file.folderFd, file.fd, file.tempName, file.name, m_began, &taken);
+    if (err) {
+        *error = failure(file.target, nullptr, err);
+        return CommitOutcome::Failed;
+    }
+    return taken ? CommitOutcome::NameTaken : CommitOutcome::Named;
+}
+
+// Closes what a file still holds; with `unlinkTemporary`, its temporary
+// name goes too.
+void CsvCommitGroup::release(Pending &file, bool unlinkTemporary)
+{
+    if (unlinkTemporary && !file.tempName.isEmpty() && file.folderFd >= 0)
+        ::unlinkat(file.folderFd, file.tempName.constData(), 0);
+    if (file.fd >= 0)
+        ::close(file.fd);
+    if (file.folderFd >= 0)
+        ::close(file.folderFd);
+    file.fd = file.folderFd = -1;
+    file.tempName.clear();
 }
 
 } // namespace sd

@@ -29,12 +29,24 @@
 // is seen. It cannot tell which file failed: on an error no file of the
 // group on that file system is given its name (each old file survives) and each
 // reports the error.
+//
+// A group replaces only files made before it began. A file that takes its
+// name where none is is linked in by a call that cannot replace anything;
+// where a file has the name, the group decides under an exclusive flock() of
+// the folder (held for a lookup and a rename): a file older than the group
+// (by its change time; one of the same clock tick counts as newer) is
+// replaced, one made since is left alone and the group's file waits for
+// another name (CommitOutcome::NameTaken, rename()). So two batches side by
+// side into one folder, in this process or another, never replace each
+// other's files, while a file of an earlier batch is replaced as a single
+// write replaces it.
 
 #include "io/error.h"
 
 #include <QByteArray>
 
 #include <condition_variable>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -42,12 +54,11 @@
 
 namespace sd {
 
-// Where a committed file lies: its own identity and its folder's (device
-// and inode), as the group saw them through its descriptors.
-struct CommittedFile
-{
-    quint64 device = 0, inode = 0;
-    quint64 folderDevice = 0, folderInode = 0;
+// What became of a file handed to a group.
+enum class CommitOutcome {
+    Named, // it has its name
+    NameTaken, // a file made since the group began has the name: rename() it
+    Failed, // it is gone (the error says why); an older file of that name is untouched
 };
 
 class CsvCommitGroup
@@ -87,11 +98,17 @@ public:
     // Whether a file for the final path `target` (as the writer was given
     // it, in the local 8-bit encoding) was handed in and not yet asked for.
     bool isHandedIn(const QByteArray &target) const;
-    // Waits until that file is committed: true once it has its final name;
-    // false with *error when it could not be made durable or renamed (the
-    // temporary file is gone, an older file of that name is untouched).
-    bool wait(const QByteArray &target, Error *error, CommittedFile *committed = nullptr);
+    // Whether that file's outcome is known (wait() would not wait).
+    bool isSettled(const QByteArray &target) const;
+    // Waits until that file is committed, and says how (*error for Failed).
+    CommitOutcome wait(const QByteArray &target, Error *error);
+    // Gives a file whose name was taken the name `newTarget` (in the same
+    // folder) at once, as a commit would.
+    CommitOutcome rename(const QByteArray &target, const QByteArray &newTarget, Error *error);
 
+    // What was handed in so far is committed without waiting the gathering
+    // time for more (someone waits for it).
+    void commitSoon();
     // No more than a few files are still to come (the batch has handed its
     // last workbooks out): from now on files are committed as they come
     // instead of after the gathering time, which would only delay the end.
@@ -118,13 +135,16 @@ private:
     struct Outcome
     {
         bool done = false;
+        CommitOutcome outcome = CommitOutcome::Named;
         Error error;
-        CommittedFile file;
+        Pending file; // a NameTaken file, waiting for rename()
+        bool asked = false; // its NameTaken was told (wait())
     };
 
     void run();
-    static void commitAll(std::vector<Pending> &files, std::vector<Error> *errors,
-                          std::vector<CommittedFile> *committed);
+    void commitAll(std::vector<Pending> &files, std::vector<Outcome> *outcomes) const;
+    CommitOutcome name(Pending &file, Error *error) const;
+    static void release(Pending &file, bool unlinkTemporary);
 
     mutable std::mutex m_mutex;
     // Each waits for one thing only, so that a file handed in wakes no one
@@ -136,6 +156,8 @@ private:
     std::map<QByteArray, Outcome> m_outcomes; // handed in and not yet asked for
     bool m_ending = false;
     bool m_hurry = false;
+    bool m_soon = false;
+    struct timespec m_began = {}; // files changed since (coarse clock) are not replaced
     std::thread m_thread;
 };
 

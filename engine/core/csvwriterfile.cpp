@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -206,6 +207,90 @@ int nameUnnamedCsv(int folder, int fd, const QByteArray &name, bool keepPermissi
     err = errno;
     ::unlinkat(folder, temporary.constData(), 0);
     return err;
+}
+
+namespace {
+
+// Names the file without replacing anything: 0, EEXIST when something has
+// the name, or another errno (EINVAL: the file system cannot rename so).
+int nameWithoutReplacing(int folder, int fd, const QByteArray &tempName, const QByteArray &name)
+{
+    if (tempName.isEmpty())
+        return linkUnnamed(fd, folder, name);
+    if (::renameat2(folder, tempName.constData(), folder, name.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    return errno;
+}
+
+bool changedSince(const struct stat &st, const struct timespec &since)
+{
+    return st.st_ctim.tv_sec > since.tv_sec
+        || (st.st_ctim.tv_sec == since.tv_sec && st.st_ctim.tv_nsec >= since.tv_nsec);
+}
+
+// An exclusive flock() of a folder while it lives: the naming steps of every
+// commit group in this process and in others take turns.
+class FolderLock
+{
+public:
+    explicit FolderLock(int folder)
+        : m_folder(folder)
+    {
+        while (::flock(m_folder, LOCK_EX) != 0 && errno == EINTR) { }
+    }
+    ~FolderLock() { ::flock(m_folder, LOCK_UN); }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    int m_folder;
+};
+
+// Replaces `old`, the file named `name`, by `fd` at once.
+int replaceOlder(int folder, int fd, const QByteArray &tempName, const QByteArray &name,
+                 const struct stat &old)
+{
+    if (S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & kPermissionBits) != 0)
+        return errno;
+    if (!tempName.isEmpty())
+        return ::renameat(folder, tempName.constData(), folder, name.constData()) == 0 ? 0 : errno;
+    return nameUnnamedCsv(folder, fd, name, false);
+}
+
+} // namespace
+
+int nameUnlessNewer(int folder, int fd, const QByteArray &tempName, const QByteArray &name,
+                    const struct timespec &since, bool *taken)
+{
+    *taken = false;
+    int err = nameWithoutReplacing(folder, fd, tempName, name);
+    // A file system that cannot rename without replacing decides every
+    // name under the lock.
+    const bool underLockOnly = err == EINVAL && !tempName.isEmpty();
+    if (err != EEXIST && !underLockOnly)
+        return err;
+    const FolderLock lock(folder);
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        struct stat old;
+        if (::fstatat(folder, name.constData(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return errno;
+            // Gone meanwhile.
+            if (underLockOnly)
+                return ::renameat(folder, tempName.constData(), folder, name.constData()) == 0
+                    ? 0
+                    : errno;
+            if ((err = nameWithoutReplacing(folder, fd, tempName, name)) != EEXIST)
+                return err;
+            continue;
+        }
+        if (S_ISREG(old.st_mode) && changedSince(old, since)) {
+            *taken = true;
+            return 0;
+        }
+        return replaceOlder(folder, fd, tempName, name, old);
+    }
+    return EEXIST;
 }
 
 Error CsvTemporaryFile::open()

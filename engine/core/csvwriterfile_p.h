@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 class QString;
 
@@ -72,6 +73,16 @@ QByteArray csvTemporaryName(const QByteArray &name);
 // `keepPermissions`, a regular file it replaces passes its permissions on
 // first (see CsvTemporaryFile::keepPermissions).
 int nameUnnamedCsv(int folder, int fd, const QByteArray &name, bool keepPermissions);
+
+// Gives the complete file `fd` (unnamed when `tempName` is empty, else so
+// named in `folder`) the name `name` in `folder`, as a commit group does
+// (csvcommit.h): where a file has that name, it is replaced only when it is
+// a regular file changed before `since` (CLOCK_REALTIME_COARSE) or no
+// regular file; a regular file changed since sets *taken and stays, and so
+// does `fd`. A regular file that is replaced passes its permissions on.
+// 0, or errno.
+int nameUnlessNewer(int folder, int fd, const QByteArray &tempName, const QByteArray &name,
+                    const struct timespec &since, bool *taken);
 
 // Whether a file name has the form of the writer's temporary files:
 // "." + (part of) the target's name + ".sheetdrain-" + base-36 number + ".tmp".

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 
@@ -32,6 +33,14 @@ inline void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(),
              qPrintable(path));
+}
+
+// Lets a tick of the coarse clock that file change times come from pass: a
+// file made before counts as an earlier run's, which a batch replaces,
+// rather than one of a batch beside it.
+inline void afterAClockTick()
+{
+    QThread::msleep(20);
 }
 
 inline QByteArray readAll(const QString &path)
@@ -66,9 +75,10 @@ struct BatchResult
     bool completed = false;
 };
 
-// Runs one batch synchronously on this thread.
+// Runs one batch synchronously on this thread, with `jobs` jobs (one: every
+// call on this thread, in the order of the automation table).
 inline BatchResult runBatch(const QString &source, const QString &save, bool onlyFirstSheet,
-                            bool utf8, const QString &applicationId)
+                            bool utf8, const QString &applicationId, int jobs = 1)
 {
     g_SourcePath = source;
     g_SavePath = save;
@@ -76,6 +86,7 @@ inline BatchResult runBatch(const QString &source, const QString &save, bool onl
     g_SaveAsUTF8 = utf8;
     MergeObject worker(QStringLiteral("tem"), nullptr);
     worker.setApplicationId(applicationId);
+    worker.setJobs(jobs);
     BatchResult result;
     QObject::connect(&worker, &MergeObject::ShowDisposingFile,
                      [&](const QString &text) { result.reports.append(text); });

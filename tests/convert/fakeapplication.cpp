@@ -10,19 +10,19 @@
 
 void FakeScript::record(const QString &line)
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     log.append(line);
 }
 
 QStringList FakeScript::calls() const
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return log;
 }
 
 FakeWorkbook FakeScript::book(const QString &path) const
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return books.value(path, FakeWorkbook());
 }
 
@@ -55,8 +55,18 @@ public:
         int sheet = -1; // index into FakeWorkbook::sheets
     };
 
-    FakeServer(std::shared_ptr<FakeScript> script, Kind kind, Context context)
+    // What one application instance holds: the sheet that its last "Copy()"
+    // made its active workbook. Each job of a batch has an instance of its
+    // own, used on its thread only.
+    struct Instance
+    {
+        Context copy;
+    };
+
+    FakeServer(std::shared_ptr<FakeScript> script, std::shared_ptr<Instance> instance, Kind kind,
+               Context context)
         : m_script(std::move(script))
+        , m_instance(std::move(instance))
         , m_kind(kind)
         , m_context(std::move(context))
     {
@@ -69,15 +79,10 @@ public:
             return sheet().value;
         if (m_kind == Active && is(member, AxNames::kSaveAs) && args.size() == 2)
             return save(args[0].toString());
-        if (m_kind == Worksheet && is(member, AxNames::kCopy)) {
-            QMutexLocker lock(&m_script->mutex);
-            m_script->copyPath = m_context.path;
-            m_script->copySheet = m_context.sheet;
-        }
-        if (m_kind == App && is(member, AxNames::kQuit)) {
-            QMutexLocker lock(&m_script->mutex);
-            m_script->copySheet = -1;
-        }
+        if (m_kind == Worksheet && is(member, AxNames::kCopy))
+            m_instance->copy = m_context;
+        if (m_kind == App && is(member, AxNames::kQuit))
+            m_instance->copy = Context();
         return {};
     }
 
@@ -87,21 +92,21 @@ public:
         switch (m_kind) {
         case App:
             if (is(member, AxNames::kWorkbooks)) {
-                QMutexLocker lock(&m_script->mutex);
+                std::lock_guard<std::mutex> lock(m_script->mutex);
                 const int n = ++m_script->workbooksQueries;
                 if (m_script->workbooksMissingFrom > 0 && n >= m_script->workbooksMissingFrom)
                     return nullptr;
                 return make(Books, Context());
             }
             if (is(member, AxNames::kActiveWorkbook)) {
-                Context copy;
                 {
-                    QMutexLocker lock(&m_script->mutex);
-                    if (m_script->noActiveWorkbook || m_script->copySheet < 0)
+                    std::lock_guard<std::mutex> lock(m_script->mutex);
+                    if (m_script->noActiveWorkbook)
                         return nullptr;
-                    copy = { m_script->copyPath, m_script->copySheet };
                 }
-                return make(Active, copy);
+                if (m_instance->copy.sheet < 0)
+                    return nullptr;
+                return make(Active, m_instance->copy);
             }
             return nullptr;
         case Books:
@@ -189,7 +194,7 @@ private:
 
     std::unique_ptr<AxServer> make(Kind kind, Context context)
     {
-        return std::make_unique<FakeServer>(m_script, kind, std::move(context));
+        return std::make_unique<FakeServer>(m_script, m_instance, kind, std::move(context));
     }
 
     FakeSheet sheet() const
@@ -201,17 +206,22 @@ private:
 
     QVariant save(const QString &path)
     {
-        int n;
+        int n, interruptAt, stopInsideAt, failAt;
+        QByteArray codecName;
         {
-            QMutexLocker lock(&m_script->mutex);
+            std::lock_guard<std::mutex> lock(m_script->mutex);
             n = ++m_script->saves;
+            interruptAt = m_script->interruptAtSave;
+            stopInsideAt = m_script->stopInsideSaveAt;
+            failAt = m_script->failSaveAt;
+            codecName = m_script->saveCodec;
         }
-        if (n == m_script->stopInsideSaveAt) {
+        if (n == stopInsideAt) {
             QThread::currentThread()->requestInterruption();
             raiseException(3, QStringLiteral("Fake"), QStringLiteral("stopped"));
             return {};
         }
-        if (n == m_script->failSaveAt) {
+        if (n == failAt) {
             raiseException(3, QStringLiteral("Fake"), QStringLiteral("disk full"));
             return {};
         }
@@ -221,9 +231,8 @@ private:
             return {};
         }
         const QString line = m_context.path + QLatin1Char('|') + sheet().name;
-        QTextCodec *codec = m_script->saveCodec.isEmpty()
-            ? QTextCodec::codecForName("UTF-8")
-            : QTextCodec::codecForName(m_script->saveCodec);
+        QTextCodec *codec = codecName.isEmpty() ? QTextCodec::codecForName("UTF-8")
+                                                : QTextCodec::codecForName(codecName);
         const QByteArray text = codec->fromUnicode(line) + "\r\n";
         if (file.write(text) != text.size()) {
             file.cancelWriting();
@@ -231,12 +240,13 @@ private:
             return {};
         }
         const bool ok = file.commit();
-        if (n == m_script->interruptAtSave)
+        if (n == interruptAt)
             QThread::currentThread()->requestInterruption();
         return ok ? QVariant(true) : QVariant();
     }
 
     std::shared_ptr<FakeScript> m_script;
+    std::shared_ptr<Instance> m_instance;
     Kind m_kind;
     Context m_context;
 };
@@ -247,10 +257,11 @@ void registerFakeApplication(const QString &progId, std::shared_ptr<FakeScript> 
 {
     AxRegistry::registerApplication(progId, [script]() -> std::unique_ptr<AxServer> {
         {
-            QMutexLocker lock(&script->mutex);
+            std::lock_guard<std::mutex> lock(script->mutex);
             ++script->starts;
             script->log.append(QStringLiteral("start"));
         }
-        return std::make_unique<FakeServer>(script, FakeServer::App, FakeServer::Context());
+        return std::make_unique<FakeServer>(script, std::make_shared<FakeServer::Instance>(),
+                                            FakeServer::App, FakeServer::Context());
     });
 }

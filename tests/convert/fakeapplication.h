@@ -3,11 +3,11 @@
 #include "axobject.h"
 
 #include <QHash>
-#include <QMutex>
 #include <QStringList>
 #include <QVariant>
 
 #include <memory>
+#include <mutex>
 
 // A scripted spreadsheet application for the tests of the conversion job. It
 // is registered under an identifier of its own, answers the automation calls
@@ -18,7 +18,9 @@
 // Its SaveAs writes "<workbook path>|<sheet name>" into the file (in UTF-8, or
 // the encoding the script names), so tests can tell which workbook and sheet
 // a CSV file came from. Failures that the script asks for raise an exception
-// with a reason, as the built-in application does.
+// with a reason, as the built-in application does. Each application instance
+// (one per job of a batch) has its own active workbook; the script and its
+// log are shared, under a lock.
 
 struct FakeSheet
 {
@@ -55,14 +57,12 @@ struct FakeScript
     int starts = 0;
     int workbooksQueries = 0;
     int saves = 0;
-    QString copyPath; // the sheet that the last "Copy()" made the active workbook from
-    int copySheet = -1;
 
     void record(const QString &line);
     QStringList calls() const;
     FakeWorkbook book(const QString &path) const;
 
-    mutable QMutex mutex;
+    mutable std::mutex mutex; // std::mutex: ThreadSanitizer sees it
     QStringList log;
 };
 

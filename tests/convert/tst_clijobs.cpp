@@ -4,9 +4,9 @@
 // included; a stop request ends every job without a partial file. The test
 // signals only the process it started, by its process id.
 
+#include "batchloop.h"
 #include "clitestutil.h"
 #include "outputnames.h"
-#include "parallelbatch.h"
 #include "tinyxlsx.h"
 
 #include <QDir>
@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <signal.h>
 #include <unistd.h>
@@ -277,55 +278,39 @@ private slots:
         QCOMPARE(OutputNamesMayMeet(folderB, baseB, folderA, baseA), meet);
     }
 
-    // A claim made in steps (the disk asked outside the batch's lock) takes
-    // the name claim() would give, and leaves it to claim() where the first
-    // choice is held: by a claim, or by a file the batch wrote under
-    // another name for it (a second link stands in for a file system that
-    // ignores letter case).
-    void claimInSteps()
+    // A name is taken when this batch claimed it, or when a file made since
+    // the batch began has it (a second link stands in for a file system that
+    // ignores letter case); a file of an earlier run is replaced.
+    void claims()
     {
         QTemporaryDir dir;
         const QString folder = dir.path();
-        NameRefusal refusal = NameRefusal::None;
+        QVERIFY(junk(folder + "/old(S).csv", "earlier run"));
+        QThread::msleep(20); // a tick of the coarse clock of change times
+        struct timespec since;
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &since);
+        const auto onDisk = [&](const QString &path) { return FileMadeSince(path, since); };
         OutputClaims claims;
-        const QString first
-            = OutputClaims::firstChoice(folder, "q1.report.xlsx", false, "Sheet1", &refusal);
-        QCOMPARE(first, folder + "/q1(Sheet1).csv");
-        QVERIFY(claims.claimIfFree(folder, first, nullptr));
-        QVERIFY(!claims.claimIfFree(folder, first, nullptr));
-        QCOMPARE(claims.claim(folder, "q1.report.xlsx", false, "Sheet1", &refusal),
+        NameRefusal refusal = NameRefusal::None;
+        QCOMPARE(claims.claim(folder, "q1.report.xlsx", false, "Sheet1", &refusal, onDisk),
+                 folder + "/q1(Sheet1).csv");
+        QCOMPARE(claims.claim(folder, "q1.report.xlsx", false, "Sheet1", &refusal, onDisk),
                  folder + "/q1.report(Sheet1).csv");
-        QVERIFY(OutputClaims::firstChoice(folder, "q1.xlsx", false, "..", &refusal).isEmpty());
+        QVERIFY(claims.claim(folder, "q1.xlsx", false, "..", &refusal, onDisk).isEmpty());
         QCOMPARE(int(refusal), int(NameRefusal::DotName));
+        QCOMPARE(claims.claim(folder, "old.xlsx", false, "S", &refusal, onDisk),
+                 folder + "/old(S).csv");
 
-        QFile written(folder + "/w(S).csv");
-        QVERIFY(written.open(QIODevice::WriteOnly));
-        written.close();
-        claims.recordWritten(written.fileName());
-        QCOMPARE(::link(QFile::encodeName(written.fileName()).constData(),
-                        QFile::encodeName(folder + "/W(S).csv").constData()),
+        QVERIFY(junk(folder + "/W(S).csv", "written by this batch"));
+        QCOMPARE(::link(QFile::encodeName(folder + "/W(S).csv").constData(),
+                        QFile::encodeName(folder + "/w(S).csv").constData()),
                  0);
-        const QString alias = OutputClaims::firstChoice(folder, "W.xlsx", false, "S", &refusal);
-        OutputClaims::FileId onDisk;
-        QVERIFY(OutputClaims::identityOf(alias, &onDisk));
-        QVERIFY(!claims.claimIfFree(folder, alias, &onDisk));
-        QCOMPARE(claims.claim(folder, "W.xlsx", false, "S", &refusal), folder + "/W (2)(S).csv");
-
-        // Which names need that lookup: the spellings a file system could
-        // take for a written file's, in its folder, however it is reached.
-        OutputClaims::FileId folderId, otherId;
-        QVERIFY(OutputClaims::folderIdentityOf(folder, &folderId));
-        QVERIFY(QDir(folder).mkdir("other") && QFile::link(folder, folder + "/other/up"));
-        QVERIFY(OutputClaims::folderIdentityOf(folder + "/other", &otherId));
-        OutputClaims::FileId throughLink;
-        QVERIFY(OutputClaims::folderIdentityOf(folder + "/other/up", &throughLink));
-        QCOMPARE(throughLink, folderId);
-        for (const char *name : { "w(S).csv", "W(s).CSV", "ｗ(S).csv" })
-            QVERIFY2(claims.mayHaveWritten(folderId, OutputClaims::foldedName(name)), name);
-        QVERIFY(!claims.mayHaveWritten(folderId, OutputClaims::foldedName("w(S2).csv")));
-        QVERIFY(!claims.mayHaveWritten(otherId, OutputClaims::foldedName("w(S).csv")));
-        QVERIFY(claims.mayHaveWritten(otherId, OutputClaims::foldedName("W~1.CSV")));
-        QVERIFY(!OutputClaims().mayHaveWritten(folderId, OutputClaims::foldedName("W~1.CSV")));
+        QCOMPARE(claims.claim(folder, "w.xlsx", false, "S", &refusal, onDisk),
+                 folder + "/w (2)(S).csv");
+        // Forgotten claims leave only what is on disk.
+        claims.forgetFolder(folder);
+        QCOMPARE(claims.claim(folder, "q1.xlsx", false, "Sheet1", &refusal, onDisk),
+                 folder + "/q1(Sheet1).csv");
     }
 };
 

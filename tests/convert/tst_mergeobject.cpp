@@ -373,6 +373,7 @@ private slots:
             touch(in(wb));
         // A file of an earlier run is replaced as before, not avoided.
         writeFile(out(expected.last().section('|', 0, 0)), "earlier run");
+        afterAClockTick();
         const BatchResult result = run(onlyFirstSheet);
         QVERIFY(result.completed);
         // The closing line counts the files on disk.
@@ -591,6 +592,7 @@ private slots:
         QThread thread;
         auto *worker = new MergeObject(QStringLiteral("tem"), nullptr);
         worker->setApplicationId(kFakeId);
+        worker->setJobs(1); // the fake asks the thread of its SaveAs to stop
         worker->moveToThread(&thread);
         QSignalSpy shown(worker, &MergeObject::ShowDisposingFile);
         QSignalSpy done(worker, &MergeObject::Signal_SetButtonEnable);

@@ -1,7 +1,9 @@
 // CSV files committed in groups: while a group is set for the thread, a
-// complete file keeps its temporary name until the group has made it durable;
-// then it replaces its target, and a file that cannot take its name leaves
-// the target as it was and says why. Without a group, nothing changes.
+// complete file stays unnamed (or under its temporary name) until the group
+// has made it durable; then it replaces a target older than the group, waits
+// for another name where a file made since the group began has the target's
+// name (another run's, side by side), and a file that cannot take its name
+// leaves the target as it was and says why. Without a group, nothing changes.
 
 #include "core/csvcommit.h"
 #include "core/csvwriterfile_p.h"
@@ -12,8 +14,11 @@
 #include <QtTest>
 
 #include <limits>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +52,19 @@ QStringList temporaryFiles(const QString &folder)
     return QDir(folder).entryList({ "*.tmp" }, QDir::Files | QDir::Hidden);
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Lets the coarse clock of file change times pass a tick, so that what is
+// made next counts as newer than what was made before.
+void nextClockTick()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
 } // namespace
 
 class TestCsvCommit : public QObject
@@ -60,6 +78,7 @@ private slots:
         const QString a = dir.filePath("a.csv"), b = dir.filePath("b.csv");
         QVERIFY(QFile(a).open(QIODevice::WriteOnly)); // an older, empty a.csv, private
         QVERIFY(QFile::setPermissions(a, QFile::ReadOwner | QFile::WriteOwner));
+        nextClockTick();
         sd::CsvCommitGroup group;
         {
             const sd::CsvCommitGroup::Scope scope(&group);
@@ -69,16 +88,8 @@ private slots:
         QVERIFY(group.isHandedIn(QFile::encodeName(a)));
         QVERIFY(!group.isHandedIn(QFile::encodeName(dir.filePath("c.csv"))));
         sd::Error error;
-        sd::CommittedFile committed;
-        QVERIFY(group.wait(QFile::encodeName(a), &error, &committed));
-        // Where it lies, for the batch's records, without another lookup.
-        struct stat file, folder;
-        QVERIFY(::stat(QFile::encodeName(a).constData(), &file) == 0);
-        QVERIFY(::stat(QFile::encodeName(dir.path()).constData(), &folder) == 0);
-        QCOMPARE(committed.inode, quint64(file.st_ino));
-        QCOMPARE(committed.folderInode, quint64(folder.st_ino));
-        QCOMPARE(committed.device, quint64(file.st_dev));
-        QVERIFY(group.wait(QFile::encodeName(b), &error));
+        QCOMPARE(group.wait(QFile::encodeName(a), &error), sd::CommitOutcome::Named);
+        QCOMPARE(group.wait(QFile::encodeName(b), &error), sd::CommitOutcome::Named);
         QCOMPARE(contentOf(a), QByteArray("1,2\r\n"));
         QCOMPARE(contentOf(b), QByteArray("3,4\r\n"));
         // The replaced file's permissions pass on; a new file gets a new file's.
@@ -103,9 +114,127 @@ private slots:
             QVERIFY(!writeCsv(target, "5\r\n"));
         }
         sd::Error error;
-        QVERIFY(!group.wait(QFile::encodeName(target), &error));
+        QCOMPARE(group.wait(QFile::encodeName(target), &error), sd::CommitOutcome::Failed);
         QVERIFY(error);
         QVERIFY(QFileInfo(target + "/inside").isDir());
+        QCOMPARE(temporaryFiles(dir.path()), QStringList());
+    }
+
+    // Two groups side by side (two runs into one folder): the first to
+    // commit takes the name, the other's file waits for another one, and
+    // neither replaces the other's file; a file nobody renames goes with its
+    // group.
+    void groupsSideBySide()
+    {
+        QTemporaryDir dir;
+        const QString x = dir.filePath("x.csv"), y = dir.filePath("y.csv");
+        QVERIFY(writeFile(y, "earlier run\r\n"));
+        nextClockTick();
+        {
+            sd::CsvCommitGroup first, second;
+            sd::Error error;
+            {
+                const sd::CsvCommitGroup::Scope scope(&first);
+                QVERIFY(!writeCsv(x, "first\r\n"));
+                QVERIFY(!writeCsv(y, "first y\r\n"));
+            }
+            QCOMPARE(first.wait(QFile::encodeName(x), &error), sd::CommitOutcome::Named);
+            QCOMPARE(first.wait(QFile::encodeName(y), &error), sd::CommitOutcome::Named);
+            {
+                const sd::CsvCommitGroup::Scope scope(&second);
+                QVERIFY(!writeCsv(x, "second\r\n"));
+                QVERIFY(!writeCsv(y, "second y\r\n"));
+            }
+            QCOMPARE(second.wait(QFile::encodeName(x), &error), sd::CommitOutcome::NameTaken);
+            QCOMPARE(second.wait(QFile::encodeName(y), &error), sd::CommitOutcome::NameTaken);
+            QCOMPARE(contentOf(x), QByteArray("first\r\n"));
+            QCOMPARE(contentOf(y), QByteArray("first y\r\n"));
+            const QString x2 = dir.filePath("x (2).csv");
+            QCOMPARE(second.rename(QFile::encodeName(x), QFile::encodeName(x2), &error),
+                     sd::CommitOutcome::Named);
+            QCOMPARE(contentOf(x2), QByteArray("second\r\n"));
+            // Asked for a name that is taken too, it waits again.
+            QCOMPARE(second.rename(QFile::encodeName(y), QFile::encodeName(x), &error),
+                     sd::CommitOutcome::NameTaken);
+            QCOMPARE(contentOf(x), QByteArray("first\r\n"));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({ "x (2).csv", "x.csv", "y.csv" }));
+    }
+
+    // How a group names a file, unnamed (O_TMPFILE) or under a temporary
+    // name, against what has the name: nothing, a file older than the group
+    // (replaced, its permissions passed on), a newer one (left alone), or a
+    // folder (the naming fails, the folder stays).
+    void nameUnlessNewer_data()
+    {
+        QTest::addColumn<bool>("unnamed");
+        QTest::addColumn<QString>("inTheWay"); // "", "older", "newer", "folder"
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<bool>("fails");
+        QTest::addColumn<QByteArray>("content");
+        for (const bool unnamed : { true, false }) {
+            const char *kind = unnamed ? "unnamed" : "temporary name";
+            QTest::addRow("%s, free name", kind)
+                << unnamed << "" << false << false << QByteArray("new");
+            QTest::addRow("%s, older file", kind)
+                << unnamed << "older" << false << false << QByteArray("new");
+            QTest::addRow("%s, newer file", kind)
+                << unnamed << "newer" << true << false << QByteArray("newer");
+            QTest::addRow("%s, folder", kind)
+                << unnamed << "folder" << false << true << QByteArray("<none>");
+        }
+    }
+
+    void nameUnlessNewer()
+    {
+        QFETCH(bool, unnamed);
+        QFETCH(QString, inTheWay);
+        QFETCH(bool, taken);
+        QFETCH(bool, fails);
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        const QString target = dir.filePath("t.csv");
+        if (inTheWay == "older") {
+            QVERIFY(writeFile(target, "older"));
+            QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+        } else if (inTheWay == "folder") {
+            QVERIFY(QDir().mkpath(target + "/inside"));
+        }
+        nextClockTick();
+        struct timespec since;
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &since);
+        if (inTheWay == "newer")
+            QVERIFY(writeFile(target, "newer"));
+        const int folder
+            = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(folder >= 0);
+        QByteArray tempName;
+        int fd = -1;
+        if (unnamed) {
+            fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY, 0666);
+            if (fd < 0)
+                QSKIP("no O_TMPFILE here");
+        } else {
+            tempName = sd::csvTemporaryName("t.csv");
+            fd = ::openat(folder, tempName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        }
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "new", 3), ssize_t(3));
+        bool wasTaken = false;
+        const int err = sd::nameUnlessNewer(folder, fd, tempName, "t.csv", since, &wasTaken);
+        QCOMPARE(err != 0, fails);
+        QCOMPARE(wasTaken, taken);
+        if (inTheWay == "folder")
+            QVERIFY(QFileInfo(target + "/inside").isDir());
+        else
+            QCOMPARE(contentOf(target), content);
+        if (inTheWay == "older")
+            QCOMPARE(modeOf(target), 0600);
+        if (!tempName.isEmpty() && (taken || fails))
+            ::unlinkat(folder, tempName.constData(), 0);
+        ::close(fd);
+        ::close(folder);
         QCOMPARE(temporaryFiles(dir.path()), QStringList());
     }
 
