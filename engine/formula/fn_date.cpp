@@ -355,6 +355,11 @@ Value fnIsoWeekNum(Call &c)
     const bool d1904 = c.evaluator.date1904();
     const int wd = (int(std::fmod(weekdayBase(s, d1904) + 6, 7)) + 6) % 7; // 0 Monday
     const double thursday = s - wd + 3;
+    // The first days of the date system may belong to the last week of the
+    // year before it (365 days long, 1899 or 1903).
+    const double first = d1904 ? 0 : 1;
+    if (thursday < first)
+        return Value::num(std::floor((thursday - (first - 365)) / 7) + 1);
     Ymd th;
     serialToDate(thursday, d1904, th.y, th.m, th.d);
     const double jan1 = dateToSerial(th.y, 1, 1, d1904);
