@@ -66,7 +66,8 @@ std::string reference(Choices &in)
     case 0:
         return column(kCols[in.below(9)]) + ":" + column(kCols[in.below(9)]);
     case 1:
-        return std::to_string(kRows[in.below(11)] + 1) + ":" + std::to_string(kRows[in.below(11)] + 1);
+        return std::to_string(kRows[in.below(11)] + 1) + ":"
+            + std::to_string(kRows[in.below(11)] + 1);
     case 2:
         return "'" + std::string(kSheets[in.below(3)]) + "'!" + cellName(in) + ":" + cellName(in);
     case 3:
@@ -206,7 +207,8 @@ std::string sheetXml(Choices &in, int sheet, std::vector<std::string> &strings)
         lastCell = key;
     }
     xml += lastRow == ~uint64_t(0) ? "</sheetData>" : "</row></sheetData>";
-    return xml + (sheet == 0 ? "<tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>" : "")
+    return xml
+        + (sheet == 0 ? "<tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>" : "")
         + "</worksheet>";
 }
 
@@ -220,8 +222,8 @@ std::string package(Choices &in)
     std::string bookRels = "<Relationships>";
     for (int i = 0; i < sheets; ++i) {
         const std::string n = std::to_string(i + 1);
-        book += "<sheet name=\"" + std::string(kSheets[i]) + "\" sheetId=\"" + n + "\" r:id=\"rId" + n
-            + "\"/>";
+        book += "<sheet name=\"" + std::string(kSheets[i]) + "\" sheetId=\"" + n + "\" r:id=\"rId"
+            + n + "\"/>";
         bookRels += "<Relationship Id=\"rId" + n + "\" Type=\"" + rel
             + "worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
         parts.push_back({ "xl/worksheets/sheet" + n + ".xml", sheetXml(in, i, strings) });
