@@ -87,8 +87,14 @@ Value EvaluatorPrivate::eval(const Formula &f, uint32_t index, const Ctx &ctx)
     }
     case NodeKind::Call:
         return callFunction(f, n, ctx);
-    case NodeKind::Unknown:
-        throw Unsupported { "unknown function " + f.strings[n.payload], true };
+    case NodeKind::Unknown: {
+        // #NAME? only for a name the application does not know either; a
+        // function it has ("_xlfn.", a BIFF number the table lacks: "function
+        // #N") keeps the cache.
+        const std::string &name = f.strings[n.payload];
+        const bool unknown = name.find('#') == std::string::npos && !applicationHasFunction(name);
+        throw Unsupported { "unknown function " + name, unknown };
+    }
     case NodeKind::Unsupported:
         throw Unsupported { f.strings[n.payload] };
     }

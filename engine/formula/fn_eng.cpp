@@ -241,11 +241,9 @@ FunctionRows engineeringFunctions()
         { "DELTA", -1, 1, 2, "V", E, fnDelta },
         { "GESTEP", -1, 1, 2, "V", E, fnGeStep },
         // Known, not evaluated: a call keeps the cell's cached value.
-        { "ERF", -1, 1, 2, "V", E, nullptr },
         { "BESSELK", -1, 2, 2, "V", E, nullptr },
         { "BESSELY", -1, 2, 2, "V", E, nullptr },
         { "CONVERT", -1, 3, 3, "V", E, nullptr },
-        { "ERFC", -1, 1, 1, "V", E, nullptr },
         { "IMABS", -1, 1, 1, "V", E, nullptr },
         { "IMAGINARY", -1, 1, 1, "V", E, nullptr },
         { "IMARGUMENT", -1, 1, 1, "V", E, nullptr },

@@ -465,9 +465,6 @@ FunctionRows financialFunctions()
         { "DOLLARDE", -1, 2, 2, "V", E, fnDollarDe },
         { "DOLLARFR", -1, 2, 2, "V", E, fnDollarFr },
         // Known, not evaluated: a call keeps the cell's cached value.
-        { "VDB", 222, 5, 7, "V", E, nullptr },
-        { "XIRR", -1, 2, 3, "AAV", 0, nullptr },
-        { "XNPV", -1, 3, 3, "VAA", 0, nullptr },
         { "ACCRINT", -1, 6, 8, "V", E, nullptr },
         { "ACCRINTM", -1, 4, 5, "V", E, nullptr },
         { "AMORDEGRC", -1, 6, 7, "V", E, nullptr },

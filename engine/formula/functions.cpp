@@ -46,7 +46,8 @@ std::vector<FunctionRows> functionRows()
     return { logicalFunctions(),     mathFunctions(),        textFunctions(),
              dateFunctions(),        lookupFunctions(),      databaseFunctions(),
              statisticalFunctions(), orderFunctions(),       distributionFunctions(),
-             arrayFunctions(),       engineeringFunctions(), financialFunctions() };
+             arrayFunctions(),       engineeringFunctions(), financialFunctions(),
+             numericFunctions(),     informationFunctions(), cashFlowFunctions() };
 }
 
 int findFunction(std::string_view name)

@@ -49,6 +49,9 @@ FunctionRows distributionFunctions(); // fn_dist.cpp
 FunctionRows arrayFunctions(); // fn_matrix.cpp
 FunctionRows engineeringFunctions(); // fn_eng.cpp
 FunctionRows financialFunctions(); // fn_financial.cpp
+FunctionRows numericFunctions(); // fn_numeric.cpp
+FunctionRows informationFunctions(); // fn_info.cpp
+FunctionRows cashFlowFunctions(); // fn_cashflow.cpp
 
 // All of the above, in the table's order (functions.cpp).
 std::vector<FunctionRows> functionRows();

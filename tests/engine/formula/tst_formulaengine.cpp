@@ -175,10 +175,12 @@ void TestFormulaEngine::unknownFunctionKeepsCacheOrNames()
     s.addSheet("Sheet1");
     s.setFormula(0, 0, 0, "NOSUCHFUNCTION(1)", Value::str("kept"));
     s.setFormula(0, 1, 0, "NOSUCHFUNCTION(1)");
-    s.setFormula(0, 2, 0, "VDB(1,0,5,0,1)", Value::num(-2)); // known, not evaluated
+    s.setFormula(0, 2, 0, "CUBEVALUE(\"x\")", Value::num(-2)); // known, not evaluated
     s.setFormula(0, 3, 0, "[1]Sheet1!A1", Value::num(4)); // another workbook
     s.setFormula(0, 4, 0, "SUM(", Value::num(6)); // cannot be parsed
-    s.setFormula(0, 5, 0, "_xlfn.ACCRINT(1,2,3,4,5,6)"); // the application has it: no #NAME?
+    s.setFormula(0, 5, 0, "_xlfn.CUBESETCOUNT(1)"); // the application has it: no #NAME?
+    s.setFormula(0, 6, 0, "_xlfn.STOCKHISTORY(1)"); // a later function this engine lacks
+    s.setFormula(0, 7, 0, "_xludf.MINE(1)"); // a user's function
     EvalOptions o;
     o.recalculateAll = true;
     Evaluator ev(s, o);
@@ -191,9 +193,12 @@ void TestFormulaEngine::unknownFunctionKeepsCacheOrNames()
     const CellResult bad = ev.result(0, 4, 0);
     QCOMPARE(number(bad.value), 6.0);
     QVERIFY(!bad.reason.empty());
-    const CellResult known = ev.result(0, 5, 0);
-    QCOMPARE(int(known.status), int(EvalStatus::Unsupported));
-    QVERIFY(!known.value.isError());
+    for (uint32_t row : { 5, 6 }) {
+        const CellResult known = ev.result(0, row, 0);
+        QCOMPARE(int(known.status), int(EvalStatus::Unsupported));
+        QVERIFY(!known.value.isError());
+    }
+    QCOMPARE(int(ev.value(0, 7, 0).error), int(sd::ErrName));
 }
 
 void TestFormulaEngine::sharedFormulaParsedOnce()
