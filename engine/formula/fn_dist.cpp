@@ -10,8 +10,6 @@
 
 namespace sd::formula {
 
-namespace {
-
 // Regularized lower incomplete gamma P(a, x).
 double gammaP(double a, double x)
 {
@@ -48,6 +46,8 @@ double gammaP(double a, double x)
     return 1 - lead * h;
 }
 
+namespace {
+
 double betaContinuedFraction(double a, double b, double x)
 {
     double c = 1, d = 1 - (a + b) * x / (a + 1);
@@ -82,6 +82,8 @@ double betaContinuedFraction(double a, double b, double x)
     return h;
 }
 
+} // namespace
+
 // Regularized incomplete beta I_x(a, b).
 double betaI(double a, double b, double x)
 {
@@ -95,6 +97,8 @@ double betaI(double a, double b, double x)
         return front * betaContinuedFraction(a, b, x) / a;
     return 1 - front * betaContinuedFraction(b, a, 1 - x) / b;
 }
+
+namespace {
 
 // The x in [lo, hi] where the increasing f(x) reaches p.
 double invert(const std::function<double(double)> &f, double p, double lo, double hi)
@@ -118,6 +122,8 @@ double normInverse(double p)
     return invert([](double z) { return normCdf(z); }, p, -40, 40);
 }
 
+} // namespace
+
 double tLeft(double t, double df)
 {
     const double tail = 0.5 * betaI(df / 2, 0.5, df / (df + t * t));
@@ -128,6 +134,8 @@ double fLeft(double x, double d1, double d2)
 {
     return x <= 0 ? 0 : betaI(d1 / 2, d2 / 2, d1 * x / (d1 * x + d2));
 }
+
+namespace {
 
 double logChoose(double n, double k)
 {
@@ -666,11 +674,6 @@ FunctionRows distributionFunctions()
         { "T.INV.2T", -1, 2, 2, "V", E, fnTInv },
         { "WEIBULL.DIST", -1, 4, 4, "V", E, fnWeibull },
         { "Z.TEST", -1, 2, 3, "RV", 0, fnZTest },
-        // Known, not evaluated: a call keeps the cell's cached value.
-        { "CHITEST", 306, 2, 2, "A", 0, nullptr },
-        { "FTEST", 310, 2, 2, "A", 0, nullptr },
-        { "TTEST", 316, 4, 4, "AAV", 0, nullptr },
-        { "PROB", 317, 3, 4, "AAV", 0, nullptr },
     };
     return rows;
 }

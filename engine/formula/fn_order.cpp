@@ -1,5 +1,6 @@
 // Order statistics and moments of data: MEDIAN, MODE, LARGE, SMALL,
-// PERCENTILE, QUARTILE, RANK, KURT, SKEW, PERCENTRANK, TRIMMEAN.
+// PERCENTILE, QUARTILE, RANK, KURT, SKEW, PERCENTRANK, TRIMMEAN, and their
+// later kin (.EXC, RANK.AVG, MODE.MULT, SKEW.P).
 
 #include "formula/fn_p.h"
 
@@ -130,6 +131,102 @@ Value fnRank(Call &c)
     return found ? Value::num(rank) : Value::err(ErrNA);
 }
 
+// PERCENTILE.EXC and QUARTILE.EXC: rank p(n + 1), which must fall within
+// the data.
+Value exclusivePercentile(const std::vector<double> &xs, double p)
+{
+    const double pos = p * double(xs.size() + 1);
+    if (xs.empty() || pos < 1 || pos > double(xs.size()))
+        return Value::err(ErrNum);
+    const size_t lo = size_t(std::floor(pos)) - 1;
+    const double frac = pos - std::floor(pos);
+    if (lo + 1 >= xs.size())
+        return Value::num(xs[lo]);
+    return Value::num(xs[lo] + frac * (xs[lo + 1] - xs[lo]));
+}
+
+Value fnPercentileExc(Call &c)
+{
+    std::vector<double> xs;
+    Value e = sortedNumbers(c, 0, 1, xs);
+    if (e.isError())
+        return e;
+    SD_NUMBER(c, 1, p);
+    if (p <= 0 || p >= 1)
+        return Value::err(ErrNum);
+    return exclusivePercentile(xs, p);
+}
+
+Value fnQuartileExc(Call &c)
+{
+    std::vector<double> xs;
+    Value e = sortedNumbers(c, 0, 1, xs);
+    if (e.isError())
+        return e;
+    SD_NUMBER(c, 1, q);
+    q = std::trunc(q);
+    if (q <= 0 || q >= 4)
+        return Value::err(ErrNum);
+    return exclusivePercentile(xs, q / 4);
+}
+
+// RANK.AVG: tied values share the average of the ranks they take.
+Value fnRankAvg(Call &c)
+{
+    SD_NUMBER(c, 0, x);
+    std::vector<double> xs;
+    if (!c.arg(1).isRef())
+        return Value::err(ErrValue);
+    if (uint8_t e = collectNumbers(c, 1, 2, Collect::Numbers, xs))
+        return Value::err(e);
+    double order = 0;
+    if (c.count() > 2 && !c.isEmpty(2))
+        if (uint8_t e = c.number(2, order))
+            return Value::err(e);
+    double before = 0, equal = 0;
+    for (double v : xs) {
+        if (v == x)
+            ++equal;
+        else if (order == 0 ? v > x : v < x)
+            ++before;
+    }
+    if (equal == 0)
+        return Value::err(ErrNA);
+    return Value::num(before + (equal + 1) / 2);
+}
+
+// MODE.MULT: every value seen most often (at least twice), in the order of
+// their first appearance, as a column.
+Value fnModeMult(Call &c)
+{
+    std::vector<double> xs;
+    if (uint8_t e = collectNumbers(c, 0, c.count(), Collect::Numbers, xs))
+        return Value::err(e);
+    std::vector<size_t> counts(xs.size(), 0);
+    size_t best = 1;
+    for (size_t i = 0; i < xs.size(); ++i) {
+        c.evaluator.step(xs.size() - i);
+        for (size_t j = i; j < xs.size(); ++j)
+            counts[i] += xs[j] == xs[i];
+        best = std::max(best, counts[i]);
+    }
+    if (best < 2)
+        return Value::err(ErrNA);
+    ArrayData out;
+    out.cols = 1;
+    for (size_t i = 0; i < xs.size(); ++i) {
+        if (counts[i] != best)
+            continue;
+        bool seen = false;
+        for (size_t j = 0; j < i && !seen; ++j)
+            seen = xs[j] == xs[i];
+        if (!seen)
+            out.items.push_back(Value::num(xs[i]));
+    }
+    out.rows = uint32_t(out.items.size());
+    return Value::arr(std::move(out));
+}
+
 // ---- moments and ranks over data ------------------------------------------------
 
 Value moments(Call &c, bool kurtosis)
@@ -157,6 +254,30 @@ Value moments(Call &c, bool kurtosis)
         return Value::num(n * (n + 1) / ((n - 1) * (n - 2) * (n - 3)) * s
                           - 3 * (n - 1) * (n - 1) / ((n - 2) * (n - 3)));
     return Value::num(n / ((n - 1) * (n - 2)) * s);
+}
+
+// SKEW.P: the skewness of a population.
+Value fnSkewP(Call &c)
+{
+    std::vector<double> xs;
+    if (uint8_t e = collectNumbers(c, 0, c.count(), Collect::Numbers, xs))
+        return Value::err(e);
+    const double n = double(xs.size());
+    if (n < 1)
+        return Value::err(ErrDiv0);
+    double mean = 0;
+    for (double x : xs)
+        mean += x;
+    mean /= n;
+    double m2 = 0, m3 = 0;
+    for (double x : xs) {
+        m2 += (x - mean) * (x - mean);
+        m3 += (x - mean) * (x - mean) * (x - mean);
+    }
+    m2 /= n, m3 /= n;
+    if (m2 == 0)
+        return Value::err(ErrDiv0);
+    return Value::num(m3 / std::pow(m2, 1.5));
 }
 
 Value fnKurt(Call &c)
@@ -244,6 +365,11 @@ FunctionRows orderFunctions()
         { "RANK.EQ", -1, 2, 3, "VRV", 0, fnRank },
         { "PERCENTRANK.EXC", -1, 2, 3, "RV", 0, fnPercentRank },
         { "PERCENTRANK.INC", -1, 2, 3, "RV", 0, fnPercentRank },
+        { "PERCENTILE.EXC", -1, 2, 2, "RV", 0, fnPercentileExc },
+        { "QUARTILE.EXC", -1, 2, 2, "RV", 0, fnQuartileExc },
+        { "RANK.AVG", -1, 2, 3, "VRV", 0, fnRankAvg },
+        { "MODE.MULT", -1, 1, N, "A", 0, fnModeMult },
+        { "SKEW.P", -1, 1, N, "R", 0, fnSkewP },
     };
     return rows;
 }

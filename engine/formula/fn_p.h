@@ -74,6 +74,14 @@ private:
     bool m_date1904 = false;
 };
 
+// Distribution functions (fn_dist.cpp) that the statistical tests share:
+// the regularized lower incomplete gamma P(a, x), the regularized
+// incomplete beta I_x(a, b), and the left tails of Student's t and of F.
+double gammaP(double a, double x);
+double betaI(double a, double b, double x);
+double tLeft(double t, double df);
+double fLeft(double x, double d1, double d2);
+
 // Wildcard match (* ? and ~ escapes), case-insensitive, of the whole text.
 bool wildcardMatch(std::string_view pattern, std::string_view text);
 bool hasWildcards(std::string_view s);

@@ -660,6 +660,17 @@ Value fnCovar(Call &c)
     return Value::num(f.sxy / f.n);
 }
 
+Value fnCovarianceS(Call &c)
+{
+    Fit f;
+    Value e = fit(c, f, 1, 0);
+    if (e.isError())
+        return e;
+    if (f.n < 2)
+        return Value::err(ErrDiv0);
+    return Value::num(f.sxy / (f.n - 1));
+}
+
 Value fnForecast(Call &c)
 {
     SD_NUMBER(c, 0, x);
@@ -747,6 +758,8 @@ FunctionRows statisticalFunctions()
         { "VAR.S", -1, 1, N, "R", 0, fnVar },
         { "VAR.P", -1, 1, N, "R", 0, fnVarP },
         { "COVARIANCE.P", -1, 2, 2, "A", 0, fnCovar },
+        { "COVARIANCE.S", -1, 2, 2, "A", 0, fnCovarianceS },
+        { "FORECAST.LINEAR", -1, 3, 3, "VAA", 0, fnForecast },
         // Known, not evaluated: a call keeps the cell's cached value.
         { "AGGREGATE", -1, 3, N, "VVR", 0, nullptr },
     };

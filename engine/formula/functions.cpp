@@ -43,11 +43,12 @@ const Table &table()
 
 std::vector<FunctionRows> functionRows()
 {
-    return { logicalFunctions(),     mathFunctions(),        textFunctions(),
-             dateFunctions(),        lookupFunctions(),      databaseFunctions(),
-             statisticalFunctions(), orderFunctions(),       distributionFunctions(),
-             arrayFunctions(),       engineeringFunctions(), financialFunctions(),
-             numericFunctions(),     informationFunctions(), cashFlowFunctions() };
+    return { logicalFunctions(),        mathFunctions(),        textFunctions(),
+             dateFunctions(),           lookupFunctions(),      databaseFunctions(),
+             statisticalFunctions(),    orderFunctions(),       distributionFunctions(),
+             arrayFunctions(),          engineeringFunctions(), financialFunctions(),
+             numericFunctions(),        informationFunctions(), cashFlowFunctions(),
+             statisticalTestFunctions() };
 }
 
 int findFunction(std::string_view name)

@@ -52,6 +52,7 @@ FunctionRows financialFunctions(); // fn_financial.cpp
 FunctionRows numericFunctions(); // fn_numeric.cpp
 FunctionRows informationFunctions(); // fn_info.cpp
 FunctionRows cashFlowFunctions(); // fn_cashflow.cpp
+FunctionRows statisticalTestFunctions(); // fn_stattests.cpp
 
 // All of the above, in the table's order (functions.cpp).
 std::vector<FunctionRows> functionRows();
