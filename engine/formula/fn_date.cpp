@@ -292,10 +292,14 @@ uint8_t holidays(Call &c, int i, std::vector<double> &out)
     return error;
 }
 
-bool workday(double serial, const std::vector<double> &hol, bool date1904)
+// Weekend days as bits, Sunday first (bit 0) to Saturday (bit 6).
+constexpr uint8_t kSaturdaySunday = 0x41;
+
+bool workday(double serial, const std::vector<double> &hol, bool date1904,
+             uint8_t weekend = kSaturdaySunday)
 {
     const int wd = int(std::fmod(weekdayBase(serial, date1904) + 6, 7)); // 0 Sunday
-    if (wd == 0 || wd == 6)
+    if (weekend & (1 << wd))
         return false;
     for (double h : hol)
         if (h == serial)
@@ -341,6 +345,96 @@ Value fnWorkday(Call &c)
         if (d < 0 || d > kLastSerialDay1900)
             return Value::err(ErrNum);
         if (workday(d, hol, c.evaluator.date1904()))
+            --left;
+    }
+    return Value::num(d);
+}
+
+// The weekend argument of NETWORKDAYS.INTL and WORKDAY.INTL: 1 to 7 for two
+// days (Saturday and Sunday, Sunday and Monday, ... Friday and Saturday),
+// 11 to 17 for one (Sunday ... Saturday), or seven 0/1 characters from
+// Monday to Sunday, 1 for a day off.
+uint8_t weekendArg(Call &c, int i, uint8_t &mask)
+{
+    mask = kSaturdaySunday;
+    if (c.count() <= i || c.isEmpty(i))
+        return 0;
+    const Value v = c.scalar(i);
+    if (v.isError())
+        return v.error;
+    if (v.type == ValueType::Text) {
+        if (v.text.size() != 7)
+            return ErrValue;
+        mask = 0;
+        for (int d = 0; d < 7; ++d) {
+            if (v.text[size_t(d)] != '0' && v.text[size_t(d)] != '1')
+                return ErrValue;
+            if (v.text[size_t(d)] == '1')
+                mask |= uint8_t(1 << ((d + 1) % 7));
+        }
+        return 0;
+    }
+    double n = 0;
+    if (uint8_t e = toNumber(v, n, c.evaluator.date1904()))
+        return e;
+    n = std::trunc(n);
+    if (n >= 1 && n <= 7) {
+        const int first = (int(n) + 5) % 7; // 1: Saturday, 2: Sunday ...
+        mask = uint8_t((1 << first) | (1 << ((first + 1) % 7)));
+    } else if (n >= 11 && n <= 17) {
+        mask = uint8_t(1 << (int(n) - 11));
+    } else {
+        return ErrNum;
+    }
+    return 0;
+}
+
+Value fnNetworkDaysIntl(Call &c)
+{
+    double a, b;
+    if (uint8_t e = dateArg(c, 0, a))
+        return Value::err(e);
+    if (uint8_t e = dateArg(c, 1, b))
+        return Value::err(e);
+    uint8_t weekend = 0;
+    if (uint8_t e = weekendArg(c, 2, weekend))
+        return Value::err(e);
+    std::vector<double> hol;
+    if (uint8_t e = holidays(c, 3, hol))
+        return Value::err(e);
+    const double sign = a <= b ? 1 : -1;
+    if (a > b)
+        std::swap(a, b);
+    double n = 0;
+    c.evaluator.step(uint64_t(b - a) + 1);
+    for (double d = a; d <= b; ++d)
+        n += workday(d, hol, c.evaluator.date1904(), weekend);
+    return Value::num(sign * n);
+}
+
+Value fnWorkdayIntl(Call &c)
+{
+    double a;
+    if (uint8_t e = dateArg(c, 0, a))
+        return Value::err(e);
+    SD_NUMBER(c, 1, days);
+    days = std::trunc(days);
+    uint8_t weekend = 0;
+    if (uint8_t e = weekendArg(c, 2, weekend))
+        return Value::err(e);
+    if (weekend == 0x7F)
+        return Value::err(ErrValue); // no working day at all
+    std::vector<double> hol;
+    if (uint8_t e = holidays(c, 3, hol))
+        return Value::err(e);
+    const double dir = days < 0 ? -1 : 1;
+    c.evaluator.step(uint64_t(std::fabs(days) * 7) + 1);
+    double d = a;
+    for (double left = std::fabs(days); left > 0;) {
+        d += dir;
+        if (d < 0 || d > kLastSerialDay1900)
+            return Value::err(ErrNum);
+        if (workday(d, hol, c.evaluator.date1904(), weekend))
             --left;
     }
     return Value::num(d);
@@ -485,10 +579,10 @@ FunctionRows dateFunctions()
         { "WEEKNUM", -1, 1, 2, "V", E, fnWeekNum },
         { "ISOWEEKNUM", -1, 1, 1, "V", E, fnIsoWeekNum },
         { "YEARFRAC", -1, 2, 3, "V", E, fnYearFrac },
+        { "NETWORKDAYS.INTL", -1, 2, 4, "VVVR", 0, fnNetworkDaysIntl },
+        { "WORKDAY.INTL", -1, 2, 4, "VVVR", 0, fnWorkdayIntl },
         // Known, not evaluated: a call keeps the cell's cached value.
         { "DATESTRING", 352, 1, 1, "V", E, nullptr },
-        { "NETWORKDAYS.INTL", -1, 2, 4, "VVVR", 0, nullptr },
-        { "WORKDAY.INTL", -1, 2, 4, "VVVR", 0, nullptr },
     };
     return rows;
 }

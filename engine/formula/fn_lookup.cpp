@@ -107,24 +107,30 @@ Value fnLookup(Call &c)
     return uint32_t(pos) < r.rows() ? r.at(uint32_t(pos), 0) : Value::err(ErrNA);
 }
 
-Value fnXLookup(Call &c)
+// XLOOKUP's and XMATCH's search of a row or column: the 0-based position
+// of `target` in `g` under match mode (0 exact, -1 exact or next smaller, 1
+// exact or next larger, 2 wildcards) and search mode (1 first to last, -1
+// last to first, 2 and -2 binary search ascending or descending). -1 when
+// it is not found; an error code in `error`.
+long xPosition(Call &c, const Value &target, const Grid &g, int modeArg, int searchArg, bool &row,
+               uint8_t &error)
 {
-    const Value target = lookupValue(c, 0);
-    if (target.isError())
-        return target;
-    Grid g(c.evaluator, c.arg(1));
-    if (!g.ok())
-        return Value::err(g.error());
     double mode = 0, search = 1;
-    if (c.count() > 4 && !c.isEmpty(4))
-        if (uint8_t e = c.number(4, mode))
-            return Value::err(e);
-    if (c.count() > 5 && !c.isEmpty(5))
-        if (uint8_t e = c.number(5, search))
-            return Value::err(e);
-    if (g.rows() > 1 && g.cols() > 1)
-        return Value::err(ErrValue);
-    const bool row = g.rows() == 1 && g.cols() > 1;
+    error = 0;
+    if (c.count() > modeArg && !c.isEmpty(modeArg))
+        if ((error = c.number(modeArg, mode)))
+            return -1;
+    if (c.count() > searchArg && !c.isEmpty(searchArg))
+        if ((error = c.number(searchArg, search)))
+            return -1;
+    mode = std::trunc(mode), search = std::trunc(search);
+    if ((mode != 0 && mode != 1 && mode != -1 && mode != 2)
+        || (search != 1 && search != -1 && search != 2 && search != -2)
+        || (g.rows() > 1 && g.cols() > 1)) {
+        error = ErrValue;
+        return -1;
+    }
+    row = g.rows() == 1 && g.cols() > 1;
     const long count = long(row ? g.usedCols() : g.usedRows());
     auto at = [&](long i) {
         c.evaluator.step();
@@ -135,33 +141,59 @@ Value fnXLookup(Call &c)
         pos = lookupPosition(target, count, at, search == 2 ? 1 : -1, false);
         if (pos >= 0 && mode == 0 && compareValues(at(pos), target) != 0)
             pos = -1;
-    } else {
-        // Linear search for an exact match, else the nearest on the side asked.
-        long best = -1;
-        for (long k = 0; k < count; ++k) {
-            const long i = search < 0 ? count - 1 - k : k;
-            const Value v = at(i);
-            if (mode == 2 && target.type == ValueType::Text) {
-                if (v.type == ValueType::Text && wildcardMatch(target.text, v.text)) {
-                    pos = i;
-                    break;
-                }
-                continue;
-            }
-            if (v.type != target.type)
-                continue;
-            const int cmp = compareValues(v, target);
-            if (cmp == 0) {
-                pos = i;
-                break;
-            }
-            if ((mode == -1 && cmp < 0 && (best < 0 || compareValues(v, at(best)) > 0))
-                || (mode == 1 && cmp > 0 && (best < 0 || compareValues(v, at(best)) < 0)))
-                best = i;
-        }
-        if (pos < 0)
-            pos = best;
+        return pos;
     }
+    // Linear search for an exact match, else the nearest on the side asked.
+    long best = -1;
+    for (long k = 0; k < count; ++k) {
+        const long i = search < 0 ? count - 1 - k : k;
+        const Value v = at(i);
+        if (mode == 2 && target.type == ValueType::Text) {
+            if (v.type == ValueType::Text && wildcardMatch(target.text, v.text))
+                return i;
+            continue;
+        }
+        if (v.type != target.type)
+            continue;
+        const int cmp = compareValues(v, target);
+        if (cmp == 0)
+            return i;
+        if ((mode == -1 && cmp < 0 && (best < 0 || compareValues(v, at(best)) > 0))
+            || (mode == 1 && cmp > 0 && (best < 0 || compareValues(v, at(best)) < 0)))
+            best = i;
+    }
+    return best;
+}
+
+Value fnXMatch(Call &c)
+{
+    const Value target = lookupValue(c, 0);
+    if (target.isError())
+        return target;
+    Grid g(c.evaluator, c.arg(1));
+    if (!g.ok())
+        return Value::err(g.error());
+    bool row = false;
+    uint8_t error = 0;
+    const long pos = xPosition(c, target, g, 2, 3, row, error);
+    if (error)
+        return Value::err(error);
+    return pos < 0 ? Value::err(ErrNA) : Value::num(double(pos + 1));
+}
+
+Value fnXLookup(Call &c)
+{
+    const Value target = lookupValue(c, 0);
+    if (target.isError())
+        return target;
+    Grid g(c.evaluator, c.arg(1));
+    if (!g.ok())
+        return Value::err(g.error());
+    bool row = false;
+    uint8_t error = 0;
+    const long pos = xPosition(c, target, g, 4, 5, row, error);
+    if (error)
+        return Value::err(error);
     if (pos < 0) {
         if (c.count() > 3 && !c.isEmpty(3))
             return c.scalar(3);
@@ -534,6 +566,7 @@ FunctionRows lookupFunctions()
         { "INDIRECT", 148, 1, 2, "V", V | R, fnIndirect },
         { "ADDRESS", 219, 2, 5, "V", E, fnAddress },
         { "XLOOKUP", -1, 3, 6, "VRRVVV", 0, fnXLookup },
+        { "XMATCH", -1, 2, 4, "VRVV", 0, fnXMatch },
         // Known, not evaluated: a call keeps the cell's cached value.
         { "GETPIVOTDATA", 358, 2, N, "VR", 0, nullptr },
         { "CALL", -1, 1, N, "V", 0, nullptr },

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 namespace sd::formula {
 
@@ -227,6 +228,125 @@ Value fnModeMult(Call &c)
     return Value::arr(std::move(out));
 }
 
+// ---- AGGREGATE --------------------------------------------------------------
+
+// What AGGREGATE gathers: the numbers, and how many values COUNTA counts.
+struct Gathered
+{
+    std::vector<double> numbers;
+    double values = 0;
+    uint8_t error = 0;
+};
+
+// Gathers one argument. Cells holding SUBTOTAL or AGGREGATE are left out
+// of references when `skipNested`; error values when `skipErrors`. Rows
+// hidden by the user or a filter are not known to the model, so options 1,
+// 3, 5 and 7 leave out what the others do.
+void gather(Call &c, const Value &v, bool skipNested, bool skipErrors, Gathered &g)
+{
+    auto take = [&](const Value &x) {
+        if (x.isError()) {
+            if (!skipErrors && !g.error)
+                g.error = x.error;
+            return;
+        }
+        g.values += 1;
+        if (x.type == ValueType::Number)
+            g.numbers.push_back(x.number);
+    };
+    if (v.isRef()) {
+        for (size_t k = 0; k < v.areaCount(); ++k) {
+            const Area &a = v.areaAt(k);
+            c.evaluator.visit(Value::ref(a), [&](const Value &x, uint32_t r, uint32_t col) {
+                if (!skipNested || !c.evaluator.isSubtotal(a.sheet, a.row1 + r, a.col1 + col))
+                    take(x);
+            });
+        }
+    } else if (v.isArray()) {
+        c.evaluator.visit(v, [&](const Value &x, uint32_t, uint32_t) { take(x); });
+    } else if (v.type != ValueType::Blank) {
+        take(v);
+    }
+}
+
+// Functions 12 to 19 of AGGREGATE over sorted numbers; `k` for 14 to 19.
+Value orderAggregate(int fn, std::vector<double> &xs, double k)
+{
+    if (fn == 13) {
+        // The value seen most often; of several, the one seen first.
+        std::unordered_map<double, size_t> counts;
+        size_t most = 1;
+        for (double x : xs)
+            most = std::max(most, ++counts[x]);
+        for (double x : xs)
+            if (most > 1 && counts[x] == most)
+                return Value::num(x);
+        return Value::err(ErrNA);
+    }
+    std::sort(xs.begin(), xs.end());
+    switch (fn) {
+    case 12:
+        return xs.empty() ? Value::err(ErrNum) : Value::num(percentile(xs, 0.5));
+    case 14:
+    case 15:
+        k = std::ceil(k);
+        if (xs.empty() || k < 1 || k > double(xs.size()))
+            return Value::err(ErrNum);
+        return Value::num(fn == 14 ? xs[xs.size() - size_t(k)] : xs[size_t(k) - 1]);
+    case 16:
+    case 17:
+        if (fn == 17)
+            k = std::trunc(k) / 4;
+        if (xs.empty() || k < 0 || k > 1)
+            return Value::err(ErrNum);
+        return Value::num(percentile(xs, k));
+    case 18:
+        return k <= 0 || k >= 1 ? Value::err(ErrNum) : exclusivePercentile(xs, k);
+    default:
+        k = std::trunc(k);
+        return k <= 0 || k >= 4 ? Value::err(ErrNum) : exclusivePercentile(xs, k / 4);
+    }
+}
+
+// AGGREGATE(function, options, ref1, ...) for functions 1 to 13,
+// AGGREGATE(function, options, array, k) for 14 to 19. An array argument
+// that is computed leaves nothing out but errors.
+Value fnAggregate(Call &c)
+{
+    SD_NUMBER(c, 0, f);
+    double o = 0;
+    if (!c.isEmpty(1))
+        if (uint8_t e = c.number(1, o))
+            return Value::err(e);
+    const int fn = int(std::trunc(f)), options = int(std::trunc(o));
+    if (fn < 1 || fn > 19 || options < 0 || options > 7)
+        return Value::err(ErrValue);
+    const bool skipNested = options <= 3;
+    const bool skipErrors = options == 2 || options == 3 || options >= 6;
+    Gathered g;
+    double k = 0;
+    if (fn <= 13) {
+        for (int i = 2; i < c.count(); ++i)
+            gather(c, c.arg(i), skipNested, skipErrors, g);
+    } else {
+        if (c.count() != 4)
+            return Value::err(ErrValue);
+        Ctx inner = c.ctx;
+        inner.array = true;
+        const Value v = c.evaluator.eval(c.formula(), c.argNode(2), inner);
+        gather(c, v, skipNested, skipErrors, g);
+        if (uint8_t e = c.number(3, k))
+            return Value::err(e);
+    }
+    if (g.error)
+        return Value::err(g.error);
+    if (fn == 3)
+        return Value::num(g.values);
+    if (fn <= 11)
+        return aggregate(g.numbers, fn);
+    return orderAggregate(fn, g.numbers, k);
+}
+
 // ---- moments and ranks over data ------------------------------------------------
 
 Value moments(Call &c, bool kurtosis)
@@ -370,6 +490,7 @@ FunctionRows orderFunctions()
         { "RANK.AVG", -1, 2, 3, "VRV", 0, fnRankAvg },
         { "MODE.MULT", -1, 1, N, "A", 0, fnModeMult },
         { "SKEW.P", -1, 1, N, "R", 0, fnSkewP },
+        { "AGGREGATE", -1, 3, N, "VVR", 0, fnAggregate },
     };
     return rows;
 }

@@ -74,6 +74,10 @@ private:
     bool m_date1904 = false;
 };
 
+// SUBTOTAL's functions 1 to 11 (AVERAGE ... VARP) of numbers (fn_stats.cpp);
+// COUNTA counts what it is given.
+Value aggregate(const std::vector<double> &xs, int fn);
+
 // Distribution functions (fn_dist.cpp) that the statistical tests share:
 // the regularized lower incomplete gamma P(a, x), the regularized
 // incomplete beta I_x(a, b), and the left tails of Student's t and of F.

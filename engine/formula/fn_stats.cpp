@@ -38,6 +38,8 @@ double variance(const std::vector<double> &xs, bool sample)
     return ss / double(sample ? n - 1 : n);
 }
 
+} // namespace
+
 Value aggregate(const std::vector<double> &xs, int fn)
 {
     switch (fn) {
@@ -72,6 +74,8 @@ Value aggregate(const std::vector<double> &xs, int fn)
     }
     return Value::err(ErrValue);
 }
+
+namespace {
 
 Value withNumbers(Call &c, Collect mode, int fn)
 {
@@ -760,8 +764,6 @@ FunctionRows statisticalFunctions()
         { "COVARIANCE.P", -1, 2, 2, "A", 0, fnCovar },
         { "COVARIANCE.S", -1, 2, 2, "A", 0, fnCovarianceS },
         { "FORECAST.LINEAR", -1, 3, 3, "VAA", 0, fnForecast },
-        // Known, not evaluated: a call keeps the cell's cached value.
-        { "AGGREGATE", -1, 3, N, "VVR", 0, nullptr },
     };
     return rows;
 }

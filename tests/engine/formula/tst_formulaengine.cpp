@@ -83,6 +83,7 @@ private slots:
     void unknownFunctionKeepsCacheOrNames();
     void sharedFormulaParsedOnce();
     void arrayFormulaSpreads();
+    void aggregateLeavesOutNestedTotals();
     void pinnedClockAndSeed();
     void implicitIntersection();
     void hostileText_data();
@@ -231,6 +232,27 @@ void TestFormulaEngine::arrayFormulaSpreads()
     QCOMPARE(int(ev.value(0, 3, 1).error), int(sd::ErrNA));
     QCOMPARE(number(ev.value(0, 0, 2)), 5.0);
     QCOMPARE(number(ev.value(0, 0, 3)), 3.0);
+}
+
+void TestFormulaEngine::aggregateLeavesOutNestedTotals()
+{
+    // Options 0 to 3 leave out cells that hold SUBTOTAL or AGGREGATE (the
+    // function reference); 4 to 7 count them, as does a computed array.
+    MemorySource s;
+    s.addSheet("Sheet1");
+    s.set(0, 0, 0, Value::num(5));
+    s.set(0, 1, 0, Value::num(7));
+    s.setFormula(0, 2, 0, "SUBTOTAL(9,A1:A2)");
+    s.setFormula(0, 3, 0, "AGGREGATE(9,5,A1:A2)");
+    s.setFormula(0, 0, 1, "AGGREGATE(9,0,A1:A4)");
+    s.setFormula(0, 1, 1, "AGGREGATE(9,4,A1:A4)");
+    s.setFormula(0, 2, 1, "AGGREGATE(14,2,A1:A4,1)");
+    s.setFormula(0, 3, 1, "AGGREGATE(14,2,A1:A4*1,1)");
+    Evaluator ev(s);
+    QCOMPARE(number(ev.value(0, 0, 1)), 12.0);
+    QCOMPARE(number(ev.value(0, 1, 1)), 36.0);
+    QCOMPARE(number(ev.value(0, 2, 1)), 7.0);
+    QCOMPARE(number(ev.value(0, 3, 1)), 12.0);
 }
 
 void TestFormulaEngine::pinnedClockAndSeed()
