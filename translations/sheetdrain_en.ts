@@ -136,7 +136,8 @@
 
 以前运行留下的同名CSV文件会被替换。同一次运行中的两个工作簿不会写入同一个
 文件:第一个保留原名,后面的以完整文件名(到最后一个点为止)命名,再加上
-&quot; (2)&quot;、&quot; (3)&quot;。
+&quot; (2)&quot;、&quot; (3)&quot;。同时写入同一文件夹的几次运行也不会替换彼此的文件:
+后写的一个取下一个可用的名称。
 
 每个工作簿在标准错误中报告为 [k/n] PATH,其后每项失败各占一行 PATH: 原因
 (无法读取的文件夹和不符合本地编码的文件名也是如此)。这些行中的控制字符
@@ -184,6 +185,8 @@ users of the machine while the batch runs, a password file is not.
 A CSV file of an earlier run is replaced. Two workbooks of one run never
 write the same file: the first keeps its name, a later one is named after
 its whole name up to the last dot, then with &quot; (2)&quot;, &quot; (3)&quot; added.
+Nor do runs side by side into one folder replace each other&apos;s files: the
+one that writes later takes the next free name.
 
 Each workbook is reported on stderr as [k/n] PATH, followed by a line
 PATH: REASON for each thing of it that failed (as are folders that cannot

@@ -332,7 +332,7 @@ bool LoopState::isSettled(const WorkbookResult &result) const
 }
 
 // The workbook's CSV files that wait for the commit group take their names:
-// a name that a file made since the batch began has is claimed again (the
+// a name that a running batch's file has is claimed again (the
 // next free one), and a file that takes no name is taken out of the result,
 // which then counts as failed, with a failure for the file.
 void LoopState::settle(int index, WorkbookResult *result)

@@ -43,9 +43,8 @@ struct BatchEvents
 class BatchLoop
 {
 public:
-    // The batch begins, with the application `applicationId`: a file that
-    // appears in the output folders from now on belongs to this batch or to
-    // one beside it, never to an earlier run whose files are replaced.
+    // The batch begins, with the application `applicationId` (and its
+    // commit group, when it has one).
     explicit BatchLoop(const QString &applicationId);
     ~BatchLoop();
     BatchLoop(const BatchLoop &) = delete;

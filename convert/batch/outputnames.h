@@ -50,12 +50,14 @@ enum class NameRefusal {
 // replaces that file: it gets the workbook's name up to its last "." (so
 // "case.2246b.xlsx" gives "case.2246b.csv"), then that name with " (2)",
 // " (3)" ... added, whichever is free first. A name is taken when this batch
-// claimed it, or when `takenOnDisk` (when given) says so: a file made since
-// the batch began has it (another spelling of a name this batch wrote, on a
-// file system that ignores letter case; a batch side by side). Files left by
-// an earlier run do not count: they are replaced as before. Where the
+// claimed it, or when `takenOnDisk` (when given) says so. Files left by an
+// earlier run do not count: they are replaced as before. Where the
 // application saves into a commit group, the group tells a taken name when
-// it commits, and the same workbook's same worksheet claims again.
+// it commits (a running batch's file has it: this batch's under another
+// spelling on a file system that ignores letter case, or that of a batch
+// side by side), and the same workbook's same worksheet claims again;
+// without one, `takenOnDisk` says whether a file made since the batch began
+// has the name (FileMadeSince).
 class OutputClaims
 {
 public:

@@ -13,11 +13,11 @@
 // when it reports the workbook. An application without commit groups (a
 // COM server, the tests' fake) simply saves as before.
 //
-// A group names a file only where no file made since the group began has
-// that name, in this process or another: runs side by side into one folder
-// never replace each other's files, and a file of an earlier run is
-// replaced as a save replaces it. A name that is taken so waits for the batch
-// to choose another (rename).
+// A group never replaces a file that a batch still running gave its name,
+// this one or another (in this process or another): runs side by side into
+// one folder never replace each other's files, while a file of an earlier
+// run is replaced as a save replaces it. A file whose name is taken so waits
+// for the batch to choose another (rename).
 //
 // Paths are those given to SaveAs. Thread-safe.
 class AxCommitGroup
@@ -25,7 +25,7 @@ class AxCommitGroup
 public:
     enum class Outcome {
         Named, // the file has its name
-        NameTaken, // a file made since the group began has it; rename() the file
+        NameTaken, // a running batch's file has it; rename() the file
         Failed, // no file (*reason); an older file of that name is untouched
     };
 

@@ -56,8 +56,8 @@ size_t CsvCommitGroup::maxPending()
 
 CsvCommitGroup::CsvCommitGroup()
 {
-    // The coarse clock, which file change times come from: a file changed
-    // after this has a time not before it.
+    // The coarse clock, which change times come from: a file changed from
+    // now on has a time not before it.
     ::clock_gettime(CLOCK_REALTIME_COARSE, &m_began);
     m_thread = std::thread([this] { run(); });
 }
@@ -75,6 +75,9 @@ CsvCommitGroup::~CsvCommitGroup()
         if (outcome.outcome == CommitOutcome::NameTaken)
             release(outcome.file, true);
     }
+    // The names go with the descriptors that hold them.
+    for (auto &[id, folder] : m_folders)
+        ::close(folder.lockFd);
 }
 
 CsvCommitGroup::Scope::Scope(CsvCommitGroup *group)
@@ -226,7 +229,7 @@ void CsvCommitGroup::run()
 // file of that file system opened first (see the header), or for a small
 // group one fdatasync() per file; then each file closed and named, as the
 // writer does on its own, unless a newer file has the name.
-void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Outcome> *outcomes) const
+void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Outcome> *outcomes)
 {
     outcomes->assign(files.size(), Outcome());
     std::map<dev_t, size_t> first; // file system → the file opened first
@@ -288,16 +291,63 @@ void CsvCommitGroup::commitAll(std::vector<Pending> &files, std::vector<Outcome>
     }
 }
 
-CommitOutcome CsvCommitGroup::name(Pending &file, Error *error) const
+// The folder's names, a descriptor of it made to hold them the first time;
+// nullptr when it cannot be told or held (its files are then named without
+// the locks, as a single write names them). Under m_namesMutex.
+CsvCommitGroup::FolderNames *CsvCommitGroup::namesOf(int folderFd)
 {
+    struct stat st;
+    if (::fstat(folderFd, &st) != 0)
+        return nullptr;
+    const FolderId id(quint64(st.st_dev), quint64(st.st_ino));
+    const auto known = m_folders.find(id);
+    if (known != m_folders.end())
+        return &known->second;
+    if (m_folderOrder.size() >= kHeldFolders) {
+        const auto oldest = m_folders.find(m_folderOrder.front());
+        ::close(oldest->second.lockFd);
+        m_folders.erase(oldest);
+        m_folderOrder.pop_front();
+    }
+    // A descriptor of its own: the locks belong to its open file
+    // description, which the writer's descriptor of the folder shares until
+    // it is closed.
+    const int lockFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lockFd < 0)
+        return nullptr;
+    m_folderOrder.push_back(id);
+    FolderNames &names = m_folders[id];
+    names.lockFd = lockFd;
+    return &names;
+}
+
+CommitOutcome CsvCommitGroup::name(Pending &file, Error *error)
+{
+    std::lock_guard<std::mutex> lock(m_namesMutex);
+    FolderNames *folder = namesOf(file.folderFd);
+    const quint64 hash = csvNameHash(file.name);
+    // Held before the name can appear, so that another group that finds the
+    // file sees the hold too.
+    const bool held = folder && holdCsvName(folder->lockFd, hash);
+    const auto isTaken = [&](const struct stat &old) {
+        return changedSince(old, m_began) || (folder && folder->named.count(hash) != 0)
+            || (held && csvNameHeldElsewhere(folder->lockFd, hash));
+    };
     bool taken = false;
     const int err
-        = nameUnlessNewer(file.folderFd, file.fd, file.tempName, file.name, m_began, &taken);
+        = nameUnlessTaken(file.folderFd, file.fd, file.tempName, file.name, isTaken, &taken);
+    if (!err && !taken) {
+        if (held)
+            folder->named.insert(hash);
+        return CommitOutcome::Named;
+    }
+    if (held && folder->named.count(hash) == 0)
+        releaseCsvName(folder->lockFd, hash);
     if (err) {
         *error = failure(file.target, nullptr, err);
         return CommitOutcome::Failed;
     }
-    return taken ? CommitOutcome::NameTaken : CommitOutcome::Named;
+    return CommitOutcome::NameTaken;
 }
 
 // Closes what a file still holds; with `unlinkTemporary`, its temporary

@@ -30,16 +30,25 @@
 // group on that file system is given its name (each old file survives) and each
 // reports the error.
 //
-// A group replaces only files made before it began. A file that takes its
-// name where none is is linked in by a call that cannot replace anything;
-// where a file has the name, the group decides under an exclusive flock() of
-// the folder (held for a lookup and a rename): a file older than the group
-// (by its change time; one of the same clock tick counts as newer) is
-// replaced, one made since is left alone and the group's file waits for
-// another name (CommitOutcome::NameTaken, rename()). So two batches side by
-// side into one folder, in this process or another, never replace each
-// other's files, while a file of an earlier batch is replaced as a single
-// write replaces it.
+// A group replaces only the files of earlier runs: runs that had ended
+// before it began. Each name a group gives is held, for as long as the group
+// lives, by an open-file-description read lock (F_OFD_SETLK) on one byte of
+// the folder (at a hash of the name folded past letter case), which every
+// process can see (F_OFD_GETLK) and which goes with the group, or with its
+// process however that ends. A file takes its name where none is by a call
+// that cannot replace anything, its lock taken first; where a file has the
+// name, the group decides under an exclusive flock() of the folder (held for
+// a lookup and a rename): a file whose name another group holds, or this
+// group gave another file (another spelling on a file system that ignores
+// letter case), or that was changed since the group began (by a run that has
+// ended since), stays, and the group's file waits for another name
+// (CommitOutcome::NameTaken, rename()); any other file is an earlier run's
+// and is replaced, as a single write replaces it. So runs side by side into
+// one folder never replace each other's files. (A change time in the clock
+// tick the group began in counts as since; on a file system that keeps whole
+// seconds, that second.) A group holds the names of at most kHeldFolders
+// folders at a time (one descriptor each); past that, the folder it named
+// files in longest ago is let go.
 
 #include "io/error.h"
 
@@ -47,9 +56,11 @@
 
 #include <condition_variable>
 #include <ctime>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace sd {
@@ -57,7 +68,7 @@ namespace sd {
 // What became of a file handed to a group.
 enum class CommitOutcome {
     Named, // it has its name
-    NameTaken, // a file made since the group began has the name: rename() it
+    NameTaken, // a file of a run not yet ended when the group began has it: rename()
     Failed, // it is gone (the error says why); an older file of that name is untouched
 };
 
@@ -67,6 +78,8 @@ public:
     // A group is committed once this many files wait (or after the
     // gathering time).
     static constexpr size_t kGroupFiles = 128;
+    // Most folders whose names a group holds at once.
+    static constexpr size_t kHeldFolders = 256;
     // Most files waiting to be committed; the writer that hands in one more
     // waits until the group has taken them. More than a group, so that the
     // writers go on while a group is being made durable; each waiting file
@@ -141,9 +154,19 @@ private:
         bool asked = false; // its NameTaken was told (wait())
     };
 
+    // The names the group gave in one folder: locks on `lockFd`, a
+    // descriptor of the folder, and their hashes.
+    struct FolderNames
+    {
+        int lockFd = -1;
+        std::unordered_set<quint64> named;
+    };
+    using FolderId = std::pair<quint64, quint64>; // device and inode
+
     void run();
-    void commitAll(std::vector<Pending> &files, std::vector<Outcome> *outcomes) const;
-    CommitOutcome name(Pending &file, Error *error) const;
+    void commitAll(std::vector<Pending> &files, std::vector<Outcome> *outcomes);
+    CommitOutcome name(Pending &file, Error *error);
+    FolderNames *namesOf(int folderFd);
     static void release(Pending &file, bool unlinkTemporary);
 
     mutable std::mutex m_mutex;
@@ -157,7 +180,12 @@ private:
     bool m_ending = false;
     bool m_hurry = false;
     bool m_soon = false;
-    struct timespec m_began = {}; // files changed since (coarse clock) are not replaced
+    // The names given, by folder, oldest folder first (m_namesMutex; taken
+    // by the group's thread and by rename()).
+    std::mutex m_namesMutex;
+    std::map<FolderId, FolderNames> m_folders;
+    std::deque<FolderId> m_folderOrder;
+    struct timespec m_began = {};
     std::thread m_thread;
 };
 

@@ -222,12 +222,6 @@ int nameWithoutReplacing(int folder, int fd, const QByteArray &tempName, const Q
     return errno;
 }
 
-bool changedSince(const struct stat &st, const struct timespec &since)
-{
-    return st.st_ctim.tv_sec > since.tv_sec
-        || (st.st_ctim.tv_sec == since.tv_sec && st.st_ctim.tv_nsec >= since.tv_nsec);
-}
-
 // An exclusive flock() of a folder while it lives: the naming steps of every
 // commit group in this process and in others take turns.
 class FolderLock
@@ -259,8 +253,64 @@ int replaceOlder(int folder, int fd, const QByteArray &tempName, const QByteArra
 
 } // namespace
 
-int nameUnlessNewer(int folder, int fd, const QByteArray &tempName, const QByteArray &name,
-                    const struct timespec &since, bool *taken)
+quint64 csvNameHash(const QByteArray &name)
+{
+    const QString text = QFile::decodeName(name);
+    bool ascii = true;
+    for (const QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    const QByteArray folded
+        = (ascii ? text.toLower() : text.normalized(QString::NormalizationForm_KD).toCaseFolded())
+              .toUtf8();
+    quint64 h = 14695981039346656037ULL; // FNV-1a
+    for (const char c : folded) {
+        h ^= quint8(c);
+        h *= 1099511628211ULL;
+    }
+    // A byte offset that the lock's end (offset + 1) cannot take past off_t.
+    return h & 0x3FFFFFFFFFFFFFFFULL;
+}
+
+namespace {
+
+bool lockByte(int fd, int command, short type, quint64 hash, struct flock *lock)
+{
+    *lock = {};
+    lock->l_type = type;
+    lock->l_whence = SEEK_SET;
+    lock->l_start = off_t(hash);
+    lock->l_len = 1;
+    return ::fcntl(fd, command, lock) == 0;
+}
+
+} // namespace
+
+bool holdCsvName(int fd, quint64 hash)
+{
+    struct flock lock;
+    return lockByte(fd, F_OFD_SETLK, F_RDLCK, hash, &lock);
+}
+
+void releaseCsvName(int fd, quint64 hash)
+{
+    struct flock lock;
+    lockByte(fd, F_OFD_SETLK, F_UNLCK, hash, &lock);
+}
+
+bool csvNameHeldElsewhere(int fd, quint64 hash)
+{
+    struct flock lock;
+    return lockByte(fd, F_OFD_GETLK, F_WRLCK, hash, &lock) && lock.l_type != F_UNLCK;
+}
+
+bool changedSince(const struct stat &st, const struct timespec &since)
+{
+    return st.st_ctim.tv_sec > since.tv_sec
+        || (st.st_ctim.tv_sec == since.tv_sec && st.st_ctim.tv_nsec >= since.tv_nsec);
+}
+
+int nameUnlessTaken(int folder, int fd, const QByteArray &tempName, const QByteArray &name,
+                    const std::function<bool(const struct stat &)> &isTaken, bool *taken)
 {
     *taken = false;
     int err = nameWithoutReplacing(folder, fd, tempName, name);
@@ -284,7 +334,7 @@ int nameUnlessNewer(int folder, int fd, const QByteArray &tempName, const QByteA
                 return err;
             continue;
         }
-        if (S_ISREG(old.st_mode) && changedSince(old, since)) {
+        if (S_ISREG(old.st_mode) && isTaken(old)) {
             *taken = true;
             return 0;
         }

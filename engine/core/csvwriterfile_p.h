@@ -10,6 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+
+#include <sys/stat.h>
 
 class QString;
 
@@ -76,13 +79,30 @@ int nameUnnamedCsv(int folder, int fd, const QByteArray &name, bool keepPermissi
 
 // Gives the complete file `fd` (unnamed when `tempName` is empty, else so
 // named in `folder`) the name `name` in `folder`, as a commit group does
-// (csvcommit.h): where a file has that name, it is replaced only when it is
-// a regular file changed before `since` (CLOCK_REALTIME_COARSE) or no
-// regular file; a regular file changed since sets *taken and stays, and so
-// does `fd`. A regular file that is replaced passes its permissions on.
-// 0, or errno.
-int nameUnlessNewer(int folder, int fd, const QByteArray &tempName, const QByteArray &name,
-                    const struct timespec &since, bool *taken);
+// (csvcommit.h): by a call that cannot replace anything; where something has
+// the name, under an exclusive flock() of the folder, replacing it unless it
+// is a regular file that `isTaken` (given what lstat() says of it, asked
+// under that lock) says must stay: then *taken is set, and nothing changed.
+// A regular file that is replaced passes its permissions on. 0, or errno.
+int nameUnlessTaken(int folder, int fd, const QByteArray &tempName, const QByteArray &name,
+                    const std::function<bool(const struct stat &)> &isTaken, bool *taken);
+
+// Whether a file was changed at or after `since` (CLOCK_REALTIME_COARSE, the
+// clock of change times): by a batch that was running then.
+bool changedSince(const struct stat &st, const struct timespec &since);
+
+// A CSV file name's place among the names a commit group holds in its
+// folder: a hash of the name (local 8-bit encoding) folded past letter case
+// and Unicode's compatible forms, so that two spellings a file system could
+// take for one name meet.
+quint64 csvNameHash(const QByteArray &name);
+// Holds the name `hash` with a read lock on the folder descriptor `fd`
+// (F_OFD_SETLK); false when the lock cannot be taken.
+bool holdCsvName(int fd, quint64 hash);
+void releaseCsvName(int fd, quint64 hash);
+// Whether another open file description (another batch, in this process or
+// another) holds the name `hash` in the folder of `fd`.
+bool csvNameHeldElsewhere(int fd, quint64 hash);
 
 // Whether a file name has the form of the writer's temporary files:
 // "." + (part of) the target's name + ".sheetdrain-" + base-36 number + ".tmp".

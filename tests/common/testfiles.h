@@ -12,6 +12,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+
+#include <ftw.h>
+
 namespace sdtest {
 
 // Writes `bytes` to `path`, making its folders; false when it cannot.
@@ -48,6 +52,16 @@ inline QMap<QString, QByteArray> contentsUnder(const QString &root)
     for (const QString &file : filesUnder(root))
         files.insert(file, readFile(root + QLatin1Char('/') + file, "<unreadable>"));
     return files;
+}
+
+// Removes a tree by its bytes: names that the locale's encoding cannot hold
+// are out of QDir's reach.
+inline void removeTree(const QString &root)
+{
+    ::nftw(
+        QFile::encodeName(root).constData(),
+        [](const char *path, const struct stat *, int, struct FTW *) { return ::remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
 }
 
 // Whether a name is one of the CSV writer's temporary files.

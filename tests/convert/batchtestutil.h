@@ -3,6 +3,7 @@
 // Helpers of the tests that run whole batches on the fake application.
 
 #include "mergeobject.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,17 +23,12 @@ inline QString summary(int workbooks, int csvFiles)
 
 inline void touch(const QString &path)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    QVERIFY2(sdtest::writeFile(path), qPrintable(path));
 }
 
 inline void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(),
-             qPrintable(path));
+    QVERIFY2(sdtest::writeFile(path, bytes), qPrintable(path));
 }
 
 // Lets a tick of the coarse clock that file change times come from pass: a
@@ -45,8 +41,7 @@ inline void afterAClockTick()
 
 inline QByteArray readAll(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return sdtest::readFile(path);
 }
 
 // Every file under `root`, as sorted relative paths; links are listed, not followed.

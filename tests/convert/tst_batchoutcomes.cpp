@@ -13,7 +13,6 @@
 #include <QThread>
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,15 +49,7 @@ bool makeRaw(const QString &folder, const QByteArray &name, bool isFolder)
     return fd >= 0 && ::close(fd) == 0;
 }
 
-// Removes a tree by its bytes: names that the locale's encoding cannot hold
-// are out of QDir's reach.
-void removeTree(const QString &root)
-{
-    ::nftw(
-        QFile::encodeName(root).constData(),
-        [](const char *path, const struct stat *, int, struct FTW *) { return ::remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
+using sdtest::removeTree;
 
 } // namespace
 

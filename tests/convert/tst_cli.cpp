@@ -13,9 +13,9 @@
 
 #include "clitestutil.h"
 #include "corpus.h"
+#include "testfiles.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,31 +32,8 @@ bool existsRaw(const QString &folder, const QByteArray &name)
     return ::lstat((QFile::encodeName(folder) + '/' + name).constData(), &st) == 0;
 }
 
-// Removes a tree by its bytes, names the test's locale cannot hold included.
-void removeTree(const QString &root)
-{
-    ::nftw(
-        QFile::encodeName(root).constData(),
-        [](const char *path, const struct stat *, int, struct FTW *) { return ::remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-QStringList filesUnder(const QString &root)
-{
-    QStringList files;
-    std::function<void(const QString &)> walk = [&](const QString &dir) {
-        for (const QFileInfo &fi : QDir(dir).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden
-                                                           | QDir::NoDotAndDotDot)) {
-            if (fi.isDir())
-                walk(fi.absoluteFilePath());
-            else
-                files.append(QDir(root).relativeFilePath(fi.absoluteFilePath()));
-        }
-    };
-    walk(root);
-    files.sort();
-    return files;
-}
+using sdtest::filesUnder;
+using sdtest::removeTree;
 
 bool copyInto(const QString &from, const QString &to)
 {

@@ -7,15 +7,20 @@
 #include "batchloop.h"
 #include "clitestutil.h"
 #include "outputnames.h"
+#include "testfiles.h"
 #include "tinyxlsx.h"
 
 #include <QDir>
-#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <memory>
+#include <vector>
 
 #include <signal.h>
 #include <unistd.h>
@@ -28,48 +33,31 @@ using tinyxlsx::Grid;
 
 namespace {
 
-Grid numbers(int rows, int columns, int seed)
-{
-    Grid grid;
-    for (int r = 0; r < rows; ++r) {
-        QStringList row;
-        for (int c = 0; c < columns; ++c)
-            row << ((r + c) % 3 == 0 ? QStringLiteral("t%1,\"%2\"").arg(seed).arg(r)
-                                     : QString::number(seed * 1000 + r * columns + c));
-        grid << row;
-    }
-    return grid;
-}
-
-bool book(const QString &path, const QList<QPair<QString, Grid>> &sheets)
-{
-    return QDir().mkpath(QFileInfo(path).absolutePath())
-        && tinyxlsx::write(path, tinyxlsx::workbook(sheets));
-}
+using sdtest::contentsUnder;
+using sdtest::readFile;
+using tinyxlsx::book;
+using tinyxlsx::numbers;
 
 bool junk(const QString &path, const QByteArray &bytes)
 {
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && tinyxlsx::write(path, bytes);
+    return tinyxlsx::write(path, bytes);
 }
 
-// Every file under `root` with its content, by relative path.
-QMap<QString, QByteArray> treeOf(const QString &root)
+// Starts sheetdrain-cli with `args` (C.UTF-8, Chinese texts) and returns once
+// it has reported its first workbook (or ended).
+void startCli(QProcess *process, const QStringList &args, QByteArray *err)
 {
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        files.insert(path.mid(root.size()),
-                     file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("?"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", "C.UTF-8");
+    env.insert("LANGUAGE", "zh_CN");
+    process->setProcessEnvironment(env);
+    process->start(QStringLiteral(SHEETDRAIN_CLI), args);
+    if (!process->waitForStarted())
+        return;
+    while (!err->contains("[1/") && process->state() == QProcess::Running) {
+        process->waitForReadyRead(100);
+        *err += process->readAllStandardError();
     }
-    return files;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A tree of workbooks whose CSV names collide in several orders (report.xls
@@ -163,17 +151,17 @@ private slots:
         QCOMPARE(three.exitCode, one.exitCode);
         QCOMPARE(three.out, one.out);
         QCOMPARE(three.err, one.err);
-        const QMap<QString, QByteArray> tree = treeOf(dir.filePath("out1"));
-        QCOMPARE(treeOf(dir.filePath("out3")), tree);
-        QCOMPARE(readAll(dir.filePath("report3")).replace(dir.filePath("out3").toUtf8(), "OUT"),
-                 readAll(dir.filePath("report1")).replace(dir.filePath("out1").toUtf8(), "OUT"));
+        const QMap<QString, QByteArray> tree = contentsUnder(dir.filePath("out1"));
+        QCOMPARE(contentsUnder(dir.filePath("out3")), tree);
+        QCOMPARE(readFile(dir.filePath("report3")).replace(dir.filePath("out3").toUtf8(), "OUT"),
+                 readFile(dir.filePath("report1")).replace(dir.filePath("out1").toUtf8(), "OUT"));
 
         // The names were settled in the order of the walk.
         const bool allSheets = options.contains("--all-sheets");
-        QVERIFY(tree.contains(allSheets ? "/report(Data).csv" : "/report.csv"));
-        QVERIFY(tree.contains(allSheets ? "/report (2)(Data).csv" : "/report (3).csv"));
-        QVERIFY(!tree.contains(allSheets ? "/blank(Empty).csv" : "/blank.csv"));
-        QVERIFY(tree.contains(allSheets ? "/race/r (2)(Data).csv" : "/race/r (2).csv"));
+        QVERIFY(tree.contains(allSheets ? "report(Data).csv" : "report.csv"));
+        QVERIFY(tree.contains(allSheets ? "report (2)(Data).csv" : "report (3).csv"));
+        QVERIFY(!tree.contains(allSheets ? "blank(Empty).csv" : "blank.csv"));
+        QVERIFY(tree.contains(allSheets ? "race/r (2)(Data).csv" : "race/r (2).csv"));
         if (!options.contains("--quiet"))
             QVERIFY(one.err.contains(QStringLiteral("[%1/%1] ").arg(one.err.count("\n[") + 1)));
     }
@@ -190,17 +178,8 @@ private slots:
             QVERIFY(book(src + QStringLiteral("/big%1.xlsx").arg(i),
                          { { "S1", numbers(60000, 6, i) } }));
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LC_ALL", "C.UTF-8");
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(SHEETDRAIN_CLI),
-                      { "--jobs", "3", "--report", dir.filePath("report"), src, out });
-        QVERIFY(process.waitForStarted());
         QByteArray err;
-        while (!err.contains("[1/4]") && process.state() == QProcess::Running) {
-            process.waitForReadyRead(100);
-            err += process.readAllStandardError();
-        }
+        startCli(&process, { "--jobs", "3", "--report", dir.filePath("report"), src, out }, &err);
         if (process.state() == QProcess::Running)
             QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
         QVERIFY(process.waitForFinished(60000));
@@ -208,16 +187,16 @@ private slots:
             QSKIP("the batch ended before the signal came");
         QCOMPARE(process.exitCode(), 3);
 
-        const QMap<QString, QByteArray> left = treeOf(out);
+        const QMap<QString, QByteArray> left = contentsUnder(out);
         const QString whole = dir.filePath("whole");
         QVERIFY(QDir().mkpath(whole));
         QCOMPARE(runCli({ "--jobs", "1", src, whole }).exitCode, 0);
-        const QMap<QString, QByteArray> complete = treeOf(whole);
+        const QMap<QString, QByteArray> complete = contentsUnder(whole);
         for (auto it = left.begin(); it != left.end(); ++it)
             QVERIFY2(complete.value(it.key()) == it.value(), qPrintable(it.key()));
         // Each workbook reported is converted, with all its files, or stopped
         // (a stop after the last one leaves none stopped).
-        const QList<QByteArray> lines = readAll(dir.filePath("report")).split('\n');
+        const QList<QByteArray> lines = readFile(dir.filePath("report")).split('\n');
         int reported = 0;
         for (const QByteArray &line : lines) {
             if (line.isEmpty())
@@ -228,6 +207,96 @@ private slots:
                      line.constData());
         }
         QCOMPARE(reported, QString::fromUtf8(err + process.readAllStandardError()).count("/4] "));
+    }
+
+    // A stop request at any moment, over a tree whose workbooks wait for each
+    // other's names, ends the run at once whatever the number of jobs:
+    // status 3 (0 when the run was done first), and every CSV file left is
+    // whole, no temporary file among them.
+    void stopAtAnyMoment_data()
+    {
+        QTest::addColumn<QString>("jobs");
+        QTest::addColumn<int>("signal");
+        for (const char *jobs : { "1", "2", "8" }) {
+            QTest::addRow("%s jobs, SIGTERM", jobs) << jobs << int(SIGTERM);
+            QTest::addRow("%s jobs, SIGINT", jobs) << jobs << int(SIGINT);
+        }
+    }
+
+    void stopAtAnyMoment()
+    {
+        QFETCH(QString, jobs);
+        QFETCH(int, signal);
+        static QTemporaryDir dir; // the tree and its whole conversion, made once
+        const QString src = dir.filePath("src"), whole = dir.filePath("whole");
+        if (!QFileInfo::exists(whole)) {
+            QVERIFY(tinyxlsx::collidingTree(src, 8));
+            QVERIFY(QDir().mkpath(whole));
+            QCOMPARE(runCli({ "--all-sheets", src, whole }).exitCode, 0);
+        }
+        const QMap<QString, QByteArray> complete = contentsUnder(whole);
+        QRandomGenerator random(QRandomGenerator::global()->generate());
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            QTemporaryDir out;
+            QProcess process;
+            QByteArray err;
+            startCli(&process, { "--jobs", jobs, "--all-sheets", src, out.path() }, &err);
+            QThread::msleep(random.bounded(150));
+            if (process.state() == QProcess::Running)
+                QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+            QElapsedTimer stopping;
+            stopping.start();
+            QVERIFY2(process.waitForFinished(20000), "the run did not end after the signal");
+            qInfo("ended %lld ms after the signal", stopping.elapsed());
+            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+            QVERIFY2(process.exitCode() == 3 || process.exitCode() == 0,
+                     qPrintable(QString::number(process.exitCode())));
+            const QMap<QString, QByteArray> left = contentsUnder(out.path());
+            for (auto it = left.begin(); it != left.end(); ++it)
+                QVERIFY2(complete.value(it.key()) == it.value(), qPrintable(it.key()));
+        }
+    }
+
+    // Runs side by side into one output folder never replace each other's
+    // files: k.xlsx's run, started while k.xlsm's is still at work, finds
+    // k(S1).csv of that run and takes the next name. A run begun once both
+    // have ended replaces their files as an earlier run's; so does the first,
+    // a file that was there before.
+    void runsSideBySide()
+    {
+        QTemporaryDir dir;
+        const QString src = dir.filePath("src"), out = dir.filePath("out");
+        QVERIFY(
+            book(src + "/k.xlsm", { { "S1", numbers(3, 2, 1) }, { "S2", numbers(120000, 4, 2) } }));
+        QVERIFY(book(src + "/k.xlsx", { { "S1", numbers(3, 2, 3) } }));
+        QVERIFY(book(src + "/k.XLSX", { { "S1", numbers(3, 2, 4) } }));
+        QVERIFY(sdtest::writeFile(out + "/k(S1).csv", "an earlier run"));
+        QThread::msleep(20); // a tick of the clock of change times
+
+        QProcess slow;
+        slow.start(QStringLiteral(SHEETDRAIN_CLI), { "--all-sheets", src + "/k.xlsm", out });
+        QVERIFY(slow.waitForStarted());
+        // Its first sheet is written while the second, long one is read.
+        QElapsedTimer waited;
+        waited.start();
+        while (readFile(out + "/k(S1).csv") == "an earlier run" && waited.elapsed() < 30000)
+            QThread::msleep(5);
+        QVERIFY(slow.state() == QProcess::Running);
+        const Run quick = runCli({ "--all-sheets", src + "/k.xlsx", out });
+        QCOMPARE(quick.exitCode, 0);
+        QVERIFY(slow.waitForFinished(60000));
+        QCOMPARE(slow.exitCode(), 0);
+        QStringList files = sdtest::filesUnder(out);
+        QCOMPARE(files, QStringList({ "k (2)(S1).csv", "k(S1).csv", "k(S2).csv" }));
+        const QByteArray slowS1 = readFile(out + "/k(S1).csv");
+        const QByteArray quickS1 = readFile(out + "/k (2)(S1).csv");
+        QVERIFY(slowS1.contains("t1,"));
+        QVERIFY(quickS1.contains("t3,"));
+
+        QThread::msleep(20);
+        QCOMPARE(runCli({ "--all-sheets", src + "/k.XLSX", out }).exitCode, 0);
+        QVERIFY(readFile(out + "/k(S1).csv").contains("t4,"));
+        QCOMPARE(sdtest::filesUnder(out), files);
     }
 
     void namesMayMeet_data()

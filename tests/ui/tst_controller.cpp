@@ -12,6 +12,9 @@
 #include "builtinapplication.h"
 #include "corpus.h"
 #include "fakeapplication.h"
+#include "testfiles.h"
+#include "tinyxlsx.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,6 +25,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -31,8 +35,10 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -54,36 +60,17 @@ void watchMessages(QtMsgType type, const QMessageLogContext &context, const QStr
         s_previousHandler(type, context, message);
 }
 
+using sdtest::filesUnder;
+using windowtest::scaledTimeout;
+
 QByteArray readFile(const QString &path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    return sdtest::readFile(path, "<missing>");
 }
 
 void writeFile(const QString &path, const QByteArray &content)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
-
-// A time limit stretched by SHEETDRAIN_TIMEOUT_SCALE (set by the
-// ThreadSanitizer pass, under which a batch runs many times slower).
-int scaledTimeout(int ms)
-{
-    return ms * std::max(1, qEnvironmentVariableIntValue("SHEETDRAIN_TIMEOUT_SCALE"));
-}
-
-// Every file under `root`, relative to it, sorted.
-QStringList filesUnder(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
+    QVERIFY2(sdtest::writeFile(path, content), qPrintable(path));
 }
 
 // Records the status label's text after each queued call that reaches the
@@ -150,15 +137,14 @@ private slots:
     void batchOnRealWorkbooks();
     void leavingMidBatch_data();
     void leavingMidBatch();
+    void stopAtAnyMoment_data();
+    void stopAtAnyMoment();
 
 private:
     MainWindow *makeWindow();
     template<typename T> T *child(const char *name) const
     {
-        T *w = m_window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no child %s", name);
-        return w;
+        return windowtest::child<T>(m_window.get(), name);
     }
     QString settingsPath() const { return m_dir->filePath(QStringLiteral("SheetDrain.ktz")); }
     // Presses the start button; a message box that it opens is read and
@@ -213,27 +199,16 @@ MainWindow *tst_Controller::makeWindow()
 
 QString tst_Controller::pressStart()
 {
-    QString seen;
-    QTimer closer;
-    closer.setInterval(10);
-    connect(&closer, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            seen = box->windowTitle() + QLatin1Char('|') + box->text();
-            box->accept();
-        }
-    });
-    closer.start();
+    windowtest::MessageBoxCloser closer;
     child<QPushButton>("pBtn_Transform")->click();
-    return seen;
+    return closer.title.isEmpty() && closer.text.isEmpty()
+        ? QString()
+        : closer.title + QLatin1Char('|') + closer.text;
 }
 
 bool tst_Controller::waitForBatchEnd(int timeoutMs)
 {
-    auto *button = child<QPushButton>("pBtn_Transform");
-    QDeadlineTimer deadline(scaledTimeout(timeoutMs));
-    while (!button->isEnabled() && !deadline.hasExpired())
-        QTest::qWait(10);
-    return button->isEnabled();
+    return windowtest::waitUntilEnabled(child<QPushButton>("pBtn_Transform"), timeoutMs);
 }
 
 // Copies of real workbooks from the shared corpus, spread over sub-folders;
@@ -736,6 +711,81 @@ void tst_Controller::leavingMidBatch()
         QVERIFY2(all.contains(f), qPrintable(QStringLiteral("stray file ") + f));
         QVERIFY2(readFile(out + QLatin1Char('/') + f) == readFile(reference + QLatin1Char('/') + f),
                  qPrintable(QStringLiteral("incomplete ") + f));
+    }
+}
+
+// Leaving at any moment while the jobs of a batch wait for each other's
+// names (a tree whose names collide in every folder), with one job, two or
+// eight: the window goes at once, and every CSV file left is whole.
+void tst_Controller::stopAtAnyMoment_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<QString>("how");
+    for (const int jobs : { 1, 2, 8 }) {
+        QTest::addRow("%d jobs, window closed", jobs) << jobs << "close";
+        QTest::addRow("%d jobs, SIGTERM", jobs) << jobs << "sigterm";
+    }
+}
+
+void tst_Controller::stopAtAnyMoment()
+{
+    QFETCH(int, jobs);
+    QFETCH(QString, how);
+    static QTemporaryDir trees; // the tree and its whole conversion, made once
+    const QString in = trees.filePath(QStringLiteral("in"));
+    const QString whole = trees.filePath(QStringLiteral("whole"));
+    if (!QFileInfo::exists(whole)) {
+        QVERIFY(tinyxlsx::collidingTree(in, 9));
+        QDir().mkpath(whole);
+        makeWindow();
+        child<QCheckBox>("cBox_OnlyFirstSheet")->setChecked(false);
+        child<QLineEdit>("lEdt_SourcePath")->setText(in);
+        child<QLineEdit>("lEdt_SavePath")->setText(whole);
+        QCOMPARE(pressStart(), QString());
+        QVERIFY(waitForBatchEnd(60000));
+        m_window.reset();
+    }
+    const QStringList all = filesUnder(whole);
+    QRandomGenerator random(QRandomGenerator::global()->generate());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const QString out = m_dir->filePath(QStringLiteral("out%1").arg(attempt));
+        QDir().mkpath(out);
+        makeWindow();
+        m_window->setJobs(jobs);
+        child<QCheckBox>("cBox_OnlyFirstSheet")->setChecked(false);
+        child<QLineEdit>("lEdt_SourcePath")->setText(in);
+        child<QLineEdit>("lEdt_SavePath")->setText(out);
+        QCOMPARE(pressStart(), QString());
+        QTRY_VERIFY(child<QLabel>("lb_ShowDisposing")->text().endsWith(QLatin1String(".xlsx"))
+                    || child<QLabel>("lb_ShowDisposing")->text().endsWith(QLatin1String(".xlsm")));
+        QTest::qWait(int(random.bounded(120)));
+
+        // Should the window not go, the test ends here.
+        std::atomic<bool> gone { false };
+        std::thread watchdog([&gone] {
+            for (int waited = 0; !gone && waited < scaledTimeout(30000); waited += 20)
+                QThread::msleep(20);
+            if (!gone)
+                qFatal("the batch did not stop");
+        });
+        if (how == QLatin1String("close")) {
+            m_window->close();
+        } else {
+            QuitSignalBridge bridge;
+            QVERIFY(bridge.isActive());
+            connect(&bridge, &QuitSignalBridge::quitRequested, qApp, &QCoreApplication::quit,
+                    Qt::QueuedConnection);
+            QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+            QCOMPARE(QApplication::exec(), 0);
+        }
+        m_window.reset(); // stops the batch and waits for its threads
+        gone = true;
+        watchdog.join();
+        for (const QString &f : filesUnder(out)) {
+            QVERIFY2(all.contains(f), qPrintable(QStringLiteral("stray file ") + f));
+            QVERIFY2(readFile(out + QLatin1Char('/') + f) == readFile(whole + QLatin1Char('/') + f),
+                     qPrintable(QStringLiteral("incomplete ") + f));
+        }
     }
 }
 

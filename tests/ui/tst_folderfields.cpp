@@ -8,6 +8,8 @@
 #include "programresources.h"
 
 #include "fakeapplication.h"
+#include "testfiles.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,32 +30,7 @@ namespace {
 
 const QString kFakeId = QStringLiteral("SheetDrain.FieldsFake");
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Closes a message box that the code under test opens and keeps its text.
-class BoxCloser : public QObject
-{
-public:
-    BoxCloser()
-    {
-        m_timer.setInterval(10);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                seen = box->text();
-                box->accept();
-            }
-        });
-        m_timer.start();
-    }
-    QString seen;
-
-private:
-    QTimer m_timer;
-};
+using sdtest::readFile;
 
 } // namespace
 
@@ -78,10 +55,7 @@ private slots:
 private:
     template<typename T> T *child(const char *name) const
     {
-        T *w = m_window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no child %s", name);
-        return w;
+        return windowtest::child<T>(m_window.get(), name);
     }
     QString path(const QString &name) const { return m_dir->filePath(name); }
     QByteArray settings() const { return readFile(path(QStringLiteral("SheetDrain.ktz"))); }
@@ -348,9 +322,9 @@ void tst_FolderFields::returnWithMissingFolder()
 {
     makeWindow();
     child<QLineEdit>("lEdt_SourcePath")->setText(path(QStringLiteral("gone")));
-    BoxCloser closer;
+    windowtest::MessageBoxCloser closer;
     QTest::keyClick(child<QLineEdit>("lEdt_SourcePath"), Qt::Key_Return);
-    QCOMPARE(closer.seen, QStringLiteral("提取文件夹不存在!"));
+    QCOMPARE(closer.text, QStringLiteral("提取文件夹不存在!"));
     QVERIFY(child<QPushButton>("pBtn_Transform")->isEnabled());
 }
 

@@ -8,6 +8,7 @@
 #include "mainwindow.h"
 #include "programlanguage.h"
 #include "programresources.h"
+#include "windowtest.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -56,10 +57,7 @@ private slots:
 private:
     template<typename T> T *child(const char *name) const
     {
-        T *w = m_window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no child %s", name);
-        return w;
+        return windowtest::child<T>(m_window.get(), name);
     }
 
     std::unique_ptr<MainWindow> m_window;

@@ -1,9 +1,9 @@
 // CSV files committed in groups: while a group is set for the thread, a
 // complete file stays unnamed (or under its temporary name) until the group
-// has made it durable; then it replaces a target older than the group, waits
-// for another name where a file made since the group began has the target's
-// name (another run's, side by side), and a file that cannot take its name
-// leaves the target as it was and says why. Without a group, nothing changes.
+// has made it durable; then it replaces an earlier run's file, waits for
+// another name where a running batch's file has the target's name (another
+// run's, side by side), and a file that cannot take its name leaves the
+// target as it was and says why. Without a group, nothing changes.
 
 #include "core/csvcommit.h"
 #include "core/csvwriterfile_p.h"
@@ -52,17 +52,17 @@ QStringList temporaryFiles(const QString &folder)
     return QDir(folder).entryList({ "*.tmp" }, QDir::Files | QDir::Hidden);
 }
 
+// Lets the coarse clock of change times pass a tick: what was made before
+// is an earlier run's to the groups made after.
+void nextClockTick()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Lets the coarse clock of file change times pass a tick, so that what is
-// made next counts as newer than what was made before.
-void nextClockTick()
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 } // namespace
@@ -123,16 +123,18 @@ private slots:
     // Two groups side by side (two runs into one folder): the first to
     // commit takes the name, the other's file waits for another one, and
     // neither replaces the other's file; a file nobody renames goes with its
-    // group.
+    // group. Once a group has ended, its files are an earlier run's, which
+    // a group begun later replaces; a file that was there before any group,
+    // too.
     void groupsSideBySide()
     {
         QTemporaryDir dir;
         const QString x = dir.filePath("x.csv"), y = dir.filePath("y.csv");
         QVERIFY(writeFile(y, "earlier run\r\n"));
         nextClockTick();
+        sd::Error error;
         {
             sd::CsvCommitGroup first, second;
-            sd::Error error;
             {
                 const sd::CsvCommitGroup::Scope scope(&first);
                 QVERIFY(!writeCsv(x, "first\r\n"));
@@ -157,19 +159,40 @@ private slots:
             QCOMPARE(second.rename(QFile::encodeName(y), QFile::encodeName(x), &error),
                      sd::CommitOutcome::NameTaken);
             QCOMPARE(contentOf(x), QByteArray("first\r\n"));
+            // Another spelling of a name a running batch gave (a second link
+            // stands in for a file system that ignores letter case) stays.
+            const QString alias = dir.filePath("X (2).csv");
+            {
+                const sd::CsvCommitGroup::Scope scope(&first);
+                QVERIFY(!writeCsv(alias, "first again\r\n"));
+            }
+            QCOMPARE(
+                ::link(QFile::encodeName(x2).constData(), QFile::encodeName(alias).constData()), 0);
+            QCOMPARE(first.wait(QFile::encodeName(alias), &error), sd::CommitOutcome::NameTaken);
+            QCOMPARE(contentOf(alias), QByteArray("second\r\n"));
         }
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList({ "x (2).csv", "x.csv", "y.csv" }));
+        QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        files.sort();
+        QCOMPARE(files, QStringList({ "X (2).csv", "x (2).csv", "x.csv", "y.csv" }));
+        nextClockTick();
+        sd::CsvCommitGroup third;
+        {
+            const sd::CsvCommitGroup::Scope scope(&third);
+            QVERIFY(!writeCsv(x, "third\r\n"));
+        }
+        QCOMPARE(third.wait(QFile::encodeName(x), &error), sd::CommitOutcome::Named);
+        QCOMPARE(contentOf(x), QByteArray("third\r\n"));
     }
 
     // How a group names a file, unnamed (O_TMPFILE) or under a temporary
-    // name, against what has the name: nothing, a file older than the group
-    // (replaced, its permissions passed on), a newer one (left alone), or a
-    // folder (the naming fails, the folder stays).
-    void nameUnlessNewer_data()
+    // name, against what has the name: nothing, an earlier run's file
+    // (replaced, its permissions passed on), a file whose name a running
+    // batch holds (left alone), or a folder (the naming fails, the folder
+    // stays).
+    void nameUnlessTaken_data()
     {
         QTest::addColumn<bool>("unnamed");
-        QTest::addColumn<QString>("inTheWay"); // "", "older", "newer", "folder"
+        QTest::addColumn<QString>("inTheWay"); // "", "earlier", "held", "folder"
         QTest::addColumn<bool>("taken");
         QTest::addColumn<bool>("fails");
         QTest::addColumn<QByteArray>("content");
@@ -177,16 +200,16 @@ private slots:
             const char *kind = unnamed ? "unnamed" : "temporary name";
             QTest::addRow("%s, free name", kind)
                 << unnamed << "" << false << false << QByteArray("new");
-            QTest::addRow("%s, older file", kind)
-                << unnamed << "older" << false << false << QByteArray("new");
-            QTest::addRow("%s, newer file", kind)
-                << unnamed << "newer" << true << false << QByteArray("newer");
+            QTest::addRow("%s, earlier run's file", kind)
+                << unnamed << "earlier" << false << false << QByteArray("new");
+            QTest::addRow("%s, file of a running batch", kind)
+                << unnamed << "held" << true << false << QByteArray("held");
             QTest::addRow("%s, folder", kind)
                 << unnamed << "folder" << false << true << QByteArray("<none>");
         }
     }
 
-    void nameUnlessNewer()
+    void nameUnlessTaken()
     {
         QFETCH(bool, unnamed);
         QFETCH(QString, inTheWay);
@@ -195,20 +218,23 @@ private slots:
         QFETCH(QByteArray, content);
         QTemporaryDir dir;
         const QString target = dir.filePath("t.csv");
-        if (inTheWay == "older") {
-            QVERIFY(writeFile(target, "older"));
+        const QByteArray folderPath = QFile::encodeName(dir.path());
+        // Another batch's hold on the name, through a descriptor of its own.
+        const int other = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(other >= 0);
+        if (inTheWay == "earlier" || inTheWay == "held") {
+            QVERIFY(writeFile(target, inTheWay.toLatin1()));
             QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
         } else if (inTheWay == "folder") {
             QVERIFY(QDir().mkpath(target + "/inside"));
         }
-        nextClockTick();
-        struct timespec since;
-        ::clock_gettime(CLOCK_REALTIME_COARSE, &since);
-        if (inTheWay == "newer")
-            QVERIFY(writeFile(target, "newer"));
-        const int folder
-            = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+        const quint64 hash = sd::csvNameHash("T.CSV"); // folded: the same name
+        QCOMPARE(hash, sd::csvNameHash("t.csv"));
+        if (inTheWay == "held")
+            QVERIFY(sd::holdCsvName(other, hash));
+        const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY);
         QVERIFY(folder >= 0);
+        QCOMPARE(sd::csvNameHeldElsewhere(folder, hash), inTheWay == "held");
         QByteArray tempName;
         int fd = -1;
         if (unnamed) {
@@ -222,19 +248,23 @@ private slots:
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, "new", 3), ssize_t(3));
         bool wasTaken = false;
-        const int err = sd::nameUnlessNewer(folder, fd, tempName, "t.csv", since, &wasTaken);
+        const int err = sd::nameUnlessTaken(
+            folder, fd, tempName, "t.csv",
+            [&](const struct stat &) { return sd::csvNameHeldElsewhere(folder, hash); }, &wasTaken);
         QCOMPARE(err != 0, fails);
         QCOMPARE(wasTaken, taken);
         if (inTheWay == "folder")
             QVERIFY(QFileInfo(target + "/inside").isDir());
         else
             QCOMPARE(contentOf(target), content);
-        if (inTheWay == "older")
+        if (inTheWay == "earlier")
             QCOMPARE(modeOf(target), 0600);
         if (!tempName.isEmpty() && (taken || fails))
             ::unlinkat(folder, tempName.constData(), 0);
         ::close(fd);
         ::close(folder);
+        sd::releaseCsvName(other, hash);
+        ::close(other);
         QCOMPARE(temporaryFiles(dir.path()), QStringList());
     }
 

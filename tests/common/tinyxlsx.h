@@ -5,7 +5,9 @@
 // inline strings. An empty grid makes a blank sheet.
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -142,10 +144,56 @@ inline QByteArray workbook(const QList<QPair<QString, Grid>> &sheets)
     return storedZip(parts);
 }
 
+// Writes `bytes` to `path`, making its folders.
 inline bool write(const QString &path, const QByteArray &bytes)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A workbook of the named sheets at `path`.
+inline bool book(const QString &path, const QList<QPair<QString, Grid>> &sheets)
+{
+    return write(path, workbook(sheets));
+}
+
+// A grid of numbers with a text cell (a comma and quotes in it) now and
+// then; `seed` tells grids apart.
+inline Grid numbers(int rows, int columns, int seed)
+{
+    Grid grid;
+    for (int r = 0; r < rows; ++r) {
+        QStringList row;
+        for (int c = 0; c < columns; ++c)
+            row << ((r + c) % 3 == 0 ? QStringLiteral("t%1,\"%2\"").arg(seed).arg(r)
+                                     : QString::number(seed * 1000 + r * columns + c));
+        grid << row;
+    }
+    return grid;
+}
+
+// A tree under `root` whose CSV names collide in every folder, so that the
+// workbooks of a batch wait for each other's names: k.xlsm beside k.xlsx,
+// "k (2).xlsx" and "k(S1).xlsx" (two sheets each), and a larger workbook
+// every third folder, `folders` folders in all.
+inline bool collidingTree(const QString &root, int folders)
+{
+    bool ok = true;
+    for (int f = 0; f < folders && ok; ++f) {
+        const QString folder = root + QStringLiteral("/f%1").arg(f);
+        int seed = f * 10;
+        for (const char *name : { "k.xlsm", "k.xlsx", "k (2).xlsx", "k(S1).xlsx" })
+            ok = ok
+                && book(folder + QLatin1Char('/') + QLatin1String(name),
+                        { { QStringLiteral("S1"), numbers(40, 4, ++seed) },
+                          { QStringLiteral("S2"), numbers(5, 2, ++seed) } });
+        if (f % 3 == 0)
+            ok = ok
+                && book(folder + QStringLiteral("/big.xlsx"),
+                        { { QStringLiteral("S1"), numbers(4000, 6, ++seed) } });
+    }
+    return ok;
 }
 
 } // namespace tinyxlsx
