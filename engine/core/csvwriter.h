@@ -62,7 +62,10 @@ Error writeSpooledCsv(Workbook &book, CsvSpool &spool, const QString &path,
 
 // Removes the temporary files that a writer which was killed left in
 // `folder` (a writer at work locks its file): those of this user changed
-// before `before` (milliseconds since the epoch). Returns how many went.
+// before `before` (milliseconds since the epoch) whose names the writer gave
+// them (the tag in the name is made from the file's own inode). A file that
+// merely has the form of such a name is left alone, whatever its age.
+// Returns how many went.
 int removeStaleCsvTemporaryFiles(const QString &folder, qint64 before);
 
 // Appends one field, quoted only when it holds a comma, a double quote, CR or LF.

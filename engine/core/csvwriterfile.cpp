@@ -32,8 +32,8 @@ constexpr int kTempStemBytes = 200;
 // What tells the writer's temporary files from anybody else's.
 constexpr char kTempMarker[] = ".sheetdrain-";
 constexpr char kTempSuffix[] = ".tmp";
-// Longest base-36 form of a 32-bit number.
-constexpr int kRandomDigits = 7;
+// Longest base-36 form of a 64-bit number.
+constexpr int kTagDigits = 13;
 // Permission bits a replaced file passes on (no set-id or sticky bits).
 constexpr mode_t kPermissionBits = 0777;
 
@@ -47,7 +47,7 @@ ssize_t writeBytes(int fd, const void *data, size_t size)
 
 bool isBase36(const QByteArray &digits)
 {
-    if (digits.isEmpty() || digits.size() > kRandomDigits)
+    if (digits.isEmpty() || digits.size() > kTagDigits)
         return false;
     for (char c : digits) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
@@ -155,7 +155,10 @@ Error CsvTemporaryFile::openFolder()
     return {};
 }
 
-QByteArray csvTemporaryName(const QByteArray &name)
+namespace {
+
+// The part of the target's name that a temporary name keeps.
+QByteArray temporaryStem(const QByteArray &name)
 {
     QByteArray stem = name;
     if (stem.size() > kTempStemBytes) {
@@ -164,16 +167,71 @@ QByteArray csvTemporaryName(const QByteArray &name)
             --cut; // not inside a UTF-8 sequence
         stem.truncate(cut);
     }
-    return '.' + stem + kTempMarker + QByteArray::number(QRandomGenerator::global()->generate(), 36)
-        + kTempSuffix;
+    return stem;
 }
 
-// Links the unnamed file `fd` into `folder` under a fresh temporary name for
-// `name` (*temporary): 0, or errno.
+// What the temporary name `stem` + tag of the file with the inode `inode`
+// carries (FNV-1a over the stem, the inode and the attempt): a file whose
+// name has the form but whose tag is not its own was not named by this
+// writer, whatever its name says.
+quint64 temporaryTag(const QByteArray &stem, quint64 inode, int attempt)
+{
+    quint64 h = 14695981039346656037ULL;
+    auto mix = [&h](quint8 byte) {
+        h ^= byte;
+        h *= 1099511628211ULL;
+    };
+    for (const char c : QByteArray(kTempMarker) + stem)
+        mix(quint8(c));
+    for (int i = 0; i < 8; ++i)
+        mix(quint8(inode >> (8 * i)));
+    mix(quint8(attempt));
+    return h;
+}
+
+QByteArray temporaryNameOf(const QByteArray &stem, quint64 tag)
+{
+    return '.' + stem + kTempMarker + QByteArray::number(tag, 36) + kTempSuffix;
+}
+
+} // namespace
+
+QByteArray csvTemporaryName(const QByteArray &name)
+{
+    return temporaryNameOf(temporaryStem(name), QRandomGenerator::global()->generate64());
+}
+
+QByteArray csvTemporaryNameFor(const QByteArray &name, quint64 inode, int attempt)
+{
+    const QByteArray stem = temporaryStem(name);
+    return temporaryNameOf(stem, temporaryTag(stem, inode, attempt));
+}
+
+bool isOwnCsvTemporary(const QByteArray &fileName, const struct stat &st)
+{
+    if (!isCsvTemporaryName(fileName))
+        return false;
+    const QByteArray rest = fileName.left(fileName.size() - int(sizeof kTempSuffix - 1));
+    const int marker = rest.lastIndexOf(kTempMarker);
+    const QByteArray stem = rest.mid(1, marker - 1);
+    bool ok = false;
+    const quint64 tag = rest.mid(marker + int(sizeof kTempMarker - 1)).toULongLong(&ok, 36);
+    for (int attempt = 0; ok && attempt < kTempNameAttempts; ++attempt) {
+        if (tag == temporaryTag(stem, quint64(st.st_ino), attempt))
+            return true;
+    }
+    return false;
+}
+
+// Links the unnamed file `fd` into `folder` under a temporary name for
+// `name` made from its own inode (*temporary): 0, or errno.
 int linkUnderTemporaryName(int fd, int folder, const QByteArray &name, QByteArray *temporary)
 {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return errno;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        *temporary = csvTemporaryName(name);
+        *temporary = csvTemporaryNameFor(name, quint64(st.st_ino), attempt);
         const int err = linkUnnamed(fd, folder, *temporary);
         if (err != EEXIST) {
             if (err)
@@ -369,6 +427,7 @@ Error CsvTemporaryFile::open()
         if (m_fd >= 0) {
             m_serial = ++g_openSerial;
             ::flock(m_fd, LOCK_EX | LOCK_NB); // a fresh file: nobody else holds it
+            takeOwnTemporaryName();
             return keepPermissions();
         }
         if (errno != EEXIST)
@@ -377,6 +436,33 @@ Error CsvTemporaryFile::open()
     const int err = errno;
     m_tempName.clear();
     return failure("cannot create a temporary file", err);
+}
+
+// Renames the fresh temporary file to the name made from its own inode, by
+// which a later batch knows it for the writer's should a killed run leave
+// it (removeStaleCsvTemporaryFiles); where that fails it keeps its name,
+// which nothing will take for the writer's.
+void CsvTemporaryFile::takeOwnTemporaryName()
+{
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0)
+        return;
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const QByteArray own = csvTemporaryNameFor(m_name, quint64(st.st_ino), attempt);
+        int err = ::renameat2(m_folder, m_tempName.constData(), m_folder, own.constData(),
+                              RENAME_NOREPLACE)
+                == 0
+            ? 0
+            : errno;
+        if (err == EINVAL) // cannot rename without replacing: a name no other file has
+            err = ::renameat(m_folder, m_tempName.constData(), m_folder, own.constData()) == 0
+                ? 0
+                : errno;
+        if (err == 0)
+            m_tempName = own;
+        if (err != EEXIST)
+            return;
+    }
 }
 
 Error CsvTemporaryFile::adopt(int fd, bool *adopted)
@@ -534,7 +620,8 @@ int removeStaleCsvTemporaryFiles(const QString &folder, qint64 before)
             continue;
         struct stat st;
         if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
-            || st.st_uid != ::geteuid() || millisecondsOf(st.st_mtim) >= before)
+            || st.st_uid != ::geteuid() || millisecondsOf(st.st_mtim) >= before
+            || !isOwnCsvTemporary(QByteArray(entry->d_name), st))
             continue;
         const int fd
             = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

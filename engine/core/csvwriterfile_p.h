@@ -57,6 +57,7 @@ private:
     Error failure(const char *what, int err) const;
     Error openFolder();
     Error keepPermissions();
+    void takeOwnTemporaryName();
 
     QByteArray m_target; // the whole path, as given
     QByteArray m_name; // the target's own name in its folder
@@ -68,8 +69,17 @@ private:
     quint64 m_serial = 0; // orders the files by when they were opened
 };
 
-// A fresh temporary name for a file that is to be renamed to `name`.
+// A fresh temporary name for a file that is to be renamed to `name`: one
+// that nothing takes for the writer's own (a random tag).
 QByteArray csvTemporaryName(const QByteArray &name);
+// The temporary name the writer gives the file with the inode `inode` that is
+// to be renamed to `name` (`attempt` from 0, should that name be taken): its
+// tag is made from the inode, so that the writer's own temporary files are
+// told from anybody else's (isOwnCsvTemporary).
+QByteArray csvTemporaryNameFor(const QByteArray &name, quint64 inode, int attempt);
+// Whether `fileName` is a temporary name that the writer gave the file that
+// lstat() describes as `st`.
+bool isOwnCsvTemporary(const QByteArray &fileName, const struct stat &st);
 
 // Names the complete unnamed (O_TMPFILE) file `fd` `name` in `folder`,
 // replacing an older file of that name at once: 0 or errno. With

@@ -15,6 +15,8 @@
 #include "corpus.h"
 #include "testfiles.h"
 
+#include "core/csvwriterfile_p.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -189,7 +191,8 @@ private slots:
     // Failures and their reasons: each follows its [k/n] line, on one line
     // however the file is named; the closing line counts what was done and
     // the run ends with status 4. Two workbooks of one name both get a file,
-    // and a temporary file that a killed run left in the output folder goes.
+    // and a temporary file that a killed run left in the output folder goes,
+    // while a file of the user's that looks like one stays.
     void reportsAndNames()
     {
         QTemporaryDir dir;
@@ -202,13 +205,22 @@ private slots:
         QVERIFY(broken.open(QIODevice::WriteOnly));
         broken.write("this is not a workbook");
         broken.close();
-        QFile stale(out + "/.report.csv.sheetdrain-k3x9.tmp");
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write("half a sheet");
-        QVERIFY(stale.flush()); // or closing would write it, and date it now
-        QVERIFY(stale.setFileTime(QDateTime::currentDateTime().addSecs(-60),
-                                  QFileDevice::FileModificationTime));
-        stale.close();
+        // What a killed run left: a temporary file as the writer names it
+        // (from its inode); and a file of the user's that only looks like one.
+        for (const char *name : { "killed", ".report.csv.sheetdrain-k3x9.tmp" }) {
+            QFile stale(out + "/" + name);
+            QVERIFY(stale.open(QIODevice::WriteOnly));
+            stale.write("half a sheet");
+            QVERIFY(stale.flush()); // or closing would write it, and date it now
+            QVERIFY(stale.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                      QFileDevice::FileModificationTime));
+        }
+        struct stat killed;
+        QCOMPARE(::stat(QFile::encodeName(out + "/killed").constData(), &killed), 0);
+        QVERIFY(QFile::rename(
+            out + "/killed",
+            out + "/"
+                + QFile::decodeName(sd::csvTemporaryNameFor("report.csv", killed.st_ino, 0))));
 
         const Run run = runCli({ src, out });
         QCOMPARE(run.exitCode, 4);
@@ -221,7 +233,9 @@ private slots:
                                 "[3/4] %1/report.xls\n"
                                 "[4/4] %1/report.xlsx\n")
                      .arg(src));
-        QCOMPARE(filesUnder(out), QStringList({ "new\nline.csv", "report (2).csv", "report.csv" }));
+        QCOMPARE(filesUnder(out),
+                 QStringList({ ".report.csv.sheetdrain-k3x9.tmp", "new\nline.csv", "report (2).csv",
+                               "report.csv" }));
     }
 
     // A GBK-named workbook on a UTF-8 system is reported, not passed over.

@@ -575,37 +575,68 @@ bool makeFile(const QString &path, qint64 ageSeconds)
 
 } // namespace
 
-// Only the writer's own temporary files that nobody is writing, changed
-// before the batch began, are removed; nothing else is touched.
+namespace {
+
+// A temporary file as the writer names it (its tag made from its inode),
+// `ageSeconds` old; its name.
+QString makeOwnTemporary(const QString &folder, const QByteArray &target, qint64 ageSeconds)
+{
+    const QString provisional = folder + "/provisional";
+    struct stat st;
+    if (!makeFile(provisional, ageSeconds)
+        || ::stat(QFile::encodeName(provisional).constData(), &st) != 0)
+        return {};
+    const QString name = QFile::decodeName(sd::csvTemporaryNameFor(target, st.st_ino, 0));
+    return QFile::rename(provisional, folder + "/" + name) ? name : QString();
+}
+
+} // namespace
+
+// Only the writer's own temporary files (named from their own inodes) that
+// nobody is writing, changed before the batch began, are removed; a file
+// that merely has the form of such a name stays, however old: it may be the
+// user's.
 void TestCsvWriter::staleTemporaryFiles()
 {
     QTemporaryDir dir;
-    const QStringList kept = { ".busy.csv.sheetdrain-zz.tmp",
-                               ".fresh.csv.sheetdrain-3.tmp",
-                               ".notes.v2.tmp",
-                               "a.csv.sheetdrain-1.tmp",
-                               ".b.csv.sheetdrain-ABC.tmp",
-                               ".c.csv.sheetdrain-12345678.tmp",
-                               "out.csv" };
-    for (const QString &name : kept)
-        QVERIFY(makeFile(dir.filePath(name), name.contains("fresh") ? 0 : 3600));
-    QVERIFY(makeFile(dir.filePath(".stale.csv.sheetdrain-1x2y.tmp"), 3600));
-    QVERIFY(makeFile(dir.filePath(".stale2(Sheet 1).csv.sheetdrain-0.tmp"), 7200));
+    QStringList kept = { ".stale.csv.sheetdrain-1x2y.tmp",
+                         ".stale2(Sheet 1).csv.sheetdrain-0.tmp",
+                         ".notes.v2.tmp",
+                         "a.csv.sheetdrain-1.tmp",
+                         ".b.csv.sheetdrain-ABC.tmp",
+                         ".c.csv.sheetdrain-12345678901234.tmp",
+                         "out.csv" };
+    for (const QString &name : qAsConst(kept))
+        QVERIFY(makeFile(dir.filePath(name), 3600));
+    const QString stale = makeOwnTemporary(dir.path(), "stale.csv", 3600);
+    const QString stale2 = makeOwnTemporary(dir.path(), "stale2(Sheet 1).csv", 7200);
+    QVERIFY(!stale.isEmpty() && !stale2.isEmpty());
+    // The writer's, but made after the batch began, or at work (locked).
+    kept << makeOwnTemporary(dir.path(), "fresh.csv", 0);
+    const QString busy = makeOwnTemporary(dir.path(), "busy.csv", 3600);
+    kept << busy;
+    // A writer's name on another file (a copy put in its place) is not its.
+    const QString copied = makeOwnTemporary(dir.path(), "copied.csv", 3600);
+    QVERIFY(makeFile(dir.filePath("copy"), 3600));
+    QVERIFY(::rename(QFile::encodeName(dir.filePath("copy")).constData(),
+                     QFile::encodeName(dir.filePath(copied)).constData())
+            == 0);
+    kept << copied;
     QVERIFY(makeFile(dir.filePath("target"), 3600));
     QVERIFY(QFile::link(dir.filePath("target"), dir.filePath(".link.csv.sheetdrain-9.tmp")));
-    // Another writer at work holds its file locked.
-    const int busy = ::open(QFile::encodeName(dir.filePath(kept[0])).constData(), O_RDONLY);
-    QVERIFY(busy >= 0);
-    QCOMPARE(::flock(busy, LOCK_EX), 0);
+    kept << "target"
+         << ".link.csv.sheetdrain-9.tmp";
+    const int locked = ::open(QFile::encodeName(dir.filePath(busy)).constData(), O_RDONLY);
+    QVERIFY(locked >= 0);
+    QCOMPARE(::flock(locked, LOCK_EX), 0);
 
     const qint64 batchStart = QDateTime::currentMSecsSinceEpoch() - 60000;
     QCOMPARE(sd::removeStaleCsvTemporaryFiles(dir.path(), batchStart), 2);
-    ::close(busy);
-    QStringList expected = kept + QStringList { "target", ".link.csv.sheetdrain-9.tmp" };
-    expected.sort();
+    ::close(locked);
+    kept.sort();
     QStringList left = entries(dir.path());
     left.sort();
-    QCOMPARE(left, expected);
+    QCOMPARE(left, kept);
     QCOMPARE(sd::removeStaleCsvTemporaryFiles(dir.filePath("missing"), batchStart), 0);
 }
 
