@@ -37,7 +37,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
        -DSHEETDRAIN_SANITIZE=ON
 
 if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then
-  SHEETDRAIN_TIMEOUT_SCALE=5 \
+  SHEETDRAIN_TIMEOUT_SCALE=5 QTEST_FUNCTION_TIMEOUT=1500000 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
     pass "${TSAN_BUILD_DIR:-$root/build-tsan}" \
          '^(mergeobject|axseam|cli|clireport|clijobs|csvcommit|controller|folderfields|xlsxsheet|xlsxstream|xlsstream)$' \

@@ -176,7 +176,7 @@ private slots:
         QVERIFY(QDir().mkpath(out));
         for (int i = 0; i < 4; ++i)
             QVERIFY(book(src + QStringLiteral("/big%1.xlsx").arg(i),
-                         { { "S1", numbers(60000, 6, i) } }));
+                         { { "S1", numbers(30000, 6, i) } }));
         QProcess process;
         QByteArray err;
         startCli(&process, { "--jobs", "3", "--report", dir.filePath("report"), src, out }, &err);

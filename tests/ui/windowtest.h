@@ -1,12 +1,16 @@
 #pragma once
 
 // What the tests of the window share: its widgets by object name, the
-// message boxes it opens, and waiting for a batch.
+// message boxes it opens, waiting for a batch and what its status line
+// showed.
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 
@@ -64,5 +68,44 @@ inline bool waitUntilEnabled(QPushButton *button, int timeoutMs)
         QTest::qWait(10);
     return button->isEnabled();
 }
+
+// Records the status label's text after each queued call that reaches the
+// window (the worker's reports arrive that way), so every text that the
+// label showed is seen, however quickly the next one follows; with it what
+// the progress beside it and the tray icon's tool-tip said. The empty label
+// of a batch that has only just started is not a report.
+class StatusRecorder final : public QObject
+{
+public:
+    StatusRecorder(QWidget *window, QLabel *label)
+        : m_window(window)
+        , m_label(label)
+    {
+        window->installEventFilter(this);
+    }
+    QStringList shown;
+    QStringList progress; // beside each text shown; empty when hidden
+    QStringList toolTips;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::MetaCall)
+            return false;
+        watched->event(event);
+        const QString text = m_label->text();
+        if (!text.isEmpty() && (shown.isEmpty() || shown.last() != text)) {
+            shown << text;
+            const auto *label = m_window->findChild<QLabel *>(QStringLiteral("lb_Progress"));
+            progress << (label && label->isVisible() ? label->text() : QString());
+            toolTips << m_window->findChild<QSystemTrayIcon *>()->toolTip();
+        }
+        return true;
+    }
+
+private:
+    QWidget *m_window;
+    QLabel *m_label;
+};
 
 } // namespace windowtest
