@@ -152,6 +152,32 @@ QString dropFinalCrLf(QString s)
     return s;
 }
 
+// Whether the first row of a CSV text holds a separator (outside quotes).
+bool wideRows(const QString &csv)
+{
+    bool quoted = false;
+    for (const QChar c : csv) {
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (!quoted && c == QLatin1Char(','))
+            return true;
+        else if (!quoted && c == QLatin1Char('\r'))
+            return false;
+    }
+    return false;
+}
+
+// An expected file as rows joined by CR LF. Excel for Mac leaves the last
+// row unterminated, so a final CR LF of a sheet one column wide ends an
+// empty last row (poi 37684-1.xls, ex45582-22397.xls, 55640.xlsx: the
+// used range ends in a row without cells); a wider sheet's empty row would
+// be commas, so there (sheetjs number_format.xls, Excel 2011) and in the
+// UTF-8 exports, whose every row ends with CR LF, it only ends the file.
+QString expectedRows(const QString &csv, bool utf8)
+{
+    return utf8 || wideRows(csv) ? dropFinalCrLf(csv) : csv;
+}
+
 QString visible(const QString &line)
 {
     QString s = line;
@@ -438,7 +464,7 @@ void TestGolden::sheet()
             for (const char *lf : kLfExpected)
                 if (csvPath == QLatin1String(lf))
                     want.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-            want = dropFinalCrLf(want);
+            want = expectedRows(want, isUtf8);
             const QByteArray ourBytes = mine.readAll();
             const QString got = dropFinalCrLf(QString::fromUtf8(ourBytes));
             o.matched = sameCsv(want, got, m_cp1252, &o.detail);
