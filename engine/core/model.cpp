@@ -48,6 +48,38 @@ void Sheet::finish()
     cells.resize(out);
 }
 
+// The used range, as the spreadsheet application computes it when it opens
+// a file (its exports of the corpus workbooks show it; the file's own
+// DIMENSIONS or <dimension> is not trusted: 43493.xls, 47034.xls and
+// WORKBOOK_in_capitals.xls state other ranges than the application uses).
+// Every cell the file records counts, blank (formatted) cells included, and
+// so do merged areas and comments. Besides them:
+// - a row the file records with a property of its own counts on the row
+//   axis, with or without cells: a height other than the sheet's default,
+//   its own height or format, hidden, an outline level (12561-2.xls: a
+//   ROW record under the last cell, flagged with nothing but its height:
+//   226 rows; 56450.xls; 43493.xls and 51461.xls: rows of their own height
+//   above and below the cells; Test_git_issue_270.xlsx, outline.xlsx: Excel's
+//   own <dimension> holds hidden and grouped rows). A bare <row r="6"/> has
+//   nothing of its own (no Excel-saved file of the corpus shows one);
+// - column ranges count on the column axis as ColumnRanges says: a range
+//   formatted like the whole width does not count (48026.xls, 56450.xls,
+//   45538_classic_Footer.xls and 45540_classic_Header.xlsx format every
+//   column and come out as wide as their cells; 12561-2.xls formats column
+//   A as the whole width and Excel 2016 starts at B), one formatted
+//   otherwise does (27272_2.xls, hyperlink_no_rels.xlsx), as do ranges of
+//   A:IV in .xls, which stop short of the application's grid
+//   (A4X_gnumeric.xls, WrongFormulaRecordType.xls); hidden columns with a
+//   width count (ex45978-extraLinkTableSheets.xls sheet 2: 189 columns for
+//   82 of cells, 51585.xlsx), hidden ones of width zero do not (47034.xls
+//   sheet 9); columns in an outline group count (Excel's own <dimension>
+//   in sheetjs outline.xlsx); a column's own width alone never counts;
+// - rows alone make no range: a sheet whose rows are all it has is blank
+//   (47034.xls sheet 8, 47089.xlsm sheet 5), while columns without rows
+//   span row 1 (A4X_gnumeric.xls sheets 2 and 3).
+// Of the 660 sheets of .xlsx files that Excel saved in the corpus, this
+// rule gives the <dimension> Excel wrote for all but 47089.xlsm sheet 5
+// (above) and three whose XML another program rewrote afterwards.
 CellRange Sheet::usedRange() const
 {
     Span rows, columns;
@@ -70,15 +102,59 @@ CellRange Sheet::usedRange(Span cellRows, Span cellColumns) const
     if (!cellColumns.empty())
         columns.add(cellColumns.first, cellColumns.last);
     CellRange range;
+    if (columns.empty())
+        return range;
+    range.firstCol = columns.first;
+    range.lastCol = columns.last;
     if (!rows.empty()) {
         range.firstRow = rows.first;
         range.lastRow = rows.last;
     }
-    if (!columns.empty()) {
-        range.firstCol = columns.first;
-        range.lastCol = columns.last;
-    }
     return range;
+}
+
+void ColumnRanges::add(uint32_t first, uint32_t last, uint32_t xf, bool hiddenOrGrouped,
+                       bool toGridEnd)
+{
+    if (toGridEnd) {
+        m_wholeWidthXf = xf;
+        return;
+    }
+    reach(m_first, first, xf, true);
+    reach(m_last, last, xf, false);
+    if (hiddenOrGrouped)
+        m_hidden.add(first, last);
+}
+
+void ColumnRanges::reach(Reach (&best)[2], uint32_t column, uint32_t xf, bool lower)
+{
+    auto further = [lower](uint32_t a, uint32_t b) { return lower ? a < b : a > b; };
+    if (!best[0].set || further(column, best[0].column)) {
+        if (best[0].set && best[0].xf != xf)
+            best[1] = best[0];
+        best[0] = { column, xf, true };
+    } else if (xf != best[0].xf && (!best[1].set || further(column, best[1].column))) {
+        best[1] = { column, xf, true };
+    }
+}
+
+const ColumnRanges::Reach *ColumnRanges::furthest(const Reach (&best)[2], uint32_t exceptXf)
+{
+    for (const Reach &r : best) {
+        if (r.set && r.xf != exceptXf)
+            return &r;
+    }
+    return nullptr;
+}
+
+Span ColumnRanges::counted() const
+{
+    Span columns = m_hidden;
+    const Reach *first = furthest(m_first, m_wholeWidthXf);
+    const Reach *last = furthest(m_last, m_wholeWidthXf);
+    if (first && last)
+        columns.add(first->column, last->column);
+    return columns;
 }
 
 void Sheet::widen(uint32_t row, uint32_t col)

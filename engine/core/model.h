@@ -76,6 +76,47 @@ struct Span
     }
 };
 
+// The column ranges a sheet describes (.xls COLINFO, xlsx <col>), reduced
+// to the columns they add to the used range (Sheet::usedRange() gives the
+// rule and the files that show it). A range that runs to the grid's last
+// column carries the format of the whole width; a range that ends inside
+// the grid counts when its format differs from that one, when it is hidden
+// with a width above zero, or when it belongs to an outline group. Holds a
+// few numbers however many ranges and formats the file has.
+class ColumnRanges
+{
+public:
+    // wholeWidthXf: the format of the whole width when no range runs to the
+    // grid's end (the default cell format).
+    explicit ColumnRanges(uint32_t wholeWidthXf)
+        : m_wholeWidthXf(wholeWidthXf)
+    {
+    }
+    // Columns first..last (0-based, first <= last); hiddenOrGrouped: hidden
+    // with a width above zero, or in an outline group; toGridEnd: the range
+    // runs to the grid's last column.
+    void add(uint32_t first, uint32_t last, uint32_t xf, bool hiddenOrGrouped, bool toGridEnd);
+    // The columns that widen the used range; empty when none do.
+    Span counted() const;
+
+private:
+    // A column that a range of format `xf` reaches.
+    struct Reach
+    {
+        uint32_t column = 0, xf = 0;
+        bool set = false;
+    };
+    // Keeps, of the ranges ending inside the grid, the two furthest reaches
+    // of two different formats, so that one format (the whole width's,
+    // known only at the end) can be left out.
+    static void reach(Reach (&best)[2], uint32_t column, uint32_t xf, bool lower);
+    static const Reach *furthest(const Reach (&best)[2], uint32_t exceptXf);
+
+    Reach m_first[2], m_last[2]; // lowest first column, highest last column
+    Span m_hidden; // ranges ending inside the grid, hidden (with a width) or grouped
+    uint32_t m_wholeWidthXf;
+};
+
 // A formula as the file stores it, kept (unparsed) so that it can be
 // recalculated where the application would recalculate it.
 struct CellFormula
@@ -110,9 +151,10 @@ struct Sheet
     // Workbook::strings from firstString up to endString were added while
     // this sheet loaded (its inline text); set by Workbook::sheet().
     size_t firstString = 0, endString = 0;
-    // Rows that carry their own format or height and columns that carry
-    // their own format (readers decide which count): each widens the used
-    // range along its own axis only.
+    // The rows the file records (an .xls ROW record, an xlsx <row>
+    // element), with or without cells, and the columns its column ranges
+    // add (ColumnRanges::counted()): each widens the used range along its
+    // own axis only.
     Span formattedRows, formattedColumns;
     // Set (by the CSV writer) only while the sheet is read to be streamed:
     // a reader that streams hands its cells over in batches instead of
@@ -122,10 +164,10 @@ struct Sheet
     // Sorts cells row-major and drops earlier duplicates of the same cell
     // (the later record wins, as in the application).
     void finish();
-    // Smallest rectangle holding every cell, the extent, every formatted
-    // row and every formatted column. Without cells a formatted row spans
-    // column A only and a formatted column row 1 only; A1:A1 for a sheet
-    // with none of them.
+    // Smallest rectangle holding every cell, the extent, every recorded
+    // row and every counted column. Rows alone make no range: a sheet
+    // without any column is A1:A1, and one with columns but no row spans
+    // row 1. See model.cpp for the rule and the files that show it.
     CellRange usedRange() const;
     // The same with the rows and columns of the cells given as spans
     // instead of read from `cells`.

@@ -64,7 +64,8 @@ const char *recordName(uint16_t id)
         return "DATEMODE";
     case 0x0023:
         return "EXTERNNAME";
-    case 0x0025:
+    case kDefaultRowHeight2:
+    case kDefaultRowHeight:
         return "DEFAULTROWHEIGHT";
     case 0x0026:
         return "LEFTMARGIN";

@@ -61,6 +61,8 @@ enum RecordId : uint16_t {
     kExternSheet = 0x0017,
     kName = 0x0018,
     kExternName = 0x0023,
+    kDefaultRowHeight2 = 0x0025,
+    kDefaultRowHeight = 0x0225,
     kSupBook = 0x01AE,
     kString = 0x0207,
     kRow = 0x0208,

@@ -47,10 +47,15 @@ constexpr uint16_t kXfQuotePrefix = 0x0008;
 constexpr uint8_t kWsBoolDialog = 0x10;
 // FORMULA result marker: bytes 6-7 of the result are 0xFFFF for non-numbers.
 constexpr uint16_t kFormulaNonNumber = 0xFFFF;
-// ROW flags: the row has its own height (fUnsynced), its own format
-// (fGhostDirty).
-constexpr uint16_t kRowCustomHeight = 0x0040;
-constexpr uint16_t kRowFormatted = 0x0080;
+// ROW flags: outline level, collapsed, hidden, own height (fUnsynced), own
+// format (fGhostDirty); height bit 15 (BIFF3-4): the default height.
+constexpr uint16_t kRowOwnProperties = 0x00F7;
+constexpr uint16_t kRowHeightDefault = 0x8000;
+// DEFAULTROWHEIGHT when a sheet has none: 12.75 points.
+constexpr uint16_t kStandardRowHeight = 255;
+// COLINFO flags: the columns are hidden; their outline level.
+constexpr uint16_t kColHidden = 0x0001;
+constexpr uint16_t kColOutlineLevel = 0x0700;
 // The XF of cells (and columns) with no format of their own, BIFF3-8.
 constexpr uint16_t kDefaultCellXf = 15;
 enum FormulaResultType : uint8_t {
@@ -298,6 +303,7 @@ private:
     }
     void finish()
     {
+        m_sheet.formattedColumns = m_columns.counted();
         // Give back a reservation that the sheet used less than half of (a
         // sheet of few, long records); a copy of a full one would cost more.
         std::vector<Cell> &cells = m_sheet.cells;
@@ -320,6 +326,8 @@ private:
     bool m_streamBegun = false;
     bool m_dimensionSeen = false, m_hasDimension = false;
     CellRange m_dimension; // DIMENSIONS: the range the sheet says it uses
+    ColumnRanges m_columns { kDefaultCellXf }; // COLINFO records
+    uint16_t m_defaultRowHeight = kStandardRowHeight; // DEFAULTROWHEIGHT, in twips
     // Tokens of SHRFMLA and ARRAY records, by the cell their range starts at.
     struct SharedTokens
     {

@@ -125,6 +125,7 @@ bool XlsSheetParser::streamCells(bool atEnd)
 {
     if (!m_streamBegun && (atEnd || !m_sheet.cells.empty())) {
         m_streamBegun = true;
+        m_sheet.formattedColumns = m_columns.counted();
         if (!m_stream->begin(m_hasDimension ? &m_dimension : nullptr, m_sheet))
             return false;
     }
@@ -213,6 +214,11 @@ Error XlsSheetParser::record(const Record &r, RecordReader &rr)
     case kRow:
     case kColInfo:
         formattedRecord(r);
+        return {};
+    case kDefaultRowHeight:
+    case kDefaultRowHeight2:
+        if (r.size >= (r.id == kDefaultRowHeight ? 4u : 2u))
+            m_defaultRowHeight = le16(r.data + (r.id == kDefaultRowHeight ? 2 : 0)) & 0x7FFF;
         return {};
     default:
         return {};
@@ -558,36 +564,37 @@ Error XlsSheetParser::extentRecord(const Record &r)
     return {};
 }
 
-// ROW and COLINFO: rows and columns with their own format widen the used
-// range along their own axis.
-//
-// A ROW record counts when its flags say the row has its own height
-// (fUnsynced, 0x40) or its own format (fGhostDirty, 0x80): sheetjs
-// row_height.xls and number_format.xls flag every such row, while rows with
-// only the always-set bit 0x100 (xlrd xf_class.xls, second sheet; A4X_2013.xls)
-// stay out of the Excel-made CSVs.
-//
-// A COLINFO record counts when its XF is not the default cell XF (15) and it
-// ends inside the grid: gnumeric's A4X_gnumeric.xls formats columns 0-255
-// with XF 21 and Excel wrote 256 columns, one row deep, even for its two
-// sheets without cells; xlrd profiles.xls formats columns 13-256 with XF 21
-// (256: "to the end", as Excel writes it) and Excel wrote only the cells'
-// 13 columns; pivot_table_test.xls widens columns with XF 15 only, and
-// Excel did not widen the range for them.
+// ROW and COLINFO: the rows and columns they add to the used range (the
+// rule and its evidence are at Sheet::usedRange()). A ROW record counts when
+// the row has a property of its own: a height other than the sheet's
+// default (12561-2.xls, 56450.xls: rows below the cells with no flag but
+// their height are rows of Excel's exports), its own height or format,
+// hidden, an outline level. COLINFO ranges go through ColumnRanges; a range
+// that runs past IV (Excel writes 256 for "to the end") formats the whole
+// width, one that stops at IV does not (A4X_gnumeric.xls: 256 columns).
 void XlsSheetParser::formattedRecord(const Record &r)
 {
     const uint8_t *d = r.data;
     if (r.id == kRow) {
-        if (r.size >= 16 && (le16(d + 12) & (kRowCustomHeight | kRowFormatted)) != 0
-            && le16(d) < m_info.maxRows)
+        if (r.size < 16 || le16(d) >= m_info.maxRows)
+            return;
+        const uint16_t height = le16(d + 6);
+        if ((le16(d + 12) & kRowOwnProperties)
+            || (!(height & kRowHeightDefault) && height != m_defaultRowHeight))
             m_sheet.formattedRows.add(le16(d), le16(d));
         return;
     }
-    if (r.size < 10 || le16(d + 6) == kDefaultCellXf)
+    if (r.size < 10)
         return;
     const uint32_t first = le16(d), last = le16(d + 2);
-    if (first <= last && last < m_info.maxColumns)
-        m_sheet.formattedColumns.add(first, last);
+    if (first > last || first >= m_info.maxColumns)
+        return;
+    const uint16_t flags = le16(d + 8);
+    const bool hiddenOrGrouped
+        = ((flags & kColHidden) && le16(d + 4) > 0) || (flags & kColOutlineLevel);
+    const bool toGridEnd = last >= m_info.maxColumns;
+    m_columns.add(first, std::min<uint32_t>(last, m_info.maxColumns - 1), le16(d + 6),
+                  hiddenOrGrouped, toGridEnd);
 }
 
 } // namespace sd

@@ -126,55 +126,19 @@ uint8_t errorCodeFromText(std::string_view text, bool &known)
     return ErrNA;
 }
 
-} // namespace
-
-void widenToArea(std::string_view ref, Sheet &out)
+// Whether a <row> has a property of its own: a height, a format, hidden,
+// an outline level (a bare <row r="6"/> has none).
+bool rowHasProperties(const XmlReader &x)
 {
-    const size_t colon = ref.find(':');
-    const std::string_view parts[2]
-        = { ref.substr(0, colon), colon == std::string_view::npos ? ref : ref.substr(colon + 1) };
-    for (const std::string_view part : parts) {
-        uint32_t col = 0, row = 0;
-        bool hasRow = false;
-        if (parseCellRef(part, col, row, hasRow) == RefStatus::Ok && hasRow)
-            out.widen(row, col);
-    }
+    uint64_t level = 0;
+    if (!x.attribute("ht").empty() || (parseUint(x.attribute("outlineLevel"), level) && level > 0))
+        return true;
+    for (const char *flag :
+         { "customHeight", "customFormat", "hidden", "collapsed", "thickTop", "thickBot" })
+        if (flagSet(x.attribute(flag)))
+            return true;
+    return false;
 }
-
-RefStatus parseCellRef(std::string_view ref, uint32_t &col, uint32_t &row, bool &hasRow)
-{
-    size_t i = 0;
-    uint32_t c = 0;
-    bool outside = false;
-    while (i < ref.size()
-           && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
-        if (c <= kMaxColumns)
-            c = c * 26 + uint32_t((ref[i] | 0x20) - 'a' + 1);
-        ++i;
-    }
-    if (i == 0)
-        return RefStatus::Malformed;
-    outside = c > kMaxColumns;
-    uint32_t r = 0;
-    const size_t letters = i;
-    while (i < ref.size() && ref[i] >= '0' && ref[i] <= '9') {
-        if (r <= kMaxRows)
-            r = r * 10 + uint32_t(ref[i] - '0');
-        ++i;
-    }
-    if (i != ref.size())
-        return RefStatus::Malformed;
-    hasRow = i > letters;
-    if (hasRow && r == 0)
-        return RefStatus::Malformed;
-    if (outside || r > kMaxRows)
-        return RefStatus::OutsideGrid;
-    col = c - 1;
-    row = hasRow ? r - 1 : 0;
-    return RefStatus::Ok;
-}
-
-namespace {
 
 // The state of one sheet's parse. Cells are appended in file order;
 // Sheet::finish sorts them and lets a later duplicate win. Only <sheetData>
@@ -251,7 +215,7 @@ private:
     Error startElement(std::string_view name);
     Error endElement(std::string_view name);
     Error startRow(std::string_view r);
-    void formattedColumns(std::string_view min, std::string_view max, std::string_view style);
+    void columnRange();
     Error beginCell(std::string_view r, std::string_view s, std::string_view t);
     // `v` is the text of <v>: m_vText, or a view of it in the reader's window.
     Error endCell(std::string_view v);
@@ -327,6 +291,7 @@ private:
     bool m_streamBegun = false;
     bool m_hasDimension = false;
     CellRange m_dimension; // <dimension ref>: the range the sheet says it uses
+    ColumnRanges m_columns { 0 }; // <col> elements
 };
 
 // <dimension ref="A1:T200000"> (or "A1"): taken only as the streaming
@@ -346,20 +311,24 @@ void XlsxSheetParser::readDimension(std::string_view ref)
     m_hasDimension = true;
 }
 
-// A <col> range with a style other than 0 widens the used range's columns
-// (sheetjs hyperlink_no_rels.xlsx: columns B-AC carry style 4 and the cells
-// end at M; Excel wrote 29 columns), unless it runs to the last column of
-// the grid: "AD:XFD" with style 1 there, and "H:XFD" with style 7 in sheetjs
-// חישוב_נקודות_זיכוי.xlsx, widen nothing.
-void XlsxSheetParser::formattedColumns(std::string_view min, std::string_view max,
-                                       std::string_view style)
+// <col>: a column range for the used range (ColumnRanges); max="16384"
+// formats the whole width (51850.xlsx: C carries that style, no count).
+void XlsxSheetParser::columnRange()
 {
-    uint64_t first = 0, last = 0, xf = 0;
-    if (!parseUint(style, xf) || xf == 0 || !parseUint(min, first) || !parseUint(max, last))
+    uint64_t first = 0, last = 0, xf = 0, level = 0;
+    double width = 1;
+    const XmlReader &x = m_xml;
+    const std::string_view style = x.attribute("style"), w = x.attribute("width"),
+                           outline = x.attribute("outlineLevel");
+    if (!parseUint(x.attribute("min"), first) || !parseUint(x.attribute("max"), last) || first == 0
+        || first > last || first > kMaxColumns || (!style.empty() && !parseUint(style, xf))
+        || (!w.empty() && !parseDouble(w, width))
+        || (!outline.empty() && !parseUint(outline, level)))
         return;
-    if (first == 0 || first > last || last >= kMaxColumns)
-        return;
-    m_out.formattedColumns.add(uint32_t(first - 1), uint32_t(last - 1));
+    const bool hiddenOrGrouped = (flagSet(x.attribute("hidden")) && width > 0) || level > 0;
+    m_columns.add(uint32_t(first - 1), uint32_t(std::min<uint64_t>(last, kMaxColumns) - 1),
+                  uint32_t(std::min<uint64_t>(xf, UINT32_MAX)), hiddenOrGrouped,
+                  last >= kMaxColumns);
 }
 
 Error XlsxSheetParser::startRow(std::string_view r)
@@ -679,6 +648,8 @@ Error XlsxSheetParser::run()
     }
     if (xml.error())
         return xml.error();
+    if (m_sheetDataDepth == -1) // no <sheetData>
+        m_out.formattedColumns = m_columns.counted();
     if (m_stream && m_streamBegun && !handOver())
         return streamStopped();
     if (!addArrayMembers())
@@ -692,6 +663,7 @@ Error XlsxSheetParser::startElement(std::string_view name)
     if (m_sheetDataDepth < 0) {
         if (name == "sheetData" && m_sheetDataDepth == -1) {
             m_sheetDataDepth = xml.depth();
+            m_out.formattedColumns = m_columns.counted();
             if (m_stream) {
                 m_streamBegun = true;
                 if (!m_stream->begin(m_hasDimension ? &m_dimension : nullptr, m_out))
@@ -704,7 +676,7 @@ Error XlsxSheetParser::startElement(std::string_view name)
                 return budgetError();
             widenToArea(xml.attribute("ref"), m_out);
         } else if (name == "col" && m_sheetDataDepth == -1) {
-            formattedColumns(xml.attribute("min"), xml.attribute("max"), xml.attribute("style"));
+            columnRange();
         }
         return {};
     }
@@ -712,11 +684,9 @@ Error XlsxSheetParser::startElement(std::string_view name)
         if (name == "row" && xml.depth() == m_sheetDataDepth + 1) {
             if (Error e = startRow(xml.attribute("r")))
                 return e;
-            // A row with its own format or height belongs to the used range
-            // (sheetjs hyperlink_no_rels.xlsx: rows 2-40 carry s="4"
-            // customFormat="1" and no cells below row 6; Excel wrote 40
-            // rows).
-            if (flagSet(xml.attribute("customFormat")) || flagSet(xml.attribute("customHeight")))
+            // A row of its own height or format belongs to the used range
+            // (hyperlink_no_rels.xlsx: formatted rows to 40, cells to 6).
+            if (rowHasProperties(xml))
                 m_out.formattedRows.add(uint32_t(m_row), uint32_t(m_row));
             return {};
         }

@@ -517,31 +517,52 @@ void TestXlsReader::failures()
              error.description().c_str());
 }
 
-// ROW records flagged with their own height or format, and COLINFO records
-// with a non-default XF that end inside the grid, widen the used range along
-// their own axis (rules and evidence in xlssheetparser.cpp).
+// The rows and columns of ROW and COLINFO records in the used range, one
+// row per rule, each named after the corpus file whose Excel export shows
+// it (the rule is at Sheet::usedRange()).
 void TestXlsReader::formattedRowsAndColumns_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("range"); // first row, first column, last row, last column
-    auto row = [](int r, int flags, int xf = 15) {
+    auto row = [](int r, int flags, int xf = 15, int height = 255) {
         return rec(0x0208,
-                   u16(r) + u16(0) + u16(1) + u16(255) + u16(0) + u16(0) + u16(flags) + u16(xf));
+                   u16(r) + u16(0) + u16(1) + u16(height) + u16(0) + u16(0) + u16(flags) + u16(xf));
     };
-    auto colinfo = [](int first, int last, int xf) {
-        return rec(0x007D, u16(first) + u16(last) + u16(2340) + u16(xf) + u16(0) + u16(0));
+    const QByteArray defaultHeight225 = rec(0x0225, u16(0) + u16(225));
+    auto colinfo = [](int first, int last, int xf, int flags = 0, int width = 2340) {
+        return rec(0x007D, u16(first) + u16(last) + u16(width) + u16(xf) + u16(flags) + u16(0));
     };
     const QByteArray a1 = rec(0x0203, rcx(0, 0) + f64(1));
-    QTest::newRow("custom height") << row(6, 0x0140) + a1 << "0,0,6,0";
-    QTest::newRow("own format") << row(9, 0x0180, 21) + a1 << "0,0,9,0";
-    QTest::newRow("plain row record") << row(9, 0x0100) + a1 << "0,0,0,0";
-    QTest::newRow("styled columns") << colinfo(2, 7, 21) + a1 << "0,0,0,7";
+    QTest::newRow("43493: custom height") << row(6, 0x0140) + a1 << "0,0,6,0";
+    QTest::newRow("ex45582-22397: own format") << row(9, 0x01C0, 22) + a1 << "0,0,9,0";
+    QTest::newRow("12561-2: a height other than the default")
+        << defaultHeight225 + row(9, 0x0100, 15, 240) + a1 << "0,0,9,0";
+    QTest::newRow("a row record of the default height")
+        << defaultHeight225 + row(9, 0x0100, 15, 225) + row(11, 0x0100, 15, 0x80FF) + a1
+        << "0,0,0,0";
+    QTest::newRow("outline.xls: hidden row, outline level")
+        << row(3, 0x0120) + row(7, 0x0102) + a1 << "0,0,7,0";
+    QTest::newRow("WORKBOOK_in_capitals: row above the cells")
+        << row(0, 0x01C0) + rec(0x0203, rcx(1, 1) + f64(1)) << "0,1,1,1";
+    QTest::newRow("47034 sheet 8: rows without columns")
+        << row(2, 0x0140) + row(4, 0x0180) << "0,0,0,0";
+    QTest::newRow("A4X_gnumeric: A:IV formatted, no cells") << colinfo(0, 255, 21) << "0,0,0,255";
+    QTest::newRow("A4X_gnumeric: A:IV formatted")
+        << colinfo(1, 255, 21) + rec(0x0203, rcx(3, 0) + f64(1)) << "3,0,3,255";
     QTest::newRow("default XF") << colinfo(2, 7, 15) + a1 << "0,0,0,0";
-    QTest::newRow("to the end") << colinfo(13, 256, 21) + a1 << "0,0,0,0";
-    QTest::newRow("up to IV") << colinfo(1, 255, 21) + rec(0x0203, rcx(3, 0) + f64(1))
-                              << "3,0,3,255";
-    QTest::newRow("columns, no cells") << colinfo(0, 255, 21) << "0,0,0,255";
-    QTest::newRow("rows, no cells") << row(2, 0x0140) + row(4, 0x0180) << "2,0,4,0";
+    QTest::newRow("xlrd profiles: to the end") << colinfo(13, 256, 21) + a1 << "0,0,0,0";
+    QTest::newRow("48026: formatted as the whole width")
+        << colinfo(0, 3, 73) + colinfo(4, 256, 73) + a1 << "0,0,0,0";
+    QTest::newRow("27272_2: formatted otherwise")
+        << colinfo(1, 2, 24) + colinfo(3, 256, 23) + a1 << "0,0,0,2";
+    QTest::newRow("12561-2: column A as the whole width") << colinfo(0, 0, 24) + colinfo(1, 2, 38)
+            + colinfo(3, 256, 24)
+            + rec(0x0203, rcx(0, 3) + f64(1)) << "0,1,0,3";
+    QTest::newRow("ex45978: hidden columns")
+        << colinfo(2, 188, 15, 0x0003, 4000) + colinfo(189, 256, 15, 0x0001, 0) + a1 << "0,0,0,188";
+    QTest::newRow("47034 sheet 9: hidden, zero width")
+        << colinfo(237, 250, 15, 0x0003, 0) + a1 << "0,0,0,0";
+    QTest::newRow("outline: grouped column") << colinfo(29, 29, 15, 0x0700) + a1 << "0,0,0,29";
     QTest::newRow("short records")
         << rec(0x0208, u16(9) + u16(0x0140)) + rec(0x007D, u16(0) + u16(5)) + a1 << "0,0,0,0";
 }

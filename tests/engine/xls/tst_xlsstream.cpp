@@ -134,6 +134,24 @@ void TestXlsStream::sameBytes_data()
     QTest::newRow("merged area past the cells") << book(
         dimensions(1, 1, 4, 3) + cells + rec(0x00E5, u16(1) + u16(4) + u16(6) + u16(3) + u16(5)))
                                                 << "whole: used range other than the dimension";
+    // Rows and columns without cells, as the used range counts them.
+    auto row = [](int r) {
+        return rec(0x0208,
+                   u16(r) + u16(0) + u16(0) + u16(300) + u16(0) + u16(0) + u16(0x140) + u16(15));
+    };
+    auto colinfo = [](int first, int last, int xf) {
+        return rec(0x007D, u16(first) + u16(last) + u16(2340) + u16(xf) + u16(0) + u16(0));
+    };
+    QTest::newRow("row record the dimension holds")
+        << book(dimensions(1, 1, 6, 3) + row(6) + cells) << "streamed";
+    QTest::newRow("row record past the dimension") << book(dimensions(1, 1, 4, 3) + cells + row(6))
+                                                   << "whole: used range other than the dimension";
+    QTest::newRow("columns formatted as the whole width")
+        << book(colinfo(0, 9, 21) + colinfo(10, 256, 21) + dimensions(1, 1, 4, 3) + cells)
+        << "streamed";
+    QTest::newRow("formatted column past the dimension")
+        << book(colinfo(6, 7, 21) + dimensions(1, 1, 4, 3) + cells)
+        << "whole: formatted columns or comments outside the dimension";
     // An empty sheet states 0, 0, 0, 0 and is written as one empty row.
     QTest::newRow("empty sheet") << book(dimensions(0, 0, -1, -1)) << "streamed";
 }

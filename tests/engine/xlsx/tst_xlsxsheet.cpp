@@ -520,8 +520,9 @@ void TestXlsxSheet::commentsWidenTheRange()
     QCOMPARE(QString::fromStdString(dump(*book, *s)), QString("B2=n:1 N34=_"));
 }
 
-// Rows with their own format or height, and styled columns that stop short
-// of the grid's last column, widen the used range along their own axis.
+// The rows and columns of <row> and <col> elements in the used range, one
+// row per rule, each named after the corpus file whose Excel export shows
+// it (the rule is at Sheet::usedRange()).
 void TestXlsxSheet::formattedRowsAndColumns_data()
 {
     QTest::addColumn<std::string>("xml");
@@ -533,26 +534,42 @@ void TestXlsxSheet::formattedRowsAndColumns_data()
                             << QString(range);
     };
     const std::string a1 = "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>";
-    // The shape of sheetjs hyperlink_no_rels.xlsx (Excel wrote A1:AC40).
-    row("styled rows and columns",
+    row("hyperlink_no_rels: formatted rows and columns",
         "<col min=\"1\" max=\"1\" style=\"2\"/><col min=\"2\" max=\"29\" style=\"4\"/>"
         "<col min=\"30\" max=\"16384\" style=\"1\"/>",
         a1 + "<row r=\"2\" s=\"4\" customFormat=\"1\"/><row r=\"40\" s=\"4\" customFormat=\"1\"/>",
         "A1:AC40");
     row("custom height", "", a1 + "<row r=\"5\" ht=\"30\" customHeight=\"1\"/>", "A1:A5");
-    row("custom format written true", "", a1 + "<row r=\"3\" s=\"2\" customFormat=\"true\"/>",
-        "A1:A3");
-    row("height without the flag", "", a1 + "<row r=\"5\" ht=\"30\"/>", "A1:A1");
-    row("style without the flag", "", a1 + "<row r=\"5\" s=\"2\" customFormat=\"0\"/>", "A1:A1");
+    row("Test_LotsOfSheets: height without the flag", "", a1 + "<row r=\"5\" ht=\"30\"/>", "A1:A5");
+    row("hidden row, outline level", "",
+        a1 + "<row r=\"3\" hidden=\"1\"/><row r=\"7\" outlineLevel=\"2\"/>", "A1:A7");
+    row("a bare row", "", a1 + "<row r=\"6\" spans=\"1:7\"/><row r=\"8\" outlineLevel=\"0\"/>",
+        "A1:A1");
+    row("47089 sheet 5: rows without columns", "",
+        "<row r=\"4\" customHeight=\"1\"/><row r=\"6\" customHeight=\"1\"/>", "A1:A1");
     row("column style 0 or none",
         "<col min=\"1\" max=\"9\" style=\"0\"/><col min=\"10\" max=\"12\" width=\"30\"/>", a1,
         "A1:A1");
     row("column to the last column", "<col min=\"3\" max=\"16384\" style=\"5\"/>", a1, "A1:A1");
-    row("columns without cells", "<col min=\"3\" max=\"5\" style=\"5\"/>", "", "C1:E1");
+    row("51850: styled as the whole width",
+        "<col min=\"1\" max=\"1\" style=\"2\"/><col min=\"2\" max=\"2\" style=\"3\"/>"
+        "<col min=\"3\" max=\"3\" style=\"1\" customWidth=\"1\"/>"
+        "<col min=\"4\" max=\"16384\" style=\"1\"/>",
+        "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>1</v></c></row>", "A1:B1");
+    row("A4X_gnumeric: columns without cells", "<col min=\"3\" max=\"5\" style=\"5\"/>", "",
+        "C1:E1");
     row("styled column left of the cells", "<col min=\"1\" max=\"1\" style=\"5\"/>",
         "<row r=\"3\"><c r=\"C3\"><v>1</v></c><c r=\"D4\"><v>1</v></c></row>", "A3:D4");
-    row("rows without cells", "",
-        "<row r=\"4\" customHeight=\"1\"/><row r=\"6\" customHeight=\"1\"/>", "A4:A6");
+    row("51585: hidden columns",
+        "<col min=\"3\" max=\"9\" width=\"9.7\" style=\"6\" hidden=\"1\"/>"
+        "<col min=\"10\" max=\"16384\" width=\"11\" style=\"6\"/>",
+        a1, "A1:I1");
+    row("47034 sheet 9: hidden, zero width", "<col min=\"3\" max=\"4\" width=\"0\" hidden=\"1\"/>",
+        a1, "A1:A1");
+    row("ex45978: hidden to the end", "<col min=\"3\" max=\"16384\" width=\"9\" hidden=\"1\"/>", a1,
+        "A1:A1");
+    row("outline: grouped column", "<col min=\"30\" max=\"30\" width=\"8.7\" outlineLevel=\"7\"/>",
+        a1, "A1:AD1");
     row("bad column bounds",
         "<col min=\"0\" max=\"4\" style=\"5\"/><col min=\"6\" max=\"2\" style=\"5\"/>", a1,
         "A1:A1");

@@ -185,7 +185,8 @@ void TestXlsxStream::sameBytes_data()
                        "ref=\"B2:C3\"/></mergeCells>")),
         "streamed");
     row("formatted column outside",
-        book(worksheet("B2:D5", rows, "<cols><col min=\"6\" max=\"7\" style=\"1\"/></cols>")),
+        book(worksheet("B2:D5", rows,
+                       "<cols><col min=\"6\" max=\"7\" width=\"9\" hidden=\"1\"/></cols>")),
         "whole: formatted columns or comments outside the dimension");
     row("formula with its result",
         book(worksheet("A1:B1",
