@@ -491,61 +491,18 @@ Value fnWeekNum(Call &c)
 Value fnYearFrac(Call &c)
 {
     double a, b;
-    Ymd x, y;
-    if (uint8_t e = dateArg(c, 0, a, &x))
+    if (uint8_t e = dateArg(c, 0, a))
         return Value::err(e);
-    if (uint8_t e = dateArg(c, 1, b, &y))
+    if (uint8_t e = dateArg(c, 1, b))
         return Value::err(e);
     double basis = 0;
     if (c.count() > 2)
         if (uint8_t e = c.number(2, basis))
             return Value::err(e);
-    if (a > b) {
-        std::swap(a, b);
-        std::swap(x, y);
-    }
-    switch (int(basis)) {
-    case 0: {
-        int d1 = x.d, d2 = y.d;
-        const bool lastFebX = x.m == 2 && x.d == daysInMonth(x.y, 2);
-        const bool lastFebY = y.m == 2 && y.d == daysInMonth(y.y, 2);
-        if (lastFebX && lastFebY)
-            d2 = 30;
-        if (lastFebX)
-            d1 = 30;
-        if (d2 == 31 && d1 >= 30)
-            d2 = 30;
-        if (d1 == 31)
-            d1 = 30;
-        return Value::num(((y.y - x.y) * 360.0 + (y.m - x.m) * 30.0 + (d2 - d1)) / 360);
-    }
-    case 1: {
-        double yearDays;
-        if (x.y == y.y) {
-            yearDays = isLeapYear(x.y) ? 366 : 365;
-        } else if (y.y - x.y == 1 && (y.m < x.m || (y.m == x.m && y.d <= x.d))) {
-            const bool feb29 = (isLeapYear(x.y) && (x.m < 3))
-                || (isLeapYear(y.y) && (y.m > 2 || (y.m == 2 && y.d == 29)));
-            yearDays = feb29 ? 366 : 365;
-        } else {
-            double total = 0;
-            for (int yy = x.y; yy <= y.y; ++yy)
-                total += isLeapYear(yy) ? 366 : 365;
-            yearDays = total / (y.y - x.y + 1);
-        }
-        return Value::num((b - a) / yearDays);
-    }
-    case 2:
-        return Value::num((b - a) / 360);
-    case 3:
-        return Value::num((b - a) / 365);
-    case 4: {
-        const int d1 = std::min(x.d, 30), d2 = std::min(y.d, 30);
-        return Value::num(((y.y - x.y) * 360.0 + (y.m - x.m) * 30.0 + (d2 - d1)) / 360);
-    }
-    default:
+    basis = std::trunc(basis);
+    if (basis < 0 || basis > 4)
         return Value::err(ErrNum);
-    }
+    return Value::num(yearFraction(a, b, int(basis), c.evaluator.date1904()));
 }
 
 } // namespace

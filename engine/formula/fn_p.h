@@ -78,6 +78,13 @@ private:
 // COUNTA counts what it is given.
 Value aggregate(const std::vector<double> &xs, int fn);
 
+// Day counts by basis (fn_daycount.cpp): 0 US 30/360, 1 actual/actual, 2
+// actual/360, 3 actual/365, 4 European 30/360. basisDays() counts the days
+// from a to b (30/360 for 0 and 4, actual days otherwise); yearFraction()
+// is YEARFRAC of the two serial days.
+double basisDays(double a, double b, int basis, bool date1904);
+double yearFraction(double a, double b, int basis, bool date1904);
+
 // Distribution functions (fn_dist.cpp) that the statistical tests share:
 // the regularized lower incomplete gamma P(a, x), the regularized
 // incomplete beta I_x(a, b), and the left tails of Student's t and of F.

@@ -43,12 +43,15 @@ const Table &table()
 
 std::vector<FunctionRows> functionRows()
 {
-    return { logicalFunctions(),        mathFunctions(),        textFunctions(),
-             dateFunctions(),           lookupFunctions(),      databaseFunctions(),
-             statisticalFunctions(),    orderFunctions(),       distributionFunctions(),
-             arrayFunctions(),          engineeringFunctions(), financialFunctions(),
-             numericFunctions(),        informationFunctions(), cashFlowFunctions(),
-             statisticalTestFunctions() };
+    return { logicalFunctions(),      mathFunctions(),
+             textFunctions(),         dateFunctions(),
+             lookupFunctions(),       databaseFunctions(),
+             statisticalFunctions(),  orderFunctions(),
+             distributionFunctions(), arrayFunctions(),
+             engineeringFunctions(),  financialFunctions(),
+             numericFunctions(),      informationFunctions(),
+             cashFlowFunctions(),     statisticalTestFunctions(),
+             securitiesFunctions() };
 }
 
 int findFunction(std::string_view name)

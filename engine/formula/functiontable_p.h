@@ -53,6 +53,7 @@ FunctionRows numericFunctions(); // fn_numeric.cpp
 FunctionRows informationFunctions(); // fn_info.cpp
 FunctionRows cashFlowFunctions(); // fn_cashflow.cpp
 FunctionRows statisticalTestFunctions(); // fn_stattests.cpp
+FunctionRows securitiesFunctions(); // fn_bond.cpp
 
 // All of the above, in the table's order (functions.cpp).
 std::vector<FunctionRows> functionRows();
