@@ -1,4 +1,4 @@
-// Engineering functions: COMPLEX, Bessel functions, base conversions,
+// Engineering functions: Bessel functions, base conversions,
 // DELTA and GESTEP.
 
 #include "formula/fn_p.h"
@@ -10,31 +10,6 @@
 namespace sd::formula {
 
 namespace {
-
-Value fnComplex(Call &c)
-{
-    double re = 0, im = 0;
-    SD_ARGS(&re, &im);
-    std::string suffix = "i";
-    if (c.count() > 2 && !c.isEmpty(2)) {
-        if (uint8_t e = c.text(2, suffix))
-            return Value::err(e);
-        if (suffix.empty())
-            suffix = "i";
-        if (suffix != "i" && suffix != "j")
-            return Value::err(ErrValue);
-    }
-    if (im == 0)
-        return Value::str(numberToText(re));
-    std::string out = re != 0 ? numberToText(re) : std::string();
-    if (im == 1)
-        out += (re != 0 ? "+" : "") + suffix;
-    else if (im == -1)
-        out += "-" + suffix;
-    else
-        out += (im > 0 && re != 0 ? "+" : "") + numberToText(im) + suffix;
-    return Value::str(out);
-}
 
 // ---- Bessel functions -----------------------------------------------------
 //
@@ -452,7 +427,6 @@ FunctionRows engineeringFunctions()
         { "BESSELJ", -1, 2, 2, "V", E, fnBesselJ },
         { "BESSELK", -1, 2, 2, "V", E, fnBesselK },
         { "BESSELY", -1, 2, 2, "V", E, fnBesselY },
-        { "COMPLEX", -1, 2, 3, "V", E, fnComplex },
         { "BIN2DEC", -1, 1, 1, "V", E, fnBin2Dec },
         { "BIN2HEX", -1, 1, 2, "V", E, fnBin2Hex },
         { "BIN2OCT", -1, 1, 2, "V", E, fnBin2Oct },
@@ -469,23 +443,6 @@ FunctionRows engineeringFunctions()
         { "GESTEP", -1, 1, 2, "V", E, fnGeStep },
         // Known, not evaluated: a call keeps the cell's cached value.
         { "CONVERT", -1, 3, 3, "V", E, nullptr },
-        { "IMABS", -1, 1, 1, "V", E, nullptr },
-        { "IMAGINARY", -1, 1, 1, "V", E, nullptr },
-        { "IMARGUMENT", -1, 1, 1, "V", E, nullptr },
-        { "IMCONJUGATE", -1, 1, 1, "V", E, nullptr },
-        { "IMCOS", -1, 1, 1, "V", E, nullptr },
-        { "IMDIV", -1, 2, 2, "V", E, nullptr },
-        { "IMEXP", -1, 1, 1, "V", E, nullptr },
-        { "IMLN", -1, 1, 1, "V", E, nullptr },
-        { "IMLOG10", -1, 1, 1, "V", E, nullptr },
-        { "IMLOG2", -1, 1, 1, "V", E, nullptr },
-        { "IMPOWER", -1, 2, 2, "V", E, nullptr },
-        { "IMPRODUCT", -1, 1, N, "R", 0, nullptr },
-        { "IMREAL", -1, 1, 1, "V", E, nullptr },
-        { "IMSIN", -1, 1, 1, "V", E, nullptr },
-        { "IMSQRT", -1, 1, 1, "V", E, nullptr },
-        { "IMSUB", -1, 2, 2, "V", E, nullptr },
-        { "IMSUM", -1, 1, N, "R", 0, nullptr },
     };
     return rows;
 }

@@ -51,7 +51,7 @@ std::vector<FunctionRows> functionRows()
              engineeringFunctions(),  financialFunctions(),
              numericFunctions(),      informationFunctions(),
              cashFlowFunctions(),     statisticalTestFunctions(),
-             securitiesFunctions() };
+             securitiesFunctions(),   complexFunctions() };
 }
 
 int findFunction(std::string_view name)

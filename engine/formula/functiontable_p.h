@@ -54,6 +54,7 @@ FunctionRows informationFunctions(); // fn_info.cpp
 FunctionRows cashFlowFunctions(); // fn_cashflow.cpp
 FunctionRows statisticalTestFunctions(); // fn_stattests.cpp
 FunctionRows securitiesFunctions(); // fn_bond.cpp
+FunctionRows complexFunctions(); // fn_complex.cpp
 
 // All of the above, in the table's order (functions.cpp).
 std::vector<FunctionRows> functionRows();
