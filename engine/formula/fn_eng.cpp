@@ -423,26 +423,15 @@ FunctionRows engineeringFunctions()
 {
     using namespace rowflags;
     static const FunctionInfo rows[] = {
-        { "BESSELI", -1, 2, 2, "V", E, fnBesselI },
-        { "BESSELJ", -1, 2, 2, "V", E, fnBesselJ },
-        { "BESSELK", -1, 2, 2, "V", E, fnBesselK },
-        { "BESSELY", -1, 2, 2, "V", E, fnBesselY },
-        { "BIN2DEC", -1, 1, 1, "V", E, fnBin2Dec },
-        { "BIN2HEX", -1, 1, 2, "V", E, fnBin2Hex },
-        { "BIN2OCT", -1, 1, 2, "V", E, fnBin2Oct },
-        { "DEC2BIN", -1, 1, 2, "V", E, fnDec2Bin },
-        { "DEC2HEX", -1, 1, 2, "V", E, fnDec2Hex },
-        { "DEC2OCT", -1, 1, 2, "V", E, fnDec2Oct },
-        { "HEX2BIN", -1, 1, 2, "V", E, fnHex2Bin },
-        { "HEX2DEC", -1, 1, 1, "V", E, fnHex2Dec },
-        { "HEX2OCT", -1, 1, 2, "V", E, fnHex2Oct },
-        { "OCT2BIN", -1, 1, 2, "V", E, fnOct2Bin },
-        { "OCT2DEC", -1, 1, 1, "V", E, fnOct2Dec },
-        { "OCT2HEX", -1, 1, 2, "V", E, fnOct2Hex },
-        { "DELTA", -1, 1, 2, "V", E, fnDelta },
-        { "GESTEP", -1, 1, 2, "V", E, fnGeStep },
-        // Known, not evaluated: a call keeps the cell's cached value.
-        { "CONVERT", -1, 3, 3, "V", E, nullptr },
+        { "BESSELI", -1, 2, 2, "V", E, fnBesselI }, { "BESSELJ", -1, 2, 2, "V", E, fnBesselJ },
+        { "BESSELK", -1, 2, 2, "V", E, fnBesselK }, { "BESSELY", -1, 2, 2, "V", E, fnBesselY },
+        { "BIN2DEC", -1, 1, 1, "V", E, fnBin2Dec }, { "BIN2HEX", -1, 1, 2, "V", E, fnBin2Hex },
+        { "BIN2OCT", -1, 1, 2, "V", E, fnBin2Oct }, { "DEC2BIN", -1, 1, 2, "V", E, fnDec2Bin },
+        { "DEC2HEX", -1, 1, 2, "V", E, fnDec2Hex }, { "DEC2OCT", -1, 1, 2, "V", E, fnDec2Oct },
+        { "HEX2BIN", -1, 1, 2, "V", E, fnHex2Bin }, { "HEX2DEC", -1, 1, 1, "V", E, fnHex2Dec },
+        { "HEX2OCT", -1, 1, 2, "V", E, fnHex2Oct }, { "OCT2BIN", -1, 1, 2, "V", E, fnOct2Bin },
+        { "OCT2DEC", -1, 1, 1, "V", E, fnOct2Dec }, { "OCT2HEX", -1, 1, 2, "V", E, fnOct2Hex },
+        { "DELTA", -1, 1, 2, "V", E, fnDelta },     { "GESTEP", -1, 1, 2, "V", E, fnGeStep },
     };
     return rows;
 }

@@ -51,7 +51,8 @@ std::vector<FunctionRows> functionRows()
              engineeringFunctions(),  financialFunctions(),
              numericFunctions(),      informationFunctions(),
              cashFlowFunctions(),     statisticalTestFunctions(),
-             securitiesFunctions(),   complexFunctions() };
+             securitiesFunctions(),   complexFunctions(),
+             conversionFunctions() };
 }
 
 int findFunction(std::string_view name)

@@ -55,6 +55,7 @@ FunctionRows cashFlowFunctions(); // fn_cashflow.cpp
 FunctionRows statisticalTestFunctions(); // fn_stattests.cpp
 FunctionRows securitiesFunctions(); // fn_bond.cpp
 FunctionRows complexFunctions(); // fn_complex.cpp
+FunctionRows conversionFunctions(); // fn_convert.cpp
 
 // All of the above, in the table's order (functions.cpp).
 std::vector<FunctionRows> functionRows();
