@@ -271,11 +271,11 @@ bool Criterion::matches(const Value &v) const
 
 // ---- rounding -------------------------------------------------------------
 
-double roundDigits(double v, int digits, int mode)
+double roundDigits(double v, double places, int mode)
 {
-    if (v == 0 || !std::isfinite(v))
+    if (v == 0 || !std::isfinite(v) || std::isnan(places))
         return v;
-    digits = std::max(-308, std::min(308, digits));
+    const int digits = int(std::max(-308.0, std::min(308.0, std::trunc(places))));
     const double scale = std::pow(10.0, std::abs(digits));
     double x = digits >= 0 ? v * scale : v / scale;
     if (!std::isfinite(x))

@@ -76,7 +76,8 @@ Value database(Call &c, int kind)
     const Value field = c.scalar(1);
     long column = -1;
     if (field.type == ValueType::Number) {
-        column = long(field.number) - 1;
+        const double n = std::trunc(field.number);
+        column = n >= 1 && n <= double(db.cols()) ? long(n) - 1 : n < 1 ? -1 : long(db.cols());
     } else if (field.type == ValueType::Text) {
         for (uint32_t k = 0; k < db.cols(); ++k)
             if (compareText(db.at(0, k).text, field.text) == 0

@@ -510,18 +510,18 @@ Value fnChoose(Call &c)
             double d = 0;
             if (uint8_t e = toNumber(s[0], d))
                 return Value::err(e);
-            const size_t k = size_t(std::trunc(d));
-            if (k < 1 || k >= s.size())
+            const double k = std::trunc(d);
+            if (!(k >= 1 && k < double(s.size())))
                 return Value::err(ErrValue);
-            return s[k];
+            return s[size_t(k)];
         });
     }
     double d = 0;
     if (uint8_t e = toNumber(index, d, c.evaluator.date1904()))
         return Value::err(e);
-    const int k = int(std::trunc(d));
-    if (k < 1 || k >= c.count())
+    if (!(std::trunc(d) >= 1 && std::trunc(d) < c.count()))
         return Value::err(ErrValue);
+    const int k = int(d);
     if (c.isEmpty(k))
         return Value::num(0);
     return c.arg(k);

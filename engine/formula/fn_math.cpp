@@ -185,21 +185,21 @@ Value fnRound(Call &c)
 {
     SD_NUMBER(c, 0, x);
     SD_NUMBER(c, 1, d);
-    return Value::num(roundDigits(x, int(std::trunc(d)), 0));
+    return Value::num(roundDigits(x, d, 0));
 }
 
 Value fnRoundUp(Call &c)
 {
     SD_NUMBER(c, 0, x);
     SD_NUMBER(c, 1, d);
-    return Value::num(roundDigits(x, int(std::trunc(d)), 1));
+    return Value::num(roundDigits(x, d, 1));
 }
 
 Value fnRoundDown(Call &c)
 {
     SD_NUMBER(c, 0, x);
     SD_NUMBER(c, 1, d);
-    return Value::num(roundDigits(x, int(std::trunc(d)), -1));
+    return Value::num(roundDigits(x, d, -1));
 }
 
 Value fnTrunc(Call &c)
@@ -209,7 +209,7 @@ Value fnTrunc(Call &c)
     if (c.count() > 1)
         if (uint8_t e = c.number(1, d))
             return Value::err(e);
-    return Value::num(roundDigits(x, int(std::trunc(d)), -1));
+    return Value::num(roundDigits(x, d, -1));
 }
 
 Value fnCeiling(Call &c)

@@ -97,9 +97,10 @@ double fLeft(double x, double d1, double d2);
 bool wildcardMatch(std::string_view pattern, std::string_view text);
 bool hasWildcards(std::string_view s);
 
-// Rounds half away from zero at `digits` decimals, through the 15-digit form
-// so that 2.675 rounds up as written.
-double roundDigits(double v, int digits, int mode /* 0 round, 1 up, -1 down */);
+// Rounds half away from zero at `digits` decimals (truncated to a whole
+// number, any size), through the 15-digit form so that 2.675 rounds up as
+// written.
+double roundDigits(double v, double digits, int mode /* 0 round, 1 up, -1 down */);
 
 // Position of `target` in a line of values (a row or column of a grid).
 // matchType 0 exact (wildcards for text), 1 largest <= target in ascending

@@ -431,7 +431,7 @@ Value formatted(Call &c, double decimalsDefault, bool dollar)
     if (decimals > 127)
         return Value::err(ErrValue);
     if (decimals < 0)
-        x = roundDigits(x, int(decimals), 0);
+        x = roundDigits(x, decimals, 0);
     const int places = decimals > 0 ? int(decimals) : 0;
     std::string number = noCommas ? "0" : "#,##0";
     if (places > 0)
