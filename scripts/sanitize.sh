@@ -2,9 +2,10 @@
 # The sanitizer passes of the test suite, each in a Debug build of its own:
 #
 # 1. AddressSanitizer and UndefinedBehaviorSanitizer over the readers, the
-#    support library and their tests (the golden corpus and the fuzz seed
-#    replays included), so that memory errors in the parsers fail the suite
-#    instead of passing silently (build-sanitize/).
+#    formula engine, the support library and their tests (the golden corpus
+#    and the fuzz seed replays included), so that memory errors in the
+#    parsers and the evaluator fail the suite instead of passing silently
+#    (build-sanitize/).
 # 2. ThreadSanitizer over the tests that run threads: the conversion worker
 #    on its thread (job, seam, window controller and folder fields, command
 #    line, its reports and its parallel jobs, the CSV commit group), the
@@ -33,7 +34,7 @@ pass() {
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   pass "${SANITIZE_BUILD_DIR:-$root/build-sanitize}" \
-       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|inflate|xls.*|crypto.*|replay_.*)$' \
+       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|inflate|xls.*|crypto.*|replay_.*|formula|formulaengine|rangescan|recalconload)$' \
        -DSHEETDRAIN_SANITIZE=ON
 
 if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then

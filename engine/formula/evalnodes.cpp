@@ -195,6 +195,10 @@ void EvaluatorPrivate::visit(const Value &v, const CellVisitor &f)
         for (int s = a.sheet; s <= a.lastSheet; ++s) {
             const CellRange range { a.row1, a.col1, a.row2, a.col2 };
             m_source.cellsIn(s, range, [&](uint32_t row, uint32_t col, const Value &stored) {
+                // Callers index arrays by the offsets: a source that strays
+                // out of the area must not make them write out of bounds.
+                if (row < a.row1 || row > a.row2 || col < a.col1 || col > a.col2)
+                    return;
                 step();
                 Entry *e = entry(s, row, col);
                 if (e && recalc(*e, key(s, row, col))) {

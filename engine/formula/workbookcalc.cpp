@@ -162,34 +162,31 @@ void WorkbookSource::cellsIn(int sheet, const CellRange &area,
                              const std::function<void(uint32_t, uint32_t, const Value &)> &visit)
 {
     SheetData *d = data(sheet);
-    if (!d)
+    if (!d || area.firstRow > area.lastRow || area.firstCol > area.lastCol)
         return;
     const std::vector<Cell> &cells = d->sheet->cells;
-    auto it = std::lower_bound(cells.begin(), cells.end(), area.firstRow,
-                               [](const Cell &c, uint32_t row) { return c.row < row; });
-    for (; it != cells.end() && it->row <= area.lastRow; ++it) {
+    // The first cell at or after (row, col) in row-major order.
+    auto seek = [&](std::vector<Cell>::const_iterator from, uint32_t row, uint32_t col) {
+        return std::lower_bound(from, cells.cend(), std::make_pair(row, col),
+                                [](const Cell &c, const std::pair<uint32_t, uint32_t> &rc) {
+                                    return c.row != rc.first ? c.row < rc.first : c.col < rc.second;
+                                });
+    };
+    // Each step lands on a cell at or after the area's first column of its
+    // row: a row whose cells all lie left of the area hands on to the next
+    // row's cells, which are checked again like any other.
+    auto it = seek(cells.cbegin(), area.firstRow, area.firstCol);
+    while (it != cells.cend() && it->row <= area.lastRow) {
         if (it->col < area.firstCol) {
-            // Skip to the first column of the area in this row.
-            const uint32_t row = it->row;
-            it = std::lower_bound(it, cells.end(), std::make_pair(row, area.firstCol),
-                                  [](const Cell &c, const std::pair<uint32_t, uint32_t> &rc) {
-                                      return c.row != rc.first ? c.row < rc.first
-                                                               : c.col < rc.second;
-                                  });
-            if (it == cells.end() || it->row > area.lastRow)
+            it = seek(it, it->row, area.firstCol);
+        } else if (it->col > area.lastCol) {
+            if (it->row == area.lastRow)
                 break;
+            it = seek(it, it->row + 1, area.firstCol);
+        } else {
+            visit(it->row, it->col, cellValue(*it));
+            ++it;
         }
-        if (it->col > area.lastCol) {
-            // On to the next row.
-            const uint32_t next = it->row + 1;
-            it = std::lower_bound(it, cells.end(), next,
-                                  [](const Cell &c, uint32_t row) { return c.row < row; });
-            if (it == cells.end())
-                break;
-            --it;
-            continue;
-        }
-        visit(it->row, it->col, cellValue(*it));
     }
 }
 
