@@ -83,7 +83,8 @@ Value EvaluatorPrivate::eval(const Formula &f, uint32_t index, const Ctx &ctx)
         Value b = eval(f, f.child(n, 1), ctx);
         if (n.op == Op::Range || n.op == Op::Union || n.op == Op::Intersect)
             return referenceOp(n.op, a, b);
-        return binaryOp(n.op, deref(a, ctx), deref(b, ctx));
+        const bool last = index == f.root && &f == m_cellFormula;
+        return binaryOp(n.op, deref(a, ctx), deref(b, ctx), last);
     }
     case NodeKind::Call:
         return callFunction(f, n, ctx);

@@ -357,6 +357,7 @@ Value EvaluatorPrivate::compute(uint64_t k, Entry &e)
     std::shared_ptr<Formula> f = parsed(e.src, sheet);
     if (!f->ok())
         throw Unsupported { "cannot parse: " + f->error };
+    m_cellFormula = f.get();
     if (e.src.array)
         return arrayElement(k, e, *f, sheet, row, col);
     const Ctx ctx { sheet, row, col, false };

@@ -93,7 +93,12 @@ public:
 
     // ---- operators (operators.cpp) ----
     Value unaryOp(Op op, const Value &v);
-    Value binaryOp(Op op, const Value &a, const Value &b);
+    // `snap`: the operation is the formula's last, and an addition or
+    // subtraction there whose result lies within rounding noise of zero
+    // gives 0 (the application's correction for binary fractions: 0.5-0.4-0.1
+    // is 0, while 1*(0.5-0.4-0.1) is -2.78E-17 and (C22-1)/(C22+1) keeps its
+    // tiny quotient).
+    Value binaryOp(Op op, const Value &a, const Value &b, bool snap = false);
     Value referenceOp(Op op, const Value &a, const Value &b);
     // Applies a scalar function element by element over array arguments.
     Value lift(std::vector<Value> &args, const std::function<Value(const std::vector<Value> &)> &f);
@@ -174,6 +179,7 @@ private:
     bool m_exhausted = false;
     bool m_volatileDone = false;
     int m_nameDepth = 0;
+    const Formula *m_cellFormula = nullptr; // the formula being computed, whose root may snap
     std::mt19937_64 m_rng;
     double m_now = -1;
 };
@@ -224,7 +230,8 @@ private:
 
 // Excel's comparison of two scalars: <0, 0, >0; errors are not compared.
 int compareValues(const Value &a, const Value &b);
-// Addition that snaps results within rounding noise of zero to zero.
+// Addition that snaps results within rounding noise of zero to zero (the
+// last operation of a formula only).
 double approxAdd(double a, double b);
 bool approxEqual(double a, double b);
 

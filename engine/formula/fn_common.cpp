@@ -314,7 +314,11 @@ long lookupPosition(const Value &target, long count, const std::function<Value(l
         return -1;
     }
     // Binary search as the application does it: it assumes sorted data and
-    // skips over values of another type.
+    // skips over values of another type; on meeting the value itself it
+    // goes on to the last of the equal values that follow, and stops there
+    // (on unsorted data this is what decides: poi/
+    // LookupFunctionsTestCaseData.xls, sheet VL-unsorted, as the
+    // application saved it).
     auto rank = [](const Value &v) {
         return v.type == ValueType::Number ? 0
             : v.type == ValueType::Text    ? 1
@@ -337,14 +341,17 @@ long lookupPosition(const Value &target, long count, const std::function<Value(l
             continue;
         }
         const int cmp = compareValues(v, target);
-        const bool ok = matchType > 0 ? cmp <= 0 : cmp >= 0;
-        if (ok) {
-            found = probe;
-            if (cmp == 0 && matchType > 0) {
-                // The last of equal values.
-                lo = mid + 1;
-                continue;
+        if (cmp == 0) {
+            while (probe + 1 < count) {
+                const Value next = at(probe + 1);
+                if (rank(next) != want || compareValues(next, target) != 0)
+                    break;
+                ++probe;
             }
+            return probe;
+        }
+        if (matchType > 0 ? cmp < 0 : cmp > 0) {
+            found = probe;
             lo = mid + 1;
         } else {
             hi = probe - 1;

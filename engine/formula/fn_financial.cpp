@@ -79,8 +79,11 @@ double futureValue(const Tvm &t)
 {
     if (t.rate == 0)
         return -(t.pv + t.pmt * t.nper);
+    // The growth of the payments, ((1+r)^n - 1)/r, is formed first: the
+    // application's rounding (poi/FormulaEvalTestData_Copy.xlsx,
+    // FinanceLibTests H19:H20 agree to the last bit this way).
     const double f = std::pow(1 + t.rate, t.nper);
-    return -(t.pv * f + t.pmt * (1 + t.rate * t.type) * (f - 1) / t.rate);
+    return -(t.pv * f + t.pmt * (1 + t.rate * t.type) * ((f - 1) / t.rate));
 }
 
 double interestPart(const Tvm &t, double per)

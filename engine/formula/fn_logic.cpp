@@ -214,9 +214,23 @@ Value fnIsRef(Call &c)
     return Value::boolean(c.arg(0).isRef());
 }
 
+// T and N take a reference and read its first cell, however large the
+// range and wherever the formula stands (the application's results in
+// poi/FormulaEvalTestData_Copy.xlsx, EverythingTests M1352:O1352:
+// T(H12:J12) over the number 545 in H12 is "").
+Value firstValue(Call &c)
+{
+    const Value &v = c.arg(0);
+    if (v.isRef())
+        return c.evaluator.cell(v.area.sheet, v.area.row1, v.area.col1);
+    if (v.isArray())
+        return v.array->items.empty() ? Value::err(ErrValue) : v.array->items[0];
+    return v;
+}
+
 Value fnN(Call &c)
 {
-    const Value v = c.scalar(0);
+    const Value v = firstValue(c);
     if (v.isError())
         return v;
     return Value::num(v.type == ValueType::Number || v.type == ValueType::Bool ? v.number : 0);
@@ -224,7 +238,7 @@ Value fnN(Call &c)
 
 Value fnT(Call &c)
 {
-    const Value v = c.scalar(0);
+    const Value v = firstValue(c);
     if (v.isError())
         return v;
     return Value::str(v.type == ValueType::Text ? v.text : std::string());
@@ -334,8 +348,8 @@ FunctionRows logicalFunctions()
         { "ISTEXT", 127, 1, 1, "V", E, fnIsText },
         { "ISNUMBER", 128, 1, 1, "V", E, fnIsNumber },
         { "ISBLANK", 129, 1, 1, "V", E, fnIsBlank },
-        { "T", 130, 1, 1, "V", E, fnT },
-        { "N", 131, 1, 1, "V", E, fnN },
+        { "T", 130, 1, 1, "R", E, fnT },
+        { "N", 131, 1, 1, "R", E, fnN },
         { "ISNONTEXT", 190, 1, 1, "V", E, fnIsNonText },
         { "ISLOGICAL", 198, 1, 1, "V", E, fnIsLogical },
         { "INFO", 244, 1, 1, "V", V, fnInfo },

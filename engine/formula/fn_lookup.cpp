@@ -27,31 +27,73 @@ long firstLinePosition(Call &c, const Grid &g, bool byRow, const Value &target, 
     return lookupPosition(target, count, at, matchType, wildcards);
 }
 
-// VLOOKUP and HLOOKUP: `vertical` searches the first column.
+// VLOOKUP's and HLOOKUP's column or row number, 1-based; 0 with `error`
+// set when it is unusable. As the application saved its results (poi/
+// LookupFunctionsTestCaseData.xls, sheets VL-basic, VL-oddArgs, HL-basic):
+// an error value, or text that is not a whole number ("abc", "0.9",
+// "29.9e-1"), is #REF!, like a number beyond the table; a number, logical
+// value or blank below 1 is #VALUE!, as the function reference says.
+uint32_t tableIndex(Call &c, uint32_t size, uint8_t &error)
+{
+    const Value v = c.scalar(2);
+    double index = 0;
+    error = 0;
+    if (v.isError()
+        || (v.type == ValueType::Text
+            && (toNumber(v, index, c.evaluator.date1904()) || index != std::trunc(index)))) {
+        error = ErrRef;
+        return 0;
+    }
+    if (v.type != ValueType::Text && toNumber(v, index, c.evaluator.date1904()) == 0 && index < 1) {
+        error = ErrValue;
+        return 0;
+    }
+    index = std::trunc(index);
+    if (index < 1 || index > double(size)) {
+        error = ErrRef;
+        return 0;
+    }
+    return uint32_t(index);
+}
+
+// VLOOKUP and HLOOKUP: `vertical` searches the first column. The lookup
+// value's and the range_lookup argument's errors come first; range_lookup
+// as text is #VALUE!, even "TRUE" (VL-oddArgs rows 25-27). A blank lookup
+// value matches nothing exactly but is 0 for the approximate search
+// (VL-basic rows 17 and 33). The search comes before the column number is
+// looked at: a value not found is #N/A whatever that number is (calamine/
+// errors.xlsx A7, VLOOKUP(B1,B1,B1,3) over an empty B1).
 Value tableLookup(Call &c, bool vertical)
 {
-    const Value target = lookupValue(c, 0);
+    Value target = lookupValue(c, 0);
     if (target.isError())
         return target;
-    if (target.type == ValueType::Blank)
-        return Value::err(ErrNA); // an empty lookup value matches nothing
+    bool approximate = true;
+    if (c.count() > 3) {
+        const Value r = c.scalar(3);
+        if (r.isError())
+            return r;
+        if (r.type == ValueType::Text)
+            return Value::err(ErrValue);
+        if (uint8_t e = c.boolean(3, approximate))
+            return Value::err(e);
+    }
     Grid g(c.evaluator, c.arg(1));
     if (!g.ok())
         return Value::err(g.error());
-    SD_NUMBER(c, 2, index);
-    index = std::trunc(index);
-    bool approximate = true;
-    if (c.count() > 3)
-        if (uint8_t e = c.boolean(3, approximate))
-            return Value::err(e);
-    if (index < 1)
-        return Value::err(ErrValue);
-    if (index > (vertical ? g.cols() : g.rows()))
-        return Value::err(ErrRef);
+    if (target.type == ValueType::Blank) {
+        if (!approximate)
+            return Value::err(ErrNA);
+        target = Value::num(0);
+    }
     const long pos = firstLinePosition(c, g, !vertical, target, approximate ? 1 : 0);
     if (pos < 0)
         return Value::err(ErrNA);
-    const uint32_t k = uint32_t(index) - 1;
+    uint8_t error = 0;
+    const uint32_t index = tableIndex(c, vertical ? g.cols() : g.rows(), error);
+    if (error)
+        return Value::err(error);
+    const uint32_t k = index - 1;
     return vertical ? g.at(uint32_t(pos), k) : g.at(k, uint32_t(pos));
 }
 
@@ -241,8 +283,13 @@ Value fnIndex(Call &c)
         if (area > double(src.areaCount()))
             return Value::err(ErrRef);
         Area a = src.areaAt(size_t(area) - 1);
-        // One row or column: a single index picks along it.
-        if (c.count() == 2 || (c.count() > 2 && c.isEmpty(2) && false)) {
+        // One row or column: a single index picks along it. An area of
+        // several rows and columns needs both: one alone is #REF! (poi/
+        // IndexFunctionTestCaseData.xls, Index rows 13 and 17-21, as the
+        // application saved them).
+        if (c.count() == 2) {
+            if (a.rows() > 1 && a.cols() > 1)
+                return Value::err(ErrRef);
             if (a.rows() == 1 && a.cols() > 1)
                 std::swap(row, col);
         }
@@ -479,10 +526,18 @@ Value fnAddress(Call &c)
     std::string out;
     if (c.count() > 4 && !c.isEmpty(4)) {
         SD_TEXT(c, 4, sheet);
-        bool quote = false;
-        for (char ch : sheet)
-            if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '.'))
+        // A workbook in brackets before the sheet's name needs no quotes:
+        // ADDRESS(2,3,1,FALSE,"[Book1]Sheet1") is "[Book1]Sheet1!R2C3" in
+        // the function reference.
+        size_t from = 0;
+        if (sheet.size() > 2 && sheet[0] == '[' && sheet.find(']') != std::string::npos)
+            from = sheet.find(']') + 1;
+        bool quote = from > 0 && from == sheet.size();
+        for (size_t i = from; i < sheet.size(); ++i) {
+            const unsigned char ch = static_cast<unsigned char>(sheet[i]);
+            if (!(std::isalnum(ch) || ch == '_' || ch == '.'))
                 quote = true;
+        }
         out = quote ? "'" + sheet + "'!" : sheet + "!";
     }
     if (a1) {

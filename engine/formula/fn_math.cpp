@@ -58,17 +58,55 @@ Value fnLog10(Call &c)
 {
     return unary(c, std::log10, positive);
 }
+// SIN, COS and TAN reduce their argument by multiples of pi/2 the way the
+// application does, with pi held to 64 bits (extended precision) rather
+// than exactly: near a multiple of pi/2 the result is what that pi gives,
+// SIN(PI()) 1.22514845490862E-16 and not the 1.22464679914735E-16 of the
+// true pi (the application's results in poi/43623.xls C5 and C9, poi/
+// 47813.xlsx, sheet Numbers, columns B and C). The 64-bit pi/2 is held as
+// the double nearest pi/2 plus a short remainder, so the reduction is the
+// same on every machine.
+double reduceQuarterTurns(double x, int &quadrant)
+{
+    constexpr double halfPiHigh = 0x1.921fb54442d18p+0; // M_PI / 2
+    constexpr double halfPiLow = 0x1.1a8p-54; // the rest of pi/2 rounded to 64 bits
+    const double k = std::nearbyint(x / halfPiHigh);
+    quadrant = int(std::fmod(std::fmod(k, 4) + 4, 4));
+    return std::fma(-k, halfPiHigh, x) - k * halfPiLow;
+}
+
+double excelSin(double x)
+{
+    int q = 0;
+    const double r = reduceQuarterTurns(x, q);
+    return q == 0 ? std::sin(r) : q == 1 ? std::cos(r) : q == 2 ? -std::sin(r) : -std::cos(r);
+}
+
+double excelCos(double x)
+{
+    int q = 0;
+    const double r = reduceQuarterTurns(x, q);
+    return q == 0 ? std::cos(r) : q == 1 ? -std::sin(r) : q == 2 ? -std::cos(r) : std::sin(r);
+}
+
+double excelTan(double x)
+{
+    int q = 0;
+    const double r = reduceQuarterTurns(x, q);
+    return q % 2 == 0 ? std::tan(r) : -1 / std::tan(r);
+}
+
 Value fnSin(Call &c)
 {
-    return unary(c, std::sin);
+    return unary(c, excelSin);
 }
 Value fnCos(Call &c)
 {
-    return unary(c, std::cos);
+    return unary(c, excelCos);
 }
 Value fnTan(Call &c)
 {
-    return unary(c, std::tan);
+    return unary(c, excelTan);
 }
 Value fnAtan(Call &c)
 {
@@ -409,27 +447,63 @@ Value fnLcm(Call &c)
     return gcdLcm(c, true);
 }
 
+// ROMAN's forms: 0 classic, 1 to 3 more concise, 4 simplified (TRUE is 0,
+// FALSE 4). For a digit 4 or 9 of a place, a form may write the subtracted
+// numeral up to `form` places lower, as long as the pair still fits the
+// rest of the number: ROMAN(499,1) is "LDVLIV", (499,2) "XDIX", (499,3)
+// "VDIV", (499,4) "ID", as the function reference shows.
+std::string roman(int n, int form)
+{
+    static const char letters[] = { 'M', 'D', 'C', 'L', 'X', 'V', 'I' };
+    static const int values[] = { 1000, 500, 100, 50, 10, 5, 1 };
+    constexpr int last = 6;
+    std::string out;
+    for (int place = 0; place <= last; place += 2) { // M, C, X, I
+        const int digit = n / values[place];
+        if (digit % 5 == 4) {
+            // Subtract from the next five or ten: IV, IX, XL, XC, CD, CM ...
+            const int big = digit == 4 ? place - 1 : place - 2;
+            int small = place;
+            for (int steps = 0; steps < form && small < last; ++steps) {
+                if (values[big] - values[small + 1] > n)
+                    break;
+                ++small;
+            }
+            out += letters[small];
+            out += letters[big];
+            n += values[small] - values[big];
+        } else {
+            if (digit > 4)
+                out += letters[place - 1];
+            out.append(size_t(digit % 5), letters[place]);
+            n %= values[place];
+        }
+    }
+    return out;
+}
+
 Value fnRoman(Call &c)
 {
     SD_NUMBER(c, 0, x);
     x = std::trunc(x);
     if (x < 0 || x > 3999)
         return Value::err(ErrValue);
-    static const struct
-    {
-        int value;
-        const char *text;
-    } parts[] = { { 1000, "M" }, { 900, "CM" }, { 500, "D" }, { 400, "CD" }, { 100, "C" },
-                  { 90, "XC" },  { 50, "L" },   { 40, "XL" }, { 10, "X" },   { 9, "IX" },
-                  { 5, "V" },    { 4, "IV" },   { 1, "I" } };
-    int n = int(x);
-    std::string out;
-    for (const auto &p : parts)
-        while (n >= p.value) {
-            out += p.text;
-            n -= p.value;
+    int form = 0;
+    if (c.count() > 1 && !c.isEmpty(1)) {
+        const Value f = c.scalar(1);
+        if (f.isError())
+            return f;
+        if (f.type == ValueType::Bool) {
+            form = f.number != 0 ? 0 : 4;
+        } else {
+            SD_NUMBER(c, 1, d);
+            d = std::trunc(d);
+            if (d < 0 || d > 4)
+                return Value::err(ErrValue);
+            form = int(d);
         }
-    return Value::str(out);
+    }
+    return Value::str(roman(int(x), form));
 }
 
 // ---- analysis functions ---------------------------------------------------

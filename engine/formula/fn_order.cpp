@@ -41,21 +41,50 @@ Value fnMedian(Call &c)
     return Value::num(percentile(xs, 0.5));
 }
 
+// MODE's numbers: those of ranges and arrays, whose other values are left
+// out; but a value given directly, or through a reference to one cell, must
+// be a number (a logical value given directly counts, one in a cell does
+// not, as in ranges): text, even "1", and a blank cell are
+// #VALUE! (the application's results in poi/FormulaEvalTestData_Copy.xlsx,
+// EverythingTests G936:M936: MODE(B8,"1",2,3) and MODE(B9,2,D7) over an
+// empty D7 are #VALUE!). The first error in argument order wins.
+uint8_t modeNumbers(Call &c, std::vector<double> &xs)
+{
+    for (int i = 0; i < c.count(); ++i) {
+        Value v = c.arg(i);
+        const bool oneCell = v.isRef() && v.areaCount() == 1 && v.area.isCell();
+        if (oneCell)
+            v = c.evaluator.cell(v.area.sheet, v.area.row1, v.area.col1);
+        if (v.isRef() || v.isArray()) {
+            if (uint8_t e = collectNumbers(c, i, i + 1, Collect::Numbers, xs))
+                return e;
+        } else if (v.isError()) {
+            return v.error;
+        } else if (v.type == ValueType::Number || (v.type == ValueType::Bool && !oneCell)) {
+            xs.push_back(v.number);
+        } else if (v.type != ValueType::Bool) {
+            return ErrValue;
+        }
+    }
+    return 0;
+}
+
 Value fnMode(Call &c)
 {
     std::vector<double> xs;
-    if (uint8_t e = collectNumbers(c, 0, c.count(), Collect::Numbers, xs))
+    if (uint8_t e = modeNumbers(c, xs))
         return Value::err(e);
     // The value seen most often; among equals, the one that comes first.
+    std::unordered_map<double, size_t> counts;
+    c.evaluator.step(xs.size());
+    for (double x : xs)
+        ++counts[x == 0 ? 0.0 : x];
     double best = 0;
     size_t bestCount = 1;
-    for (size_t i = 0; i < xs.size(); ++i) {
-        size_t n = 0;
-        for (size_t j = i; j < xs.size(); ++j)
-            n += xs[j] == xs[i];
+    for (double x : xs) {
+        const size_t n = counts[x == 0 ? 0.0 : x];
         if (n > bestCount)
-            best = xs[i], bestCount = n;
-        c.evaluator.step(xs.size() - i);
+            best = x, bestCount = n;
     }
     if (bestCount < 2)
         return Value::err(ErrNA);
@@ -201,7 +230,7 @@ Value fnRankAvg(Call &c)
 Value fnModeMult(Call &c)
 {
     std::vector<double> xs;
-    if (uint8_t e = collectNumbers(c, 0, c.count(), Collect::Numbers, xs))
+    if (uint8_t e = modeNumbers(c, xs))
         return Value::err(e);
     std::vector<size_t> counts(xs.size(), 0);
     size_t best = 1;

@@ -501,13 +501,22 @@ Value fnSubtotal(Call &c)
     return aggregate(xs, fn);
 }
 
+// SUMPRODUCT leaves out what is not a number inside ranges and arrays, but
+// a single value (given directly or through a reference to one cell) that
+// is text is #VALUE! (the application's results in poi/
+// FormulaEvalTestData_Copy.xlsx, EverythingTests J1328: SUMPRODUCT(G1330:
+// G1330,I1330:I1330) over the text "4" and the number 2).
 Value fnSumProduct(Call &c)
 {
     std::vector<ArrayData> arrays;
     for (int i = 0; i < c.count(); ++i) {
-        const Value &v = c.arg(i);
+        Value v = c.arg(i);
+        if (v.isRef() && v.areaCount() == 1 && v.area.isCell())
+            v = c.evaluator.cell(v.area.sheet, v.area.row1, v.area.col1);
         if (v.isError())
             return v;
+        if (v.type == ValueType::Text)
+            return Value::err(ErrValue);
         arrays.push_back(c.evaluator.toArray(v));
         if (arrays.back().rows != arrays[0].rows || arrays.back().cols != arrays[0].cols)
             return Value::err(ErrValue);
@@ -537,7 +546,7 @@ Value pairs(Call &c, std::vector<double> &xs, std::vector<double> &ys, bool same
         return b;
     const ArrayData x = c.evaluator.toArray(a), y = c.evaluator.toArray(b);
     if (x.items.size() != y.items.size() || (sameShape && (x.rows != y.rows || x.cols != y.cols)))
-        return Value::err(sameShape ? ErrNA : ErrNA);
+        return Value::err(ErrNA);
     for (size_t i = 0; i < x.items.size(); ++i) {
         if (x.items[i].isError())
             return x.items[i];
@@ -551,12 +560,19 @@ Value pairs(Call &c, std::vector<double> &xs, std::vector<double> &ys, bool same
     return Value();
 }
 
+// SUMXMY2, SUMX2MY2, SUMX2PY2: the arrays pair their elements in row order
+// whatever their shapes, as long as they hold as many (a column of three
+// with a row of three); no pair of numbers is #DIV/0! (the application's
+// results in poi/FormulaEvalTestData_Copy.xlsx, EverythingTests rows 1336,
+// 1340 and 1344).
 Value sumOfPairs(Call &c, int kind)
 {
     std::vector<double> xs, ys;
-    Value e = pairs(c, xs, ys, true);
+    Value e = pairs(c, xs, ys, false);
     if (e.isError())
         return e;
+    if (xs.empty())
+        return Value::err(ErrDiv0);
     double s = 0;
     for (size_t i = 0; i < xs.size(); ++i) {
         const double x = xs[i], y = ys[i];

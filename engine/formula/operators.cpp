@@ -55,7 +55,9 @@ int compareValues(const Value &x, const Value &y)
 
 namespace {
 
-Value arithmetic(Op op, const Value &a, const Value &b, bool date1904)
+// `snap`: the formula's last operation, whose sum within rounding noise of
+// zero is zero (see EvaluatorPrivate::binaryOp).
+Value arithmetic(Op op, const Value &a, const Value &b, bool date1904, bool snap)
 {
     double x = 0, y = 0;
     if (uint8_t e = toNumber(a, x, date1904))
@@ -64,9 +66,9 @@ Value arithmetic(Op op, const Value &a, const Value &b, bool date1904)
         return Value::err(e);
     switch (op) {
     case Op::Add:
-        return Value::num(approxAdd(x, y));
+        return Value::num(snap ? approxAdd(x, y) : x + y);
     case Op::Sub:
-        return Value::num(approxAdd(x, -y));
+        return Value::num(snap ? approxAdd(x, -y) : x - y);
     case Op::Mul:
         return Value::num(x * y);
     case Op::Div:
@@ -92,7 +94,7 @@ Value arithmetic(Op op, const Value &a, const Value &b, bool date1904)
     }
 }
 
-Value scalarBinary(Op op, const Value &a, const Value &b, bool date1904)
+Value scalarBinary(Op op, const Value &a, const Value &b, bool date1904, bool snap)
 {
     if (a.isError())
         return a;
@@ -118,7 +120,7 @@ Value scalarBinary(Op op, const Value &a, const Value &b, bool date1904)
     case Op::Ne:
         return Value::boolean(compareValues(a, b) != 0);
     default:
-        return arithmetic(op, a, b, date1904);
+        return arithmetic(op, a, b, date1904, snap);
     }
 }
 
@@ -180,15 +182,15 @@ Value EvaluatorPrivate::unaryOp(Op op, const Value &v)
     return Value::num(op == Op::Neg ? -x : x / 100);
 }
 
-Value EvaluatorPrivate::binaryOp(Op op, const Value &a, const Value &b)
+Value EvaluatorPrivate::binaryOp(Op op, const Value &a, const Value &b, bool snap)
 {
     if (a.isArray() || b.isArray()) {
         std::vector<Value> args { a, b };
         return lift(args, [&](const std::vector<Value> &s) {
-            return scalarBinary(op, s[0], s[1], m_date1904);
+            return scalarBinary(op, s[0], s[1], m_date1904, snap);
         });
     }
-    return scalarBinary(op, a, b, m_date1904);
+    return scalarBinary(op, a, b, m_date1904, snap);
 }
 
 Value EvaluatorPrivate::referenceOp(Op op, const Value &a, const Value &b)
