@@ -37,9 +37,10 @@ namespace {
 
 // Measured: see formula-oracle.txt. Agreement on evaluated formulas and the
 // share of formula cells whose functions the engine evaluates. The agreement
-// bound is what the engine measured when poi/ joined the corpus (99.16%);
-// issue 24 raises it as its faults are mended.
-constexpr double kMinAgreement = 99.15;
+// bound was what the engine measured when poi/ joined the corpus (99.16%);
+// issue 24 raises it as its faults are mended (99.29% after the lookup,
+// MODE, ROMAN, pair-sum, near-zero and trigonometry rules).
+constexpr double kMinAgreement = 99.28;
 constexpr double kMinCoverage = 97.0;
 // Agreement of the formula cells of workbooks that other programs wrote
 // with the application's CSV exports of them (displayed text, so the
