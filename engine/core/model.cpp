@@ -23,6 +23,18 @@ const char *cellErrorText(uint8_t code)
         return "#N/A";
     case ErrGettingData:
         return "#GETTING_DATA";
+    case ErrSpill:
+        return "#SPILL!";
+    case ErrConnect:
+        return "#CONNECT!";
+    case ErrBlocked:
+        return "#BLOCKED!";
+    case ErrUnknown:
+        return "#UNKNOWN!";
+    case ErrField:
+        return "#FIELD!";
+    case ErrCalc:
+        return "#CALC!";
     }
     return "#N/A";
 }

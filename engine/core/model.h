@@ -43,6 +43,14 @@ enum CellError : uint8_t {
     ErrNum = 0x24,
     ErrNA = 0x2A,
     ErrGettingData = 0x2B,
+    // Errors of later versions, which only .xlsx files hold; numbered on
+    // from #GETTING_DATA in the order ERROR.TYPE counts them (9 to 14).
+    ErrSpill = 0x2C,
+    ErrConnect = 0x2D,
+    ErrBlocked = 0x2E,
+    ErrUnknown = 0x2F,
+    ErrField = 0x30,
+    ErrCalc = 0x31,
 };
 const char *cellErrorText(uint8_t code); // "#DIV/0!" ..., "#N/A" for unknown codes
 
@@ -127,6 +135,7 @@ struct CellFormula
         Array = 4, // one cell of an array formula over `range`
         Volatile = 8, // calls a function the application recalculates on every load
         Biff5 = 16, // tokens in the BIFF5/7 layout
+        Dynamic = 32, // Array: a dynamic array, whose result spills to its own size
     };
     static constexpr uint32_t kNone = UINT32_MAX;
     uint32_t row = 0, col = 0;

@@ -102,10 +102,35 @@ Value EvaluatorPrivate::eval(const Formula &f, uint32_t index, const Ctx &ctx)
     return Value::err(ErrValue);
 }
 
+namespace {
+
+// A LET name as it is looked up: upper case, without the _xlpm. prefix the
+// file format gives it.
+std::string localKey(std::string_view name)
+{
+    std::string key = upperText(name);
+    if (key.compare(0, 6, "_XLPM.") == 0)
+        key.erase(0, 6);
+    return key;
+}
+
+} // namespace
+
+void EvaluatorPrivate::bindLocal(const std::string &name, Value v)
+{
+    m_locals.emplace_back(localKey(name), std::move(v));
+}
+
 Value EvaluatorPrivate::evalName(const NameRef &ref, const Ctx &ctx)
 {
     if (ref.sheet == -2)
         throw Unsupported { "external name " + ref.name };
+    if (ref.sheet == -1 && !m_locals.empty()) {
+        const std::string key = localKey(ref.name);
+        for (auto it = m_locals.rbegin(); it != m_locals.rend(); ++it)
+            if (it->first == key)
+                return it->second;
+    }
     const int scope = ref.sheet >= 0 ? ref.sheet : ctx.sheet;
     FormulaSource src;
     if (!m_source.name(ref.name, scope, src))
@@ -139,6 +164,14 @@ Value EvaluatorPrivate::evalName(const NameRef &ref, const Ctx &ctx)
         }
         ~Depth() { --d; }
     } guard(m_nameDepth);
+    // A defined name means the same inside a LET: its names are hidden.
+    std::vector<std::pair<std::string, Value>> hidden;
+    hidden.swap(m_locals);
+    struct Restore
+    {
+        std::vector<std::pair<std::string, Value>> &locals, &saved;
+        ~Restore() { locals.swap(saved); }
+    } restore { m_locals, hidden };
     return eval(f, f.root, ctx);
 }
 
@@ -195,6 +228,12 @@ void EvaluatorPrivate::visit(const Value &v, const CellVisitor &f)
         needFormulasIn(a);
         for (int s = a.sheet; s <= a.lastSheet; ++s) {
             const CellRange range { a.row1, a.col1, a.row2, a.col2 };
+            // Dynamic arrays spilling into the area beyond what the file
+            // recorded add cells the source does not hold: then all are
+            // gathered and visited in order.
+            std::vector<SpilledCell> cells;
+            spilledCellsIn(s, range, cells);
+            const bool gather = !cells.empty();
             m_source.cellsIn(s, range, [&](uint32_t row, uint32_t col, const Value &stored) {
                 // Callers index arrays by the offsets: a source that strays
                 // out of the area must not make them write out of bounds.
@@ -202,14 +241,22 @@ void EvaluatorPrivate::visit(const Value &v, const CellVisitor &f)
                     return;
                 step();
                 Entry *e = entry(s, row, col);
-                if (e && recalc(*e, key(s, row, col))) {
-                    const Value computed = cell(s, row, col);
-                    if (computed.type != ValueType::Blank)
-                        f(computed, row - a.row1, col - a.col1);
-                } else if (stored.type != ValueType::Blank) {
-                    f(stored, row - a.row1, col - a.col1);
-                }
+                Value x = e && recalc(*e, key(s, row, col)) ? cell(s, row, col) : stored;
+                if (x.type == ValueType::Blank)
+                    return;
+                if (gather)
+                    cells.push_back({ row, col, std::move(x) });
+                else
+                    f(x, row - a.row1, col - a.col1);
             });
+            if (!gather)
+                continue;
+            std::stable_sort(cells.begin(), cells.end(),
+                             [](const SpilledCell &x, const SpilledCell &y) {
+                                 return x.row != y.row ? x.row < y.row : x.col < y.col;
+                             });
+            for (const SpilledCell &c : cells)
+                f(c.value, c.row - a.row1, c.col - a.col1);
         }
     }
 }

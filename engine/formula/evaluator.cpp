@@ -163,7 +163,13 @@ Value EvaluatorPrivate::cell(int sheet, uint32_t row, uint32_t col)
     step();
     const uint64_t k = key(sheet, row, col);
     Entry *e = entry(sheet, row, col);
-    if (!e || !recalc(*e, k))
+    if (!e) {
+        Value v = m_source.value(sheet, row, col);
+        if (v.type == ValueType::Blank)
+            spilledValue(sheet, row, col, v);
+        return v;
+    }
+    if (!recalc(*e, k))
         return m_source.value(sheet, row, col);
     switch (e->state) {
     case State::Done:
@@ -387,6 +393,8 @@ Value EvaluatorPrivate::arrayElement(uint64_t k, Entry &e, const Formula &f, int
                 item = Value::num(0);
         it = m_arrays.emplace(anchor, std::move(data)).first;
     }
+    if (e.src.dynamic)
+        return dynamicElement(anchor, e, row, col);
     const ArrayData &a = *it->second;
     uint32_t r = row - e.src.arrayRange.firstRow, c = col - e.src.arrayRange.firstCol;
     if (a.rows == 1)
@@ -525,6 +533,11 @@ Evaluator::Evaluator(CellSource &source, const EvalOptions &options)
 }
 
 Evaluator::~Evaluator() = default;
+
+std::shared_ptr<const ArrayData> Evaluator::spilledArray(int sheet, uint32_t row, uint32_t col)
+{
+    return m_d->spilledArray(sheet, row, col);
+}
 
 Value Evaluator::value(int sheet, uint32_t row, uint32_t col)
 {

@@ -27,6 +27,9 @@ struct FormulaSource
     // the same key, so it is parsed once; nullptr parses per cell.
     const void *key = nullptr;
     bool array = false; // part of an array formula over arrayRange (anchored at its top-left)
+    // A dynamic array: arrayRange is where its result spilled when the file
+    // was saved; the result takes its own size (see arrayElement()).
+    bool dynamic = false;
     CellRange arrayRange;
     bool cached = false; // the cell holds a result computed by the last application that saved it
     bool mayBeVolatile = true; // false: the reader's scan found no volatile call
@@ -61,6 +64,11 @@ public:
     // A defined name visible from `sheet` (its sheet-level names first, then
     // the workbook's); false when there is none.
     virtual bool name(std::string_view name, int sheet, FormulaSource &out) = 0;
+    // The anchors (top-left cells) of the sheet's dynamic array formulas.
+    virtual void dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out)
+    {
+        (void)sheet, (void)out;
+    }
 };
 
 struct EvalOptions
@@ -115,6 +123,9 @@ public:
     bool recalculates(int sheet, uint32_t row, uint32_t col);
     // Steps spent so far (for benchmarks).
     uint64_t steps() const;
+    // The result of the dynamic array formula anchored at the cell, when it
+    // was computed and spills (blanks shown as 0); nullptr otherwise.
+    std::shared_ptr<const ArrayData> spilledArray(int sheet, uint32_t row, uint32_t col);
 
 private:
     std::unique_ptr<EvaluatorPrivate> m_d;

@@ -110,6 +110,13 @@ public:
     // A number format by its code, parsed once.
     const NumberFormat &format(const std::string &code);
 
+    // ---- LET's names (evalnodes.cpp) ----
+    // Binds a name for the rest of the innermost LET; names are looked up
+    // before defined names, the last bound first.
+    void bindLocal(const std::string &name, Value v);
+    size_t localCount() const { return m_locals.size(); }
+    void dropLocals(size_t keep) { m_locals.resize(keep); }
+
     CellSource &source() { return m_source; }
     bool date1904() const { return m_date1904; }
     double now(); // serial date-time of the clock, local time
@@ -152,6 +159,30 @@ private:
     std::shared_ptr<Formula> parsed(const FormulaSource &src, int sheet);
     Value arrayElement(uint64_t k, Entry &e, const Formula &f, int sheet, uint32_t row,
                        uint32_t col);
+
+    // ---- dynamic arrays (spill.cpp) ----
+public:
+    // A dynamic array anchor's result where it spills, or nullptr.
+    std::shared_ptr<const ArrayData> spilledArray(int sheet, uint32_t row, uint32_t col);
+    // The cells a dynamic array anchored at the cell fills (A1# in the
+    // application); false when no dynamic array is anchored there.
+    bool spillRange(int sheet, uint32_t row, uint32_t col, Area &out);
+    struct SpilledCell
+    {
+        uint32_t row, col;
+        Value value;
+    };
+    // The cells of `range` that dynamic arrays spill into beyond the ranges
+    // their file recorded (their anchors computed first).
+    void spilledCellsIn(int sheet, const CellRange &range, std::vector<SpilledCell> &out);
+
+private:
+    Value dynamicElement(uint64_t anchor, Entry &e, uint32_t row, uint32_t col);
+    bool spillBlocked(uint64_t anchor, const Entry &e, const ArrayData &a);
+    // The value a dynamic array spills into an empty cell outside the range
+    // its file recorded; false when none does.
+    bool spilledValue(int sheet, uint32_t row, uint32_t col, Value &out);
+    const std::vector<std::pair<uint32_t, uint32_t>> &dynamicAnchors(int sheet);
     Value callFunction(const Formula &f, const Node &n, const Ctx &ctx);
     Value evalName(const NameRef &ref, const Ctx &ctx);
     bool resolve(const RefSpec &r, const Ctx &ctx, Area &out) const;
@@ -169,11 +200,14 @@ private:
     std::unordered_map<std::string, std::shared_ptr<Formula>> m_names;
     std::unordered_map<uint64_t, std::shared_ptr<const ArrayData>>
         m_arrays; // array formula results by anchor
+    std::unordered_map<uint64_t, bool> m_spillBlocked; // dynamic arrays by anchor
+    std::map<int, std::vector<std::pair<uint32_t, uint32_t>>> m_dynamicAnchors; // by sheet
     std::unordered_map<std::string, std::unique_ptr<NumberFormat>> m_formats;
     std::map<std::tuple<int, uint32_t, uint32_t, uint32_t, uint32_t>,
              std::shared_ptr<const ArrayData>>
         m_areaCache;
     size_t m_areaCacheCells = 0;
+    std::vector<std::pair<std::string, Value>> m_locals; // LET's names, upper case
     std::vector<uint64_t> m_need;
     uint64_t m_steps = 0;
     bool m_exhausted = false;
@@ -182,6 +216,24 @@ private:
     const Formula *m_cellFormula = nullptr; // the formula being computed, whose root may snap
     std::mt19937_64 m_rng;
     double m_now = -1;
+};
+
+// The names a LET binds, dropped when it returns (or throws).
+class LocalScope
+{
+public:
+    explicit LocalScope(EvaluatorPrivate &e)
+        : m_e(e)
+        , m_keep(e.localCount())
+    {
+    }
+    ~LocalScope() { m_e.dropLocals(m_keep); }
+    LocalScope(const LocalScope &) = delete;
+    LocalScope &operator=(const LocalScope &) = delete;
+
+private:
+    EvaluatorPrivate &m_e;
+    size_t m_keep;
 };
 
 // One function call as its implementation sees it.

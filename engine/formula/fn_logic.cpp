@@ -265,7 +265,9 @@ Value fnErrorType(Call &c)
     case ErrNA:
         return Value::num(7);
     default:
-        return Value::num(8);
+        // #GETTING_DATA (8) and the later errors, numbered on in order.
+        return Value::num(
+            8 + (v.error >= ErrGettingData && v.error <= ErrCalc ? v.error - ErrGettingData : 0));
     }
 }
 
@@ -359,8 +361,6 @@ FunctionRows logicalFunctions()
         { "IFS", -1, 2, N, "V", 0, fnIfs },
         { "SWITCH", -1, 3, N, "V", 0, fnSwitch },
         { "XOR", -1, 1, N, "R", 0, fnXor },
-        // Known, not evaluated: a call keeps the cell's cached value.
-        { "LET", -1, 3, N, "V", 0, nullptr },
     };
     return rows;
 }

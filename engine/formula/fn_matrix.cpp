@@ -422,7 +422,7 @@ Value fnUnique(Call &c)
             keep.push_back(i);
     }
     if (keep.empty())
-        return Value::err(ErrValue); // #CALC! in the application
+        return Value::err(ErrCalc); // nothing left
     ArrayData out;
     out.rows = byColumn ? width : uint32_t(keep.size());
     out.cols = byColumn ? uint32_t(keep.size()) : width;
@@ -452,10 +452,6 @@ FunctionRows arrayFunctions()
         { "MMULT", 165, 2, 2, "A", 0, fnMmult },
         { "FREQUENCY", 252, 2, 2, "A", 0, fnFrequency },
         { "UNIQUE", -1, 1, 3, "AV", 0, fnUnique },
-        // Known, not evaluated: a call keeps the cell's cached value.
-        { "SEQUENCE", -1, 1, 4, "V", 0, nullptr },
-        { "FILTER", -1, 2, 3, "AAV", 0, nullptr },
-        { "SORT", -1, 1, 4, "AV", 0, nullptr },
     };
     return rows;
 }

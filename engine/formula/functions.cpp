@@ -52,7 +52,7 @@ std::vector<FunctionRows> functionRows()
              numericFunctions(),      informationFunctions(),
              cashFlowFunctions(),     statisticalTestFunctions(),
              securitiesFunctions(),   complexFunctions(),
-             conversionFunctions() };
+             conversionFunctions(),   dynamicArrayFunctions() };
 }
 
 int findFunction(std::string_view name)

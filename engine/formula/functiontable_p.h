@@ -56,6 +56,7 @@ FunctionRows statisticalTestFunctions(); // fn_stattests.cpp
 FunctionRows securitiesFunctions(); // fn_bond.cpp
 FunctionRows complexFunctions(); // fn_complex.cpp
 FunctionRows conversionFunctions(); // fn_convert.cpp
+FunctionRows dynamicArrayFunctions(); // fn_dynamic.cpp
 
 // All of the above, in the table's order (functions.cpp).
 std::vector<FunctionRows> functionRows();

@@ -288,8 +288,10 @@ private:
 
     bool matchError(uint8_t &code)
     {
-        static const char *const texts[] = { "#NULL!", "#DIV/0!", "#VALUE!", "#REF!",
-                                             "#NAME?", "#NUM!",   "#N/A",    "#GETTING_DATA" };
+        static const char *const texts[]
+            = { "#NULL!",    "#DIV/0!",   "#VALUE!",       "#REF!",   "#NAME?",
+                "#NUM!",     "#N/A",      "#GETTING_DATA", "#SPILL!", "#CONNECT!",
+                "#BLOCKED!", "#UNKNOWN!", "#FIELD!",       "#CALC!" };
         for (const char *t : texts) {
             const size_t n = std::strlen(t);
             if (m_s.size() - m_pos >= n && compareText(m_s.substr(m_pos, n), t) == 0) {

@@ -231,10 +231,13 @@ uint8_t errorFromText(std::string_view t)
     {
         const char *text;
         uint8_t code;
-    } errors[] = { { "#NULL!", kErrNull },  { "#DIV/0!", ErrDiv0 },
-                   { "#VALUE!", ErrValue }, { "#REF!", ErrRef },
-                   { "#NAME?", ErrName },   { "#NUM!", ErrNum },
-                   { "#N/A", ErrNA },       { "#GETTING_DATA", ErrGettingData } };
+    } errors[] = { { "#NULL!", kErrNull },      { "#DIV/0!", ErrDiv0 },
+                   { "#VALUE!", ErrValue },     { "#REF!", ErrRef },
+                   { "#NAME?", ErrName },       { "#NUM!", ErrNum },
+                   { "#N/A", ErrNA },           { "#GETTING_DATA", ErrGettingData },
+                   { "#SPILL!", ErrSpill },     { "#CONNECT!", ErrConnect },
+                   { "#BLOCKED!", ErrBlocked }, { "#UNKNOWN!", ErrUnknown },
+                   { "#FIELD!", ErrField },     { "#CALC!", ErrCalc } };
     for (const auto &e : errors)
         if (compareText(t, e.text) == 0)
             return e.code;

@@ -227,6 +227,7 @@ FormulaSource WorkbookSource::formula(int sheet, uint32_t row, uint32_t col)
     out.anchorCol = f.anchorCol;
     out.key = &s.formulaData[f.data];
     out.array = f.flags & CellFormula::Array;
+    out.dynamic = f.flags & CellFormula::Dynamic;
     out.arrayRange = f.range;
     out.cached = f.flags & CellFormula::Cached;
     out.biff5 = f.flags & CellFormula::Biff5;
@@ -241,6 +242,17 @@ void WorkbookSource::formulaCells(int sheet, std::vector<std::pair<uint32_t, uin
         return;
     for (const auto &f : d->formulaAt)
         out.emplace_back(uint32_t(f.first >> 32), uint32_t(f.first & 0xFFFFFFFF));
+}
+
+void WorkbookSource::dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out)
+{
+    SheetData *d = data(sheet);
+    if (!d)
+        return;
+    for (const CellFormula &f : d->sheet->formulas)
+        if ((f.flags & CellFormula::Dynamic) && f.row == f.range.firstRow
+            && f.col == f.range.firstCol)
+            out.emplace_back(f.row, f.col);
 }
 
 bool WorkbookSource::name(std::string_view name, int sheet, FormulaSource &out)
@@ -434,6 +446,7 @@ public:
                 added.push_back(c);
             }
         }
+        spillBeyond(book, index, sheet, added);
         addCells(sheet, added);
     }
 
@@ -454,6 +467,41 @@ public:
     }
 
 private:
+    // Dynamic arrays whose recalculated result reaches beyond the range the
+    // file recorded: the cells beyond (empty, or the array would not spill)
+    // get its values.
+    void spillBeyond(Workbook &book, int index, Sheet &sheet, std::vector<Cell> &added)
+    {
+        for (const CellFormula &f : sheet.formulas) {
+            if (!(f.flags & CellFormula::Dynamic) || f.row != f.range.firstRow
+                || f.col != f.range.firstCol || !m_evaluator->recalculates(index, f.row, f.col))
+                continue;
+            const std::shared_ptr<const ArrayData> a
+                = m_evaluator->spilledArray(index, f.row, f.col);
+            if (!a)
+                continue;
+            for (uint32_t r = 0; r < a->rows; ++r)
+                for (uint32_t c = 0; c < a->cols; ++c) {
+                    if (f.row + r <= f.range.lastRow && f.col + c <= f.range.lastCol)
+                        continue;
+                    Cell cell;
+                    cell.row = f.row + r;
+                    cell.col = f.col + c;
+                    auto it = std::lower_bound(sheet.cells.begin(), sheet.cells.end(), cell,
+                                               [](const Cell &x, const Cell &y) {
+                                                   return x.row != y.row ? x.row < y.row
+                                                                         : x.col < y.col;
+                                               });
+                    if (it != sheet.cells.end() && it->row == cell.row && it->col == cell.col) {
+                        storeValue(book, a->at(r, c), *it); // an empty cell with a format
+                        continue;
+                    }
+                    storeValue(book, a->at(r, c), cell);
+                    added.push_back(cell);
+                }
+        }
+    }
+
     // What the sheet's own text takes, counted as the readers count it.
     static uint64_t sheetTextBytes(const Workbook &book, const Sheet &sheet)
     {

@@ -37,6 +37,7 @@ public:
     FormulaSource formula(int sheet, uint32_t row, uint32_t col) override;
     void formulaCells(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
     bool name(std::string_view name, int sheet, FormulaSource &out) override;
+    void dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
 
     // A cell's stored value as the engine sees it.
     Value cellValue(const Cell &c) const;

@@ -63,6 +63,11 @@ constexpr size_t kMaxZipEntries = 65536;
 // the zip directory holds at most kMaxZipEntries parts.
 constexpr size_t kMaxRelationships = 4 * kMaxZipEntries;
 
+// Most records read from the cell metadata part (xl/metadata.xml), which
+// says which formulas are dynamic arrays. The application writes a handful
+// (one block per kind of metadata); each costs a bit or a short name.
+constexpr size_t kMaxMetadataRecords = 1 << 20;
+
 // ---- Workbook-wide tables (both readers) ------------------------------------
 
 // Most sheets in a workbook (66 in the corpus). Each sheet is loaded and

@@ -133,6 +133,7 @@ public:
     ZipArchive zip;
     std::vector<std::string> sheetParts; // parallel to Workbook::sheets; "" when missing
     size_t sharedStrings = 0;
+    std::vector<bool> dynamicArrays; // by cell metadata index (xl/metadata.xml)
 
     std::string where(const std::string &part) const { return zip.label() + ", " + part; }
 
@@ -274,7 +275,8 @@ private:
             return openError;
         // No room is reserved from the part's size: that size is what the
         // file states, and the cells grow with what the part really holds.
-        return parseSheetXml(*source, where(entry.name), book, sharedStrings, out, entry.size);
+        return parseSheetXml(*source, where(entry.name), book, sharedStrings, out, entry.size,
+                             &dynamicArrays);
     }
 };
 
@@ -561,6 +563,56 @@ Error readSharedStrings(XlsxPackage &pkg, const ZipEntry &sst, Workbook &book)
     return err ? err : stringsError;
 }
 
+// metadata.xml: which cell metadata (a cell's cm="n") marks a dynamic
+// array formula. A cell metadata block lists records <rc t="type" v="i">:
+// type counts metadataTypes from 1, i the blocks of that type's
+// futureMetadata from 0; a dynamic array is an XLDAPR block whose
+// dynamicArrayProperties say fDynamic="1".
+Error readMetadata(XlsxPackage &pkg, const ZipEntry &part, std::vector<bool> &dynamic)
+{
+    std::vector<std::string> types;
+    std::vector<bool> future; // the XLDAPR blocks of futureMetadata
+    bool inFuture = false, inCells = false;
+    dynamic.clear();
+    Error tooMany;
+    const Error err = pkg.parsePart(part, [&](XmlReader &xml, XmlReader::Event ev) {
+        const std::string_view name = xml.name();
+        if (ev == XmlReader::EndElement) {
+            if (name == "futureMetadata")
+                inFuture = false;
+            else if (name == "cellMetadata")
+                inCells = false;
+            return true;
+        }
+        if (ev != XmlReader::StartElement)
+            return true;
+        if (types.size() + future.size() + dynamic.size() > kMaxMetadataRecords) {
+            tooMany = limitError(pkg.where(part.name), kMaxMetadataRecords, "metadata records");
+            return false;
+        }
+        if (name == "metadataType") {
+            types.push_back(attrText(xml.attribute("name")));
+        } else if (name == "futureMetadata") {
+            inFuture = xml.attribute("name") == "XLDAPR";
+        } else if (inFuture && name == "bk") {
+            future.push_back(false);
+        } else if (inFuture && name == "dynamicArrayProperties" && !future.empty()) {
+            future.back() = attrBool(xml.attribute("fDynamic"));
+        } else if (name == "cellMetadata") {
+            inCells = true;
+        } else if (inCells && name == "bk") {
+            dynamic.push_back(false);
+        } else if (inCells && name == "rc" && !dynamic.empty()) {
+            const uint32_t t = attrUint(xml.attribute("t")), v = attrUint(xml.attribute("v"));
+            if (t >= 1 && t <= types.size() && types[t - 1] == "XLDAPR" && v < future.size()
+                && future[v])
+                dynamic.back() = true;
+        }
+        return true;
+    });
+    return err ? err : tooMany;
+}
+
 std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &err)
 {
     ZipArchive &zip = pkg->zip;
@@ -580,10 +632,12 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
         return nullptr;
     resolveSheetParts(*pkg, *book, sheetRelIds, wbRels, overrides);
 
-    const Relationship *stylesRel = nullptr, *stringsRel = nullptr;
+    const Relationship *stylesRel = nullptr, *stringsRel = nullptr, *metadataRel = nullptr;
     for (const Relationship &r : wbRelsOrdered) {
         if (!stylesRel && typeIs(r.type, "styles"))
             stylesRel = &r;
+        if (!metadataRel && typeIs(r.type, "sheetMetadata"))
+            metadataRel = &r;
         if (!stringsRel && typeIs(r.type, "sharedStrings"))
             stringsRel = &r;
         book->macros = book->macros || typeIs(r.type, "vbaProject");
@@ -594,6 +648,10 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
     }
     if (const ZipEntry *sst = stringsRel ? zip.find(stringsRel->target) : nullptr) {
         if ((err = readSharedStrings(*pkg, *sst, *book)))
+            return nullptr;
+    }
+    if (const ZipEntry *metadata = metadataRel ? zip.find(metadataRel->target) : nullptr) {
+        if ((err = readMetadata(*pkg, *metadata, pkg->dynamicArrays)))
             return nullptr;
     }
     pkg->sharedStrings = book->strings.size();

@@ -111,10 +111,13 @@ uint8_t errorCodeFromText(std::string_view text, bool &known)
         const char *text;
         uint8_t code;
     } table[] = {
-        { "#NULL!", ErrNull },   { "#DIV/0!", ErrDiv0 },
-        { "#VALUE!", ErrValue }, { "#REF!", ErrRef },
-        { "#NAME?", ErrName },   { "#NUM!", ErrNum },
-        { "#N/A", ErrNA },       { "#GETTING_DATA", ErrGettingData },
+        { "#NULL!", ErrNull },       { "#DIV/0!", ErrDiv0 },
+        { "#VALUE!", ErrValue },     { "#REF!", ErrRef },
+        { "#NAME?", ErrName },       { "#NUM!", ErrNum },
+        { "#N/A", ErrNA },           { "#GETTING_DATA", ErrGettingData },
+        { "#SPILL!", ErrSpill },     { "#CONNECT!", ErrConnect },
+        { "#BLOCKED!", ErrBlocked }, { "#UNKNOWN!", ErrUnknown },
+        { "#FIELD!", ErrField },     { "#CALC!", ErrCalc },
     };
     for (const auto &entry : table) {
         if (text == entry.text) {
@@ -187,8 +190,10 @@ class XlsxSheetParser
 {
 public:
     XlsxSheetParser(ByteSource &source, const std::string &where, Workbook &book,
-                    size_t sharedStrings, Sheet &out, uint64_t sizeHint)
-        : m_xml(source, where, sizeHint)
+                    size_t sharedStrings, Sheet &out, uint64_t sizeHint,
+                    const std::vector<bool> *dynamicArrays)
+        : m_dynamicArrays(dynamicArrays)
+        , m_xml(source, where, sizeHint)
         , m_where(where)
         , m_book(book)
         , m_sharedStrings(sharedStrings)
@@ -203,6 +208,9 @@ public:
     Error run();
 
 private:
+    const std::vector<bool> *m_dynamicArrays;
+    uint32_t m_cellMetadata = 0; // the cell's cm attribute, 0 when it has none
+
     // Where the parse stands: which text an XML text run belongs to.
     enum class Slot { None, V, InlineT, F };
     // The text of a shared formula, by its si, and the cell it was written for.
@@ -548,6 +556,9 @@ bool XlsxSheetParser::recordFormula()
         m_out.formulaData.push_back(std::move(m_fText));
         if (m_fType == "array") {
             f.flags |= CellFormula::Array;
+            if (m_dynamicArrays && m_cellMetadata > 0 && m_cellMetadata <= m_dynamicArrays->size()
+                && (*m_dynamicArrays)[m_cellMetadata - 1])
+                f.flags |= CellFormula::Dynamic;
             f.range = { f.row, f.col, f.row, f.col };
             uint32_t c1, r1, c2, r2;
             bool hasRow = false;
@@ -692,6 +703,9 @@ Error XlsxSheetParser::startElement(std::string_view name)
         }
         if (name == "c") {
             m_inCell = true;
+            uint64_t cm = 0;
+            m_cellMetadata
+                = parseUint(xml.attribute("cm"), cm) && cm <= UINT32_MAX ? uint32_t(cm) : 0;
             return beginCell(xml.attribute("r"), xml.attribute("s"), xml.attribute("t"));
         }
         return {};
@@ -750,9 +764,10 @@ Error XlsxSheetParser::endElement(std::string_view name)
 } // namespace
 
 Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book,
-                    size_t sharedStrings, Sheet &out, uint64_t sizeHint)
+                    size_t sharedStrings, Sheet &out, uint64_t sizeHint,
+                    const std::vector<bool> *dynamicArrays)
 {
-    XlsxSheetParser parser(source, where, book, sharedStrings, out, sizeHint);
+    XlsxSheetParser parser(source, where, book, sharedStrings, out, sizeHint, dynamicArrays);
     return parser.run();
 }
 

@@ -31,7 +31,11 @@ bool isoDateToSerial(std::string_view text, bool date1904, double &serial);
 // shared strings at the front of book.strings; inline and formula strings are appended to
 // book.strings. The sheet's cells, text and merged areas are held to the
 // per-sheet bounds of io/limits.h; passing one is a TooLarge error.
+// `dynamicArrays` tells, for each cell metadata index (a cell's cm="n" is
+// index n - 1), whether it marks a dynamic array formula
+// (xl/metadata.xml); null when the package has none.
 Error parseSheetXml(ByteSource &source, const std::string &where, Workbook &book,
-                    size_t sharedStrings, Sheet &out, uint64_t sizeHint = UINT64_MAX);
+                    size_t sharedStrings, Sheet &out, uint64_t sizeHint = UINT64_MAX,
+                    const std::vector<bool> *dynamicArrays = nullptr);
 
 } // namespace sd

@@ -63,6 +63,25 @@ void MemorySource::setArrayFormula(int sheet, const CellRange &range, const std:
             cell(sheet, r, c).formula.data = top.text;
 }
 
+void MemorySource::setDynamicArrayFormula(int sheet, const CellRange &range,
+                                          const std::string &text)
+{
+    setArrayFormula(sheet, range, text);
+    for (uint32_t r = range.firstRow; r <= range.lastRow; ++r)
+        for (uint32_t c = range.firstCol; c <= range.lastCol; ++c)
+            cell(sheet, r, c).formula.dynamic = true;
+}
+
+void MemorySource::dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out)
+{
+    if (sheet < 0 || size_t(sheet) >= m_sheets.size())
+        return;
+    for (const auto &[rc, c] : m_sheets[size_t(sheet)].cells)
+        if (c.formula.dynamic && rc.first == c.formula.arrayRange.firstRow
+            && rc.second == c.formula.arrayRange.firstCol)
+            out.push_back(rc);
+}
+
 void MemorySource::setSharedFormula(int sheet, uint32_t row, uint32_t col, const std::string *text,
                                     uint32_t anchorRow, uint32_t anchorCol)
 {

@@ -23,6 +23,8 @@ public:
     void setFormula(int sheet, uint32_t row, uint32_t col, const std::string &text, Value cached);
     // An array formula over `range`, written in its top-left cell.
     void setArrayFormula(int sheet, const CellRange &range, const std::string &text);
+    // A dynamic array formula that spilled over `range` when it was saved.
+    void setDynamicArrayFormula(int sheet, const CellRange &range, const std::string &text);
     // A cell of a shared formula written for (anchorRow, anchorCol).
     void setSharedFormula(int sheet, uint32_t row, uint32_t col, const std::string *text,
                           uint32_t anchorRow, uint32_t anchorCol);
@@ -47,6 +49,7 @@ public:
     FormulaSource formula(int sheet, uint32_t row, uint32_t col) override;
     void formulaCells(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
     bool name(std::string_view name, int sheet, FormulaSource &out) override;
+    void dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
 
 private:
     struct Cell

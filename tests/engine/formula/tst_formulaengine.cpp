@@ -84,6 +84,7 @@ private slots:
     void sharedFormulaParsedOnce();
     void arrayFormulaSpreads();
     void aggregateLeavesOutNestedTotals();
+    void dynamicArraysSpill();
     void pinnedClockAndSeed();
     void implicitIntersection();
     void hostileText_data();
@@ -253,6 +254,37 @@ void TestFormulaEngine::aggregateLeavesOutNestedTotals()
     QCOMPARE(number(ev.value(0, 1, 1)), 36.0);
     QCOMPARE(number(ev.value(0, 2, 1)), 7.0);
     QCOMPARE(number(ev.value(0, 3, 1)), 12.0);
+}
+
+void TestFormulaEngine::dynamicArraysSpill()
+{
+    // A dynamic array fills the range the file recorded as far as its result
+    // reaches (the rest empty, not #N/A), spills into empty cells beyond it,
+    // and shows #SPILL! in its anchor when a cell beyond holds something.
+    MemorySource s;
+    s.addSheet("Sheet1");
+    s.setDynamicArrayFormula(0, { 0, 0, 4, 0 }, "SEQUENCE(3)"); // A1:A5
+    s.setDynamicArrayFormula(0, { 0, 1, 0, 1 }, "SEQUENCE(3)"); // B1, B2:B3 empty
+    s.setFormula(0, 0, 2, "B2+B3");
+    s.setDynamicArrayFormula(0, { 0, 3, 0, 3 }, "SEQUENCE(3)"); // D1; D2 holds a value
+    s.set(0, 1, 3, Value::str("x"));
+    s.setArrayFormula(0, { 0, 4, 3, 4 }, "SEQUENCE(3)"); // E1:E4, fixed size
+    s.setFormula(0, 0, 5, "SUM(_xlfn.ANCHORARRAY(B1))"); // B1#
+    s.setFormula(0, 1, 5, "ROWS(_xlfn.ANCHORARRAY(A1))");
+    s.setFormula(0, 2, 5, "_xlfn.ANCHORARRAY(C1)");
+    Evaluator ev(s);
+    QCOMPARE(number(ev.value(0, 0, 5)), 6.0);
+    QCOMPARE(number(ev.value(0, 1, 5)), 3.0);
+    QCOMPARE(int(ev.value(0, 2, 5).error), int(sd::ErrRef));
+    QCOMPARE(number(ev.value(0, 2, 0)), 3.0);
+    QCOMPARE(int(ev.result(0, 3, 0).value.type), int(ValueType::Blank));
+    QCOMPARE(number(ev.value(0, 0, 1)), 1.0);
+    QCOMPARE(number(ev.value(0, 0, 2)), 5.0);
+    const auto spilled = ev.spilledArray(0, 0, 1);
+    QVERIFY(spilled && spilled->rows == 3);
+    QCOMPARE(int(ev.value(0, 0, 3).error), int(sd::ErrSpill));
+    QVERIFY(!ev.spilledArray(0, 0, 3));
+    QCOMPARE(int(ev.value(0, 3, 4).error), int(sd::ErrNA));
 }
 
 void TestFormulaEngine::pinnedClockAndSeed()

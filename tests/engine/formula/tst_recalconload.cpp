@@ -80,6 +80,7 @@ private slots:
     void xlsxSharedAndArrayFormulas();
     void xlsxVolatileAndDependents();
     void xlsxNamesAndOtherSheets();
+    void xlsxDynamicArrays();
     void xlsRecords();
 };
 
@@ -218,6 +219,45 @@ void TestRecalcOnLoad::xlsxNamesAndOtherSheets()
     QCOMPARE(book->names.size(), size_t(2));
     QCOMPARE(show(*book, *book->sheet(0), 0, 1), QString("9"));
     QCOMPARE(show(*book, *book->sheet(1), 0, 0), QString("7"));
+}
+
+void TestRecalcOnLoad::xlsxDynamicArrays()
+{
+    // Cell metadata 1 marks a dynamic array (xl/metadata.xml as the
+    // application writes it). Without cached results: A1 spills below the
+    // one cell recorded, B1 leaves the recorded B3:B4 empty, C1 meets C2's
+    // value; D1:D3 is an array formula of fixed size.
+    const std::string metadata
+        = "<metadata xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+          "xmlns:xda=\"http://schemas.microsoft.com/office/spreadsheetml/2017/dynamicarray\">"
+          "<metadataTypes count=\"1\"><metadataType name=\"XLDAPR\" "
+          "minSupportedVersion=\"120000\"/></metadataTypes>"
+          "<futureMetadata name=\"XLDAPR\" count=\"1\"><bk><extLst><ext "
+          "uri=\"{bdbb8cdc-fa1e-496e-a857-3c3f30c029c3}\"><xda:dynamicArrayProperties "
+          "fDynamic=\"1\" fCollapsed=\"0\"/></ext></extLst></bk></futureMetadata>"
+          "<cellMetadata count=\"1\"><bk><rc t=\"1\" v=\"0\"/></bk></cellMetadata></metadata>";
+    const std::string rels
+        = "<Relationship Id=\"rMeta\" Type=\"http://schemas.openxmlformats.org/officeDocument/"
+          "2006/relationships/sheetMetadata\" Target=\"metadata.xml\"/>";
+    const std::string sheet = sheetXml(
+        "<row r=\"1\"><c r=\"A1\" cm=\"1\"><f t=\"array\" ref=\"A1\">_xlfn.SEQUENCE(3)</f></c>"
+        "<c r=\"B1\" cm=\"1\"><f t=\"array\" ref=\"B1:B4\">_xlfn.SEQUENCE(2)</f></c>"
+        "<c r=\"C1\" cm=\"1\"><f t=\"array\" ref=\"C1\">_xlfn.SEQUENCE(2)</f></c>"
+        "<c r=\"D1\"><f t=\"array\" ref=\"D1:D3\">{1;2}</f></c></row>"
+        "<row r=\"2\"><c r=\"C2\"><v>5</v></c></row>");
+    const std::string bytes
+        = sdtest::minimalXlsx({ sheet }, {}, {}, {}, { { "xl/metadata.xml", metadata } }, rels);
+    Error e;
+    auto book = openXlsxBuffer(bytes.data(), bytes.size(), &e);
+    QVERIFY2(book, e.description().c_str());
+    const Sheet *s = book->sheet(0);
+    QVERIFY(s);
+    QCOMPARE(show(*book, *s, 2, 0), QString("3"));
+    QCOMPARE(show(*book, *s, 1, 1), QString("2"));
+    QVERIFY(!s->find(2, 1) || s->find(2, 1)->type == CellType::Blank);
+    QCOMPARE(show(*book, *s, 0, 2), QString("#SPILL!"));
+    QCOMPARE(show(*book, *s, 1, 2), QString("5"));
+    QCOMPARE(show(*book, *s, 2, 3), QString("#N/A"));
 }
 
 void TestRecalcOnLoad::xlsRecords()

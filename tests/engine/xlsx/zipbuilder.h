@@ -200,7 +200,8 @@ inline BuiltZip buildZip(const std::vector<ZipItem> &items, bool zip64End = fals
 inline std::string minimalXlsx(const std::vector<std::string> &sheets,
                                const std::string &sharedStrings = {},
                                const std::string &styles = {}, const std::string &workbookPr = {},
-                               std::vector<ZipItem> extra = {})
+                               std::vector<ZipItem> extra = {},
+                               const std::string &workbookRels = {})
 {
     std::vector<ZipItem> items;
     items.push_back(
@@ -241,7 +242,7 @@ inline std::string minimalXlsx(const std::vector<std::string> &sheets,
                 "relationships/styles\" Target=\"/xl/styles.xml\"/>";
         items.push_back({ "xl/styles.xml", styles });
     }
-    rels += "</Relationships>";
+    rels += workbookRels + "</Relationships>";
     wb += "</sheets></workbook>";
     items.push_back({ "xl/_rels/workbook.xml.rels", rels });
     items.push_back({ "xl/workbook.xml", wb });
