@@ -216,6 +216,18 @@ struct DefinedName
     bool biff5 = false;
 };
 
+// A table (an .xlsx table part, a list object): where it lies and what its
+// columns are called, for the structured references of formulas
+// (Table1[Amount]).
+struct TableInfo
+{
+    std::string name; // as formulas call it (the displayName)
+    int sheet = -1;
+    CellRange ref; // header rows, data and totals rows
+    uint32_t headerRows = 1, totalsRows = 0;
+    std::vector<std::string> columns; // left to right
+};
+
 // BIFF: one EXTERNSHEET entry; first/last are sheet indexes when the entry
 // points into this workbook, -1 otherwise.
 struct ExternSheet
@@ -307,6 +319,7 @@ public:
     std::vector<DefinedName> names; // BIFF: in NAME record order (ptgName counts from 1)
     std::vector<ExternSheet> externSheets; // BIFF8 EXTERNSHEET
     std::vector<std::vector<std::string>> externNames; // BIFF8: per SUPBOOK, its EXTERNNAMEs
+    std::vector<TableInfo> tables; // .xlsx tables of every sheet
     std::unique_ptr<SheetCalculator> calculator;
     // Formulas that kept their cached value for want of support, with the
     // reason ("Sheet1!B3: unknown function FOO"); for diagnostics, capped.

@@ -128,12 +128,26 @@ public:
         (void)sheetIndex, (void)nameIndex;
         return {};
     }
+    // A table by name (case-insensitive), and the table a cell lies in; for
+    // structured references (Table1[Amount], [@Amount]). nullptr when none.
+    virtual const TableInfo *table(std::string_view name) const
+    {
+        (void)name;
+        return nullptr;
+    }
+    virtual const TableInfo *tableAt(int sheet, uint32_t row, uint32_t col) const
+    {
+        (void)sheet, (void)row, (void)col;
+        return nullptr;
+    }
 };
 
 // Parses A1 formula text as the xlsx format stores it (no leading '=').
-// `anchorRow`/`anchorCol` is the cell the text was written for.
+// `anchorRow`/`anchorCol` is the cell the text was written for, on `sheet`
+// (-1 when unknown: structured references without a table name, which
+// mean the formula's own table, are then not evaluated).
 Formula parseFormula(std::string_view text, const ParseContext &context, uint32_t anchorRow,
-                     uint32_t anchorCol);
+                     uint32_t anchorCol, int sheet = -1);
 
 // Decodes BIFF8 parsed-expression tokens (the rgce of FORMULA, SHRFMLA, ARRAY,
 // NAME records). `extra` holds the data that follows the tokens (array

@@ -221,10 +221,9 @@ std::shared_ptr<Formula> EvaluatorPrivate::parsed(const FormulaSource &src, int 
         if (it != m_parsed.end())
             return it->second;
     }
-    (void)sheet;
     auto f = std::make_shared<Formula>();
     if (src.kind == FormulaSource::Kind::Text) {
-        *f = parseFormula(src.data, m_source, src.anchorRow, src.anchorCol);
+        *f = parseFormula(src.data, m_source, src.anchorRow, src.anchorCol, sheet);
     } else if (src.kind == FormulaSource::Kind::Tokens) {
         TokenOptions opt;
         opt.biff5 = src.biff5;

@@ -427,7 +427,7 @@ Value fnIndirect(Call &c)
         a.col1 = a.col2 = uint32_t(col);
         return Value::ref(a);
     }
-    const Formula f = parseFormula(text, c.evaluator.source(), c.ctx.row, c.ctx.col);
+    const Formula f = parseFormula(text, c.evaluator.source(), c.ctx.row, c.ctx.col, c.ctx.sheet);
     if (!f.ok())
         return Value::err(ErrRef);
     const Node &root = f.node(f.root);

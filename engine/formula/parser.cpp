@@ -4,7 +4,9 @@
 #include "formula/ast.h"
 #include "formula/astbuild.h"
 #include "formula/functions.h"
+#include "formula/structuredref.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -43,11 +45,12 @@ class Parser
 {
 public:
     Parser(std::string_view text, const ParseContext &context, uint32_t row, uint32_t col,
-           Formula &f)
+           int sheet, Formula &f)
         : m_s(text)
         , m_context(context)
         , m_row(int32_t(row))
         , m_col(int32_t(col))
+        , m_sheet(sheet)
         , m_b(f)
         , m_f(f)
     {
@@ -261,6 +264,8 @@ private:
                 return fail("')' expected");
             return inner;
         }
+        if (c == '[' && !externalPrefix())
+            return structured({});
         if (c == '\'' || c == '[')
             return sheetQualified();
         if (isDigit(c) || c == '.' || c == '$' || isNameChar(c))
@@ -689,27 +694,44 @@ private:
             return m_b.boolean(true);
         if (compareText(w, "FALSE") == 0)
             return m_b.boolean(false);
+        if (const TableInfo *t = m_context.table(w))
+            return tableRef(*t, StructuredRef()); // a table's name alone: its data
         NameRef n;
         n.name = std::string(w);
         return m_b.name(std::move(n));
     }
 
-    // Table[Column], Table[[#This Row],[Column]]: not evaluated.
-    uint32_t structured(std::string_view)
+    // ---- structured references ----
+
+    // Whether the '[' at m_pos starts an external workbook's index ([1]Sheet1!A1,
+    // [0]!Name) rather than a structured reference.
+    bool externalPrefix() const
     {
-        int depth = 0;
-        while (m_pos < m_s.size()) {
-            const char c = m_s[m_pos++];
-            if (c == '[')
-                ++depth;
-            else if (c == ']' && --depth == 0)
-                break;
-            else if (c == '\'' && m_pos < m_s.size())
-                ++m_pos;
-        }
-        if (depth != 0)
-            return fail("unterminated table reference");
-        return m_b.unsupported("table reference");
+        size_t p = m_pos + 1;
+        while (p < m_s.size() && isDigit(m_s[p]))
+            ++p;
+        return p > m_pos + 1 && p < m_s.size() && m_s[p] == ']';
+    }
+
+    uint32_t structured(std::string_view tableName)
+    {
+        StructuredRef s;
+        if (!parseStructuredRef(m_s, m_pos, s))
+            return fail("bad table reference");
+        const TableInfo *t = !tableName.empty() ? m_context.table(tableName)
+            : m_sheet >= 0 ? m_context.tableAt(m_sheet, uint32_t(m_row), uint32_t(m_col))
+                           : nullptr;
+        if (!t)
+            return m_b.unsupported("table reference");
+        return tableRef(*t, s);
+    }
+
+    uint32_t tableRef(const TableInfo &t, const StructuredRef &s)
+    {
+        RefSpec r;
+        if (!tableReference(t, s, r))
+            return m_b.error(ErrRef);
+        return m_b.ref(r);
     }
 
     uint32_t call(std::string_view name)
@@ -760,6 +782,7 @@ private:
     size_t m_pos = 0;
     const ParseContext &m_context;
     int32_t m_row, m_col;
+    int m_sheet;
     FormulaBuilder m_b;
     Formula &m_f;
     int m_nesting = 0;
@@ -769,10 +792,10 @@ private:
 } // namespace
 
 Formula parseFormula(std::string_view text, const ParseContext &context, uint32_t anchorRow,
-                     uint32_t anchorCol)
+                     uint32_t anchorCol, int sheet)
 {
     Formula f;
-    Parser(text, context, anchorRow, anchorCol, f).run();
+    Parser(text, context, anchorRow, anchorCol, sheet, f).run();
     return f;
 }
 

@@ -65,6 +65,10 @@ WorkbookSource::WorkbookSource(Workbook &book)
     for (const DefinedName &n : book.names)
         if (n.tokens ? tokensLookVolatile(n.data) : textLooksVolatile(n.data))
             m_volatileNames = true;
+    for (const TableInfo &t : book.tables) {
+        m_tablesByName.emplace(upperText(t.name), &t);
+        m_tablesBySheet[t.sheet].push_back(&t);
+    }
 }
 
 WorkbookSource::SheetData *WorkbookSource::data(int sheet)
@@ -125,6 +129,24 @@ std::string WorkbookSource::externName(int sheet, int nameIndex) const
     if (nameIndex < 1 || size_t(nameIndex) > names.size())
         return {};
     return names[size_t(nameIndex) - 1];
+}
+
+const TableInfo *WorkbookSource::table(std::string_view name) const
+{
+    auto it = m_tablesByName.find(upperText(name));
+    return it == m_tablesByName.end() ? nullptr : it->second;
+}
+
+const TableInfo *WorkbookSource::tableAt(int sheet, uint32_t row, uint32_t col) const
+{
+    auto it = m_tablesBySheet.find(sheet);
+    if (it == m_tablesBySheet.end())
+        return nullptr;
+    for (const TableInfo *t : it->second)
+        if (row >= t->ref.firstRow && row <= t->ref.lastRow && col >= t->ref.firstCol
+            && col <= t->ref.lastCol)
+            return t;
+    return nullptr;
 }
 
 std::string WorkbookSource::sheetName(int sheet) const

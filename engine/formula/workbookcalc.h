@@ -24,6 +24,8 @@ public:
     bool externSheet(int index, int &first, int &last) const override;
     bool definedName(int index, NameRef &out) const override;
     std::string externName(int sheetIndex, int nameIndex) const override;
+    const TableInfo *table(std::string_view name) const override;
+    const TableInfo *tableAt(int sheet, uint32_t row, uint32_t col) const override;
 
     int sheetCount() const override { return int(m_book.sheets.size()); }
     std::string sheetName(int sheet) const override;
@@ -55,6 +57,8 @@ private:
     Workbook &m_book;
     std::vector<SheetData> m_sheets;
     bool m_volatileNames = false; // a defined name calls a volatile function
+    std::unordered_map<std::string, const TableInfo *> m_tablesByName; // upper case
+    std::unordered_map<int, std::vector<const TableInfo *>> m_tablesBySheet;
 };
 
 // Quick scans for readers: whether formula text or BIFF tokens may call a

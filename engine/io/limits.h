@@ -68,6 +68,13 @@ constexpr size_t kMaxRelationships = 4 * kMaxZipEntries;
 // (one block per kind of metadata); each costs a bit or a short name.
 constexpr size_t kMaxMetadataRecords = 1 << 20;
 
+// Most tables read from one package, and the most bytes of their names
+// and column names together. They are read when the workbook opens (every
+// sheet's formulas may refer to any of them); a real workbook has a few
+// dozen, each with a name per column.
+constexpr size_t kMaxTables = 65536;
+constexpr size_t kMaxTableNameBytes = size_t(64) << 20;
+
 // ---- Workbook-wide tables (both readers) ------------------------------------
 
 // Most sheets in a workbook (66 in the corpus). Each sheet is loaded and

@@ -455,6 +455,82 @@ void resolveSheetParts(XlsxPackage &pkg, Workbook &book,
     }
 }
 
+// One table part: name, area, header and totals rows, column names. False
+// when the part is not a table one can refer to.
+bool readTable(XlsxPackage &pkg, const ZipEntry &part, TableInfo &t, size_t &nameBytes)
+{
+    bool ok = false, inColumns = false;
+    const Error err = pkg.parsePart(part, [&](XmlReader &xml, XmlReader::Event ev) {
+        const std::string_view name = xml.name();
+        if (ev == XmlReader::EndElement) {
+            if (name == "tableColumns")
+                inColumns = false;
+            return true;
+        }
+        if (ev != XmlReader::StartElement)
+            return true;
+        if (xml.depth() == 1 && name == "table") {
+            t.name = attrText(xml.attribute("displayName"));
+            if (t.name.empty())
+                t.name = attrText(xml.attribute("name"));
+            const std::string ref = attrText(xml.attribute("ref"));
+            const size_t colon = ref.find(':');
+            uint32_t c1, r1, c2, r2;
+            bool hasRow1 = false, hasRow2 = false;
+            ok = !t.name.empty() && colon != std::string::npos
+                && parseCellRef(std::string_view(ref).substr(0, colon), c1, r1, hasRow1)
+                    == RefStatus::Ok
+                && parseCellRef(std::string_view(ref).substr(colon + 1), c2, r2, hasRow2)
+                    == RefStatus::Ok
+                && hasRow1 && hasRow2 && r1 <= r2 && c1 <= c2;
+            if (!ok)
+                return false;
+            t.ref = { r1, c1, r2, c2 };
+            t.headerRows = attrUint(xml.attribute("headerRowCount"), 1);
+            t.totalsRows = attrUint(xml.attribute("totalsRowCount"), 0);
+            nameBytes += t.name.size();
+        } else if (xml.depth() == 2 && name == "tableColumns") {
+            inColumns = true;
+        } else if (inColumns && xml.depth() == 3 && name == "tableColumn") {
+            if (t.columns.size() >= t.ref.columns() || nameBytes > kMaxTableNameBytes)
+                return ok = false;
+            std::string column = attrText(xml.attribute("name"));
+            decodeOoxmlEscapes(column);
+            nameBytes += column.size();
+            t.columns.push_back(std::move(column));
+        }
+        return true;
+    });
+    return !err && ok && t.headerRows + t.totalsRows <= t.ref.rows()
+        && t.columns.size() == t.ref.columns();
+}
+
+// The tables of every worksheet, read when the workbook opens: a formula
+// of any sheet may refer to any of them. A table part that cannot be read
+// is left out (formulas that refer to it keep their cached results); so
+// are tables beyond kMaxTables.
+void readTables(XlsxPackage &pkg, Workbook &book)
+{
+    size_t nameBytes = 0;
+    for (size_t i = 0; i < book.sheets.size() && i < pkg.sheetParts.size(); ++i) {
+        if (book.sheets[i].kind != SheetKind::Worksheet || pkg.sheetParts[i].empty())
+            continue;
+        std::map<std::string, Relationship> rels;
+        if (pkg.readRelationships(pkg.sheetParts[i], rels))
+            continue;
+        for (const auto &r : rels) {
+            const ZipEntry *part
+                = typeIs(r.second.type, "table") ? pkg.zip.find(r.second.target) : nullptr;
+            if (!part || book.tables.size() >= kMaxTables || nameBytes > kMaxTableNameBytes)
+                continue;
+            TableInfo t;
+            t.sheet = int(i);
+            if (readTable(pkg, *part, t, nameBytes))
+                book.tables.push_back(std::move(t));
+        }
+    }
+}
+
 // styles.xml: the cellXfs table and custom number formats. Only the numFmts
 // and cellXfs directly under the style sheet count (dxfs and cellStyleXfs
 // hold look-alike elements).
@@ -631,6 +707,7 @@ std::unique_ptr<Workbook> readPackage(std::unique_ptr<XlsxPackage> pkg, Error &e
     if ((err = readWorkbook(*pkg, workbookPart, *book, sheetRelIds)))
         return nullptr;
     resolveSheetParts(*pkg, *book, sheetRelIds, wbRels, overrides);
+    readTables(*pkg, *book);
 
     const Relationship *stylesRel = nullptr, *stringsRel = nullptr, *metadataRel = nullptr;
     for (const Relationship &r : wbRelsOrdered) {

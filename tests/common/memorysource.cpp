@@ -82,6 +82,23 @@ void MemorySource::dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uin
             out.push_back(rc);
 }
 
+const TableInfo *MemorySource::table(std::string_view name) const
+{
+    for (const TableInfo &t : m_tables)
+        if (compareText(t.name, name) == 0)
+            return &t;
+    return nullptr;
+}
+
+const TableInfo *MemorySource::tableAt(int sheet, uint32_t row, uint32_t col) const
+{
+    for (const TableInfo &t : m_tables)
+        if (t.sheet == sheet && row >= t.ref.firstRow && row <= t.ref.lastRow
+            && col >= t.ref.firstCol && col <= t.ref.lastCol)
+            return &t;
+    return nullptr;
+}
+
 void MemorySource::setSharedFormula(int sheet, uint32_t row, uint32_t col, const std::string *text,
                                     uint32_t anchorRow, uint32_t anchorCol)
 {

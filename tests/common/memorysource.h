@@ -32,6 +32,7 @@ public:
     void setTokens(int sheet, uint32_t row, uint32_t col, std::string tokens,
                    std::string extra = {});
     void defineName(const std::string &name, const std::string &text, int scope = -1);
+    void addTable(TableInfo t) { m_tables.push_back(std::move(t)); }
     void setDate1904(bool on) { m_date1904 = on; }
     void setGrid(uint32_t rows, uint32_t cols) { m_rows = rows, m_cols = cols; }
 
@@ -50,6 +51,8 @@ public:
     void formulaCells(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
     bool name(std::string_view name, int sheet, FormulaSource &out) override;
     void dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
+    const TableInfo *table(std::string_view name) const override;
+    const TableInfo *tableAt(int sheet, uint32_t row, uint32_t col) const override;
 
 private:
     struct Cell
@@ -73,6 +76,7 @@ private:
 
     std::vector<Sheet> m_sheets;
     std::vector<Name> m_names;
+    std::vector<TableInfo> m_tables;
     bool m_date1904 = false;
     uint32_t m_rows = kMaxRows, m_cols = kMaxColumns;
 };

@@ -85,6 +85,8 @@ private slots:
     void arrayFormulaSpreads();
     void aggregateLeavesOutNestedTotals();
     void dynamicArraysSpill();
+    void structuredReferences_data();
+    void structuredReferences();
     void pinnedClockAndSeed();
     void implicitIntersection();
     void hostileText_data();
@@ -285,6 +287,95 @@ void TestFormulaEngine::dynamicArraysSpill()
     QCOMPARE(int(ev.value(0, 0, 3).error), int(sd::ErrSpill));
     QVERIFY(!ev.spilledArray(0, 0, 3));
     QCOMPARE(int(ev.value(0, 3, 4).error), int(sd::ErrNA));
+}
+
+void TestFormulaEngine::structuredReferences_data()
+{
+    // Table "Sales" over B2:E6 of Sheet1: a header row, three data rows and
+    // a totals row; the formula is in E4, the Calc column of the second
+    // data row. A ' escapes [ ] # and ' in a column name.
+    QTest::addColumn<QString>("formula");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("column") << "SUM(Sales[Amount])"
+                            << "60";
+    QTest::newRow("all") << "SUM(Sales[[#All],[Amount]])"
+                         << "120";
+    QTest::newRow("totals") << "Sales[[#Totals],[Amount]]"
+                            << "60";
+    QTest::newRow("headers") << "Sales[[#Headers],[Region]]"
+                             << "Region";
+    QTest::newRow("data rows") << "ROWS(Sales[#Data])"
+                               << "3";
+    QTest::newRow("data columns") << "COLUMNS(Sales[#Data])"
+                                  << "4";
+    QTest::newRow("table name alone") << "ROWS(Sales)"
+                                      << "3";
+    QTest::newRow("all rows") << "ROWS(Sales[#All])"
+                              << "5";
+    QTest::newRow("headers and data") << "ROWS(Sales[[#Headers],[#Data],[Amount]])"
+                                      << "4";
+    QTest::newRow("data and totals") << "ROWS(Sales[[#Data],[#Totals],[Amount]])"
+                                     << "4";
+    QTest::newRow("column range, escapes") << "SUM(Sales[[Amount]:[Unit''s '[Price']]])"
+                                           << "67.5";
+    QTest::newRow("this row, @") << "Sales[@Amount]"
+                                 << "20";
+    QTest::newRow("this row, keyword") << "Sales[[#This Row],[Amount]]"
+                                       << "20";
+    QTest::newRow("this row, bracketed") << "Sales[@[Unit''s '[Price']]]"
+                                         << "2.5";
+    QTest::newRow("unqualified") << "[@Amount]*2"
+                                 << "40";
+    QTest::newRow("unqualified column") << "SUM([Amount])"
+                                        << "60";
+    QTest::newRow("case of names") << "SUM(sales[AMOUNT])"
+                                   << "60";
+    QTest::newRow("criteria") << "COUNTIF(Sales[Region],\"East\")"
+                              << "2";
+    QTest::newRow("indirect") << "SUM(INDIRECT(\"Sales[Amount]\"))"
+                              << "60";
+    QTest::newRow("unknown column") << "Sales[[#Headers],[Nope]]"
+                                    << "#REF!";
+    QTest::newRow("other sheet") << "SUM(Sheet2!A1,Sales[Amount])"
+                                 << "61";
+}
+
+void TestFormulaEngine::structuredReferences()
+{
+    QFETCH(QString, formula);
+    QFETCH(QString, expected);
+    MemorySource s;
+    s.addSheet("Sheet1");
+    s.addSheet("Sheet2");
+    s.set(1, 0, 0, Value::num(1));
+    const char *header[] = { "Region", "Amount", "Unit's [Price]", "Calc" };
+    for (uint32_t c = 0; c < 4; ++c)
+        s.set(0, 1, 1 + c, Value::str(header[c]));
+    const char *region[] = { "East", "West", "East" };
+    for (uint32_t r = 0; r < 3; ++r) {
+        s.set(0, 2 + r, 1, Value::str(region[r]));
+        s.set(0, 2 + r, 2, Value::num(10.0 * (r + 1)));
+        s.set(0, 2 + r, 3, Value::num(1.5 + r));
+    }
+    s.set(0, 5, 1, Value::str("Total"));
+    s.set(0, 5, 2, Value::num(60));
+    sd::TableInfo t;
+    t.name = "Sales";
+    t.sheet = 0;
+    t.ref = { 1, 1, 5, 4 };
+    t.totalsRows = 1;
+    t.columns = { "Region", "Amount", "Unit's [Price]", "Calc" };
+    s.addTable(t);
+    s.setFormula(0, 3, 4, formula.toStdString());
+    Evaluator ev(s);
+    const CellResult r = ev.result(0, 3, 4);
+    QCOMPARE(int(r.status), int(EvalStatus::Computed));
+    std::string shown;
+    if (r.value.isError())
+        shown = errorText(r.value.error);
+    else
+        toText(r.value, shown);
+    QCOMPARE(QString::fromStdString(shown), expected);
 }
 
 void TestFormulaEngine::pinnedClockAndSeed()

@@ -166,10 +166,10 @@ void functionsOf(const Formula &f, std::set<std::string> &names, bool &supported
     }
 }
 
-Formula parse(const FormulaSource &src, const ParseContext &ctx)
+Formula parse(const FormulaSource &src, const ParseContext &ctx, int sheet)
 {
     if (src.kind == FormulaSource::Kind::Text)
-        return parseFormula(src.data, ctx, src.anchorRow, src.anchorCol);
+        return parseFormula(src.data, ctx, src.anchorRow, src.anchorCol, sheet);
     TokenOptions opt;
     opt.biff5 = src.biff5;
     return decodeTokens(reinterpret_cast<const uint8_t *>(src.data.data()), src.data.size(),
@@ -223,7 +223,7 @@ bool prepare(WorkbookSource &source, int s, const CellFormula &cf, bool needCach
              FormulaCell &out)
 {
     ++t.allCells;
-    out.formula = parse(source.formula(s, cf.row, cf.col), source);
+    out.formula = parse(source.formula(s, cf.row, cf.col), source, s);
     out.supported = out.formula.ok();
     functionsOf(out.formula, out.names, out.supported, out.isVolatile);
     t.coveredCells += out.supported;

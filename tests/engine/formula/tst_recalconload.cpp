@@ -81,6 +81,7 @@ private slots:
     void xlsxVolatileAndDependents();
     void xlsxNamesAndOtherSheets();
     void xlsxDynamicArrays();
+    void xlsxTables();
     void xlsRecords();
 };
 
@@ -258,6 +259,46 @@ void TestRecalcOnLoad::xlsxDynamicArrays()
     QCOMPARE(show(*book, *s, 0, 2), QString("#SPILL!"));
     QCOMPARE(show(*book, *s, 1, 2), QString("5"));
     QCOMPARE(show(*book, *s, 2, 3), QString("#N/A"));
+}
+
+void TestRecalcOnLoad::xlsxTables()
+{
+    // A table part reached through the sheet's relationships, as the
+    // application writes it; formulas without results refer to it.
+    const std::string table
+        = "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" "
+          "name=\"Table1\" displayName=\"Stock\" ref=\"A1:C4\" totalsRowCount=\"1\">"
+          "<autoFilter ref=\"A1:C3\"/><tableColumns count=\"3\"><tableColumn id=\"1\" "
+          "name=\"Item\"/><tableColumn id=\"2\" name=\"Qty\"/><tableColumn id=\"3\" "
+          "name=\"Twice\"><calculatedColumnFormula>Stock[[#This Row],[Qty]]*2"
+          "</calculatedColumnFormula></tableColumn></tableColumns></table>";
+    const std::string rels
+        = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+          "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+          "relationships/table\" Target=\"../tables/table1.xml\"/></Relationships>";
+    const std::string sheet
+        = sheetXml("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Item</t></is></c>"
+                   "<c r=\"B1\" t=\"inlineStr\"><is><t>Qty</t></is></c>"
+                   "<c r=\"C1\" t=\"inlineStr\"><is><t>Twice</t></is></c></row>"
+                   "<row r=\"2\"><c r=\"B2\"><v>4</v></c><c r=\"C2\"><f>Stock[[#This "
+                   "Row],[Qty]]*2</f></c></row>"
+                   "<row r=\"3\"><c r=\"B3\"><v>5</v></c><c r=\"C3\"><f>Stock[[#This "
+                   "Row],[Qty]]*2</f></c></row>"
+                   "<row r=\"4\"><c r=\"B4\"><f>SUBTOTAL(109,Stock[Qty])</f></c>"
+                   "<c r=\"E4\"><f>SUM(Stock[Twice])+ROWS(Stock[#All])</f></c></row>");
+    const std::string bytes = sdtest::minimalXlsx(
+        { sheet }, {}, {}, {},
+        { { "xl/worksheets/_rels/sheet1.xml.rels", rels }, { "xl/tables/table1.xml", table } });
+    Error e;
+    auto book = openXlsxBuffer(bytes.data(), bytes.size(), &e);
+    QVERIFY2(book, e.description().c_str());
+    QCOMPARE(book->tables.size(), size_t(1));
+    const Sheet *s = book->sheet(0);
+    QVERIFY(s);
+    QCOMPARE(show(*book, *s, 1, 2), QString("8"));
+    QCOMPARE(show(*book, *s, 2, 2), QString("10"));
+    QCOMPARE(show(*book, *s, 3, 1), QString("9"));
+    QCOMPARE(show(*book, *s, 3, 4), QString("22"));
 }
 
 void TestRecalcOnLoad::xlsRecords()

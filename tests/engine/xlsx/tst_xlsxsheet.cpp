@@ -213,8 +213,10 @@ void TestXlsxSheet::cells_data()
         "A1=s:a\nb\nc\rd\r");
     row("escapes in formula strings",
         "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>x</f><v>a_x000D_b</v></c></row>", "A1=s:a\rb");
-    row("unknown error text", "<row r=\"1\"><c r=\"A1\" t=\"e\"><v>#SPILL!</v></c></row>",
-        "A1=s:#SPILL!");
+    row("unknown error text", "<row r=\"1\"><c r=\"A1\" t=\"e\"><v>#FOO!</v></c></row>",
+        "A1=s:#FOO!");
+    row("error of a later version", "<row r=\"1\"><c r=\"A1\" t=\"e\"><v>#SPILL!</v></c></row>",
+        "A1=e:#SPILL!");
     row("later duplicate wins",
         "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"A1\"><v>2</v></c></row>", "A1=n:2");
     row("out of order rows",
