@@ -39,9 +39,11 @@ namespace {
 // share of formula cells whose functions the engine evaluates. The agreement
 // bound was what the engine measured when poi/ joined the corpus (99.16%);
 // issue 24 raises it as its faults are mended (99.29% after the lookup,
-// MODE, ROMAN, pair-sum, near-zero and trigonometry rules).
+// MODE, ROMAN, pair-sum, near-zero and trigonometry rules); the coverage
+// bound rises as the functions the application has are added (97.78%
+// measured with the later functions, tables and dynamic arrays).
 constexpr double kMinAgreement = 99.28;
-constexpr double kMinCoverage = 97.0;
+constexpr double kMinCoverage = 97.75;
 // Agreement of the formula cells of workbooks that other programs wrote
 // with the application's CSV exports of them (displayed text, so the
 // number-format renderer counts too): 100% of 1,385 cells of 14 workbooks
