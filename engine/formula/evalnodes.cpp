@@ -92,8 +92,11 @@ Value EvaluatorPrivate::eval(const Formula &f, uint32_t index, const Ctx &ctx)
         // #NAME? only for a name the application does not know either; a
         // function it has ("_xlfn.", a BIFF number the table lacks: "function
         // #N") keeps the cache.
+        // A defined name may be called too (a LAMBDA the workbook names).
         const std::string &name = f.strings[n.payload];
-        const bool unknown = name.find('#') == std::string::npos && !applicationHasFunction(name);
+        FormulaSource named;
+        const bool unknown = name.find('#') == std::string::npos && !applicationHasFunction(name)
+            && !m_source.name(name, ctx.sheet, named);
         throw Unsupported { "unknown function " + name, unknown };
     }
     case NodeKind::Unsupported:

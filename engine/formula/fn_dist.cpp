@@ -188,6 +188,23 @@ Value fnBinomDist(Call &c)
     return Value::num(std::min(1.0, s));
 }
 
+// BINOM.DIST.RANGE(trials, p, s, [s2]): the probability of s to s2
+// successes (just s when s2 is left out).
+Value fnBinomDistRange(Call &c)
+{
+    double n = 0, p = 0, s = 0, s2 = -1;
+    SD_ARGS(&n, &p, &s, &s2);
+    n = std::trunc(n), s = std::trunc(s);
+    s2 = c.count() > 3 && !c.isEmpty(3) ? std::trunc(s2) : s;
+    if (n < 0 || p < 0 || p > 1 || s < 0 || s > n || s2 < s || s2 > n)
+        return Value::err(ErrNum);
+    c.evaluator.step(uint64_t(s2 - s) + 1);
+    double sum = 0;
+    for (double k = s; k <= s2; ++k)
+        sum += choose(n, k) * std::pow(p, k) * std::pow(1 - p, n - k);
+    return Value::num(sum);
+}
+
 Value fnCritBinom(Call &c)
 {
     double n = 0, p = 0, alpha = 0;
@@ -649,6 +666,7 @@ FunctionRows distributionFunctions()
         { "BETA.INV", -1, 3, 5, "V", E, fnBetaInv },
         { "BINOM.DIST", -1, 4, 4, "V", E, fnBinomDist },
         { "BINOM.INV", -1, 3, 3, "V", E, fnCritBinom },
+        { "BINOM.DIST.RANGE", -1, 3, 4, "V", E, fnBinomDistRange },
         { "CHISQ.DIST", -1, 3, 3, "V", E, fnChiDist },
         { "CHISQ.DIST.RT", -1, 2, 2, "V", E, fnChiDist },
         { "CHISQ.INV", -1, 2, 2, "V", E, fnChiInv },

@@ -110,6 +110,42 @@ Value fnSequence(Call &c)
     return Value::arr(std::move(out));
 }
 
+// RANDARRAY([rows], [columns], [min], [max], [whole_number]).
+Value fnRandArray(Call &c)
+{
+    double rows = 1, cols = 1, lo = 0, hi = 1;
+    if (uint8_t e = countArg(c, 0, 1, rows))
+        return Value::err(e);
+    if (uint8_t e = countArg(c, 1, 1, cols))
+        return Value::err(e);
+    if (c.count() > 2 && !c.isEmpty(2))
+        if (uint8_t e = c.number(2, lo))
+            return Value::err(e);
+    if (c.count() > 3 && !c.isEmpty(3))
+        if (uint8_t e = c.number(3, hi))
+            return Value::err(e);
+    bool whole = false;
+    if (c.count() > 4 && !c.isEmpty(4))
+        if (uint8_t e = c.boolean(4, whole))
+            return Value::err(e);
+    if (rows < 0 || cols < 0 || hi < lo
+        || (whole && (lo != std::trunc(lo) || hi != std::trunc(hi))))
+        return Value::err(ErrValue);
+    if (rows == 0 || cols == 0)
+        return Value::err(ErrCalc);
+    if (rows * cols > double(kMaxArrayCells))
+        throw Unsupported { "array too large" };
+    ArrayData out;
+    out.rows = uint32_t(rows);
+    out.cols = uint32_t(cols);
+    for (size_t i = 0; i < size_t(rows * cols); ++i) {
+        const double u = c.evaluator.random();
+        out.items.push_back(
+            Value::num(whole ? lo + std::floor(u * (hi - lo + 1)) : lo + u * (hi - lo)));
+    }
+    return Value::arr(std::move(out));
+}
+
 Value fnExpand(Call &c)
 {
     SD_ARRAY(0, a);
@@ -623,6 +659,7 @@ FunctionRows dynamicArrayFunctions()
     using namespace rowflags;
     static const FunctionInfo rows[] = {
         { "SEQUENCE", -1, 1, 4, "V", 0, fnSequence },
+        { "RANDARRAY", -1, 0, 5, "V", V, fnRandArray },
         { "EXPAND", -1, 2, 4, "AVVV", 0, fnExpand },
         { "FILTER", -1, 2, 3, "AAA", 0, fnFilter },
         { "SORT", -1, 1, 4, "AAAV", 0, fnSort },

@@ -334,6 +334,22 @@ Value fnMdeterm(Call &c)
     return Value::num(det);
 }
 
+Value fnMunit(Call &c)
+{
+    SD_NUMBER(c, 0, n);
+    n = std::trunc(n);
+    if (n < 1)
+        return Value::err(ErrValue);
+    if (n * n > double(kMaxArrayCells))
+        throw Unsupported { "array too large" };
+    ArrayData out;
+    out.rows = out.cols = uint32_t(n);
+    out.items.assign(size_t(n * n), Value::num(0));
+    for (uint32_t i = 0; i < out.rows; ++i)
+        out.items[size_t(i) * out.cols + i] = Value::num(1);
+    return Value::arr(std::move(out));
+}
+
 Value fnMinverse(Call &c)
 {
     Matrix a;
@@ -449,6 +465,7 @@ FunctionRows arrayFunctions()
         { "GROWTH", 52, 1, 4, "AAAV", 0, fnGrowth },
         { "MDETERM", 163, 1, 1, "A", 0, fnMdeterm },
         { "MINVERSE", 164, 1, 1, "A", 0, fnMinverse },
+        { "MUNIT", -1, 1, 1, "V", 0, fnMunit },
         { "MMULT", 165, 2, 2, "A", 0, fnMmult },
         { "FREQUENCY", 252, 2, 2, "A", 0, fnFrequency },
         { "UNIQUE", -1, 1, 3, "AV", 0, fnUnique },

@@ -52,7 +52,8 @@ std::vector<FunctionRows> functionRows()
              numericFunctions(),      informationFunctions(),
              cashFlowFunctions(),     statisticalTestFunctions(),
              securitiesFunctions(),   complexFunctions(),
-             conversionFunctions(),   dynamicArrayFunctions() };
+             conversionFunctions(),   dynamicArrayFunctions(),
+             laterTextFunctions() };
 }
 
 int findFunction(std::string_view name)

@@ -57,6 +57,7 @@ FunctionRows securitiesFunctions(); // fn_bond.cpp
 FunctionRows complexFunctions(); // fn_complex.cpp
 FunctionRows conversionFunctions(); // fn_convert.cpp
 FunctionRows dynamicArrayFunctions(); // fn_dynamic.cpp
+FunctionRows laterTextFunctions(); // fn_textextra.cpp
 
 // All of the above, in the table's order (functions.cpp).
 std::vector<FunctionRows> functionRows();

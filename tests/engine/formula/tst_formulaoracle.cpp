@@ -152,7 +152,7 @@ struct Tally
 void functionsOf(const Formula &f, std::set<std::string> &names, bool &supported, bool &isVolatile)
 {
     static const std::set<std::string> clocks
-        = { "NOW", "TODAY", "RAND", "RANDBETWEEN", "INFO", "CELL" };
+        = { "NOW", "TODAY", "RAND", "RANDBETWEEN", "RANDARRAY", "INFO", "CELL" };
     for (const Node &n : f.nodes) {
         if (n.kind == NodeKind::Call) {
             const FunctionInfo &fi = functionInfo(int(n.payload));
