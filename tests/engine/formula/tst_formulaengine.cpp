@@ -185,6 +185,8 @@ void TestFormulaEngine::unknownFunctionKeepsCacheOrNames()
     s.setFormula(0, 5, 0, "_xlfn.CUBESETCOUNT(1)"); // the application has it: no #NAME?
     s.setFormula(0, 6, 0, "_xlfn.STOCKHISTORY(1)"); // a later function this engine lacks
     s.setFormula(0, 7, 0, "_xludf.MINE(1)"); // a user's function
+    s.defineName("MYLAMBDA", "_xlfn.LAMBDA(_xlpm.x,_xlpm.x+1)");
+    s.setFormula(0, 8, 0, "MYLAMBDA(1)"); // a name the workbook defines
     EvalOptions o;
     o.recalculateAll = true;
     Evaluator ev(s, o);
@@ -203,6 +205,7 @@ void TestFormulaEngine::unknownFunctionKeepsCacheOrNames()
         QVERIFY(!known.value.isError());
     }
     QCOMPARE(int(ev.value(0, 7, 0).error), int(sd::ErrName));
+    QVERIFY(!ev.value(0, 8, 0).isError());
 }
 
 void TestFormulaEngine::sharedFormulaParsedOnce()
