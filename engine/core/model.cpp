@@ -58,6 +58,17 @@ void Sheet::finish()
             cells[out++] = cells[i];
     }
     cells.resize(out);
+    // Hidden runs in row order, overlapping ones joined.
+    std::sort(hiddenRows.begin(), hiddenRows.end());
+    size_t runs = 0;
+    for (size_t i = 0; i < hiddenRows.size(); ++i) {
+        const auto run = hiddenRows[i];
+        if (runs > 0 && run.first <= hiddenRows[runs - 1].second + 1)
+            hiddenRows[runs - 1].second = std::max(hiddenRows[runs - 1].second, run.second);
+        else
+            hiddenRows[runs++] = run;
+    }
+    hiddenRows.resize(runs);
 }
 
 // The used range, as the spreadsheet application computes it when it opens
@@ -193,6 +204,26 @@ const Cell *Sheet::find(uint32_t row, uint32_t col) const
     if (it != cells.end() && it->row == row && it->col == col)
         return &*it;
     return nullptr;
+}
+
+void Sheet::hideRow(uint32_t row)
+{
+    if (!hiddenRows.empty() && row >= hiddenRows.back().first
+        && row <= hiddenRows.back().second + 1)
+        hiddenRows.back().second = std::max(hiddenRows.back().second, row);
+    else
+        hiddenRows.emplace_back(row, row);
+}
+
+int Sheet::rowState(uint32_t row) const
+{
+    auto it = std::upper_bound(
+        hiddenRows.begin(), hiddenRows.end(), row,
+        [](uint32_t r, const std::pair<uint32_t, uint32_t> &run) { return r < run.first; });
+    if (it == hiddenRows.begin() || (--it)->second < row)
+        return 0;
+    const bool inFilter = filterRows.empty() || (row >= filterRows.first && row <= filterRows.last);
+    return filtering && inFilter ? 2 : 1;
 }
 
 const Sheet *Workbook::sheet(int index, Error *error)

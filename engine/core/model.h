@@ -165,6 +165,14 @@ struct Sheet
     // add (ColumnRanges::counted()): each widens the used range along its
     // own axis only.
     Span formattedRows, formattedColumns;
+    // Hidden rows as runs of rows (first, last), in the order the file
+    // gives them, and the filter of the sheet: while `filtering` (the sheet
+    // shows a filter's result), the hidden rows inside `filterRows` (all of
+    // them when it is empty) are hidden by the filter. Formulas tell the two
+    // apart (SUBTOTAL); the CSV writes hidden rows like any other.
+    std::vector<std::pair<uint32_t, uint32_t>> hiddenRows;
+    Span filterRows;
+    bool filtering = false;
     // Set (by the CSV writer) only while the sheet is read to be streamed:
     // a reader that streams hands its cells over in batches instead of
     // keeping them (core/sheetstream.h).
@@ -187,6 +195,10 @@ struct Sheet
     void widen(uint32_t row, uint32_t col);
     // The cell at (row, col), or nullptr. Needs finish().
     const Cell *find(uint32_t row, uint32_t col) const;
+    // Records a hidden row (joined to the run before it when adjacent).
+    void hideRow(uint32_t row);
+    // 0 shown, 1 hidden, 2 hidden by the filter. Needs finish().
+    int rowState(uint32_t row) const;
 };
 
 // One entry of the cell-format table (xlsx cellXfs, BIFF XF records).

@@ -65,6 +65,24 @@ bool EvaluatorPrivate::isSubtotal(int sheet, uint32_t row, uint32_t col)
     return false;
 }
 
+bool EvaluatorPrivate::formulaMovedDown(int sheet, uint32_t row, uint32_t col, uint32_t down,
+                                        Value &out)
+{
+    Entry *e = entry(sheet, row, col);
+    if (!e || e->src.kind == FormulaSource::Kind::None || e->src.array)
+        return false;
+    std::shared_ptr<Formula> f = parsed(e->src, sheet);
+    if (!f->ok())
+        throw Unsupported { "cannot parse: " + f->error };
+    const Ctx ctx { sheet, std::min(row + down, m_maxRows - 1), col, false };
+    out = eval(*f, f->root, ctx);
+    if (out.isRef())
+        out = intersect(out, ctx);
+    if (out.isArray())
+        out = out.array->items.empty() ? Value::err(ErrValue) : out.array->items[0];
+    return true;
+}
+
 double EvaluatorPrivate::now()
 {
     if (m_now < 0) {

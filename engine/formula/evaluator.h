@@ -69,6 +69,13 @@ public:
     {
         (void)sheet, (void)out;
     }
+    // Whether a row is shown (0), hidden (1) or hidden by the sheet's filter
+    // (2), for SUBTOTAL.
+    virtual int rowState(int sheet, uint32_t row)
+    {
+        (void)sheet, (void)row;
+        return 0;
+    }
 };
 
 struct EvalOptions

@@ -107,6 +107,10 @@ public:
     // True when the cell holds a formula that calls SUBTOTAL (which other
     // subtotals leave out).
     bool isSubtotal(int sheet, uint32_t row, uint32_t col);
+    // The formula of a cell evaluated as though it stood `down` rows lower
+    // (a database function's computed criterion, written for the first row
+    // of the database, applied to each); false when the cell holds none.
+    bool formulaMovedDown(int sheet, uint32_t row, uint32_t col, uint32_t down, Value &out);
     // A number format by its code, parsed once.
     const NumberFormat &format(const std::string &code);
 

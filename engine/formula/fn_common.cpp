@@ -148,7 +148,7 @@ bool wildcardMatch(std::string_view pattern, std::string_view text)
     return pi == p.size();
 }
 
-Criterion::Criterion(const Value &criterion, bool date1904)
+Criterion::Criterion(const Value &criterion, bool date1904, bool database)
     : m_date1904(date1904)
 {
     switch (criterion.type) {
@@ -172,6 +172,7 @@ Criterion::Criterion(const Value &criterion, bool date1904)
         break;
     }
     std::string_view s = criterion.text;
+    const bool bare = s.empty() || (s[0] != '<' && s[0] != '>' && s[0] != '=');
     if (s.size() >= 2
         && (s.substr(0, 2) == "<=" || s.substr(0, 2) == ">=" || s.substr(0, 2) == "<>")) {
         m_op = s[0] == '<' ? (s[1] == '=' ? Op::Le : Op::Ne) : Op::Ge;
@@ -182,16 +183,19 @@ Criterion::Criterion(const Value &criterion, bool date1904)
     }
     double d = 0;
     if (s.empty()) {
-        if (m_op == Op::Eq)
-            m_kind = criterion.text.empty() ? Kind::Blank : Kind::Blank;
+        // "" matches empty cells and empty text; "=", "<=" and ">=" with
+        // nothing after them match empty cells only, not a formula's "";
+        // "<>" matches every cell that is not empty.
+        if (criterion.text.empty())
+            m_kind = Kind::Blank;
+        else if (m_op == Op::Eq || m_op == Op::Le || m_op == Op::Ge)
+            m_kind = Kind::Empty;
         else if (m_op == Op::Ne)
             m_kind = Kind::NonBlank;
         else
             m_kind = Kind::Text;
         m_text.clear();
         m_wildcard = false;
-        if (criterion.text.empty())
-            m_kind = Kind::Blank; // "" matches empty cells and empty text
         return;
     }
     if (parseNumberText(s, d, date1904)) {
@@ -213,6 +217,11 @@ Criterion::Criterion(const Value &criterion, bool date1904)
     }
     m_kind = Kind::Text;
     m_text = std::string(s);
+    if (database && bare) {
+        m_text += '*';
+        m_wildcard = true;
+        return;
+    }
     m_wildcard = (m_op == Op::Eq || m_op == Op::Ne) && hasWildcards(m_text);
 }
 
@@ -239,6 +248,8 @@ bool Criterion::matches(const Value &v) const
     switch (m_kind) {
     case Kind::Blank:
         return v.type == ValueType::Blank || (v.type == ValueType::Text && v.text.empty());
+    case Kind::Empty:
+        return v.type == ValueType::Blank;
     case Kind::NonBlank:
         return v.type != ValueType::Blank;
     case Kind::Number:

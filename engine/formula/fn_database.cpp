@@ -65,6 +65,26 @@ Value databaseResult(int kind, const std::vector<double> &xs, const std::vector<
     }
 }
 
+// A criterion under a label that is none of the database's: a formula
+// written for the database's first row, which a row matches when the
+// formula, moved down to that row, is TRUE (the application's "criteria
+// created as the result of a formula"). A blank cell there sets no
+// condition; a constant is #VALUE!.
+uint8_t computedCriterion(Call &c, const Grid &crit, uint32_t cr, uint32_t k, uint32_t dbRow,
+                          bool &matches)
+{
+    if (crit.isRef()) {
+        const Area &a = crit.area();
+        Value got;
+        if (c.evaluator.formulaMovedDown(a.sheet, a.row1 + cr, a.col1 + k, dbRow - 1, got)) {
+            bool b = false;
+            matches = !got.isError() && toBool(got, b) == 0 && b;
+            return 0;
+        }
+    }
+    return crit.at(cr, k).type == ValueType::Blank ? 0 : uint8_t(ErrValue);
+}
+
 Value database(Call &c, int kind)
 {
     Grid db(c.evaluator, c.arg(0));
@@ -103,12 +123,17 @@ Value database(Call &c, int kind)
         for (uint32_t cr = 1; cr < crit.rows() && !any; ++cr) {
             bool all = true;
             for (uint32_t k = 0; k < crit.cols() && all; ++k) {
+                if (critCol[k] < 0) {
+                    const uint8_t e = computedCriterion(c, crit, cr, k, r, all);
+                    if (e)
+                        return Value::err(e);
+                    continue;
+                }
                 const Value cv = crit.at(cr, k);
                 if (cv.type == ValueType::Blank)
                     continue;
-                if (critCol[k] < 0)
-                    return Value::err(ErrValue);
-                all = Criterion(cv, c.evaluator.date1904()).matches(db.at(r, uint32_t(critCol[k])));
+                all = Criterion(cv, c.evaluator.date1904(), true)
+                          .matches(db.at(r, uint32_t(critCol[k])));
             }
             any = all;
         }

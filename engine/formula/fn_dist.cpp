@@ -256,23 +256,53 @@ Value fnWeibull(Call &c)
     return Value::num(alpha / std::pow(beta, alpha) * std::pow(x, alpha - 1) * std::exp(-t));
 }
 
+// The probability of k successes in a sample of n from a population of
+// `total` holding m successes: C(m,k) C(total-m,n-k) / C(total,n), as one
+// product of ratios whose running value is kept as mantissa and exponent,
+// since the coefficients alone overflow once the population passes a
+// thousand or so (HYPGEOMDIST(500,1000,5000,10000) is 0.0265894299612940).
+double hypergeometric(double k, double n, double m, double total)
+{
+    double mantissa = 1;
+    long exponent = 0;
+    auto times = [&](double f) {
+        int e = 0;
+        mantissa = std::frexp(mantissa * f, &e);
+        exponent += e;
+    };
+    for (double i = 0; i < k; ++i)
+        times((m - i) / (k - i));
+    for (double j = 0; j < n - k; ++j)
+        times((total - m - j) / (n - k - j));
+    for (double i = 0; i < n; ++i)
+        times((n - i) / (total - i));
+    return std::ldexp(mantissa, int(std::max(-2000L, std::min(2000L, exponent))));
+}
+
 Value fnHypgeomDist(Call &c)
 {
     double s = 0, n = 0, m = 0, total = 0;
     SD_ARGS(&s, &n, &m, &total);
     s = std::trunc(s), n = std::trunc(n), m = std::trunc(m), total = std::trunc(total);
-    if (s < std::max(0.0, n - total + m) || s > std::min(n, m) || n > total || m > total
-        || total <= 0)
+    const double lowest = std::max(0.0, n - total + m);
+    if (s < lowest || s > std::min(n, m) || n > total || m > total || total <= 0)
         return Value::err(ErrNum);
-    auto pmf = [&](double k) { return choose(m, k) * choose(total - m, n - k) / choose(total, n); };
+    c.evaluator.step(uint64_t(3 * n));
+    const double at = hypergeometric(s, n, m, total);
     if (!flag(c, 4, false))
-        return Value::num(pmf(s));
-    double sum = 0;
-    for (double k = std::max(0.0, n - total + m); k <= s; ++k) {
+        return Value::num(at);
+    // The cumulative sum, from k = s down: each term from the one above it,
+    // until the terms no longer count.
+    double sum = at, term = at;
+    for (double k = s; k > lowest; --k) {
         c.evaluator.step();
-        sum += pmf(k);
+        const double below = term * k * (total - m - n + k) / ((m - k + 1) * (n - k + 1));
+        if (below < term && below < sum * 1e-17)
+            break;
+        term = below;
+        sum += term;
     }
-    return Value::num(sum);
+    return Value::num(std::min(sum, 1.0));
 }
 
 Value fnNegBinomDist(Call &c)

@@ -61,12 +61,15 @@ uint8_t collectNumbers(Call &c, int first, int last, Collect mode, std::vector<d
 class Criterion
 {
 public:
-    explicit Criterion(const Value &criterion, bool date1904);
+    // `database`: the criteria of the database functions, where text
+    // without an operator matches the texts that begin with it ("Dav" finds
+    // "Davolio"), as the application's filter criteria do.
+    explicit Criterion(const Value &criterion, bool date1904, bool database = false);
     bool matches(const Value &v) const;
     bool matchesBlank() const { return matches(Value()); }
 
 private:
-    enum class Kind : uint8_t { Number, Text, Bool, Error, Blank, NonBlank } m_kind;
+    enum class Kind : uint8_t { Number, Text, Bool, Error, Blank, Empty, NonBlank } m_kind;
     Op m_op = Op::Eq;
     double m_number = 0;
     std::string m_text;

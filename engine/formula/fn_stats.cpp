@@ -465,10 +465,18 @@ Value fnCountIfs(Call &c)
 
 // ---- SUBTOTAL, SUMPRODUCT ----------------------------------------------------
 
+// SUBTOTAL, as the function reference describes it: 1-11 leave out the
+// rows a filter hides, 101-111 every hidden row; other subtotals inside the
+// ranges are left out, so nested ones count once; a 3-D reference is
+// #VALUE!. Each argument must be a reference: an error value given is that
+// error (SUBTOTAL(2,#REF!) is #REF!), anything else #VALUE!. Error cells:
+// COUNT leaves them out, COUNTA counts them, the others give the first one
+// met, in argument order.
 Value fnSubtotal(Call &c)
 {
     SD_NUMBER(c, 0, f);
     int fn = int(std::trunc(f));
+    const bool skipHidden = fn > 100;
     if (fn > 100)
         fn -= 100;
     if (fn < 1 || fn > 11)
@@ -477,22 +485,28 @@ Value fnSubtotal(Call &c)
     uint8_t error = 0;
     for (int i = 1; i < c.count() && !error; ++i) {
         const Value &v = c.arg(i);
+        if (v.isError())
+            return v;
         if (!v.isRef())
             return Value::err(ErrValue);
-        for (size_t k = 0; k < v.areaCount(); ++k) {
+        for (size_t k = 0; k < v.areaCount() && !error; ++k) {
             const Area &a = v.areaAt(k);
+            if (a.sheet != a.lastSheet)
+                return Value::err(ErrValue);
             c.evaluator.visit(Value::ref(a), [&](const Value &x, uint32_t r, uint32_t col) {
-                // Other subtotals inside the range are left out.
+                if (error)
+                    return;
+                const int state = c.evaluator.source().rowState(a.sheet, a.row1 + r);
+                if (state == 2 || (state == 1 && skipHidden))
+                    return;
                 if (c.evaluator.isSubtotal(a.sheet, a.row1 + r, a.col1 + col))
                     return;
-                if (x.isError()) {
-                    if (!error)
-                        error = x.error;
-                } else if (x.type == ValueType::Number) {
+                if (x.type == ValueType::Number)
                     xs.push_back(x.number);
-                } else if (fn == 3) {
+                else if (fn == 3)
                     xs.push_back(0);
-                }
+                else if (x.isError() && fn != 2)
+                    error = x.error;
             });
         }
     }

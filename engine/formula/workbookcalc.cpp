@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <ctime>
 
 namespace sd::formula {
@@ -159,6 +160,16 @@ Value WorkbookSource::cellValue(const Cell &c) const
 {
     switch (c.type) {
     case CellType::Number:
+        if (!std::isfinite(c.number)) {
+            // A number with every exponent bit set (an infinity or NaN to
+            // the processor) is one beyond the largest double to the
+            // application: poi/49761.xls shows 2.6965E+308. It stays a
+            // number that formulas pass on (arithmetic on it is #NUM!).
+            Value v;
+            v.type = ValueType::Number;
+            v.number = c.number;
+            return v;
+        }
         return Value::num(c.number);
     case CellType::Text:
         return Value::str(c.text < m_book.strings.size() ? m_book.strings[c.text] : std::string());
@@ -298,6 +309,12 @@ bool WorkbookSource::name(std::string_view name, int sheet, FormulaSource &out)
     out.extra = found->extra;
     out.biff5 = found->biff5;
     return true;
+}
+
+int WorkbookSource::rowState(int sheet, uint32_t row)
+{
+    SheetData *d = data(sheet);
+    return d ? d->sheet->rowState(row) : 0;
 }
 
 void storeValue(Workbook &book, const Value &v, Cell &cell)

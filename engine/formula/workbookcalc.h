@@ -40,6 +40,7 @@ public:
     void formulaCells(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
     bool name(std::string_view name, int sheet, FormulaSource &out) override;
     void dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
+    int rowState(int sheet, uint32_t row) override;
 
     // A cell's stored value as the engine sees it.
     Value cellValue(const Cell &c) const;

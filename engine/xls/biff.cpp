@@ -167,6 +167,8 @@ const char *recordName(uint16_t id)
         return "STRING";
     case kRow:
         return "ROW";
+    case kFilterMode:
+        return "FILTERMODE";
     case kBof3:
         return "BOF(3)";
     case kArray:

@@ -66,6 +66,7 @@ enum RecordId : uint16_t {
     kSupBook = 0x01AE,
     kString = 0x0207,
     kRow = 0x0208,
+    kFilterMode = 0x009B,
     kBof3 = 0x0209,
     kArray = 0x0221,
     kTable = 0x0236,

@@ -50,6 +50,7 @@ constexpr uint16_t kFormulaNonNumber = 0xFFFF;
 // ROW flags: outline level, collapsed, hidden, own height (fUnsynced), own
 // format (fGhostDirty); height bit 15 (BIFF3-4): the default height.
 constexpr uint16_t kRowOwnProperties = 0x00F7;
+constexpr uint16_t kRowHidden = 0x0020; // fDyZero
 constexpr uint16_t kRowHeightDefault = 0x8000;
 // DEFAULTROWHEIGHT when a sheet has none: 12.75 points.
 constexpr uint16_t kStandardRowHeight = 255;

@@ -215,6 +215,9 @@ Error XlsSheetParser::record(const Record &r, RecordReader &rr)
     case kColInfo:
         formattedRecord(r);
         return {};
+    case kFilterMode: // the sheet shows a filter's result: its hidden rows are filtered
+        m_sheet.filtering = true;
+        return {};
     case kDefaultRowHeight:
     case kDefaultRowHeight2:
         if (r.size >= (r.id == kDefaultRowHeight ? 4u : 2u))
@@ -582,6 +585,8 @@ void XlsSheetParser::formattedRecord(const Record &r)
         if ((le16(d + 12) & kRowOwnProperties)
             || (!(height & kRowHeightDefault) && height != m_defaultRowHeight))
             m_sheet.formattedRows.add(le16(d), le16(d));
+        if (le16(d + 12) & kRowHidden)
+            m_sheet.hideRow(le16(d));
         return;
     }
     if (r.size < 10)

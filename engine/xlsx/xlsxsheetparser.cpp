@@ -232,6 +232,7 @@ private:
     // against.
     bool recordFormula();
     bool addArrayMembers();
+    void filterRows(std::string_view ref);
     bool addText(std::string_view text)
     {
         if (!m_budget.addString(text.size()))
@@ -284,6 +285,7 @@ private:
     bool m_haveV = false, m_haveIs = false, m_haveF = false;
     std::string m_vText, m_isText;
     int m_sheetDataDepth = -1; // -1 before <sheetData>, -2 after it
+    int m_topDepth = -1; // the depth of <sheetData> and its siblings
     bool m_inCell = false, m_inIs = false;
     bool m_isKeepsSpace = false, m_tKeepsSpace = false; // xml:space of <is>, of <t>
     size_t m_tStart = 0; // where the current <t>'s text starts in m_isText
@@ -337,6 +339,19 @@ void XlsxSheetParser::columnRange()
     m_columns.add(uint32_t(first - 1), uint32_t(std::min<uint64_t>(last, kMaxColumns) - 1),
                   uint32_t(std::min<uint64_t>(xf, UINT32_MAX)), hiddenOrGrouped,
                   last >= kMaxColumns);
+}
+
+// The rows of the sheet's filter (<autoFilter ref="A1:D20">).
+void XlsxSheetParser::filterRows(std::string_view ref)
+{
+    const size_t colon = ref.find(':');
+    uint32_t c1 = 0, r1 = 0, c2 = 0, r2 = 0;
+    bool hasRow1 = false, hasRow2 = false;
+    if (colon == std::string_view::npos
+        || parseCellRef(ref.substr(0, colon), c1, r1, hasRow1) != RefStatus::Ok || !hasRow1
+        || parseCellRef(ref.substr(colon + 1), c2, r2, hasRow2) != RefStatus::Ok || !hasRow2)
+        return;
+    m_out.filterRows.add(std::min(r1, r2), std::max(r1, r2));
 }
 
 Error XlsxSheetParser::startRow(std::string_view r)
@@ -673,7 +688,7 @@ Error XlsxSheetParser::startElement(std::string_view name)
     XmlReader &xml = m_xml;
     if (m_sheetDataDepth < 0) {
         if (name == "sheetData" && m_sheetDataDepth == -1) {
-            m_sheetDataDepth = xml.depth();
+            m_sheetDataDepth = m_topDepth = xml.depth();
             m_out.formattedColumns = m_columns.counted();
             if (m_stream) {
                 m_streamBegun = true;
@@ -688,6 +703,10 @@ Error XlsxSheetParser::startElement(std::string_view name)
             widenToArea(xml.attribute("ref"), m_out);
         } else if (name == "col" && m_sheetDataDepth == -1) {
             columnRange();
+        } else if (name == "sheetPr" && m_sheetDataDepth == -1) {
+            m_out.filtering = flagSet(xml.attribute("filterMode"));
+        } else if (name == "autoFilter" && m_sheetDataDepth == -2 && xml.depth() == m_topDepth) {
+            filterRows(xml.attribute("ref"));
         }
         return {};
     }
@@ -699,6 +718,8 @@ Error XlsxSheetParser::startElement(std::string_view name)
             // (hyperlink_no_rels.xlsx: formatted rows to 40, cells to 6).
             if (rowHasProperties(xml))
                 m_out.formattedRows.add(uint32_t(m_row), uint32_t(m_row));
+            if (flagSet(xml.attribute("hidden")))
+                m_out.hideRow(uint32_t(m_row));
             return {};
         }
         if (name == "c") {

@@ -201,6 +201,12 @@ void MemorySource::formulaCells(int sheet, std::vector<std::pair<uint32_t, uint3
             out.push_back(c.first);
 }
 
+int MemorySource::rowState(int sheet, uint32_t row)
+{
+    auto it = m_rowStates.find({ sheet, row });
+    return it == m_rowStates.end() ? 0 : it->second;
+}
+
 bool MemorySource::name(std::string_view name, int sheet, FormulaSource &out)
 {
     const Name *global = nullptr;

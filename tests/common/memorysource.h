@@ -35,6 +35,8 @@ public:
     void addTable(TableInfo t) { m_tables.push_back(std::move(t)); }
     void setDate1904(bool on) { m_date1904 = on; }
     void setGrid(uint32_t rows, uint32_t cols) { m_rows = rows, m_cols = cols; }
+    // A row hidden (state 1) or hidden by a filter (2).
+    void setRowState(int sheet, uint32_t row, int state) { m_rowStates[{ sheet, row }] = state; }
 
     // CellSource
     int sheetIndex(std::string_view name) const override;
@@ -53,6 +55,7 @@ public:
     void dynamicAnchors(int sheet, std::vector<std::pair<uint32_t, uint32_t>> &out) override;
     const TableInfo *table(std::string_view name) const override;
     const TableInfo *tableAt(int sheet, uint32_t row, uint32_t col) const override;
+    int rowState(int sheet, uint32_t row) override;
 
 private:
     struct Cell
@@ -77,6 +80,7 @@ private:
     std::vector<Sheet> m_sheets;
     std::vector<Name> m_names;
     std::vector<TableInfo> m_tables;
+    std::map<std::pair<int, uint32_t>, int> m_rowStates;
     bool m_date1904 = false;
     uint32_t m_rows = kMaxRows, m_cols = kMaxColumns;
 };

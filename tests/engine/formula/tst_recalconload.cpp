@@ -83,6 +83,7 @@ private slots:
     void xlsxDynamicArrays();
     void xlsxTables();
     void xlsRecords();
+    void hiddenAndFilteredRows();
 };
 
 void TestRecalcOnLoad::xlsxUncachedFormulasShowValues()
@@ -350,6 +351,55 @@ void TestRecalcOnLoad::xlsRecords()
     QVERIFY(t);
     QCOMPARE(show(*book, *t, 0, 0), QString("4"));
     QCOMPARE(show(*book, *t, 0, 1), QString("40056")); // 2009-08-31
+}
+
+// SUBTOTAL tells rows hidden by hand (counted by 1-11, left out by 101-111)
+// from rows a filter hides (left out by both), as the readers record them:
+// xlsx <row hidden>, <sheetPr filterMode> and <autoFilter ref>; .xls ROW's
+// fDyZero flag and FILTERMODE (whose sheet's hidden rows are all filtered).
+void TestRecalcOnLoad::hiddenAndFilteredRows()
+{
+    auto book = openXlsx({ "<worksheet "
+                           "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                           "<sheetPr filterMode=\"1\"/><sheetData>"
+                           "<row r=\"1\"><c r=\"A1\"><v>1</v></c>"
+                           "<c r=\"B1\"><f>SUBTOTAL(9,A1:A4)</f></c>"
+                           "<c r=\"C1\"><f>SUBTOTAL(109,A1:A4)</f></c></row>"
+                           "<row r=\"2\" hidden=\"1\"><c r=\"A2\"><v>2</v></c></row>"
+                           "<row r=\"3\" hidden=\"1\"><c r=\"A3\"><v>4</v></c></row>"
+                           "<row r=\"4\"><c r=\"A4\"><v>8</v></c></row>"
+                           "</sheetData><autoFilter ref=\"A3:A4\"/></worksheet>" });
+    QVERIFY(book);
+    QCOMPARE(show(*book, *book->sheet(0), 0, 1), QString("11"));
+    QCOMPARE(show(*book, *book->sheet(0), 0, 2), QString("9"));
+
+    auto row = [](int r, bool hidden) {
+        return rec(0x0208,
+                   u16(r) + u16(0) + u16(1) + u16(255) + u16(0) + u16(0)
+                       + u16(0x0100 | (hidden ? 0x20 : 0)) + u16(15));
+    };
+    // SUBTOTAL(code, A1:A4)+RAND()*0 (volatile, so recalculated on load):
+    // ptgInt, ptgArea, ptgFuncVar 344, RAND()*0, ptgAdd.
+    auto subtotal = [](int code) {
+        return u8(0x1E) + u16(code) + u8(0x25) + u16(0) + u16(3) + u16(0) + u16(0) + u8(0x42)
+            + u8(2) + u16(344) + kRandTimesZero + u8(0x03);
+    };
+    const QByteArray cells = row(0, false) + row(1, true) + row(2, true) + row(3, false)
+        + rec(0x0203, rcx(0, 0) + f64(1)) + rec(0x0203, rcx(1, 0) + f64(2))
+        + rec(0x0203, rcx(2, 0) + f64(4)) + rec(0x0203, rcx(3, 0) + f64(8))
+        + formula(0, 1, 0, subtotal(9)) + formula(0, 2, 0, subtotal(109));
+    const QByteArray stream = workbookStream(
+        0x0600, {},
+        { SheetSpec { "Hidden", cells }, SheetSpec { "Filtered", rec(0x009B, {}) + cells } });
+    const Cfb cfb = buildCfb({ { "Workbook", stream } });
+    Error e;
+    auto xls = openXlsMemory(reinterpret_cast<const uint8_t *>(cfb.bytes.constData()),
+                             size_t(cfb.bytes.size()), "test.xls", &e);
+    QVERIFY2(xls, e.description().c_str());
+    QCOMPARE(show(*xls, *xls->sheet(0), 0, 1), QString("15"));
+    QCOMPARE(show(*xls, *xls->sheet(0), 0, 2), QString("9"));
+    QCOMPARE(show(*xls, *xls->sheet(1), 0, 1), QString("9"));
+    QCOMPARE(show(*xls, *xls->sheet(1), 0, 2), QString("9"));
 }
 
 QTEST_GUILESS_MAIN(TestRecalcOnLoad)
