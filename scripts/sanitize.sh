@@ -34,7 +34,7 @@ pass() {
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   pass "${SANITIZE_BUILD_DIR:-$root/build-sanitize}" \
-       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|inflate|xls.*|crypto.*|replay_.*|formula|formulaengine|rangescan|recalconload)$' \
+       '^(charsearch|textcut|textreplace|settingsfile|programpaths|numfmt|csvwriter|golden|inflate|xls.*|crypto.*|replay_.*|formula|formulaengine|formulasheets|rangescan|recalconload)$' \
        -DSHEETDRAIN_SANITIZE=ON
 
 if [[ "${SHEETDRAIN_SKIP_TSAN:-}" != 1 ]]; then
